@@ -1,0 +1,433 @@
+#include "app/form1.h"
+
+#include "app/cursorfile.h"
+#include "app/failure.h"
+#include "app/platform.h"
+#include "app/prompts.h"
+#include "app/startup.h"
+#include "filelist/filelistmodel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTreeView>
+
+#include <limits>
+
+namespace parvello {
+
+namespace {
+
+const QString ListToolTip = QStringLiteral(
+    "Drag and drop files here. Double-click item to remove it. Move | line to right and out of "
+    "window to reveal full names.");
+
+QFont arial(qreal points, bool bold = true) {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+template <class W> W* place(W* widget, int left, int top, int width, int height) {
+    widget->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+    return widget;
+}
+
+QPushButton* pushButton(QWidget* parent, const QString& name, const QString& caption, int left,
+                        int top, int width, int height) {
+    auto* button = place(new QPushButton(caption, parent), left, top, width, height);
+    button->setObjectName(name);
+    button->setFont(arial(11.25));
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, Qt::white);
+    button->setPalette(palette);
+    return button;
+}
+
+QRadioButton* optionButton(QWidget* parent, const QString& name, const QString& caption, int left,
+                           int top, int width, int height) {
+    auto* option = place(new QRadioButton(caption, parent), left, top, width, height);
+    option->setObjectName(name);
+    return option;
+}
+
+QGroupBox* frame(QWidget* parent, const QString& name, const QString& caption, int left, int top,
+                 int width, int height) {
+    auto* box = place(new QGroupBox(caption, parent), left, top, width, height);
+    box->setObjectName(name);
+    return box;
+}
+
+QLineEdit* textBox(QWidget* parent, const QString& name, const QString& text, int left, int top,
+                   int width, int height) {
+    auto* box = place(new QLineEdit(text, parent), left, top, width, height);
+    box->setObjectName(name);
+    // Paths and replacement texts may be long; nothing is ever cut off.
+    box->setMaxLength(std::numeric_limits<int>::max());
+    return box;
+}
+
+} // namespace
+
+Form1::Form1(Prompts& prompts, Platform& platform, SettingsStore& store, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      prompts_(prompts), platform_(platform), store_(store) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setFixedSize(Twips(8040), Twips(9765));
+    setFont(arial(9));
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    setPalette(palette);
+    setMouseTracking(true);
+
+    createControls();
+    setTabOrderFromTable();
+    connectHandlers();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        move(available.center() - rect().center());
+    }
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls() {
+    PushButton5 = pushButton(this, QStringLiteral("PushButton5"), QStringLiteral("Help"), 120, 120,
+                             7800, 405);
+
+    ListItems = new FileListModel(this);
+    ListView1 = place(new QTreeView(this), 120, 630, 7800, 2530);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setModel(ListItems);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ListView1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionsMovable(false);
+    ListView1->setToolTip(ListToolTip);
+    ListView1->setFont(arial(9));
+
+    PushButton1 = pushButton(this, QStringLiteral("PushButton1"), QStringLiteral("Add File(s)"),
+                             120, 3250, 3840, 405);
+    PushButton3 = pushButton(this, QStringLiteral("PushButton3"),
+                             QStringLiteral("Add All File(s) In Folder"), 4080, 3250, 3840, 405);
+    PushButton8 = pushButton(this, QStringLiteral("PushButton8"), QStringLiteral("Clear List"),
+                             120, 3760, 3840, 405);
+    PushButton9 = pushButton(this, QStringLiteral("PushButton9"),
+                             QStringLiteral("Load Sample/Example Files"), 4080, 3760, 3840, 405);
+
+    Frame3 = frame(this, QStringLiteral("Frame3"), QStringLiteral("Remove Options"), 120, 4210,
+                   7800, 2505);
+    Option1 = optionButton(Frame3, QStringLiteral("Option1"),
+                           QStringLiteral("Remove all double quotes"), 240, 330, 3600, 255);
+    Option2 = optionButton(Frame3, QStringLiteral("Option2"),
+                           QStringLiteral("Remove all single quotes"), 240, 675, 4695, 255);
+    Option3 = optionButton(Frame3, QStringLiteral("Option3"),
+                           QStringLiteral("Replace double quotes with single quotes"), 240, 1020,
+                           4695, 255);
+    Option4 = optionButton(Frame3, QStringLiteral("Option4"),
+                           QStringLiteral("Replace single quotes with double quotes"), 240, 1350,
+                           4695, 255);
+    Option5 = optionButton(Frame3, QStringLiteral("Option5"),
+                           QStringLiteral("Replace double quotes with this"), 240, 1695, 3855, 255);
+    Text2 = textBox(Frame3, QStringLiteral("Text2"), QStringLiteral("Text2"), 4200, 1650, 1215, 345);
+    Option6 = optionButton(Frame3, QStringLiteral("Option6"),
+                           QStringLiteral("Replace single quotes with this"), 240, 2040, 3615, 255);
+    Text3 = textBox(Frame3, QStringLiteral("Text3"), QStringLiteral("Text3"), 4200, 2010, 1215, 345);
+    Option1->setChecked(true);
+
+    Frame2 = frame(this, QStringLiteral("Frame2"), QStringLiteral("Save Option"), 120, 6760, 7800,
+                   1845);
+    Option8 = optionButton(Frame2, QStringLiteral("Option8"),
+                           QStringLiteral("Save results to this folder:"), 240, 300, 3615, 285);
+    Frame1 = frame(Frame2, QStringLiteral("Frame1"), QString(), 480, 540, 7080, 810);
+    Text1 = textBox(Frame1, QStringLiteral("Text1"), QString(), 240, 300, 5775, 345);
+    PushButton4 = pushButton(Frame1, QStringLiteral("PushButton4"), QStringLiteral("..."), 6240,
+                             300, 600, 345);
+    Option7 = optionButton(Frame2, QStringLiteral("Option7"),
+                           QStringLiteral("Save results in folder of original file"), 240, 1440,
+                           3615, 285);
+    Option8->setChecked(true);
+
+    PushButton2 = pushButton(this, QStringLiteral("PushButton2"), QStringLiteral("Start Removing"),
+                             120, 8730, 7800, 405);
+    ProgressBar1 = place(new QProgressBar(this), 120, 9250, 7800, 405);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(true);
+    ProgressBar1->setAlignment(Qt::AlignCenter);
+    ProgressBar1->setFormat(QStringLiteral("Progress Bar"));
+}
+
+void Form1::setTabOrderFromTable() {
+    // Keyboard order of the controls that take focus, by their tab index.
+    const QList<QWidget*> order{ListView1, PushButton1, PushButton3, PushButton2, PushButton8,
+                                PushButton9, Option1,     Option2,     Option3,     Option4,
+                                Text2,       Text3,       PushButton5, Option5,     Option6,
+                                Option7,     Option8,     Text1,       PushButton4};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    ProgressBar1->setFocusPolicy(Qt::NoFocus);
+}
+
+void Form1::connectHandlers() {
+    const auto onSelected = [this](QRadioButton* button, const QString& name, void (Form1::*handler)()) {
+        connect(button, &QRadioButton::toggled, this, [this, name, handler](bool selected) {
+            if (selected)
+                RunHandler(prompts_, FormTag(name), [this, handler] { (this->*handler)(); });
+        });
+    };
+    onSelected(Option1, QStringLiteral("Option1_Click"), &Form1::Option1_Click);
+    onSelected(Option2, QStringLiteral("Option2_Click"), &Form1::Option2_Click);
+    onSelected(Option3, QStringLiteral("Option3_Click"), &Form1::Option3_Click);
+    onSelected(Option4, QStringLiteral("Option4_Click"), &Form1::Option4_Click);
+    onSelected(Option5, QStringLiteral("Option5_Click"), &Form1::Option5_Click);
+    onSelected(Option6, QStringLiteral("Option6_Click"), &Form1::Option6_Click);
+    onSelected(Option7, QStringLiteral("Option7_Click"), &Form1::Option7_Click);
+    onSelected(Option8, QStringLiteral("Option8_Click"), &Form1::Option8_Click);
+
+    const auto onChange = [this](QLineEdit* box, const QString& name, void (Form1::*handler)()) {
+        connect(box, &QLineEdit::textChanged, this, [this, name, handler] {
+            RunHandler(prompts_, FormTag(name), [this, handler] { (this->*handler)(); });
+        });
+    };
+    onChange(Text1, QStringLiteral("Text1_Change"), &Form1::Text1_Change);
+    onChange(Text2, QStringLiteral("Text2_Change"), &Form1::Text2_Change);
+    onChange(Text3, QStringLiteral("Text3_Change"), &Form1::Text3_Change);
+
+    // Mouse-move notices: the handlers' own controls, and the controls without a pointer
+    // handler, which keep moves over them from reaching the frame or window beneath.
+    const QList<QWidget*> watched{Frame1,      Frame2,      Frame3,      Text1,       Text2,
+                                  Text3,       PushButton1, PushButton2, PushButton3, PushButton4,
+                                  PushButton5, PushButton8, PushButton9, Option1,     Option2,
+                                  Option3,     Option4,     Option5,     Option6,     Option7,
+                                  Option8,     ProgressBar1};
+    for (QWidget* widget : watched) {
+        widget->setMouseTracking(true);
+        widget->installEventFilter(this);
+    }
+    ListView1->viewport()->setMouseTracking(true);
+    ListView1->viewport()->installEventFilter(this);
+}
+
+void Form1::Form_Load() {
+    Trap trap(prompts_, FormTag(QStringLiteral("Form_Load")));
+    trap.step(100, [&] { ApplySkin(); });
+    trap.step(102, [&] {
+        setWindowTitle(QStringLiteral("Parvello"));
+        setWindowIcon(QApplication::windowIcon());
+        SetApplicationTitle(AppTitleFromName(windowTitle()));
+    });
+    const QString handPointer = ProgramFile(platform_, QStringLiteral("HAND-M.CUR"));
+    if (trap.test(104, [&] { return FileExists(handPointer); })) {
+        trap.step(106, [&] {
+            customPointer_ = LoadCursorFile(handPointer);
+            customPointerLoaded_ = true;
+        });
+    }
+    trap.step(108, [&] { OpenHomePageAtRandom(platform_, prompts_); });
+    trap.step(128, [&] { ListItems->AddColumn(QStringLiteral("File(s)")); });
+    trap.step(130, [&] {
+        if (ListItems->columnCount() < 1)
+            throw Failure(QStringLiteral("Index out of bounds"), 35600);
+        ListView1->setColumnWidth(0, Twips(7000));
+    });
+    trap.step(132, [&] {
+        const QString desktop = GetDesktopFolder(platform_);
+        setText(Text1, store_.get(QStringLiteral("Text1"), desktop));
+    });
+    trap.step(134, [&] { restoreOption(Option1, QStringLiteral("Option1"), 1); });
+    trap.step(136, [&] { restoreOption(Option2, QStringLiteral("Option2"), 0); });
+    trap.step(138, [&] { restoreOption(Option3, QStringLiteral("Option3"), 0); });
+    trap.step(140, [&] { restoreOption(Option4, QStringLiteral("Option4"), 0); });
+    trap.step(142, [&] { restoreOption(Option5, QStringLiteral("Option5"), 0); });
+    trap.step(144, [&] { restoreOption(Option6, QStringLiteral("Option6"), 0); });
+    trap.step(146, [&] { restoreOption(Option8, QStringLiteral("Option8"), 1); });
+    trap.step(148, [&] { restoreOption(Option7, QStringLiteral("Option7"), 0); });
+    if (trap.test(150, [&] { return Option8->isChecked(); }))
+        trap.step(152, [&] { Frame1->setEnabled(true); });
+    else
+        trap.step(154, [&] { Frame1->setEnabled(false); });
+    trap.step(156, [&] { setText(Text2, store_.get(QStringLiteral("Text2"), QStringLiteral("'"))); });
+    trap.step(158, [&] { setText(Text3, store_.get(QStringLiteral("Text3"), QStringLiteral("\""))); });
+}
+
+void Form1::restoreOption(QRadioButton* button, const QString& key, int defaultValue) {
+    setOption(button, OptionValueFromText(store_.get(key, defaultValue)));
+}
+
+void Form1::setOption(QRadioButton* button, bool selected) {
+    if (selected) {
+        button->setChecked(true);
+    } else if (button->isChecked()) {
+        // Clearing a button never selects another, so a group may end up with none.
+        button->setAutoExclusive(false);
+        button->setChecked(false);
+        button->setAutoExclusive(true);
+    }
+    Trap::rethrowPending();
+}
+
+void Form1::setText(QLineEdit* box, const QString& text) {
+    box->setText(text);
+    Trap::rethrowPending();
+}
+
+void Form1::Form_Unload(bool& cancel) {
+    cancel = false;
+    // Every choice was stored when it changed: nothing to save. A long run that is
+    // handling events sees IsUnloading() and stops.
+    unloading_ = true;
+    QCoreApplication::quit();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    bool cancel = false;
+    RunHandler(prompts_, FormTag(QStringLiteral("Form_Unload")), [&] { Form_Unload(cancel); });
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void Form1::SetMousePointer(int value) {
+    mousePointer_ = value;
+    switch (value) {
+    case PointerHourglass:
+        setCursor(Qt::WaitCursor);
+        break;
+    case PointerCustom:
+        if (customPointerLoaded_)
+            setCursor(customPointer_);
+        else
+            setCursor(Qt::ArrowCursor);
+        break;
+    default:
+        unsetCursor();
+        break;
+    }
+}
+
+void Form1::hoverPointer(int value) {
+    if (MousePointer() == PointerHourglass)
+        return;
+    SetMousePointer(value);
+}
+
+void Form1::writeRuleOptions() {
+    const QRadioButton* const options[] = {Option1, Option2, Option3, Option4, Option5, Option6};
+    for (int i = 0; i < 6; ++i)
+        store_.save(QStringLiteral("Option%1").arg(i + 1), BoolText(options[i]->isChecked()));
+}
+
+void Form1::writeSaveOptions() {
+    store_.save(QStringLiteral("Option8"), BoolText(Option8->isChecked()));
+    store_.save(QStringLiteral("Option7"), BoolText(Option7->isChecked()));
+    Frame1->setEnabled(Option8->isChecked());
+}
+
+void Form1::Option1_Click() { writeRuleOptions(); }
+void Form1::Option2_Click() { writeRuleOptions(); }
+void Form1::Option3_Click() { writeRuleOptions(); }
+void Form1::Option4_Click() { writeRuleOptions(); }
+void Form1::Option5_Click() { writeRuleOptions(); }
+void Form1::Option6_Click() { writeRuleOptions(); }
+void Form1::Option7_Click() { writeSaveOptions(); }
+void Form1::Option8_Click() { writeSaveOptions(); }
+void Form1::Text1_Change() { store_.save(QStringLiteral("Text1"), Text1->text()); }
+void Form1::Text2_Change() { store_.save(QStringLiteral("Text2"), Text2->text()); }
+void Form1::Text3_Change() { store_.save(QStringLiteral("Text3"), Text3->text()); }
+
+void Form1::Form_MouseMove() { hoverPointer(PointerDefault); }
+void Form1::Frame1_MouseMove() { hoverPointer(PointerDefault); }
+void Form1::Frame2_MouseMove() { hoverPointer(PointerDefault); }
+void Form1::Frame3_MouseMove() { hoverPointer(PointerDefault); }
+void Form1::Text1_MouseMove() { hoverPointer(PointerDefault); }
+void Form1::ListView1_MouseMove() { hoverPointer(PointerDefault); }
+void Form1::PushButton1_MouseMove() { hoverPointer(PointerCustom); }
+void Form1::PushButton2_MouseMove() { hoverPointer(PointerCustom); }
+void Form1::PushButton3_MouseMove() { hoverPointer(PointerCustom); }
+void Form1::PushButton4_MouseMove() { hoverPointer(PointerCustom); }
+void Form1::PushButton5_MouseMove() { hoverPointer(PointerCustom); }
+void Form1::PushButton8_MouseMove() { hoverPointer(PointerCustom); }
+void Form1::PushButton9_MouseMove() { hoverPointer(PointerCustom); }
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    RunHandler(prompts_, FormTag(QStringLiteral("Form_MouseMove")), [this] { Form_MouseMove(); });
+    QWidget::mouseMoveEvent(event);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::MouseMove)
+        return QWidget::eventFilter(watched, event);
+    const struct {
+        QObject* control;
+        const char* name;
+        void (Form1::*handler)();
+    } handlers[] = {
+        {Frame1, "Frame1_MouseMove", &Form1::Frame1_MouseMove},
+        {Frame2, "Frame2_MouseMove", &Form1::Frame2_MouseMove},
+        {Frame3, "Frame3_MouseMove", &Form1::Frame3_MouseMove},
+        {Text1, "Text1_MouseMove", &Form1::Text1_MouseMove},
+        {ListView1->viewport(), "ListView1_MouseMove", &Form1::ListView1_MouseMove},
+        {PushButton1, "PushButton1_MouseMove", &Form1::PushButton1_MouseMove},
+        {PushButton2, "PushButton2_MouseMove", &Form1::PushButton2_MouseMove},
+        {PushButton3, "PushButton3_MouseMove", &Form1::PushButton3_MouseMove},
+        {PushButton4, "PushButton4_MouseMove", &Form1::PushButton4_MouseMove},
+        {PushButton5, "PushButton5_MouseMove", &Form1::PushButton5_MouseMove},
+        {PushButton8, "PushButton8_MouseMove", &Form1::PushButton8_MouseMove},
+        {PushButton9, "PushButton9_MouseMove", &Form1::PushButton9_MouseMove},
+    };
+    for (const auto& entry : handlers) {
+        if (entry.control == watched) {
+            RunHandler(prompts_, FormTag(QString::fromLatin1(entry.name)),
+                       [this, &entry] { (this->*entry.handler)(); });
+            return false;
+        }
+    }
+    // A control without a pointer handler keeps a plain move to itself.
+    return static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton;
+}
+
+void Form1::ApplySkin() {
+    if (!QFileInfo(ProgramFile(platform_, QStringLiteral("x/o.cjs"))).isFile())
+        return;
+    const QColor buttonFace = QGuiApplication::palette().color(QPalette::Button);
+    QPalette windowPalette = palette();
+    windowPalette.setColor(QPalette::Window, buttonFace);
+    setPalette(windowPalette);
+    const auto skinned = findChildren<QWidget*>();
+    for (QWidget* control : skinned) {
+        if (!qobject_cast<QRadioButton*>(control) && !qobject_cast<QCheckBox*>(control) &&
+            !qobject_cast<QGroupBox*>(control) && !qobject_cast<QLabel*>(control))
+            continue;
+        QPalette controlPalette = control->palette();
+        controlPalette.setColor(QPalette::Window, buttonFace);
+        control->setPalette(controlPalette);
+        control->setAutoFillBackground(true);
+    }
+}
+
+} // namespace parvello

@@ -1,0 +1,135 @@
+// The main window: its controls, the start-up steps, the hover pointers and the handlers
+// that keep the user's choices in the settings store.
+#pragma once
+
+#include "app/settingsstore.h"
+
+#include <QCursor>
+#include <QWidget>
+
+class QGroupBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTreeView;
+
+namespace parvello {
+
+class FileListModel;
+class Platform;
+class Prompts;
+
+// The window's pointer: one value for the whole window.
+enum MousePointerValue : int { PointerDefault = 0, PointerHourglass = 11, PointerCustom = 99 };
+
+// Control geometry is given in twips, 15 to a logical pixel.
+constexpr int Twips(int twips) { return (twips + 7) / 15; }
+
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    Form1(Prompts& prompts, Platform& platform, SettingsStore& store, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Runs the start-up steps; the window is shown by the caller afterwards.
+    void Form_Load();
+    // Ends the program (the close button and the system menu come here).
+    void Form_Unload(bool& cancel);
+    bool IsUnloading() const { return unloading_; }
+
+    int MousePointer() const { return mousePointer_; }
+    void SetMousePointer(int value);
+    bool HasCustomPointerImage() const { return customPointerLoaded_; }
+
+    // Choosing a rule, changing a replacement text.
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Option5_Click();
+    void Option6_Click();
+    void Text2_Change();
+    void Text3_Change();
+    // Choosing where results go, changing the output folder.
+    void Option7_Click();
+    void Option8_Click();
+    void Text1_Change();
+
+    // Hover pointers.
+    void Form_MouseMove();
+    void Frame1_MouseMove();
+    void Frame2_MouseMove();
+    void Frame3_MouseMove();
+    void Text1_MouseMove();
+    void ListView1_MouseMove();
+    void PushButton1_MouseMove();
+    void PushButton2_MouseMove();
+    void PushButton3_MouseMove();
+    void PushButton4_MouseMove();
+    void PushButton5_MouseMove();
+    void PushButton8_MouseMove();
+    void PushButton9_MouseMove();
+
+    // Start-up routines that touch the window.
+    void ApplySkin();
+
+    // The controls, named as the handlers refer to them.
+    QPushButton* PushButton1;
+    QPushButton* PushButton2;
+    QPushButton* PushButton3;
+    QPushButton* PushButton4;
+    QPushButton* PushButton5;
+    QPushButton* PushButton8;
+    QPushButton* PushButton9;
+    QGroupBox* Frame1;
+    QGroupBox* Frame2;
+    QGroupBox* Frame3;
+    QRadioButton* Option1;
+    QRadioButton* Option2;
+    QRadioButton* Option3;
+    QRadioButton* Option4;
+    QRadioButton* Option5;
+    QRadioButton* Option6;
+    QRadioButton* Option7;
+    QRadioButton* Option8;
+    QLineEdit* Text1;
+    QLineEdit* Text2;
+    QLineEdit* Text3;
+    QTreeView* ListView1;
+    FileListModel* ListItems;
+    QProgressBar* ProgressBar1;
+
+    Prompts& prompts() { return prompts_; }
+    Platform& platform() { return platform_; }
+    SettingsStore& store() { return store_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void setTabOrderFromTable();
+    void connectHandlers();
+    void writeRuleOptions();
+    void writeSaveOptions();
+    void hoverPointer(int value);
+    // Sets a control the way code does it, raising its own handling; a failure of that
+    // handling fails the calling step.
+    void setOption(QRadioButton* button, bool selected);
+    void setText(QLineEdit* box, const QString& text);
+    // Reads an option key at start-up and sets its button from it.
+    void restoreOption(QRadioButton* button, const QString& key, int defaultValue);
+
+    Prompts& prompts_;
+    Platform& platform_;
+    SettingsStore& store_;
+    int mousePointer_ = PointerDefault;
+    QCursor customPointer_;
+    bool customPointerLoaded_ = false;
+    bool unloading_ = false;
+};
+
+} // namespace parvello

@@ -1,0 +1,28 @@
+// Parvello: removes or replaces quotation marks in many text files at once.
+#include "app/form1.h"
+#include "app/settingsstore.h"
+#include "app/systemplatform.h"
+#include "app/widgetprompts.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Parvello"));
+    QApplication::setOrganizationName(QStringLiteral("Kestrilon"));
+    QApplication::setDesktopFileName(QStringLiteral("parvello"));
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/parvello/icons/parvello-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
+
+    parvello::SystemPlatform platform;
+    parvello::WidgetPrompts prompts;
+    parvello::QSettingsStore store = parvello::QSettingsStore::userStore();
+    parvello::Form1 form(prompts, platform, store);
+    prompts.setOwner(&form);
+    form.Form_Load();
+    form.show();
+    return QApplication::exec();
+}

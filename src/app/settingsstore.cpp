@@ -1,0 +1,86 @@
+#include "app/settingsstore.h"
+
+#include "app/failure.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <memory>
+
+namespace parvello {
+
+namespace {
+
+std::unique_ptr<QSettings> openStore(const QString& path, bool registry) {
+    if (registry)
+        return std::make_unique<QSettings>(path, QSettings::NativeFormat);
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+} // namespace
+
+QSettingsStore QSettingsStore::userStore() {
+#ifdef Q_OS_WIN
+    return QSettingsStore(Kind::Registry,
+                         QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings"));
+#else
+    return QSettingsStore(Kind::IniFolder,
+                         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+#endif
+}
+
+QSettingsStore QSettingsStore::iniFolder(const QString& folder) {
+    return QSettingsStore(Kind::IniFolder, folder);
+}
+
+QString QSettingsStore::location(const QString& appName) const {
+    if (kind_ == Kind::Registry)
+        return root_ + QLatin1Char('\\') + appName;
+    return QDir(root_).filePath(appName + QStringLiteral(".ini"));
+}
+
+QString QSettingsStore::GetSetting(const QString& appName, const QString& section,
+                                  const QString& key, const SettingDefault& defaultValue) const {
+    const auto store = openStore(location(appName), kind_ == Kind::Registry);
+    store->beginGroup(section);
+    if (store->status() != QSettings::NoError || !store->contains(key))
+        return defaultValue.text();
+    const QVariant value = store->value(key);
+    // An INI value holding commas reads back as a list; the store only ever writes text.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}
+
+void QSettingsStore::SaveSetting(const QString& appName, const QString& section, const QString& key,
+                                const QString& value) {
+    const QString path = location(appName);
+    if (kind_ == Kind::IniFolder && !QDir().mkpath(root_))
+        throw Failure(QStringLiteral("Cannot create the settings folder ") + root_,
+                      failure_numbers::PathNotFound);
+    const auto store = openStore(path, kind_ == Kind::Registry);
+    store->beginGroup(section);
+    store->setValue(key, value);
+    store->endGroup();
+    store->sync();
+    if (store->status() != QSettings::NoError)
+        throw Failure(QStringLiteral("Cannot write the settings to ") + path,
+                      failure_numbers::PermissionDenied);
+}
+
+bool OptionValueFromText(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (trimmed.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
+        return false;
+    bool isNumber = false;
+    const double number = trimmed.toDouble(&isNumber);
+    if (!isNumber)
+        throw Failure(QStringLiteral("Type mismatch: \"") + text + QStringLiteral("\" is not True, False or a number"),
+                      failure_numbers::TypeMismatch);
+    return number != 0.0;
+}
+
+} // namespace parvello
