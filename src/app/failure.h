@@ -44,7 +44,7 @@ QString DescribeFailure(std::exception_ptr failure);
 QString ErrorBoxText(const QString& description, const QString& locationTag, int line);
 
 // Every location tag is the project word and date, the module and the procedure.
-QString FormTag(const QString& procedure);   // "Qwellan2021/08/31.Form1.<procedure>"
+QString FormTag(const QString& procedure); // "Qwellan2021/08/31.Form1.<procedure>"
 QString ModuleTag(const QString& module, const QString& procedure); // "Qwellan2021/08/31.<m>.<p>"
 
 // The failure trap of one procedure. Each numbered step runs through step() or test();

@@ -14,8 +14,8 @@ namespace parvello {
 
 int FileAttributes(const QString& path) {
 #ifdef Q_OS_WIN
-    const DWORD value = GetFileAttributesW(reinterpret_cast<const wchar_t*>(
-        QDir::toNativeSeparators(path).utf16()));
+    const DWORD value = GetFileAttributesW(
+        reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()));
     if (value == INVALID_FILE_ATTRIBUTES)
         throw Failure(QStringLiteral("File not found: ") + path, failure_numbers::FileNotFound);
     return static_cast<int>(value);

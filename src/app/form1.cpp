@@ -132,8 +132,8 @@ void Form1::createControls() {
                              120, 3250, 3840, 405);
     PushButton3 = pushButton(this, QStringLiteral("PushButton3"),
                              QStringLiteral("Add All File(s) In Folder"), 4080, 3250, 3840, 405);
-    PushButton8 = pushButton(this, QStringLiteral("PushButton8"), QStringLiteral("Clear List"),
-                             120, 3760, 3840, 405);
+    PushButton8 = pushButton(this, QStringLiteral("PushButton8"), QStringLiteral("Clear List"), 120,
+                             3760, 3840, 405);
     PushButton9 = pushButton(this, QStringLiteral("PushButton9"),
                              QStringLiteral("Load Sample/Example Files"), 4080, 3760, 3840, 405);
 
@@ -151,14 +151,16 @@ void Form1::createControls() {
                            4695, 255);
     Option5 = optionButton(Frame3, QStringLiteral("Option5"),
                            QStringLiteral("Replace double quotes with this"), 240, 1695, 3855, 255);
-    Text2 = textBox(Frame3, QStringLiteral("Text2"), QStringLiteral("Text2"), 4200, 1650, 1215, 345);
+    Text2 =
+        textBox(Frame3, QStringLiteral("Text2"), QStringLiteral("Text2"), 4200, 1650, 1215, 345);
     Option6 = optionButton(Frame3, QStringLiteral("Option6"),
                            QStringLiteral("Replace single quotes with this"), 240, 2040, 3615, 255);
-    Text3 = textBox(Frame3, QStringLiteral("Text3"), QStringLiteral("Text3"), 4200, 2010, 1215, 345);
+    Text3 =
+        textBox(Frame3, QStringLiteral("Text3"), QStringLiteral("Text3"), 4200, 2010, 1215, 345);
     Option1->setChecked(true);
 
-    Frame2 = frame(this, QStringLiteral("Frame2"), QStringLiteral("Save Option"), 120, 6760, 7800,
-                   1845);
+    Frame2 =
+        frame(this, QStringLiteral("Frame2"), QStringLiteral("Save Option"), 120, 6760, 7800, 1845);
     Option8 = optionButton(Frame2, QStringLiteral("Option8"),
                            QStringLiteral("Save results to this folder:"), 240, 300, 3615, 285);
     Frame1 = frame(Frame2, QStringLiteral("Frame1"), QString(), 480, 540, 7080, 810);
@@ -183,7 +185,7 @@ void Form1::createControls() {
 
 void Form1::setTabOrderFromTable() {
     // Keyboard order of the controls that take focus, by their tab index.
-    const QList<QWidget*> order{ListView1, PushButton1, PushButton3, PushButton2, PushButton8,
+    const QList<QWidget*> order{ListView1,   PushButton1, PushButton3, PushButton2, PushButton8,
                                 PushButton9, Option1,     Option2,     Option3,     Option4,
                                 Text2,       Text3,       PushButton5, Option5,     Option6,
                                 Option7,     Option8,     Text1,       PushButton4};
@@ -193,7 +195,8 @@ void Form1::setTabOrderFromTable() {
 }
 
 void Form1::connectHandlers() {
-    const auto onSelected = [this](QRadioButton* button, const QString& name, void (Form1::*handler)()) {
+    const auto onSelected = [this](QRadioButton* button, const QString& name,
+                                   void (Form1::*handler)()) {
         connect(button, &QRadioButton::toggled, this, [this, name, handler](bool selected) {
             if (selected)
                 RunHandler(prompts_, FormTag(name), [this, handler] { (this->*handler)(); });
@@ -270,8 +273,10 @@ void Form1::Form_Load() {
         trap.step(152, [&] { Frame1->setEnabled(true); });
     else
         trap.step(154, [&] { Frame1->setEnabled(false); });
-    trap.step(156, [&] { setText(Text2, store_.get(QStringLiteral("Text2"), QStringLiteral("'"))); });
-    trap.step(158, [&] { setText(Text3, store_.get(QStringLiteral("Text3"), QStringLiteral("\""))); });
+    trap.step(156,
+              [&] { setText(Text2, store_.get(QStringLiteral("Text2"), QStringLiteral("'"))); });
+    trap.step(158,
+              [&] { setText(Text3, store_.get(QStringLiteral("Text3"), QStringLiteral("\""))); });
 }
 
 void Form1::restoreOption(QRadioButton* button, const QString& key, int defaultValue) {
@@ -348,31 +353,79 @@ void Form1::writeSaveOptions() {
     Frame1->setEnabled(Option8->isChecked());
 }
 
-void Form1::Option1_Click() { writeRuleOptions(); }
-void Form1::Option2_Click() { writeRuleOptions(); }
-void Form1::Option3_Click() { writeRuleOptions(); }
-void Form1::Option4_Click() { writeRuleOptions(); }
-void Form1::Option5_Click() { writeRuleOptions(); }
-void Form1::Option6_Click() { writeRuleOptions(); }
-void Form1::Option7_Click() { writeSaveOptions(); }
-void Form1::Option8_Click() { writeSaveOptions(); }
-void Form1::Text1_Change() { store_.save(QStringLiteral("Text1"), Text1->text()); }
-void Form1::Text2_Change() { store_.save(QStringLiteral("Text2"), Text2->text()); }
-void Form1::Text3_Change() { store_.save(QStringLiteral("Text3"), Text3->text()); }
+void Form1::Option1_Click() {
+    writeRuleOptions();
+}
+void Form1::Option2_Click() {
+    writeRuleOptions();
+}
+void Form1::Option3_Click() {
+    writeRuleOptions();
+}
+void Form1::Option4_Click() {
+    writeRuleOptions();
+}
+void Form1::Option5_Click() {
+    writeRuleOptions();
+}
+void Form1::Option6_Click() {
+    writeRuleOptions();
+}
+void Form1::Option7_Click() {
+    writeSaveOptions();
+}
+void Form1::Option8_Click() {
+    writeSaveOptions();
+}
+void Form1::Text1_Change() {
+    store_.save(QStringLiteral("Text1"), Text1->text());
+}
+void Form1::Text2_Change() {
+    store_.save(QStringLiteral("Text2"), Text2->text());
+}
+void Form1::Text3_Change() {
+    store_.save(QStringLiteral("Text3"), Text3->text());
+}
 
-void Form1::Form_MouseMove() { hoverPointer(PointerDefault); }
-void Form1::Frame1_MouseMove() { hoverPointer(PointerDefault); }
-void Form1::Frame2_MouseMove() { hoverPointer(PointerDefault); }
-void Form1::Frame3_MouseMove() { hoverPointer(PointerDefault); }
-void Form1::Text1_MouseMove() { hoverPointer(PointerDefault); }
-void Form1::ListView1_MouseMove() { hoverPointer(PointerDefault); }
-void Form1::PushButton1_MouseMove() { hoverPointer(PointerCustom); }
-void Form1::PushButton2_MouseMove() { hoverPointer(PointerCustom); }
-void Form1::PushButton3_MouseMove() { hoverPointer(PointerCustom); }
-void Form1::PushButton4_MouseMove() { hoverPointer(PointerCustom); }
-void Form1::PushButton5_MouseMove() { hoverPointer(PointerCustom); }
-void Form1::PushButton8_MouseMove() { hoverPointer(PointerCustom); }
-void Form1::PushButton9_MouseMove() { hoverPointer(PointerCustom); }
+void Form1::Form_MouseMove() {
+    hoverPointer(PointerDefault);
+}
+void Form1::Frame1_MouseMove() {
+    hoverPointer(PointerDefault);
+}
+void Form1::Frame2_MouseMove() {
+    hoverPointer(PointerDefault);
+}
+void Form1::Frame3_MouseMove() {
+    hoverPointer(PointerDefault);
+}
+void Form1::Text1_MouseMove() {
+    hoverPointer(PointerDefault);
+}
+void Form1::ListView1_MouseMove() {
+    hoverPointer(PointerDefault);
+}
+void Form1::PushButton1_MouseMove() {
+    hoverPointer(PointerCustom);
+}
+void Form1::PushButton2_MouseMove() {
+    hoverPointer(PointerCustom);
+}
+void Form1::PushButton3_MouseMove() {
+    hoverPointer(PointerCustom);
+}
+void Form1::PushButton4_MouseMove() {
+    hoverPointer(PointerCustom);
+}
+void Form1::PushButton5_MouseMove() {
+    hoverPointer(PointerCustom);
+}
+void Form1::PushButton8_MouseMove() {
+    hoverPointer(PointerCustom);
+}
+void Form1::PushButton9_MouseMove() {
+    hoverPointer(PointerCustom);
+}
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
     RunHandler(prompts_, FormTag(QStringLiteral("Form_MouseMove")), [this] { Form_MouseMove(); });
@@ -404,11 +457,16 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         if (entry.control == watched) {
             RunHandler(prompts_, FormTag(QString::fromLatin1(entry.name)),
                        [this, &entry] { (this->*entry.handler)(); });
-            return false;
+            break;
         }
     }
-    // A control without a pointer handler keeps a plain move to itself.
-    return static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton;
+    // A plain move belongs to the control under the mouse alone: it is not passed on to
+    // the frame or window beneath, whose handlers would set their own pointer.
+    if (static_cast<QMouseEvent*>(event)->buttons() != Qt::NoButton)
+        return false;
+    watched->event(event); // the control still sees its own move
+    event->accept();
+    return true;
 }
 
 void Form1::ApplySkin() {

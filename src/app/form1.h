@@ -24,7 +24,9 @@ class Prompts;
 enum MousePointerValue : int { PointerDefault = 0, PointerHourglass = 11, PointerCustom = 99 };
 
 // Control geometry is given in twips, 15 to a logical pixel.
-constexpr int Twips(int twips) { return (twips + 7) / 15; }
+constexpr int Twips(int twips) {
+    return (twips + 7) / 15;
+}
 
 class Form1 : public QWidget {
     Q_OBJECT

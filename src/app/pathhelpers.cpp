@@ -9,7 +9,9 @@ namespace {
 
 constexpr qsizetype MaxPosition16 = 32767;
 
-[[noreturn]] void overflow() { throw Failure(QStringLiteral("Overflow"), failure_numbers::Overflow); }
+[[noreturn]] void overflow() {
+    throw Failure(QStringLiteral("Overflow"), failure_numbers::Overflow);
+}
 
 // Turns each pair of separators met in one pass into a single separator.
 QString collapsePairs(QStringView text, QChar separator) {

@@ -6,8 +6,12 @@ namespace {
 QString applicationTitle = QStringLiteral("Parvello");
 }
 
-QString ApplicationTitle() { return applicationTitle; }
+QString ApplicationTitle() {
+    return applicationTitle;
+}
 
-void SetApplicationTitle(const QString& title) { applicationTitle = title; }
+void SetApplicationTitle(const QString& title) {
+    applicationTitle = title;
+}
 
 } // namespace parvello

@@ -22,11 +22,11 @@ std::unique_ptr<QSettings> openStore(const QString& path, bool registry) {
 
 QSettingsStore QSettingsStore::userStore() {
 #ifdef Q_OS_WIN
-    return QSettingsStore(Kind::Registry,
-                         QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings"));
+    return QSettingsStore(
+        Kind::Registry, QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings"));
 #else
     return QSettingsStore(Kind::IniFolder,
-                         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+                          QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 #endif
 }
 
@@ -41,7 +41,7 @@ QString QSettingsStore::location(const QString& appName) const {
 }
 
 QString QSettingsStore::GetSetting(const QString& appName, const QString& section,
-                                  const QString& key, const SettingDefault& defaultValue) const {
+                                   const QString& key, const SettingDefault& defaultValue) const {
     const auto store = openStore(location(appName), kind_ == Kind::Registry);
     store->beginGroup(section);
     if (store->status() != QSettings::NoError || !store->contains(key))
@@ -54,7 +54,7 @@ QString QSettingsStore::GetSetting(const QString& appName, const QString& sectio
 }
 
 void QSettingsStore::SaveSetting(const QString& appName, const QString& section, const QString& key,
-                                const QString& value) {
+                                 const QString& value) {
     const QString path = location(appName);
     if (kind_ == Kind::IniFolder && !QDir().mkpath(root_))
         throw Failure(QStringLiteral("Cannot create the settings folder ") + root_,
@@ -78,7 +78,8 @@ bool OptionValueFromText(const QString& text) {
     bool isNumber = false;
     const double number = trimmed.toDouble(&isNumber);
     if (!isNumber)
-        throw Failure(QStringLiteral("Type mismatch: \"") + text + QStringLiteral("\" is not True, False or a number"),
+        throw Failure(QStringLiteral("Type mismatch: \"") + text +
+                          QStringLiteral("\" is not True, False or a number"),
                       failure_numbers::TypeMismatch);
     return number != 0.0;
 }

@@ -31,8 +31,8 @@ public:
 
     // The stored text, or the default when the key (or its section) is missing. An empty
     // stored value is returned as empty. Never fails for a missing key and never writes.
-    virtual QString GetSetting(const QString& appName, const QString& section,
-                               const QString& key, const SettingDefault& defaultValue) const = 0;
+    virtual QString GetSetting(const QString& appName, const QString& section, const QString& key,
+                               const SettingDefault& defaultValue) const = 0;
 
     // Stores the text and flushes it at once; fails (Failure) when it cannot be written.
     virtual void SaveSetting(const QString& appName, const QString& section, const QString& key,

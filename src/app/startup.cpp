@@ -31,8 +31,9 @@ bool FileExists(const QString& path) {
 QString GetDesktopFolder(Platform& platform, PathStyle style) {
     QString folder = platform.desktopFolder();
     if (folder.isEmpty())
-        throw Failure(QStringLiteral("Invalid procedure call or argument: the desktop folder is unknown"),
-                      failure_numbers::InvalidArgument);
+        throw Failure(
+            QStringLiteral("Invalid procedure call or argument: the desktop folder is unknown"),
+            failure_numbers::InvalidArgument);
     const QChar separator = Separator(style);
     if (style == PathStyle::Posix)
         folder = QDir::fromNativeSeparators(folder);

@@ -17,10 +17,16 @@ QString SystemPlatform::desktopFolder() {
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
 }
 
-int SystemPlatform::fileAttributes(const QString& path) { return FileAttributes(path); }
+int SystemPlatform::fileAttributes(const QString& path) {
+    return FileAttributes(path);
+}
 
-QPoint SystemPlatform::cursorPosition() { return QCursor::pos(); }
+QPoint SystemPlatform::cursorPosition() {
+    return QCursor::pos();
+}
 
-double SystemPlatform::randomDraw() { return QRandomGenerator::global()->generateDouble(); }
+double SystemPlatform::randomDraw() {
+    return QRandomGenerator::global()->generateDouble();
+}
 
 } // namespace parvello

@@ -67,8 +67,8 @@ QString WidgetPrompts::inputBox(const QString& prompt, const QString& title,
 }
 
 QString WidgetPrompts::openFiles(const QString& title, const QString& filter) {
-    const QStringList files = QFileDialog::getOpenFileNames(owner_, title, QString(),
-                                                            DialogFilter(filter));
+    const QStringList files =
+        QFileDialog::getOpenFileNames(owner_, title, QString(), DialogFilter(filter));
     if (files.isEmpty())
         return QString();
     QString selection;
@@ -97,9 +97,10 @@ void WidgetPrompts::shellOpen(const QString& target) {
     QString plain = target;
     if (plain.size() >= 2 && plain.startsWith(QLatin1Char('"')) && plain.endsWith(QLatin1Char('"')))
         plain = plain.mid(1, plain.size() - 2);
-    const QUrl url = plain.contains(QStringLiteral("://")) || plain.startsWith(QStringLiteral("mailto:"))
-                         ? QUrl(plain)
-                         : QUrl::fromLocalFile(plain);
+    const QUrl url =
+        plain.contains(QStringLiteral("://")) || plain.startsWith(QStringLiteral("mailto:"))
+            ? QUrl(plain)
+            : QUrl::fromLocalFile(plain);
     QDesktopServices::openUrl(url);
 }
 

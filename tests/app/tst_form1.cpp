@@ -1,4 +1,548 @@
+// The main window driven offscreen: start-up from the settings store, the persisting
+// handlers, the failure boxes of start-up, hover pointers, layout and skin.
+#include "app/addresses.h"
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/prompts.h"
+#include "common/fakeplatform.h"
+#include "common/fakeprompts.h"
+#include "common/recordingstore.h"
+#include "filelist/filelistmodel.h"
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTreeView>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+#include <memory>
+
+using namespace parvello;
+using namespace parvello::testing;
+
+namespace {
+
+using Writes = QList<QPair<QString, QString>>;
+
+// One window with its own store, program folder and scripted boxes.
+struct Window {
+    QTemporaryDir dir;
+    FakePrompts prompts;
+    FakePlatform platform;
+    std::unique_ptr<RecordingStore> store;
+    std::unique_ptr<Form1> form;
+
+    Window() {
+        QDir(dir.path()).mkpath(QStringLiteral("program"));
+        platform.programFolderPath = dir.filePath(QStringLiteral("program"));
+        store = std::make_unique<RecordingStore>(dir.filePath(QStringLiteral("config")));
+    }
+    // A box that asked for an answer the test did not script fails the test.
+    ~Window() {
+        if (!prompts.unexpected.isEmpty())
+            QTest::qFail(qPrintable(prompts.unexpected.join('\n')), __FILE__, __LINE__);
+    }
+    void preset(const QString& key, const QString& value) { store->real().save(key, value); }
+    Form1& load() {
+        form = std::make_unique<Form1>(prompts, platform, *store);
+        form->Form_Load();
+        return *form;
+    }
+    QList<QRadioButton*> ruleOptions() const {
+        return {form->Option1, form->Option2, form->Option3,
+                form->Option4, form->Option5, form->Option6};
+    }
+    void programFile(const QString& name, const QByteArray& content) {
+        const QString path = QDir(platform.programFolderPath).filePath(name);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+};
+
+QString loadError(int line) {
+    return QStringLiteral("\r\nin Qwellan2021/08/31.Form1.Form_Load at line ") +
+           QString::number(line) +
+           QStringLiteral("\r\rPlease email screenshot of this message to ") +
+           QString::fromUtf8(addresses::SupportEmail);
+}
+
+void moveMouseOver(QWidget* widget) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+}
+
+Writes sixOptionWrites(int selected) {
+    Writes writes;
+    for (int i = 1; i <= 6; ++i)
+        writes.append({QStringLiteral("Option%1").arg(i), i == selected ? "True" : "False"});
+    return writes;
+}
+
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup();
+    void firstStartOnEmptyStore();
+    void desktopFolderGetsOneSeparator();
+    void storedValues_data();
+    void storedValues();
+    void unreadableOptionValueReportsItsLine();
+    void failureAtStep132ThenLoadingGoesOn();
+    void failedTestAtStep150RunsStep152();
+    void refusedSettingsWritesDuringLoad();
+    void optionClicksWriteTheirGroup();
+    void typingWritesEveryKeystroke();
+    void refusedWriteFromAClick();
+    void hoverPointers();
+    void handPointerFile();
+    void unloadableHandPointerFailsStep106();
+    void homePageOpensOnSeven();
+    void skinFollowsSkinFile();
+    void layout();
+    void closingEndsTheProgram();
+};
+
+void TestForm1::cleanup() {
+    Trap::setFaultInjector({});
+}
+
+void TestForm1::firstStartOnEmptyStore() {
+    Window w;
+    Form1& form = w.load();
+    QCOMPARE(w.prompts.calls.size(), 0);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Parvello"));
+    QCOMPARE(ApplicationTitle(), QStringLiteral("Parvello"));
+    QVERIFY(form.Option1->isChecked());
+    for (QRadioButton* other : w.ruleOptions().mid(1))
+        QVERIFY(!other->isChecked());
+    QVERIFY(form.Option8->isChecked());
+    QVERIFY(!form.Option7->isChecked());
+    QVERIFY(form.Frame1->isEnabled());
+    QCOMPARE(form.Text1->text(), QStringLiteral("/home/tester/Desktop/"));
+    QCOMPARE(form.Text2->text(), QStringLiteral("'"));
+    QCOMPARE(form.Text3->text(), QStringLiteral("\""));
+    QCOMPARE(form.ListItems->Count(), 0);
+    QCOMPARE(form.ListItems->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QStringLiteral("File(s)"));
+    QCOMPARE(form.ListView1->columnWidth(0), 467);
+    // Only the three texts are written on a first start.
+    const Writes expected{{"Text1", "/home/tester/Desktop/"}, {"Text2", "'"}, {"Text3", "\""}};
+    QCOMPARE(w.store->writes, expected);
+    QCOMPARE(QSettingsStore::iniFolder(w.dir.filePath("config")).get("Text3", "x"),
+             QStringLiteral("\""));
+}
+
+void TestForm1::desktopFolderGetsOneSeparator() {
+    for (const QString& desktop :
+         {QStringLiteral("/home/a/Desktop"), QStringLiteral("/home/a/Desktop/"),
+          QStringLiteral("/home/a/Desktop//")}) {
+        Window w;
+        w.platform.desktop = desktop;
+        QCOMPARE(w.load().Text1->text(), QStringLiteral("/home/a/Desktop/"));
+    }
+    Window root;
+    root.platform.desktop = QStringLiteral("/");
+    QCOMPARE(root.load().Text1->text(), QStringLiteral("/"));
+}
+
+void TestForm1::storedValues_data() {
+    QTest::addColumn<QStringList>("stored");   // key=value pairs
+    QTest::addColumn<QString>("ruleSelected"); // "Option3", or "" for none
+    QTest::addColumn<bool>("option8");
+    QTest::addColumn<bool>("option7");
+    QTest::addColumn<QString>("text1");
+
+    const QString desktop = QStringLiteral("/home/tester/Desktop/");
+    QTest::newRow("save beside the original")
+        << QStringList{"Option8=False", "Option7=True"} << "Option1" << false << true << desktop;
+    QTest::newRow("empty folder box stays empty")
+        << QStringList{"Text1="} << "Option1" << true << false << "";
+    QTest::newRow("typed folder") << QStringList{"Text1=/srv/out"} << "Option1" << true << false
+                                  << "/srv/out";
+    QTest::newRow("no rule") << QStringList{"Option1=False", "Option2=False", "Option3=False",
+                                            "Option4=False", "Option5=False", "Option6=False"}
+                             << "" << true << false << desktop;
+    QTest::newRow("number selects")
+        << QStringList{"Option1=0", "Option3=1"} << "Option3" << true << false << desktop;
+    QTest::newRow("default 1 then stored rule")
+        << QStringList{"Option5=True"} << "Option5" << true << false << desktop;
+    QTest::newRow("last true wins")
+        << QStringList{"Option1=True", "Option4=True"} << "Option4" << true << false << desktop;
+    QTest::newRow("option7 set after option8")
+        << QStringList{"Option8=True", "Option7=True"} << "Option1" << false << true << desktop;
+    QTest::newRow("no save option")
+        << QStringList{"Option8=False", "Option7=False"} << "Option1" << false << false << desktop;
+}
+
+void TestForm1::storedValues() {
+    QFETCH(QStringList, stored);
+    QFETCH(QString, ruleSelected);
+    QFETCH(bool, option8);
+    QFETCH(bool, option7);
+    QFETCH(QString, text1);
+    Window w;
+    for (const QString& pair : stored)
+        w.preset(pair.section('=', 0, 0), pair.section('=', 1));
+    Form1& form = w.load();
+    QCOMPARE(w.prompts.calls.size(), 0);
+    for (QRadioButton* option : w.ruleOptions())
+        QCOMPARE(option->isChecked(), option->objectName() == ruleSelected);
+    QCOMPARE(form.Option8->isChecked(), option8);
+    QCOMPARE(form.Option7->isChecked(), option7);
+    // The folder box and its button are usable exactly when Option8 is selected.
+    QCOMPARE(form.Frame1->isEnabled(), option8);
+    QCOMPARE(form.Text1->isEnabled(), option8);
+    QCOMPARE(form.PushButton4->isEnabled(), option8);
+    QCOMPARE(form.Text1->text(), text1);
+}
+
+void TestForm1::unreadableOptionValueReportsItsLine() {
+    Window w;
+    w.preset("Option2", "maybe");
+    w.preset("Option7", "sometimes");
+    Form1& form = w.load();
+    const QStringList errors = w.prompts.errorTexts();
+    QCOMPARE(errors.size(), 2);
+    QVERIFY(errors[0].endsWith(loadError(136)));
+    QVERIFY(errors[1].endsWith(loadError(148)));
+    // The buttons keep the state they had.
+    QVERIFY(form.Option1->isChecked());
+    QVERIFY(!form.Option2->isChecked());
+    QVERIFY(form.Option8->isChecked());
+    QVERIFY(!form.Option7->isChecked());
+}
+
+void TestForm1::failureAtStep132ThenLoadingGoesOn() {
+    Window w;
+    w.platform.desktop.clear(); // the system knows no desktop folder
+    w.preset("Text1", "/stored/folder/");
+    w.preset("Option1", "False");
+    w.preset("Option2", "True");
+    Form1& form = w.load();
+    QCOMPARE(w.prompts.calls.size(), 1);
+    const PromptCall box = w.prompts.calls[0];
+    QCOMPARE(box.kind, QStringLiteral("error"));
+    QCOMPARE(box.title, QStringLiteral("Application Error"));
+    QCOMPARE(box.icon, QStringLiteral("warning"));
+    QCOMPARE(box.text,
+             QStringLiteral("Invalid procedure call or argument: the desktop folder is unknown") +
+                 loadError(132));
+    // The store is not read: the box stays empty and nothing is written for it.
+    QCOMPARE(form.Text1->text(), QString());
+    for (const auto& write : w.store->writes)
+        QVERIFY(write.first != QStringLiteral("Text1"));
+    // Steps 134 onwards ran.
+    QVERIFY(!form.Option1->isChecked());
+    QVERIFY(form.Option2->isChecked());
+    QCOMPARE(form.Text3->text(), QStringLiteral("\""));
+}
+
+void TestForm1::failedTestAtStep150RunsStep152() {
+    Window w;
+    w.preset("Option8", "False");
+    w.preset("Option7", "True");
+    Trap::setFaultInjector([](const QString& tag, int line) {
+        if (tag == FormTag(QStringLiteral("Form_Load")) && line == 150)
+            throw Failure(QStringLiteral("Object required"));
+    });
+    Form1& form = w.load();
+    QCOMPARE(w.prompts.errorTexts(),
+             QStringList{QStringLiteral("Object required") + loadError(150)});
+    QVERIFY(form.Option7->isChecked());
+    QVERIFY(form.Frame1->isEnabled()); // the guarded step ran, not the alternative
+}
+
+void TestForm1::refusedSettingsWritesDuringLoad() {
+    Window w;
+    w.preset("Option3", "True");
+    w.store->refuseWrites = true;
+    Form1& form = w.load();
+    // Each refused write is reported by start-up with the line that set the control.
+    const QStringList errors = w.prompts.errorTexts();
+    QCOMPARE(errors.size(), 4);
+    QVERIFY(errors[0].endsWith(loadError(132)));
+    QVERIFY(errors[1].endsWith(loadError(138)));
+    QVERIFY(errors[2].endsWith(loadError(156)));
+    QVERIFY(errors[3].endsWith(loadError(158)));
+    QVERIFY(form.Option3->isChecked());
+    QCOMPARE(form.Text3->text(), QStringLiteral("\""));
+}
+
+void TestForm1::optionClicksWriteTheirGroup() {
+    Window w;
+    Form1& form = w.load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QList<QRadioButton*> rules = w.ruleOptions();
+    for (int i : {3, 6, 1}) {
+        w.store->writes.clear();
+        QTest::mouseClick(rules[i - 1], Qt::LeftButton);
+        QVERIFY(rules[i - 1]->isChecked());
+        QCOMPARE(w.store->writes, sixOptionWrites(i));
+    }
+
+    w.store->writes.clear();
+    const QString folder = form.Text1->text();
+    QTest::mouseClick(form.Option7, Qt::LeftButton);
+    QCOMPARE(w.store->writes, (Writes{{"Option8", "False"}, {"Option7", "True"}}));
+    QVERIFY(!form.Frame1->isEnabled());
+    QVERIFY(!form.PushButton4->isEnabled());
+    QCOMPARE(form.Text1->text(), folder);
+
+    w.store->writes.clear();
+    QTest::mouseClick(form.Option8, Qt::LeftButton);
+    QCOMPARE(w.store->writes, (Writes{{"Option8", "True"}, {"Option7", "False"}}));
+    QVERIFY(form.Frame1->isEnabled());
+    QVERIFY(form.Text1->isEnabled());
+    QCOMPARE(w.prompts.calls.size(), 0);
+}
+
+void TestForm1::typingWritesEveryKeystroke() {
+    Window w;
+    Form1& form = w.load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    for (QLineEdit* box : {form.Text2, form.Text3, form.Text1}) {
+        box->clear();
+        w.store->writes.clear();
+        QTest::keyClicks(box, QStringLiteral("abc"));
+        const QString key = box->objectName();
+        QCOMPARE(w.store->writes, (Writes{{key, "a"}, {key, "ab"}, {key, "abc"}}));
+    }
+    // A cleared box stays cleared at the next start.
+    form.Text1->clear();
+    Window again;
+    again.store = std::make_unique<RecordingStore>(w.dir.filePath("config"));
+    QCOMPARE(again.load().Text1->text(), QString());
+    QCOMPARE(again.form->Text2->text(), QStringLiteral("abc"));
+}
+
+void TestForm1::refusedWriteFromAClick() {
+    Window w;
+    Form1& form = w.load();
+    w.store->refuseWrites = true;
+    form.Option4->click();
+    QVERIFY(form.Option4->isChecked());
+    QCOMPARE(w.prompts.errorTexts().size(), 1);
+    QVERIFY(w.prompts.errorTexts()[0].startsWith(QStringLiteral(
+        "Cannot write the settings\r\nin Qwellan2021/08/31.Form1.Option4_Click at line 0\r\r")));
+}
+
+void TestForm1::hoverPointers() {
+    Window w;
+    Form1& form = w.load();
+    QVERIFY(!form.HasCustomPointerImage());
+    const QList<QWidget*> buttons{form.PushButton1, form.PushButton2, form.PushButton3,
+                                  form.PushButton4, form.PushButton5, form.PushButton8,
+                                  form.PushButton9};
+    const QList<QWidget*> plain{&form,       form.Frame1, form.Frame2,
+                                form.Frame3, form.Text1,  form.ListView1->viewport()};
+    for (QWidget* button : buttons) {
+        form.SetMousePointer(PointerDefault);
+        moveMouseOver(button);
+        QCOMPARE(form.MousePointer(), int(PointerCustom));
+        // Without the hand pointer file the custom pointer is the arrow.
+        QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+    }
+    for (QWidget* surface : plain) {
+        form.SetMousePointer(PointerCustom);
+        moveMouseOver(surface);
+        QCOMPARE(form.MousePointer(), int(PointerDefault));
+    }
+    // Controls without a pointer handler change nothing.
+    for (QWidget* quiet :
+         QList<QWidget*>{form.Option3, form.Text2, form.Text3, form.ProgressBar1}) {
+        form.SetMousePointer(PointerCustom);
+        moveMouseOver(quiet);
+        QCOMPARE(form.MousePointer(), int(PointerCustom));
+    }
+    // A busy hourglass is never replaced by hovering.
+    form.SetMousePointer(PointerHourglass);
+    for (QWidget* any : buttons + plain)
+        moveMouseOver(any);
+    QCOMPARE(form.MousePointer(), int(PointerHourglass));
+    QCOMPARE(form.cursor().shape(), Qt::WaitCursor);
+}
+
+void TestForm1::handPointerFile() {
+    Window w;
+    QFile shipped(QStringLiteral(PARVELLO_RESOURCES_DIR "/HAND-M.CUR"));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    w.programFile("HAND-M.CUR", shipped.readAll());
+    Form1& form = w.load();
+    QCOMPARE(w.prompts.calls.size(), 0);
+    QVERIFY(form.HasCustomPointerImage());
+    moveMouseOver(form.PushButton2);
+    QCOMPARE(form.cursor().shape(), Qt::BitmapCursor);
+    QCOMPARE(form.cursor().hotSpot(), QPoint(10, 0));
+    moveMouseOver(form.Frame3);
+    QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+}
+
+void TestForm1::unloadableHandPointerFailsStep106() {
+    Window w;
+    w.programFile("HAND-M.CUR", "not a cursor");
+    Form1& form = w.load();
+    QCOMPARE(w.prompts.errorTexts().size(), 1);
+    QVERIFY(w.prompts.errorTexts()[0].endsWith(loadError(106)));
+    QVERIFY(!form.HasCustomPointerImage());
+    QVERIFY(form.Option1->isChecked()); // loading went on
+}
+
+void TestForm1::homePageOpensOnSeven() {
+    const struct {
+        double draw;
+        bool opens;
+    } cases[] = {{0.06, true},     {0.0699, true}, {0.07, false},
+                 {0.05999, false}, {0.0, false},   {0.999, false}};
+    for (const auto& c : cases) {
+        Window w;
+        w.platform.draw = c.draw;
+        w.load();
+        const auto shell = w.prompts.callsOf(QStringLiteral("shell"));
+        QCOMPARE(shell.size(), c.opens ? 1 : 0);
+        if (c.opens)
+            QCOMPARE(shell[0].text, QString::fromUtf8(addresses::HomePage));
+    }
+}
+
+void TestForm1::skinFollowsSkinFile() {
+    Window plain;
+    Form1& white = plain.load();
+    QCOMPARE(white.palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(white.PushButton1->palette().color(QPalette::Button), QColor(Qt::white));
+
+    Window skinned;
+    skinned.programFile("x/o.cjs", "skin");
+    Form1& form = skinned.load();
+    QCOMPARE(skinned.prompts.calls.size(), 0);
+    const QColor face = QGuiApplication::palette().color(QPalette::Button);
+    QCOMPARE(form.palette().color(QPalette::Window), face);
+    for (QWidget* control :
+         QList<QWidget*>{form.Option1, form.Option8, form.Frame1, form.Frame2, form.Frame3}) {
+        QCOMPARE(control->palette().color(QPalette::Window), face);
+        QVERIFY(control->autoFillBackground());
+    }
+    // Push buttons are not skinned.
+    QCOMPARE(form.PushButton1->palette().color(QPalette::Button), QColor(Qt::white));
+}
+
+void TestForm1::layout() {
+    Window w;
+    Form1& form = w.load();
+    QCOMPARE(form.size(), QSize(536, 651));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    // Control, container, caption, geometry in twips.
+    const struct {
+        QWidget* control;
+        QWidget* container;
+        const char* caption;
+        QRect twips;
+    } table[] = {
+        {form.PushButton5, &form, "Help", {120, 120, 7800, 405}},
+        {form.ListView1, &form, nullptr, {120, 630, 7800, 2530}},
+        {form.PushButton1, &form, "Add File(s)", {120, 3250, 3840, 405}},
+        {form.PushButton3, &form, "Add All File(s) In Folder", {4080, 3250, 3840, 405}},
+        {form.PushButton8, &form, "Clear List", {120, 3760, 3840, 405}},
+        {form.PushButton9, &form, "Load Sample/Example Files", {4080, 3760, 3840, 405}},
+        {form.Frame3, &form, "Remove Options", {120, 4210, 7800, 2505}},
+        {form.Option1, form.Frame3, "Remove all double quotes", {240, 330, 3600, 255}},
+        {form.Option2, form.Frame3, "Remove all single quotes", {240, 675, 4695, 255}},
+        {form.Option3,
+         form.Frame3,
+         "Replace double quotes with single quotes",
+         {240, 1020, 4695, 255}},
+        {form.Option4,
+         form.Frame3,
+         "Replace single quotes with double quotes",
+         {240, 1350, 4695, 255}},
+        {form.Option5, form.Frame3, "Replace double quotes with this", {240, 1695, 3855, 255}},
+        {form.Text2, form.Frame3, nullptr, {4200, 1650, 1215, 345}},
+        {form.Option6, form.Frame3, "Replace single quotes with this", {240, 2040, 3615, 255}},
+        {form.Text3, form.Frame3, nullptr, {4200, 2010, 1215, 345}},
+        {form.Frame2, &form, "Save Option", {120, 6760, 7800, 1845}},
+        {form.Option8, form.Frame2, "Save results to this folder:", {240, 300, 3615, 285}},
+        {form.Frame1, form.Frame2, "", {480, 540, 7080, 810}},
+        {form.Text1, form.Frame1, nullptr, {240, 300, 5775, 345}},
+        {form.PushButton4, form.Frame1, "...", {6240, 300, 600, 345}},
+        {form.Option7,
+         form.Frame2,
+         "Save results in folder of original file",
+         {240, 1440, 3615, 285}},
+        {form.PushButton2, &form, "Start Removing", {120, 8730, 7800, 405}},
+        {form.ProgressBar1, &form, nullptr, {120, 9250, 7800, 405}},
+    };
+    for (const auto& row : table) {
+        const QString name = row.control->objectName();
+        QVERIFY2(row.control->parentWidget() == row.container, qPrintable(name));
+        const QRect expected(Twips(row.twips.x()), Twips(row.twips.y()), Twips(row.twips.width()),
+                             Twips(row.twips.height()));
+        QVERIFY2(row.control->geometry() == expected, qPrintable(name));
+        if (!row.caption)
+            continue;
+        QString caption;
+        if (auto* button = qobject_cast<QAbstractButton*>(row.control))
+            caption = button->text();
+        else if (auto* box = qobject_cast<QGroupBox*>(row.control))
+            caption = box->title();
+        QCOMPARE(caption, QString::fromUtf8(row.caption));
+    }
+    QCOMPARE(form.ProgressBar1->text(), QStringLiteral("Progress Bar"));
+    QCOMPARE(form.ProgressBar1->value(), 0);
+    QCOMPARE(
+        form.ListView1->toolTip(),
+        QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | line to "
+                       "right and out of window to reveal full names."));
+
+    // Fonts: Arial bold, 11.25 pt on push buttons, 9 pt elsewhere.
+    QCOMPARE(form.PushButton2->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(form.PushButton2->font().pointSizeF(), 11.25);
+    QVERIFY(form.PushButton2->font().bold());
+    for (QWidget* control :
+         QList<QWidget*>{form.Option1, form.Frame2, form.Text1, form.ListView1}) {
+        QCOMPARE(control->font().pointSizeF(), 9.0);
+        QVERIFY(control->font().bold());
+    }
+
+    // Keyboard order.
+    const QList<QWidget*> order{
+        form.ListView1,   form.PushButton1, form.PushButton3, form.PushButton2, form.PushButton8,
+        form.PushButton9, form.Option1,     form.Option2,     form.Option3,     form.Option4,
+        form.Text2,       form.Text3,       form.PushButton5, form.Option5,     form.Option6,
+        form.Option7,     form.Option8,     form.Text1,       form.PushButton4};
+    for (qsizetype i = 1; i < order.size(); ++i) {
+        QWidget* next = order[i - 1]->nextInFocusChain();
+        while (next && next->focusPolicy() == Qt::NoFocus && !order.contains(next))
+            next = next->nextInFocusChain();
+        QVERIFY2(next == order[i], qPrintable(order[i - 1]->objectName()));
+    }
+
+    // The list's column can be widened past the list's edge.
+    QVERIFY(!form.ListView1->header()->stretchLastSection());
+}
+
+void TestForm1::closingEndsTheProgram() {
+    Window w;
+    Form1& form = w.load();
+    form.ListItems->Add(QStringLiteral("/tmp/a.txt"));
+    form.show();
+    w.store->writes.clear();
+    QVERIFY(form.close());
+    QVERIFY(form.IsUnloading());
+    QVERIFY(w.store->writes.isEmpty()); // nothing is saved at the end
+}
+
+QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"

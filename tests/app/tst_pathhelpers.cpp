@@ -1,4 +1,162 @@
+// The path and list helpers, in both separator styles.
+#include "app/failure.h"
+#include "app/pathhelpers.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+using namespace parvello;
+
+Q_DECLARE_METATYPE(parvello::PathStyle)
+
+namespace {
+// Writes a Windows-style example in the given style.
+QString inStyle(QString path, PathStyle style) {
+    if (style == PathStyle::Posix)
+        path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return path;
+}
+} // namespace
+
+class TestPathHelpers : public QObject {
+    Q_OBJECT
+private slots:
+    void collapseBackslashes_data();
+    void collapseBackslashes();
+    void nameAndFolder_data();
+    void nameAndFolder();
+    void sixteenBitLimits();
+    void isFolder();
+    void listHasItem();
+};
+
+void TestPathHelpers::collapseBackslashes_data() {
+    QTest::addColumn<PathStyle>("style");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("expected");
+    // Written with backslashes; the POSIX rows use the same text with slashes.
+    struct Row {
+        const char* name;
+        const char* input;
+        const char* windows;
+        const char* posix;
+    };
+    const Row rows[] = {
+        {"doubled separator", R"(C:\Texts\\a.txt)", R"(C:\Texts\a.txt)", R"(C:\Texts\a.txt)"},
+        {"drive root joined", R"(C:\\a.txt)", R"(C:\a.txt)", R"(C:\a.txt)"},
+        {"three in a row", R"(C:\Texts\\\a.txt)", R"(C:\Texts\\a.txt)", R"(C:\Texts\\a.txt)"},
+        {"four in a row", R"(C:\a\\\\b)", R"(C:\a\\b)", R"(C:\a\\b)"},
+        {"five in a row", R"(C:\a\\\\\b)", R"(C:\a\\\b)", R"(C:\a\\\b)"},
+        {"network path", R"(\\server\share\\dir\f.txt)", R"(\\server\share\dir\f.txt)",
+         R"(\server\share\dir\f.txt)"},
+        {"four leading", R"(\\\\server\f)", R"(\\server\f)", R"(\server\f)"},
+        {"one leading", R"(\home\f.txt)", R"(\\home\f.txt)", R"(\home\f.txt)"},
+        {"one alone", R"(\)", R"(\\)", R"(\)"},
+        {"run alone", R"(\\\\\)", R"(\\)", R"(\)"},
+        {"empty", "", "", ""},
+        {"nothing to do", R"(C:\a\b.txt)", R"(C:\a\b.txt)", R"(C:\a\b.txt)"},
+        {"trailing pair", R"(C:\a\\)", R"(C:\a\)", R"(C:\a\)"},
+    };
+    for (const Row& row : rows) {
+        QTest::addRow("windows: %s", row.name)
+            << PathStyle::Windows << QString::fromUtf8(row.input) << QString::fromUtf8(row.windows);
+        QTest::addRow("posix: %s", row.name)
+            << PathStyle::Posix << inStyle(QString::fromUtf8(row.input), PathStyle::Posix)
+            << inStyle(QString::fromUtf8(row.posix), PathStyle::Posix);
+    }
+    // The other style's separator is an ordinary character.
+    QTest::addRow("posix keeps backslashes") << PathStyle::Posix << R"(/a\\b)"
+                                             << R"(/a\\b)";
+}
+
+void TestPathHelpers::collapseBackslashes() {
+    QFETCH(PathStyle, style);
+    QFETCH(QString, input);
+    QFETCH(QString, expected);
+    QCOMPARE(CollapseBackslashes(input, style), expected);
+}
+
+void TestPathHelpers::nameAndFolder_data() {
+    QTest::addColumn<PathStyle>("style");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("folder");
+    struct Row {
+        const char* label;
+        const char* path;
+        const char* name;
+        const char* folder;
+    };
+    const Row rows[] = {
+        {"file in folder", R"(C:\Texts\a.txt)", "a.txt", R"(C:\Texts\)"},
+        {"no separator", "a.txt", "a.txt", ""},
+        {"ends in separator", R"(C:\Texts\)", "", R"(C:\Texts\)"},
+        {"drive root", R"(C:\)", "", R"(C:\)"},
+        {"network file", R"(\\srv\share\b.txt)", "b.txt", R"(\\srv\share\)"},
+        {"empty", "", "", ""},
+    };
+    for (const Row& row : rows) {
+        for (PathStyle style : {PathStyle::Windows, PathStyle::Posix}) {
+            QTest::addRow("%s: %s", style == PathStyle::Windows ? "windows" : "posix", row.label)
+                << style << inStyle(QString::fromUtf8(row.path), style)
+                << QString::fromUtf8(row.name) << inStyle(QString::fromUtf8(row.folder), style);
+        }
+    }
+}
+
+void TestPathHelpers::nameAndFolder() {
+    QFETCH(PathStyle, style);
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QFETCH(QString, folder);
+    QCOMPARE(FileNameOfPath(path, style), name);
+    QCOMPARE(NameAfterLastSlash(path, style), name);
+    QCOMPARE(FolderOfPath(path, style), folder);
+}
+
+void TestPathHelpers::sixteenBitLimits() {
+    const QString longest = QString(32766, QLatin1Char('a')) + QLatin1Char('\\');
+    QCOMPARE(longest.size(), 32767);
+    QCOMPARE(FileNameOfPath(longest, PathStyle::Windows), QString());
+    QCOMPARE(FolderOfPath(longest, PathStyle::Windows), longest);
+
+    const QString tooLong = longest + QStringLiteral("b.txt");
+    try {
+        FileNameOfPath(tooLong, PathStyle::Windows);
+        QFAIL("FileNameOfPath accepted a path longer than 32767 characters");
+    } catch (const Failure& failure) {
+        QCOMPARE(failure.number(), failure_numbers::Overflow);
+    }
+    // A separator at position 32767 is still reachable; one beyond it is not.
+    QCOMPARE(FolderOfPath(tooLong, PathStyle::Windows), longest);
+    QVERIFY_THROWS_EXCEPTION(
+        Failure,
+        FolderOfPath(QString(32767, QLatin1Char('a')) + QStringLiteral("\\b"), PathStyle::Windows));
+    // The single reverse search has no such limit.
+    QCOMPARE(NameAfterLastSlash(tooLong, PathStyle::Windows), QStringLiteral("b.txt"));
+}
+
+void TestPathHelpers::isFolder() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath(QStringLiteral("f.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(IsFolder(dir.path()));
+    QVERIFY(!IsFolder(file.fileName()));
+    QVERIFY(!IsFolder(dir.filePath(QStringLiteral("missing"))));
+    QVERIFY(!IsFolder(QString()));
+}
+
+void TestPathHelpers::listHasItem() {
+    const QStringList rows{QStringLiteral("/a/x.txt"), QStringLiteral("/a/y.txt"),
+                           QStringLiteral("/a/x.txt")};
+    QVERIFY(ListHasItem(rows, QStringLiteral("/a/x.txt")));
+    QVERIFY(ListHasItem(rows, QStringLiteral("/a/y.txt")));
+    QVERIFY(!ListHasItem(rows, QStringLiteral("/a/X.txt")));
+    QVERIFY(!ListHasItem({}, QStringLiteral("/a/x.txt")));
+}
+
+QTEST_APPLESS_MAIN(TestPathHelpers)
 #include "tst_pathhelpers.moc"

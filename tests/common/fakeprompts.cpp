@@ -45,8 +45,11 @@ bool FakePrompts::askYesNo(const QString& text) {
 }
 
 void FakePrompts::applicationError(const QString& text) {
-    record({QStringLiteral("error"), QStringLiteral("Application Error"), text,
-            QStringLiteral("warning"), {}});
+    record({QStringLiteral("error"),
+            QStringLiteral("Application Error"),
+            text,
+            QStringLiteral("warning"),
+            {}});
 }
 
 QString FakePrompts::inputBox(const QString& prompt, const QString& title,

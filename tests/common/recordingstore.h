@@ -24,7 +24,8 @@ public:
     void SaveSetting(const QString& appName, const QString& section, const QString& key,
                      const QString& value) override {
         if (refuseWrites)
-            throw Failure(QStringLiteral("Cannot write the settings"), failure_numbers::PermissionDenied);
+            throw Failure(QStringLiteral("Cannot write the settings"),
+                          failure_numbers::PermissionDenied);
         real_.SaveSetting(appName, section, key, value);
         writes.append({key, value});
     }
