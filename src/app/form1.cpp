@@ -241,7 +241,7 @@ void Form1::Form_Load() {
     trap.step(102, [&] {
         setWindowTitle(QStringLiteral("Parvello"));
         setWindowIcon(QApplication::windowIcon());
-        SetApplicationTitle(AppTitleFromName(windowTitle()));
+        SetAppTitle(windowTitle());
     });
     const QString handPointer = ProgramFile(platform_, QStringLiteral("HAND-M.CUR"));
     if (trap.test(104, [&] { return FileExists(handPointer); })) {
@@ -315,6 +315,11 @@ void Form1::closeEvent(QCloseEvent* event) {
         event->ignore();
     else
         event->accept();
+}
+
+void Form1::DoEvents() {
+    Trap::Suspend eventsReportTheirOwnFailures;
+    QCoreApplication::processEvents();
 }
 
 void Form1::SetMousePointer(int value) {

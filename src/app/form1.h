@@ -40,6 +40,13 @@ public:
     void Form_Unload(bool& cancel);
     bool IsUnloading() const { return unloading_; }
 
+    // Handles pending events from inside a long operation (a batch run, a folder scan).
+    // Handlers that run meanwhile report their own failures.
+    void DoEvents();
+
+    // True while a batch run is going on: the list must not change under it.
+    bool IsRunning() const { return running_; }
+
     int MousePointer() const { return mousePointer_; }
     void SetMousePointer(int value);
     bool HasCustomPointerImage() const { return customPointerLoaded_; }
@@ -132,6 +139,7 @@ private:
     QCursor customPointer_;
     bool customPointerLoaded_ = false;
     bool unloading_ = false;
+    bool running_ = false;
 };
 
 } // namespace parvello

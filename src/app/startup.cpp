@@ -24,12 +24,20 @@ QString AppTitleFromName(const QString& productName) {
     return title;
 }
 
+void SetAppTitle(const QString& productName) {
+    SetApplicationTitle(AppTitleFromName(productName));
+}
+
+QString GetSpecialFolderPath(Platform& platform, int folderId) {
+    return folderId == DesktopFolderId ? platform.desktopFolder() : QString();
+}
+
 bool FileExists(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).lastModified().isValid();
 }
 
 QString GetDesktopFolder(Platform& platform, PathStyle style) {
-    QString folder = platform.desktopFolder();
+    QString folder = GetSpecialFolderPath(platform, DesktopFolderId);
     if (folder.isEmpty())
         throw Failure(
             QStringLiteral("Invalid procedure call or argument: the desktop folder is unknown"),

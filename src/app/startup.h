@@ -16,8 +16,16 @@ class Prompts;
 // characters.
 QString AppTitleFromName(const QString& productName);
 
+// Sets the application title from the product name (AppTitleFromName).
+void SetAppTitle(const QString& productName);
+
 // True when the file system can tell the path's modification time (the path exists).
 bool FileExists(const QString& path);
+
+// The path of a special folder, or "" when the system has none. Id 0 is the user's
+// desktop folder, the one special folder the program asks for.
+inline constexpr int DesktopFolderId = 0;
+QString GetSpecialFolderPath(Platform& platform, int folderId);
 
 // The desktop folder with exactly one trailing separator. Fails when the system reports
 // no desktop folder.
