@@ -233,6 +233,7 @@ void Form1::connectHandlers() {
     }
     ListView1->viewport()->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
+    connectFileListHandlers();
 }
 
 void Form1::Form_Load() {
@@ -407,9 +408,6 @@ void Form1::Frame3_MouseMove() {
 void Form1::Text1_MouseMove() {
     hoverPointer(PointerDefault);
 }
-void Form1::ListView1_MouseMove() {
-    hoverPointer(PointerDefault);
-}
 void Form1::PushButton1_MouseMove() {
     hoverPointer(PointerCustom);
 }
@@ -438,6 +436,8 @@ void Form1::mouseMoveEvent(QMouseEvent* event) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ListView1 || watched == ListView1->viewport())
+        return fileListEvent(watched, event);
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
     const struct {
@@ -449,7 +449,6 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         {Frame2, "Frame2_MouseMove", &Form1::Frame2_MouseMove},
         {Frame3, "Frame3_MouseMove", &Form1::Frame3_MouseMove},
         {Text1, "Text1_MouseMove", &Form1::Text1_MouseMove},
-        {ListView1->viewport(), "ListView1_MouseMove", &Form1::ListView1_MouseMove},
         {PushButton1, "PushButton1_MouseMove", &Form1::PushButton1_MouseMove},
         {PushButton2, "PushButton2_MouseMove", &Form1::PushButton2_MouseMove},
         {PushButton3, "PushButton3_MouseMove", &Form1::PushButton3_MouseMove},
