@@ -42,6 +42,14 @@ struct FormWindow {
         form->Form_Load();
         return *form;
     }
+    // Shown offscreen, so the list has its real size and rows their places.
+    Form1& loadShown() {
+        load();
+        form->show();
+        if (!QTest::qWaitForWindowExposed(form.get()))
+            QTest::qFail("the window was not shown", __FILE__, __LINE__);
+        return *form;
+    }
     void programFile(const QString& name, const QByteArray& content) {
         const QString path = QDir(platform.programFolderPath).filePath(name);
         QDir().mkpath(QFileInfo(path).path());
