@@ -65,6 +65,11 @@ public:
     void Option8_Click();
     void Text1_Change();
 
+    // "Add File(s)": adds the files picked in the open-file dialog.
+    void PushButton1_Click();
+    // "...": picks the output folder.
+    void PushButton4_Click();
+
     // Hover pointers.
     void Form_MouseMove();
     void Frame1_MouseMove();
