@@ -220,11 +220,15 @@ void Form1::connectHandlers() {
     onChange(Text2, QStringLiteral("Text2_Change"), &Form1::Text2_Change);
     onChange(Text3, QStringLiteral("Text3_Change"), &Form1::Text3_Change);
 
-    const auto onClick = [this](QPushButton* button, void (Form1::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+    // Click handlers carry their own trap; the boundary only guards what lies between steps.
+    const auto onClick = [this](QPushButton* button, const QString& name,
+                                void (Form1::*handler)()) {
+        connect(button, &QPushButton::clicked, this, [this, name, handler] {
+            RunHandler(prompts_, FormTag(name), [this, handler] { (this->*handler)(); });
+        });
     };
-    onClick(PushButton1, &Form1::PushButton1_Click);
-    onClick(PushButton4, &Form1::PushButton4_Click);
+    onClick(PushButton1, QStringLiteral("PushButton1_Click"), &Form1::PushButton1_Click);
+    onClick(PushButton4, QStringLiteral("PushButton4_Click"), &Form1::PushButton4_Click);
 
     // Mouse-move notices: the handlers' own controls, and the controls without a pointer
     // handler, which keep moves over them from reaching the frame or window beneath.
