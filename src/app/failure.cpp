@@ -50,9 +50,13 @@ Trap::Trap(Prompts& prompts, QString locationTag)
     activeTrap = this;
 }
 
-Trap::~Trap() { activeTrap = outer_; }
+Trap::~Trap() {
+    activeTrap = outer_;
+}
 
-Trap* Trap::active() { return activeTrap; }
+Trap* Trap::active() {
+    return activeTrap;
+}
 
 void Trap::rethrowPending() {
     if (activeTrap && activeTrap->pending_) {
@@ -61,7 +65,9 @@ void Trap::rethrowPending() {
     }
 }
 
-void Trap::setFaultInjector(FaultInjector injector) { faultInjector = std::move(injector); }
+void Trap::setFaultInjector(FaultInjector injector) {
+    faultInjector = std::move(injector);
+}
 
 void Trap::injectFault() {
     if (faultInjector)
@@ -70,15 +76,20 @@ void Trap::injectFault() {
 
 void Trap::report(std::exception_ptr failure) {
     pending_ = nullptr;
+    ++failures_;
     const QString text = ErrorBoxText(DescribeFailure(std::move(failure)), tag_, line_);
     // The box is modal; handlers it lets run report their own failures.
     Suspend noTrap;
     prompts_.applicationError(text);
 }
 
-Trap::Suspend::Suspend() : saved_(activeTrap) { activeTrap = nullptr; }
+Trap::Suspend::Suspend() : saved_(activeTrap) {
+    activeTrap = nullptr;
+}
 
-Trap::Suspend::~Suspend() { activeTrap = saved_; }
+Trap::Suspend::~Suspend() {
+    activeTrap = saved_;
+}
 
 void RunHandler(Prompts& prompts, const QString& locationTag,
                 const std::function<void()>& handler) {
@@ -90,8 +101,8 @@ void RunHandler(Prompts& prompts, const QString& locationTag,
                 trap->pending_ = std::current_exception();
             return;
         }
-        const QString text = ErrorBoxText(DescribeFailure(std::current_exception()),
-                                          locationTag, 0);
+        const QString text =
+            ErrorBoxText(DescribeFailure(std::current_exception()), locationTag, 0);
         prompts.applicationError(text);
     }
 }

@@ -44,7 +44,7 @@ QString DescribeFailure(std::exception_ptr failure);
 QString ErrorBoxText(const QString& description, const QString& locationTag, int line);
 
 // Every location tag is the project word and date, the module and the procedure.
-QString FormTag(const QString& procedure);   // "Qwellan2021/08/31.Form1.<procedure>"
+QString FormTag(const QString& procedure); // "Qwellan2021/08/31.Form1.<procedure>"
 QString ModuleTag(const QString& module, const QString& procedure); // "Qwellan2021/08/31.<m>.<p>"
 
 // The failure trap of one procedure. Each numbered step runs through step() or test();
@@ -91,6 +91,9 @@ public:
     int line() const { return line_; }
     const QString& locationTag() const { return tag_; }
 
+    // How many failures this trap has reported so far.
+    int failureCount() const { return failures_; }
+
     // The innermost live trap, or null.
     static Trap* active();
 
@@ -123,6 +126,7 @@ private:
     Prompts& prompts_;
     QString tag_;
     int line_ = 0;
+    int failures_ = 0;
     Trap* outer_;
     std::exception_ptr pending_;
 };

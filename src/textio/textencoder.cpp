@@ -1,0 +1,121 @@
+#include "textio/textencoder.h"
+
+#include "textio/codepage.h"
+
+#include <QtEndian>
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace parvello {
+
+OutputEncoding OutputEncodingFor(const LineArray& lines) {
+    if (lines.fileIsUtf8)
+        return OutputEncoding::Utf8WithMark;
+    if (lines.fileIsUnicode)
+        return OutputEncoding::Utf16LE;
+    return lines.format == SourceFormat::Utf8 ? OutputEncoding::Utf8 : OutputEncoding::CodePage;
+}
+
+qsizetype FindUnpairedSurrogate(QStringView text) {
+    const char16_t* units = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        // Skip blocks of eight units without any surrogate.
+        const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
+        const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+        while (i + 8 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate)))
+                break;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+#endif
+        const char16_t unit = units[i];
+        if (QChar::isHighSurrogate(unit)) {
+            if (i + 1 >= n || !QChar::isLowSurrogate(units[i + 1]))
+                return i;
+            i += 2;
+        } else if (QChar::isLowSurrogate(unit)) {
+            return i;
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
+TextEncoder::TextEncoder(OutputEncoding encoding)
+    : encoding_(encoding), utf8_(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless) {
+    if (encoding_ == OutputEncoding::CodePage)
+        codePage_ = &CodePage::ansi();
+}
+
+QByteArrayView TextEncoder::mark() const {
+    switch (encoding_) {
+    case OutputEncoding::Utf8WithMark:
+        return QByteArrayView("\xEF\xBB\xBF", 3);
+    case OutputEncoding::Utf16LE:
+        return QByteArrayView("\xFF\xFE", 2);
+    case OutputEncoding::CodePage:
+    case OutputEncoding::Utf8:
+        break;
+    }
+    return QByteArrayView();
+}
+
+int TextEncoder::maxBytesPerUnit() const {
+    switch (encoding_) {
+    case OutputEncoding::CodePage:
+        return 1;
+    case OutputEncoding::Utf16LE:
+        return 2;
+    case OutputEncoding::Utf8:
+    case OutputEncoding::Utf8WithMark:
+        break;
+    }
+    return 3;
+}
+
+bool TextEncoder::append(QStringView text, QByteArray& out) {
+    const qsizetype start = out.size();
+    out.resize(start + text.size() * maxBytesPerUnit());
+    char* const begin = out.data() + start;
+    switch (encoding_) {
+    case OutputEncoding::CodePage:
+        if (codePage_->encode(text.utf16(), text.size(), begin) >= 0)
+            return false;
+        return true;
+    case OutputEncoding::Utf16LE:
+        if (FindUnpairedSurrogate(text) >= 0)
+            return false;
+        qToLittleEndian<char16_t>(text.utf16(), text.size(), begin);
+        return true;
+    case OutputEncoding::Utf8:
+    case OutputEncoding::Utf8WithMark:
+        break;
+    }
+    const char* end = utf8_.appendToBuffer(begin, text);
+    out.truncate(end - out.constData());
+    return !utf8_.hasError();
+}
+
+QString TextEncoder::cannotHoldReason() const {
+    return CannotHoldReason(encoding_);
+}
+
+QString CannotHoldReason(OutputEncoding encoding) {
+    if (encoding == OutputEncoding::CodePage)
+        return QStringLiteral("the code page %1 cannot hold the replacement text")
+            .arg(CodePage::ansi().name());
+    return QStringLiteral("the replacement text is not valid Unicode");
+}
+
+} // namespace parvello
