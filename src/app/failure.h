@@ -68,7 +68,8 @@ public:
         try {
             injectFault();
             body();
-            rethrowPending();
+            if (pending_) // a trap-less handler run by the body left its failure here
+                rethrowPending();
         } catch (...) {
             report(std::current_exception());
         }
@@ -80,7 +81,8 @@ public:
         try {
             injectFault();
             const bool result = condition();
-            rethrowPending();
+            if (pending_)
+                rethrowPending();
             return result;
         } catch (...) {
             report(std::current_exception());

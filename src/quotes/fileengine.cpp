@@ -1,6 +1,7 @@
 #include "quotes/fileengine.h"
 
 #include "textio/reading.h"
+#include "textio/textloader.h"
 #include "textio/writing.h"
 
 namespace parvello {
@@ -29,6 +30,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
     const WriteResult written = lines.fileIsUtf8
                                     ? WriteFileToStringUTF(outputPath, transformed, prompts)
                                     : WritePiecesFSO(outputPath, encoding, transformed, prompts);
+    RecycleText(std::move(lines.text));
     switch (written) {
     case WriteResult::Written:
         return {FileOutcome::Written, {}};

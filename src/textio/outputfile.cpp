@@ -18,9 +18,9 @@ namespace parvello {
 
 namespace {
 
-// Text is encoded in slices of at most this many units, so the buffer stays small even for
-// a file that is one long line.
-constexpr qsizetype SliceUnits = 1 << 18;
+// The output buffer of the last file on this thread, taken again by the next one so that
+// a run of many files does not allocate and fault in a fresh buffer for each.
+thread_local std::unique_ptr<char[]> spareBuffer;
 
 [[noreturn]] void notOpen() {
     throw Failure(QStringLiteral("The output file is not open"), failure_numbers::InvalidArgument);
@@ -48,6 +48,8 @@ OutputFile::OutputFile(QString path, OutputEncoding encoding)
 OutputFile::~OutputFile() {
     if (opened_)
         discard();
+    if (buffer_)
+        spareBuffer = std::move(buffer_);
 }
 
 void OutputFile::open() {
@@ -88,48 +90,56 @@ void OutputFile::open() {
                       failure_numbers::PermissionDenied);
     }
     opened_ = true;
-    buffer_.reserve(BufferSize + SliceUnits * encoder_.maxBytesPerUnit());
-    buffer_.append(encoder_.mark());
+    buffer_ = spareBuffer ? std::move(spareBuffer)
+                          : std::make_unique_for_overwrite<char[]>(BufferCapacity);
+    const QByteArrayView mark = encoder_.mark();
+    std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
+    filled_ = mark.size();
 }
 
 bool OutputFile::write(QStringView text) {
     if (!opened_)
         notOpen();
+    const int perUnit = encoder_.maxBytesPerUnit();
     while (!text.isEmpty()) {
         qsizetype n = std::min(text.size(), SliceUnits);
         if (n < text.size() && text[n - 1].isHighSurrogate())
             --n; // keep a surrogate pair in one slice
-        if (!encoder_.append(text.first(n), buffer_))
-            return false;
-        text = text.sliced(n);
-        if (buffer_.size() >= BufferSize)
+        if (filled_ + n * perUnit > BufferCapacity)
             flush();
+        char* const end = encoder_.encode(text.first(n), buffer_.get() + filled_);
+        if (!end)
+            return false;
+        filled_ = end - buffer_.get();
+        text = text.sliced(n);
     }
+    if (filled_ >= BufferSize)
+        flush();
     return true;
 }
 
 void OutputFile::flush() {
-    if (buffer_.isEmpty())
+    if (filled_ == 0)
         return;
     if (!differs_) {
-        compareBuffer_.resize(buffer_.size());
+        compareBuffer_.resize(filled_);
         qint64 got = 0;
-        while (got < buffer_.size()) {
-            const qint64 n = existing_->read(compareBuffer_.data() + got, buffer_.size() - got);
+        while (got < filled_) {
+            const qint64 n = existing_->read(compareBuffer_.data() + got, filled_ - got);
             if (n <= 0)
                 break;
             got += n;
         }
-        if (got != buffer_.size() ||
-            std::memcmp(compareBuffer_.constData(), buffer_.constData(), size_t(got)) != 0) {
+        if (got != filled_ ||
+            std::memcmp(compareBuffer_.constData(), buffer_.get(), size_t(got)) != 0) {
             differs_ = true;
             existing_.reset();
             compareBuffer_ = QByteArray();
         }
     }
-    if (save_.write(buffer_) != buffer_.size())
+    if (save_.write(buffer_.get(), filled_) != filled_)
         ThrowIoFailure(save_, path_);
-    buffer_.resize(0);
+    filled_ = 0;
 }
 
 OutputFile::Result OutputFile::commit() {

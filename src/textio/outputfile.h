@@ -46,6 +46,10 @@ public:
 
     // Bytes gathered before each write to the temporary file.
     static constexpr qsizetype BufferSize = 1 << 20;
+    // Text is encoded in slices of at most this many units, so the buffer stays small even
+    // for a file that is one long line.
+    static constexpr qsizetype SliceUnits = 1 << 16;
+    static constexpr qsizetype BufferCapacity = BufferSize + 3 * SliceUnits;
 
 private:
     void flush();
@@ -53,7 +57,8 @@ private:
     QString path_;
     QString target_;
     TextEncoder encoder_;
-    QByteArray buffer_;
+    std::unique_ptr<char[]> buffer_; // BufferCapacity bytes, kept per thread between files
+    qsizetype filled_ = 0;
     QSaveFile save_;
     // The existing target, read alongside to find out whether the result differs from it.
     std::unique_ptr<QFile> existing_;

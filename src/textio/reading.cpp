@@ -6,6 +6,12 @@
 
 #include <QFile>
 
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace parvello {
 
 namespace {
@@ -24,6 +30,28 @@ const QString& utfLineTag() {
     static const QString tag =
         ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("ReadFileToStringUTFLine"));
     return tag;
+}
+
+// Where the first CR or LF is in text, or its size when it has none.
+qsizetype FindLineBreak(QStringView text) {
+    const char16_t* const units = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi16('\r');
+    const __m128i lf = _mm_set1_epi16('\n');
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)));
+        if (mask)
+            return i + std::countr_zero(unsigned(mask)) / 2;
+    }
+#endif
+    for (; i < n; ++i)
+        if (units[i] == u'\r' || units[i] == u'\n')
+            return i;
+    return n;
 }
 
 [[noreturn]] void streamNotOpen() {
@@ -47,13 +75,7 @@ public:
         if (atEndOfStream())
             throw Failure(QStringLiteral("Input past end of file"), 62);
         const QStringView text(loaded_.text);
-        // The next CR and the next LF are each searched for once and kept until passed, so
-        // a file that lacks one of them is not searched again for every line.
-        if (nextLf_ < position_)
-            nextLf_ = endIfNone(text.indexOf(u'\n', position_));
-        if (nextCr_ < position_)
-            nextCr_ = endIfNone(text.indexOf(u'\r', position_));
-        const qsizetype end = std::min(nextLf_, nextCr_);
+        const qsizetype end = position_ + FindLineBreak(text.sliced(position_));
         const LineSpan line{position_, end - position_};
         if (end >= text.size())
             position_ = text.size();
@@ -71,13 +93,9 @@ public:
     LoadedText& loaded() { return loaded_; }
 
 private:
-    qsizetype endIfNone(qsizetype found) const { return found < 0 ? loaded_.text.size() : found; }
-
     LoadedText loaded_;
     bool open_ = false;
     qsizetype position_ = 0;
-    qsizetype nextLf_ = -1;
-    qsizetype nextCr_ = -1;
 };
 
 // The stream of the UTF-8 road: loaded whole, read as one text.

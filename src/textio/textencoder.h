@@ -4,7 +4,6 @@
 #include "textio/linearray.h"
 
 #include <QByteArray>
-#include <QStringEncoder>
 #include <QStringView>
 
 namespace parvello {
@@ -44,16 +43,21 @@ public:
     QByteArrayView mark() const;
     // The most bytes one UTF-16 unit can take.
     int maxBytesPerUnit() const;
+    // Writes the encoding of text at out, which has room for maxBytesPerUnit() bytes per
+    // unit, and returns the end of what it wrote; null when some character cannot be held.
+    char* encode(QStringView text, char* out) const;
     // Appends the encoding of text to out. Returns false when some character cannot be
     // held; out then holds an unspecified part of the text.
-    bool append(QStringView text, QByteArray& out);
+    bool append(QStringView text, QByteArray& out) const;
     // Why the last append returned false, for the summary of files left untouched.
     QString cannotHoldReason() const;
 
 private:
     OutputEncoding encoding_;
     const CodePage* codePage_ = nullptr;
-    QStringEncoder utf8_;
 };
+
+// UTF-8 of text at out (room for three bytes per unit); null at an unpaired surrogate.
+char* EncodeUtf8(QStringView text, char* out);
 
 } // namespace parvello

@@ -9,11 +9,17 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace parvello {
 
 namespace {
+
+// One decoded text kept for reuse per thread (see RecycleText), and the read buffer.
+thread_local QString spareText;
+thread_local std::unique_ptr<char[]> chunkBuffer;
+constexpr qsizetype RecycleFrom = 1 << 20;
 
 // Reads a file in chunks and grows the decoded text as needed.
 class ChunkedFile {
@@ -21,17 +27,21 @@ public:
     explicit ChunkedFile(const QString& path) : path_(path), file_(path) {
         if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             ThrowOpenFailure(file_, path);
-        chunk_.resize(size_t(LoadChunkSize));
+        chunk_ = chunkBuffer ? std::move(chunkBuffer)
+                             : std::make_unique_for_overwrite<char[]>(size_t(LoadChunkSize));
     }
+    ~ChunkedFile() { chunkBuffer = std::move(chunk_); }
+    ChunkedFile(const ChunkedFile&) = delete;
+    ChunkedFile& operator=(const ChunkedFile&) = delete;
 
     qint64 size() const { return file_.size(); }
 
     // The next chunk (empty at the end of the file). Fails when the read breaks off.
     QByteArrayView next() {
-        const qint64 n = file_.read(chunk_.data(), LoadChunkSize);
+        const qint64 n = file_.read(chunk_.get(), LoadChunkSize);
         if (n < 0)
             ThrowIoFailure(file_, path_);
-        return QByteArrayView(chunk_.data(), n);
+        return QByteArrayView(chunk_.get(), n);
     }
 
     void rewind() {
@@ -42,15 +52,24 @@ public:
 private:
     QString path_;
     QFile file_;
-    std::vector<char> chunk_;
+    std::unique_ptr<char[]> chunk_;
 };
 
 // The decoded text under construction: a buffer sized from the file and grown when the
 // file turns out longer.
 class TextBuffer {
 public:
-    explicit TextBuffer(qint64 expectedUnits)
-        : text_(qsizetype(expectedUnits), Qt::Uninitialized) {}
+    // Room for expectedUnits and the few units a decoder may ask for beyond them.
+    explicit TextBuffer(qint64 expectedUnits) {
+        const qsizetype units = qsizetype(expectedUnits) + 8;
+        if (units >= RecycleFrom && spareText.capacity() >= units)
+            text_ = std::move(spareText);
+        spareText = QString(); // a spare too small is given up before the new text is made
+        // A little room to spare, so that the next file of about the same size fits too.
+        if (text_.capacity() < units && units >= RecycleFrom)
+            text_.reserve(units + units / 16);
+        text_.resize(units);
+    }
 
     char16_t* reserve(qsizetype units) {
         if (used_ + units > text_.size())
@@ -279,6 +298,13 @@ LoadedText loadUnicode(ChunkedFile& file) {
 }
 
 } // namespace
+
+void RecycleText(QString&& text) {
+    if (text.capacity() >= RecycleFrom && text.isDetached() &&
+        text.capacity() > spareText.capacity())
+        spareText = std::move(text);
+    text = QString();
+}
 
 LoadedText LoadText(const QString& path, LoadAs how) {
     ChunkedFile file(path);

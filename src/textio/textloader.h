@@ -27,4 +27,9 @@ LoadedText LoadText(const QString& path, LoadAs how);
 // The size of one read; a multi-byte sequence may straddle two reads.
 inline constexpr qsizetype LoadChunkSize = 1 << 20;
 
+// Hands a decoded text that is no longer needed back for the next LoadText on this thread,
+// so that a run over many large files reuses one buffer instead of faulting in a fresh one
+// for each. Only a large text that nothing else shares is kept.
+void RecycleText(QString&& text);
+
 } // namespace parvello
