@@ -67,6 +67,8 @@ public:
 
     // "Add File(s)": adds the files picked in the open-file dialog.
     void PushButton1_Click();
+    // "Start Removing": applies the selected rule to every file of the list.
+    void PushButton2_Click();
     // "...": picks the output folder.
     void PushButton4_Click();
 
@@ -136,6 +138,8 @@ private:
     void setText(QLineEdit* box, const QString& text);
     // Reads an option key at start-up and sets its button from it.
     void restoreOption(QRadioButton* button, const QString& key, int defaultValue);
+    // Disables "Start Removing" and every way of changing the list while a run goes on.
+    void setRunning(bool running);
 
     Prompts& prompts_;
     Platform& platform_;
