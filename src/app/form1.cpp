@@ -230,6 +230,7 @@ void Form1::connectHandlers() {
     onClick(PushButton1, QStringLiteral("PushButton1_Click"), &Form1::PushButton1_Click);
     onClick(PushButton2, QStringLiteral("PushButton2_Click"), &Form1::PushButton2_Click);
     onClick(PushButton4, QStringLiteral("PushButton4_Click"), &Form1::PushButton4_Click);
+    onClick(PushButton5, QStringLiteral("PushButton5_Click"), &Form1::PushButton5_Click);
 
     // Mouse-move notices: the handlers' own controls, and the controls without a pointer
     // handler, which keep moves over them from reaching the frame or window beneath.

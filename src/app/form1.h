@@ -23,6 +23,9 @@ class Prompts;
 // The window's pointer: one value for the whole window.
 enum MousePointerValue : int { PointerDefault = 0, PointerHourglass = 11, PointerCustom = 99 };
 
+// The text of the "Help" box.
+QString QuoteKindsMessage(const QString& referencePage);
+
 // Control geometry is given in twips, 15 to a logical pixel.
 constexpr int Twips(int twips) {
     return (twips + 7) / 15;
@@ -69,6 +72,8 @@ public:
     void PushButton1_Click();
     // "Start Removing": applies the selected rule to every file of the list.
     void PushButton2_Click();
+    // "Help": the quote characters the rules act on, and the page to read about them.
+    void PushButton5_Click();
     // "...": picks the output folder.
     void PushButton4_Click();
 
