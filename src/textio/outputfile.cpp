@@ -104,7 +104,8 @@ void OutputFile::open() {
     buffer_ = spareBuffer ? std::move(spareBuffer)
                           : std::make_unique_for_overwrite<char[]>(BufferCapacity);
     const QByteArrayView mark = encoder_.mark();
-    std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
+    if (!mark.isEmpty())
+        std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
     filled_ = mark.size();
 }
 
