@@ -192,19 +192,18 @@ Options parse(const QStringList& args) {
     return options;
 }
 
-// Names under which a path may be reached: the file it finally names and, for a file that
-// exists, its device and inode (hard links).
-QStringList identities(const QString& path) {
-    QStringList names;
-    const QFileInfo info(path);
-    const QString resolved = info.exists() ? info.canonicalFilePath() : QString();
-    names << (resolved.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : resolved);
+// The name under which a path is recognised when it comes again: device and inode for a
+// file that exists (hard and symbolic links included), else the cleaned absolute path.
+QString identity(const QString& path) {
 #ifdef Q_OS_UNIX
     struct stat status {};
     if (::stat(QFile::encodeName(path).constData(), &status) == 0)
-        names << QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
+        return QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
+#else
+    if (const QString canonical = QFileInfo(path).canonicalFilePath(); !canonical.isEmpty())
+        return canonical;
 #endif
-    return names;
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
 struct Job {
@@ -224,14 +223,14 @@ std::vector<std::vector<size_t>> chainsOf(const std::vector<Job>& jobs) {
     };
     QHash<QString, size_t> owner;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        for (const QString& path : {jobs[i].source, jobs[i].output}) {
-            for (const QString& name : identities(path)) {
-                const auto found = owner.constFind(name);
-                if (found == owner.cend())
-                    owner.insert(name, i);
-                else
-                    parent[root(i)] = root(*found);
-            }
+        const QString source = identity(jobs[i].source);
+        const QString output = jobs[i].output == jobs[i].source ? source : identity(jobs[i].output);
+        for (const QString& name : {source, output}) {
+            const auto found = owner.constFind(name);
+            if (found == owner.cend())
+                owner.insert(name, i);
+            else
+                parent[root(i)] = root(*found);
         }
     }
     std::map<size_t, size_t> chainOfRoot;

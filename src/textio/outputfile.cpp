@@ -54,26 +54,37 @@ OutputFile::~OutputFile() {
 
 void OutputFile::open() {
     target_ = ResolveLinks(path_);
-    const QFileInfo info(target_);
-    if (info.exists()) {
-        if (info.isDir())
-            throw Failure(QStringLiteral("Cannot write ") + path_ +
-                              QStringLiteral(": it is a folder"),
-                          failure_numbers::PermissionDenied);
-        // Decided by the attributes, not by trying: root could write over it anyway.
-        if (FileAttributes(target_) & attributes::ReadOnly)
-            throw Failure(QStringLiteral("Permission denied: ") + path_ +
-                              QStringLiteral(" is read-only"),
-                          failure_numbers::PermissionDenied);
+    bool exists = false;
+    bool folder = false;
+    bool readOnly = false;
 #ifdef Q_OS_UNIX
-        struct stat status {};
-        if (::stat(QFile::encodeName(target_).constData(), &status) == 0) {
-            restoreOwner_ = true;
-            ownerId_ = status.st_uid;
-            groupId_ = status.st_gid;
-            mode_ = status.st_mode & 07777;
-        }
+    // One status call answers everything: the read-only attribute is "no write bit in the
+    // mode", as FileAttributes reports it on this system.
+    struct stat status {};
+    if (::stat(QFile::encodeName(target_).constData(), &status) == 0) {
+        exists = true;
+        folder = S_ISDIR(status.st_mode);
+        readOnly = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+        restoreOwner_ = true;
+        ownerId_ = status.st_uid;
+        groupId_ = status.st_gid;
+        mode_ = status.st_mode & 07777;
+    }
+#else
+    const QFileInfo info(target_);
+    exists = info.exists();
+    folder = exists && info.isDir();
+    readOnly = exists && !folder && (FileAttributes(target_) & attributes::ReadOnly);
 #endif
+    if (folder)
+        throw Failure(QStringLiteral("Cannot write ") + path_ + QStringLiteral(": it is a folder"),
+                      failure_numbers::PermissionDenied);
+    // Decided by the attributes, not by trying: root could write over it anyway.
+    if (readOnly)
+        throw Failure(QStringLiteral("Permission denied: ") + path_ +
+                          QStringLiteral(" is read-only"),
+                      failure_numbers::PermissionDenied);
+    if (exists) {
         existing_ = std::make_unique<QFile>(target_);
         if (existing_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             differs_ = false;
@@ -82,7 +93,7 @@ void OutputFile::open() {
     }
     save_.setFileName(target_);
     if (!save_.open(QIODevice::WriteOnly)) {
-        if (!info.absoluteDir().exists())
+        if (!QFileInfo(target_).absoluteDir().exists())
             throw Failure(QStringLiteral("Path not found: ") + path_,
                           failure_numbers::PathNotFound);
         throw Failure(QStringLiteral("Cannot create ") + path_ + QStringLiteral(": ") +
@@ -93,7 +104,8 @@ void OutputFile::open() {
     buffer_ = spareBuffer ? std::move(spareBuffer)
                           : std::make_unique_for_overwrite<char[]>(BufferCapacity);
     const QByteArrayView mark = encoder_.mark();
-    std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
+    if (!mark.isEmpty())
+        std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
     filled_ = mark.size();
 }
 
@@ -163,7 +175,9 @@ OutputFile::Result OutputFile::commit() {
             ownerKept = ::fchown(fd, ownerId_, groupId_) == 0;
         // After a change of owner the set-user and set-group bits need setting again; a file
         // that now belongs to the running user keeps only its permission bits.
-        if (::fchmod(fd, mode_t(ownerKept ? mode_ : mode_ & 0777)) != 0) {
+        const bool specialBits = (mode_ & 07000) != 0;
+        if ((specialBits || !ownerKept) &&
+            ::fchmod(fd, mode_t(ownerKept ? mode_ : mode_ & 0777)) != 0) {
             // QSaveFile has already given the temporary file the permission bits.
         }
     }

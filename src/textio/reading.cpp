@@ -144,9 +144,10 @@ bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         ThrowOpenFailure(file, path);
-    const qint64 length = file.size();
     unsigned char b[4] = {0, 0, 0, 0};
-    if (file.read(reinterpret_cast<char*>(b), 4) < 0)
+    // Every test needs at most four bytes, so the bytes read stand for the file's length.
+    const qint64 length = file.read(reinterpret_cast<char*>(b), 4);
+    if (length < 0)
         ThrowIoFailure(file, path);
     file.close();
 

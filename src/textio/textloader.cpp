@@ -27,6 +27,7 @@ public:
     explicit ChunkedFile(const QString& path) : path_(path), file_(path) {
         if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             ThrowOpenFailure(file_, path);
+        size_ = file_.size();
         chunk_ = chunkBuffer ? std::move(chunkBuffer)
                              : std::make_unique_for_overwrite<char[]>(size_t(LoadChunkSize));
     }
@@ -34,25 +35,32 @@ public:
     ChunkedFile(const ChunkedFile&) = delete;
     ChunkedFile& operator=(const ChunkedFile&) = delete;
 
-    qint64 size() const { return file_.size(); }
+    qint64 size() const { return size_; }
 
-    // The next chunk (empty at the end of the file). Fails when the read breaks off.
+    // The next chunk (empty at the end of the file). Fails when the read breaks off. A file
+    // that reports its size is read up to that size, without asking again at its end.
     QByteArrayView next() {
+        if (size_ > 0 && consumed_ >= size_)
+            return QByteArrayView();
         const qint64 n = file_.read(chunk_.get(), LoadChunkSize);
         if (n < 0)
             ThrowIoFailure(file_, path_);
+        consumed_ += n;
         return QByteArrayView(chunk_.get(), n);
     }
 
     void rewind() {
         if (!file_.seek(0))
             ThrowIoFailure(file_, path_);
+        consumed_ = 0;
     }
 
 private:
     QString path_;
     QFile file_;
     std::unique_ptr<char[]> chunk_;
+    qint64 size_ = 0;
+    qint64 consumed_ = 0;
 };
 
 // The decoded text under construction: a buffer sized from the file and grown when the
