@@ -76,6 +76,7 @@ void Trap::injectFault() {
 
 void Trap::report(std::exception_ptr failure) {
     pending_ = nullptr;
+    ++failures_;
     const QString text = ErrorBoxText(DescribeFailure(std::move(failure)), tag_, line_);
     // The box is modal; handlers it lets run report their own failures.
     Suspend noTrap;

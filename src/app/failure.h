@@ -68,7 +68,8 @@ public:
         try {
             injectFault();
             body();
-            rethrowPending();
+            if (pending_) // a trap-less handler run by the body left its failure here
+                rethrowPending();
         } catch (...) {
             report(std::current_exception());
         }
@@ -80,7 +81,8 @@ public:
         try {
             injectFault();
             const bool result = condition();
-            rethrowPending();
+            if (pending_)
+                rethrowPending();
             return result;
         } catch (...) {
             report(std::current_exception());
@@ -90,6 +92,9 @@ public:
 
     int line() const { return line_; }
     const QString& locationTag() const { return tag_; }
+
+    // How many failures this trap has reported so far.
+    int failureCount() const { return failures_; }
 
     // The innermost live trap, or null.
     static Trap* active();
@@ -123,6 +128,7 @@ private:
     Prompts& prompts_;
     QString tag_;
     int line_ = 0;
+    int failures_ = 0;
     Trap* outer_;
     std::exception_ptr pending_;
 };

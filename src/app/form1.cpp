@@ -220,6 +220,18 @@ void Form1::connectHandlers() {
     onChange(Text2, QStringLiteral("Text2_Change"), &Form1::Text2_Change);
     onChange(Text3, QStringLiteral("Text3_Change"), &Form1::Text3_Change);
 
+    // Click handlers carry their own trap; the boundary only guards what lies between steps.
+    const auto onClick = [this](QPushButton* button, const QString& name,
+                                void (Form1::*handler)()) {
+        connect(button, &QPushButton::clicked, this, [this, name, handler] {
+            RunHandler(prompts_, FormTag(name), [this, handler] { (this->*handler)(); });
+        });
+    };
+    onClick(PushButton1, QStringLiteral("PushButton1_Click"), &Form1::PushButton1_Click);
+    onClick(PushButton2, QStringLiteral("PushButton2_Click"), &Form1::PushButton2_Click);
+    onClick(PushButton4, QStringLiteral("PushButton4_Click"), &Form1::PushButton4_Click);
+    onClick(PushButton5, QStringLiteral("PushButton5_Click"), &Form1::PushButton5_Click);
+
     // Mouse-move notices: the handlers' own controls, and the controls without a pointer
     // handler, which keep moves over them from reaching the frame or window beneath.
     const QList<QWidget*> watched{Frame1,      Frame2,      Frame3,      Text1,       Text2,

@@ -28,6 +28,9 @@ class Prompts;
 // The window's pointer: one value for the whole window.
 enum MousePointerValue : int { PointerDefault = 0, PointerHourglass = 11, PointerCustom = 99 };
 
+// The text of the "Help" box.
+QString QuoteKindsMessage(const QString& referencePage);
+
 // Control geometry is given in twips, 15 to a logical pixel.
 constexpr int Twips(int twips) {
     return (twips + 7) / 15;
@@ -69,6 +72,15 @@ public:
     void Option7_Click();
     void Option8_Click();
     void Text1_Change();
+
+    // "Add File(s)": adds the files picked in the open-file dialog.
+    void PushButton1_Click();
+    // "Start Removing": applies the selected rule to every file of the list.
+    void PushButton2_Click();
+    // "Help": the quote characters the rules act on, and the page to read about them.
+    void PushButton5_Click();
+    // "...": picks the output folder.
+    void PushButton4_Click();
 
     // Hover pointers.
     void Form_MouseMove();
@@ -173,6 +185,8 @@ private:
     void setText(QLineEdit* box, const QString& text);
     // Reads an option key at start-up and sets its button from it.
     void restoreOption(QRadioButton* button, const QString& key, int defaultValue);
+    // Disables "Start Removing" and every way of changing the list while a run goes on.
+    void setRunning(bool running);
 
     Prompts& prompts_;
     Platform& platform_;

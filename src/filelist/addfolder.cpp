@@ -3,11 +3,9 @@
 #include "app/failure.h"
 #include "app/prompts.h"
 #include "filelist/folderaccess.h"
-
-#include <QStringEncoder>
+#include "textio/codepage.h"
 
 #include <utility>
-#include <vector>
 
 namespace parvello {
 
@@ -84,33 +82,6 @@ bool globMatch(QStringView name, QStringView pattern) {
         ++p;
     return p == pattern.size();
 }
-
-// Codes of the UTF-16 units in the ANSI code page, looked up once per unit: the byte for
-// a unit the code page holds as one byte, -1 for one it cannot hold.
-class CodePageTable {
-public:
-    int code(const QString& codePage, char16_t unit) {
-        if (codePage != name_) {
-            name_ = codePage;
-            codes_.assign(0x10000, Unknown);
-        }
-        qint16& known = codes_[unit];
-        if (known == Unknown) {
-            QStringEncoder encoder(name_.toLatin1().constData());
-            const QChar character(unit);
-            const QByteArray bytes = encoder.encode(QStringView(&character, 1));
-            known = (encoder.hasError() || bytes.size() != 1 || character.isSurrogate())
-                        ? qint16(-1)
-                        : qint16(static_cast<unsigned char>(bytes[0]));
-        }
-        return known;
-    }
-
-private:
-    static constexpr qint16 Unknown = -2;
-    QString name_;
-    std::vector<qint16> codes_;
-};
 
 } // namespace
 
@@ -218,18 +189,14 @@ bool IsExistingFile(FolderAccess& folders, const QString& path) {
     }
 }
 
-QString AnsiCodePageName() {
-    const QString wanted = qEnvironmentVariable("PARVELLO_CODEPAGE");
-    if (!wanted.isEmpty() && QStringEncoder(wanted.toLatin1().constData()).isValid())
-        return wanted;
-    return QStringLiteral("windows-1252");
+bool HasUnsupportedChars(const QString& name) {
+    return HasUnsupportedChars(name, CodePage::ansi());
 }
 
-bool HasUnsupportedChars(const QString& name) {
-    static CodePageTable table;
-    const QString codePage = AnsiCodePageName();
+bool HasUnsupportedChars(const QString& name, const CodePage& codePage) {
     for (const QChar character : name) {
-        const int code = table.code(codePage, character.unicode());
+        // A character the code page cannot hold would come out as "?".
+        const int code = codePage.fromUnicode(character.unicode());
         if (code < 32 || (code >= 127 && code <= 159))
             return true;
     }

@@ -11,6 +11,7 @@
 
 namespace parvello {
 
+class CodePage;
 class FolderAccess;
 class Platform;
 class Prompts;
@@ -76,12 +77,9 @@ bool IsExistingFile(FolderAccess& folders, const QString& path);
 
 // True when a folder name holds a character the scan skips: one below 32, one whose
 // code in the ANSI code page is from 127 to 159, or one the code page cannot hold. An
-// empty name is supported.
+// empty name is supported. The second form names the code page.
 bool HasUnsupportedChars(const QString& name);
-
-// The name of the single-byte "ANSI code page": PARVELLO_CODEPAGE when it names one the
-// system knows, windows-1252 otherwise.
-QString AnsiCodePageName();
+bool HasUnsupportedChars(const QString& name, const CodePage& codePage);
 
 // Wildcard match of a file name, as ListFilesInFolder applies it.
 bool MatchesWildcard(QStringView name, QStringView pattern);

@@ -7,6 +7,7 @@
 #include "common/fakeplatform.h"
 #include "common/fakeprompts.h"
 #include "common/recordingstore.h"
+#include "common/testwindow.h"
 #include "filelist/filelistmodel.h"
 
 #include <QGroupBox>
@@ -28,42 +29,7 @@ namespace {
 
 using Writes = QList<QPair<QString, QString>>;
 
-// One window with its own store, program folder and scripted boxes.
-struct Window {
-    QTemporaryDir dir;
-    FakePrompts prompts;
-    FakePlatform platform;
-    std::unique_ptr<RecordingStore> store;
-    std::unique_ptr<Form1> form;
-
-    Window() {
-        QDir(dir.path()).mkpath(QStringLiteral("program"));
-        platform.programFolderPath = dir.filePath(QStringLiteral("program"));
-        store = std::make_unique<RecordingStore>(dir.filePath(QStringLiteral("config")));
-    }
-    // A box that asked for an answer the test did not script fails the test.
-    ~Window() {
-        if (!prompts.unexpected.isEmpty())
-            QTest::qFail(qPrintable(prompts.unexpected.join('\n')), __FILE__, __LINE__);
-    }
-    void preset(const QString& key, const QString& value) { store->real().save(key, value); }
-    Form1& load() {
-        form = std::make_unique<Form1>(prompts, platform, *store);
-        form->Form_Load();
-        return *form;
-    }
-    QList<QRadioButton*> ruleOptions() const {
-        return {form->Option1, form->Option2, form->Option3,
-                form->Option4, form->Option5, form->Option6};
-    }
-    void programFile(const QString& name, const QByteArray& content) {
-        const QString path = QDir(platform.programFolderPath).filePath(name);
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-};
+using Window = TestWindow;
 
 QString loadError(int line) {
     return QStringLiteral("\r\nin Qwellan2021/08/31.Form1.Form_Load at line ") +

@@ -2,7 +2,7 @@
 // removing rows, "Clear List" and reordering rows by dragging.
 #include "app/failure.h"
 #include "app/form1.h"
-#include "common/formwindow.h"
+#include "common/testwindow.h"
 #include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
 #include "filelist/folderaccess.h"
@@ -72,6 +72,14 @@ private:
     QString root_;
     QString real_;
 };
+
+// Shows the window offscreen, so the list has its real size and rows their places.
+Form1& shown(Form1& form) {
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        QTest::qFail("the window was not shown", __FILE__, __LINE__);
+    return form;
+}
 
 QPoint rowCentre(Form1& form, int row) {
     return form.ListView1->visualRect(form.ListItems->index(row - 1, 0)).center();
@@ -183,7 +191,7 @@ void TestFileListWindow::scanCancelled_data() {
 void TestFileListWindow::scanCancelled() {
     QFETCH(QString, extension);
     QFETCH(bool, browse);
-    FormWindow w;
+    TestWindow w;
     w.preset("Extension", "doc");
     w.preset("LastFolder", "/srv/last");
     Form1& form = w.load();
@@ -223,7 +231,7 @@ void TestFileListWindow::scanAddsMatchingFiles_data() {
 void TestFileListWindow::scanAddsMatchingFiles() {
     QFETCH(QString, extension);
     QFETCH(QStringList, rows);
-    FormWindow w;
+    TestWindow w;
     const QString root = w.dir.filePath("tree");
     // ".h34.txt" reads hidden + archive (34) and is left out; ".r35.txt" is also
     // read-only (35) and is added. Names beginning with "~" are left out, and so is
@@ -258,7 +266,7 @@ void TestFileListWindow::scanAddsMatchingFiles() {
 }
 
 void TestFileListWindow::scanOfManyFilesTwice() {
-    FormWindow w;
+    TestWindow w;
     const QString root = w.dir.filePath("many");
     QStringList files;
     for (int i = 0; i < 130; ++i)
@@ -294,7 +302,7 @@ void TestFileListWindow::scanOfADriveRoot() {
     QFETCH(int, style);
     QFETCH(QString, rootPath);
     QFETCH(QStringList, rows);
-    FormWindow w;
+    TestWindow w;
     const QString real = w.dir.filePath("drive");
     makeTree(real, {"a.txt", "sub/b.txt", "sub/deeper/c.txt"});
     // The root itself has the attributes of a hidden system folder, as drive roots often
@@ -325,7 +333,7 @@ void TestFileListWindow::scanFailuresAreReportedAndTheScanGoesOn() {
     QFETCH(QString, tag);
     QFETCH(int, line);
     QFETCH(QStringList, rows);
-    FormWindow w;
+    TestWindow w;
     const QString root = w.dir.filePath("tree");
     makeTree(root, {"a/x.txt", "b/y.txt"});
     Form1& form = w.load();
@@ -363,7 +371,7 @@ void TestFileListWindow::drops_data() {
 void TestFileListWindow::drops() {
     QFETCH(QStringList, dropped);
     QFETCH(QStringList, rows);
-    FormWindow w;
+    TestWindow w;
     const QString root = w.dir.filePath("tree");
     makeTree(root, {"A/a.txt", "A/~$b.txt", "A/.h34.txt", "A/.r35.txt", "A/sub/c.txt", "B/z.md"});
     QVERIFY(::chmod(QFile::encodeName(root + "/A/.r35.txt").constData(), 0444) == 0);
@@ -381,7 +389,7 @@ void TestFileListWindow::drops() {
 }
 
 void TestFileListWindow::dropOfTheRoot() {
-    FormWindow w;
+    TestWindow w;
     const QString real = w.dir.filePath("drive");
     makeTree(real, {"a.txt", "sub/b.txt"});
     Form1& form = w.load();
@@ -391,7 +399,7 @@ void TestFileListWindow::dropOfTheRoot() {
 }
 
 void TestFileListWindow::dragWithoutFilesIsRefused() {
-    FormWindow w;
+    TestWindow w;
     Form1& form = w.load();
     QMimeData text;
     text.setText("some words from an editor");
@@ -403,8 +411,8 @@ void TestFileListWindow::dragWithoutFilesIsRefused() {
 }
 
 void TestFileListWindow::removingRows() {
-    FormWindow w;
-    Form1& form = w.loadShown();
+    TestWindow w;
+    Form1& form = shown(w.load());
     // Nothing happens on an empty list or without a selected row.
     doubleClick(form, QPoint(5, 5));
     pressDelete(form);
@@ -437,7 +445,7 @@ void TestFileListWindow::removingRows() {
 }
 
 void TestFileListWindow::clearList() {
-    FormWindow w;
+    TestWindow w;
     Form1& form = w.load();
     setRows(form, {"a", "b"});
     // The hourglass does not hold "Clear List" back.
@@ -473,8 +481,8 @@ void TestFileListWindow::rowDragSwapsTexts() {
     QFETCH(QList<int>, movesOver);
     QFETCH(QStringList, after);
     QFETCH(int, selected);
-    FormWindow w;
-    Form1& form = w.loadShown();
+    TestWindow w;
+    Form1& form = shown(w.load());
     setRows(form, rows);
     press(form, rowCentre(form, pressed));
     QVERIFY(form.MouseIsDown);
@@ -494,13 +502,13 @@ void TestFileListWindow::rowDragSwapsTexts() {
 
 void TestFileListWindow::rowDragPointer() {
     for (const bool shipped : {true, false}) {
-        FormWindow w;
+        TestWindow w;
         if (shipped) {
             QFile icon(QStringLiteral(PARVELLO_RESOURCES_DIR "/drag.ico"));
             QVERIFY(icon.open(QIODevice::ReadOnly));
             w.programFile("drag.ico", icon.readAll());
         }
-        Form1& form = w.loadShown();
+        Form1& form = shown(w.load());
         setRows(form, {"A", "B"});
         QWidget* list = form.ListView1->viewport();
         press(form, rowCentre(form, 1));
@@ -517,8 +525,8 @@ void TestFileListWindow::rowDragPointer() {
 }
 
 void TestFileListWindow::removedDragRowDoesNothing() {
-    FormWindow w;
-    Form1& form = w.loadShown();
+    TestWindow w;
+    Form1& form = shown(w.load());
     setRows(form, {"A", "B", "C"});
     press(form, rowCentre(form, 3));
     release(form, rowCentre(form, 3));
@@ -557,8 +565,8 @@ void TestFileListWindow::swapScrollsAtScreenLines() {
     QFETCH(int, screenY);
     QFETCH(bool, atTop);
     QFETCH(int, scrolled);
-    FormWindow w;
-    Form1& form = w.loadShown();
+    TestWindow w;
+    Form1& form = shown(w.load());
     QStringList rows;
     for (int i = 1; i <= 60; ++i)
         rows << QStringLiteral("row %1").arg(i);

@@ -1,5 +1,6 @@
-// One main window driven offscreen, with its own settings store, program folder and
-// scripted boxes. A box that asked for an answer the test did not script fails the test.
+// One main window for a test: its own settings store and program folder in a temporary
+// folder, scripted boxes, and a fixed platform. A box that asked for an answer the test
+// did not script fails the test.
 #pragma once
 
 #include "app/form1.h"
@@ -9,7 +10,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,45 +18,49 @@
 
 namespace parvello::testing {
 
-struct FormWindow {
+struct TestWindow {
     QTemporaryDir dir;
     FakePrompts prompts;
     FakePlatform platform;
     std::unique_ptr<RecordingStore> store;
     std::unique_ptr<Form1> form;
 
-    FormWindow() {
+    TestWindow() {
         QDir(dir.path()).mkpath(QStringLiteral("program"));
         platform.programFolderPath = dir.filePath(QStringLiteral("program"));
         store = std::make_unique<RecordingStore>(dir.filePath(QStringLiteral("config")));
     }
-    ~FormWindow() {
+    ~TestWindow() {
         if (!prompts.unexpected.isEmpty())
             QTest::qFail(qPrintable(prompts.unexpected.join('\n')), __FILE__, __LINE__);
     }
-    FormWindow(const FormWindow&) = delete;
-    FormWindow& operator=(const FormWindow&) = delete;
-
+    // Stores a value before the window starts.
     void preset(const QString& key, const QString& value) { store->real().save(key, value); }
     Form1& load() {
         form = std::make_unique<Form1>(prompts, platform, *store);
         form->Form_Load();
         return *form;
     }
-    // Shown offscreen, so the list has its real size and rows their places.
-    Form1& loadShown() {
-        load();
-        form->show();
-        if (!QTest::qWaitForWindowExposed(form.get()))
-            QTest::qFail("the window was not shown", __FILE__, __LINE__);
-        return *form;
+    QList<QRadioButton*> ruleOptions() const {
+        return {form->Option1, form->Option2, form->Option3,
+                form->Option4, form->Option5, form->Option6};
     }
+    // Writes a file into the program folder.
     void programFile(const QString& name, const QByteArray& content) {
-        const QString path = QDir(platform.programFolderPath).filePath(name);
+        writeFile(QDir(platform.programFolderPath).filePath(name), content);
+    }
+    // A path inside the test's temporary folder.
+    QString path(const QString& relative) const { return dir.filePath(relative); }
+
+    static void writeFile(const QString& path, const QByteArray& content) {
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
         file.write(content);
+    }
+    static QByteArray readFile(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };
 

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Builds parvello-cli (Release), makes the corpus once, then compares parvello-cli with
+# GNU sed, perl, cp, iconv and a plain Python script. The corpus and the scratch outputs
+# live on tmpfs (/dev/shm) unless BENCH_DIR says otherwise; the small files are measured a
+# second time on the ordinary disk under DISK_DIR.
+#   bench/compare.sh            # everything, 5 runs per measure
+#   RUNS=9 bench/compare.sh     # more runs
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${BUILD_DIR:-$root/build-bench}
+bench=${BENCH_DIR:-/dev/shm/parvello-bench}
+disk=${DISK_DIR:-/var/tmp/parvello-bench-disk}
+
+for tool in cmake ninja python3 sed perl iconv; do
+    command -v "$tool" >/dev/null || { echo "compare.sh: $tool is missing" >&2; exit 1; }
+done
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVELLO_BUILD_TESTS=OFF >/dev/null
+ninja -C "$build" parvello-cli >/dev/null
+if [ ! -f "$bench/corpus/.complete" ]; then
+    echo "Making the corpus in $bench/corpus ..."
+    rm -rf "$bench/corpus"
+    python3 "$here/make_corpus.py" "$bench/corpus"
+    touch "$bench/corpus/.complete"
+fi
+exec python3 "$here/compare.py" --cli "$build/bin/parvello-cli" --corpus "$bench/corpus" \
+    --work "$bench/work" --disk-work "$disk" --runs "${RUNS:-5}"

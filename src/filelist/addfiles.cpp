@@ -1,0 +1,73 @@
+// "Add File(s)": the multi-select open-file dialog fills the list.
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/pathhelpers.h"
+#include "app/prompts.h"
+#include "filelist/filelistmodel.h"
+
+#include <QPushButton>
+
+namespace parvello {
+
+namespace {
+// The dialog's settings: read-only box ticked, multi-select, explorer style, long names.
+constexpr int OpenDialogFlags = 0x280201;
+} // namespace
+
+void Form1::PushButton1_Click() {
+    Trap trap(prompts_, FormTag(QStringLiteral("PushButton1_Click")));
+    QString fileName;
+    int flags = 0;
+    QString title;
+    QString filter;
+    bool tooManyFiles = false;
+    trap.step(104, [&] { fileName.clear(); });
+    trap.step(106, [&] { flags = OpenDialogFlags; });
+    trap.step(108, [&] {
+        title = QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
+    });
+    trap.step(110, [&] { filter = QStringLiteral("All Files (*.*)|*.*|"); });
+    trap.step(112, [&] {
+        Q_UNUSED(flags);
+        try {
+            fileName = prompts_.openFiles(title, filter);
+        } catch (const Failure& failure) {
+            if (failure.number() != failure_numbers::SelectionTooLong)
+                throw;
+            tooManyFiles = true;
+        }
+    });
+    if (tooManyFiles) {
+        // Nothing is added, not even the first names of the selection.
+        prompts_.message(
+            QStringLiteral("You've selected too many files to add.\r\rPlease try adding "
+                           "via the \"Add All\" button."));
+        return;
+    }
+    bool cancelled = false;
+    trap.step(114, [&] { cancelled = fileName.isEmpty(); });
+    if (cancelled || IsRunning())
+        return;
+
+    QStringList parts;
+    trap.step(116, [&] { parts = fileName.split(QChar(u'\0')); });
+    if (parts.size() == 1) { // 118: one file, its full path as the dialog gave it
+        QString path;
+        trap.step(120, [&] { path = parts.first(); });
+        trap.step(122, [&] { ListItems->Add(path); });
+        return;
+    }
+    // 124: the folder, then the names.
+    qsizetype first = 0;
+    qsizetype last = -1;
+    trap.step(126, [&] { first = 1; });
+    trap.step(128, [&] { last = parts.size() - 1; });
+    for (qsizetype index = first; index <= last; ++index) { // 134
+        QString path;
+        trap.step(136, [&] { path = parts.first() + Separator() + parts.at(index); });
+        trap.step(138, [&] { path = CollapseBackslashes(path); });
+        trap.step(140, [&] { ListItems->Add(path); });
+    } // 142
+}
+
+} // namespace parvello

@@ -1,0 +1,137 @@
+// "Start Removing": the batch run over the file list.
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/pathhelpers.h"
+#include "app/prompts.h"
+#include "filelist/filelistmodel.h"
+#include "quotes/fileengine.h"
+#include "quotes/outputpath.h"
+#include "quotes/quoterule.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeView>
+
+#include <optional>
+
+namespace parvello {
+
+namespace {
+
+// How many of the files left untouched the summary names one by one.
+constexpr qsizetype SummaryNames = 10;
+
+struct Untouched {
+    QString path;
+    QString reason;
+};
+
+// The box after "Done." that names the files left untouched, and why.
+QString UntouchedSummary(const QList<Untouched>& files) {
+    QString text = files.size() == 1
+                       ? QStringLiteral("1 file was left untouched:")
+                       : QStringLiteral("%1 files were left untouched:").arg(files.size());
+    for (qsizetype i = 0; i < files.size() && i < SummaryNames; ++i)
+        text += QStringLiteral("\r\n") + files[i].path + QStringLiteral(": ") + files[i].reason;
+    if (files.size() > SummaryNames)
+        text += QStringLiteral("\r\n... and %1 more.").arg(files.size() - SummaryNames);
+    return text;
+}
+
+// The bar's text is a format; a '%' in a file name must show as itself.
+QString BarText(const QString& text) {
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('%'), QStringLiteral("%%"));
+}
+
+} // namespace
+
+void Form1::setRunning(bool running) {
+    running_ = running;
+    for (QPushButton* button : {PushButton1, PushButton2, PushButton3, PushButton8, PushButton9})
+        button->setEnabled(!running);
+    ListView1->setAcceptDrops(!running);
+}
+
+void Form1::PushButton2_Click() {
+    if (IsRunning())
+        return;
+    Trap trap(prompts_, FormTag(QStringLiteral("PushButton2_Click")));
+
+    bool noFiles = false;
+    trap.step(100, [&] { noFiles = ListItems->Count() == 0; });
+    if (noFiles) {
+        trap.step(208, [&] { prompts_.message(QStringLiteral("No files added.")); });
+        return;
+    }
+    bool noFolder = false;
+    trap.step(102, [&] { noFolder = !IsFolder(Text1->text()) && !Option7->isChecked(); });
+    if (noFolder) {
+        trap.step(206, [&] {
+            prompts_.message(
+                QStringLiteral("Folder does not exist. Please select another folder."));
+        });
+        return;
+    }
+
+    int rowCount = 0;
+    trap.step(104, [&] { rowCount = ListItems->Count(); });
+    struct RunningScope {
+        Form1* form;
+        explicit RunningScope(Form1* f) : form(f) { form->setRunning(true); }
+        ~RunningScope() { form->setRunning(false); }
+    };
+    std::optional<RunningScope> running(std::in_place, this);
+    QList<Untouched> untouched;
+    for (int row = 1; row <= rowCount; ++row) {
+        // A row that no longer exists is skipped, so no file is processed twice.
+        if (row > ListItems->Count())
+            continue;
+        QString sourcePath;
+        QString outputPath;
+        trap.step(106, [&] { sourcePath = ListItems->Item(row); });
+        trap.step(108, [&] {
+            const double position = double(row) / double(ListItems->Count()) * 100.0;
+            ProgressBar1->setValue(qRound(position));
+        });
+        trap.step(110, [&] {
+            ProgressBar1->setFormat(
+                BarText(QStringLiteral("Processing: ") + NameAfterLastSlash(sourcePath)));
+        });
+        trap.step(112, [&] { DoEvents(); });
+        if (IsUnloading())
+            return; // the window is closing: the program ends
+        trap.step(114, [&] { SetMousePointer(PointerHourglass); });
+        trap.step(116, [&] {
+            // Options and texts are read afresh for every file: a change made while the
+            // window handled events applies from this file on.
+            const SaveChoice choice = Option8->isChecked()   ? SaveChoice::ToFolder
+                                      : Option7->isChecked() ? SaveChoice::BesideOriginal
+                                                             : SaveChoice::Neither;
+            outputPath = OutputPathFor(sourcePath, choice, Text1->text());
+        });
+        trap.step(126, [&] {
+            const QuoteReplacer rule(
+                FirstSelectedRule({Option1->isChecked(), Option2->isChecked(), Option3->isChecked(),
+                                   Option4->isChecked(), Option5->isChecked(),
+                                   Option6->isChecked()}),
+                Text2->text(), Text3->text());
+            const FileReport report = ProcessFile(sourcePath, outputPath, rule, prompts_);
+            if (report.outcome == FileOutcome::NotText || report.outcome == FileOutcome::CannotHold)
+                untouched.append({sourcePath, report.reason});
+        });
+    } // 196
+    running.reset();
+    trap.step(198, [&] { SetMousePointer(PointerDefault); });
+    trap.step(200, [&] { ProgressBar1->setValue(0); });
+    trap.step(202, [&] { ProgressBar1->setFormat(QStringLiteral("Progress Bar")); });
+    trap.step(204, [&] {
+        prompts_.message(QStringLiteral("Done."));
+        if (!untouched.isEmpty())
+            prompts_.message(UntouchedSummary(untouched));
+    });
+}
+
+} // namespace parvello

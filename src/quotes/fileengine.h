@@ -1,0 +1,44 @@
+// The work of a run on one file: read it whole, pass every line through the rule, write the
+// result in the encoding family of the input. The window's run and the command-line
+// companion both go through ProcessFile.
+#pragma once
+
+#include "quotes/quoterule.h"
+
+#include <QString>
+
+namespace parvello {
+
+class Prompts;
+
+// What happened to one file.
+enum class FileOutcome {
+    Written,    // the output now holds the result
+    Unchanged,  // the output already held exactly the result and was not touched
+    NotText,    // left untouched: the bytes are not text in the encoding they claim
+    CannotHold, // left untouched: the output's encoding cannot hold the replacement text
+    NotRead,    // left untouched: the file could not be read (the failure was reported)
+    NotWritten, // left untouched: the output could not be written (the failure was reported)
+};
+
+struct FileReport {
+    FileOutcome outcome = FileOutcome::Written;
+    // For every outcome except Written and Unchanged: why the file was left untouched, as
+    // one clause for a summary ("it holds a NUL byte, so it is not a text file").
+    QString reason;
+
+    bool succeeded() const {
+        return outcome == FileOutcome::Written || outcome == FileOutcome::Unchanged;
+    }
+};
+
+// Processes one file. The source is read whole before anything is written to outputPath
+// (which may be the source itself). Lines end with CR LF in the output, the last one too.
+// A file with the UTF-8 mark is written by WriteFileToStringUTF; every other file on the
+// text-stream route (WritePiecesFSO), in the encoding family the reader found. Failures are
+// reported through prompts by the reading and writing routines, with their location tags
+// and lines; nothing is thrown for them.
+FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
+                       const QuoteReplacer& rule, Prompts& prompts);
+
+} // namespace parvello

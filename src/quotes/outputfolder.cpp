@@ -1,0 +1,34 @@
+// "...": the folder-browse dialog picks the folder that results go into.
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/pathhelpers.h"
+#include "app/prompts.h"
+
+#include <QLineEdit>
+
+namespace parvello {
+
+void Form1::PushButton4_Click() {
+    Trap trap(prompts_, FormTag(QStringLiteral("PushButton4_Click")));
+    QString lastFolderDot;
+    QString folder;
+    trap.step(100, [&] {
+        lastFolderDot = store_.get(QStringLiteral("LastFolderDot"), QString());
+        folder = prompts_.browseForFolder(QStringLiteral("Please select folder:"), lastFolderDot);
+    });
+    bool cancelled = false;
+    trap.step(102, [&] { cancelled = folder.isEmpty(); });
+    if (cancelled)
+        return;
+    const bool needsSeparator = trap.test(104, [&] {
+        lastFolderDot = folder;
+        store_.save(QStringLiteral("LastFolderDot"), lastFolderDot);
+        return !folder.endsWith(Separator());
+    });
+    if (needsSeparator)
+        trap.step(106, [&] { setText(Text1, folder + Separator()); });
+    else // a drive root already ends with its separator
+        trap.step(108, [&] { setText(Text1, folder); });
+}
+
+} // namespace parvello

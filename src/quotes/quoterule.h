@@ -1,0 +1,65 @@
+// The six quote rules and the line transformation they share.
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <array>
+
+namespace parvello {
+
+// The selected rule: one member per option button of the "Remove Options" frame, and None
+// when no button is selected.
+enum class QuoteRule {
+    None,
+    RemoveDouble,   // Option1 "Remove all double quotes"
+    RemoveSingle,   // Option2 "Remove all single quotes"
+    DoubleToSingle, // Option3 "Replace double quotes with single quotes"
+    SingleToDouble, // Option4 "Replace single quotes with double quotes"
+    DoubleToText,   // Option5 "Replace double quotes with this" (the double-quote text)
+    SingleToText,   // Option6 "Replace single quotes with this" (the single-quote text)
+};
+
+// The two families, each in the order straight, left, right. A converting rule maps each
+// character to the one at the same position in the other family.
+inline constexpr std::array<char16_t, 3> DoubleQuotes = {u'"', u'\u201C', u'\u201D'};
+inline constexpr std::array<char16_t, 3> SingleQuotes = {u'\'', u'\u2018', u'\u2019'};
+
+// The first selected of the six option buttons, in the order Option1 .. Option6; None when
+// none is selected.
+QuoteRule FirstSelectedRule(const std::array<bool, 6>& selected);
+
+// A rule made ready for many lines. A rule runs three replacements on the whole line, one
+// per position of its family (straight, then left, then right), each on the output of the
+// one before and without rescanning what it has just inserted. Each replacement maps one
+// character to a text, so the three together map each quote of the family to a fixed text:
+// the straight quote to the replacement with the later two replacements applied to it, and
+// so on. Those three texts are worked out once here; a line is then transformed in a single
+// pass with the same result.
+class QuoteReplacer {
+public:
+    QuoteReplacer(QuoteRule rule, const QString& doubleText, const QString& singleText);
+
+    QuoteRule rule() const { return rule_; }
+
+    // The transformed line. A line without a quote of the rule's family is handed back as
+    // it is (no copy); otherwise the result is built in scratch and a view of it returned.
+    QStringView apply(QStringView line, QString& scratch) const;
+    QString apply(QStringView line) const;
+
+private:
+    QuoteRule rule_;
+    std::array<char16_t, 3> family_{};
+    std::array<QString, 3> results_; // what each quote of the family finally becomes
+};
+
+// One line through the selected rule: doubleText is the replacement of "Replace double
+// quotes with this", singleText that of "Replace single quotes with this". Texts are used
+// exactly as they stand, empty ones included. No rule: the line comes back unchanged.
+QString ApplyQuoteRule(QStringView line, QuoteRule rule, const QString& doubleText,
+                       const QString& singleText);
+
+// Where the first of three characters occurs in text, or -1.
+qsizetype FindAnyOf(QStringView text, const std::array<char16_t, 3>& characters);
+
+} // namespace parvello

@@ -1,0 +1,51 @@
+// The single-byte code page of the ASCII text-stream format: the system's ANSI code page on
+// Windows, elsewhere windows-1252 unless PARVELLO_CODEPAGE names another single-byte one.
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace parvello {
+
+// A code page held as two tables. Every byte decodes to exactly one UTF-16 unit and each of
+// those 256 units encodes back to its byte, so every byte of a file survives a read and a
+// write unchanged. Bytes the code page leaves undefined decode to the control character of
+// the same value (0x81 becomes U+0081), as Windows does for windows-1252.
+class CodePage {
+public:
+    // The code page of the ASCII format for this process, looked up once. Fails when
+    // PARVELLO_CODEPAGE names something that is not a single-byte code page.
+    static const CodePage& ansi();
+
+    // The named code page. Fails when the name is unknown or not a single-byte code page.
+    static std::unique_ptr<CodePage> forName(const QString& name);
+
+    const QString& name() const { return name_; }
+
+    char16_t toUnicode(unsigned char byte) const { return toUnicode_[byte]; }
+    // The byte for a character, or -1 when the code page cannot hold it.
+    int fromUnicode(char16_t unit) const {
+        const std::uint16_t entry = fromUnicode_[unit];
+        return entry ? int(entry & 0xFF) : -1;
+    }
+
+    // Decodes n bytes into n units.
+    void decode(const char* bytes, qsizetype n, char16_t* out) const;
+    // Encodes n units into n bytes. Returns the index of the first unit the code page cannot
+    // hold, or -1 when all of them were encoded.
+    qsizetype encode(const char16_t* units, qsizetype n, char* out) const;
+
+private:
+    CodePage(QString name, const std::array<char16_t, 256>& table);
+
+    QString name_;
+    std::array<char16_t, 256> toUnicode_;
+    std::vector<std::uint16_t> fromUnicode_; // 65536 entries: 0x100 | byte, or 0 for none
+    bool asciiCompatible_ = true;            // bytes 0..127 are U+0000..U+007F
+};
+
+} // namespace parvello

@@ -1,0 +1,26 @@
+#include "textio/fileerrors.h"
+
+#include "app/failure.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace parvello {
+
+void ThrowOpenFailure(const QFileDevice& file, const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
+        if (!info.absoluteDir().exists())
+            throw Failure(QStringLiteral("Path not found: ") + path, failure_numbers::PathNotFound);
+        throw Failure(QStringLiteral("File not found: ") + path, failure_numbers::FileNotFound);
+    }
+    throw Failure(QStringLiteral("Cannot open ") + path + QStringLiteral(": ") + file.errorString(),
+                  failure_numbers::PermissionDenied);
+}
+
+void ThrowIoFailure(const QFileDevice& file, const QString& path) {
+    throw Failure(QStringLiteral("Input/output error on ") + path + QStringLiteral(": ") +
+                  file.errorString());
+}
+
+} // namespace parvello

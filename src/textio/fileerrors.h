@@ -1,0 +1,16 @@
+// Failures of file operations, with descriptions a person can act on.
+#pragma once
+
+#include <QFileDevice>
+#include <QString>
+
+namespace parvello {
+
+// Throws the failure for a file that could not be opened: "File not found", "Path not
+// found", "Permission denied", or the system's own description.
+[[noreturn]] void ThrowOpenFailure(const QFileDevice& file, const QString& path);
+
+// Throws the failure for a read or write that broke off.
+[[noreturn]] void ThrowIoFailure(const QFileDevice& file, const QString& path);
+
+} // namespace parvello

@@ -1,0 +1,63 @@
+// A file's content as lines: one decoded text and, for each line, where it lies in it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <vector>
+
+namespace parvello {
+
+// How the bytes of a file were decoded.
+enum class SourceFormat {
+    CodePage,     // no mark: the ANSI code page (also every mark-less ASCII file)
+    Utf8,         // no mark, but valid UTF-8 holding at least one non-ASCII sequence
+    Utf8WithMark, // EF BB BF
+    Utf16LE,      // FF FE
+    Utf16BE,      // FE FF
+    Utf32LE,      // FF FE 00 00
+    Utf32BE,      // 00 00 FE FF
+};
+
+enum class ReadStatus {
+    Read,    // the lines hold the file's content
+    NotRead, // a failure was reported while reading; the lines are not the file's content
+    NotText, // the bytes are not text in the encoding they claim; see LineArray::problem
+};
+
+struct LineSpan {
+    qsizetype start = 0;
+    qsizetype length = 0;
+};
+
+// The reader's result. Instead of two flags of a module that describe "the file read last",
+// each result carries its own fileIsUnicode and fileIsUtf8, with the same meaning:
+// fileIsUtf8 when the file began with the UTF-8 mark, fileIsUnicode when it began with a
+// UTF-16 or UTF-32 mark. The lines are views into one decoded text, so a large file is held
+// once. There is always at least one line.
+struct LineArray {
+    bool fileIsUnicode = false;
+    bool fileIsUtf8 = false;
+    SourceFormat format = SourceFormat::CodePage;
+    ReadStatus status = ReadStatus::Read;
+    QString problem; // for NotText: why the bytes are not text
+
+    QString text;
+    std::vector<LineSpan> spans;
+
+    qsizetype size() const { return qsizetype(spans.size()); }
+    QStringView operator[](qsizetype i) const {
+        const LineSpan& span = spans[size_t(i)];
+        return QStringView(text).mid(span.start, span.length);
+    }
+    QStringList toStringList() const {
+        QStringList lines;
+        lines.reserve(size());
+        for (qsizetype i = 0; i < size(); ++i)
+            lines << (*this)[i].toString();
+        return lines;
+    }
+};
+
+} // namespace parvello

@@ -1,0 +1,200 @@
+#include "textio/outputfile.h"
+
+#include "app/failure.h"
+#include "app/platform.h"
+#include "textio/fileerrors.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace parvello {
+
+namespace {
+
+// The output buffer of the last file on this thread, taken again by the next one so that
+// a run of many files does not allocate and fault in a fresh buffer for each.
+thread_local std::unique_ptr<char[]> spareBuffer;
+
+[[noreturn]] void notOpen() {
+    throw Failure(QStringLiteral("The output file is not open"), failure_numbers::InvalidArgument);
+}
+
+} // namespace
+
+QString ResolveLinks(const QString& path) {
+    QString current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo info(current);
+        if (!info.isSymLink())
+            return current;
+        const QString target = info.symLinkTarget();
+        if (target.isEmpty())
+            return current;
+        current = target;
+    }
+    return current;
+}
+
+OutputFile::OutputFile(QString path, OutputEncoding encoding)
+    : path_(std::move(path)), encoder_(encoding) {}
+
+OutputFile::~OutputFile() {
+    if (opened_)
+        discard();
+    if (buffer_)
+        spareBuffer = std::move(buffer_);
+}
+
+void OutputFile::open() {
+    target_ = ResolveLinks(path_);
+    bool exists = false;
+    bool folder = false;
+    bool readOnly = false;
+#ifdef Q_OS_UNIX
+    // One status call answers everything: the read-only attribute is "no write bit in the
+    // mode", as FileAttributes reports it on this system.
+    struct stat status {};
+    if (::stat(QFile::encodeName(target_).constData(), &status) == 0) {
+        exists = true;
+        folder = S_ISDIR(status.st_mode);
+        readOnly = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+        restoreOwner_ = true;
+        ownerId_ = status.st_uid;
+        groupId_ = status.st_gid;
+        mode_ = status.st_mode & 07777;
+    }
+#else
+    const QFileInfo info(target_);
+    exists = info.exists();
+    folder = exists && info.isDir();
+    readOnly = exists && !folder && (FileAttributes(target_) & attributes::ReadOnly);
+#endif
+    if (folder)
+        throw Failure(QStringLiteral("Cannot write ") + path_ + QStringLiteral(": it is a folder"),
+                      failure_numbers::PermissionDenied);
+    // Decided by the attributes, not by trying: root could write over it anyway.
+    if (readOnly)
+        throw Failure(QStringLiteral("Permission denied: ") + path_ +
+                          QStringLiteral(" is read-only"),
+                      failure_numbers::PermissionDenied);
+    if (exists) {
+        existing_ = std::make_unique<QFile>(target_);
+        if (existing_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            differs_ = false;
+        else
+            existing_.reset();
+    }
+    save_.setFileName(target_);
+    if (!save_.open(QIODevice::WriteOnly)) {
+        if (!QFileInfo(target_).absoluteDir().exists())
+            throw Failure(QStringLiteral("Path not found: ") + path_,
+                          failure_numbers::PathNotFound);
+        throw Failure(QStringLiteral("Cannot create ") + path_ + QStringLiteral(": ") +
+                          save_.errorString(),
+                      failure_numbers::PermissionDenied);
+    }
+    opened_ = true;
+    buffer_ = spareBuffer ? std::move(spareBuffer)
+                          : std::make_unique_for_overwrite<char[]>(BufferCapacity);
+    const QByteArrayView mark = encoder_.mark();
+    if (!mark.isEmpty())
+        std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
+    filled_ = mark.size();
+}
+
+bool OutputFile::write(QStringView text) {
+    if (!opened_)
+        notOpen();
+    const int perUnit = encoder_.maxBytesPerUnit();
+    while (!text.isEmpty()) {
+        qsizetype n = std::min(text.size(), SliceUnits);
+        if (n < text.size() && text[n - 1].isHighSurrogate())
+            --n; // keep a surrogate pair in one slice
+        if (filled_ + n * perUnit > BufferCapacity)
+            flush();
+        char* const end = encoder_.encode(text.first(n), buffer_.get() + filled_);
+        if (!end)
+            return false;
+        filled_ = end - buffer_.get();
+        text = text.sliced(n);
+    }
+    if (filled_ >= BufferSize)
+        flush();
+    return true;
+}
+
+void OutputFile::flush() {
+    if (filled_ == 0)
+        return;
+    if (!differs_) {
+        compareBuffer_.resize(filled_);
+        qint64 got = 0;
+        while (got < filled_) {
+            const qint64 n = existing_->read(compareBuffer_.data() + got, filled_ - got);
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        if (got != filled_ ||
+            std::memcmp(compareBuffer_.constData(), buffer_.get(), size_t(got)) != 0) {
+            differs_ = true;
+            existing_.reset();
+            compareBuffer_ = QByteArray();
+        }
+    }
+    if (save_.write(buffer_.get(), filled_) != filled_)
+        ThrowIoFailure(save_, path_);
+    filled_ = 0;
+}
+
+OutputFile::Result OutputFile::commit() {
+    if (!opened_)
+        notOpen();
+    flush();
+    if (!differs_) {
+        char extra = 0;
+        if (existing_->read(&extra, 1) == 0) {
+            discard();
+            return Result::Unchanged;
+        }
+    }
+    existing_.reset();
+#ifdef Q_OS_UNIX
+    if (restoreOwner_) {
+        const int fd = save_.handle();
+        // Only root may give a file away; for anyone else this keeps what the system allows.
+        bool ownerKept = ownerId_ == ::geteuid() && groupId_ == ::getegid();
+        if (!ownerKept)
+            ownerKept = ::fchown(fd, ownerId_, groupId_) == 0;
+        // After a change of owner the set-user and set-group bits need setting again; a file
+        // that now belongs to the running user keeps only its permission bits.
+        const bool specialBits = (mode_ & 07000) != 0;
+        if ((specialBits || !ownerKept) &&
+            ::fchmod(fd, mode_t(ownerKept ? mode_ : mode_ & 0777)) != 0) {
+            // QSaveFile has already given the temporary file the permission bits.
+        }
+    }
+#endif
+    opened_ = false;
+    if (!save_.commit())
+        throw Failure(QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
+                          save_.errorString(),
+                      failure_numbers::PermissionDenied);
+    return Result::Written;
+}
+
+void OutputFile::discard() {
+    opened_ = false;
+    existing_.reset();
+    save_.cancelWriting();
+    save_.commit(); // with writing cancelled this removes the temporary file
+}
+
+} // namespace parvello

@@ -1,0 +1,270 @@
+#include "textio/reading.h"
+
+#include "app/failure.h"
+#include "textio/fileerrors.h"
+#include "textio/textloader.h"
+
+#include <QFile>
+
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace parvello {
+
+namespace {
+
+const QString& readLineTag() {
+    static const QString tag =
+        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("ReadFileToStringLine"));
+    return tag;
+}
+const QString& fsoLineTag() {
+    static const QString tag =
+        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("ReadFileToStringFSOLine"));
+    return tag;
+}
+const QString& utfLineTag() {
+    static const QString tag =
+        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("ReadFileToStringUTFLine"));
+    return tag;
+}
+
+// Where the first CR or LF is in text, or its size when it has none.
+qsizetype FindLineBreak(QStringView text) {
+    const char16_t* const units = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi16('\r');
+    const __m128i lf = _mm_set1_epi16('\n');
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)));
+        if (mask)
+            return i + std::countr_zero(unsigned(mask)) / 2;
+    }
+#endif
+    for (; i < n; ++i)
+        if (units[i] == u'\r' || units[i] == u'\n')
+            return i;
+    return n;
+}
+
+[[noreturn]] void streamNotOpen() {
+    throw Failure(QStringLiteral("The file is not open"), failure_numbers::InvalidArgument);
+}
+
+// The text stream of the text-stream road: the whole file is loaded when it is opened and
+// handed out line by line. A line ends at CR LF, at a lone LF or at a lone CR.
+class TextStream {
+public:
+    void open(const QString& path, bool unicodeFormat) {
+        loaded_ = LoadText(path, unicodeFormat ? LoadAs::Unicode : LoadAs::Ansi);
+        open_ = true;
+    }
+    bool atEndOfStream() const {
+        if (!open_)
+            streamNotOpen();
+        return position_ >= loaded_.text.size();
+    }
+    LineSpan readLine() {
+        if (atEndOfStream())
+            throw Failure(QStringLiteral("Input past end of file"), 62);
+        const QStringView text(loaded_.text);
+        const qsizetype end = position_ + FindLineBreak(text.sliced(position_));
+        const LineSpan line{position_, end - position_};
+        if (end >= text.size())
+            position_ = text.size();
+        else if (text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n')
+            position_ = end + 2;
+        else
+            position_ = end + 1;
+        return line;
+    }
+    void close() {
+        if (!open_)
+            streamNotOpen();
+        open_ = false;
+    }
+    LoadedText& loaded() { return loaded_; }
+
+private:
+    LoadedText loaded_;
+    bool open_ = false;
+    qsizetype position_ = 0;
+};
+
+// The stream of the UTF-8 road: loaded whole, read as one text.
+class Utf8Stream {
+public:
+    void open() { open_ = true; }
+    void loadFromFile(const QString& path) {
+        if (!open_)
+            streamNotOpen();
+        loaded_ = LoadText(path, LoadAs::Utf8WithMark);
+    }
+    QString readText() {
+        if (!open_)
+            streamNotOpen();
+        return std::move(loaded_.text);
+    }
+    void close() {
+        if (!open_)
+            streamNotOpen();
+        open_ = false;
+    }
+    const LoadedText& loaded() const { return loaded_; }
+
+private:
+    LoadedText loaded_;
+    bool open_ = false;
+};
+
+// Every result holds at least one line.
+void ensureOneLine(LineArray& lines) {
+    if (lines.spans.empty())
+        lines.spans.push_back(LineSpan{});
+}
+
+void markNotText(LineArray& lines, const QString& problem) {
+    lines.status = ReadStatus::NotText;
+    lines.problem = problem;
+    lines.text.clear();
+    lines.spans.assign(1, LineSpan{});
+}
+
+} // namespace
+
+bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
+    fileIsUtf8 = false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        ThrowOpenFailure(file, path);
+    unsigned char b[4] = {0, 0, 0, 0};
+    // Every test needs at most four bytes, so the bytes read stand for the file's length.
+    const qint64 length = file.read(reinterpret_cast<char*>(b), 4);
+    if (length < 0)
+        ThrowIoFailure(file, path);
+    file.close();
+
+    if (length >= 4 && b[0] == 0xFF && b[1] == 0xFE && b[2] == 0x00 && b[3] == 0x00)
+        return true; // UTF-32 little-endian
+    if (length >= 4 && b[0] == 0x00 && b[1] == 0x00 && b[2] == 0xFE && b[3] == 0xFF)
+        return true; // UTF-32 big-endian
+    if (length >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        fileIsUtf8 = true; // UTF-8
+        return false;
+    }
+    if (length >= 2 && b[0] == 0xFF && b[1] == 0xFE)
+        return true; // UTF-16 little-endian
+    if (length >= 2 && b[0] == 0xFE && b[1] == 0xFF)
+        return true; // UTF-16 big-endian
+    return false;
+}
+
+LineArray ReadFileToStringLine(const QString& path, Prompts& prompts) {
+    Trap trap(prompts, readLineTag());
+    bool fileIsUnicode = false;
+    bool fileIsUtf8 = false;
+    LineArray lines;
+    trap.step(100, [&] { fileIsUnicode = IsFileUnicode(path, fileIsUtf8); });
+    if (trap.test(102, [&] { return fileIsUtf8; }))
+        trap.step(104, [&] { lines = ReadFileToStringUTFLine(path, prompts); });
+    else
+        trap.step(106, [&] { lines = ReadFileToStringFSOLine(path, fileIsUnicode, prompts); });
+
+    lines.fileIsUnicode = fileIsUnicode;
+    lines.fileIsUtf8 = fileIsUtf8;
+    if (trap.failureCount() > 0 && lines.status == ReadStatus::Read)
+        lines.status = ReadStatus::NotRead;
+    ensureOneLine(lines);
+    return lines;
+}
+
+LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Prompts& prompts) {
+    Trap trap(prompts, fsoLineTag());
+    TextStream stream;
+    LineArray lines;
+    qsizetype i = 0;
+    trap.step(100, [] {}); // the stream needs no service of its own
+    trap.step(102, [&] { stream.open(path, fileIsUnicode); });
+    trap.step(104, [&] { i = 0; });
+    if (trap.test(106, [&] { return stream.atEndOfStream(); })) {
+        trap.step(108, [&] { lines.spans.assign(1, LineSpan{}); });
+        trap.step(110, [&] { lines.spans[0] = LineSpan{}; });
+    } else {
+        for (;;) {
+            const int failuresBefore = trap.failureCount();
+            if (!trap.test(112, [&] { return !stream.atEndOfStream(); }))
+                break;
+            trap.step(114, [&] { lines.spans.emplace_back(); });
+            trap.step(116, [&] { lines.spans.at(size_t(i)) = stream.readLine(); });
+            trap.step(118, [&] { ++i; });
+            // A stream that fails once would fail on every turn: stop rather than loop.
+            if (trap.failureCount() != failuresBefore)
+                break;
+        }
+    }
+    trap.step(120, [&] { stream.close(); });
+    trap.step(122, [] {});
+
+    LoadedText& loaded = stream.loaded();
+    lines.format = loaded.format;
+    lines.text = std::move(loaded.text);
+    if (!loaded.notText.isEmpty())
+        markNotText(lines, loaded.notText);
+    else if (trap.failureCount() > 0)
+        lines.status = ReadStatus::NotRead;
+    ensureOneLine(lines);
+    return lines;
+}
+
+LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts) {
+    Trap trap(prompts, utfLineTag());
+    Utf8Stream stream;
+    LineArray lines;
+    LineArray split;
+    QString text;
+    trap.step(100, [] {}); // the stream needs no service of its own
+    trap.step(102, [] {}); // it always decodes UTF-8
+    trap.step(104, [&] { stream.open(); });
+    trap.step(106, [&] { stream.loadFromFile(path); });
+    trap.step(108, [&] { text = stream.readText(); });
+    trap.step(110, [&] { SplitStringToLines(text, split); });
+    trap.step(112, [&] { lines = std::move(split); });
+    trap.step(114, [&] { stream.close(); });
+    trap.step(116, [] {});
+
+    lines.format = SourceFormat::Utf8WithMark;
+    if (!stream.loaded().notText.isEmpty())
+        markNotText(lines, stream.loaded().notText);
+    else if (trap.failureCount() > 0)
+        lines.status = ReadStatus::NotRead;
+    ensureOneLine(lines);
+    return lines;
+}
+
+void SplitStringToLines(const QString& text, LineArray& lines) {
+    lines.text = text;
+    lines.spans.clear();
+    const QStringView view(text);
+    qsizetype start = 0;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype cr = view.indexOf(u'\r', from);
+        if (cr < 0)
+            break;
+        if (cr + 1 < view.size() && view[cr + 1] == u'\n') {
+            lines.spans.push_back(LineSpan{start, cr - start});
+            start = cr + 2;
+        }
+        from = cr + 1;
+    }
+    lines.spans.push_back(LineSpan{start, view.size() - start});
+}
+
+} // namespace parvello

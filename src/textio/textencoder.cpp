@@ -1,0 +1,173 @@
+#include "textio/textencoder.h"
+
+#include "textio/codepage.h"
+
+#include <QtEndian>
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace parvello {
+
+OutputEncoding OutputEncodingFor(const LineArray& lines) {
+    if (lines.fileIsUtf8)
+        return OutputEncoding::Utf8WithMark;
+    if (lines.fileIsUnicode)
+        return OutputEncoding::Utf16LE;
+    return lines.format == SourceFormat::Utf8 ? OutputEncoding::Utf8 : OutputEncoding::CodePage;
+}
+
+qsizetype FindUnpairedSurrogate(QStringView text) {
+    const char16_t* units = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        // Skip blocks of eight units without any surrogate.
+        const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
+        const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+        while (i + 8 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate)))
+                break;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+#endif
+        const char16_t unit = units[i];
+        if (QChar::isHighSurrogate(unit)) {
+            if (i + 1 >= n || !QChar::isLowSurrogate(units[i + 1]))
+                return i;
+            i += 2;
+        } else if (QChar::isLowSurrogate(unit)) {
+            return i;
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
+TextEncoder::TextEncoder(OutputEncoding encoding) : encoding_(encoding) {
+    if (encoding_ == OutputEncoding::CodePage)
+        codePage_ = &CodePage::ansi();
+}
+
+QByteArrayView TextEncoder::mark() const {
+    switch (encoding_) {
+    case OutputEncoding::Utf8WithMark:
+        return QByteArrayView("\xEF\xBB\xBF", 3);
+    case OutputEncoding::Utf16LE:
+        return QByteArrayView("\xFF\xFE", 2);
+    case OutputEncoding::CodePage:
+    case OutputEncoding::Utf8:
+        break;
+    }
+    return QByteArrayView();
+}
+
+int TextEncoder::maxBytesPerUnit() const {
+    switch (encoding_) {
+    case OutputEncoding::CodePage:
+        return 1;
+    case OutputEncoding::Utf16LE:
+        return 2;
+    case OutputEncoding::Utf8:
+    case OutputEncoding::Utf8WithMark:
+        break;
+    }
+    return 3;
+}
+
+char* TextEncoder::encode(QStringView text, char* out) const {
+    switch (encoding_) {
+    case OutputEncoding::CodePage:
+        if (codePage_->encode(text.utf16(), text.size(), out) >= 0)
+            return nullptr;
+        return out + text.size();
+    case OutputEncoding::Utf16LE:
+        if (FindUnpairedSurrogate(text) >= 0)
+            return nullptr;
+        qToLittleEndian<char16_t>(text.utf16(), text.size(), out);
+        return out + 2 * text.size();
+    case OutputEncoding::Utf8:
+    case OutputEncoding::Utf8WithMark:
+        break;
+    }
+    return EncodeUtf8(text, out);
+}
+
+bool TextEncoder::append(QStringView text, QByteArray& out) const {
+    const qsizetype start = out.size();
+    out.resize(start + text.size() * maxBytesPerUnit());
+    const char* end = encode(text, out.data() + start);
+    if (!end)
+        return false;
+    out.truncate(end - out.constData());
+    return true;
+}
+
+char* EncodeUtf8(QStringView text, char* out) {
+    const char16_t* const units = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        // Eight ASCII units at a time.
+        const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+        const __m128i zero = _mm_setzero_si128();
+        while (i + 8 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), zero)) != 0xFFFF)
+                break;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(v, v));
+            out += 8;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+#endif
+        const char16_t unit = units[i];
+        if (unit < 0x80) {
+            *out++ = char(unit);
+            ++i;
+        } else if (unit < 0x800) {
+            *out++ = char(0xC0 | (unit >> 6));
+            *out++ = char(0x80 | (unit & 0x3F));
+            ++i;
+        } else if (!QChar::isSurrogate(unit)) {
+            *out++ = char(0xE0 | (unit >> 12));
+            *out++ = char(0x80 | ((unit >> 6) & 0x3F));
+            *out++ = char(0x80 | (unit & 0x3F));
+            ++i;
+        } else if (QChar::isHighSurrogate(unit) && i + 1 < n &&
+                   QChar::isLowSurrogate(units[i + 1])) {
+            const char32_t cp = QChar::surrogateToUcs4(unit, units[i + 1]);
+            *out++ = char(0xF0 | (cp >> 18));
+            *out++ = char(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = char(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = char(0x80 | (cp & 0x3F));
+            i += 2;
+        } else {
+            return nullptr;
+        }
+    }
+    return out;
+}
+
+QString TextEncoder::cannotHoldReason() const {
+    return CannotHoldReason(encoding_);
+}
+
+QString CannotHoldReason(OutputEncoding encoding) {
+    if (encoding == OutputEncoding::CodePage)
+        return QStringLiteral("the code page %1 cannot hold the replacement text")
+            .arg(CodePage::ansi().name());
+    return QStringLiteral("the replacement text is not valid Unicode");
+}
+
+} // namespace parvello

@@ -1,0 +1,330 @@
+#include "textio/textloader.h"
+
+#include "textio/codepage.h"
+#include "textio/fileerrors.h"
+#include "textio/textencoder.h"
+
+#include <QFile>
+#include <QStringDecoder>
+#include <QtEndian>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace parvello {
+
+namespace {
+
+// One decoded text kept for reuse per thread (see RecycleText), and the read buffer.
+thread_local QString spareText;
+thread_local std::unique_ptr<char[]> chunkBuffer;
+constexpr qsizetype RecycleFrom = 1 << 20;
+
+// Reads a file in chunks and grows the decoded text as needed.
+class ChunkedFile {
+public:
+    explicit ChunkedFile(const QString& path) : path_(path), file_(path) {
+        if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            ThrowOpenFailure(file_, path);
+        size_ = file_.size();
+        chunk_ = chunkBuffer ? std::move(chunkBuffer)
+                             : std::make_unique_for_overwrite<char[]>(size_t(LoadChunkSize));
+    }
+    ~ChunkedFile() { chunkBuffer = std::move(chunk_); }
+    ChunkedFile(const ChunkedFile&) = delete;
+    ChunkedFile& operator=(const ChunkedFile&) = delete;
+
+    qint64 size() const { return size_; }
+
+    // The next chunk (empty at the end of the file). Fails when the read breaks off. A file
+    // that reports its size is read up to that size, without asking again at its end.
+    QByteArrayView next() {
+        if (size_ > 0 && consumed_ >= size_)
+            return QByteArrayView();
+        const qint64 n = file_.read(chunk_.get(), LoadChunkSize);
+        if (n < 0)
+            ThrowIoFailure(file_, path_);
+        consumed_ += n;
+        return QByteArrayView(chunk_.get(), n);
+    }
+
+    void rewind() {
+        if (!file_.seek(0))
+            ThrowIoFailure(file_, path_);
+        consumed_ = 0;
+    }
+
+private:
+    QString path_;
+    QFile file_;
+    std::unique_ptr<char[]> chunk_;
+    qint64 size_ = 0;
+    qint64 consumed_ = 0;
+};
+
+// The decoded text under construction: a buffer sized from the file and grown when the
+// file turns out longer.
+class TextBuffer {
+public:
+    // Room for expectedUnits and the few units a decoder may ask for beyond them.
+    explicit TextBuffer(qint64 expectedUnits) {
+        const qsizetype units = qsizetype(expectedUnits) + 8;
+        if (units >= RecycleFrom && spareText.capacity() >= units)
+            text_ = std::move(spareText);
+        spareText = QString(); // a spare too small is given up before the new text is made
+        // A little room to spare, so that the next file of about the same size fits too.
+        if (text_.capacity() < units && units >= RecycleFrom)
+            text_.reserve(units + units / 16);
+        text_.resize(units);
+    }
+
+    char16_t* reserve(qsizetype units) {
+        if (used_ + units > text_.size())
+            text_.resize(std::max(used_ + units, text_.size() * 2));
+        return reinterpret_cast<char16_t*>(text_.data()) + used_;
+    }
+    void commit(qsizetype units) { used_ += units; }
+    void reset() { used_ = 0; }
+    qsizetype used() const { return used_; }
+    QString take() {
+        text_.truncate(used_);
+        return std::move(text_);
+    }
+
+private:
+    QString text_;
+    qsizetype used_ = 0;
+};
+
+// True when the last bytes of a file stop inside a UTF-8 sequence (a lead byte without all
+// of its continuation bytes). A decoder that waits for more input does not flag this.
+bool endsInsideUtf8Sequence(const unsigned char* last, int count) {
+    for (int back = 1; back <= count && back <= 4; ++back) {
+        const unsigned char byte = last[count - back];
+        if ((byte & 0xC0) == 0x80)
+            continue; // continuation byte
+        const int needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return needed > back;
+    }
+    return false;
+}
+
+// Keeps the last four bytes seen.
+struct Tail {
+    unsigned char bytes[4] = {};
+    int count = 0;
+    void add(QByteArrayView chunk) {
+        for (qsizetype i = std::max<qsizetype>(0, chunk.size() - 4); i < chunk.size(); ++i) {
+            if (count == 4) {
+                std::memmove(bytes, bytes + 1, 3);
+                --count;
+            }
+            bytes[count++] = static_cast<unsigned char>(chunk[i]);
+        }
+    }
+};
+
+// Decodes UTF-8 chunk after chunk. Returns false at the first invalid or incomplete
+// sequence. With dropMark a UTF-8 mark at the start of the file is not part of the text.
+bool decodeUtf8(ChunkedFile& file, TextBuffer& out, bool dropMark, bool refuseNul, bool& sawNul,
+                qint64& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    Tail tail;
+    bytes = 0;
+    for (QByteArrayView chunk = file.next(); !chunk.isEmpty(); chunk = file.next()) {
+        if (refuseNul && std::memchr(chunk.data(), 0, size_t(chunk.size()))) {
+            sawNul = true;
+            return false;
+        }
+        if (dropMark && bytes == 0 && chunk.startsWith(QByteArrayView("\xEF\xBB\xBF", 3)))
+            chunk = chunk.sliced(3);
+        dropMark = false;
+        bytes += chunk.size();
+        tail.add(chunk);
+        char16_t* at = out.reserve(chunk.size() + 4);
+        const QChar* end = decoder.appendToBuffer(reinterpret_cast<QChar*>(at), chunk);
+        out.commit(reinterpret_cast<const char16_t*>(end) - at);
+        if (decoder.hasError())
+            return false;
+    }
+    return !endsInsideUtf8Sequence(tail.bytes, tail.count);
+}
+
+LoadedText loadAnsi(ChunkedFile& file) {
+    const CodePage& codePage = CodePage::ansi();
+    LoadedText loaded;
+    TextBuffer out(file.size());
+    bool sawNul = false;
+    qint64 bytes = 0;
+    if (decodeUtf8(file, out, false, true, sawNul, bytes)) {
+        // Every non-ASCII sequence decodes to fewer units than it has bytes.
+        loaded.format = out.used() < bytes ? SourceFormat::Utf8 : SourceFormat::CodePage;
+        loaded.text = out.take();
+        return loaded;
+    }
+    if (!sawNul) {
+        loaded.format = SourceFormat::CodePage;
+        file.rewind();
+        out.reset();
+        for (QByteArrayView chunk = file.next(); !chunk.isEmpty(); chunk = file.next()) {
+            if (std::memchr(chunk.data(), 0, size_t(chunk.size()))) {
+                sawNul = true;
+                break;
+            }
+            codePage.decode(chunk.data(), chunk.size(), out.reserve(chunk.size()));
+            out.commit(chunk.size());
+        }
+        if (!sawNul) {
+            loaded.text = out.take();
+            return loaded;
+        }
+    }
+    loaded.notText = QStringLiteral("it holds a NUL byte, so it is not a text file");
+    return loaded;
+}
+
+LoadedText loadUtf8WithMark(ChunkedFile& file) {
+    LoadedText loaded;
+    loaded.format = SourceFormat::Utf8WithMark;
+    TextBuffer out(file.size());
+    bool sawNul = false;
+    qint64 bytes = 0;
+    if (decodeUtf8(file, out, true, false, sawNul, bytes))
+        loaded.text = out.take();
+    else
+        loaded.notText = QStringLiteral("its bytes after the UTF-8 mark are not valid UTF-8");
+    return loaded;
+}
+
+// UTF-16 in either byte order: the units are copied and checked for unpaired surrogates.
+void loadUtf16(ChunkedFile& file, QByteArrayView first, bool bigEndian, LoadedText& loaded) {
+    TextBuffer out(file.size() / 2);
+    QByteArray carry; // an odd byte left over from the previous chunk
+    const auto feed = [&](QByteArrayView bytes) {
+        if (!carry.isEmpty() && !bytes.isEmpty()) {
+            carry.append(bytes.first(1));
+            bytes = bytes.sliced(1);
+            *out.reserve(1) = bigEndian ? qFromBigEndian<char16_t>(carry.constData())
+                                        : qFromLittleEndian<char16_t>(carry.constData());
+            out.commit(1);
+            carry.clear();
+        }
+        const qsizetype units = bytes.size() / 2;
+        char16_t* at = out.reserve(units);
+        if (bigEndian)
+            qFromBigEndian<char16_t>(bytes.data(), units, at);
+        else
+            qFromLittleEndian<char16_t>(bytes.data(), units, at);
+        out.commit(units);
+        if (bytes.size() % 2)
+            carry = bytes.last(1).toByteArray();
+    };
+    feed(first);
+    for (QByteArrayView chunk = file.next(); !chunk.isEmpty(); chunk = file.next())
+        feed(chunk);
+
+    const QLatin1String name(bigEndian ? "UTF-16 big-endian" : "UTF-16 little-endian");
+    if (!carry.isEmpty()) {
+        loaded.notText =
+            QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name);
+        return;
+    }
+    loaded.text = out.take();
+    if (FindUnpairedSurrogate(loaded.text) >= 0) {
+        loaded.text.clear();
+        loaded.notText =
+            QStringLiteral("its bytes are not valid %1 (an unpaired surrogate)").arg(name);
+    }
+}
+
+void loadUtf32(ChunkedFile& file, QByteArrayView first, bool bigEndian, LoadedText& loaded) {
+    TextBuffer out(file.size() / 2);
+    QByteArray pending;
+    const QLatin1String name(bigEndian ? "UTF-32 big-endian" : "UTF-32 little-endian");
+    const auto feed = [&](QByteArrayView bytes) {
+        pending.append(bytes);
+        const qsizetype whole = pending.size() / 4 * 4;
+        char16_t* const begin = out.reserve(whole / 2);
+        char16_t* at = begin;
+        for (qsizetype i = 0; i < whole; i += 4) {
+            const quint32 cp = bigEndian ? qFromBigEndian<quint32>(pending.constData() + i)
+                                         : qFromLittleEndian<quint32>(pending.constData() + i);
+            if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+                loaded.notText =
+                    QStringLiteral("its bytes are not valid %1 (%2 is not a character)")
+                        .arg(name, QStringLiteral("0x%1").arg(cp, 8, 16, QLatin1Char('0')));
+                return false;
+            }
+            if (cp >= 0x10000) {
+                *at++ = QChar::highSurrogate(cp);
+                *at++ = QChar::lowSurrogate(cp);
+            } else {
+                *at++ = char16_t(cp);
+            }
+        }
+        out.commit(at - begin);
+        pending.remove(0, whole);
+        return true;
+    };
+    if (!feed(first))
+        return;
+    for (QByteArrayView chunk = file.next(); !chunk.isEmpty(); chunk = file.next())
+        if (!feed(chunk))
+            return;
+    if (!pending.isEmpty()) {
+        loaded.notText =
+            QStringLiteral("its length after its %1 mark is not a multiple of four bytes")
+                .arg(name);
+        return;
+    }
+    loaded.text = out.take();
+}
+
+LoadedText loadUnicode(ChunkedFile& file) {
+    LoadedText loaded;
+    // The first chunk holds the mark (a file shorter than a chunk is one chunk).
+    const QByteArray first = file.next().toByteArray();
+    const auto starts = [&](const char* mark, qsizetype n) {
+        return first.size() >= n && std::memcmp(first.constData(), mark, size_t(n)) == 0;
+    };
+    if (starts("\xFF\xFE\x00\x00", 4)) {
+        loaded.format = SourceFormat::Utf32LE;
+        loadUtf32(file, QByteArrayView(first).sliced(4), false, loaded);
+    } else if (starts("\x00\x00\xFE\xFF", 4)) {
+        loaded.format = SourceFormat::Utf32BE;
+        loadUtf32(file, QByteArrayView(first).sliced(4), true, loaded);
+    } else if (starts("\xFE\xFF", 2)) {
+        loaded.format = SourceFormat::Utf16BE;
+        loadUtf16(file, QByteArrayView(first).sliced(2), true, loaded);
+    } else {
+        // The Unicode format is UTF-16 little-endian; its FF FE mark is not part of the text.
+        loaded.format = SourceFormat::Utf16LE;
+        loadUtf16(file, QByteArrayView(first).sliced(starts("\xFF\xFE", 2) ? 2 : 0), false, loaded);
+    }
+    return loaded;
+}
+
+} // namespace
+
+void RecycleText(QString&& text) {
+    if (text.capacity() >= RecycleFrom && text.isDetached() &&
+        text.capacity() > spareText.capacity())
+        spareText = std::move(text);
+    text = QString();
+}
+
+LoadedText LoadText(const QString& path, LoadAs how) {
+    ChunkedFile file(path);
+    switch (how) {
+    case LoadAs::Utf8WithMark:
+        return loadUtf8WithMark(file);
+    case LoadAs::Unicode:
+        return loadUnicode(file);
+    case LoadAs::Ansi:
+        break;
+    }
+    return loadAnsi(file);
+}
+
+} // namespace parvello

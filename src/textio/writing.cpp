@@ -1,0 +1,182 @@
+#include "textio/writing.h"
+
+#include "app/failure.h"
+#include "app/platform.h"
+#include "textio/fileerrors.h"
+#include "textio/outputfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <optional>
+
+namespace parvello {
+
+namespace {
+
+const QString& utfTag() {
+    static const QString tag =
+        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("WriteFileToStringUTF"));
+    return tag;
+}
+const QString& appendTag() {
+    static const QString tag =
+        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("AppendStringFSO"));
+    return tag;
+}
+
+// Hands the pieces to a file and notes when the encoding refused one.
+template <class File> class FileSink final : public PieceSink {
+public:
+    explicit FileSink(File& file) : file_(file) {}
+    bool append(QStringView piece) override {
+        if (file_.write(piece))
+            return true;
+        cannotHold_ = true;
+        return false;
+    }
+    bool cannotHold() const { return cannotHold_; }
+
+private:
+    File& file_;
+    bool cannotHold_ = false;
+};
+
+// A piece appended in place to an existing file (a piece number above 1).
+class AppendFile {
+public:
+    AppendFile(const QString& path, OutputEncoding encoding)
+        : path_(path), file_(ResolveLinks(path)), encoder_(encoding) {}
+
+    void open() {
+        const QFileInfo info(file_.fileName());
+        if (info.exists() && (FileAttributes(file_.fileName()) & attributes::ReadOnly))
+            throw Failure(QStringLiteral("Permission denied: ") + path_ +
+                              QStringLiteral(" is read-only"),
+                          failure_numbers::PermissionDenied);
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            if (!info.absoluteDir().exists())
+                throw Failure(QStringLiteral("Path not found: ") + path_,
+                              failure_numbers::PathNotFound);
+            throw Failure(QStringLiteral("Cannot open ") + path_ + QStringLiteral(": ") +
+                              file_.errorString(),
+                          failure_numbers::PermissionDenied);
+        }
+        // A file that this piece creates begins with the mark; appending adds none.
+        if (file_.size() == 0)
+            bytes_.append(encoder_.mark());
+    }
+    bool write(QStringView text) { return encoder_.append(text, bytes_); }
+    OutputFile::Result commit() {
+        if (file_.write(bytes_) != bytes_.size())
+            ThrowIoFailure(file_, path_);
+        file_.close();
+        return OutputFile::Result::Written;
+    }
+    void discard() { file_.close(); }
+
+private:
+    QString path_;
+    QFile file_;
+    TextEncoder encoder_;
+    QByteArray bytes_;
+};
+
+WriteResult resultOf(OutputFile::Result result) {
+    return result == OutputFile::Result::Unchanged ? WriteResult::Unchanged : WriteResult::Written;
+}
+
+// The steps of AppendStringFSO for one output file, given whole (replacing) or as one
+// piece to append. Each failure is reported once: after a failed open nothing is written
+// and nothing is closed.
+WriteResult appendSteps(const QString& path, OutputEncoding encoding, const TextPieces& text,
+                        int pieceNumber, Prompts& prompts) {
+    Trap trap(prompts, appendTag());
+    std::optional<OutputFile> replacing;
+    std::optional<AppendFile> appending;
+    bool opened = false;
+    bool written = false;
+    WriteResult result = WriteResult::Failed;
+
+    const auto writeAll = [&](auto& file) {
+        FileSink sink(file);
+        if (text(sink)) {
+            written = true;
+        } else if (sink.cannotHold()) {
+            file.discard();
+            result = WriteResult::CannotHold;
+        }
+    };
+
+    trap.step(102, [] {}); // no service to create: the file is opened below
+    if (trap.test(104, [&] { return pieceNumber > 1; })) {
+        trap.step(106, [&] {
+            appending.emplace(path, encoding);
+            appending->open();
+            opened = true;
+        });
+    } else {
+        trap.step(108, [&] {
+            replacing.emplace(path, encoding);
+            replacing->open();
+            opened = true;
+        });
+    }
+    if (opened)
+        trap.step(116, [&] {
+            if (appending)
+                writeAll(*appending);
+            else
+                writeAll(*replacing);
+        });
+    if (written)
+        trap.step(
+            124, [&] { result = resultOf(appending ? appending->commit() : replacing->commit()); });
+    trap.step(126, [] {});
+    trap.step(128, [] {});
+    return result;
+}
+
+TextPieces onePiece(QStringView text) {
+    return [text](PieceSink& sink) { return sink.append(text); };
+}
+
+} // namespace
+
+WriteResult WriteFileToStringUTF(const QString& path, QStringView text, Prompts& prompts) {
+    return WriteFileToStringUTF(path, onePiece(text), prompts);
+}
+
+WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Prompts& prompts) {
+    Trap trap(prompts, utfTag());
+    WriteResult result = WriteResult::Failed;
+    trap.step(100, [] {}); // no service to create: the output file is prepared at line 108
+    trap.step(102, [] {}); // always UTF-8 with its mark
+    trap.step(104, [] {});
+    trap.step(106, [] {}); // the text is encoded as it is saved
+    trap.step(108, [&] {
+        OutputFile file(path, OutputEncoding::Utf8WithMark);
+        file.open();
+        FileSink sink(file);
+        if (text(sink))
+            result = resultOf(file.commit());
+        else if (sink.cannotHold())
+            result = WriteResult::CannotHold;
+    });
+    trap.step(110, [] {});
+    trap.step(112, [] {});
+    return result;
+}
+
+WriteResult AppendStringFSO(QStringView text, const QString& path, int pieceNumber,
+                            OutputEncoding encoding, Prompts& prompts) {
+    return appendSteps(path, encoding, onePiece(text), pieceNumber, prompts);
+}
+
+WriteResult WritePiecesFSO(const QString& path, OutputEncoding encoding, const TextPieces& text,
+                           Prompts& prompts) {
+    return appendSteps(path, encoding, text, 1, prompts);
+}
+
+} // namespace parvello

@@ -1,0 +1,47 @@
+// Running a piece of a test as a user whom permission bits really stop. Root ignores them,
+// so as root the piece runs in a forked child that has dropped to the unprivileged
+// "nobody" user and group; otherwise it runs directly. Only for pure file work (no GUI).
+#pragma once
+
+#include <functional>
+
+#ifdef Q_OS_UNIX
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace parvello::testing {
+
+inline constexpr unsigned NobodyId = 65534;
+
+inline bool RunningAsRoot() {
+#ifdef Q_OS_UNIX
+    return ::geteuid() == 0;
+#else
+    return false;
+#endif
+}
+
+// Runs body as an unprivileged user and returns its result (0..255), or -1 when the
+// child could not drop its privileges or did not exit normally.
+inline int RunUnprivileged(const std::function<int()>& body) {
+#ifdef Q_OS_UNIX
+    if (!RunningAsRoot())
+        return body();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0)
+            ::_exit(255);
+        ::_exit(body() & 0xFF);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
+#else
+    return body();
+#endif
+}
+
+} // namespace parvello::testing

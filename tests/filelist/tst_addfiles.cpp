@@ -1,0 +1,119 @@
+// "Add File(s)" through the scripted open-file dialog.
+#include "app/prompts.h"
+#include "common/testwindow.h"
+#include "filelist/filelistmodel.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+using namespace parvello;
+using namespace parvello::testing;
+
+namespace {
+QString selection(const QString& folder, const QStringList& names) {
+    return folder + QChar(u'\0') + names.join(QChar(u'\0'));
+}
+} // namespace
+
+class TestAddFiles : public QObject {
+    Q_OBJECT
+private slots:
+    void dialogSettingsAndCancel();
+    void selections_data();
+    void selections();
+    void addingTwiceGivesTwoRows();
+    void tooManyFiles();
+    void otherDialogFailureIsReported();
+};
+
+void TestAddFiles::dialogSettingsAndCancel() {
+    TestWindow w;
+    Form1& form = w.load();
+    w.prompts.answerOpenFiles(QString());
+    QTest::mouseClick(form.PushButton1, Qt::LeftButton);
+    QCOMPARE(form.ListItems->Count(), 0);
+    QCOMPARE(w.prompts.calls.size(), 1);
+    QCOMPARE(w.prompts.calls[0].kind, QStringLiteral("openfiles"));
+    QCOMPARE(w.prompts.calls[0].title,
+             QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"));
+    QCOMPARE(w.prompts.calls[0].extra, QStringLiteral("All Files (*.*)|*.*|"));
+}
+
+void TestAddFiles::selections_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("one file, unchanged")
+        << "/home/ann//notes/a.txt" << QStringList{"/home/ann//notes/a.txt"};
+    QTest::newRow("three files in a folder")
+        << selection("/home/ann/notes", {"b.txt", "a.txt", "c.md"})
+        << QStringList{"/home/ann/notes/b.txt", "/home/ann/notes/a.txt", "/home/ann/notes/c.md"};
+    QTest::newRow("three files in the root")
+        << selection("/", {"a", "b", "c"}) << QStringList{"/a", "/b", "/c"};
+    QTest::newRow("same name twice in one selection")
+        << selection("/srv", {"x.txt", "x.txt"}) << QStringList{"/srv/x.txt", "/srv/x.txt"};
+    QTest::newRow("names with spaces and quotes")
+        << selection("/d", {"it's \"here\".txt", "\u201Cq\u201D.txt"})
+        << QStringList{"/d/it's \"here\".txt", "/d/\u201Cq\u201D.txt"};
+}
+
+void TestAddFiles::selections() {
+    QFETCH(QString, answer);
+    QFETCH(QStringList, rows);
+    TestWindow w;
+    Form1& form = w.load();
+    w.prompts.answerOpenFiles(answer);
+    form.PushButton1_Click();
+    QCOMPARE(form.ListItems->Rows(), rows);
+    QCOMPARE(w.prompts.calls.size(), 1); // the dialog only
+}
+
+void TestAddFiles::addingTwiceGivesTwoRows() {
+    TestWindow w;
+    Form1& form = w.load();
+    w.prompts.answerOpenFiles(QStringLiteral("/a/x.txt"));
+    w.prompts.answerOpenFiles(QStringLiteral("/a/x.txt"));
+    form.PushButton1_Click();
+    form.PushButton1_Click();
+    QCOMPARE(form.ListItems->Rows(), (QStringList{"/a/x.txt", "/a/x.txt"}));
+}
+
+void TestAddFiles::tooManyFiles() {
+    TestWindow w;
+    Form1& form = w.load();
+    form.ListItems->Add(QStringLiteral("/kept.txt"));
+    QStringList names;
+    for (int i = 0; i < 2000; ++i)
+        names << QStringLiteral("a-rather-long-file-name-%1.txt").arg(i);
+    const QString tooLong = selection(QStringLiteral("/data"), names);
+    QVERIFY(tooLong.size() > Prompts::MaxSelectionLength);
+    w.prompts.answerOpenFiles(tooLong);
+    form.PushButton1_Click();
+    QCOMPARE(form.ListItems->Rows(), QStringList{"/kept.txt"});
+    QCOMPARE(w.prompts.calls.size(), 2);
+    const PromptCall box = w.prompts.calls[1];
+    QCOMPARE(box.kind, QStringLiteral("message"));
+    QCOMPARE(box.title, QStringLiteral("Parvello"));
+    QCOMPARE(box.text,
+             QStringLiteral("You've selected too many files to add.\r\rPlease try adding via "
+                            "the \"Add All\" button."));
+}
+
+void TestAddFiles::otherDialogFailureIsReported() {
+    TestWindow w;
+    Form1& form = w.load();
+    Trap::setFaultInjector([](const QString& tag, int line) {
+        if (tag.endsWith(QLatin1String("PushButton1_Click")) && line == 138)
+            throw Failure(QStringLiteral("Out of string space"));
+    });
+    w.prompts.answerOpenFiles(selection(QStringLiteral("/d"), {"a", "b"}));
+    form.PushButton1_Click();
+    Trap::setFaultInjector({});
+    // Each failed collapse is reported; the row is still added with the joined path.
+    QCOMPARE(w.prompts.errorTexts().size(), 2);
+    QVERIFY(w.prompts.errorTexts()[0].contains(
+        QStringLiteral("in Qwellan2021/08/31.Form1.PushButton1_Click at line 138\r\r")));
+    QCOMPARE(form.ListItems->Rows(), (QStringList{"/d/a", "/d/b"}));
+}
+
+QTEST_MAIN(TestAddFiles)
+#include "tst_addfiles.moc"

@@ -1,0 +1,283 @@
+// "Start Removing" through the real window offscreen, on real files.
+#include "common/testwindow.h"
+#include "filelist/filelistmodel.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+using namespace parvello;
+using namespace parvello::testing;
+
+namespace {
+
+// Runs `pause` each time the run lets the window handle events (once per file), with the
+// number of that pause, counted from 1.
+class Pauses : public QObject {
+public:
+    explicit Pauses(std::function<void(int)> pause) : pause_(std::move(pause)) {
+        timer_.setInterval(0);
+        connect(&timer_, &QTimer::timeout, this, [this] { pause_(++count_); });
+        timer_.start();
+    }
+    int count() const { return count_; }
+
+private:
+    std::function<void(int)> pause_;
+    QTimer timer_;
+    int count_ = 0;
+};
+
+struct Run : TestWindow {
+    QString in;
+    QString out;
+    Run() {
+        in = path("in");
+        out = path("out");
+        QDir().mkpath(in);
+        QDir().mkpath(out);
+        load();
+        form->Text1->setText(out + QLatin1Char('/'));
+    }
+    QString source(const QString& name, const QByteArray& content) {
+        const QString file = in + QLatin1Char('/') + name;
+        writeFile(file, content);
+        form->ListItems->Add(file);
+        return file;
+    }
+    QStringList messages() const {
+        QStringList texts;
+        for (const PromptCall& call : prompts.callsOf(QStringLiteral("message")))
+            texts << call.text;
+        return texts;
+    }
+};
+
+} // namespace
+
+class TestBatchRun : public QObject {
+    Q_OBJECT
+private slots:
+    void emptyList();
+    void folderMustExist();
+    void progressAndDone();
+    void intoFolder_data();
+    void intoFolder();
+    void inPlace();
+    void sameNameTwiceIntoOneFolder();
+    void ruleChangeBetweenFiles();
+    void noSaveOptionWritesIntoTheFolder();
+    void unreadableFileIsNotWritten();
+    void untouchedFilesAreNamedAfterDone();
+    void listIsLockedDuringARun();
+    void vanishedRowIsSkipped();
+    void failedOutputIsReportedOnce();
+};
+
+void TestBatchRun::emptyList() {
+    Run r;
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages(), QStringList{"No files added."});
+    QCOMPARE(r.prompts.calls.size(), 1);
+    QCOMPARE(QDir(r.out).entryList(QDir::Files).size(), 0);
+}
+
+void TestBatchRun::folderMustExist() {
+    Run r;
+    const QString file = r.source("a.txt", "say \"hi\"\r\n");
+    r.form->Text1->setText(r.path("missing/"));
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages(), QStringList{"Folder does not exist. Please select another folder."});
+    QCOMPARE(TestWindow::readFile(file), QByteArray("say \"hi\"\r\n"));
+    // A file is not a folder either.
+    r.form->Text1->setText(file);
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages().size(), 2);
+    // Beside the original, the folder box does not matter.
+    r.form->Option7->click();
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages().last(), QStringLiteral("Done."));
+    QCOMPARE(TestWindow::readFile(file), QByteArray("say hi\r\n"));
+}
+
+void TestBatchRun::progressAndDone() {
+    Run r;
+    for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt"})
+        r.source(QString::fromLatin1(name), "x");
+    QList<int> positions;
+    QStringList texts;
+    QList<int> pointers;
+    Pauses pauses([&](int) {
+        positions << r.form->ProgressBar1->value();
+        texts << r.form->ProgressBar1->text();
+        pointers << r.form->MousePointer();
+    });
+    QString barAtDone;
+    r.prompts.onBox([&](const PromptCall&) {
+        barAtDone = QStringLiteral("%1 %2 %3")
+                        .arg(r.form->ProgressBar1->value())
+                        .arg(r.form->ProgressBar1->text())
+                        .arg(r.form->MousePointer());
+    });
+    r.form->PushButton2_Click();
+    QCOMPARE(pauses.count(), 4); // events handled once per file
+    QCOMPARE(positions, (QList<int>{25, 50, 75, 100}));
+    QCOMPARE(texts, (QStringList{"Processing: 1.txt", "Processing: 2.txt", "Processing: 3.txt",
+                                 "Processing: 4.txt"}));
+    // The hourglass is first set after the first pause.
+    QCOMPARE(pointers, (QList<int>{0, 11, 11, 11}));
+    QCOMPARE(r.messages(), QStringList{"Done."});
+    QCOMPARE(barAtDone, QStringLiteral("0 Progress Bar 0"));
+}
+
+void TestBatchRun::intoFolder_data() {
+    QTest::addColumn<bool>("trailingSeparator");
+    QTest::newRow("folder ends with a separator") << true;
+    QTest::newRow("folder without one") << false;
+}
+
+void TestBatchRun::intoFolder() {
+    QFETCH(bool, trailingSeparator);
+    Run r;
+    const QString file =
+        r.source("100% \u201Cdone\u201D.txt", "He said \"yes\".\nIt's \u201Cfine\u201D.");
+    r.form->Text1->setText(trailingSeparator ? r.out + "/" : r.out);
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages(), QStringList{"Done."});
+    // The source is left as it was; the result has CR LF after every line.
+    QCOMPARE(TestWindow::readFile(file), QByteArray("He said \"yes\".\nIt's \u201Cfine\u201D."));
+    QCOMPARE(QString::fromUtf8(TestWindow::readFile(r.out + "/100% \u201Cdone\u201D.txt")),
+             QStringLiteral("He said yes.\r\nIt's fine.\r\n"));
+}
+
+void TestBatchRun::inPlace() {
+    Run r;
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QString utf8 = r.source("bom.txt", bom + "\u2018a\u2019 \"b\"\r\n");
+    const QString empty = r.source("empty.txt", "");
+    r.form->Option7->click();
+    r.form->Option2->click();
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages(), QStringList{"Done."});
+    // With the mark, the text ending in CR LF gains one more line end.
+    QCOMPARE(TestWindow::readFile(utf8), bom + "a \"b\"\r\n\r\n");
+    QCOMPARE(TestWindow::readFile(empty), QByteArray("\r\n"));
+    QCOMPARE(QDir(r.out).entryList(QDir::Files).size(), 0);
+}
+
+void TestBatchRun::sameNameTwiceIntoOneFolder() {
+    Run r;
+    TestWindow::writeFile(r.path("one/a.txt"), "first\"");
+    TestWindow::writeFile(r.path("two/a.txt"), "second\"");
+    r.form->ListItems->Add(r.path("one/a.txt"));
+    r.form->ListItems->Add(r.path("two/a.txt"));
+    r.form->PushButton2_Click();
+    QCOMPARE(TestWindow::readFile(r.out + "/a.txt"), QByteArray("second\r\n"));
+}
+
+void TestBatchRun::ruleChangeBetweenFiles() {
+    Run r;
+    r.source("1.txt", "\"d\" 's'");
+    r.source("2.txt", "\"d\" 's'");
+    Pauses pauses([&](int pause) {
+        if (pause == 2) {
+            r.form->Option5->click();
+            r.form->Text2->setText(QStringLiteral("<>"));
+        }
+    });
+    r.form->PushButton2_Click();
+    QCOMPARE(TestWindow::readFile(r.out + "/1.txt"), QByteArray("d 's'\r\n"));
+    QCOMPARE(TestWindow::readFile(r.out + "/2.txt"), QByteArray("<>d<> 's'\r\n"));
+}
+
+void TestBatchRun::noSaveOptionWritesIntoTheFolder() {
+    TestWindow w;
+    w.preset("Option8", "False");
+    w.preset("Option7", "False");
+    w.preset("Text1", w.path("out"));
+    QDir().mkpath(w.path("out"));
+    w.load();
+    TestWindow::writeFile(w.path("in/a.txt"), "\"q\"");
+    w.form->ListItems->Add(w.path("in/a.txt"));
+    w.form->PushButton2_Click();
+    QCOMPARE(TestWindow::readFile(w.path("out/a.txt")), QByteArray("q\r\n"));
+    QCOMPARE(TestWindow::readFile(w.path("in/a.txt")), QByteArray("\"q\""));
+}
+
+void TestBatchRun::unreadableFileIsNotWritten() {
+    Run r;
+    r.form->ListItems->Add(r.in + "/missing.txt");
+    r.source("b.txt", "\"b\"");
+    r.form->PushButton2_Click();
+    // The reader reports the missing file (four times, as it always has); nothing else does.
+    QCOMPARE(r.prompts.errorTexts().size(), 4);
+    for (const QString& error : r.prompts.errorTexts())
+        QVERIFY2(error.contains(QStringLiteral("RFTSFSO.ReadFileToString")), qPrintable(error));
+    QVERIFY(!QFile::exists(r.out + "/missing.txt"));
+    QCOMPARE(TestWindow::readFile(r.out + "/b.txt"), QByteArray("b\r\n"));
+    QCOMPARE(r.messages(), QStringList{"Done."});
+}
+
+void TestBatchRun::untouchedFilesAreNamedAfterDone() {
+    Run r;
+    const QString binary = r.source("image.bin", QByteArray("\x89PNG\0\0\"", 7));
+    r.source("ok.txt", "\"ok\"");
+    r.form->PushButton2_Click();
+    const QStringList messages = r.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0], QStringLiteral("Done."));
+    QVERIFY2(
+        messages[1].startsWith(QStringLiteral("1 file was left untouched:\r\n") + binary + ": "),
+        qPrintable(messages[1]));
+    QVERIFY(!QFile::exists(r.out + "/image.bin"));
+    QCOMPARE(TestWindow::readFile(r.out + "/ok.txt"), QByteArray("ok\r\n"));
+}
+
+void TestBatchRun::listIsLockedDuringARun() {
+    Run r;
+    r.source("1.txt", "a");
+    r.source("2.txt", "b");
+    QList<bool> enabled;
+    Pauses pauses([&](int) {
+        for (QPushButton* button : {r.form->PushButton1, r.form->PushButton2, r.form->PushButton3,
+                                    r.form->PushButton8, r.form->PushButton9})
+            enabled << button->isEnabled();
+        // A second press while the run goes on starts nothing.
+        r.form->PushButton2_Click();
+    });
+    r.form->PushButton2_Click();
+    QCOMPARE(enabled, QList<bool>(10, false));
+    QCOMPARE(r.messages(), QStringList{"Done."});
+    QVERIFY(r.form->PushButton2->isEnabled());
+    QVERIFY(r.form->PushButton8->isEnabled());
+}
+
+void TestBatchRun::vanishedRowIsSkipped() {
+    Run r;
+    for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt"})
+        r.source(QString::fromLatin1(name), QByteArray(name) + "\"");
+    Pauses pauses([&](int pause) {
+        if (pause == 1)
+            r.form->ListItems->Remove(3);
+    });
+    r.form->PushButton2_Click();
+    QCOMPARE(pauses.count(), 3);
+    QCOMPARE(QDir(r.out).entryList(QDir::Files), (QStringList{"1.txt", "2.txt", "4.txt"}));
+    QCOMPARE(TestWindow::readFile(r.out + "/4.txt"), QByteArray("4.txt\r\n"));
+}
+
+void TestBatchRun::failedOutputIsReportedOnce() {
+    Run r;
+    r.source("lines.txt", "a\nb\nc\nd\n");
+    QDir().mkpath(r.out + "/lines.txt"); // a folder stands where the output would go
+    r.form->PushButton2_Click();
+    QCOMPARE(r.prompts.errorTexts().size(), 1);
+    QCOMPARE(r.messages(), QStringList{"Done."});
+}
+
+QTEST_MAIN(TestBatchRun)
+#include "tst_batchrun.moc"

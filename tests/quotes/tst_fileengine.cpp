@@ -1,0 +1,157 @@
+#include "common/fakeprompts.h"
+#include "common/tempfiles.h"
+#include "common/unprivileged.h"
+#include "quotes/fileengine.h"
+
+#include <QtTest>
+
+using namespace parvello;
+using namespace parvello::testing;
+
+Q_DECLARE_METATYPE(parvello::QuoteRule)
+Q_DECLARE_METATYPE(parvello::FileOutcome)
+
+class TestFileEngine : public QObject {
+    Q_OBJECT
+
+private slots:
+    // One file through the engine, into another folder: the output's bytes per road.
+    void roads_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QuoteRule>("rule");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("output");
+        const auto remove = QuoteRule::RemoveDouble;
+        QTest::newRow("code page gains CR LF on every line")
+            << QByteArray("a \"b\"\nc \x93"
+                          "d\x94\re")
+            << remove << QString() << QByteArray("a b\r\nc d\r\ne\r\n");
+        QTest::newRow("empty file: one CR LF")
+            << QByteArray() << remove << QString() << QByteArray("\r\n");
+        QTest::newRow("UTF-8 mark: final CR LF becomes two")
+            << QByteArray("\xEF\xBB\xBF\"a\"\r\nb\r\n") << remove << QString()
+            << QByteArray("\xEF\xBB\xBF"
+                          "a\r\nb\r\n\r\n");
+        QTest::newRow("UTF-8 mark: LF-only file is one line") << QByteArray("\xEF\xBB\xBF"
+                                                                            "a\nb")
+                                                              << remove << QString()
+                                                              << QByteArray("\xEF\xBB\xBF"
+                                                                            "a\nb\r\n");
+        QTest::newRow("mark-less UTF-8 stays UTF-8 with a non-ASCII replacement")
+            << QByteArray("\xE2\x80\x9Chi\xE2\x80\x9D caf\xC3\xA9\n") << QuoteRule::DoubleToText
+            << QStringLiteral("\u00AB")
+            << QByteArray("\xC2\xAB"
+                          "hi\xC2\xAB caf\xC3\xA9\r\n");
+        QTest::newRow("UTF-16 LE stays UTF-16 LE")
+            << QByteArray("\xFF\xFE") + Utf16LE(QStringLiteral("\u2018a\u2019\n"))
+            << QuoteRule::SingleToDouble << QString()
+            << QByteArray("\xFF\xFE") + Utf16LE(QStringLiteral("\u201Ca\u201D\r\n"));
+        QTest::newRow("UTF-16 BE becomes UTF-16 LE")
+            << QByteArray("\xFE\xFF\x00\"\x00"
+                          "a",
+                          6)
+            << remove << QString() << QByteArray("\xFF\xFE") + Utf16LE(QStringLiteral("a\r\n"));
+        QTest::newRow("UTF-32 LE becomes UTF-16 LE")
+            << QByteArray("\xFF\xFE\x00\x00"
+                          "a\x00\x00\x00\x00\xF6\x01\x00",
+                          12)
+            << remove << QString()
+            << QByteArray("\xFF\xFE") + Utf16LE(QStringLiteral("a\U0001F600\r\n"));
+    }
+    void roads() {
+        QFETCH(QByteArray, input);
+        QFETCH(QuoteRule, rule);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, output);
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString source = folder.write("in.txt", input);
+        const FileReport report =
+            ProcessFile(source, folder.path("out.txt"), QuoteReplacer(rule, text, text), prompts);
+        QCOMPARE(report.outcome, FileOutcome::Written);
+        QCOMPARE(ReadBytes(folder.path("out.txt")), output);
+        QCOMPARE(ReadBytes(source), input);
+        QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    // Every byte of windows-1252 except the line ends comes back as itself, the five
+    // undefined ones included; in place, the identical result is not even written.
+    void everyCodePageByteRoundTrips() {
+        QByteArray bytes;
+        for (int b = 1; b < 256; ++b)
+            if (b != '\r' && b != '\n')
+                bytes.append(char(b));
+        bytes += "\r\n";
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("all.txt", bytes);
+        const QuoteReplacer none(QuoteRule::None, {}, {});
+        QCOMPARE(ProcessFile(path, path, none, prompts).outcome, FileOutcome::Unchanged);
+        QCOMPARE(ProcessFile(path, folder.path("copy.txt"), none, prompts).outcome,
+                 FileOutcome::Written);
+        QCOMPARE(ReadBytes(folder.path("copy.txt")), bytes);
+    }
+
+    // Files left untouched, with the outcome and reason the run's summary shows.
+    void untouched_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<FileOutcome>("outcome");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("binary") << QByteArray("\"a\"\0b", 5) << QString() << FileOutcome::NotText
+                                << "NUL byte";
+        QTest::newRow("bad UTF-8 after the mark") << QByteArray("\xEF\xBB\xBF\"\xFF\"") << QString()
+                                                  << FileOutcome::NotText << "not valid UTF-8";
+        QTest::newRow("replacement outside the code page")
+            << QByteArray("caf\xE9 \"x\"") << QStringLiteral("\u2605") << FileOutcome::CannotHold
+            << "windows-1252 cannot hold";
+    }
+    void untouched() {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, text);
+        QFETCH(FileOutcome, outcome);
+        QFETCH(QString, reason);
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("f.txt", input);
+        const FileReport report =
+            ProcessFile(path, path, QuoteReplacer(QuoteRule::DoubleToText, text, {}), prompts);
+        QCOMPARE(report.outcome, outcome);
+        QVERIFY2(report.reason.contains(reason), qPrintable(report.reason));
+        QCOMPARE(ReadBytes(path), input);
+        QCOMPARE(folder.entries(), QStringList{"f.txt"});
+        QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    // A source that cannot be read never has its output written, not even with one
+    // empty line.
+    void unreadableSourceIsNeverWritten() {
+        TempFolder folder;
+        const QString source = folder.write("secret.txt", "\"a\"\r\n");
+        const QString output = folder.write("out.txt", "keep me\r\n");
+        QFile::setPermissions(source, QFileDevice::Permissions());
+        QFile::setPermissions(output, QFileDevice::Permissions(0x6666));
+        const int status = RunUnprivileged([&] {
+            FakePrompts prompts;
+            const FileReport report = ProcessFile(
+                source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+            return report.outcome == FileOutcome::NotRead ? 0 : 1;
+        });
+        QCOMPARE(status, 0);
+        QCOMPARE(ReadBytes(output), QByteArray("keep me\r\n"));
+    }
+
+    void unwritableOutputIsReported() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString source = folder.write("in.txt", "\"a\"");
+        const FileReport report =
+            ProcessFile(source, folder.path("missing/out.txt"),
+                        QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+        QCOMPARE(report.outcome, FileOutcome::NotWritten);
+        QCOMPARE(prompts.errorTexts().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileEngine)
+#include "tst_fileengine.moc"

@@ -1,0 +1,233 @@
+#include "app/failure.h"
+#include "common/fakeprompts.h"
+#include "common/tempfiles.h"
+#include "common/unprivileged.h"
+#include "textio/reading.h"
+#include "textio/textloader.h"
+
+#include <QtTest>
+
+using namespace parvello;
+using namespace parvello::testing;
+
+Q_DECLARE_METATYPE(parvello::SourceFormat)
+Q_DECLARE_METATYPE(parvello::ReadStatus)
+
+namespace {
+
+QString tag(const char* routine) {
+    return ModuleTag(QStringLiteral("RFTSFSO"), QString::fromLatin1(routine));
+}
+
+QByteArray utf32(const char32_t* text, bool bigEndian) {
+    QByteArray bytes =
+        bigEndian ? QByteArray("\x00\x00\xFE\xFF", 4) : QByteArray("\xFF\xFE\x00\x00", 4);
+    for (; *text; ++text)
+        for (int i = 0; i < 4; ++i)
+            bytes.append(char((*text >> (bigEndian ? 24 - 8 * i : 8 * i)) & 0xFF));
+    return bytes;
+}
+
+} // namespace
+
+class TestReading : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { Trap::setFaultInjector(nullptr); }
+
+    // The mark table, in its order and with its length conditions.
+    void marks_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("unicode");
+        QTest::addColumn<bool>("utf8");
+        QTest::newRow("empty") << QByteArray() << false << false;
+        QTest::newRow("one byte FF") << QByteArray("\xFF") << false << false;
+        QTest::newRow("EF BB only") << QByteArray("\xEF\xBB") << false << false;
+        QTest::newRow("UTF-8 mark alone") << QByteArray("\xEF\xBB\xBF") << false << true;
+        QTest::newRow("UTF-16 LE") << QByteArray("\xFF\xFE"
+                                                 "a")
+                                   << true << false;
+        QTest::newRow("FF FE 00: three bytes, so UTF-16")
+            << QByteArray("\xFF\xFE\x00", 3) << true << false;
+        QTest::newRow("UTF-32 LE") << QByteArray("\xFF\xFE\x00\x00", 4) << true << false;
+        QTest::newRow("UTF-32 BE") << QByteArray("\x00\x00\xFE\xFF", 4) << true << false;
+        QTest::newRow("00 00 FE: too short for UTF-32")
+            << QByteArray("\x00\x00\xFE", 3) << false << false;
+        QTest::newRow("UTF-16 BE") << QByteArray("\xFE\xFF") << true << false;
+        QTest::newRow("plain text") << QByteArray("abcd") << false << false;
+    }
+    void marks() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, unicode);
+        QFETCH(bool, utf8);
+        TempFolder folder;
+        bool fileIsUtf8 = true;
+        QCOMPARE(IsFileUnicode(folder.write("f", bytes), fileIsUtf8), unicode);
+        QCOMPARE(fileIsUtf8, utf8);
+    }
+
+    // Each road's decoding and line splitting.
+    void lines_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<SourceFormat>("format");
+        using L = QStringList;
+        const auto cp = SourceFormat::CodePage;
+        QTest::newRow("empty file: one empty line") << QByteArray() << L{""} << cp;
+        QTest::newRow("code page: final CR LF adds no line")
+            << QByteArray("a\r\nb\r\n") << L{"a", "b"} << cp;
+        QTest::newRow("code page: no final break") << QByteArray("a\r\nb") << L{"a", "b"} << cp;
+        QTest::newRow("code page: lone LF and lone CR end lines")
+            << QByteArray("a\nb\rc\r\r\nd") << L{"a", "b", "c", "", "d"} << cp;
+        QTest::newRow("code page: only a break") << QByteArray("\r\n") << L{""} << cp;
+        QTest::newRow("windows-1252 high bytes, undefined ones included")
+            << QByteArray("\x80\x81\x8D\x8F\x90\x93\x9D\xE9\xFF")
+            << L{QStringLiteral("\u20AC\u0081\u008D\u008F\u0090\u201C\u009D\u00E9\u00FF")} << cp;
+        QTest::newRow("mark-less UTF-8 with a curly quote")
+            << QByteArray("caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D\nx")
+            << L{QStringLiteral("caf\u00E9 \u201Cq\u201D"), "x"} << SourceFormat::Utf8;
+        QTest::newRow("UTF-8 road: final CR LF gives an empty line")
+            << QByteArray("\xEF\xBB\xBF"
+                          "a\r\nb\r\n")
+            << L{"a", "b", ""} << SourceFormat::Utf8WithMark;
+        QTest::newRow("UTF-8 road: lone LF and CR stay in the line")
+            << QByteArray("\xEF\xBB\xBF"
+                          "a\nb\rc")
+            << L{"a\nb\rc"} << SourceFormat::Utf8WithMark;
+        QTest::newRow("UTF-8 road: mark alone")
+            << QByteArray("\xEF\xBB\xBF") << L{""} << SourceFormat::Utf8WithMark;
+        QTest::newRow("UTF-16 LE splits like the code page")
+            << QByteArray("\xFF\xFE") + Utf16LE(QStringLiteral("\u201Ca\u201D\r\nb\nc\r\n"))
+            << L{QStringLiteral("\u201Ca\u201D"), "b", "c"} << SourceFormat::Utf16LE;
+        QTest::newRow("UTF-16 LE mark alone")
+            << QByteArray("\xFF\xFE") << L{""} << SourceFormat::Utf16LE;
+        QTest::newRow("UTF-16 BE by its mark")
+            << QByteArray("\xFE\xFF\x00"
+                          "a\x20\x1C\x00\n\xD8\x3D\xDE\x00",
+                          12)
+            << L{QStringLiteral("a\u201C"), QStringLiteral("\U0001F600")} << SourceFormat::Utf16BE;
+        QTest::newRow("UTF-32 LE by its mark")
+            << utf32(U"a\"\U0001F600\r\nb", false) << L{QStringLiteral("a\"\U0001F600"), "b"}
+            << SourceFormat::Utf32LE;
+        QTest::newRow("UTF-32 BE by its mark")
+            << utf32(U"\u2019x", true) << L{QStringLiteral("\u2019x")} << SourceFormat::Utf32BE;
+    }
+    void lines() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, lines);
+        QFETCH(SourceFormat, format);
+        TempFolder folder;
+        FakePrompts prompts;
+        const LineArray read = ReadFileToStringLine(folder.write("f", bytes), prompts);
+        QCOMPARE(prompts.calls.size(), 0);
+        QCOMPARE(read.status, ReadStatus::Read);
+        QCOMPARE(read.toStringList(), lines);
+        QCOMPARE(read.format, format);
+    }
+
+    // Bytes that do not decode in the encoding they claim, and binary data.
+    void notText_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("NUL in a mark-less file") << QByteArray("abc\0def", 7);
+        QTest::newRow("invalid UTF-8 after the mark") << QByteArray("\xEF\xBB\xBF"
+                                                                    "a\xC3(b");
+        QTest::newRow("UTF-8 cut off at the end") << QByteArray("\xEF\xBB\xBF"
+                                                                "a\xE2\x80");
+        QTest::newRow("UTF-8 encoded surrogate") << QByteArray("\xEF\xBB\xBF\xED\xA0\x80");
+        QTest::newRow("odd UTF-16 length") << QByteArray("\xFF\xFE"
+                                                         "a\x00"
+                                                         "b");
+        QTest::newRow("unpaired UTF-16 surrogate") << QByteArray("\xFF\xFE\x00\xD8"
+                                                                 "a\x00",
+                                                                 6);
+        QTest::newRow("UTF-32 beyond U+10FFFF")
+            << QByteArray("\xFF\xFE\x00\x00\x00\x00\x11\x00", 8);
+        QTest::newRow("UTF-32 length") << QByteArray("\x00\x00\xFE\xFF\x00\x00\x00", 7);
+    }
+    void notText() {
+        QFETCH(QByteArray, bytes);
+        TempFolder folder;
+        FakePrompts prompts;
+        const LineArray read = ReadFileToStringLine(folder.write("f", bytes), prompts);
+        QCOMPARE(read.status, ReadStatus::NotText);
+        QVERIFY(!read.problem.isEmpty());
+        QCOMPARE(read.toStringList(), QStringList{""});
+        QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    // Multi-byte sequences that straddle two reads decode like any other.
+    void sequencesAcrossReads() {
+        TempFolder folder;
+        FakePrompts prompts;
+        QByteArray bytes(LoadChunkSize - 1, 'x');
+        bytes += "\xE2\x80\x9C|";
+        QByteArray marked = "\xEF\xBB\xBF" + bytes;
+        marked.chop(1);
+        marked += "\xF0\x9F\x98"; // a four-byte sequence cut off by the end of the file
+        const LineArray plain = ReadFileToStringLine(folder.write("plain", bytes), prompts);
+        QCOMPARE(plain.format, SourceFormat::Utf8);
+        QCOMPARE(plain.text.right(2), QStringLiteral("\u201C|"));
+        QCOMPARE(plain.text.size(), LoadChunkSize + 1);
+        QCOMPARE(ReadFileToStringLine(folder.write("cut", marked), prompts).status,
+                 ReadStatus::NotText);
+    }
+
+    void missingFileGivesOneEmptyLineAfterFourBoxes() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const LineArray read = ReadFileToStringLine(folder.path("missing.txt"), prompts);
+        QCOMPARE(read.status, ReadStatus::NotRead);
+        QCOMPARE(read.toStringList(), QStringList{""});
+        QVERIFY(!read.fileIsUtf8);
+        const QStringList boxes = prompts.errorTexts();
+        QCOMPARE(boxes.size(), 4);
+        const QStringList where = {tag("ReadFileToStringLine") + " at line 100",
+                                   tag("ReadFileToStringFSOLine") + " at line 102",
+                                   tag("ReadFileToStringFSOLine") + " at line 106",
+                                   tag("ReadFileToStringFSOLine") + " at line 120"};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(boxes[i].contains("\r\nin " + where[i] + "\r\r"), qPrintable(boxes[i]));
+        QVERIFY(boxes[0].startsWith("File not found: "));
+    }
+
+    void unreadableFileIsNotRead() {
+        TempFolder folder;
+        const QString path = folder.write("secret.txt", "a \"b\"\r\n");
+        QFile::setPermissions(path, QFileDevice::Permissions());
+        const int status = RunUnprivileged([&] {
+            FakePrompts prompts;
+            const LineArray read = ReadFileToStringLine(path, prompts);
+            return read.status == ReadStatus::NotRead && prompts.errorTexts().size() == 4 ? 0 : 1;
+        });
+        QCOMPARE(status, 0);
+    }
+
+    // A failing end-of-stream test runs the empty-file branch; a failing ReadLine ends the
+    // loop instead of repeating forever.
+    void failingStepsCarryOn_data() {
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("at end test") << 106 << QStringList{""};
+        QTest::newRow("ReadLine") << 116 << QStringList{""};
+        QTest::newRow("counter") << 118 << QStringList{"a"};
+    }
+    void failingStepsCarryOn() {
+        QFETCH(int, line);
+        QFETCH(QStringList, lines);
+        TempFolder folder;
+        const QString path = folder.write("f", "a\r\nb\r\n");
+        FakePrompts prompts;
+        Trap::setFaultInjector([line](const QString& where, int at) {
+            if (where == tag("ReadFileToStringFSOLine") && at == line)
+                throw Failure(QStringLiteral("Injected"));
+        });
+        const LineArray read = ReadFileToStringLine(path, prompts);
+        QCOMPARE(prompts.errorTexts().size(), 1);
+        QCOMPARE(read.status, ReadStatus::NotRead);
+        QCOMPARE(read.toStringList(), lines);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReading)
+#include "tst_reading.moc"

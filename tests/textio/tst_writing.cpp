@@ -1,0 +1,225 @@
+#include "app/failure.h"
+#include "common/fakeprompts.h"
+#include "common/tempfiles.h"
+#include "common/unprivileged.h"
+#include "textio/writing.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace parvello;
+using namespace parvello::testing;
+
+Q_DECLARE_METATYPE(parvello::OutputEncoding)
+
+namespace {
+
+ino_t inodeOf(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+}
+
+QString appendTag() {
+    return ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("AppendStringFSO"));
+}
+
+TextPieces pieces(const QStringList& list) {
+    return [list](PieceSink& sink) {
+        for (const QString& piece : list)
+            if (!sink.append(piece))
+                return false;
+        return true;
+    };
+}
+
+} // namespace
+
+class TestWriting : public QObject {
+    Q_OBJECT
+
+private slots:
+    void utf8WriterBytes_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty text: the mark alone") << QString() << QByteArray("\xEF\xBB\xBF");
+        QTest::newRow("written as given") << QStringLiteral("\u201Ca\u201D\r\n\n")
+                                          << QByteArray("\xEF\xBB\xBF\xE2\x80\x9C"
+                                                        "a\xE2\x80\x9D\r\n\n");
+    }
+    void utf8WriterBytes() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("out.txt", "an older and longer content");
+        QCOMPARE(WriteFileToStringUTF(path, text, prompts), WriteResult::Written);
+        QCOMPARE(ReadBytes(path), bytes);
+        QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    // Pieces appended one call at a time, and the whole file written with one open, give
+    // the same bytes; the mark comes once.
+    void piecesAndAppendsAgree_data() {
+        QTest::addColumn<OutputEncoding>("encoding");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("code page") << OutputEncoding::CodePage << QByteArray("a\x93\r\nb\r\n\r\n");
+        QTest::newRow("UTF-16 LE")
+            << OutputEncoding::Utf16LE
+            << QByteArray("\xFF\xFE") + Utf16LE(QStringLiteral("a\u201C\r\nb\r\n\r\n"));
+        QTest::newRow("UTF-8 without mark")
+            << OutputEncoding::Utf8 << QByteArray("a\xE2\x80\x9C\r\nb\r\n\r\n");
+    }
+    void piecesAndAppendsAgree() {
+        QFETCH(OutputEncoding, encoding);
+        QFETCH(QByteArray, bytes);
+        const QStringList list = {QStringLiteral("a\u201C\r\n"), "b\r\n", "\r\n"};
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString appended = folder.write("appended", "old");
+        for (int i = 0; i < list.size(); ++i)
+            QCOMPARE(AppendStringFSO(list[i], appended, i + 1, encoding, prompts),
+                     WriteResult::Written);
+        QCOMPARE(ReadBytes(appended), bytes);
+        const QString whole = folder.path("whole");
+        QCOMPARE(WritePiecesFSO(whole, encoding, pieces(list), prompts), WriteResult::Written);
+        QCOMPARE(ReadBytes(whole), bytes);
+        QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    void pieceNumbers() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("f", "old content");
+        AppendStringFSO(u"x", path, 0, OutputEncoding::CodePage, prompts);
+        QCOMPARE(ReadBytes(path), QByteArray("x"));
+        AppendStringFSO(u"y", path, -3, OutputEncoding::CodePage, prompts);
+        QCOMPARE(ReadBytes(path), QByteArray("y"));
+        // Piece 2 on a missing file creates it, with the mark since the file is new.
+        const QString missing = folder.path("missing");
+        AppendStringFSO(u"z", missing, 2, OutputEncoding::Utf16LE, prompts);
+        QCOMPARE(ReadBytes(missing), QByteArray("\xFF\xFEz\x00", 4));
+        QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    // A character outside the code page is never written as "?": the file stays as it was
+    // and no temporary file is left behind.
+    void cannotHoldLeavesTheFileUntouched() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("f", "original\r\n");
+        QCOMPARE(WritePiecesFSO(path, OutputEncoding::CodePage,
+                                pieces({"fine\r\n", QStringLiteral("\u2605\r\n")}), prompts),
+                 WriteResult::CannotHold);
+        QCOMPARE(ReadBytes(path), QByteArray("original\r\n"));
+        QCOMPARE(folder.entries(), QStringList{"f"});
+        QCOMPARE(prompts.calls.size(), 0);
+        QCOMPARE(WriteFileToStringUTF(path, QString(QChar(0xD800)), prompts),
+                 WriteResult::CannotHold);
+        QCOMPARE(ReadBytes(path), QByteArray("original\r\n"));
+    }
+
+    // Attribute based, so it holds for root too; reported once, at the open.
+    void readOnlyTargetIsRefused() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("ro.txt", "keep");
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+        QCOMPARE(WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"new"}), prompts),
+                 WriteResult::Failed);
+        QCOMPARE(ReadBytes(path), QByteArray("keep"));
+        const QStringList boxes = prompts.errorTexts();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].contains("in " + appendTag() + " at line 108"), qPrintable(boxes[0]));
+        QCOMPARE(folder.entries(), QStringList{"ro.txt"});
+    }
+
+    void missingFolderIsReportedOnce() {
+        TempFolder folder;
+        FakePrompts prompts;
+        QCOMPARE(WriteFileToStringUTF(folder.path("no/such/f"), u"x", prompts),
+                 WriteResult::Failed);
+        const QStringList boxes = prompts.errorTexts();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes[0].startsWith("Path not found: "));
+        QVERIFY(boxes[0].contains(" at line 108\r\r"));
+    }
+
+    void unwritableFolderIsReported() {
+        TempFolder folder;
+        const QString sub = folder.path("locked");
+        QVERIFY(QDir().mkdir(sub));
+        QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                       QFileDevice::ReadOther | QFileDevice::ExeOther |
+                                       QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+        const int status = RunUnprivileged([&] {
+            FakePrompts prompts;
+            const WriteResult result =
+                WritePiecesFSO(sub + "/f", OutputEncoding::CodePage, pieces({"x"}), prompts);
+            return result == WriteResult::Failed && prompts.errorTexts().size() == 1 ? 0 : 1;
+        });
+        QCOMPARE(status, 0);
+        QVERIFY(!QFile::exists(sub + "/f"));
+    }
+
+    void replacingKeepsModeAndOwner() {
+        if (!RunningAsRoot())
+            QSKIP("giving a file to another owner needs root");
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("owned", "old");
+        const QByteArray native = QFile::encodeName(path);
+        QCOMPARE(::chown(native.constData(), NobodyId, NobodyId), 0);
+        QCOMPARE(::chmod(native.constData(), 02640), 0);
+        QCOMPARE(WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"new"}), prompts),
+                 WriteResult::Written);
+        struct stat status {};
+        QCOMPARE(::stat(native.constData(), &status), 0);
+        QCOMPARE(status.st_uid, NobodyId);
+        QCOMPARE(status.st_gid, NobodyId);
+        QCOMPARE(status.st_mode & 07777, 02640u);
+        QCOMPARE(ReadBytes(path), QByteArray("new"));
+    }
+
+    void symbolicLinkStaysALink() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString target = folder.write("target", "old");
+        const QString link = folder.path("link");
+        QVERIFY(QFile::link(target, link));
+        QCOMPARE(WriteFileToStringUTF(link, u"new", prompts), WriteResult::Written);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(ReadBytes(target), QByteArray("\xEF\xBB\xBFnew"));
+        QCOMPARE(folder.entries(), (QStringList{"link", "target"}));
+    }
+
+    // The same bytes again: not written, so the file keeps its time stamp and inode.
+    void identicalResultIsNotWritten() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("same", "a\r\nb\r\n");
+        const QDateTime past = QDateTime::currentDateTime().addDays(-3);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(past, QFileDevice::FileModificationTime));
+        file.close();
+        const ino_t inode = inodeOf(path);
+        QCOMPARE(
+            WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r\n"}), prompts),
+            WriteResult::Unchanged);
+        QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), past.toSecsSinceEpoch());
+        QCOMPARE(inodeOf(path), inode);
+        // One byte more or less is a change.
+        QCOMPARE(WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r"}), prompts),
+                 WriteResult::Written);
+        QCOMPARE(
+            WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r\n"}), prompts),
+            WriteResult::Written);
+        QCOMPARE(folder.entries(), QStringList{"same"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWriting)
+#include "tst_writing.moc"
