@@ -164,12 +164,11 @@ QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder,
     const QChar separator = Separator(folders.style());
     if (!inFolder.endsWith(separator))
         inFolder.append(separator);
-    const QStringList candidates = folders.fileNames(inFolder);
-    for (const QString& name : candidates) {
-        if (!MatchesWildcard(name, pattern))
-            continue;
-        if (IsExistingFile(folders, inFolder + name))
-            names.append(name);
+    const QList<FileEntry> candidates = folders.fileNames(inFolder);
+    for (const FileEntry& file : candidates) {
+        // The listing has already told whether IsExistingFile would accept the name.
+        if (file.isRegularFile && MatchesWildcard(file.name, pattern))
+            names.append(file.name);
     }
     return names;
 }

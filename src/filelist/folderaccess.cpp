@@ -37,12 +37,14 @@ namespace {
 }
 
 #ifdef Q_OS_UNIX
-enum class EntryKind { Folder, LinkToFolder, Other };
+enum class EntryKind { Folder, LinkToFolder, RegularFile, Other };
 
 // What one directory entry is; links are followed to see whether they lead to a folder.
 EntryKind kindOf(const QByteArray& folder, const dirent* entry) {
     if (entry->d_type == DT_DIR)
         return EntryKind::Folder;
+    if (entry->d_type == DT_REG)
+        return EntryKind::RegularFile;
     if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
         return EntryKind::Other;
     const QByteArray full = folder + '/' + entry->d_name;
@@ -53,11 +55,13 @@ EntryKind kindOf(const QByteArray& folder, const dirent* entry) {
         if (S_ISDIR(info.st_mode))
             return EntryKind::Folder;
         if (!S_ISLNK(info.st_mode))
-            return EntryKind::Other;
+            return S_ISREG(info.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
     }
-    if (::stat(full.constData(), &info) == 0 && S_ISDIR(info.st_mode))
+    if (::stat(full.constData(), &info) != 0)
+        return EntryKind::Other;
+    if (S_ISDIR(info.st_mode))
         return EntryKind::LinkToFolder;
-    return EntryKind::Other;
+    return S_ISREG(info.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
 }
 
 // Calls `take` for every entry of the folder except "." and "..".
@@ -104,7 +108,7 @@ public:
 #ifdef Q_OS_UNIX
         forEachEntry(folder, [&](const QByteArray& native, const dirent* entry) {
             const EntryKind kind = kindOf(native, entry);
-            if (kind != EntryKind::Other)
+            if (kind == EntryKind::Folder || kind == EntryKind::LinkToFolder)
                 found.append({QFile::decodeName(entry->d_name), kind == EntryKind::LinkToFolder});
         });
 #else
@@ -121,21 +125,25 @@ public:
         return found;
     }
 
-    QStringList fileNames(const QString& folder) override {
-        QStringList names;
+    QList<FileEntry> fileNames(const QString& folder) override {
+        QList<FileEntry> files;
 #ifdef Q_OS_UNIX
         forEachEntry(folder, [&](const QByteArray& native, const dirent* entry) {
-            if (kindOf(native, entry) == EntryKind::Other)
-                names.append(QFile::decodeName(entry->d_name));
+            const EntryKind kind = kindOf(native, entry);
+            if (kind == EntryKind::RegularFile || kind == EntryKind::Other)
+                files.append({QFile::decodeName(entry->d_name), kind == EntryKind::RegularFile});
         });
 #else
         const QDir dir(folder);
         if (!dir.exists())
             listingFailed(folder, 0);
-        names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+        const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QFileInfo& entry : entries)
+            files.append({entry.fileName(), entry.isFile()});
 #endif
-        std::sort(names.begin(), names.end());
-        return names;
+        std::sort(files.begin(), files.end(),
+                  [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
+        return files;
     }
 
     bool isRegularFile(const QString& path) override {

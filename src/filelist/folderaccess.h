@@ -21,6 +21,12 @@ struct SubFolder {
     bool isLink = false; // reached through a symbolic link or junction
 };
 
+// One entry of a folder listing that is not a folder.
+struct FileEntry {
+    QString name;
+    bool isRegularFile = false;
+};
+
 class FolderAccess {
 public:
     virtual ~FolderAccess() = default;
@@ -40,9 +46,10 @@ public:
     // with failure_numbers::PathNotFound when it is missing or not a folder.
     virtual QList<SubFolder> subFolders(const QString& folder) = 0;
 
-    // The names of everything in a folder that is not a folder (hidden files included), in
-    // name order. Fails like subFolders.
-    virtual QStringList fileNames(const QString& folder) = 0;
+    // Everything in a folder that is not a folder (hidden files included), in name order,
+    // each with whether it is a regular file (as isRegularFile would answer, told by the
+    // listing itself where it can). Fails like subFolders.
+    virtual QList<FileEntry> fileNames(const QString& folder) = 0;
 
     // True when the path names an existing regular file (a link to one included).
     virtual bool isRegularFile(const QString& path) = 0;

@@ -53,7 +53,7 @@ public:
     QList<SubFolder> subFolders(const QString& folder) override {
         return local_->subFolders(real(folder));
     }
-    QStringList fileNames(const QString& folder) override {
+    QList<FileEntry> fileNames(const QString& folder) override {
         return local_->fileNames(real(folder));
     }
     bool isRegularFile(const QString& path) override { return local_->isRegularFile(real(path)); }
