@@ -336,6 +336,8 @@ void Form1::DoEvents() {
 }
 
 void Form1::SetMousePointer(int value) {
+    if (value == mousePointer_ && value != PointerCustom)
+        return; // already showing; a run sets the hourglass once per file
     mousePointer_ = value;
     switch (value) {
     case PointerHourglass:
