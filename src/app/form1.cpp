@@ -231,6 +231,7 @@ void Form1::connectHandlers() {
     onClick(PushButton2, QStringLiteral("PushButton2_Click"), &Form1::PushButton2_Click);
     onClick(PushButton4, QStringLiteral("PushButton4_Click"), &Form1::PushButton4_Click);
     onClick(PushButton5, QStringLiteral("PushButton5_Click"), &Form1::PushButton5_Click);
+    onClick(PushButton9, QStringLiteral("PushButton9_Click"), &Form1::PushButton9_Click);
 
     // Mouse-move notices: the handlers' own controls, and the controls without a pointer
     // handler, which keep moves over them from reaching the frame or window beneath.
@@ -264,6 +265,14 @@ void Form1::Form_Load() {
         });
     }
     trap.step(108, [&] { OpenHomePageAtRandom(platform_, prompts_); });
+    // The first start that finds example files records them.
+    const auto noSnapshot = [&] {
+        return store_.get(QStringLiteral("Snapshot"), QString()).isEmpty();
+    };
+    if (trap.test(108, noSnapshot))
+        trap.step(108, [&] { TakeSampleSnapshot(); });
+    if (trap.test(126, noSnapshot))
+        trap.step(126, [&] { TakeSampleSnapshot(); });
     trap.step(128, [&] { ListItems->AddColumn(QStringLiteral("File(s)")); });
     trap.step(130, [&] {
         if (ListItems->columnCount() < 1)

@@ -77,6 +77,13 @@ public:
     void PushButton1_Click();
     // "Start Removing": applies the selected rule to every file of the list.
     void PushButton2_Click();
+    // "Load Sample/Example Files", and the record of the example files it loads.
+    void PushButton9_Click();
+    void TakeSampleSnapshot();
+    void LoadSampleFiles(FileListModel& list);
+    // The program folder's "Samples" folder, without a trailing separator.
+    QString samplesFolder();
+
     // "Help": the quote characters the rules act on, and the page to read about them.
     void PushButton5_Click();
     // "...": picks the output folder.
