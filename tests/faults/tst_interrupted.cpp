@@ -156,6 +156,8 @@ void TestInterrupted::killedAtRandomMoments() {
         // UTF-8 file with a mark gains a line end each time.)
         QCOMPARE(runToEnd(args), 0);
         const Folder finished = readFolder(work);
+        for (const QString& name : finished.keys())
+            QVERIFY2(originals.contains(name), qPrintable(QStringLiteral("left behind: ") + name));
         QCOMPARE(finished.keys(), originals.keys());
         for (auto it = originals.cbegin(); it != originals.cend(); ++it)
             if (after.value(it.key()) == it.value())
