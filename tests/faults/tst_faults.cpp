@@ -1,7 +1,7 @@
 // Runs that meet trouble: no room to write, read-only targets, sources that vanish or turn
 // into folders, links, a folder that may not be written, a link cycle in a scanned tree.
 // Every case checks that no byte of any input was lost.
-#include "common/testwindow.h"
+#include "common/runwindow.h"
 #include "common/unprivileged.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/fileengine.h"
@@ -52,30 +52,7 @@ private:
     void (*previous_)(int) = nullptr;
 };
 
-struct Scene : TestWindow {
-    QString in;
-    QString out;
-    Scene() {
-        in = path("in");
-        out = path("out");
-        QDir().mkpath(in);
-        QDir().mkpath(out);
-        load();
-        form->Text1->setText(out);
-    }
-    QString source(const QString& name, const QByteArray& content) {
-        const QString file = in + QLatin1Char('/') + name;
-        writeFile(file, content);
-        form->ListItems->Add(file);
-        return file;
-    }
-    QStringList messages() const {
-        QStringList texts;
-        for (const PromptCall& call : prompts.callsOf(QStringLiteral("message")))
-            texts << call.text;
-        return texts;
-    }
-};
+using Scene = RunWindow;
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "app/failure.h"
 #include "common/fakeplatform.h"
 #include "common/fakeprompts.h"
+#include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "filelist/addfolder.h"
 #include "filelist/folderaccess.h"
@@ -20,20 +21,6 @@ using namespace parvello;
 using namespace parvello::testing;
 
 namespace {
-
-// Creates folders (paths ending in "/") and empty files below root.
-void makeTree(const QString& root, const QStringList& entries) {
-    for (const QString& entry : entries) {
-        const QString path = root + QLatin1Char('/') + entry;
-        if (entry.endsWith(QLatin1Char('/'))) {
-            QVERIFY(QDir().mkpath(path));
-        } else {
-            QDir().mkpath(QFileInfo(path).path());
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
-    }
-}
 
 // The scan of one start folder; folder entries are returned relative to root.
 struct Scan {

@@ -2,6 +2,7 @@
 // removing rows, "Clear List" and reordering rows by dragging.
 #include "app/failure.h"
 #include "app/form1.h"
+#include "common/tempfiles.h"
 #include "common/testwindow.h"
 #include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
@@ -20,19 +21,6 @@ using namespace parvello;
 using namespace parvello::testing;
 
 namespace {
-
-void makeTree(const QString& root, const QStringList& entries) {
-    for (const QString& entry : entries) {
-        const QString path = root + QLatin1Char('/') + entry;
-        if (entry.endsWith(QLatin1Char('/'))) {
-            QVERIFY(QDir().mkpath(path));
-        } else {
-            QDir().mkpath(QFileInfo(path).path());
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
-    }
-}
 
 // The real file system seen as if `realRoot` were the root `rootPath` ("R:\" in the
 // Windows style, "/" in the POSIX style), so the handling of root paths can be checked.
