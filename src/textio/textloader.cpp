@@ -3,9 +3,9 @@
 #include "textio/codepage.h"
 #include "textio/fileerrors.h"
 #include "textio/textencoder.h"
+#include "textio/textscan.h"
 
 #include <QFile>
-#include <QStringDecoder>
 #include <QtEndian>
 
 #include <cstring>
@@ -19,6 +19,7 @@ namespace {
 // One decoded text kept for reuse per thread (see RecycleText), and the read buffer.
 thread_local QString spareText;
 thread_local std::unique_ptr<char[]> chunkBuffer;
+thread_local std::vector<LineSpan> spareSpans;
 constexpr qsizetype RecycleFrom = 1 << 20;
 
 // Reads a file in chunks and grows the decoded text as needed.
@@ -97,40 +98,11 @@ private:
     qsizetype used_ = 0;
 };
 
-// True when the last bytes of a file stop inside a UTF-8 sequence (a lead byte without all
-// of its continuation bytes). A decoder that waits for more input does not flag this.
-bool endsInsideUtf8Sequence(const unsigned char* last, int count) {
-    for (int back = 1; back <= count && back <= 4; ++back) {
-        const unsigned char byte = last[count - back];
-        if ((byte & 0xC0) == 0x80)
-            continue; // continuation byte
-        const int needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-        return needed > back;
-    }
-    return false;
-}
-
-// Keeps the last four bytes seen.
-struct Tail {
-    unsigned char bytes[4] = {};
-    int count = 0;
-    void add(QByteArrayView chunk) {
-        for (qsizetype i = std::max<qsizetype>(0, chunk.size() - 4); i < chunk.size(); ++i) {
-            if (count == 4) {
-                std::memmove(bytes, bytes + 1, 3);
-                --count;
-            }
-            bytes[count++] = static_cast<unsigned char>(chunk[i]);
-        }
-    }
-};
-
 // Decodes UTF-8 chunk after chunk. Returns false at the first invalid or incomplete
 // sequence. With dropMark a UTF-8 mark at the start of the file is not part of the text.
 bool decodeUtf8(ChunkedFile& file, TextBuffer& out, bool dropMark, bool refuseNul, bool& sawNul,
                 qint64& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    Tail tail;
+    Utf8Decoder decoder;
     bytes = 0;
     for (QByteArrayView chunk = file.next(); !chunk.isEmpty(); chunk = file.next()) {
         if (refuseNul && std::memchr(chunk.data(), 0, size_t(chunk.size()))) {
@@ -141,14 +113,13 @@ bool decodeUtf8(ChunkedFile& file, TextBuffer& out, bool dropMark, bool refuseNu
             chunk = chunk.sliced(3);
         dropMark = false;
         bytes += chunk.size();
-        tail.add(chunk);
-        char16_t* at = out.reserve(chunk.size() + 4);
-        const QChar* end = decoder.appendToBuffer(reinterpret_cast<QChar*>(at), chunk);
-        out.commit(reinterpret_cast<const char16_t*>(end) - at);
-        if (decoder.hasError())
+        char16_t* at = out.reserve(chunk.size() + Utf8Decoder::Slack);
+        const char16_t* end = decoder.decode(chunk.data(), chunk.size(), at);
+        if (!end)
             return false;
+        out.commit(end - at);
     }
-    return !endsInsideUtf8Sequence(tail.bytes, tail.count);
+    return decoder.finish();
 }
 
 LoadedText loadAnsi(ChunkedFile& file) {
@@ -312,6 +283,19 @@ void RecycleText(QString&& text) {
         text.capacity() > spareText.capacity())
         spareText = std::move(text);
     text = QString();
+}
+
+void RecycleSpans(std::vector<LineSpan>&& spans) {
+    if (spans.capacity() > spareSpans.capacity())
+        spareSpans = std::move(spans);
+    spans = std::vector<LineSpan>();
+}
+
+std::vector<LineSpan> TakeSpareSpans() {
+    std::vector<LineSpan> spans = std::move(spareSpans);
+    spareSpans = std::vector<LineSpan>();
+    spans.clear();
+    return spans;
 }
 
 LoadedText LoadText(const QString& path, LoadAs how) {

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace parvello {
 
 struct LoadedText {
@@ -31,5 +33,10 @@ inline constexpr qsizetype LoadChunkSize = 1 << 20;
 // so that a run over many large files reuses one buffer instead of faulting in a fresh one
 // for each. Only a large text that nothing else shares is kept.
 void RecycleText(QString&& text);
+
+// The same for the line table of a file: the next reader on this thread fills it again
+// (TakeSpareSpans gives it back empty, keeping its room).
+void RecycleSpans(std::vector<LineSpan>&& spans);
+std::vector<LineSpan> TakeSpareSpans();
 
 } // namespace parvello
