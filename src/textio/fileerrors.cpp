@@ -19,8 +19,12 @@ void ThrowOpenFailure(const QFileDevice& file, const QString& path) {
 }
 
 void ThrowIoFailure(const QFileDevice& file, const QString& path) {
+    ThrowIoFailure(file.errorString(), path);
+}
+
+void ThrowIoFailure(const QString& errorString, const QString& path) {
     throw Failure(QStringLiteral("Input/output error on ") + path + QStringLiteral(": ") +
-                  file.errorString());
+                  errorString);
 }
 
 } // namespace parvello

@@ -12,5 +12,7 @@ namespace parvello {
 
 // Throws the failure for a read or write that broke off.
 [[noreturn]] void ThrowIoFailure(const QFileDevice& file, const QString& path);
+// The same with the system's description of what went wrong.
+[[noreturn]] void ThrowIoFailure(const QString& errorString, const QString& path);
 
 } // namespace parvello

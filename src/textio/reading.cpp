@@ -7,6 +7,8 @@
 
 #include <QFile>
 
+#include <memory>
+
 namespace parvello {
 
 namespace {
@@ -115,15 +117,16 @@ void markNotText(LineArray& lines, const QString& problem) {
 
 bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     fileIsUtf8 = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        ThrowOpenFailure(file, path);
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        ThrowOpenFailure(*file, path);
     unsigned char b[4] = {0, 0, 0, 0};
     // Every test needs at most four bytes, so the bytes read stand for the file's length.
-    const qint64 length = file.read(reinterpret_cast<char*>(b), 4);
+    const qint64 length = file->read(reinterpret_cast<char*>(b), 4);
     if (length < 0)
-        ThrowIoFailure(file, path);
-    file.close();
+        ThrowIoFailure(*file, path);
+    // The reader that comes next goes on with this open file (see KeepOpenScope).
+    KeepOpenForLoad(path, std::move(file), QByteArrayView(b, length));
 
     if (length >= 4 && b[0] == 0xFF && b[1] == 0xFE && b[2] == 0x00 && b[3] == 0x00)
         return true; // UTF-32 little-endian
@@ -142,6 +145,7 @@ bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
 
 LineArray ReadFileToStringLine(const QString& path, Prompts& prompts) {
     Trap trap(prompts, readLineTag());
+    const KeepOpenScope openOnce;
     bool fileIsUnicode = false;
     bool fileIsUtf8 = false;
     LineArray lines;

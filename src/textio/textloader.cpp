@@ -10,7 +10,12 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace parvello {
 
@@ -20,17 +25,39 @@ namespace {
 thread_local QString spareText;
 thread_local std::unique_ptr<char[]> chunkBuffer;
 thread_local std::vector<LineSpan> spareSpans;
+
+// The file the mark test left open (see KeepOpenScope).
+struct KeptFile {
+    int scopes = 0;
+    QString path;
+    std::unique_ptr<QFile> file;
+    unsigned char first[4] = {};
+    int firstCount = 0;
+};
+thread_local KeptFile kept;
+thread_local LoadedFileBytes lastLoaded;
 constexpr qsizetype RecycleFrom = 1 << 20;
 
 // Reads a file in chunks and grows the decoded text as needed.
 class ChunkedFile {
 public:
-    explicit ChunkedFile(const QString& path) : path_(path), file_(path) {
-        if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            ThrowOpenFailure(file_, path);
-        size_ = file_.size();
+    explicit ChunkedFile(const QString& path) : path_(path) {
+        lastLoaded.known = false;
+        lastLoaded.bytes.clear();
         chunk_ = chunkBuffer ? std::move(chunkBuffer)
                              : std::make_unique_for_overwrite<char[]>(size_t(LoadChunkSize));
+        if (kept.file && kept.path == path) {
+            file_ = std::move(kept.file);
+            firstCount_ = kept.firstCount;
+            std::memcpy(chunk_.get(), kept.first, size_t(firstCount_));
+        } else {
+            file_ = std::make_unique<QFile>(path);
+            if (!file_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+                ThrowOpenFailure(*file_, path);
+        }
+        kept.file.reset();
+        size_ = file_->size();
+        noteIdentity();
     }
     ~ChunkedFile() { chunkBuffer = std::move(chunk_); }
     ChunkedFile(const ChunkedFile&) = delete;
@@ -40,28 +67,58 @@ public:
 
     // The next chunk (empty at the end of the file). Fails when the read breaks off. A file
     // that reports its size is read up to that size, without asking again at its end.
+    // the bytes the mark test read already come first.
     QByteArrayView next() {
         if (size_ > 0 && consumed_ >= size_)
             return QByteArrayView();
-        const qint64 n = file_.read(chunk_.get(), LoadChunkSize);
-        if (n < 0)
-            ThrowIoFailure(file_, path_);
+        const qint64 first = std::exchange(firstCount_, 0);
+        qint64 n = first;
+        if (first == 0 || first < size_) {
+            n = file_->read(chunk_.get() + first, LoadChunkSize - first);
+            if (n < 0)
+                ThrowIoFailure(*file_, path_);
+            n += first;
+        }
+        // A small file read in one chunk keeps its bytes (see LastLoadedFileBytes).
+        if (lastLoaded.known) {
+            if (consumed_ == 0 && n == size_ && n <= KeepBytesUpTo)
+                lastLoaded.bytes = QByteArray(chunk_.get(), n);
+            else
+                lastLoaded.known = false;
+        }
         consumed_ += n;
         return QByteArrayView(chunk_.get(), n);
     }
 
     void rewind() {
-        if (!file_.seek(0))
-            ThrowIoFailure(file_, path_);
+        if (!file_->seek(0))
+            ThrowIoFailure(*file_, path_);
         consumed_ = 0;
+        firstCount_ = 0;
     }
 
 private:
+    void noteIdentity() {
+#ifdef Q_OS_UNIX
+        struct stat status {};
+        if (size_ <= KeepBytesUpTo && ::fstat(file_->handle(), &status) == 0 &&
+            S_ISREG(status.st_mode) && status.st_size == size_) {
+            lastLoaded.known = true;
+            lastLoaded.device = status.st_dev;
+            lastLoaded.inode = status.st_ino;
+            lastLoaded.size = status.st_size;
+            lastLoaded.modifiedSeconds = status.st_mtim.tv_sec;
+            lastLoaded.modifiedNanoseconds = status.st_mtim.tv_nsec;
+        }
+#endif
+    }
+
     QString path_;
-    QFile file_;
+    std::unique_ptr<QFile> file_;
     std::unique_ptr<char[]> chunk_;
     qint64 size_ = 0;
     qint64 consumed_ = 0;
+    qint64 firstCount_ = 0;
 };
 
 // The decoded text under construction: a buffer sized from the file and grown when the
@@ -283,6 +340,32 @@ void RecycleText(QString&& text) {
         text.capacity() > spareText.capacity())
         spareText = std::move(text);
     text = QString();
+}
+
+KeepOpenScope::KeepOpenScope() {
+    ++kept.scopes;
+}
+
+KeepOpenScope::~KeepOpenScope() {
+    if (--kept.scopes == 0) {
+        kept.file.reset();
+        kept.path.clear();
+    }
+}
+
+void KeepOpenForLoad(const QString& path, std::unique_ptr<QFile> file, QByteArrayView firstBytes) {
+    kept.file.reset();
+    if (kept.scopes == 0 || firstBytes.size() > 4)
+        return;
+    kept.path = path;
+    kept.file = std::move(file);
+    kept.firstCount = int(firstBytes.size());
+    if (!firstBytes.isEmpty())
+        std::memcpy(kept.first, firstBytes.data(), size_t(firstBytes.size()));
+}
+
+const LoadedFileBytes& LastLoadedFileBytes() {
+    return lastLoaded;
 }
 
 void RecycleSpans(std::vector<LineSpan>&& spans) {

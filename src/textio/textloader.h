@@ -3,8 +3,11 @@
 
 #include "textio/linearray.h"
 
+#include <QByteArray>
+#include <QFile>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 namespace parvello {
@@ -21,6 +24,37 @@ enum class LoadAs {
     Unicode,      // decoded by the UTF-16 or UTF-32 mark it begins with
     Ansi,         // no mark: UTF-8 when valid and not pure ASCII, else the ANSI code page
 };
+
+// While one of these lives on a thread, a file that the mark test opened is kept open with
+// the bytes read from it (KeepOpenForLoad) and the next LoadText of the same path on this
+// thread goes on with it, so that a file is opened once per read. The kept file is closed
+// when the scope ends.
+class KeepOpenScope {
+public:
+    KeepOpenScope();
+    ~KeepOpenScope();
+    KeepOpenScope(const KeepOpenScope&) = delete;
+    KeepOpenScope& operator=(const KeepOpenScope&) = delete;
+};
+
+// Keeps file (open for reading, positioned after firstBytes) for the next LoadText of path,
+// when a KeepOpenScope lives on this thread; otherwise the file is closed.
+void KeepOpenForLoad(const QString& path, std::unique_ptr<QFile> file, QByteArrayView firstBytes);
+
+// The bytes of the file loaded last on this thread, when it was small: for an output that
+// replaces that same file, to tell whether the result differs without reading it again.
+struct LoadedFileBytes {
+    bool known = false;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long size = -1;
+    long long modifiedSeconds = 0;
+    long long modifiedNanoseconds = 0;
+    QByteArray bytes;
+};
+const LoadedFileBytes& LastLoadedFileBytes();
+// Files up to this size keep their bytes for that comparison.
+inline constexpr qsizetype KeepBytesUpTo = 64 * 1024;
 
 // Reads the file whole and decodes it. Fails (Failure) when the file cannot be opened or
 // read; bytes that are not text are not a failure but are named in LoadedText::notText.
