@@ -146,6 +146,16 @@ bool OutputFile::write(QStringView text) {
     if (!opened_)
         notOpen();
     const int perUnit = encoder_.maxBytesPerUnit();
+    // The usual piece: short, and room for it in the buffer.
+    if (text.size() <= SliceUnits && filled_ + text.size() * perUnit <= BufferCapacity) {
+        char* const end = encoder_.encode(text, buffer_.get() + filled_);
+        if (!end)
+            return false;
+        filled_ = end - buffer_.get();
+        if (filled_ >= BufferSize)
+            flush();
+        return true;
+    }
     while (!text.isEmpty()) {
         qsizetype n = std::min(text.size(), SliceUnits);
         if (n < text.size() && text[n - 1].isHighSurrogate())

@@ -45,7 +45,7 @@ public:
     QString cannotHoldReason() const { return encoder_.cannotHoldReason(); }
 
     // Bytes gathered before each write to the temporary file.
-    static constexpr qsizetype BufferSize = 1 << 20;
+    static constexpr qsizetype BufferSize = 1 << 18;
     // Text is encoded in slices of at most this many units, so the buffer stays small even
     // for a file that is one long line.
     static constexpr qsizetype SliceUnits = 1 << 16;

@@ -54,8 +54,19 @@ qsizetype FindUnpairedSurrogate(QStringView text) {
 }
 
 TextEncoder::TextEncoder(OutputEncoding encoding) : encoding_(encoding) {
-    if (encoding_ == OutputEncoding::CodePage)
+    switch (encoding_) {
+    case OutputEncoding::CodePage:
         codePage_ = &CodePage::ansi();
+        bytesPerUnit_ = 1;
+        break;
+    case OutputEncoding::Utf16LE:
+        bytesPerUnit_ = 2;
+        break;
+    case OutputEncoding::Utf8:
+    case OutputEncoding::Utf8WithMark:
+        bytesPerUnit_ = 3;
+        break;
+    }
 }
 
 QByteArrayView TextEncoder::mark() const {
@@ -69,19 +80,6 @@ QByteArrayView TextEncoder::mark() const {
         break;
     }
     return QByteArrayView();
-}
-
-int TextEncoder::maxBytesPerUnit() const {
-    switch (encoding_) {
-    case OutputEncoding::CodePage:
-        return 1;
-    case OutputEncoding::Utf16LE:
-        return 2;
-    case OutputEncoding::Utf8:
-    case OutputEncoding::Utf8WithMark:
-        break;
-    }
-    return 3;
 }
 
 char* TextEncoder::encode(QStringView text, char* out) const {

@@ -61,7 +61,7 @@ inline constexpr qsizetype KeepBytesUpTo = 64 * 1024;
 LoadedText LoadText(const QString& path, LoadAs how);
 
 // The size of one read; a multi-byte sequence may straddle two reads.
-inline constexpr qsizetype LoadChunkSize = 1 << 20;
+inline constexpr qsizetype LoadChunkSize = 1 << 18;
 
 // Hands a decoded text that is no longer needed back for the next LoadText on this thread,
 // so that a run over many large files reuses one buffer instead of faulting in a fresh one

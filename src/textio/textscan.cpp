@@ -153,6 +153,11 @@ qsizetype findUnitSse2(const char16_t* units, qsizetype n, char16_t unit) {
     return findUnitPlain(units, i, n, unit);
 }
 
+inline int hitsSse2(__m128i v, __m128i a, __m128i b, __m128i c) {
+    return _mm_movemask_epi8(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi16(v, a), _mm_cmpeq_epi16(v, b)), _mm_cmpeq_epi16(v, c)));
+}
+
 qsizetype findAnyOf3Sse2(const char16_t* units, qsizetype n, const std::array<char16_t, 3>& chars) {
     const __m128i a = _mm_set1_epi16(static_cast<short>(chars[0]));
     const __m128i b = _mm_set1_epi16(static_cast<short>(chars[1]));
@@ -160,12 +165,56 @@ qsizetype findAnyOf3Sse2(const char16_t* units, qsizetype n, const std::array<ch
     qsizetype i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, a), _mm_cmpeq_epi16(v, b)),
-                                         _mm_cmpeq_epi16(v, c));
-        if (const int mask = _mm_movemask_epi8(hit))
+        if (const int mask = hitsSse2(v, a, b, c))
             return i + std::countr_zero(unsigned(mask)) / 2;
     }
+    if (i < n && n >= 8) {
+        // The last eight units, of which the first ones were looked at already.
+        const qsizetype from = n - 8;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + from));
+        const unsigned mask = unsigned(hitsSse2(v, a, b, c)) & (~0u << (2 * (i - from)));
+        return mask ? from + std::countr_zero(mask) / 2 : n;
+    }
     return findAnyOf3Plain(units, i, n, chars);
+}
+
+// Whether all eight units at p are ASCII; their bytes then go to *bytes.
+inline bool asciiBlock8(const char16_t* p, __m128i* bytes) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) != 0xFFFF)
+        return false;
+    *bytes = _mm_packus_epi16(v, v);
+    return true;
+}
+
+// Fewer than sixteen units are left from i. When they are ASCII, encodes them with whole
+// blocks: a block may reach back over units already written, as long as those are ASCII
+// too (each then gives the same one byte again, at the same place).
+inline bool asciiTailSse2(const char16_t* units, qsizetype& i, qsizetype n, char*& out) {
+    __m128i bytes;
+    if (n >= 16) {
+        const qsizetype from = n - 16;
+        __m128i second;
+        if (!asciiBlock8(units + from, &bytes) || !asciiBlock8(units + from + 8, &second))
+            return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out - (i - from)),
+                         _mm_unpacklo_epi64(bytes, second));
+    } else {
+        if (n - i > 8) {
+            if (!asciiBlock8(units + i, &bytes))
+                return false;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+            i += 8;
+            out += 8;
+        }
+        if (n < 8 || !asciiBlock8(units + n - 8, &bytes))
+            return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out - (i - (n - 8))), bytes);
+    }
+    out += n - i;
+    i = n;
+    return true;
 }
 
 // Sixteen units at a time. The ASCII units before the first other one are kept: they are
@@ -193,6 +242,8 @@ char* encodeUtf8Sse2(const char16_t* units, qsizetype n, char* out) {
             break;
         }
         if (i >= n)
+            break;
+        if (i + 16 > n && asciiTailSse2(units, i, n, out))
             break;
         if (!(out = encodeOneUtf8(units, i, n, out)))
             return nullptr;
@@ -256,11 +307,28 @@ __attribute__((target("avx2"))) qsizetype findAnyOf3Avx2(const char16_t* units, 
         if (const unsigned mask = unsigned(_mm256_movemask_epi8(hit)))
             return i + std::countr_zero(mask) / 2;
     }
-    return findAnyOf3Plain(units, i, n, chars);
+    if (i < n && n >= 16) {
+        // The last sixteen units, of which the first ones were looked at already.
+        const qsizetype from = n - 16;
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + from));
+        const __m256i hit =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(v, a), _mm256_cmpeq_epi16(v, b)),
+                            _mm256_cmpeq_epi16(v, c));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(hit)) & (~0u << (2 * (i - from)));
+        return mask ? from + std::countr_zero(mask) / 2 : n;
+    }
+    return i < n ? findAnyOf3Sse2(units, n, chars) : n;
 }
 
 __attribute__((target("avx2"))) char* encodeUtf8Avx2(const char16_t* units, qsizetype n,
                                                      char* out) {
+    if (n < 16) {
+        // Too short for a vector: the plain way, ASCII first.
+        qsizetype i = 0;
+        while (i < n && units[i] < 0x80)
+            *out++ = char(units[i++]);
+        return i < n ? encodeUtf8Sse2(units + i, n - i, out) : out;
+    }
     const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF80));
     const __m256i zero = _mm256_setzero_si256();
     qsizetype i = 0;
@@ -317,14 +385,56 @@ ScanLevel detectLevel() {
 
 #endif
 
+// The loops of each level.
+qsizetype findLineBreakPlainAll(const char16_t* units, qsizetype n) {
+    return findLineBreakPlain(units, 0, n);
+}
+qsizetype findCarriageReturnPlain(const char16_t* units, qsizetype n) {
+    return findUnitPlain(units, 0, n, u'\r');
+}
+qsizetype findAnyOf3PlainAll(const char16_t* units, qsizetype n,
+                             const std::array<char16_t, 3>& chars) {
+    return findAnyOf3Plain(units, 0, n, chars);
+}
+constexpr ScanKernels plainKernels = {findLineBreakPlainAll, findCarriageReturnPlain,
+                                      findAnyOf3PlainAll, encodeUtf8Plain};
+#if PARVELLO_X86_VECTORS
+qsizetype findCarriageReturnSse2(const char16_t* units, qsizetype n) {
+    return findUnitSse2(units, n, u'\r');
+}
+__attribute__((target("avx2"))) qsizetype findCarriageReturnAvx2(const char16_t* units,
+                                                                 qsizetype n) {
+    return findUnitAvx2(units, n, u'\r');
+}
+constexpr ScanKernels sse2Kernels = {findLineBreakSse2, findCarriageReturnSse2, findAnyOf3Sse2,
+                                     encodeUtf8Sse2};
+constexpr ScanKernels avx2Kernels = {findLineBreakAvx2, findCarriageReturnAvx2, findAnyOf3Avx2,
+                                     encodeUtf8Avx2};
+#endif
+
 const ScanLevel bestLevel = detectLevel();
 
 // The levels a caller may ask for, lowered to what runs here.
 inline ScanLevel usable(ScanLevel level) {
-    return ScanLevelAvailable(level) ? level : ScanLevel::Plain;
+    return level <= bestLevel ? level : ScanLevel::Plain;
 }
 
 } // namespace
+
+const ScanKernels& ScanKernelsFor(ScanLevel level) {
+    switch (usable(level)) {
+#if PARVELLO_X86_VECTORS
+    case ScanLevel::Avx2:
+        return avx2Kernels;
+    case ScanLevel::Sse2:
+        return sse2Kernels;
+#endif
+    default:
+        return plainKernels;
+    }
+}
+
+const ScanKernels& bestScanKernels = ScanKernelsFor(bestLevel);
 
 ScanLevel BestScanLevel() {
     return bestLevel;
@@ -332,75 +442,6 @@ ScanLevel BestScanLevel() {
 
 bool ScanLevelAvailable(ScanLevel level) {
     return level <= bestLevel;
-}
-
-qsizetype FindLineBreak(const char16_t* units, qsizetype n) {
-    return FindLineBreak(units, n, bestLevel);
-}
-
-qsizetype FindLineBreak(const char16_t* units, qsizetype n, ScanLevel level) {
-    switch (usable(level)) {
-#if PARVELLO_X86_VECTORS
-    case ScanLevel::Avx2:
-        return findLineBreakAvx2(units, n);
-    case ScanLevel::Sse2:
-        return findLineBreakSse2(units, n);
-#endif
-    default:
-        return findLineBreakPlain(units, 0, n);
-    }
-}
-
-qsizetype FindCarriageReturn(const char16_t* units, qsizetype n) {
-    return FindCarriageReturn(units, n, bestLevel);
-}
-
-qsizetype FindCarriageReturn(const char16_t* units, qsizetype n, ScanLevel level) {
-    switch (usable(level)) {
-#if PARVELLO_X86_VECTORS
-    case ScanLevel::Avx2:
-        return findUnitAvx2(units, n, u'\r');
-    case ScanLevel::Sse2:
-        return findUnitSse2(units, n, u'\r');
-#endif
-    default:
-        return findUnitPlain(units, 0, n, u'\r');
-    }
-}
-
-qsizetype FindAnyOf3(const char16_t* units, qsizetype n, const std::array<char16_t, 3>& chars) {
-    return FindAnyOf3(units, n, chars, bestLevel);
-}
-
-qsizetype FindAnyOf3(const char16_t* units, qsizetype n, const std::array<char16_t, 3>& chars,
-                     ScanLevel level) {
-    switch (usable(level)) {
-#if PARVELLO_X86_VECTORS
-    case ScanLevel::Avx2:
-        return findAnyOf3Avx2(units, n, chars);
-    case ScanLevel::Sse2:
-        return findAnyOf3Sse2(units, n, chars);
-#endif
-    default:
-        return findAnyOf3Plain(units, 0, n, chars);
-    }
-}
-
-char* EncodeUtf8Units(const char16_t* units, qsizetype n, char* out) {
-    return EncodeUtf8Units(units, n, out, bestLevel);
-}
-
-char* EncodeUtf8Units(const char16_t* units, qsizetype n, char* out, ScanLevel level) {
-    switch (usable(level)) {
-#if PARVELLO_X86_VECTORS
-    case ScanLevel::Avx2:
-        return encodeUtf8Avx2(units, n, out);
-    case ScanLevel::Sse2:
-        return encodeUtf8Sse2(units, n, out);
-#endif
-    default:
-        return encodeUtf8Plain(units, n, out);
-    }
 }
 
 char16_t* Utf8Decoder::decode(const char* bytes, qsizetype n, char16_t* out) {

@@ -23,23 +23,38 @@ ScanLevel BestScanLevel();
 // Whether this build and processor can run the given version.
 bool ScanLevelAvailable(ScanLevel level);
 
-// Where the first CR or LF is in units[0..n), or n when there is none.
-qsizetype FindLineBreak(const char16_t* units, qsizetype n);
-qsizetype FindLineBreak(const char16_t* units, qsizetype n, ScanLevel level);
+// The loops of one level:
+// - findLineBreak: where the first CR or LF is in units[0..n), or n when there is none;
+// - findCarriageReturn: where the first CR is, or n;
+// - findAnyOf3: where the first of three characters is, or n;
+// - encodeUtf8: UTF-8 of units[0..n) at out, which has room for three bytes per unit;
+//   returns the end of what was written, or null at an unpaired surrogate.
+struct ScanKernels {
+    qsizetype (*findLineBreak)(const char16_t* units, qsizetype n);
+    qsizetype (*findCarriageReturn)(const char16_t* units, qsizetype n);
+    qsizetype (*findAnyOf3)(const char16_t* units, qsizetype n,
+                            const std::array<char16_t, 3>& chars);
+    char* (*encodeUtf8)(const char16_t* units, qsizetype n, char* out);
+};
 
-// Where the first CR is in units[0..n), or n when there is none.
-qsizetype FindCarriageReturn(const char16_t* units, qsizetype n);
-qsizetype FindCarriageReturn(const char16_t* units, qsizetype n, ScanLevel level);
+// The loops of a level (the plain ones for a level that cannot run here).
+const ScanKernels& ScanKernelsFor(ScanLevel level);
+// The loops of the best level, chosen once when the program starts.
+extern const ScanKernels& bestScanKernels;
 
-// Where the first of three characters is in units[0..n), or n when there is none.
-qsizetype FindAnyOf3(const char16_t* units, qsizetype n, const std::array<char16_t, 3>& chars);
-qsizetype FindAnyOf3(const char16_t* units, qsizetype n, const std::array<char16_t, 3>& chars,
-                     ScanLevel level);
-
-// UTF-8 of units[0..n) at out, which has room for three bytes per unit; returns the end of
-// what was written, or null at an unpaired surrogate.
-char* EncodeUtf8Units(const char16_t* units, qsizetype n, char* out);
-char* EncodeUtf8Units(const char16_t* units, qsizetype n, char* out, ScanLevel level);
+inline qsizetype FindLineBreak(const char16_t* units, qsizetype n) {
+    return bestScanKernels.findLineBreak(units, n);
+}
+inline qsizetype FindCarriageReturn(const char16_t* units, qsizetype n) {
+    return bestScanKernels.findCarriageReturn(units, n);
+}
+inline qsizetype FindAnyOf3(const char16_t* units, qsizetype n,
+                            const std::array<char16_t, 3>& chars) {
+    return bestScanKernels.findAnyOf3(units, n, chars);
+}
+inline char* EncodeUtf8Units(const char16_t* units, qsizetype n, char* out) {
+    return bestScanKernels.encodeUtf8(units, n, out);
+}
 
 // A strict UTF-8 decoder fed chunk after chunk: a sequence may straddle two chunks. Invalid
 // bytes (a stray continuation byte, an overlong form, an encoded surrogate, a value above

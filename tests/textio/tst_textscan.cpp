@@ -128,20 +128,23 @@ private slots:
                     if (at + 3 < length)
                         text[size_t(at + 3)] = u'\r'; // a second hit later on
                     const char16_t* data = text.data();
-                    QCOMPARE(FindLineBreak(data, length, level),
-                             FindLineBreak(data, length, ScanLevel::Plain));
-                    QCOMPARE(FindCarriageReturn(data, length, level),
-                             FindCarriageReturn(data, length, ScanLevel::Plain));
-                    QCOMPARE(FindAnyOf3(data, length, quotes, level),
-                             FindAnyOf3(data, length, quotes, ScanLevel::Plain));
+                    QCOMPARE(ScanKernelsFor(level).findLineBreak(data, length),
+                             ScanKernelsFor(ScanLevel::Plain).findLineBreak(data, length));
+                    QCOMPARE(ScanKernelsFor(level).findCarriageReturn(data, length),
+                             ScanKernelsFor(ScanLevel::Plain).findCarriageReturn(data, length));
+                    QCOMPARE(ScanKernelsFor(level).findAnyOf3(data, length, quotes),
+                             ScanKernelsFor(ScanLevel::Plain).findAnyOf3(data, length, quotes));
                 }
             }
         }
         // The plain versions themselves, on one text.
         const std::u16string text = u"ab\u201Dc\r\nd";
-        QCOMPARE(FindLineBreak(text.data(), qsizetype(text.size()), ScanLevel::Plain), 4);
-        QCOMPARE(FindCarriageReturn(text.data(), 3, ScanLevel::Plain), 3);
-        QCOMPARE(FindAnyOf3(text.data(), qsizetype(text.size()), quotes, ScanLevel::Plain), 2);
+        QCOMPARE(
+            ScanKernelsFor(ScanLevel::Plain).findLineBreak(text.data(), qsizetype(text.size())), 4);
+        QCOMPARE(ScanKernelsFor(ScanLevel::Plain).findCarriageReturn(text.data(), 3), 3);
+        QCOMPARE(ScanKernelsFor(ScanLevel::Plain)
+                     .findAnyOf3(text.data(), qsizetype(text.size()), quotes),
+                 2);
     }
 
     void encoder_data() { addLevelRows(); }
@@ -165,10 +168,10 @@ private slots:
                     std::vector<char> plain(size_t(3 * text.size() + 1));
                     std::vector<char> vector(size_t(3 * text.size() + 1));
                     const auto* units = reinterpret_cast<const char16_t*>(text.utf16());
-                    const char* plainEnd =
-                        EncodeUtf8Units(units, text.size(), plain.data(), ScanLevel::Plain);
+                    const char* plainEnd = ScanKernelsFor(ScanLevel::Plain)
+                                               .encodeUtf8(units, text.size(), plain.data());
                     const char* vectorEnd =
-                        EncodeUtf8Units(units, text.size(), vector.data(), level);
+                        ScanKernelsFor(level).encodeUtf8(units, text.size(), vector.data());
                     QCOMPARE(vectorEnd == nullptr, plainEnd == nullptr);
                     if (!plainEnd) {
                         QVERIFY(text.toUtf8().contains("\xEF\xBF\xBD") || !text.isValidUtf16());
