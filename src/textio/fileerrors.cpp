@@ -8,13 +8,17 @@
 namespace parvello {
 
 void ThrowOpenFailure(const QFileDevice& file, const QString& path) {
+    ThrowOpenFailure(file.errorString(), path);
+}
+
+void ThrowOpenFailure(const QString& errorString, const QString& path) {
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink()) {
         if (!info.absoluteDir().exists())
             throw Failure(QStringLiteral("Path not found: ") + path, failure_numbers::PathNotFound);
         throw Failure(QStringLiteral("File not found: ") + path, failure_numbers::FileNotFound);
     }
-    throw Failure(QStringLiteral("Cannot open ") + path + QStringLiteral(": ") + file.errorString(),
+    throw Failure(QStringLiteral("Cannot open ") + path + QStringLiteral(": ") + errorString,
                   failure_numbers::PermissionDenied);
 }
 

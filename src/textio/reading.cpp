@@ -117,14 +117,14 @@ void markNotText(LineArray& lines, const QString& problem) {
 
 bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     fileIsUtf8 = false;
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        ThrowOpenFailure(*file, path);
+    auto file = std::make_unique<ReadOnlyFile>(path);
+    if (!file->open())
+        ThrowOpenFailure(file->errorString(), path);
     unsigned char b[4] = {0, 0, 0, 0};
     // Every test needs at most four bytes, so the bytes read stand for the file's length.
     const qint64 length = file->read(reinterpret_cast<char*>(b), 4);
     if (length < 0)
-        ThrowIoFailure(*file, path);
+        ThrowIoFailure(file->errorString(), path);
     // The reader that comes next goes on with this open file (see KeepOpenScope).
     KeepOpenForLoad(path, std::move(file), QByteArrayView(b, length));
 

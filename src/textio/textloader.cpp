@@ -30,7 +30,7 @@ thread_local std::vector<LineSpan> spareSpans;
 struct KeptFile {
     int scopes = 0;
     QString path;
-    std::unique_ptr<QFile> file;
+    std::unique_ptr<ReadOnlyFile> file;
     unsigned char first[4] = {};
     int firstCount = 0;
 };
@@ -51,9 +51,9 @@ public:
             firstCount_ = kept.firstCount;
             std::memcpy(chunk_.get(), kept.first, size_t(firstCount_));
         } else {
-            file_ = std::make_unique<QFile>(path);
-            if (!file_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-                ThrowOpenFailure(*file_, path);
+            file_ = std::make_unique<ReadOnlyFile>(path);
+            if (!file_->open())
+                ThrowOpenFailure(file_->errorString(), path);
         }
         kept.file.reset();
         size_ = file_->size();
@@ -74,9 +74,13 @@ public:
         const qint64 first = std::exchange(firstCount_, 0);
         qint64 n = first;
         if (first == 0 || first < size_) {
-            n = file_->read(chunk_.get() + first, LoadChunkSize - first);
+            // Up to the reported size: no further call only to find the end.
+            qint64 want = LoadChunkSize - first;
+            if (size_ > 0)
+                want = std::min(want, size_ - consumed_ - first);
+            n = file_->read(chunk_.get() + first, want);
             if (n < 0)
-                ThrowIoFailure(*file_, path_);
+                ThrowIoFailure(file_->errorString(), path_);
             n += first;
         }
         // A small file read in one chunk keeps its bytes (see LastLoadedFileBytes).
@@ -91,8 +95,8 @@ public:
     }
 
     void rewind() {
-        if (!file_->seek(0))
-            ThrowIoFailure(*file_, path_);
+        if (!file_->rewind())
+            ThrowIoFailure(file_->errorString(), path_);
         consumed_ = 0;
         firstCount_ = 0;
     }
@@ -100,9 +104,8 @@ public:
 private:
     void noteIdentity() {
 #ifdef Q_OS_UNIX
-        struct stat status {};
-        if (size_ <= KeepBytesUpTo && ::fstat(file_->handle(), &status) == 0 &&
-            S_ISREG(status.st_mode) && status.st_size == size_) {
+        const struct stat& status = file_->status();
+        if (size_ <= KeepBytesUpTo && S_ISREG(status.st_mode) && status.st_size == size_) {
             lastLoaded.known = true;
             lastLoaded.device = status.st_dev;
             lastLoaded.inode = status.st_ino;
@@ -114,7 +117,7 @@ private:
     }
 
     QString path_;
-    std::unique_ptr<QFile> file_;
+    std::unique_ptr<ReadOnlyFile> file_;
     std::unique_ptr<char[]> chunk_;
     qint64 size_ = 0;
     qint64 consumed_ = 0;
@@ -353,7 +356,8 @@ KeepOpenScope::~KeepOpenScope() {
     }
 }
 
-void KeepOpenForLoad(const QString& path, std::unique_ptr<QFile> file, QByteArrayView firstBytes) {
+void KeepOpenForLoad(const QString& path, std::unique_ptr<ReadOnlyFile> file,
+                     QByteArrayView firstBytes) {
     kept.file.reset();
     if (kept.scopes == 0 || firstBytes.size() > 4)
         return;

@@ -2,9 +2,9 @@
 #pragma once
 
 #include "textio/linearray.h"
+#include "textio/readonlyfile.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <memory>
@@ -39,7 +39,8 @@ public:
 
 // Keeps file (open for reading, positioned after firstBytes) for the next LoadText of path,
 // when a KeepOpenScope lives on this thread; otherwise the file is closed.
-void KeepOpenForLoad(const QString& path, std::unique_ptr<QFile> file, QByteArrayView firstBytes);
+void KeepOpenForLoad(const QString& path, std::unique_ptr<ReadOnlyFile> file,
+                     QByteArrayView firstBytes);
 
 // The bytes of the file loaded last on this thread, when it was small: for an output that
 // replaces that same file, to tell whether the result differs without reading it again.

@@ -191,6 +191,19 @@ private slots:
         QVERIFY(boxes[0].startsWith("File not found: "));
     }
 
+    // A folder is no file to read, in QFile's words.
+    void folderIsNotRead() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const LineArray read = ReadFileToStringLine(folder.root(), prompts);
+        QCOMPARE(read.status, ReadStatus::NotRead);
+        const QStringList boxes = prompts.errorTexts();
+        QVERIFY(!boxes.isEmpty());
+        QVERIFY2(boxes[0].startsWith("Cannot open " + folder.root() +
+                                     ": file to open is a directory\r\n"),
+                 qPrintable(boxes[0]));
+    }
+
     void unreadableFileIsNotRead() {
         TempFolder folder;
         const QString path = folder.write("secret.txt", "a \"b\"\r\n");
