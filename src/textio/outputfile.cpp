@@ -104,8 +104,8 @@ void OutputFile::open() {
     const LoadedFileBytes& loaded = LastLoadedFileBytes();
     if (exists && !folder && loaded.known && loaded.device == status.st_dev &&
         loaded.inode == status.st_ino && loaded.size == status.st_size &&
-        loaded.modifiedSeconds == status.st_mtim.tv_sec &&
-        loaded.modifiedNanoseconds == status.st_mtim.tv_nsec &&
+        loaded.modifiedSeconds == ModifiedTime(status).tv_sec &&
+        loaded.modifiedNanoseconds == ModifiedTime(status).tv_nsec &&
         loaded.bytes.size() == status.st_size) {
         knownBytes_ = loaded.bytes;
         useKnownBytes_ = true;

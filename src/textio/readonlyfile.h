@@ -11,6 +11,17 @@
 
 namespace parvello {
 
+#ifdef Q_OS_UNIX
+// When a file's content last changed, as the status gives it on this system.
+inline const struct timespec& ModifiedTime(const struct stat& status) {
+#ifdef Q_OS_DARWIN
+    return status.st_mtimespec;
+#else
+    return status.st_mtim;
+#endif
+}
+#endif
+
 // On Unix the system's own calls (one open, one status call, reads), elsewhere QFile.
 class ReadOnlyFile {
 public:

@@ -110,8 +110,8 @@ private:
             lastLoaded.device = status.st_dev;
             lastLoaded.inode = status.st_ino;
             lastLoaded.size = status.st_size;
-            lastLoaded.modifiedSeconds = status.st_mtim.tv_sec;
-            lastLoaded.modifiedNanoseconds = status.st_mtim.tv_nsec;
+            lastLoaded.modifiedSeconds = ModifiedTime(status).tv_sec;
+            lastLoaded.modifiedNanoseconds = ModifiedTime(status).tv_nsec;
         }
 #endif
     }

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(PARVELLO_NO_VECTORS)
 #define PARVELLO_X86_VECTORS 1
 #include <immintrin.h>
 #endif
@@ -473,7 +473,9 @@ char16_t* Utf8Decoder::decode(const char* bytes, qsizetype n, char16_t* out) {
 
 char16_t* Utf8Decoder::decodeFrom(const unsigned char* in, const unsigned char* end,
                                   char16_t* out) {
+#if PARVELLO_X86_VECTORS
     const ScanLevel level = usable(level_);
+#endif
     while (in < end) {
         if (!atStart_) {
             // Runs of ASCII, many bytes at a time.
