@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <atomic>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
@@ -26,6 +28,16 @@ QByteArray randomSuffix() {
     return suffix;
 }
 
+std::atomic<bool> unnamedAllowed{true};
+
+#ifdef O_TMPFILE
+// Whether a file without a name can be given one later, through /proc (looked up once).
+bool canNameUnnamedFiles() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can && unnamedAllowed;
+}
+#endif
+
 int syncToDisk(int fd) {
 #if defined(Q_OS_LINUX)
     return ::fdatasync(fd);
@@ -35,6 +47,10 @@ int syncToDisk(int fd) {
 }
 
 } // namespace
+
+void AtomicFile::AllowUnnamedFiles(bool allowed) {
+    unnamedAllowed = allowed;
+}
 
 AtomicFile::AtomicFile(const QString& target) : target_(target) {}
 
@@ -48,19 +64,70 @@ void AtomicFile::fail(int number) {
 
 bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     cancel();
-    const QByteArray base = QFile::encodeName(target_) + '.';
+    targetExisted_ = targetExists;
+    const QByteArray target = QFile::encodeName(target_);
+#ifdef O_TMPFILE
+    // Where the system has them, a file without a name in the target's folder: a run that
+    // is killed leaves nothing behind.
+    if (canNameUnnamedFiles()) {
+        const qsizetype slash = target.lastIndexOf('/');
+        const QByteArray folder = slash < 0    ? QByteArray(".")
+                                  : slash == 0 ? QByteArray("/")
+                                               : target.left(slash);
+        const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fd_ = fd;
+            unnamed_ = true;
+            return givePermissionBits(targetExists, permissionBits);
+        }
+        // Otherwise a named one, whose failure is the one reported.
+    }
+#endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = base + randomSuffix();
+        QByteArray name = target + '.' + randomSuffix();
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = fd;
             temporaryName_ = std::move(name);
-            if (targetExists && ::fchmod(fd_, mode_t(permissionBits & 0777)) != 0) {
-                const int number = errno;
-                cancel();
-                fail(number);
-                return false;
-            }
+            return givePermissionBits(targetExists, permissionBits);
+        }
+        if (errno != EEXIST) {
+            fail(errno);
+            return false;
+        }
+    }
+    fail(EEXIST);
+    return false;
+}
+
+bool AtomicFile::givePermissionBits(bool targetExists, unsigned permissionBits) {
+    if (!targetExists || ::fchmod(fd_, mode_t(permissionBits & 0777)) == 0)
+        return true;
+    const int number = errno;
+    cancel();
+    fail(number);
+    return false;
+}
+
+bool AtomicFile::nameUnnamedFile() {
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd_);
+    const QByteArray target = QFile::encodeName(target_);
+    unnamed_ = false;
+    // A new target gets its name in one step, unless a file of that name turned up since.
+    if (!targetExisted_) {
+        if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) ==
+            0)
+            return true;
+        if (errno != EEXIST) {
+            fail(errno);
+            return false;
+        }
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray name = target + '.' + randomSuffix();
+        if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) ==
+            0) {
+            temporaryName_ = std::move(name);
             return true;
         }
         if (errno != EEXIST) {
@@ -94,6 +161,17 @@ int AtomicFile::handle() const {
 bool AtomicFile::commit() {
     // As with QSaveFile, a file system that cannot sync is no reason to fail.
     (void)syncToDisk(fd_);
+    if (unnamed_) {
+        if (!nameUnnamedFile()) {
+            cancel();
+            return false;
+        }
+        if (temporaryName_.isEmpty()) { // it took the target's name directly
+            ::close(fd_);
+            fd_ = -1;
+            return true;
+        }
+    }
     const int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0 || ::rename(temporaryName_.constData(), QFile::encodeName(target_)) != 0) {
@@ -107,14 +185,17 @@ bool AtomicFile::commit() {
 
 void AtomicFile::cancel() {
     if (fd_ >= 0)
-        ::close(fd_);
+        ::close(fd_); // a file without a name is gone with it
     fd_ = -1;
+    unnamed_ = false;
     if (!temporaryName_.isEmpty())
         ::unlink(temporaryName_.constData());
     temporaryName_.clear();
 }
 
 #else
+
+void AtomicFile::AllowUnnamedFiles(bool) {}
 
 AtomicFile::AtomicFile(const QString& target) : target_(target), save_(target) {}
 

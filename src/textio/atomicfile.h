@@ -12,8 +12,11 @@ namespace parvello {
 // Writes to a temporary file in the target's folder and moves it over the target at
 // commit(), after the data has been flushed to the disk; the target is never seen half
 // written. A temporary file that is not committed is removed, on every failure and when
-// the object goes away. On Unix it is a few system calls of its own: a new file created
-// exclusively under a fresh name, write, fdatasync, rename. Elsewhere it is QSaveFile.
+// the object goes away. On Unix it is a few system calls of its own: where the system has
+// them (Linux), a file without a name in the target's folder, named only when complete, so
+// that even a killed run leaves nothing behind; otherwise a new file created exclusively
+// under a fresh name; then write, fdatasync, and rename over the target (a new target may
+// take its name directly). Elsewhere it is QSaveFile.
 class AtomicFile {
 public:
     explicit AtomicFile(const QString& target);
@@ -37,13 +40,21 @@ public:
 
     QString errorString() const { return error_; }
 
+    // For tests: whether a file without a name may be used where the system has them
+    // (allowed unless told otherwise), so that the named way is tested there too.
+    static void AllowUnnamedFiles(bool allowed);
+
 private:
     QString target_;
     QString error_;
 #ifdef Q_OS_UNIX
     void fail(int number);
-    QByteArray temporaryName_;
+    bool givePermissionBits(bool targetExists, unsigned permissionBits);
+    bool nameUnnamedFile();
+    QByteArray temporaryName_; // empty while the file has no name
     int fd_ = -1;
+    bool unnamed_ = false;
+    bool targetExisted_ = false;
 #else
     QSaveFile save_;
 #endif
