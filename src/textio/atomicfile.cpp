@@ -109,29 +109,49 @@ bool AtomicFile::givePermissionBits(bool targetExists, unsigned permissionBits) 
     return false;
 }
 
+// Gives the open file without a name the name given; 0, or the error number.
+int linkUnnamed(int fd, const QByteArray& proc, const QByteArray& name) {
+    // Straight from the handle where the process may (it needs a capability that root
+    // has), else through /proc. Which of the two works is found out once.
+    static std::atomic<int> fromHandle{-1}; // unknown, no, yes
+    if (fromHandle != 0) {
+        if (::linkat(fd, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0) {
+            fromHandle = 1;
+            return 0;
+        }
+        if (errno != ENOENT && errno != EPERM)
+            return errno;
+        if (fromHandle == -1)
+            fromHandle = 0;
+    }
+    return ::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0
+               ? 0
+               : errno;
+}
+
 bool AtomicFile::nameUnnamedFile() {
     const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd_);
     const QByteArray target = QFile::encodeName(target_);
     unnamed_ = false;
     // A new target gets its name in one step, unless a file of that name turned up since.
     if (!targetExisted_) {
-        if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) ==
-            0)
+        const int error = linkUnnamed(fd_, proc, target);
+        if (error == 0)
             return true;
-        if (errno != EEXIST) {
-            fail(errno);
+        if (error != EEXIST) {
+            fail(error);
             return false;
         }
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         QByteArray name = target + '.' + randomSuffix();
-        if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) ==
-            0) {
+        const int error = linkUnnamed(fd_, proc, name);
+        if (error == 0) {
             temporaryName_ = std::move(name);
             return true;
         }
-        if (errno != EEXIST) {
-            fail(errno);
+        if (error != EEXIST) {
+            fail(error);
             return false;
         }
     }

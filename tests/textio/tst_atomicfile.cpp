@@ -141,6 +141,26 @@ private slots:
     }
 
 #ifdef Q_OS_UNIX
+    // An unprivileged user names the finished file the way open to everyone.
+    void unprivilegedUserWrites() {
+        TempFolder folder;
+        const QString existing = folder.write("old.txt", "old");
+        QFile::setPermissions(existing, QFileDevice::Permissions(0x6666));
+        const int status = RunUnprivileged([&] {
+            AtomicFile created(folder.path("new.txt"));
+            if (!created.open(false, 0) || !created.write("new", 3) || !created.commit())
+                return 1;
+            AtomicFile replaced(existing);
+            if (!replaced.open(true, 0666) || !replaced.write("newer", 5) || !replaced.commit())
+                return 2;
+            return 0;
+        });
+        QCOMPARE(status, 0);
+        QCOMPARE(ReadBytes(folder.path("new.txt")), QByteArray("new"));
+        QCOMPARE(ReadBytes(existing), QByteArray("newer"));
+        QCOMPARE(folder.entries(), (QStringList{"new.txt", "old.txt"}));
+    }
+
     // A folder that the user may not write: no temporary file, the system's reason.
     void unwritableFolderFails() {
         TempFolder folder;
