@@ -1,5 +1,7 @@
 #include "textio/atomicfile.h"
 
+#include "textio/leftovers.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -19,15 +21,6 @@ namespace parvello {
 namespace {
 
 // Six letters or digits for a temporary name.
-QByteArray randomSuffix() {
-    static constexpr char letters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray suffix(6, '0');
-    for (char& c : suffix)
-        c = letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
-    return suffix;
-}
-
 std::atomic<bool> unnamedAllowed{true};
 
 #ifdef O_TMPFILE
@@ -66,6 +59,7 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     cancel();
     targetExisted_ = targetExists;
     const QByteArray target = QFile::encodeName(target_);
+    RemoveLeftoversBeside(target);
 #ifdef O_TMPFILE
     // Where the system has them, a file without a name in the target's folder: a run that
     // is killed leaves nothing behind.
@@ -84,7 +78,7 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     }
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = target + '.' + randomSuffix();
+        QByteArray name = TemporaryNameBeside(target);
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = fd;
@@ -144,7 +138,7 @@ bool AtomicFile::nameUnnamedFile() {
         }
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = target + '.' + randomSuffix();
+        QByteArray name = TemporaryNameBeside(target);
         const int error = linkUnnamed(fd_, proc, name);
         if (error == 0) {
             temporaryName_ = std::move(name);

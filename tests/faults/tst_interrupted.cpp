@@ -95,6 +95,7 @@ class TestInterrupted : public QObject {
     Q_OBJECT
 private slots:
     void killedAtRandomMoments();
+    void onlyOurOwnLeftoversAreRemoved();
 };
 
 void TestInterrupted::killedAtRandomMoments() {
@@ -166,6 +167,38 @@ void TestInterrupted::killedAtRandomMoments() {
     qInfo("%d moments killed (%d while the run was going on), %d files checked, %lld bytes lost",
           moments, killedMidway, filesChecked, bytesLost);
     QVERIFY(killedMidway >= moments / 2);
+}
+
+void TestInterrupted::onlyOurOwnLeftoversAreRemoved() {
+    QTemporaryDir dir;
+    // The id of a process that has ended.
+    QProcess ended;
+    ended.start(QStringLiteral("true"));
+    QVERIFY(ended.waitForFinished());
+    const QString gone = QString::number(ended.processId() > 0 ? ended.processId() : 999999);
+    const QString live = QString::number(QCoreApplication::applicationPid());
+    const QStringList left{".~pv" + gone + "-Ab3dE9"};
+    const QStringList kept{".~pv" + live + "-Ab3dE9",
+                           ".~pv1-Ab3dE9",
+                           ".~pv" + gone + "-short",
+                           ".~pvx-Ab3dE9",
+                           "a.txt.Ab3dE9",
+                           "notes.txt"};
+    for (const QString& name : left + kept) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    // Any write into the folder looks for leftovers first.
+    QFile source(dir.filePath("notes.txt"));
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    source.write("\"x\"\n");
+    source.close();
+    QCOMPARE(runToEnd({"--rule", "remove-double", "--in-place", source.fileName()}), 0);
+    QStringList expected = kept;
+    expected.sort();
+    QStringList now = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    now.sort();
+    QCOMPARE(now, expected);
 }
 
 QTEST_GUILESS_MAIN(TestInterrupted)

@@ -1,0 +1,22 @@
+// Temporary files of the atomic writer, and the clean-up of those that a run which was
+// killed before it could rename them left behind.
+#pragma once
+
+#include <QByteArray>
+
+namespace parvello {
+
+// A fresh name for a temporary file in the folder of `target`: ".~pv", the writing
+// process's id, "-" and six random letters or digits. Short, so that it fits wherever the
+// target's own name fits, and recognisable as ours.
+QByteArray TemporaryNameBeside(const QByteArray& target);
+
+// Removes, from the folder of `target`, the temporary files of ours whose writing process
+// no longer runs. Each folder is looked at once per process; files of a run still going on
+// and every file not named as ours are left alone.
+void RemoveLeftoversBeside(const QByteArray& target);
+
+// Whether a name is one that TemporaryNameBeside gives, and the process id in it.
+bool IsOwnTemporaryName(const QByteArray& name, long long* processId = nullptr);
+
+} // namespace parvello
