@@ -454,6 +454,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     // What must happen.
     const Reading reading = classify(input);
+    const std::optional<QByteArray> targetHeld = inPlace        ? std::optional(input)
+                                                 : outputExists ? std::optional(previous)
+                                                                : std::nullopt;
     FileOutcome expectedOutcome = FileOutcome::NotText;
     QByteArray expected;
     QString expectedText;
@@ -463,7 +466,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         const std::optional<QByteArray> bytes = encode(expectedText, reading.family);
         if (!bytes)
             expectedOutcome = FileOutcome::CannotHold;
-        else if (inPlace && *bytes == input)
+        else if (targetHeld && *bytes == *targetHeld) // a target holding the result stays
             expected = *bytes, expectedOutcome = FileOutcome::Unchanged;
         else
             expected = *bytes, expectedOutcome = FileOutcome::Written;

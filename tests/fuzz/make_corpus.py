@@ -48,6 +48,7 @@ SEEDS = {
     "ascii-in-place-unchanged": (NONE | IN_PLACE, [], b"a\r\nb\r\n"),
     "ascii-in-place-changed": (REMOVE_SINGLE | IN_PLACE, [], b"it's\r\n"),
     "existing-output": (DOUBLE_TO_SINGLE | EXISTING, [], b"\"x\""),
+    "existing-output-holds-result": (NONE | EXISTING, [], b"previous"),
     "empty": (REMOVE_DOUBLE, [], b""),
     "only-line-breaks": (NONE, [], b"\r\n\n\r\r\n\n\n\r"),
     "lone-cr-lf": (SINGLE_TO_DOUBLE, [], b"a\rb\nc\r\nd\n\r'e'\r"),
