@@ -354,7 +354,7 @@ const std::array<QString, 18>& alphabet() {
 }
 
 struct Workspace {
-    QTemporaryDir dir;
+    QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/parvello-fuzz-XXXXXX")};
     QString source;
     QString output;
 };
@@ -418,6 +418,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The code page of mark-less files is windows-1252, which the model knows.
     qunsetenv("PARVELLO_CODEPAGE");
     workspace = new Workspace;
+    std::atexit([] { delete workspace; }); // the folder goes when the fuzzer stops in time
     if (!workspace->dir.isValid()) {
         std::fprintf(stderr, "cannot create a temporary folder\n");
         std::abort();
