@@ -231,6 +231,7 @@ void Form1::connectHandlers() {
     onClick(PushButton2, QStringLiteral("PushButton2_Click"), &Form1::PushButton2_Click);
     onClick(PushButton4, QStringLiteral("PushButton4_Click"), &Form1::PushButton4_Click);
     onClick(PushButton5, QStringLiteral("PushButton5_Click"), &Form1::PushButton5_Click);
+    onClick(PushButton9, QStringLiteral("PushButton9_Click"), &Form1::PushButton9_Click);
 
     // Mouse-move notices: the handlers' own controls, and the controls without a pointer
     // handler, which keep moves over them from reaching the frame or window beneath.
@@ -245,6 +246,7 @@ void Form1::connectHandlers() {
     }
     ListView1->viewport()->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
+    connectFileListHandlers();
 }
 
 void Form1::Form_Load() {
@@ -263,6 +265,14 @@ void Form1::Form_Load() {
         });
     }
     trap.step(108, [&] { OpenHomePageAtRandom(platform_, prompts_); });
+    // The first start that finds example files records them.
+    const auto noSnapshot = [&] {
+        return store_.get(QStringLiteral("Snapshot"), QString()).isEmpty();
+    };
+    if (trap.test(108, noSnapshot))
+        trap.step(108, [&] { TakeSampleSnapshot(); });
+    if (trap.test(126, noSnapshot))
+        trap.step(126, [&] { TakeSampleSnapshot(); });
     trap.step(128, [&] { ListItems->AddColumn(QStringLiteral("File(s)")); });
     trap.step(130, [&] {
         if (ListItems->columnCount() < 1)
@@ -421,9 +431,6 @@ void Form1::Frame3_MouseMove() {
 void Form1::Text1_MouseMove() {
     hoverPointer(PointerDefault);
 }
-void Form1::ListView1_MouseMove() {
-    hoverPointer(PointerDefault);
-}
 void Form1::PushButton1_MouseMove() {
     hoverPointer(PointerCustom);
 }
@@ -452,6 +459,8 @@ void Form1::mouseMoveEvent(QMouseEvent* event) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ListView1 || watched == ListView1->viewport())
+        return fileListEvent(watched, event);
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
     const struct {
@@ -463,7 +472,6 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         {Frame2, "Frame2_MouseMove", &Form1::Frame2_MouseMove},
         {Frame3, "Frame3_MouseMove", &Form1::Frame3_MouseMove},
         {Text1, "Text1_MouseMove", &Form1::Text1_MouseMove},
-        {ListView1->viewport(), "ListView1_MouseMove", &Form1::ListView1_MouseMove},
         {PushButton1, "PushButton1_MouseMove", &Form1::PushButton1_MouseMove},
         {PushButton2, "PushButton2_MouseMove", &Form1::PushButton2_MouseMove},
         {PushButton3, "PushButton3_MouseMove", &Form1::PushButton3_MouseMove},

@@ -5,9 +5,13 @@
 #include "app/settingsstore.h"
 
 #include <QCursor>
+#include <QPersistentModelIndex>
 #include <QWidget>
 
+#include <memory>
+
 class QGroupBox;
+class QMimeData;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -17,6 +21,7 @@ class QTreeView;
 namespace parvello {
 
 class FileListModel;
+class FolderAccess;
 class Platform;
 class Prompts;
 
@@ -72,6 +77,13 @@ public:
     void PushButton1_Click();
     // "Start Removing": applies the selected rule to every file of the list.
     void PushButton2_Click();
+    // "Load Sample/Example Files", and the record of the example files it loads.
+    void PushButton9_Click();
+    void TakeSampleSnapshot();
+    void LoadSampleFiles(FileListModel& list);
+    // The program folder's "Samples" folder, without a trailing separator.
+    QString samplesFolder();
+
     // "Help": the quote characters the rules act on, and the page to read about them.
     void PushButton5_Click();
     // "...": picks the output folder.
@@ -83,7 +95,7 @@ public:
     void Frame2_MouseMove();
     void Frame3_MouseMove();
     void Text1_MouseMove();
-    void ListView1_MouseMove();
+    // (ListView1_MouseMove belongs to the row reordering below.)
     void PushButton1_MouseMove();
     void PushButton2_MouseMove();
     void PushButton3_MouseMove();
@@ -92,6 +104,43 @@ public:
     void PushButton8_MouseMove();
     void PushButton9_MouseMove();
 
+    // The file list: the folder scan, drops, removing rows and reordering them by dragging.
+    // "Add All File(s) In Folder".
+    void PushButton3_Click();
+    // "Clear List".
+    void PushButton8_Click();
+    // A drag over the list: the effect becomes Qt::IgnoreAction unless it carries files.
+    void ListView1_OLEDragOver(const QMimeData* data, Qt::DropAction& effect);
+    // Adds each dropped file, and every file inside each dropped folder.
+    void ListView1_OLEDragDrop(const QMimeData* data);
+    // Double-click and Delete remove the selected row.
+    void ListView1_DblClick();
+    void ListView1_KeyDown(int keyCode, Qt::KeyboardModifiers shift);
+    // Row reordering: a press on a row starts a drag, each move over another row swaps the
+    // two texts. The first step of every move is the hover pointer.
+    void ListView1_MouseDown();
+    void ListView1_ItemClick();
+    void ListView1_MouseMove(int x, int y);
+    void ListView1_MouseUp();
+    // The list's own pointer: 0 as the window, 1 arrow, 99 the drag pointer.
+    int ListView1MousePointer() const { return listPointer_; }
+    // The file system that the scan and drops read (the real one unless a test sets one).
+    FolderAccess& folderAccess();
+    void setFolderAccess(std::shared_ptr<FolderAccess> folders) { folders_ = std::move(folders); }
+    // Row-drag state: a button is down on the list; the row being dragged; the row under
+    // the pointer during one move. A removed row's index becomes invalid.
+    bool MouseIsDown = false;
+    QPersistentModelIndex DragRow;
+    QPersistentModelIndex RowUnderMouse;
+
+private:
+    void connectFileListHandlers();
+    bool fileListEvent(QObject* watched, QEvent* event);
+    void removeSelectedRow();
+    std::shared_ptr<FolderAccess> folders_;
+    int listPointer_ = 0;
+
+public:
     // Start-up routines that touch the window.
     void ApplySkin();
 

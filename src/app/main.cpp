@@ -11,7 +11,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parvello"));
     QApplication::setOrganizationName(QStringLiteral("Kestrilon"));
-    QApplication::setDesktopFileName(QStringLiteral("parvello"));
+    QApplication::setDesktopFileName(QStringLiteral("example.kestrilon.parvello"));
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/parvello/icons/parvello-%1.png").arg(size));

@@ -3,6 +3,7 @@
 #include "app/form1.h"
 #include "app/pathhelpers.h"
 #include "app/prompts.h"
+#include "filelist/addfolder.h"
 
 #include <QLineEdit>
 
@@ -14,7 +15,7 @@ void Form1::PushButton4_Click() {
     QString folder;
     trap.step(100, [&] {
         lastFolderDot = store_.get(QStringLiteral("LastFolderDot"), QString());
-        folder = prompts_.browseForFolder(QStringLiteral("Please select folder:"), lastFolderDot);
+        folder = BrowseForFolder(prompts_, QStringLiteral("Please select folder:"), lastFolderDot);
     });
     bool cancelled = false;
     trap.step(102, [&] { cancelled = folder.isEmpty(); });

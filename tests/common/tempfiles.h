@@ -3,7 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace parvello::testing {
 
@@ -29,6 +31,20 @@ public:
 private:
     QTemporaryDir dir_;
 };
+
+// Creates folders (entries ending in "/") and empty files below root.
+inline void makeTree(const QString& root, const QStringList& entries) {
+    for (const QString& entry : entries) {
+        const QString path = root + QLatin1Char('/') + entry;
+        if (entry.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            QDir().mkpath(QFileInfo(path).path());
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+}
 
 inline QByteArray ReadBytes(const QString& path) {
     QFile file(path);

@@ -1,5 +1,5 @@
 // "Start Removing" through the real window offscreen, on real files.
-#include "common/testwindow.h"
+#include "common/runwindow.h"
 #include "filelist/filelistmodel.h"
 
 #include <QLineEdit>
@@ -32,30 +32,7 @@ private:
     int count_ = 0;
 };
 
-struct Run : TestWindow {
-    QString in;
-    QString out;
-    Run() {
-        in = path("in");
-        out = path("out");
-        QDir().mkpath(in);
-        QDir().mkpath(out);
-        load();
-        form->Text1->setText(out + QLatin1Char('/'));
-    }
-    QString source(const QString& name, const QByteArray& content) {
-        const QString file = in + QLatin1Char('/') + name;
-        writeFile(file, content);
-        form->ListItems->Add(file);
-        return file;
-    }
-    QStringList messages() const {
-        QStringList texts;
-        for (const PromptCall& call : prompts.callsOf(QStringLiteral("message")))
-            texts << call.text;
-        return texts;
-    }
-};
+using Run = RunWindow;
 
 } // namespace
 

@@ -1,0 +1,205 @@
+#include "filelist/addfolder.h"
+
+#include "app/failure.h"
+#include "app/prompts.h"
+#include "filelist/folderaccess.h"
+#include "textio/codepage.h"
+
+#include <utility>
+
+namespace parvello {
+
+QString BrowseStartFolder;
+
+namespace {
+
+// Attribute values of hidden system folders (directory + system + hidden, and the same
+// reached through a link), compared with the whole value.
+constexpr int HiddenSystemFolder = 22;
+constexpr int HiddenSystemLinkedFolder = 1046;
+// Entries and names this long are beyond the scan's path limit.
+constexpr qsizetype PathLimit = 260;
+
+bool isFolder(FolderAccess& folders, const QString& path) {
+    try {
+        return (folders.attributes(path) & 16) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+// A root is always descended into; any other folder unless it is a hidden system folder.
+bool mayDescend(FolderAccess& folders, const QString& folder) {
+    if (folders.isRootFolder(folder))
+        return true;
+    const int value = folders.attributes(folder);
+    return value != HiddenSystemFolder && value != HiddenSystemLinkedFolder;
+}
+
+// True when the link leads to a folder on `parent`'s own path (the parent itself or one
+// of the folders it lies in, wherever those really are): following it would reach the
+// link again and again.
+bool leadsBack(FolderAccess& folders, const QString& parent, const QString& link) {
+    const QString target = folders.resolvedPath(link);
+    if (target.isEmpty())
+        return false;
+    const QString inside = target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/');
+    const QChar separator = Separator(folders.style());
+    QString prefix = parent;
+    while (!prefix.isEmpty()) {
+        const QString real = folders.resolvedPath(prefix);
+        if (!real.isEmpty() && (real == target || real.startsWith(inside)))
+            return true;
+        while (prefix.endsWith(separator))
+            prefix.chop(1);
+        prefix.truncate(prefix.lastIndexOf(separator) + 1);
+    }
+    return false;
+}
+
+// Case-insensitive match of `*` (any run) and `?` (one character).
+bool globMatch(QStringView name, QStringView pattern) {
+    qsizetype n = 0;
+    qsizetype p = 0;
+    qsizetype starAt = -1;
+    qsizetype resumeAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == u'?' || pattern[p].toCaseFolded() == name[n].toCaseFolded())) {
+            ++p;
+            ++n;
+        } else if (starAt >= 0) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+} // namespace
+
+int BrowseCallback(int message, QString& selection) {
+    try {
+        if (message == BFFM_INITIALIZED)
+            selection = BrowseStartFolder.left(BrowseStartFolder.indexOf(QChar(0)));
+    } catch (...) {
+    }
+    return 0;
+}
+
+QString BrowseForFolder(Prompts& prompts, const QString& prompt, const QString& startFolder) {
+    BrowseStartFolder = startFolder + QChar(0);
+    QString selection;
+    BrowseCallback(BFFM_INITIALIZED, selection);
+    return prompts.browseForFolder(prompt, selection);
+}
+
+void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool recurse) {
+    FolderAccess& folders = services.folders;
+    const QChar separator = Separator(folders.style());
+    Trap trap(services.prompts, GetSubDirectories2016Tag);
+    trap.step(100, [] {}); // the file system needs no service object here
+    QStringList found;
+    trap.step(104, [&] { found.clear(); });
+    // The entries as they stand now: removing one below does not disturb the walk.
+    const QStringList entries = folderList;
+    for (const QString& v : entries) {
+        if (!trap.test(108, [&] { return isFolder(folders, v); }))
+            continue;
+        if (!trap.test(110, [&] { return v.size() < PathLimit; }))
+            continue;
+        trap.step(114, [&] { services.doEvents(); });
+        if (!trap.test(116, [&] { return mayDescend(folders, v); }))
+            continue;
+        // The listing: permission denied and path not found drop the entry silently; any
+        // other failure ends this entry's listing unreported.
+        try {
+            const QList<SubFolder> subFolders = folders.subFolders(v);
+            for (const SubFolder& sub : subFolders) {
+                services.doEvents();
+                const QString& name = sub.name;
+                if (name.size() >= PathLimit || HasUnsupportedChars(name) ||
+                    name == QLatin1String(".") || name == QLatin1String(".."))
+                    continue;
+                if (sub.isLink && leadsBack(folders, v, v + name))
+                    continue;
+                found.append(v + name + separator);
+            }
+        } catch (const Failure& failure) {
+            if (failure.number() == failure_numbers::PermissionDenied ||
+                failure.number() == failure_numbers::PathNotFound) {
+                const qsizetype at = folderList.indexOf(v);
+                if (at >= 0)
+                    folderList.removeAt(at);
+            }
+        } catch (...) {
+        }
+    }
+    trap.step(150, [&] {
+        if (recurse && !found.isEmpty())
+            GetSubDirectories2016(services, found, true);
+    });
+    for (const QString& w : std::as_const(found)) {
+        if (!trap.test(154, [&] { return isFolder(folders, w); }))
+            continue;
+        trap.step(156, [&] { services.doEvents(); });
+        if (trap.test(158, [&] { return mayDescend(folders, w); }))
+            trap.step(160, [&] { folderList.append(w); });
+    }
+}
+
+QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder,
+                              const QString& pattern) {
+    QStringList names;
+    names.reserve(101); // room for 100 names after the unused element 0
+    names.append(QString());
+    QString inFolder = folder;
+    const QChar separator = Separator(folders.style());
+    if (!inFolder.endsWith(separator))
+        inFolder.append(separator);
+    const QList<FileEntry> candidates = folders.fileNames(inFolder);
+    for (const FileEntry& file : candidates) {
+        // The listing has already told whether IsExistingFile would accept the name.
+        if (file.isRegularFile && MatchesWildcard(file.name, pattern))
+            names.append(file.name);
+    }
+    return names;
+}
+
+bool MatchesWildcard(QStringView name, QStringView pattern) {
+    // A trailing ".*" also matches a name without any extension ("*.*" matches all).
+    if (globMatch(name, pattern))
+        return true;
+    return pattern.endsWith(QLatin1String(".*")) && globMatch(name, pattern.chopped(2));
+}
+
+bool IsExistingFile(FolderAccess& folders, const QString& path) {
+    try {
+        return folders.isRegularFile(path);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool HasUnsupportedChars(const QString& name) {
+    return HasUnsupportedChars(name, CodePage::ansi());
+}
+
+bool HasUnsupportedChars(const QString& name, const CodePage& codePage) {
+    for (const QChar character : name) {
+        // A character the code page cannot hold would come out as "?".
+        const int code = codePage.fromUnicode(character.unicode());
+        if (code < 32 || (code >= 127 && code <= 159))
+            return true;
+    }
+    return false;
+}
+
+} // namespace parvello

@@ -1,0 +1,87 @@
+// Choosing a folder and scanning it: the folder-browse dialog, the recursive scan of
+// subfolders in level order, the file lister and the two tests the callers apply.
+#pragma once
+
+#include "app/pathhelpers.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace parvello {
+
+class CodePage;
+class FolderAccess;
+class Platform;
+class Prompts;
+
+// The location tag of the folder scan's failure trap.
+inline const QString GetSubDirectories2016Tag =
+    QStringLiteral("Dorrimane2021/08/31.AddFolder.GetSubDirectories2016");
+
+// The attribute value (hidden + archive and nothing else) of files that folder scans and
+// folder drops leave out; compared with the whole value.
+inline constexpr int HiddenArchiveFile = 34;
+
+// The folder the browse dialog shows selected when it opens, kept with one NUL appended
+// until the next BrowseForFolder call.
+extern QString BrowseStartFolder;
+
+// The notice the browse dialog sends once it is ready.
+inline constexpr int BFFM_INITIALIZED = 1;
+
+// The browse dialog's notification callback: on BFFM_INITIALIZED it names the folder to
+// select (BrowseStartFolder without its NUL; an empty one leaves the dialog's own
+// choice). Returns 0 for every notice and never fails.
+int BrowseCallback(int message, QString& selection);
+
+// Shows the folder-browse dialog with startFolder preselected. Returns the chosen
+// folder (a root keeps its trailing separator, other folders have none) or "" on Cancel.
+QString BrowseForFolder(Prompts& prompts, const QString& prompt, const QString& startFolder);
+
+// What the scan needs besides the folder list: the box for its failures, the file
+// system, and a way to let the window handle pending events.
+struct ScanServices {
+    Prompts& prompts;
+    FolderAccess& folders;
+    std::function<void()> doEvents;
+};
+
+// Appends to folderList every qualifying folder below its entries, in level order: each
+// entry ends with one separator, a subfolder is its parent's entry, its name and a
+// separator. Folders whose attribute value is exactly 22 or 1046 (hidden system folders)
+// are neither reported nor descended into unless they are a root; entries of 260
+// characters or more are not descended into, subfolder names of 260 characters or more
+// and names with characters outside the ANSI code page (HasUnsupportedChars) are skipped.
+// An entry whose subfolders cannot be listed (permission denied, path not found) is
+// removed from the list without a message. A subfolder reached through a link that leads
+// back to a folder on its own path is skipped, so the scan ends on every tree. Subfolders
+// come in name order. Failures elsewhere show the "Application Error" box with
+// GetSubDirectories2016Tag and never reach the caller. With recurse false only the
+// entries' own subfolders are examined.
+void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool recurse);
+
+// The names (no folder) of the files directly in `folder` whose names match the pattern
+// (`*` any run, `?` one character, letter case ignored; a trailing ".*" also matches
+// names without an extension, so "*.*" matches every name) and that IsExistingFile
+// accepts, hidden files included, in name order. Element 0 is always an empty text and
+// the names stand at 1..n, so a loop from 1 to size() - 1 visits exactly the matches and
+// runs no turn when nothing matched. The folder may end with a separator or not. Fails
+// when the folder cannot be listed.
+QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, const QString& pattern);
+
+// True when the path names an existing regular file; a folder, a missing path or any
+// failure gives false. Never fails.
+bool IsExistingFile(FolderAccess& folders, const QString& path);
+
+// True when a folder name holds a character the scan skips: one below 32, one whose
+// code in the ANSI code page is from 127 to 159, or one the code page cannot hold. An
+// empty name is supported. The second form names the code page.
+bool HasUnsupportedChars(const QString& name);
+bool HasUnsupportedChars(const QString& name, const CodePage& codePage);
+
+// Wildcard match of a file name, as ListFilesInFolder applies it.
+bool MatchesWildcard(QStringView name, QStringView pattern);
+
+} // namespace parvello

@@ -1,0 +1,66 @@
+// The file-system questions the folder scan asks: attributes, folder listings, the open
+// test. The program uses the real file system; the interface lets the scan's path
+// handling in the Windows separator style be exercised on any system.
+#pragma once
+
+#include "app/pathhelpers.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace parvello {
+
+class Platform;
+
+// One subfolder as a folder listing reports it.
+struct SubFolder {
+    QString name;
+    bool isLink = false; // reached through a symbolic link or junction
+};
+
+// One entry of a folder listing that is not a folder.
+struct FileEntry {
+    QString name;
+    bool isRegularFile = false;
+};
+
+class FolderAccess {
+public:
+    virtual ~FolderAccess() = default;
+
+    // The separator style of every path handed in and out.
+    virtual PathStyle style() const = 0;
+
+    // The attributes of a file or folder as the Windows integer; fails (Failure) when they
+    // cannot be read.
+    virtual int attributes(const QString& path) = 0;
+
+    // True for the root of a drive or file system ("C:\", "/").
+    virtual bool isRootFolder(const QString& folder) = 0;
+
+    // The subfolders of a folder (no "." or ".."), hidden ones included, in name order.
+    // Fails with failure_numbers::PermissionDenied when the folder may not be listed and
+    // with failure_numbers::PathNotFound when it is missing or not a folder.
+    virtual QList<SubFolder> subFolders(const QString& folder) = 0;
+
+    // Everything in a folder that is not a folder (hidden files included), in name order,
+    // each with whether it is a regular file (as isRegularFile would answer, told by the
+    // listing itself where it can). Fails like subFolders.
+    virtual QList<FileEntry> fileNames(const QString& folder) = 0;
+
+    // True when the path names an existing regular file (a link to one included).
+    virtual bool isRegularFile(const QString& path) = 0;
+
+    // The folder's real location with every link resolved, with "/" separators, or ""
+    // when it cannot be resolved.
+    virtual QString resolvedPath(const QString& folder) = 0;
+};
+
+// The real file system, in the native separator style. Attributes come through the
+// platform seam.
+std::shared_ptr<FolderAccess> LocalFolderAccess(Platform& platform);
+
+} // namespace parvello

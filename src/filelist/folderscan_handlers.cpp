@@ -1,0 +1,85 @@
+// "Add All File(s) In Folder": asks for an extension and a folder, then adds every
+// matching file of the folder and of all its subfolders.
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/platform.h"
+#include "app/prompts.h"
+#include "filelist/addfolder.h"
+#include "filelist/filelistmodel.h"
+#include "filelist/folderaccess.h"
+
+namespace parvello {
+
+namespace {
+
+const QString ExtensionPrompt =
+    QStringLiteral("Enter file extension to load:\r\r(* for all files, txt for all txt files, "
+                   "doc for all doc files, etc.)");
+const QString FolderPrompt = QStringLiteral("Please select folder:");
+
+} // namespace
+
+FolderAccess& Form1::folderAccess() {
+    if (!folders_)
+        folders_ = LocalFolderAccess(platform_);
+    return *folders_;
+}
+
+void Form1::PushButton3_Click() {
+    Trap trap(prompts_, FormTag(QStringLiteral("PushButton3_Click")));
+    // The list stays as it is while a batch run works through it.
+    if (IsRunning())
+        return;
+    FolderAccess& folders = folderAccess();
+    const QChar separator = Separator(folders.style());
+    QString answer;
+    trap.step(100, [&] {
+        answer = prompts_.inputBox(ExtensionPrompt, QString(),
+                                   store_.get(QStringLiteral("Extension"), "*"));
+        if (!answer.isEmpty())
+            store_.save(QStringLiteral("Extension"), answer);
+    });
+    bool end = false;
+    trap.step(102, [&] { end = answer.isEmpty(); });
+    if (end)
+        return;
+    QString chosen;
+    trap.step(104, [&] {
+        chosen =
+            BrowseForFolder(prompts_, FolderPrompt, store_.get(QStringLiteral("LastFolder"), ""));
+    });
+    trap.step(106, [&] { end = chosen.isEmpty(); });
+    if (end)
+        return;
+    QString lastFolder;
+    trap.step(108, [&] { lastFolder = chosen; });
+    trap.step(110, [&] { store_.save(QStringLiteral("LastFolder"), lastFolder); });
+    trap.step(116, [&] { SetMousePointer(PointerHourglass); });
+    QStringList folderList;
+    trap.step(118, [&] { folderList = QStringList{chosen + separator}; });
+    ScanServices services{prompts_, folders, [this] { DoEvents(); }};
+    trap.step(120, [&] { GetSubDirectories2016(services, folderList, true); });
+    QString entry;
+    QStringList names;
+    QString path;
+    for (const QString& listed : std::as_const(folderList)) {
+        trap.step(122, [&] { entry = listed; });
+        trap.step(124, [&] { entry.chop(1); });
+        trap.step(
+            126, [&] { names = ListFilesInFolder(folders, entry, QStringLiteral("*.") + answer); });
+        for (qsizetype i = 1; i < names.size(); ++i) {
+            const QString& name = names[i];
+            if (trap.test(130, [&] { return !name.startsWith(QLatin1Char('~')); })) {
+                trap.step(132, [&] { path = entry + separator + name; });
+                trap.step(136, [&] {
+                    if (IsExistingFile(folders, path) &&
+                        folders.attributes(path) != HiddenArchiveFile)
+                        ListItems->Add(CollapseBackslashes(path, folders.style()));
+                });
+            }
+        }
+    }
+    trap.step(140, [&] { SetMousePointer(PointerDefault); });
+}
+
+} // namespace parvello

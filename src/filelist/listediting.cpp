@@ -1,0 +1,189 @@
+// Filling the list by drag and drop, removing rows (double-click, Delete, "Clear List"),
+// and the routing of the list's events to its handlers.
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/platform.h"
+#include "app/prompts.h"
+#include "filelist/addfolder.h"
+#include "filelist/filelistmodel.h"
+#include "filelist/folderaccess.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTreeView>
+#include <QUrl>
+
+namespace parvello {
+
+namespace {
+
+// The key code of Delete as the list's key handler receives it.
+constexpr int KeyCodeDelete = 46;
+
+// The local files and folders a drag carries, in the order the source lists them.
+QStringList droppedPaths(const QMimeData* data) {
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    const QList<QUrl> urls = data->urls();
+    for (const QUrl& url : urls)
+        if (url.isLocalFile())
+            paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+    return paths;
+}
+
+bool isFolder(FolderAccess& folders, const QString& path) {
+    try {
+        return (folders.attributes(path) & attributes::Directory) != 0;
+    } catch (const Failure&) {
+        return false;
+    }
+}
+
+} // namespace
+
+void Form1::connectFileListHandlers() {
+    connect(PushButton3, &QPushButton::clicked, this, [this] {
+        RunHandler(prompts_, FormTag(QStringLiteral("PushButton3_Click")),
+                   [this] { PushButton3_Click(); });
+    });
+    connect(PushButton8, &QPushButton::clicked, this, [this] {
+        RunHandler(prompts_, FormTag(QStringLiteral("PushButton8_Click")),
+                   [this] { PushButton8_Click(); });
+    });
+    // A press on a row: the list has selected it by now.
+    connect(ListView1, &QAbstractItemView::pressed, this, [this] {
+        RunHandler(prompts_, FormTag(QStringLiteral("ListView1_ItemClick")),
+                   [this] { ListView1_ItemClick(); });
+    });
+    ListView1->setAcceptDrops(true);
+    ListView1->viewport()->setAcceptDrops(true);
+    ListView1->setDragEnabled(false);
+    ListView1->installEventFilter(this);
+}
+
+bool Form1::fileListEvent(QObject* watched, QEvent* event) {
+    const auto run = [this](const char* name, const std::function<void()>& handler) {
+        RunHandler(prompts_, FormTag(QString::fromLatin1(name)), handler);
+    };
+    if (watched == ListView1) {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int keyCode = key->key() == Qt::Key_Delete ? KeyCodeDelete : key->key();
+        run("ListView1_KeyDown", [&] { ListView1_KeyDown(keyCode, key->modifiers()); });
+        return keyCode == KeyCodeDelete;
+    }
+    switch (event->type()) {
+    case QEvent::MouseMove: {
+        auto* move = static_cast<QMouseEvent*>(event);
+        const QPoint at = move->position().toPoint();
+        run("ListView1_MouseMove", [&] { ListView1_MouseMove(at.x(), at.y()); });
+        // With a button down the list does not select rows of its own accord: the drag
+        // handlers decide. A plain move belongs to the list alone, not to the window.
+        if (move->buttons() == Qt::NoButton)
+            watched->event(event);
+        event->accept();
+        return true;
+    }
+    case QEvent::MouseButtonPress:
+        run("ListView1_MouseDown", [&] { ListView1_MouseDown(); });
+        return false; // the list selects the row and reports the item click
+    case QEvent::MouseButtonRelease:
+        run("ListView1_MouseUp", [&] { ListView1_MouseUp(); });
+        return false;
+    case QEvent::MouseButtonDblClick:
+        run("ListView1_DblClick", [&] { ListView1_DblClick(); });
+        return true;
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        Qt::DropAction effect = drag->proposedAction();
+        run("ListView1_OLEDragOver", [&] { ListView1_OLEDragOver(drag->mimeData(), effect); });
+        if (effect == Qt::IgnoreAction) {
+            drag->ignore();
+        } else {
+            drag->setDropAction(effect);
+            drag->accept();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        run("ListView1_OLEDragDrop", [&] { ListView1_OLEDragDrop(drop->mimeData()); });
+        drop->acceptProposedAction();
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void Form1::ListView1_OLEDragOver(const QMimeData* data, Qt::DropAction& effect) {
+    // Only a list of files can be dropped, and not while a batch run uses the list.
+    if (droppedPaths(data).isEmpty() || IsRunning())
+        effect = Qt::IgnoreAction;
+}
+
+void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
+    if (IsRunning())
+        return;
+    FolderAccess& folders = folderAccess();
+    const PathStyle style = folders.style();
+    const QChar separator = Separator(style);
+    const QStringList paths = droppedPaths(data);
+    for (const QString& p : paths) {
+        if (!isFolder(folders, p)) {
+            // A dropped file is added as it is: no test, no clean-up.
+            ListItems->Add(p);
+            continue;
+        }
+        QStringList folderList{p + separator};
+        ScanServices services{prompts_, folders, [this] { DoEvents(); }};
+        GetSubDirectories2016(services, folderList, true);
+        for (const QString& listed : std::as_const(folderList)) {
+            const QString d = listed.chopped(1);
+            const QStringList names = ListFilesInFolder(folders, d, QStringLiteral("*.*"));
+            for (qsizetype i = 1; i < names.size(); ++i) {
+                if (names[i].startsWith(QLatin1Char('~')))
+                    continue;
+                const QString s = d + separator + names[i];
+                if (IsExistingFile(folders, s) && folders.attributes(s) != HiddenArchiveFile)
+                    ListItems->Add(CollapseBackslashes(s, style));
+            }
+        }
+    }
+}
+
+void Form1::removeSelectedRow() {
+    // Nothing is removed while the window is busy or a batch run works through the list.
+    if (MousePointer() == PointerHourglass || IsRunning() || ListItems->Count() < 1)
+        return;
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    ListItems->Remove(selected.first().row() + 1);
+}
+
+void Form1::ListView1_DblClick() {
+    removeSelectedRow();
+}
+
+void Form1::ListView1_KeyDown(int keyCode, Qt::KeyboardModifiers shift) {
+    Q_UNUSED(shift);
+    if (keyCode == KeyCodeDelete)
+        removeSelectedRow();
+}
+
+void Form1::PushButton8_Click() {
+    Trap trap(prompts_, FormTag(QStringLiteral("PushButton8_Click")));
+    if (IsRunning())
+        return;
+    trap.step(100, [&] { ListItems->Clear(); });
+}
+
+} // namespace parvello

@@ -1,0 +1,84 @@
+// Reordering the list by dragging a row: each move over another row swaps the two texts,
+// and a swap near the top or bottom of the screen scrolls the list by one row.
+#include "app/cursorfile.h"
+#include "app/failure.h"
+#include "app/form1.h"
+#include "app/platform.h"
+#include "app/startup.h"
+#include "filelist/filelistmodel.h"
+
+#include <QItemSelectionModel>
+#include <QTreeView>
+
+namespace parvello {
+
+namespace {
+
+// Screen lines (pixels from the top of the screen): a swap above the first scrolls up,
+// one below the second scrolls down.
+constexpr int ScrollUpAbove = 305;
+constexpr int ScrollDownBelow = 364;
+
+// The list's own pointer values.
+constexpr int ListPointerArrow = 1;
+constexpr int ListPointerCustom = 99;
+
+} // namespace
+
+void Form1::ListView1_MouseDown() {
+    MouseIsDown = true;
+}
+
+void Form1::ListView1_ItemClick() {
+    // The drag pointer; without a usable drag.ico the drag works with the system's one.
+    QCursor pointer(Qt::DragMoveCursor);
+    try {
+        pointer = LoadCursorFile(ProgramFile(platform_, QStringLiteral("drag.ico")));
+    } catch (const Failure&) {
+    }
+    ListView1->viewport()->setCursor(pointer);
+    listPointer_ = ListPointerCustom;
+    // The list never starts a drag of its own rows.
+    ListView1->setDragEnabled(false);
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    DragRow = selected.isEmpty() ? QPersistentModelIndex() : QPersistentModelIndex(selected[0]);
+}
+
+void Form1::ListView1_MouseMove(int x, int y) {
+    hoverPointer(PointerDefault);
+    if (!MouseIsDown)
+        return;
+    const QModelIndex hit = ListView1->indexAt(QPoint(x, y));
+    RowUnderMouse =
+        hit.isValid() ? QPersistentModelIndex(hit.siblingAtColumn(0)) : QPersistentModelIndex();
+    // A dragged row removed meanwhile leaves an invalid index: nothing happens then.
+    if (RowUnderMouse.isValid() && DragRow.isValid()) {
+        const int dragRow = DragRow.row() + 1;
+        const int targetRow = RowUnderMouse.row() + 1;
+        const QString dragged = ListItems->Item(dragRow);
+        const QString target = ListItems->Item(targetRow);
+        if (dragged != target) {
+            ListItems->SetItem(dragRow, target);
+            ListItems->SetItem(targetRow, dragged);
+            const QModelIndex selected = ListItems->index(targetRow - 1, 0);
+            ListView1->selectionModel()->setCurrentIndex(
+                selected, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            DragRow = QPersistentModelIndex(selected);
+            const int screenY = platform_.cursorPosition().y();
+            if (screenY < ScrollUpAbove && targetRow - 1 >= 1)
+                ListView1->scrollTo(ListItems->index(targetRow - 2, 0));
+            else if (screenY > ScrollDownBelow && ListItems->Count() >= targetRow + 1)
+                ListView1->scrollTo(ListItems->index(targetRow, 0));
+        }
+    }
+    RowUnderMouse = QPersistentModelIndex();
+}
+
+void Form1::ListView1_MouseUp() {
+    MouseIsDown = false;
+    // Back to the arrow; the window's hourglass, when shown, shows over the list too.
+    ListView1->viewport()->unsetCursor();
+    listPointer_ = ListPointerArrow;
+}
+
+} // namespace parvello

@@ -1,0 +1,210 @@
+// Runs that meet trouble: no room to write, read-only targets, sources that vanish or turn
+// into folders, links, a folder that may not be written, a link cycle in a scanned tree.
+// Every case checks that no byte of any input was lost.
+#include "common/runwindow.h"
+#include "common/unprivileged.h"
+#include "filelist/filelistmodel.h"
+#include "quotes/fileengine.h"
+
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace parvello;
+using namespace parvello::testing;
+
+namespace {
+
+constexpr rlim_t SizeLimit = 64 * 1024;
+
+// A file bigger than the size limit, with quotes to remove.
+QByteArray bigText() {
+    QByteArray text;
+    while (text.size() < qsizetype(SizeLimit) * 4)
+        text += "He said \"no room\" twice.\n";
+    return text;
+}
+
+// Lowers the file-size limit of this process for its lifetime; writes past it fail with
+// "file too large" instead of killing the process.
+class FileSizeLimit {
+public:
+    FileSizeLimit() {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = SizeLimit;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+using Scene = RunWindow;
+
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void noRoomInTheWindow();
+    void noRoomInTheCli();
+    void readOnlyTargetEvenForRoot();
+    void sourceDeletedAfterListing();
+    void sourceReplacedByAFolder();
+    void linkStaysALink();
+    void folderThatMayNotBeWritten();
+    void linkCycleInAScannedTree();
+};
+
+void TestFaults::noRoomInTheWindow() {
+    Scene s;
+    const QByteArray big = bigText();
+    const QString bigFile = s.source("big.txt", big);
+    const QString smallFile = s.source("small.txt", "\"fits\"\n");
+    s.form->Option7->click(); // in place: the riskiest case
+    {
+        FileSizeLimit limit;
+        s.form->PushButton2_Click();
+    }
+    QCOMPARE(TestWindow::readFile(bigFile), big);
+    QCOMPARE(TestWindow::readFile(smallFile), QByteArray("fits\r\n"));
+    QCOMPARE(s.prompts.errorTexts().size(), 1);
+    QVERIFY2(s.prompts.errorTexts()[0].contains(QStringLiteral("RFTSFSO")),
+             qPrintable(s.prompts.errorTexts()[0]));
+    QCOMPARE(s.messages(), QStringList{"Done."});
+    QCOMPARE(QDir(s.in).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"big.txt", "small.txt"}));
+}
+
+void TestFaults::noRoomInTheCli() {
+    QTemporaryDir dir;
+    const QByteArray big = bigText();
+    const QString bigFile = dir.filePath("big.txt");
+    TestWindow::writeFile(bigFile, big);
+    QProcess cli;
+    cli.setChildProcessModifier([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = SizeLimit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    cli.start(QStringLiteral(PARVELLO_CLI), {"--rule", "remove-double", "--in-place", bigFile});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 1);
+    const QString errors = QString::fromUtf8(cli.readAllStandardError());
+    QVERIFY2(errors.contains(bigFile), qPrintable(errors));
+    QCOMPARE(TestWindow::readFile(bigFile), big);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"big.txt"});
+}
+
+void TestFaults::readOnlyTargetEvenForRoot() {
+    Scene s;
+    const QString file = s.source("locked.txt", "\"keep me\"\n");
+    QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    s.form->Option7->click();
+    s.form->PushButton2_Click();
+    QCOMPARE(TestWindow::readFile(file), QByteArray("\"keep me\"\n"));
+    QCOMPARE(s.prompts.errorTexts().size(), 1);
+    QCOMPARE(s.messages(), QStringList{"Done."});
+}
+
+void TestFaults::sourceDeletedAfterListing() {
+    Scene s;
+    const QString gone = s.source("gone.txt", "\"x\"");
+    s.source("kept.txt", "\"y\"");
+    QVERIFY(QFile::remove(gone));
+    s.form->PushButton2_Click();
+    QVERIFY(!QFile::exists(s.out + "/gone.txt"));
+    QCOMPARE(TestWindow::readFile(s.out + "/kept.txt"), QByteArray("y\r\n"));
+    QVERIFY(!s.prompts.errorTexts().isEmpty());
+    QCOMPARE(s.messages(), QStringList{"Done."});
+}
+
+void TestFaults::sourceReplacedByAFolder() {
+    Scene s;
+    const QString path = s.source("turned.txt", "\"x\"");
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QDir().mkpath(path + "/inner"));
+    TestWindow::writeFile(path + "/inner/note.txt", "\"inside\"");
+    s.form->Option7->click();
+    s.form->PushButton2_Click();
+    QVERIFY(QFileInfo(path).isDir());
+    QCOMPARE(TestWindow::readFile(path + "/inner/note.txt"), QByteArray("\"inside\""));
+    QCOMPARE(s.messages(), QStringList{"Done."});
+}
+
+void TestFaults::linkStaysALink() {
+    Scene s;
+    const QString target = s.path("elsewhere/real.txt");
+    TestWindow::writeFile(target, "\"linked\"\n");
+    const QString link = s.in + "/link.txt";
+    QVERIFY(QFile::link(target, link));
+    s.form->ListItems->Add(link);
+    s.form->Option7->click();
+    s.form->PushButton2_Click();
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+    QCOMPARE(TestWindow::readFile(target), QByteArray("linked\r\n"));
+    QCOMPARE(s.prompts.errorTexts().size(), 0);
+}
+
+void TestFaults::folderThatMayNotBeWritten() {
+    // Permission bits stop only an unprivileged user: as root, this runs as "nobody".
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                  QFileDevice::ExeOther | QFileDevice::WriteOther));
+    const QString locked = dir.filePath("locked");
+    QVERIFY(QDir().mkpath(locked));
+    const QString source = dir.filePath("source.txt");
+    TestWindow::writeFile(source, "\"stay\"\n");
+    QVERIFY(QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                              QFileDevice::ReadOther | QFileDevice::ExeOther));
+    const int outcome = RunUnprivileged([&] {
+        // The denial must be real for this user.
+        if (::access(QFile::encodeName(locked).constData(), W_OK) == 0)
+            return 10;
+        FakePrompts prompts;
+        const FileReport report =
+            ProcessFile(source, locked + "/source.txt",
+                        QuoteReplacer(QuoteRule::RemoveDouble, "", ""), prompts);
+        if (report.outcome != FileOutcome::NotWritten)
+            return 11;
+        if (prompts.errorTexts().size() != 1)
+            return 12;
+        return QDir(locked).entryList(QDir::Files | QDir::Hidden).isEmpty() ? 0 : 13;
+    });
+    QCOMPARE(outcome, 0);
+    QCOMPARE(TestWindow::readFile(source), QByteArray("\"stay\"\n"));
+}
+
+void TestFaults::linkCycleInAScannedTree() {
+    Scene s;
+    TestWindow::writeFile(s.path("tree/a/one.txt"), "1");
+    TestWindow::writeFile(s.path("tree/a/b/two.txt"), "2");
+    QVERIFY(QFile::link(s.path("tree"), s.path("tree/a/b/back")));
+    s.prompts.answerInput("txt");
+    s.prompts.answerFolder(s.path("tree"));
+    s.form->PushButton3_Click();
+    QStringList rows = s.form->ListItems->Rows();
+    rows.sort();
+    QCOMPARE(rows, (QStringList{s.path("tree/a/b/two.txt"), s.path("tree/a/one.txt")}));
+}
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
