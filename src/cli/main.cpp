@@ -77,8 +77,9 @@ Outputs are written to a temporary file beside the target and moved over it when
 complete. A read-only target is refused. A result identical to what the target already
 holds is not written. A file that is not text (a NUL byte in a mark-less file, bytes
 that do not decode in the encoding of its mark), a file whose code page cannot hold the
-replacement, a file that cannot be read and an output that cannot be written are left
-untouched and named on standard error, one line each, as are the failures behind them.
+replacement, a file that cannot be read, an output that cannot be written and a path
+that is a pipe, socket or device are left untouched and named on standard error, one line
+each, as are the failures behind them.
 On a terminal a progress line is shown while a long job runs.
 
 Exit status: 0 when every file was written (or already held its result), 1 when any
@@ -206,6 +207,26 @@ QString identity(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+// What a path given as a file names.
+enum class PathKind { Folder, Special, Other };
+
+// Special: a pipe, socket or device. The engine reads a file twice (the first bytes for the
+// mark, then the whole file), so such a path would lose the bytes of the first read, or
+// wait for ever on a pipe that nobody writes; it is left untouched. Other: a file, or a
+// path that does not exist (reported when it cannot be read). One status call answers.
+PathKind kindOf(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return PathKind::Other;
+    if (S_ISDIR(status.st_mode))
+        return PathKind::Folder;
+    return S_ISREG(status.st_mode) ? PathKind::Other : PathKind::Special;
+#else
+    return IsFolder(path) ? PathKind::Folder : PathKind::Other;
+#endif
+}
+
 struct Job {
     QString source;
     QString output;
@@ -251,9 +272,13 @@ int run(const Options& options) {
     std::vector<Job> jobs;
     int skipped = 0;
     for (const QString& path : options.paths) {
-        if (IsFolder(path)) {
+        const PathKind kind = kindOf(path);
+        if (kind != PathKind::Other) {
             prompts.printLine(
-                QStringLiteral("left untouched: %1: it is a folder, not a file").arg(path));
+                QStringLiteral("left untouched: %1: %2")
+                    .arg(path, kind == PathKind::Folder
+                                   ? QStringLiteral("it is a folder, not a file")
+                                   : QStringLiteral("it is a pipe, socket or device, not a file")));
             ++skipped;
             continue;
         }

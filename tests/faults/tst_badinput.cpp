@@ -20,6 +20,7 @@
 #ifdef Q_OS_UNIX
 #include <dirent.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -453,6 +454,30 @@ private slots:
             ::closedir(dir);
         }
         QCOMPARE(entries, 1); // no output under a mangled name, no temporary file
+    }
+    // A pipe or a device given as a file: read twice (the mark, then the whole) a pipe
+    // would lose its first bytes, or block for ever with nobody writing. It is named and
+    // left alone, and nothing is written for it.
+    void pipesAndDevices() {
+        TempFolder in, out;
+        const QString pipe = in.path("pipe.txt");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+        for (const QString& path : {pipe, QStringLiteral("/dev/null")}) {
+            for (const QStringList& where :
+                 {QStringList{"--out", out.root()}, QStringList{"--in-place"}}) {
+                const Run run =
+                    Cli(QStringList{"--rule", "remove-double"} + where + QStringList{path}, 20000);
+                QCOMPARE(run.status, 1);
+                QVERIFY2(run.err.contains("left untouched: " + path +
+                                          ": it is a pipe, socket or device, not a file"),
+                         qPrintable(run.err));
+                QCOMPARE(out.entries(), QStringList());
+                QCOMPARE(QDir(in.root()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                                   QDir::NoDotAndDotDot),
+                         QStringList{"pipe.txt"});
+                QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
+            }
+        }
     }
 #endif
 
