@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Times parvello-cli --rule remove-double against GNU sed, perl, cp, iconv and a plain
 Python script doing the same job on copies of the same files, checks that the outputs
-agree, and prints throughput and ratios. Run through bench/compare.sh."""
+agree, and prints throughput and ratios. parvello-cli runs twice: with its default of two
+threads and with --jobs 1, as the other tools are one process each. The tools take turns
+within every run and each figure is the median over the runs. Run through bench/compare.sh."""
 import argparse
 import filecmp
 import os
@@ -33,15 +35,17 @@ def total_bytes(paths):
     return sum(os.path.getsize(p) for p in paths)
 
 
-def timed(command, prepare, runs, shell=False):
-    """Median wall time of command over runs, prepare() run untimed before each."""
-    times = []
+def timed_together(measures, runs):
+    """Median wall time of each measure (name: (command, prepare, shell)). The measures take
+    turns within every run, so that a change in the machine's load touches them alike."""
+    times = {name: [] for name in measures}
     for _ in range(runs):
-        prepare()
-        start = time.perf_counter()
-        subprocess.run(command, check=False, env=ENV, shell=shell, stdout=subprocess.DEVNULL)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+        for name, (command, prepare, shell) in measures.items():
+            prepare()
+            start = time.perf_counter()
+            subprocess.run(command, check=False, env=ENV, shell=shell, stdout=subprocess.DEVNULL)
+            times[name].append(time.perf_counter() - start)
+    return {name: statistics.median(t) for name, t in times.items()}
 
 
 def fresh(folder):
@@ -75,11 +79,17 @@ def big_files(cli, corpus, work, runs):
         size = total_bytes(sources)
         print("%s: %d files, %.0f MiB" % (road, len(sources), size / 2**20))
         out = os.path.join(work, "parvello")
-        t_pv = timed([cli, "--rule", "remove-double", "--out", out] + sources, lambda: fresh(out), runs)
-        t_cp = timed(["cp"] + sources + [os.path.join(work, "cp")], lambda: fresh(os.path.join(work, "cp")), runs)
-        show("parvello-cli --out", t_pv, size)
-        show("cp", t_cp, size)
-        row = {"parvello": t_pv, "cp": t_cp}
+        out1 = os.path.join(work, "parvello1")
+        cp_folder = os.path.join(work, "cp")
+        measures = {
+            # parvello-cli with its default of two threads, and with one (sed, perl and cp
+            # are one process each).
+            "parvello": ([cli, "--rule", "remove-double", "--out", out] + sources,
+                         lambda: fresh(out), False),
+            "parvello1": ([cli, "--jobs", "1", "--rule", "remove-double", "--out", out1] + sources,
+                          lambda: fresh(out1), False),
+            "cp": (["cp"] + sources + [cp_folder], lambda: fresh(cp_folder), False),
+        }
         if road != "utf16le":
             sed_folder, perl_folder = os.path.join(work, "sed"), os.path.join(work, "perl")
             quotes_sed = SED_CP1252 if road == "cp1252" else SED_UTF8
@@ -89,26 +99,39 @@ def big_files(cli, corpus, work, runs):
             last_perl = r'$_ .= "\r\n" if eof;' if road == "utf8bom" else ""
             sed_files = [os.path.join(sed_folder, os.path.basename(s)) for s in sources]
             perl_files = [os.path.join(perl_folder, os.path.basename(s)) for s in sources]
-            row["sed"] = timed(["sed", "-i"] + quotes_sed + SED_CRLF + last_sed + sed_files,
-                               lambda: copies(sources, sed_folder), runs)
-            row["perl"] = timed(["perl", "-pi", "-e", quotes_perl + PERL_CRLF + last_perl] + perl_files,
-                                lambda: copies(sources, perl_folder), runs)
-            show("sed -i", row["sed"], size, "(parvello %.2fx)" % (row["sed"] / t_pv))
-            show("perl -pi", row["perl"], size, "(parvello %.2fx)" % (row["perl"] / t_pv))
-            agree = same_outputs(out, sed_folder) and same_outputs(out, perl_folder)
+            measures["sed"] = (["sed", "-i"] + quotes_sed + SED_CRLF + last_sed + sed_files,
+                               lambda: copies(sources, sed_folder), False)
+            measures["perl"] = (["perl", "-pi", "-e", quotes_perl + PERL_CRLF + last_perl] + perl_files,
+                                lambda: copies(sources, perl_folder), False)
         else:
             py_folder = os.path.join(work, "python")
-            row["python"] = timed([sys.executable, os.path.join(HERE, "python_remove.py"), py_folder] + sources,
-                                  lambda: fresh(py_folder), runs)
             iconv_folder = os.path.join(work, "iconv")
             script = " ".join('iconv -f UTF-16LE -t UTF-8 "%s" > "%s/%s";' % (s, iconv_folder, os.path.basename(s))
                               for s in sources)
-            row["iconv"] = timed(script, lambda: fresh(iconv_folder), runs, shell=True)
-            show("python script", row["python"], size, "(parvello %.2fx)" % (row["python"] / t_pv))
+            measures["python"] = ([sys.executable, os.path.join(HERE, "python_remove.py"), py_folder] + sources,
+                                  lambda: fresh(py_folder), False)
+            measures["iconv"] = (script, lambda: fresh(iconv_folder), True)
+        row = timed_together(measures, runs)
+        t_pv, t_pv1, t_cp = row["parvello"], row["parvello1"], row["cp"]
+        show("parvello-cli --out (2 thr.)", t_pv, size)
+        show("parvello-cli --jobs 1 --out", t_pv1, size)
+        show("cp", t_cp, size)
+        if road != "utf16le":
+            show("sed -i", row["sed"], size, "(parvello %.2fx, with --jobs 1 %.2fx)"
+                 % (row["sed"] / t_pv, row["sed"] / t_pv1))
+            show("perl -pi", row["perl"], size, "(parvello %.2fx, with --jobs 1 %.2fx)"
+                 % (row["perl"] / t_pv, row["perl"] / t_pv1))
+            agree = (same_outputs(out, sed_folder) and same_outputs(out, perl_folder)
+                     and same_outputs(out1, sed_folder))
+        else:
+            show("python script", row["python"], size, "(parvello %.2fx, with --jobs 1 %.2fx)"
+                 % (row["python"] / t_pv, row["python"] / t_pv1))
             show("iconv UTF-16LE to UTF-8", row["iconv"], size,
-                 "(parvello at %.0f%%)" % (100 * row["iconv"] / t_pv))
-            agree = same_outputs(out, py_folder)
-        print("  parvello at %.0f%% of cp; outputs agree: %s" % (100 * t_cp / t_pv, "yes" if agree else "NO"))
+                 "(parvello at %.0f%%, with --jobs 1 at %.0f%%)"
+                 % (100 * row["iconv"] / t_pv, 100 * row["iconv"] / t_pv1))
+            agree = same_outputs(out, py_folder) and same_outputs(out1, py_folder)
+        print("  parvello at %.0f%% of cp (with --jobs 1 at %.0f%%); outputs agree: %s"
+              % (100 * t_cp / t_pv, 100 * t_cp / t_pv1, "yes" if agree else "NO"))
         results[road] = row
     return results
 
@@ -121,16 +144,23 @@ def small_files(cli, corpus, work, runs, label):
     def tree(folder):
         return lambda: (shutil.rmtree(folder, ignore_errors=True), shutil.copytree(source, folder))
 
+    pv1 = os.path.join(work, "small-parvello1")
     xargs = 'find "%s" -type f -print0 | xargs -0 '
-    t_pv = timed(xargs % pv + '"%s" --rule remove-double --in-place' % cli, tree(pv), runs, shell=True)
-    t_sed = timed(xargs % sed + "sed -i -e 's/\"//g' -e 's/\\xe2\\x80\\x9c//g' -e 's/\\xe2\\x80\\x9d//g'"
-                  " -e 's/\\r$//' -e 's/$/\\r/'", tree(sed), runs, shell=True)
-    agree = same_outputs(pv, sed)
+    row = timed_together({
+        "parvello": (xargs % pv + '"%s" --rule remove-double --in-place' % cli, tree(pv), True),
+        "parvello1": (xargs % pv1 + '"%s" --jobs 1 --rule remove-double --in-place' % cli, tree(pv1), True),
+        "sed": (xargs % sed + "sed -i -e 's/\"//g' -e 's/\\xe2\\x80\\x9c//g' -e 's/\\xe2\\x80\\x9d//g'"
+                " -e 's/\\r$//' -e 's/$/\\r/'", tree(sed), True),
+    }, runs)
+    t_pv, t_pv1, t_sed = row["parvello"], row["parvello1"], row["sed"]
+    agree = same_outputs(pv, sed) and same_outputs(pv1, sed)
     print("%d small files in place, %s:" % (count, label))
-    print("  %-28s %8.3f s %9.0f files/s" % ("parvello-cli --in-place", t_pv, count / t_pv))
+    print("  %-28s %8.3f s %9.0f files/s" % ("parvello-cli (2 threads)", t_pv, count / t_pv))
+    print("  %-28s %8.3f s %9.0f files/s" % ("parvello-cli --jobs 1", t_pv1, count / t_pv1))
     print("  %-28s %8.3f s %9.0f files/s" % ("sed -i", t_sed, count / t_sed))
-    print("  parvello %.2fx the files per second of sed -i; outputs agree: %s"
-          % (t_sed / t_pv, "yes" if agree else "NO"))
+    print("  parvello %.2fx (with --jobs 1 %.2fx) the files per second of sed -i; outputs agree: %s"
+          % (t_sed / t_pv, t_sed / t_pv1, "yes" if agree else "NO"))
+    shutil.rmtree(pv1, ignore_errors=True)
     shutil.rmtree(pv, ignore_errors=True)
     shutil.rmtree(sed, ignore_errors=True)
 

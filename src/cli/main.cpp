@@ -193,43 +193,49 @@ Options parse(const QStringList& args) {
     return options;
 }
 
-// The name under which a path is recognised when it comes again: device and inode for a
-// file that exists (hard and symbolic links included), else the cleaned absolute path.
-QString identity(const QString& path) {
+// What one look at a path tells: whether it is a folder (a link to a folder counts, as for
+// IsFolder), and the name under which the path is recognised when it comes again: device
+// and inode for a file that exists (hard and symbolic links included), else the cleaned
+// absolute path.
+// What a path given as a file names, found with one status call. A special path is a pipe,
+// socket or device: the engine reads a file twice (the first bytes for the mark, then the
+// whole file), so such a path would lose the bytes of the first read, or wait for ever on a
+// pipe that nobody writes; it is left untouched.
+struct PathStatus {
+    bool folder = false;
+    bool special = false;
+    QString identity;
+};
+
+PathStatus statusOf(const QString& path) {
+    PathStatus result;
 #ifdef Q_OS_UNIX
     struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
-        return QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
+    if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &status) == 0) {
+        result.folder = S_ISDIR(status.st_mode);
+        result.special = !result.folder && !S_ISREG(status.st_mode);
+        result.identity = QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
+        return result;
+    }
 #else
-    if (const QString canonical = QFileInfo(path).canonicalFilePath(); !canonical.isEmpty())
-        return canonical;
+    result.folder = IsFolder(path);
+    if (const QString canonical = QFileInfo(path).canonicalFilePath(); !canonical.isEmpty()) {
+        result.identity = canonical;
+        return result;
+    }
 #endif
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    result.identity = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    return result;
 }
 
-// What a path given as a file names.
-enum class PathKind { Folder, Special, Other };
-
-// Special: a pipe, socket or device. The engine reads a file twice (the first bytes for the
-// mark, then the whole file), so such a path would lose the bytes of the first read, or
-// wait for ever on a pipe that nobody writes; it is left untouched. Other: a file, or a
-// path that does not exist (reported when it cannot be read). One status call answers.
-PathKind kindOf(const QString& path) {
-#ifdef Q_OS_UNIX
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return PathKind::Other;
-    if (S_ISDIR(status.st_mode))
-        return PathKind::Folder;
-    return S_ISREG(status.st_mode) ? PathKind::Other : PathKind::Special;
-#else
-    return IsFolder(path) ? PathKind::Folder : PathKind::Other;
-#endif
+QString identity(const QString& path) {
+    return statusOf(path).identity;
 }
 
 struct Job {
     QString source;
     QString output;
+    QString sourceIdentity;
 };
 
 // Groups the jobs so that jobs sharing a path (one's output is another's source or output)
@@ -244,7 +250,7 @@ std::vector<std::vector<size_t>> chainsOf(const std::vector<Job>& jobs) {
     };
     QHash<QString, size_t> owner;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        const QString source = identity(jobs[i].source);
+        const QString& source = jobs[i].sourceIdentity;
         const QString output = jobs[i].output == jobs[i].source ? source : identity(jobs[i].output);
         for (const QString& name : {source, output}) {
             const auto found = owner.constFind(name);
@@ -272,11 +278,11 @@ int run(const Options& options) {
     std::vector<Job> jobs;
     int skipped = 0;
     for (const QString& path : options.paths) {
-        const PathKind kind = kindOf(path);
-        if (kind != PathKind::Other) {
+        PathStatus status = statusOf(path);
+        if (status.folder || status.special) {
             prompts.printLine(
                 QStringLiteral("left untouched: %1: %2")
-                    .arg(path, kind == PathKind::Folder
+                    .arg(path, status.folder
                                    ? QStringLiteral("it is a folder, not a file")
                                    : QStringLiteral("it is a pipe, socket or device, not a file")));
             ++skipped;
@@ -285,7 +291,7 @@ int run(const Options& options) {
         QString output = path;
         if (!options.inPlace)
             output = CollapseBackslashes(options.outDir + Separator() + NameAfterLastSlash(path));
-        jobs.push_back({path, output});
+        jobs.push_back({path, output, std::move(status.identity)});
     }
 
     const std::vector<std::vector<size_t>> chains = chainsOf(jobs);

@@ -18,12 +18,19 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         break;
     }
 
-    // Every line through the rule, each followed by CR LF.
+    // Every line through the rule, each followed by CR LF. The rule's pieces go to the
+    // output as they are, without joining them into one line first, unless a replacement
+    // text could pair with a unit of the line.
     QString scratch;
+    const bool byPieces = rule.piecesStandAlone();
     const TextPieces transformed = [&](PieceSink& sink) {
-        for (qsizetype i = 0; i < lines.size(); ++i)
-            if (!sink.append(rule.apply(lines[i], scratch)) || !sink.append(u"\r\n"))
+        const auto append = [&sink](QStringView piece) { return sink.append(piece); };
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const bool ok = byPieces ? rule.forEachPiece(lines[i], append)
+                                     : sink.append(rule.apply(lines[i], scratch));
+            if (!ok || !sink.append(u"\r\n"))
                 return false;
+        }
         return true;
     };
     const OutputEncoding encoding = OutputEncodingFor(lines);
@@ -31,6 +38,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                                     ? WriteFileToStringUTF(outputPath, transformed, prompts)
                                     : WritePiecesFSO(outputPath, encoding, transformed, prompts);
     RecycleText(std::move(lines.text));
+    RecycleSpans(std::move(lines.spans));
     switch (written) {
     case WriteResult::Written:
         return {FileOutcome::Written, {}};

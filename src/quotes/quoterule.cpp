@@ -1,10 +1,6 @@
 #include "quotes/quoterule.h"
 
-#include <bit>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "textio/textscan.h"
 
 namespace parvello {
 
@@ -54,26 +50,20 @@ QuoteReplacer::QuoteReplacer(QuoteRule rule, const QString& doubleText, const QS
         for (size_t p = 0; p < 3; ++p)
             text.replace(QChar(family_[p]), replacement[p]);
         results_[q] = text;
+        for (const QChar unit : text)
+            if (unit.isSurrogate())
+                piecesStandAlone_ = false;
     }
 }
 
 QStringView QuoteReplacer::apply(QStringView line, QString& scratch) const {
-    if (rule_ == QuoteRule::None)
-        return line;
-    qsizetype found = FindAnyOf(line, family_);
-    if (found < 0)
+    if (rule_ == QuoteRule::None || FindAnyOf(line, family_) < 0)
         return line;
     scratch.resize(0);
-    qsizetype from = 0;
-    while (found >= 0) {
-        scratch.append(line.sliced(from, found - from));
-        const char16_t quote = line[found].unicode();
-        scratch.append(results_[quote == family_[0] ? 0 : quote == family_[1] ? 1 : 2]);
-        from = found + 1;
-        const qsizetype next = FindAnyOf(line.sliced(from), family_);
-        found = next < 0 ? -1 : from + next;
-    }
-    scratch.append(line.sliced(from));
+    forEachPiece(line, [&scratch](QStringView piece) {
+        scratch.append(piece);
+        return true;
+    });
     return scratch;
 }
 
@@ -89,36 +79,8 @@ QString ApplyQuoteRule(QStringView line, QuoteRule rule, const QString& doubleTe
 }
 
 qsizetype FindAnyOf(QStringView text, const std::array<char16_t, 3>& characters) {
-    const char16_t* const units = text.utf16();
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i a = _mm_set1_epi16(static_cast<short>(characters[0]));
-    const __m128i b = _mm_set1_epi16(static_cast<short>(characters[1]));
-    const __m128i c = _mm_set1_epi16(static_cast<short>(characters[2]));
-    const auto hits = [&](qsizetype at) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + at));
-        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, a), _mm_cmpeq_epi16(v, b)),
-                            _mm_cmpeq_epi16(v, c));
-    };
-    // Sixteen units per turn while the line is long enough, then eight.
-    for (; i + 16 <= n; i += 16) {
-        const __m128i first = hits(i);
-        const __m128i second = hits(i + 8);
-        if (_mm_movemask_epi8(_mm_or_si128(first, second))) {
-            const unsigned mask =
-                unsigned(_mm_movemask_epi8(first)) | unsigned(_mm_movemask_epi8(second)) << 16;
-            return i + std::countr_zero(mask) / 2;
-        }
-    }
-    for (; i + 8 <= n; i += 8)
-        if (const int mask = _mm_movemask_epi8(hits(i)))
-            return i + std::countr_zero(unsigned(mask)) / 2;
-#endif
-    for (; i < n; ++i)
-        if (units[i] == characters[0] || units[i] == characters[1] || units[i] == characters[2])
-            return i;
-    return -1;
+    const qsizetype found = FindAnyOf3(text.utf16(), text.size(), characters);
+    return found < text.size() ? found : -1;
 }
 
 } // namespace parvello

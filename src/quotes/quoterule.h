@@ -1,6 +1,8 @@
 // The six quote rules and the line transformation they share.
 #pragma once
 
+#include "textio/textscan.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -47,11 +49,43 @@ public:
     QStringView apply(QStringView line, QString& scratch) const;
     QString apply(QStringView line) const;
 
+    // Hands the transformed line to hand as consecutive pieces, views into the line and into
+    // the replacement texts (empty pieces left out), and stops with false as soon as hand
+    // returns false. Joined, the pieces are what apply() returns. This is the pass apply()
+    // itself makes, without gathering the pieces into one text.
+    template <class Emit> bool forEachPiece(QStringView line, Emit&& hand) const;
+
+    // False when a replacement text holds a surrogate: only in the joined line could it
+    // pair with a unit of the line, so such pieces must not be encoded one by one.
+    bool piecesStandAlone() const { return piecesStandAlone_; }
+
 private:
     QuoteRule rule_;
     std::array<char16_t, 3> family_{};
     std::array<QString, 3> results_; // what each quote of the family finally becomes
+    bool piecesStandAlone_ = true;
 };
+
+template <class Emit> bool QuoteReplacer::forEachPiece(QStringView line, Emit&& hand) const {
+    if (rule_ == QuoteRule::None)
+        return line.isEmpty() || hand(line);
+    const char16_t* const units = line.utf16();
+    const qsizetype n = line.size();
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype found = from + FindAnyOf3(units + from, n - from, family_);
+        if (found >= n)
+            break;
+        if (found > from && !hand(line.sliced(from, found - from)))
+            return false;
+        const char16_t quote = units[found];
+        const QString& result = results_[quote == family_[0] ? 0 : quote == family_[1] ? 1 : 2];
+        if (!result.isEmpty() && !hand(QStringView(result)))
+            return false;
+        from = found + 1;
+    }
+    return from >= n || hand(line.sliced(from));
+}
 
 // One line through the selected rule: doubleText is the replacement of "Replace double
 // quotes with this", singleText that of "Replace single quotes with this". Texts are used

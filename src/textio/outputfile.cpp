@@ -3,10 +3,12 @@
 #include "app/failure.h"
 #include "app/platform.h"
 #include "textio/fileerrors.h"
+#include "textio/textloader.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
@@ -53,15 +55,27 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::open() {
-    target_ = ResolveLinks(path_);
     bool exists = false;
     bool folder = false;
     bool readOnly = false;
 #ifdef Q_OS_UNIX
-    // One status call answers everything: the read-only attribute is "no write bit in the
-    // mode", as FileAttributes reports it on this system.
+    // One status call answers everything for a path that is not a link: the read-only
+    // attribute is "no write bit in the mode", as FileAttributes reports it on this system.
     struct stat status {};
-    if (::stat(QFile::encodeName(target_).constData(), &status) == 0) {
+    bool haveStatus = false;
+    if (::lstat(QFile::encodeName(path_).constData(), &status) == 0) {
+        if (!S_ISLNK(status.st_mode)) {
+            target_ = path_;
+            haveStatus = true;
+        }
+    } else if (errno == ENOENT) {
+        target_ = path_; // nothing there yet, so no link to follow
+    }
+    if (!haveStatus && target_.isEmpty()) {
+        target_ = ResolveLinks(path_);
+        haveStatus = ::stat(QFile::encodeName(target_).constData(), &status) == 0;
+    }
+    if (haveStatus) {
         exists = true;
         folder = S_ISDIR(status.st_mode);
         readOnly = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
@@ -71,6 +85,7 @@ void OutputFile::open() {
         mode_ = status.st_mode & 07777;
     }
 #else
+    target_ = ResolveLinks(path_);
     const QFileInfo info(target_);
     exists = info.exists();
     folder = exists && info.isDir();
@@ -84,20 +99,38 @@ void OutputFile::open() {
         throw Failure(QStringLiteral("Permission denied: ") + path_ +
                           QStringLiteral(" is read-only"),
                       failure_numbers::PermissionDenied);
-    if (exists) {
+#ifdef Q_OS_UNIX
+    // The file just read, unchanged since: its bytes are at hand.
+    const LoadedFileBytes& loaded = LastLoadedFileBytes();
+    if (exists && !folder && loaded.known && loaded.device == status.st_dev &&
+        loaded.inode == status.st_ino && loaded.size == status.st_size &&
+        loaded.modifiedSeconds == ModifiedTime(status).tv_sec &&
+        loaded.modifiedNanoseconds == ModifiedTime(status).tv_nsec &&
+        loaded.bytes.size() == status.st_size) {
+        knownBytes_ = loaded.bytes;
+        useKnownBytes_ = true;
+        differs_ = false;
+    }
+#endif
+    if (exists && !useKnownBytes_) {
         existing_ = std::make_unique<QFile>(target_);
         if (existing_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             differs_ = false;
         else
             existing_.reset();
     }
-    save_.setFileName(target_);
-    if (!save_.open(QIODevice::WriteOnly)) {
+    save_ = std::make_unique<AtomicFile>(target_);
+#ifdef Q_OS_UNIX
+    const unsigned permissionBits = mode_ & 0777;
+#else
+    const unsigned permissionBits = 0;
+#endif
+    if (!save_->open(exists, permissionBits)) {
         if (!QFileInfo(target_).absoluteDir().exists())
             throw Failure(QStringLiteral("Path not found: ") + path_,
                           failure_numbers::PathNotFound);
         throw Failure(QStringLiteral("Cannot create ") + path_ + QStringLiteral(": ") +
-                          save_.errorString(),
+                          save_->errorString(),
                       failure_numbers::PermissionDenied);
     }
     opened_ = true;
@@ -113,6 +146,16 @@ bool OutputFile::write(QStringView text) {
     if (!opened_)
         notOpen();
     const int perUnit = encoder_.maxBytesPerUnit();
+    // The usual piece: short, and room for it in the buffer.
+    if (text.size() <= SliceUnits && filled_ + text.size() * perUnit <= BufferCapacity) {
+        char* const end = encoder_.encode(text, buffer_.get() + filled_);
+        if (!end)
+            return false;
+        filled_ = end - buffer_.get();
+        if (filled_ >= BufferSize)
+            flush();
+        return true;
+    }
     while (!text.isEmpty()) {
         qsizetype n = std::min(text.size(), SliceUnits);
         if (n < text.size() && text[n - 1].isHighSurrogate())
@@ -133,7 +176,12 @@ bool OutputFile::write(QStringView text) {
 void OutputFile::flush() {
     if (filled_ == 0)
         return;
-    if (!differs_) {
+    if (!differs_ && useKnownBytes_) {
+        if (knownBytes_.size() - compared_ < filled_ ||
+            std::memcmp(knownBytes_.constData() + compared_, buffer_.get(), size_t(filled_)) != 0)
+            differs_ = true;
+        compared_ += filled_;
+    } else if (!differs_) {
         compareBuffer_.resize(filled_);
         qint64 got = 0;
         while (got < filled_) {
@@ -149,8 +197,8 @@ void OutputFile::flush() {
             compareBuffer_ = QByteArray();
         }
     }
-    if (save_.write(buffer_.get(), filled_) != filled_)
-        ThrowIoFailure(save_, path_);
+    if (!save_->write(buffer_.get(), filled_))
+        ThrowIoFailure(save_->errorString(), path_);
     filled_ = 0;
 }
 
@@ -158,7 +206,12 @@ OutputFile::Result OutputFile::commit() {
     if (!opened_)
         notOpen();
     flush();
-    if (!differs_) {
+    if (!differs_ && useKnownBytes_) {
+        if (compared_ == knownBytes_.size()) {
+            discard();
+            return Result::Unchanged;
+        }
+    } else if (!differs_) {
         char extra = 0;
         if (existing_->read(&extra, 1) == 0) {
             discard();
@@ -168,7 +221,7 @@ OutputFile::Result OutputFile::commit() {
     existing_.reset();
 #ifdef Q_OS_UNIX
     if (restoreOwner_) {
-        const int fd = save_.handle();
+        const int fd = save_->handle();
         // Only root may give a file away; for anyone else this keeps what the system allows.
         bool ownerKept = ownerId_ == ::geteuid() && groupId_ == ::getegid();
         if (!ownerKept)
@@ -178,14 +231,14 @@ OutputFile::Result OutputFile::commit() {
         const bool specialBits = (mode_ & 07000) != 0;
         if ((specialBits || !ownerKept) &&
             ::fchmod(fd, mode_t(ownerKept ? mode_ : mode_ & 0777)) != 0) {
-            // QSaveFile has already given the temporary file the permission bits.
+            // The temporary file already has the permission bits.
         }
     }
 #endif
     opened_ = false;
-    if (!save_.commit())
+    if (!save_->commit())
         throw Failure(QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
-                          save_.errorString(),
+                          save_->errorString(),
                       failure_numbers::PermissionDenied);
     return Result::Written;
 }
@@ -193,8 +246,8 @@ OutputFile::Result OutputFile::commit() {
 void OutputFile::discard() {
     opened_ = false;
     existing_.reset();
-    save_.cancelWriting();
-    save_.commit(); // with writing cancelled this removes the temporary file
+    if (save_)
+        save_->cancel();
 }
 
 } // namespace parvello

@@ -1,11 +1,11 @@
 // One output file, written with one open and replaced atomically.
 #pragma once
 
+#include "textio/atomicfile.h"
 #include "textio/textencoder.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 
 #include <memory>
@@ -45,7 +45,7 @@ public:
     QString cannotHoldReason() const { return encoder_.cannotHoldReason(); }
 
     // Bytes gathered before each write to the temporary file.
-    static constexpr qsizetype BufferSize = 1 << 20;
+    static constexpr qsizetype BufferSize = 1 << 18;
     // Text is encoded in slices of at most this many units, so the buffer stays small even
     // for a file that is one long line.
     static constexpr qsizetype SliceUnits = 1 << 16;
@@ -59,10 +59,14 @@ private:
     TextEncoder encoder_;
     std::unique_ptr<char[]> buffer_; // BufferCapacity bytes, kept per thread between files
     qsizetype filled_ = 0;
-    QSaveFile save_;
+    std::unique_ptr<AtomicFile> save_;
     // The existing target, read alongside to find out whether the result differs from it.
     std::unique_ptr<QFile> existing_;
     QByteArray compareBuffer_;
+    // Or the bytes of the target as the reader found them, when it read this very file.
+    QByteArray knownBytes_;
+    bool useKnownBytes_ = false;
+    qsizetype compared_ = 0;
     bool differs_ = true;
     bool opened_ = false;
     bool restoreOwner_ = false;

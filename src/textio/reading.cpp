@@ -3,14 +3,11 @@
 #include "app/failure.h"
 #include "textio/fileerrors.h"
 #include "textio/textloader.h"
+#include "textio/textscan.h"
 
 #include <QFile>
 
-#include <bit>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <memory>
 
 namespace parvello {
 
@@ -30,28 +27,6 @@ const QString& utfLineTag() {
     static const QString tag =
         ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("ReadFileToStringUTFLine"));
     return tag;
-}
-
-// Where the first CR or LF is in text, or its size when it has none.
-qsizetype FindLineBreak(QStringView text) {
-    const char16_t* const units = text.utf16();
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi16('\r');
-    const __m128i lf = _mm_set1_epi16('\n');
-    for (; i + 8 <= n; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-        const int mask =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)));
-        if (mask)
-            return i + std::countr_zero(unsigned(mask)) / 2;
-    }
-#endif
-    for (; i < n; ++i)
-        if (units[i] == u'\r' || units[i] == u'\n')
-            return i;
-    return n;
 }
 
 [[noreturn]] void streamNotOpen() {
@@ -75,7 +50,8 @@ public:
         if (atEndOfStream())
             throw Failure(QStringLiteral("Input past end of file"), 62);
         const QStringView text(loaded_.text);
-        const qsizetype end = position_ + FindLineBreak(text.sliced(position_));
+        const qsizetype end =
+            position_ + FindLineBreak(text.utf16() + position_, text.size() - position_);
         const LineSpan line{position_, end - position_};
         if (end >= text.size())
             position_ = text.size();
@@ -141,15 +117,16 @@ void markNotText(LineArray& lines, const QString& problem) {
 
 bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     fileIsUtf8 = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        ThrowOpenFailure(file, path);
+    auto file = std::make_unique<ReadOnlyFile>(path);
+    if (!file->open())
+        ThrowOpenFailure(file->errorString(), path);
     unsigned char b[4] = {0, 0, 0, 0};
     // Every test needs at most four bytes, so the bytes read stand for the file's length.
-    const qint64 length = file.read(reinterpret_cast<char*>(b), 4);
+    const qint64 length = file->read(reinterpret_cast<char*>(b), 4);
     if (length < 0)
-        ThrowIoFailure(file, path);
-    file.close();
+        ThrowIoFailure(file->errorString(), path);
+    // The reader that comes next goes on with this open file (see KeepOpenScope).
+    KeepOpenForLoad(path, std::move(file), QByteArrayView(b, length));
 
     if (length >= 4 && b[0] == 0xFF && b[1] == 0xFE && b[2] == 0x00 && b[3] == 0x00)
         return true; // UTF-32 little-endian
@@ -168,6 +145,7 @@ bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
 
 LineArray ReadFileToStringLine(const QString& path, Prompts& prompts) {
     Trap trap(prompts, readLineTag());
+    const KeepOpenScope openOnce;
     bool fileIsUnicode = false;
     bool fileIsUtf8 = false;
     LineArray lines;
@@ -189,6 +167,7 @@ LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Promp
     Trap trap(prompts, fsoLineTag());
     TextStream stream;
     LineArray lines;
+    lines.spans = TakeSpareSpans();
     qsizetype i = 0;
     trap.step(100, [] {}); // the stream needs no service of its own
     trap.step(102, [&] { stream.open(path, fileIsUnicode); });
@@ -228,6 +207,7 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts) {
     Utf8Stream stream;
     LineArray lines;
     LineArray split;
+    split.spans = TakeSpareSpans();
     QString text;
     trap.step(100, [] {}); // the stream needs no service of its own
     trap.step(102, [] {}); // it always decodes UTF-8
@@ -236,6 +216,7 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts) {
     trap.step(108, [&] { text = stream.readText(); });
     trap.step(110, [&] { SplitStringToLines(text, split); });
     trap.step(112, [&] { lines = std::move(split); });
+    text = QString(); // the lines hold the only reference, so the text can be reused
     trap.step(114, [&] { stream.close(); });
     trap.step(116, [] {});
 
@@ -251,20 +232,21 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts) {
 void SplitStringToLines(const QString& text, LineArray& lines) {
     lines.text = text;
     lines.spans.clear();
-    const QStringView view(text);
+    const char16_t* const units = QStringView(text).utf16();
+    const qsizetype n = text.size();
     qsizetype start = 0;
     qsizetype from = 0;
     for (;;) {
-        const qsizetype cr = view.indexOf(u'\r', from);
-        if (cr < 0)
+        const qsizetype cr = from + FindCarriageReturn(units + from, n - from);
+        if (cr >= n)
             break;
-        if (cr + 1 < view.size() && view[cr + 1] == u'\n') {
+        if (cr + 1 < n && units[cr + 1] == u'\n') {
             lines.spans.push_back(LineSpan{start, cr - start});
             start = cr + 2;
         }
         from = cr + 1;
     }
-    lines.spans.push_back(LineSpan{start, view.size() - start});
+    lines.spans.push_back(LineSpan{start, n - start});
 }
 
 } // namespace parvello

@@ -1,6 +1,7 @@
 #include "textio/textencoder.h"
 
 #include "textio/codepage.h"
+#include "textio/textscan.h"
 
 #include <QtEndian>
 
@@ -53,8 +54,19 @@ qsizetype FindUnpairedSurrogate(QStringView text) {
 }
 
 TextEncoder::TextEncoder(OutputEncoding encoding) : encoding_(encoding) {
-    if (encoding_ == OutputEncoding::CodePage)
+    switch (encoding_) {
+    case OutputEncoding::CodePage:
         codePage_ = &CodePage::ansi();
+        bytesPerUnit_ = 1;
+        break;
+    case OutputEncoding::Utf16LE:
+        bytesPerUnit_ = 2;
+        break;
+    case OutputEncoding::Utf8:
+    case OutputEncoding::Utf8WithMark:
+        bytesPerUnit_ = 3;
+        break;
+    }
 }
 
 QByteArrayView TextEncoder::mark() const {
@@ -68,19 +80,6 @@ QByteArrayView TextEncoder::mark() const {
         break;
     }
     return QByteArrayView();
-}
-
-int TextEncoder::maxBytesPerUnit() const {
-    switch (encoding_) {
-    case OutputEncoding::CodePage:
-        return 1;
-    case OutputEncoding::Utf16LE:
-        return 2;
-    case OutputEncoding::Utf8:
-    case OutputEncoding::Utf8WithMark:
-        break;
-    }
-    return 3;
 }
 
 char* TextEncoder::encode(QStringView text, char* out) const {
@@ -112,51 +111,7 @@ bool TextEncoder::append(QStringView text, QByteArray& out) const {
 }
 
 char* EncodeUtf8(QStringView text, char* out) {
-    const char16_t* const units = text.utf16();
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (i < n) {
-#if defined(__SSE2__)
-        // Eight ASCII units at a time.
-        const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-        const __m128i zero = _mm_setzero_si128();
-        while (i + 8 <= n) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), zero)) != 0xFFFF)
-                break;
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(v, v));
-            out += 8;
-            i += 8;
-        }
-        if (i >= n)
-            break;
-#endif
-        const char16_t unit = units[i];
-        if (unit < 0x80) {
-            *out++ = char(unit);
-            ++i;
-        } else if (unit < 0x800) {
-            *out++ = char(0xC0 | (unit >> 6));
-            *out++ = char(0x80 | (unit & 0x3F));
-            ++i;
-        } else if (!QChar::isSurrogate(unit)) {
-            *out++ = char(0xE0 | (unit >> 12));
-            *out++ = char(0x80 | ((unit >> 6) & 0x3F));
-            *out++ = char(0x80 | (unit & 0x3F));
-            ++i;
-        } else if (QChar::isHighSurrogate(unit) && i + 1 < n &&
-                   QChar::isLowSurrogate(units[i + 1])) {
-            const char32_t cp = QChar::surrogateToUcs4(unit, units[i + 1]);
-            *out++ = char(0xF0 | (cp >> 18));
-            *out++ = char(0x80 | ((cp >> 12) & 0x3F));
-            *out++ = char(0x80 | ((cp >> 6) & 0x3F));
-            *out++ = char(0x80 | (cp & 0x3F));
-            i += 2;
-        } else {
-            return nullptr;
-        }
-    }
-    return out;
+    return EncodeUtf8Units(text.utf16(), text.size(), out);
 }
 
 QString TextEncoder::cannotHoldReason() const {

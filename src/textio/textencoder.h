@@ -42,7 +42,7 @@ public:
     // The bytes that begin a new file: EF BB BF, FF FE, or none.
     QByteArrayView mark() const;
     // The most bytes one UTF-16 unit can take.
-    int maxBytesPerUnit() const;
+    int maxBytesPerUnit() const { return bytesPerUnit_; }
     // Writes the encoding of text at out, which has room for maxBytesPerUnit() bytes per
     // unit, and returns the end of what it wrote; null when some character cannot be held.
     char* encode(QStringView text, char* out) const;
@@ -54,6 +54,7 @@ public:
 
 private:
     OutputEncoding encoding_;
+    int bytesPerUnit_ = 3;
     const CodePage* codePage_ = nullptr;
 };
 

@@ -3,14 +3,19 @@
 #include "textio/codepage.h"
 #include "textio/fileerrors.h"
 #include "textio/textencoder.h"
+#include "textio/textscan.h"
 
 #include <QFile>
-#include <QStringDecoder>
 #include <QtEndian>
 
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace parvello {
 
@@ -19,17 +24,40 @@ namespace {
 // One decoded text kept for reuse per thread (see RecycleText), and the read buffer.
 thread_local QString spareText;
 thread_local std::unique_ptr<char[]> chunkBuffer;
+thread_local std::vector<LineSpan> spareSpans;
+
+// The file the mark test left open (see KeepOpenScope).
+struct KeptFile {
+    int scopes = 0;
+    QString path;
+    std::unique_ptr<ReadOnlyFile> file;
+    unsigned char first[4] = {};
+    int firstCount = 0;
+};
+thread_local KeptFile kept;
+thread_local LoadedFileBytes lastLoaded;
 constexpr qsizetype RecycleFrom = 1 << 20;
 
 // Reads a file in chunks and grows the decoded text as needed.
 class ChunkedFile {
 public:
-    explicit ChunkedFile(const QString& path) : path_(path), file_(path) {
-        if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            ThrowOpenFailure(file_, path);
-        size_ = file_.size();
+    explicit ChunkedFile(const QString& path) : path_(path) {
+        lastLoaded.known = false;
+        lastLoaded.bytes.clear();
         chunk_ = chunkBuffer ? std::move(chunkBuffer)
                              : std::make_unique_for_overwrite<char[]>(size_t(LoadChunkSize));
+        if (kept.file && kept.path == path) {
+            file_ = std::move(kept.file);
+            firstCount_ = kept.firstCount;
+            std::memcpy(chunk_.get(), kept.first, size_t(firstCount_));
+        } else {
+            file_ = std::make_unique<ReadOnlyFile>(path);
+            if (!file_->open())
+                ThrowOpenFailure(file_->errorString(), path);
+        }
+        kept.file.reset();
+        size_ = file_->size();
+        noteIdentity();
     }
     ~ChunkedFile() { chunkBuffer = std::move(chunk_); }
     ChunkedFile(const ChunkedFile&) = delete;
@@ -39,28 +67,61 @@ public:
 
     // The next chunk (empty at the end of the file). Fails when the read breaks off. A file
     // that reports its size is read up to that size, without asking again at its end.
+    // the bytes the mark test read already come first.
     QByteArrayView next() {
         if (size_ > 0 && consumed_ >= size_)
             return QByteArrayView();
-        const qint64 n = file_.read(chunk_.get(), LoadChunkSize);
-        if (n < 0)
-            ThrowIoFailure(file_, path_);
+        const qint64 first = std::exchange(firstCount_, 0);
+        qint64 n = first;
+        if (first == 0 || first < size_) {
+            // Up to the reported size: no further call only to find the end.
+            qint64 want = LoadChunkSize - first;
+            if (size_ > 0)
+                want = std::min(want, size_ - consumed_ - first);
+            n = file_->read(chunk_.get() + first, want);
+            if (n < 0)
+                ThrowIoFailure(file_->errorString(), path_);
+            n += first;
+        }
+        // A small file read in one chunk keeps its bytes (see LastLoadedFileBytes).
+        if (lastLoaded.known) {
+            if (consumed_ == 0 && n == size_ && n <= KeepBytesUpTo)
+                lastLoaded.bytes = QByteArray(chunk_.get(), n);
+            else
+                lastLoaded.known = false;
+        }
         consumed_ += n;
         return QByteArrayView(chunk_.get(), n);
     }
 
     void rewind() {
-        if (!file_.seek(0))
-            ThrowIoFailure(file_, path_);
+        if (!file_->rewind())
+            ThrowIoFailure(file_->errorString(), path_);
         consumed_ = 0;
+        firstCount_ = 0;
     }
 
 private:
+    void noteIdentity() {
+#ifdef Q_OS_UNIX
+        const struct stat& status = file_->status();
+        if (size_ <= KeepBytesUpTo && S_ISREG(status.st_mode) && status.st_size == size_) {
+            lastLoaded.known = true;
+            lastLoaded.device = status.st_dev;
+            lastLoaded.inode = status.st_ino;
+            lastLoaded.size = status.st_size;
+            lastLoaded.modifiedSeconds = ModifiedTime(status).tv_sec;
+            lastLoaded.modifiedNanoseconds = ModifiedTime(status).tv_nsec;
+        }
+#endif
+    }
+
     QString path_;
-    QFile file_;
+    std::unique_ptr<ReadOnlyFile> file_;
     std::unique_ptr<char[]> chunk_;
     qint64 size_ = 0;
     qint64 consumed_ = 0;
+    qint64 firstCount_ = 0;
 };
 
 // The decoded text under construction: a buffer sized from the file and grown when the
@@ -97,40 +158,11 @@ private:
     qsizetype used_ = 0;
 };
 
-// True when the last bytes of a file stop inside a UTF-8 sequence (a lead byte without all
-// of its continuation bytes). A decoder that waits for more input does not flag this.
-bool endsInsideUtf8Sequence(const unsigned char* last, int count) {
-    for (int back = 1; back <= count && back <= 4; ++back) {
-        const unsigned char byte = last[count - back];
-        if ((byte & 0xC0) == 0x80)
-            continue; // continuation byte
-        const int needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-        return needed > back;
-    }
-    return false;
-}
-
-// Keeps the last four bytes seen.
-struct Tail {
-    unsigned char bytes[4] = {};
-    int count = 0;
-    void add(QByteArrayView chunk) {
-        for (qsizetype i = std::max<qsizetype>(0, chunk.size() - 4); i < chunk.size(); ++i) {
-            if (count == 4) {
-                std::memmove(bytes, bytes + 1, 3);
-                --count;
-            }
-            bytes[count++] = static_cast<unsigned char>(chunk[i]);
-        }
-    }
-};
-
 // Decodes UTF-8 chunk after chunk. Returns false at the first invalid or incomplete
 // sequence. With dropMark a UTF-8 mark at the start of the file is not part of the text.
 bool decodeUtf8(ChunkedFile& file, TextBuffer& out, bool dropMark, bool refuseNul, bool& sawNul,
                 qint64& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    Tail tail;
+    Utf8Decoder decoder;
     bytes = 0;
     for (QByteArrayView chunk = file.next(); !chunk.isEmpty(); chunk = file.next()) {
         if (refuseNul && std::memchr(chunk.data(), 0, size_t(chunk.size()))) {
@@ -141,14 +173,13 @@ bool decodeUtf8(ChunkedFile& file, TextBuffer& out, bool dropMark, bool refuseNu
             chunk = chunk.sliced(3);
         dropMark = false;
         bytes += chunk.size();
-        tail.add(chunk);
-        char16_t* at = out.reserve(chunk.size() + 4);
-        const QChar* end = decoder.appendToBuffer(reinterpret_cast<QChar*>(at), chunk);
-        out.commit(reinterpret_cast<const char16_t*>(end) - at);
-        if (decoder.hasError())
+        char16_t* at = out.reserve(chunk.size() + Utf8Decoder::Slack);
+        const char16_t* end = decoder.decode(chunk.data(), chunk.size(), at);
+        if (!end)
             return false;
+        out.commit(end - at);
     }
-    return !endsInsideUtf8Sequence(tail.bytes, tail.count);
+    return decoder.finish();
 }
 
 LoadedText loadAnsi(ChunkedFile& file) {
@@ -312,6 +343,46 @@ void RecycleText(QString&& text) {
         text.capacity() > spareText.capacity())
         spareText = std::move(text);
     text = QString();
+}
+
+KeepOpenScope::KeepOpenScope() {
+    ++kept.scopes;
+}
+
+KeepOpenScope::~KeepOpenScope() {
+    if (--kept.scopes == 0) {
+        kept.file.reset();
+        kept.path.clear();
+    }
+}
+
+void KeepOpenForLoad(const QString& path, std::unique_ptr<ReadOnlyFile> file,
+                     QByteArrayView firstBytes) {
+    kept.file.reset();
+    if (kept.scopes == 0 || firstBytes.size() > 4)
+        return;
+    kept.path = path;
+    kept.file = std::move(file);
+    kept.firstCount = int(firstBytes.size());
+    if (!firstBytes.isEmpty())
+        std::memcpy(kept.first, firstBytes.data(), size_t(firstBytes.size()));
+}
+
+const LoadedFileBytes& LastLoadedFileBytes() {
+    return lastLoaded;
+}
+
+void RecycleSpans(std::vector<LineSpan>&& spans) {
+    if (spans.capacity() > spareSpans.capacity())
+        spareSpans = std::move(spans);
+    spans = std::vector<LineSpan>();
+}
+
+std::vector<LineSpan> TakeSpareSpans() {
+    std::vector<LineSpan> spans = std::move(spareSpans);
+    spareSpans = std::vector<LineSpan>();
+    spans.clear();
+    return spans;
 }
 
 LoadedText LoadText(const QString& path, LoadAs how) {

@@ -151,6 +151,59 @@ private slots:
         QCOMPARE(report.outcome, FileOutcome::NotWritten);
         QCOMPARE(prompts.errorTexts().size(), 1);
     }
+
+    // In place, the result is compared with the bytes just read: the same bytes are not
+    // written (time stamp and inode kept), one byte more, less or other is written.
+    void inPlaceComparedWithTheBytesRead_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("output");
+        QTest::newRow("same") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\n");
+        QTest::newRow("last line without its break")
+            << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\n");
+        QTest::newRow("one byte less") << QByteArray("a\r\n\"b\r\n") << QByteArray("a\r\nb\r\n");
+        QTest::newRow("last byte differs") << QByteArray("a\r\nb\n") << QByteArray("a\r\nb\r\n");
+        QTest::newRow("UTF-8 with its mark: a final CR LF gives one more line")
+            << QByteArray("\xEF\xBB\xBFx\r\n") << QByteArray("\xEF\xBB\xBFx\r\n\r\n");
+        QTest::newRow("UTF-16, same")
+            << QByteArray("\xFF\xFEx\0\r\0\n\0", 8) << QByteArray("\xFF\xFEx\0\r\0\n\0", 8);
+    }
+    void inPlaceComparedWithTheBytesRead() {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, output);
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("f.txt", input);
+        const QDateTime past = QDateTime::currentDateTime().addDays(-3);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(past, QFileDevice::FileModificationTime));
+        file.close();
+        const FileReport report =
+            ProcessFile(path, path, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+        QCOMPARE(report.outcome, input == output ? FileOutcome::Unchanged : FileOutcome::Written);
+        QCOMPARE(ReadBytes(path), output);
+        QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch() == past.toSecsSinceEpoch(),
+                 input == output);
+        QCOMPARE(folder.entries(), QStringList{"f.txt"});
+    }
+
+    // Bytes read from one file never stand for another: a second file of the same length
+    // but other content, written with the first one's result, is written.
+    void bytesReadAreOnlyThoseOfTheSameFile() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString first = folder.write("first.txt", "ab\r\n");
+        const QString second = folder.write("second.txt", "xy\r\n");
+        const QuoteReplacer none(QuoteRule::None, {}, {});
+        QCOMPARE(ProcessFile(first, second, none, prompts).outcome, FileOutcome::Written);
+        QCOMPARE(ReadBytes(second), QByteArray("ab\r\n"));
+        // The same file through a symbolic link is the same file.
+        QVERIFY(QFile::link(first, folder.path("link.txt")));
+        QCOMPARE(
+            ProcessFile(folder.path("link.txt"), folder.path("link.txt"), none, prompts).outcome,
+            FileOutcome::Unchanged);
+        QVERIFY(QFileInfo(folder.path("link.txt")).isSymLink());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFileEngine)

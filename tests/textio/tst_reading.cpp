@@ -191,6 +191,19 @@ private slots:
         QVERIFY(boxes[0].startsWith("File not found: "));
     }
 
+    // A folder is no file to read, in QFile's words.
+    void folderIsNotRead() {
+        TempFolder folder;
+        FakePrompts prompts;
+        const LineArray read = ReadFileToStringLine(folder.root(), prompts);
+        QCOMPARE(read.status, ReadStatus::NotRead);
+        const QStringList boxes = prompts.errorTexts();
+        QVERIFY(!boxes.isEmpty());
+        QVERIFY2(boxes[0].startsWith("Cannot open " + folder.root() +
+                                     ": file to open is a directory\r\n"),
+                 qPrintable(boxes[0]));
+    }
+
     void unreadableFileIsNotRead() {
         TempFolder folder;
         const QString path = folder.write("secret.txt", "a \"b\"\r\n");
@@ -227,6 +240,55 @@ private slots:
         QCOMPARE(read.status, ReadStatus::NotRead);
         QCOMPARE(read.toStringList(), lines);
     }
+
+    // The mark test's open file is the one the reader goes on with: the bytes it has
+    // already taken come first, whatever the file's length around four bytes.
+    void shortFilesAroundTheMark_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("lines");
+        using L = QStringList;
+        QTest::newRow("0") << QByteArray() << L{""};
+        QTest::newRow("1") << QByteArray("a") << L{"a"};
+        QTest::newRow("3") << QByteArray("abc") << L{"abc"};
+        QTest::newRow("4") << QByteArray("ab\r\n") << L{"ab"};
+        QTest::newRow("5") << QByteArray("abcd\n") << L{"abcd"};
+        QTest::newRow("UTF-8 mark, 3") << QByteArray("\xEF\xBB\xBF") << L{""};
+        QTest::newRow("UTF-8 mark, 4") << QByteArray("\xEF\xBB\xBFx") << L{"x"};
+        QTest::newRow("UTF-8 mark, 5") << QByteArray("\xEF\xBB\xBF\xC3\xA9") << L{"\u00E9"};
+        QTest::newRow("UTF-16 LE, 4") << QByteArray("\xFF\xFEx\0", 4) << L{"x"};
+        QTest::newRow("UTF-16 LE, 6") << QByteArray("\xFF\xFEx\0y\0", 6) << L{"xy"};
+        QTest::newRow("UTF-16 BE, 4") << QByteArray("\xFE\xFF\0x", 4) << L{"x"};
+        QTest::newRow("UTF-32 LE, 8") << QByteArray("\xFF\xFE\0\0x\0\0\0", 8) << L{"x"};
+        QTest::newRow("mark-less UTF-8, 4") << QByteArray("\xE2\x80\x9C!") << L{"\u201C!"};
+    }
+    void shortFilesAroundTheMark() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, lines);
+        TempFolder folder;
+        FakePrompts prompts;
+        const LineArray read = ReadFileToStringLine(folder.write("f", bytes), prompts);
+        QCOMPARE(read.status, ReadStatus::Read);
+        QCOMPARE(read.toStringList(), lines);
+        QCOMPARE(prompts.calls.size(), 0);
+    }
+
+#ifdef Q_OS_LINUX
+    // Asked on its own, the mark test keeps no file open; a read closes what it opened.
+    void noFileStaysOpen() {
+        const auto openFiles = [] {
+            return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size();
+        };
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString path = folder.write("f", "abc\r\n");
+        const qsizetype before = openFiles();
+        bool utf8 = false;
+        QVERIFY(!IsFileUnicode(path, utf8));
+        QCOMPARE(openFiles(), before);
+        ReadFileToStringLine(path, prompts);
+        QCOMPARE(openFiles(), before);
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestReading)

@@ -1,0 +1,260 @@
+#include "textio/atomicfile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <atomic>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace parvello {
+
+#ifdef Q_OS_UNIX
+
+namespace {
+
+// Six letters or digits for a temporary name.
+QByteArray randomSuffix() {
+    static constexpr char letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray suffix(6, '0');
+    for (char& c : suffix)
+        c = letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+    return suffix;
+}
+
+std::atomic<bool> unnamedAllowed{true};
+
+#ifdef O_TMPFILE
+// Whether a file without a name can be given one later, through /proc (looked up once).
+bool canNameUnnamedFiles() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can && unnamedAllowed;
+}
+#endif
+
+int syncToDisk(int fd) {
+#if defined(Q_OS_LINUX)
+    return ::fdatasync(fd);
+#else
+    return ::fsync(fd);
+#endif
+}
+
+} // namespace
+
+void AtomicFile::AllowUnnamedFiles(bool allowed) {
+    unnamedAllowed = allowed;
+}
+
+AtomicFile::AtomicFile(const QString& target) : target_(target) {}
+
+AtomicFile::~AtomicFile() {
+    cancel();
+}
+
+void AtomicFile::fail(int number) {
+    error_ = qt_error_string(number);
+}
+
+bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
+    cancel();
+    targetExisted_ = targetExists;
+    const QByteArray target = QFile::encodeName(target_);
+#ifdef O_TMPFILE
+    // Where the system has them, a file without a name in the target's folder: a run that
+    // is killed leaves nothing behind.
+    if (canNameUnnamedFiles()) {
+        const qsizetype slash = target.lastIndexOf('/');
+        const QByteArray folder = slash < 0    ? QByteArray(".")
+                                  : slash == 0 ? QByteArray("/")
+                                               : target.left(slash);
+        const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fd_ = fd;
+            unnamed_ = true;
+            return givePermissionBits(targetExists, permissionBits);
+        }
+        // Otherwise a named one, whose failure is the one reported.
+    }
+#endif
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray name = target + '.' + randomSuffix();
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fd_ = fd;
+            temporaryName_ = std::move(name);
+            return givePermissionBits(targetExists, permissionBits);
+        }
+        if (errno != EEXIST) {
+            fail(errno);
+            return false;
+        }
+    }
+    fail(EEXIST);
+    return false;
+}
+
+bool AtomicFile::givePermissionBits(bool targetExists, unsigned permissionBits) {
+    if (!targetExists || ::fchmod(fd_, mode_t(permissionBits & 0777)) == 0)
+        return true;
+    const int number = errno;
+    cancel();
+    fail(number);
+    return false;
+}
+
+// Gives the open file without a name the name given; 0, or the error number.
+int linkUnnamed(int fd, const QByteArray& proc, const QByteArray& name) {
+    // Straight from the handle where the process may (it needs a capability that root
+    // has), else through /proc. Which of the two works is found out once.
+    static std::atomic<int> fromHandle{-1}; // unknown, no, yes
+    if (fromHandle != 0) {
+        if (::linkat(fd, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0) {
+            fromHandle = 1;
+            return 0;
+        }
+        if (errno != ENOENT && errno != EPERM)
+            return errno;
+        if (fromHandle == -1)
+            fromHandle = 0;
+    }
+    return ::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0
+               ? 0
+               : errno;
+}
+
+bool AtomicFile::nameUnnamedFile() {
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd_);
+    const QByteArray target = QFile::encodeName(target_);
+    unnamed_ = false;
+    // A new target gets its name in one step, unless a file of that name turned up since.
+    if (!targetExisted_) {
+        const int error = linkUnnamed(fd_, proc, target);
+        if (error == 0)
+            return true;
+        if (error != EEXIST) {
+            fail(error);
+            return false;
+        }
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray name = target + '.' + randomSuffix();
+        const int error = linkUnnamed(fd_, proc, name);
+        if (error == 0) {
+            temporaryName_ = std::move(name);
+            return true;
+        }
+        if (error != EEXIST) {
+            fail(error);
+            return false;
+        }
+    }
+    fail(EEXIST);
+    return false;
+}
+
+bool AtomicFile::write(const char* data, qint64 n) {
+    while (n > 0) {
+        const ssize_t written = ::write(fd_, data, size_t(n));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno);
+            return false;
+        }
+        data += written;
+        n -= written;
+    }
+    return true;
+}
+
+int AtomicFile::handle() const {
+    return fd_;
+}
+
+bool AtomicFile::commit() {
+    // As with QSaveFile, a file system that cannot sync is no reason to fail.
+    (void)syncToDisk(fd_);
+    if (unnamed_) {
+        if (!nameUnnamedFile()) {
+            cancel();
+            return false;
+        }
+        if (temporaryName_.isEmpty()) { // it took the target's name directly
+            ::close(fd_);
+            fd_ = -1;
+            return true;
+        }
+    }
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0 || ::rename(temporaryName_.constData(), QFile::encodeName(target_)) != 0) {
+        fail(errno);
+        cancel();
+        return false;
+    }
+    temporaryName_.clear();
+    return true;
+}
+
+void AtomicFile::cancel() {
+    if (fd_ >= 0)
+        ::close(fd_); // a file without a name is gone with it
+    fd_ = -1;
+    unnamed_ = false;
+    if (!temporaryName_.isEmpty())
+        ::unlink(temporaryName_.constData());
+    temporaryName_.clear();
+}
+
+#else
+
+void AtomicFile::AllowUnnamedFiles(bool) {}
+
+AtomicFile::AtomicFile(const QString& target) : target_(target), save_(target) {}
+
+AtomicFile::~AtomicFile() {
+    cancel();
+}
+
+bool AtomicFile::open(bool, unsigned) {
+    if (save_.open(QIODevice::WriteOnly))
+        return true;
+    error_ = save_.errorString();
+    return false;
+}
+
+bool AtomicFile::write(const char* data, qint64 n) {
+    if (save_.write(data, n) == n)
+        return true;
+    error_ = save_.errorString();
+    return false;
+}
+
+int AtomicFile::handle() const {
+    return save_.handle();
+}
+
+bool AtomicFile::commit() {
+    if (save_.commit())
+        return true;
+    error_ = save_.errorString();
+    return false;
+}
+
+void AtomicFile::cancel() {
+    if (save_.isOpen()) {
+        save_.cancelWriting();
+        save_.commit(); // with writing cancelled this removes the temporary file
+    }
+}
+
+#endif
+
+} // namespace parvello

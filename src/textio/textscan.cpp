@@ -1,0 +1,521 @@
+#include "textio/textscan.h"
+
+#include <bit>
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(PARVELLO_NO_VECTORS)
+#define PARVELLO_X86_VECTORS 1
+#include <immintrin.h>
+#endif
+
+namespace parvello {
+
+namespace {
+
+// ---- One unit at a time: the reference every vector version must match. ----
+
+qsizetype findLineBreakPlain(const char16_t* units, qsizetype i, qsizetype n) {
+    for (; i < n; ++i)
+        if (units[i] == u'\r' || units[i] == u'\n')
+            return i;
+    return n;
+}
+
+qsizetype findUnitPlain(const char16_t* units, qsizetype i, qsizetype n, char16_t unit) {
+    for (; i < n; ++i)
+        if (units[i] == unit)
+            return i;
+    return n;
+}
+
+qsizetype findAnyOf3Plain(const char16_t* units, qsizetype i, qsizetype n,
+                          const std::array<char16_t, 3>& chars) {
+    for (; i < n; ++i)
+        if (units[i] == chars[0] || units[i] == chars[1] || units[i] == chars[2])
+            return i;
+    return n;
+}
+
+// Encodes the character at units[i] (not ASCII) and moves i past it; null at an unpaired
+// surrogate.
+inline char* encodeOneUtf8(const char16_t* units, qsizetype& i, qsizetype n, char* out) {
+    const char16_t unit = units[i];
+    if (unit < 0x80) {
+        *out++ = char(unit);
+    } else if (unit < 0x800) {
+        *out++ = char(0xC0 | (unit >> 6));
+        *out++ = char(0x80 | (unit & 0x3F));
+    } else if (unit < 0xD800 || unit > 0xDFFF) {
+        *out++ = char(0xE0 | (unit >> 12));
+        *out++ = char(0x80 | ((unit >> 6) & 0x3F));
+        *out++ = char(0x80 | (unit & 0x3F));
+    } else if (unit <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        const char32_t cp = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+        *out++ = char(0xF0 | (cp >> 18));
+        *out++ = char(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = char(0x80 | (cp & 0x3F));
+        ++i;
+    } else {
+        return nullptr;
+    }
+    ++i;
+    return out;
+}
+
+char* encodeUtf8Plain(const char16_t* units, qsizetype n, char* out) {
+    for (qsizetype i = 0; i < n;)
+        if (!(out = encodeOneUtf8(units, i, n, out)))
+            return nullptr;
+    return out;
+}
+
+// The outcome of decoding one UTF-8 sequence that begins with a byte above 0x7F.
+enum class Sequence { Complete, Incomplete, Invalid };
+
+// Checks the sequence at p (at most avail bytes there) and decodes it into cp and its
+// length. Incomplete when the bytes there are a valid beginning of a longer sequence.
+inline Sequence decodeSequence(const unsigned char* p, qsizetype avail, char32_t& cp, int& length) {
+    const unsigned char lead = p[0];
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0xC2) {
+        return Sequence::Invalid; // a continuation byte or an overlong two-byte form
+    } else if (lead < 0xE0) {
+        length = 2;
+        cp = lead & 0x1F;
+    } else if (lead < 0xF0) {
+        length = 3;
+        cp = lead & 0x0F;
+        if (lead == 0xE0)
+            low = 0xA0; // overlong
+        else if (lead == 0xED)
+            high = 0x9F; // a surrogate
+    } else if (lead < 0xF5) {
+        length = 4;
+        cp = lead & 0x07;
+        if (lead == 0xF0)
+            low = 0x90; // overlong
+        else if (lead == 0xF4)
+            high = 0x8F; // above U+10FFFF
+    } else {
+        return Sequence::Invalid;
+    }
+    for (int k = 1; k < length; ++k) {
+        if (k >= avail)
+            return Sequence::Incomplete;
+        const unsigned char byte = p[k];
+        if (byte < low || byte > high)
+            return Sequence::Invalid;
+        low = 0x80;
+        high = 0xBF;
+        cp = (cp << 6) | (byte & 0x3F);
+    }
+    return Sequence::Complete;
+}
+
+inline char16_t* putCodePoint(char32_t cp, char16_t* out) {
+    if (cp < 0x10000) {
+        *out++ = char16_t(cp);
+    } else {
+        *out++ = char16_t(0xD800 + ((cp - 0x10000) >> 10));
+        *out++ = char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    }
+    return out;
+}
+
+#if PARVELLO_X86_VECTORS
+
+// ---- SSE2: part of every x86-64 processor. ----
+
+qsizetype findLineBreakSse2(const char16_t* units, qsizetype n) {
+    const __m128i cr = _mm_set1_epi16('\r');
+    const __m128i lf = _mm_set1_epi16('\n');
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)));
+        if (mask)
+            return i + std::countr_zero(unsigned(mask)) / 2;
+    }
+    return findLineBreakPlain(units, i, n);
+}
+
+qsizetype findUnitSse2(const char16_t* units, qsizetype n, char16_t unit) {
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, wanted)))
+            return i + std::countr_zero(unsigned(mask)) / 2;
+    }
+    return findUnitPlain(units, i, n, unit);
+}
+
+inline int hitsSse2(__m128i v, __m128i a, __m128i b, __m128i c) {
+    return _mm_movemask_epi8(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi16(v, a), _mm_cmpeq_epi16(v, b)), _mm_cmpeq_epi16(v, c)));
+}
+
+qsizetype findAnyOf3Sse2(const char16_t* units, qsizetype n, const std::array<char16_t, 3>& chars) {
+    const __m128i a = _mm_set1_epi16(static_cast<short>(chars[0]));
+    const __m128i b = _mm_set1_epi16(static_cast<short>(chars[1]));
+    const __m128i c = _mm_set1_epi16(static_cast<short>(chars[2]));
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+        if (const int mask = hitsSse2(v, a, b, c))
+            return i + std::countr_zero(unsigned(mask)) / 2;
+    }
+    if (i < n && n >= 8) {
+        // The last eight units, of which the first ones were looked at already.
+        const qsizetype from = n - 8;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + from));
+        const unsigned mask = unsigned(hitsSse2(v, a, b, c)) & (~0u << (2 * (i - from)));
+        return mask ? from + std::countr_zero(mask) / 2 : n;
+    }
+    return findAnyOf3Plain(units, i, n, chars);
+}
+
+// Whether all eight units at p are ASCII; their bytes then go to *bytes.
+inline bool asciiBlock8(const char16_t* p, __m128i* bytes) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) != 0xFFFF)
+        return false;
+    *bytes = _mm_packus_epi16(v, v);
+    return true;
+}
+
+// Fewer than sixteen units are left from i. When they are ASCII, encodes them with whole
+// blocks: a block may reach back over units already written, as long as those are ASCII
+// too (each then gives the same one byte again, at the same place).
+inline bool asciiTailSse2(const char16_t* units, qsizetype& i, qsizetype n, char*& out) {
+    __m128i bytes;
+    if (n >= 16) {
+        const qsizetype from = n - 16;
+        __m128i second;
+        if (!asciiBlock8(units + from, &bytes) || !asciiBlock8(units + from + 8, &second))
+            return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out - (i - from)),
+                         _mm_unpacklo_epi64(bytes, second));
+    } else {
+        if (n - i > 8) {
+            if (!asciiBlock8(units + i, &bytes))
+                return false;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+            i += 8;
+            out += 8;
+        }
+        if (n < 8 || !asciiBlock8(units + n - 8, &bytes))
+            return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out - (i - (n - 8))), bytes);
+    }
+    out += n - i;
+    i = n;
+    return true;
+}
+
+// Sixteen units at a time. The ASCII units before the first other one are kept: they are
+// packed to bytes and stored whole, and only the ASCII prefix counts.
+char* encodeUtf8Sse2(const char16_t* units, qsizetype n, char* out) {
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    qsizetype i = 0;
+    while (i < n) {
+        while (i + 16 <= n) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + 8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+            const __m128i asciiA = _mm_cmpeq_epi16(_mm_and_si128(a, high), zero);
+            const __m128i asciiB = _mm_cmpeq_epi16(_mm_and_si128(b, high), zero);
+            const unsigned ascii = unsigned(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB)));
+            if (ascii == 0xFFFF) {
+                i += 16;
+                out += 16;
+                continue;
+            }
+            const int prefix = std::countr_one(ascii);
+            i += prefix;
+            out += prefix;
+            break;
+        }
+        if (i >= n)
+            break;
+        if (i + 16 > n && asciiTailSse2(units, i, n, out))
+            break;
+        if (!(out = encodeOneUtf8(units, i, n, out)))
+            return nullptr;
+    }
+    return out;
+}
+
+// Sixteen ASCII bytes at a time become sixteen units; stops before the first other byte.
+inline qsizetype widenAsciiSse2(const unsigned char* in, qsizetype n, char16_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    qsizetype i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(v)))
+            return i + std::countr_zero(mask);
+    }
+    return i;
+}
+
+// ---- AVX2: where the processor has it. ----
+
+__attribute__((target("avx2"))) qsizetype findLineBreakAvx2(const char16_t* units, qsizetype n) {
+    const __m256i cr = _mm256_set1_epi16('\r');
+    const __m256i lf = _mm256_set1_epi16('\n');
+    qsizetype i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(
+            _mm256_or_si256(_mm256_cmpeq_epi16(v, cr), _mm256_cmpeq_epi16(v, lf))));
+        if (mask)
+            return i + std::countr_zero(mask) / 2;
+    }
+    return findLineBreakPlain(units, i, n);
+}
+
+__attribute__((target("avx2"))) qsizetype findUnitAvx2(const char16_t* units, qsizetype n,
+                                                       char16_t unit) {
+    const __m256i wanted = _mm256_set1_epi16(static_cast<short>(unit));
+    qsizetype i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
+        if (const unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, wanted))))
+            return i + std::countr_zero(mask) / 2;
+    }
+    return findUnitPlain(units, i, n, unit);
+}
+
+__attribute__((target("avx2"))) qsizetype findAnyOf3Avx2(const char16_t* units, qsizetype n,
+                                                         const std::array<char16_t, 3>& chars) {
+    const __m256i a = _mm256_set1_epi16(static_cast<short>(chars[0]));
+    const __m256i b = _mm256_set1_epi16(static_cast<short>(chars[1]));
+    const __m256i c = _mm256_set1_epi16(static_cast<short>(chars[2]));
+    qsizetype i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
+        const __m256i hit =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(v, a), _mm256_cmpeq_epi16(v, b)),
+                            _mm256_cmpeq_epi16(v, c));
+        if (const unsigned mask = unsigned(_mm256_movemask_epi8(hit)))
+            return i + std::countr_zero(mask) / 2;
+    }
+    if (i < n && n >= 16) {
+        // The last sixteen units, of which the first ones were looked at already.
+        const qsizetype from = n - 16;
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + from));
+        const __m256i hit =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(v, a), _mm256_cmpeq_epi16(v, b)),
+                            _mm256_cmpeq_epi16(v, c));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(hit)) & (~0u << (2 * (i - from)));
+        return mask ? from + std::countr_zero(mask) / 2 : n;
+    }
+    return i < n ? findAnyOf3Sse2(units, n, chars) : n;
+}
+
+__attribute__((target("avx2"))) char* encodeUtf8Avx2(const char16_t* units, qsizetype n,
+                                                     char* out) {
+    if (n < 16) {
+        // Too short for a vector: the plain way, ASCII first.
+        qsizetype i = 0;
+        while (i < n && units[i] < 0x80)
+            *out++ = char(units[i++]);
+        return i < n ? encodeUtf8Sse2(units + i, n - i, out) : out;
+    }
+    const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF80));
+    const __m256i zero = _mm256_setzero_si256();
+    qsizetype i = 0;
+    while (i + 32 <= n) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i + 16));
+        // Packing works per 128-bit lane; the permutation puts the bytes back in order.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+        const __m256i asciiA = _mm256_cmpeq_epi16(_mm256_and_si256(a, high), zero);
+        const __m256i asciiB = _mm256_cmpeq_epi16(_mm256_and_si256(b, high), zero);
+        const unsigned ascii = unsigned(_mm256_movemask_epi8(
+            _mm256_permute4x64_epi64(_mm256_packs_epi16(asciiA, asciiB), 0xD8)));
+        if (ascii == 0xFFFFFFFFu) {
+            i += 32;
+            out += 32;
+            continue;
+        }
+        const int prefix = std::countr_one(ascii);
+        i += prefix;
+        out += prefix;
+        if (!(out = encodeOneUtf8(units, i, n, out)))
+            return nullptr;
+    }
+    // The tail: sixteen at a time, then one by one.
+    return i < n ? encodeUtf8Sse2(units + i, n - i, out) : out;
+}
+
+__attribute__((target("avx2"))) inline qsizetype widenAsciiAvx2(const unsigned char* in,
+                                                                qsizetype n, char16_t* out) {
+    qsizetype i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                            _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 16),
+                            _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
+        if (const unsigned mask = unsigned(_mm256_movemask_epi8(v)))
+            return i + std::countr_zero(mask);
+    }
+    return i;
+}
+
+ScanLevel detectLevel() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? ScanLevel::Avx2 : ScanLevel::Sse2;
+}
+
+#else
+
+ScanLevel detectLevel() {
+    return ScanLevel::Plain;
+}
+
+#endif
+
+// The loops of each level.
+qsizetype findLineBreakPlainAll(const char16_t* units, qsizetype n) {
+    return findLineBreakPlain(units, 0, n);
+}
+qsizetype findCarriageReturnPlain(const char16_t* units, qsizetype n) {
+    return findUnitPlain(units, 0, n, u'\r');
+}
+qsizetype findAnyOf3PlainAll(const char16_t* units, qsizetype n,
+                             const std::array<char16_t, 3>& chars) {
+    return findAnyOf3Plain(units, 0, n, chars);
+}
+constexpr ScanKernels plainKernels = {findLineBreakPlainAll, findCarriageReturnPlain,
+                                      findAnyOf3PlainAll, encodeUtf8Plain};
+#if PARVELLO_X86_VECTORS
+qsizetype findCarriageReturnSse2(const char16_t* units, qsizetype n) {
+    return findUnitSse2(units, n, u'\r');
+}
+__attribute__((target("avx2"))) qsizetype findCarriageReturnAvx2(const char16_t* units,
+                                                                 qsizetype n) {
+    return findUnitAvx2(units, n, u'\r');
+}
+constexpr ScanKernels sse2Kernels = {findLineBreakSse2, findCarriageReturnSse2, findAnyOf3Sse2,
+                                     encodeUtf8Sse2};
+constexpr ScanKernels avx2Kernels = {findLineBreakAvx2, findCarriageReturnAvx2, findAnyOf3Avx2,
+                                     encodeUtf8Avx2};
+#endif
+
+const ScanLevel bestLevel = detectLevel();
+
+// The levels a caller may ask for, lowered to what runs here.
+inline ScanLevel usable(ScanLevel level) {
+    return level <= bestLevel ? level : ScanLevel::Plain;
+}
+
+} // namespace
+
+const ScanKernels& ScanKernelsFor(ScanLevel level) {
+    switch (usable(level)) {
+#if PARVELLO_X86_VECTORS
+    case ScanLevel::Avx2:
+        return avx2Kernels;
+    case ScanLevel::Sse2:
+        return sse2Kernels;
+#endif
+    default:
+        return plainKernels;
+    }
+}
+
+const ScanKernels& bestScanKernels = ScanKernelsFor(bestLevel);
+
+ScanLevel BestScanLevel() {
+    return bestLevel;
+}
+
+bool ScanLevelAvailable(ScanLevel level) {
+    return level <= bestLevel;
+}
+
+char16_t* Utf8Decoder::decode(const char* bytes, qsizetype n, char16_t* out) {
+    if (failed_)
+        return nullptr;
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    const unsigned char* const end = in + n;
+    // First the sequence that the previous chunk left unfinished, a byte at a time.
+    while (pendingCount_ > 0 && in < end) {
+        pending_[pendingCount_++] = *in++;
+        char32_t cp = 0;
+        int length = 0;
+        switch (decodeSequence(pending_, pendingCount_, cp, length)) {
+        case Sequence::Invalid:
+            failed_ = true;
+            return nullptr;
+        case Sequence::Incomplete:
+            continue;
+        case Sequence::Complete:
+            pendingCount_ = 0;
+            if (!(atStart_ && cp == 0xFEFF))
+                out = putCodePoint(cp, out);
+            atStart_ = false;
+            break;
+        }
+    }
+    return decodeFrom(in, end, out);
+}
+
+char16_t* Utf8Decoder::decodeFrom(const unsigned char* in, const unsigned char* end,
+                                  char16_t* out) {
+#if PARVELLO_X86_VECTORS
+    const ScanLevel level = usable(level_);
+#endif
+    while (in < end) {
+        if (!atStart_) {
+            // Runs of ASCII, many bytes at a time.
+            qsizetype ascii = 0;
+#if PARVELLO_X86_VECTORS
+            if (level == ScanLevel::Avx2)
+                ascii = widenAsciiAvx2(in, end - in, out);
+            else if (level == ScanLevel::Sse2)
+                ascii = widenAsciiSse2(in, end - in, out);
+#endif
+            in += ascii;
+            out += ascii;
+            while (in < end && *in < 0x80)
+                *out++ = *in++;
+            if (in >= end)
+                break;
+        } else if (*in < 0x80) {
+            *out++ = *in++;
+            atStart_ = false;
+            continue;
+        }
+        char32_t cp = 0;
+        int length = 0;
+        switch (decodeSequence(in, end - in, cp, length)) {
+        case Sequence::Invalid:
+            failed_ = true;
+            return nullptr;
+        case Sequence::Incomplete:
+            pendingCount_ = int(end - in);
+            std::memcpy(pending_, in, size_t(pendingCount_));
+            return out;
+        case Sequence::Complete:
+            break;
+        }
+        if (!(atStart_ && cp == 0xFEFF))
+            out = putCodePoint(cp, out);
+        atStart_ = false;
+        in += length;
+    }
+    return out;
+}
+
+} // namespace parvello

@@ -1,0 +1,186 @@
+// The temporary file that replaces a target in one step: the target is replaced only at
+// commit, with the permission bits it had, and no temporary file is ever left behind.
+#include "common/tempfiles.h"
+#include "common/unprivileged.h"
+#include "textio/atomicfile.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+using namespace parvello;
+using namespace parvello::testing;
+
+namespace {
+
+#ifdef Q_OS_UNIX
+unsigned modeOf(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777
+                                                                     : 0xFFFFFFFFu;
+}
+
+ino_t inodeOf(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+}
+#endif
+
+// Whether the temporary file shows in its folder while it is written.
+bool namedWhileWriting() {
+#ifdef Q_OS_LINUX
+    QFETCH_GLOBAL(bool, unnamed);
+    return !unnamed;
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
+class TestAtomicFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Every test with a file that has no name until the commit (where the system has such
+    // files) and with a named one.
+    void initTestCase_data() {
+        QTest::addColumn<bool>("unnamed");
+        QTest::newRow("unnamed where possible") << true;
+        QTest::newRow("named") << false;
+    }
+    void init() {
+        QFETCH_GLOBAL(bool, unnamed);
+        AtomicFile::AllowUnnamedFiles(unnamed);
+    }
+    void cleanupTestCase() { AtomicFile::AllowUnnamedFiles(true); }
+
+    void newTarget() {
+        TempFolder folder;
+        const QString target = folder.path("new.txt");
+        AtomicFile file(target);
+        QVERIFY(file.open(false, 0));
+        QVERIFY(file.write("abc", 3));
+        QVERIFY(!QFileInfo::exists(target)); // nothing shows before the commit
+        QCOMPARE(folder.entries().size(), namedWhileWriting() ? 1 : 0);
+        QVERIFY(file.commit());
+        QCOMPARE(ReadBytes(target), QByteArray("abc"));
+        QCOMPARE(folder.entries(), QStringList{"new.txt"});
+#ifdef Q_OS_UNIX
+        // The bits of any new file: 0666 less the process's mask.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        QCOMPARE(modeOf(target), unsigned(0666 & ~mask));
+#endif
+    }
+
+    void replacesTargetKeepingItsBits() {
+        TempFolder folder;
+        const QString target = folder.write("t.txt", "old");
+#ifdef Q_OS_UNIX
+        QCOMPARE(::chmod(QFile::encodeName(target).constData(), 0640), 0);
+        const ino_t before = inodeOf(target);
+#endif
+        AtomicFile file(target);
+        QVERIFY(file.open(true, 0640));
+        QVERIFY(file.write("new bytes", 9));
+        QCOMPARE(ReadBytes(target), QByteArray("old"));
+        QCOMPARE(folder.entries().size(), namedWhileWriting() ? 2 : 1);
+        QVERIFY(file.commit());
+        QCOMPARE(ReadBytes(target), QByteArray("new bytes"));
+        QCOMPARE(folder.entries(), QStringList{"t.txt"});
+#ifdef Q_OS_UNIX
+        QCOMPARE(modeOf(target), 0640u);
+        QVERIFY(inodeOf(target) != before); // a new file took the old one's place
+#endif
+    }
+
+    void cancelledOrAbandonedLeavesTargetAlone() {
+        TempFolder folder;
+        const QString target = folder.write("t.txt", "old");
+        {
+            AtomicFile file(target);
+            QVERIFY(file.open(true, 0644));
+            QVERIFY(file.write("x", 1));
+            file.cancel();
+            QCOMPARE(folder.entries(), QStringList{"t.txt"});
+        }
+        {
+            AtomicFile file(target);
+            QVERIFY(file.open(true, 0644));
+            QVERIFY(file.write("x", 1));
+        } // gone without a commit
+        QCOMPARE(folder.entries(), QStringList{"t.txt"});
+        QCOMPARE(ReadBytes(target), QByteArray("old"));
+    }
+
+    // A commit that cannot move the file over its target reports why and cleans up.
+    void failedCommitLeavesNoTemporaryFile() {
+        TempFolder folder;
+        const QString target = folder.path("busy");
+        AtomicFile file(target);
+        QVERIFY(file.open(false, 0));
+        QVERIFY(file.write("x", 1));
+        // The target turns into a folder with something in it meanwhile.
+        QVERIFY(QDir(folder.root()).mkdir(QStringLiteral("busy")));
+        folder.write(QStringLiteral("busy/inner"), "keep");
+        QVERIFY(!file.commit());
+        QVERIFY(!file.errorString().isEmpty());
+        QCOMPARE(folder.entries(), QStringList{"busy"});
+        QCOMPARE(ReadBytes(folder.path("busy/inner")), QByteArray("keep"));
+    }
+
+    void missingFolderFails() {
+        TempFolder folder;
+        AtomicFile file(folder.path("missing/t.txt"));
+        QVERIFY(!file.open(false, 0));
+        QVERIFY(!file.errorString().isEmpty());
+    }
+
+#ifdef Q_OS_UNIX
+    // An unprivileged user names the finished file the way open to everyone.
+    void unprivilegedUserWrites() {
+        TempFolder folder;
+        const QString existing = folder.write("old.txt", "old");
+        QFile::setPermissions(existing, QFileDevice::Permissions(0x6666));
+        const int status = RunUnprivileged([&] {
+            AtomicFile created(folder.path("new.txt"));
+            if (!created.open(false, 0) || !created.write("new", 3) || !created.commit())
+                return 1;
+            AtomicFile replaced(existing);
+            if (!replaced.open(true, 0666) || !replaced.write("newer", 5) || !replaced.commit())
+                return 2;
+            return 0;
+        });
+        QCOMPARE(status, 0);
+        QCOMPARE(ReadBytes(folder.path("new.txt")), QByteArray("new"));
+        QCOMPARE(ReadBytes(existing), QByteArray("newer"));
+        QCOMPARE(folder.entries(), (QStringList{"new.txt", "old.txt"}));
+    }
+
+    // A folder that the user may not write: no temporary file, the system's reason.
+    void unwritableFolderFails() {
+        TempFolder folder;
+        QVERIFY(QDir(folder.root()).mkdir(QStringLiteral("locked")));
+        const QString target = folder.write(QStringLiteral("locked/t.txt"), "old");
+        QFile::setPermissions(target, QFileDevice::Permissions(0x6666));
+        QCOMPARE(::chmod(QFile::encodeName(folder.path("locked")).constData(), 0555), 0);
+        const int status = RunUnprivileged([&] {
+            AtomicFile file(target);
+            if (file.open(true, 0666))
+                return 1;
+            return file.errorString() == QStringLiteral("Permission denied") ? 0 : 2;
+        });
+        QCOMPARE(status, 0);
+        QCOMPARE(QDir(folder.path("locked")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"t.txt"});
+        QCOMPARE(::chmod(QFile::encodeName(folder.path("locked")).constData(), 0755), 0);
+    }
+#endif
+};
+
+QTEST_GUILESS_MAIN(TestAtomicFile)
+#include "tst_atomicfile.moc"

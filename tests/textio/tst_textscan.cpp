@@ -1,0 +1,256 @@
+// The vector versions of the inner text loops against the plain ones (and the UTF-8 decoder
+// against Qt's), on inputs that put the interesting units at every position around the
+// vector widths.
+#include "textio/textscan.h"
+
+#include <QRandomGenerator>
+#include <QStringDecoder>
+#include <QtTest>
+
+#include <vector>
+
+using namespace parvello;
+
+Q_DECLARE_METATYPE(parvello::ScanLevel)
+
+namespace {
+
+const ScanLevel AllLevels[] = {ScanLevel::Plain, ScanLevel::Sse2, ScanLevel::Avx2};
+
+const char* levelName(ScanLevel level) {
+    switch (level) {
+    case ScanLevel::Plain:
+        return "plain";
+    case ScanLevel::Sse2:
+        return "SSE2";
+    case ScanLevel::Avx2:
+        return "AVX2";
+    }
+    return "?";
+}
+
+void addLevelRows() {
+    QTest::addColumn<ScanLevel>("level");
+    for (const ScanLevel level : AllLevels)
+        if (ScanLevelAvailable(level))
+            QTest::newRow(levelName(level)) << level;
+}
+
+// Strict UTF-8 as Qt decodes it, with the check that the bytes do not stop inside a
+// sequence; the reference for Utf8Decoder.
+bool qtDecode(const QByteArray& bytes, QString& text) {
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    text = decoder(bytes);
+    if (decoder.hasError())
+        return false;
+    for (qsizetype back = 1; back <= bytes.size() && back <= 4; ++back) {
+        const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if ((byte & 0xC0) == 0x80)
+            continue;
+        const int needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return needed <= back;
+    }
+    return true;
+}
+
+// Feeds bytes to a decoder in chunks cut at the given places.
+bool ourDecode(const QByteArray& bytes, const std::vector<qsizetype>& cuts, ScanLevel level,
+               QString& text) {
+    Utf8Decoder decoder(level);
+    std::vector<char16_t> out(size_t(bytes.size() + Utf8Decoder::Slack));
+    char16_t* at = out.data();
+    qsizetype from = 0;
+    std::vector<qsizetype> ends = cuts;
+    ends.push_back(bytes.size());
+    for (const qsizetype to : ends) {
+        // Each chunk is copied to a buffer of its own size, so that reading past it shows
+        // under the address sanitizer.
+        const QByteArray chunk = bytes.mid(from, to - from);
+        std::vector<char> own(chunk.begin(), chunk.end());
+        at = decoder.decode(own.data(), qsizetype(own.size()), at);
+        if (!at)
+            return false;
+        from = to;
+    }
+    text = QString(reinterpret_cast<const QChar*>(out.data()), at - out.data());
+    return decoder.finish();
+}
+
+// Texts that put a chosen piece at every position of a run of ASCII.
+QList<QByteArray> aroundPiece(const QByteArray& piece, int width = 70) {
+    QList<QByteArray> texts;
+    for (int at = 0; at <= width; ++at)
+        texts << QByteArray(at, 'a') + piece + QByteArray(width - at, 'b');
+    return texts;
+}
+
+const QList<QByteArray>& utf8Pieces() {
+    static const QList<QByteArray> pieces = {
+        "\xC3\xA9",         // é
+        "\xE2\x80\x9C",     // left double quote
+        "\xF0\x9F\x98\x80", // a character beyond the first plane
+        "\xEF\xBB\xBF",     // a mark inside the text stays
+        "\xEF\xBF\xBE",     // a noncharacter
+        "\xC2\x80",         // the lowest two-byte character
+        "\xDF\xBF",         // the highest
+        "\xE0\xA0\x80",     // the lowest three-byte character
+        "\xED\x9F\xBF",     // just below the surrogates
+        "\xEE\x80\x80",     // just above them
+        "\xF4\x8F\xBF\xBF", // U+10FFFF
+        // invalid
+        "\x80", "\xBF", "\xC0\x80", "\xC1\xBF", "\xC3", "\xC3(", "\xE0\x80\x80", "\xE0\x9F\xBF",
+        "\xED\xA0\x80", "\xED\xBF\xBF", "\xE2\x80", "\xE2(\x9C", "\xF0\x80\x80\x80",
+        "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x88\x80\x80\x80", "\xFE",
+        "\xFF", "\xF0\x9F\x98", QByteArray("\0", 1)};
+    return pieces;
+}
+
+} // namespace
+
+class TestTextScan : public QObject {
+    Q_OBJECT
+
+private slots:
+    void searches_data() { addLevelRows(); }
+    void searches() {
+        QFETCH(ScanLevel, level);
+        const std::array<char16_t, 3> quotes = {u'"', u'\u201C', u'\u201D'};
+        // Units that equal a wanted one in their low or high byte only must not match.
+        const char16_t units[] = {
+            u'\r',     u'\n',     u'"',      u'\u201C', u'\u201D',          u'\u010D',
+            u'\u0D00', u'\uFF0A', u'\u201E', u'\u1C20', u'\u0022' | 0x8000, u'\uFFFF'};
+        for (int length = 0; length <= 70; ++length) {
+            for (int at = 0; at <= length; ++at) {
+                for (const char16_t unit : units) {
+                    std::vector<char16_t> text(size_t(length), u'x');
+                    if (at < length)
+                        text[size_t(at)] = unit;
+                    if (at + 3 < length)
+                        text[size_t(at + 3)] = u'\r'; // a second hit later on
+                    const char16_t* data = text.data();
+                    QCOMPARE(ScanKernelsFor(level).findLineBreak(data, length),
+                             ScanKernelsFor(ScanLevel::Plain).findLineBreak(data, length));
+                    QCOMPARE(ScanKernelsFor(level).findCarriageReturn(data, length),
+                             ScanKernelsFor(ScanLevel::Plain).findCarriageReturn(data, length));
+                    QCOMPARE(ScanKernelsFor(level).findAnyOf3(data, length, quotes),
+                             ScanKernelsFor(ScanLevel::Plain).findAnyOf3(data, length, quotes));
+                }
+            }
+        }
+        // The plain versions themselves, on one text.
+        const std::u16string text = u"ab\u201Dc\r\nd";
+        QCOMPARE(
+            ScanKernelsFor(ScanLevel::Plain).findLineBreak(text.data(), qsizetype(text.size())), 4);
+        QCOMPARE(ScanKernelsFor(ScanLevel::Plain).findCarriageReturn(text.data(), 3), 3);
+        QCOMPARE(ScanKernelsFor(ScanLevel::Plain)
+                     .findAnyOf3(text.data(), qsizetype(text.size()), quotes),
+                 2);
+    }
+
+    void encoder_data() { addLevelRows(); }
+    void encoder() {
+        QFETCH(ScanLevel, level);
+        // Pieces around vector widths: non-ASCII of each length, units at or above 0x8000
+        // (which a signed pack would take for small numbers), pairs and lone surrogates.
+        const QList<QString> pieces = {
+            QStringLiteral("\u00E9"),      QStringLiteral("\u0080"),
+            QStringLiteral("\u07FF"),      QStringLiteral("\u0800"),
+            QStringLiteral("\u201C"),      QStringLiteral("\uFFFD"),
+            QStringLiteral("\uE000"),      QString(QChar(0x8000)),
+            QString(QChar(0xFF00)),        QStringLiteral("\U0001F600"),
+            QString(QChar(0xD800)),        QString(QChar(0xDC00)),
+            QString(QChar(0xDBFF)) + u'x', QString(QChar(0xDC00)) + QChar(0xD800),
+            QString(QChar(0x00FF))};
+        for (const QString& piece : pieces) {
+            for (int at = 0; at <= 70; ++at) {
+                for (const int after : {0, 1, 15, 16, 17, 31, 32, 33, 70 - at}) {
+                    const QString text = QString(at, u'a') + piece + QString(after, u'b');
+                    std::vector<char> plain(size_t(3 * text.size() + 1));
+                    std::vector<char> vector(size_t(3 * text.size() + 1));
+                    const auto* units = reinterpret_cast<const char16_t*>(text.utf16());
+                    const char* plainEnd = ScanKernelsFor(ScanLevel::Plain)
+                                               .encodeUtf8(units, text.size(), plain.data());
+                    const char* vectorEnd =
+                        ScanKernelsFor(level).encodeUtf8(units, text.size(), vector.data());
+                    QCOMPARE(vectorEnd == nullptr, plainEnd == nullptr);
+                    if (!plainEnd) {
+                        QVERIFY(text.toUtf8().contains("\xEF\xBF\xBD") || !text.isValidUtf16());
+                        continue;
+                    }
+                    const QByteArray got(vector.data(), vectorEnd - vector.data());
+                    QCOMPARE(QByteArray(plain.data(), plainEnd - plain.data()), got);
+                    QCOMPARE(got, text.toUtf8());
+                }
+            }
+        }
+    }
+
+    void decoder_data() { addLevelRows(); }
+    void decoder() {
+        QFETCH(ScanLevel, level);
+        QList<QByteArray> texts = {"",
+                                   "\xEF\xBB\xBF",
+                                   "\xEF\xBB\xBF\xEF\xBB\xBFx",
+                                   "\xEF\xBB\xBF"
+                                   "abc",
+                                   "a\xEF\xBB\xBF",
+                                   "\xEF\xBB"};
+        for (const QByteArray& piece : utf8Pieces())
+            texts << aroundPiece(piece);
+        for (const QByteArray& text : texts) {
+            QString expected;
+            const bool valid = qtDecode(text, expected);
+            // Whole, then cut once at every place, then cut at every byte.
+            std::vector<std::vector<qsizetype>> cutSets = {{}};
+            for (qsizetype cut = 0; cut <= text.size(); ++cut)
+                cutSets.push_back({cut});
+            std::vector<qsizetype> everyByte;
+            for (qsizetype cut = 1; cut < text.size(); ++cut)
+                everyByte.push_back(cut);
+            cutSets.push_back(everyByte);
+            for (const std::vector<qsizetype>& cuts : cutSets) {
+                QString got;
+                const bool ok = ourDecode(text, cuts, level, got);
+                if (ok != valid || (valid && got != expected))
+                    qWarning() << "bytes" << text.toHex(' ') << "cuts" << cuts;
+                QCOMPARE(ok, valid);
+                if (valid)
+                    QCOMPARE(got, expected);
+            }
+        }
+    }
+
+    // Random texts from a small alphabet of ASCII, valid and broken sequences.
+    void decoderRandom_data() { addLevelRows(); }
+    void decoderRandom() {
+        QFETCH(ScanLevel, level);
+        QRandomGenerator random(20210831);
+        const QList<QByteArray>& pieces = utf8Pieces();
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray text;
+            const int count = int(random.bounded(12));
+            for (int k = 0; k < count; ++k) {
+                text += QByteArray(int(random.bounded(40)), char('a' + k));
+                // Mostly valid pieces, now and then a broken one.
+                const int pick = int(random.bounded(round % 3 == 0 ? pieces.size() : 11));
+                text += pieces[pick];
+            }
+            QString expected;
+            const bool valid = qtDecode(text, expected);
+            std::vector<qsizetype> cuts;
+            for (qsizetype at = qsizetype(random.bounded(8)); at < text.size();
+                 at += 1 + qsizetype(random.bounded(48)))
+                cuts.push_back(at);
+            QString got;
+            const bool ok = ourDecode(text, cuts, level, got);
+            if (ok != valid)
+                qWarning() << "bytes" << text.toHex(' ');
+            QCOMPARE(ok, valid);
+            if (valid)
+                QCOMPARE(got, expected);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTextScan)
+#include "tst_textscan.moc"
