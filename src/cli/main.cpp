@@ -77,8 +77,9 @@ Outputs are written to a temporary file beside the target and moved over it when
 complete. A read-only target is refused. A result identical to what the target already
 holds is not written. A file that is not text (a NUL byte in a mark-less file, bytes
 that do not decode in the encoding of its mark), a file whose code page cannot hold the
-replacement, a file that cannot be read and an output that cannot be written are left
-untouched and named on standard error, one line each, as are the failures behind them.
+replacement, a file that cannot be read, an output that cannot be written and a path
+that is a pipe, socket or device are left untouched and named on standard error, one line
+each, as are the failures behind them.
 On a terminal a progress line is shown while a long job runs.
 
 Exit status: 0 when every file was written (or already held its result), 1 when any
@@ -196,8 +197,13 @@ Options parse(const QStringList& args) {
 // IsFolder), and the name under which the path is recognised when it comes again: device
 // and inode for a file that exists (hard and symbolic links included), else the cleaned
 // absolute path.
+// What a path given as a file names, found with one status call. A special path is a pipe,
+// socket or device: the engine reads a file twice (the first bytes for the mark, then the
+// whole file), so such a path would lose the bytes of the first read, or wait for ever on a
+// pipe that nobody writes; it is left untouched.
 struct PathStatus {
     bool folder = false;
+    bool special = false;
     QString identity;
 };
 
@@ -207,6 +213,7 @@ PathStatus statusOf(const QString& path) {
     struct stat status {};
     if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &status) == 0) {
         result.folder = S_ISDIR(status.st_mode);
+        result.special = !result.folder && !S_ISREG(status.st_mode);
         result.identity = QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
         return result;
     }
@@ -272,9 +279,12 @@ int run(const Options& options) {
     int skipped = 0;
     for (const QString& path : options.paths) {
         PathStatus status = statusOf(path);
-        if (status.folder) {
+        if (status.folder || status.special) {
             prompts.printLine(
-                QStringLiteral("left untouched: %1: it is a folder, not a file").arg(path));
+                QStringLiteral("left untouched: %1: %2")
+                    .arg(path, status.folder
+                                   ? QStringLiteral("it is a folder, not a file")
+                                   : QStringLiteral("it is a pipe, socket or device, not a file")));
             ++skipped;
             continue;
         }

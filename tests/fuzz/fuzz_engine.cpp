@@ -1,0 +1,538 @@
+// One file through the per-file engine, bytes in and bytes out, checked against a model of
+// what a run promises: how the bytes are classified by their mark, how lines are split and
+// ended, what the rule does to each line (the three replacements, literally, one after the
+// other) and how the result is encoded in the input's family. Any difference, a file left
+// with other bytes than promised, a stray temporary file or a box shown for a valid file
+// aborts the run, so libFuzzer keeps the input.
+//
+// Layout of an input:
+//   byte 0   bits 0-2: the rule (value mod 7: none, then Option1 .. Option6)
+//            bit 3:    the output is the source itself (in place)
+//            bit 4:    the output path already holds a file ("previous\r\n")
+//   byte 1   bits 0-2: length n of the replacement text (0..7)
+//   n bytes  characters of the replacement text, each from a small alphabet (see below)
+//   the rest the file's bytes
+#include "app/prompts.h"
+#include "quotes/fileengine.h"
+#include "quotes/quoterule.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+using parvello::FileOutcome;
+using parvello::QuoteRule;
+
+namespace {
+
+// Every box the engine shows; for a readable file in a writable folder there must be none.
+class RecordingPrompts final : public parvello::Prompts {
+public:
+    QStringList calls;
+    void message(const QString& text) override { calls << QStringLiteral("message: ") + text; }
+    bool askYesNo(const QString& text) override {
+        calls << QStringLiteral("yes/no: ") + text;
+        return false;
+    }
+    void applicationError(const QString& text) override {
+        calls << QStringLiteral("Application Error: ") + text;
+    }
+    QString inputBox(const QString& prompt, const QString&, const QString&) override {
+        calls << QStringLiteral("input: ") + prompt;
+        return {};
+    }
+    QString openFiles(const QString& title, const QString&) override {
+        calls << QStringLiteral("open files: ") + title;
+        return {};
+    }
+    QString browseForFolder(const QString& prompt, const QString&) override {
+        calls << QStringLiteral("browse: ") + prompt;
+        return {};
+    }
+    void shellOpen(const QString& target) override { calls << QStringLiteral("shell: ") + target; }
+};
+
+// ---- The model -------------------------------------------------------------------------
+
+// The family an output is written in.
+enum class Family { CodePage, Utf8, Utf8WithMark, Utf16LE };
+
+const char* familyName(Family family) {
+    switch (family) {
+    case Family::CodePage:
+        return "code page";
+    case Family::Utf8:
+        return "UTF-8 without mark";
+    case Family::Utf8WithMark:
+        return "UTF-8 with mark";
+    case Family::Utf16LE:
+        return "UTF-16 LE";
+    }
+    return "?";
+}
+
+// windows-1252, 0x80..0x9F; the five bytes it leaves undefined stand for themselves.
+constexpr std::array<char16_t, 32> Cp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char16_t cp1252ToUnicode(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? Cp1252High[byte - 0x80] : char16_t(byte);
+}
+
+std::optional<char> cp1252FromUnicode(char16_t unit) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+        return char(unit);
+    for (size_t i = 0; i < Cp1252High.size(); ++i)
+        if (Cp1252High[i] == unit)
+            return char(0x80 + i);
+    return std::nullopt;
+}
+
+void appendCodePoint(QString& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        out += QChar(QChar::highSurrogate(cp));
+        out += QChar(QChar::lowSurrogate(cp));
+    } else {
+        out += QChar(char16_t(cp));
+    }
+}
+
+// Well-formed UTF-8 as the Unicode standard defines it (no overlong forms, no surrogates,
+// nothing above U+10FFFF, no sequence cut short).
+std::optional<QString> decodeUtf8(const unsigned char* p, size_t n) {
+    QString out;
+    out.reserve(qsizetype(n));
+    size_t i = 0;
+    while (i < n) {
+        const unsigned lead = p[i];
+        if (lead < 0x80) {
+            out += QChar(char16_t(lead));
+            ++i;
+            continue;
+        }
+        size_t length = 0;
+        char32_t cp = 0;
+        char32_t least = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, cp = lead & 0x1F, least = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, cp = lead & 0x0F, least = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, cp = lead & 0x07, least = 0x10000;
+        } else {
+            return std::nullopt;
+        }
+        if (i + length > n)
+            return std::nullopt;
+        for (size_t k = 1; k < length; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return std::nullopt;
+            cp = cp << 6 | (p[i + k] & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return std::nullopt;
+        appendCodePoint(out, cp);
+        i += length;
+    }
+    return out;
+}
+
+bool wellFormed(QStringView text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return false;
+    }
+    return true;
+}
+
+// What the engine must make of the bytes of a file.
+struct Reading {
+    bool isText = false;
+    Family family = Family::CodePage;
+    bool crLfOnly = false; // the UTF-8 mark road splits lines at CR LF only
+    QString text;          // the decoded text after the mark
+};
+
+Reading classify(const QByteArray& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const size_t n = size_t(bytes.size());
+    const auto starts = [&](std::initializer_list<unsigned char> mark) {
+        if (n < mark.size())
+            return false;
+        size_t i = 0;
+        for (const unsigned char b : mark)
+            if (p[i++] != b)
+                return false;
+        return true;
+    };
+    Reading r;
+    if (starts({0xFF, 0xFE, 0x00, 0x00}) || starts({0x00, 0x00, 0xFE, 0xFF})) {
+        const bool big = p[0] == 0x00;
+        r.family = Family::Utf16LE;
+        if ((n - 4) % 4 != 0)
+            return r;
+        for (size_t i = 4; i < n; i += 4) {
+            const char32_t cp = big ? char32_t(p[i]) << 24 | char32_t(p[i + 1]) << 16 |
+                                          char32_t(p[i + 2]) << 8 | p[i + 3]
+                                    : char32_t(p[i + 3]) << 24 | char32_t(p[i + 2]) << 16 |
+                                          char32_t(p[i + 1]) << 8 | p[i];
+            if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+                return r;
+            appendCodePoint(r.text, cp);
+        }
+        r.isText = true;
+        return r;
+    }
+    if (starts({0xEF, 0xBB, 0xBF})) {
+        r.family = Family::Utf8WithMark;
+        r.crLfOnly = true;
+        std::optional<QString> text = decodeUtf8(p + 3, n - 3);
+        r.isText = text.has_value();
+        r.text = text.value_or(QString());
+        return r;
+    }
+    if (starts({0xFF, 0xFE}) || starts({0xFE, 0xFF})) {
+        const bool big = p[0] == 0xFE;
+        r.family = Family::Utf16LE;
+        if ((n - 2) % 2 != 0)
+            return r;
+        for (size_t i = 2; i < n; i += 2)
+            r.text += QChar(char16_t(big ? p[i] << 8 | p[i + 1] : p[i + 1] << 8 | p[i]));
+        r.isText = wellFormed(r.text);
+        return r;
+    }
+    // No mark: a NUL byte means binary data; valid UTF-8 with some non-ASCII byte is UTF-8;
+    // anything else is the code page.
+    if (bytes.contains('\0'))
+        return r;
+    r.isText = true;
+    bool ascii = true;
+    for (size_t i = 0; i < n && ascii; ++i)
+        ascii = p[i] < 0x80;
+    if (!ascii) {
+        if (std::optional<QString> text = decodeUtf8(p, n)) {
+            r.family = Family::Utf8;
+            r.text = *text;
+            return r;
+        }
+    }
+    r.family = Family::CodePage;
+    r.text.reserve(qsizetype(n));
+    for (size_t i = 0; i < n; ++i)
+        r.text += QChar(cp1252ToUnicode(p[i]));
+    return r;
+}
+
+// Lines as the readers split them.
+QStringList splitLines(const QString& text, bool crLfOnly) {
+    QStringList lines;
+    if (crLfOnly) {
+        qsizetype start = 0;
+        for (qsizetype i = 0; i + 1 < text.size(); ++i)
+            if (text[i] == u'\r' && text[i + 1] == u'\n') {
+                lines << text.mid(start, i - start);
+                start = i + 2;
+                ++i;
+            }
+        lines << text.mid(start);
+        return lines;
+    }
+    // CR LF, lone CR and lone LF each end a line; a final break adds no empty line.
+    qsizetype start = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        if (text[i] != u'\r' && text[i] != u'\n') {
+            ++i;
+            continue;
+        }
+        lines << text.mid(start, i - start);
+        i += text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n' ? 2 : 1;
+        start = i;
+    }
+    if (start < text.size() || lines.isEmpty())
+        lines << text.mid(start);
+    return lines;
+}
+
+// The rule as the product defines it: three replacements on the whole line, one per
+// position of the family (straight, left, right), each on the result of the one before.
+QString applyRule(QString line, QuoteRule rule, const QString& replacementText) {
+    static constexpr std::array<char16_t, 3> doubles = {u'"', u'\u201C', u'\u201D'};
+    static constexpr std::array<char16_t, 3> singles = {u'\'', u'\u2018', u'\u2019'};
+    if (rule == QuoteRule::None)
+        return line;
+    const bool doubleFamily = rule == QuoteRule::RemoveDouble ||
+                              rule == QuoteRule::DoubleToSingle || rule == QuoteRule::DoubleToText;
+    const auto& family = doubleFamily ? doubles : singles;
+    const auto& other = doubleFamily ? singles : doubles;
+    for (size_t p = 0; p < 3; ++p) {
+        QString replacement;
+        if (rule == QuoteRule::DoubleToSingle || rule == QuoteRule::SingleToDouble)
+            replacement = QChar(other[p]);
+        else if (rule == QuoteRule::DoubleToText || rule == QuoteRule::SingleToText)
+            replacement = replacementText;
+        line.replace(QChar(family[p]), replacement);
+    }
+    return line;
+}
+
+// The bytes of a whole output file, or nothing when the family cannot hold the text.
+std::optional<QByteArray> encode(const QString& text, Family family) {
+    QByteArray out;
+    switch (family) {
+    case Family::CodePage:
+        for (const QChar c : text) {
+            const std::optional<char> byte = cp1252FromUnicode(c.unicode());
+            if (!byte)
+                return std::nullopt;
+            out += *byte;
+        }
+        return out;
+    case Family::Utf16LE:
+        if (!wellFormed(text))
+            return std::nullopt;
+        out = QByteArray("\xFF\xFE", 2);
+        for (const QChar c : text) {
+            out += char(c.unicode() & 0xFF);
+            out += char(c.unicode() >> 8);
+        }
+        return out;
+    case Family::Utf8WithMark:
+        out = QByteArray("\xEF\xBB\xBF", 3);
+        [[fallthrough]];
+    case Family::Utf8:
+        if (!wellFormed(text))
+            return std::nullopt;
+        out += text.toUtf8();
+        return out;
+    }
+    return std::nullopt;
+}
+
+// ---- The harness -----------------------------------------------------------------------
+
+// The characters a replacement text is made of: quotes of both families, characters that
+// the code page holds and some it does not, line breaks, NUL, a byte-order mark, lone
+// surrogates and a character outside the Basic Multilingual Plane.
+const std::array<QString, 18>& alphabet() {
+    static const std::array<QString, 18> characters = {
+        QStringLiteral("'"),
+        QStringLiteral("\""),
+        QString(QChar(0x2018)),
+        QString(QChar(0x2019)),
+        QString(QChar(0x201C)),
+        QString(QChar(0x201D)),
+        QStringLiteral("x"),
+        QString(QChar(0x00E9)),
+        QString(QChar(0x20AC)),
+        QString(QChar(0x4E2D)),
+        QString(QChar(0x0081)),
+        QString(QChar(0xFEFF)),
+        QStringLiteral("\r"),
+        QStringLiteral("\n"),
+        QString(QChar(0xD83D)),
+        QString(QChar(0xDE00)),
+        QString::fromUtf16(u"\U0001F600"),
+        QString(QChar(0)),
+    };
+    return characters;
+}
+
+struct Workspace {
+    QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/parvello-fuzz-XXXXXX")};
+    QString source;
+    QString output;
+};
+Workspace* workspace = nullptr;
+
+[[noreturn]] void violation(const char* property, const QString& detail,
+                            const QStringList& prompts = {}) {
+    std::fprintf(stderr, "\n*** property violated: %s\n%s\n", property,
+                 detail.toLocal8Bit().constData());
+    for (const QString& call : prompts)
+        std::fprintf(stderr, "    box: %s\n", call.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::abort();
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        std::abort();
+    }
+}
+
+QString hex(const QByteArray& bytes) {
+    constexpr qsizetype shown = 96;
+    QString text = QString::fromLatin1(bytes.left(shown).toHex(' '));
+    if (bytes.size() > shown)
+        text += QStringLiteral(" ... (%1 bytes)").arg(bytes.size());
+    return text;
+}
+
+const char* outcomeName(FileOutcome outcome) {
+    switch (outcome) {
+    case FileOutcome::Written:
+        return "Written";
+    case FileOutcome::Unchanged:
+        return "Unchanged";
+    case FileOutcome::NotText:
+        return "NotText";
+    case FileOutcome::CannotHold:
+        return "CannotHold";
+    case FileOutcome::NotRead:
+        return "NotRead";
+    case FileOutcome::NotWritten:
+        return "NotWritten";
+    }
+    return "?";
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The code page of mark-less files is windows-1252, which the model knows.
+    qunsetenv("PARVELLO_CODEPAGE");
+    workspace = new Workspace;
+    std::atexit([] { delete workspace; }); // the folder goes when the fuzzer stops in time
+    if (!workspace->dir.isValid()) {
+        std::fprintf(stderr, "cannot create a temporary folder\n");
+        std::abort();
+    }
+    workspace->source = workspace->dir.filePath(QStringLiteral("source.txt"));
+    workspace->output = workspace->dir.filePath(QStringLiteral("output.txt"));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+    size_t at = 0;
+    const unsigned flags = size > at ? data[at++] : 0;
+    const unsigned textLength = size > at ? data[at++] & 7 : 0;
+    QString replacementText;
+    for (unsigned i = 0; i < textLength && at < size; ++i)
+        replacementText += alphabet()[data[at++] % alphabet().size()];
+    const QByteArray input(reinterpret_cast<const char*>(data + at), qsizetype(size - at));
+
+    static constexpr std::array<QuoteRule, 7> rules = {
+        QuoteRule::None,           QuoteRule::RemoveDouble,   QuoteRule::RemoveSingle,
+        QuoteRule::DoubleToSingle, QuoteRule::SingleToDouble, QuoteRule::DoubleToText,
+        QuoteRule::SingleToText};
+    const QuoteRule rule = rules[(flags & 7) % rules.size()];
+    const bool inPlace = flags & 8;
+    const bool outputExists = !inPlace && (flags & 16);
+    const QByteArray previous("previous\r\n");
+
+    Workspace& ws = *workspace;
+    QFile::remove(ws.output);
+    writeAll(ws.source, input);
+    if (outputExists)
+        writeAll(ws.output, previous);
+    const QString& outputPath = inPlace ? ws.source : ws.output;
+
+    // What must happen.
+    const Reading reading = classify(input);
+    const std::optional<QByteArray> targetHeld = inPlace        ? std::optional(input)
+                                                 : outputExists ? std::optional(previous)
+                                                                : std::nullopt;
+    FileOutcome expectedOutcome = FileOutcome::NotText;
+    QByteArray expected;
+    QString expectedText;
+    if (reading.isText) {
+        for (const QString& line : splitLines(reading.text, reading.crLfOnly))
+            expectedText += applyRule(line, rule, replacementText) + QStringLiteral("\r\n");
+        const std::optional<QByteArray> bytes = encode(expectedText, reading.family);
+        if (!bytes)
+            expectedOutcome = FileOutcome::CannotHold;
+        else if (targetHeld && *bytes == *targetHeld) // a target holding the result stays
+            expected = *bytes, expectedOutcome = FileOutcome::Unchanged;
+        else
+            expected = *bytes, expectedOutcome = FileOutcome::Written;
+    }
+
+    // What happened.
+    RecordingPrompts prompts;
+    const parvello::FileReport report = parvello::ProcessFile(
+        ws.source, outputPath, parvello::QuoteReplacer(rule, replacementText, replacementText),
+        prompts);
+    const QByteArray sourceAfter = readAll(ws.source);
+    const bool outputPresent = QFile::exists(ws.output);
+    const QByteArray outputAfter = inPlace ? sourceAfter : readAll(ws.output);
+
+    const QString context =
+        QStringLiteral("rule %1, %2, replacement \"%3\" (%4 units), read as %5%6\ninput:    %7")
+            .arg(int(rule))
+            .arg(inPlace        ? QStringLiteral("in place")
+                 : outputExists ? QStringLiteral("over an existing output")
+                                : QStringLiteral("to a new output"))
+            .arg(replacementText.toHtmlEscaped())
+            .arg(replacementText.size())
+            .arg(QLatin1String(familyName(reading.family)))
+            .arg(reading.isText ? QString() : QStringLiteral(" (not text)"))
+            .arg(hex(input));
+
+    if (!prompts.calls.isEmpty())
+        violation("a valid temporary file is processed without any box", context, prompts.calls);
+    if (report.outcome != expectedOutcome)
+        violation("the outcome follows from the bytes",
+                  context + QStringLiteral("\nexpected %1, got %2 (%3)")
+                                .arg(QLatin1String(outcomeName(expectedOutcome)),
+                                     QLatin1String(outcomeName(report.outcome)), report.reason));
+    if (!inPlace && sourceAfter != input)
+        violation("the source is never modified when the output goes elsewhere",
+                  context + QStringLiteral("\nsource now: ") + hex(sourceAfter));
+
+    switch (expectedOutcome) {
+    case FileOutcome::Written:
+    case FileOutcome::Unchanged:
+        if (outputAfter != expected) {
+            const char* property = rule == QuoteRule::None
+                                       ? "with no rule the output differs only in line ends"
+                                       : "the output is the input, ruled, in the input's family";
+            violation(property, context + QStringLiteral("\nexpected: ") + hex(expected) +
+                                    QStringLiteral("\ngot:      ") + hex(outputAfter));
+        }
+        break;
+    default:
+        if (report.reason.isEmpty())
+            violation("a file left untouched says why", context);
+        if (inPlace ? sourceAfter != input
+                    : (outputExists ? outputAfter != previous : outputPresent))
+            violation("a file left untouched gets no output and keeps its bytes",
+                      context + QStringLiteral("\noutput now: ") + hex(outputAfter));
+        break;
+    }
+
+    // Nothing but the source and the output remains in the folder: no temporary file.
+    QStringList entries =
+        QDir(ws.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    entries.removeOne(QStringLiteral("source.txt"));
+    entries.removeOne(QStringLiteral("output.txt"));
+    if (!entries.isEmpty())
+        violation("no temporary file is left behind",
+                  context + QStringLiteral("\nleft: ") + entries.join(QStringLiteral(", ")));
+    return 0;
+}
