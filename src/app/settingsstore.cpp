@@ -64,9 +64,19 @@ void QSettingsStore::SaveSetting(const QString& appName, const QString& section,
     store->setValue(key, value);
     store->endGroup();
     store->sync();
-    if (store->status() != QSettings::NoError)
-        throw Failure(QStringLiteral("Cannot write the settings to ") + path,
-                      failure_numbers::PermissionDenied);
+    if (store->status() == QSettings::NoError)
+        return;
+    // A file that did not parse cleanly reports a format error even when the write went
+    // through (the store rewrites it in good form): the value read back decides.
+    if (store->status() == QSettings::FormatError) {
+        const auto check = openStore(path, kind_ == Kind::Registry);
+        check->beginGroup(section);
+        if (check->status() == QSettings::NoError && check->contains(key) &&
+            check->value(key).toString() == value)
+            return;
+    }
+    throw Failure(QStringLiteral("Cannot write the settings to ") + path,
+                  failure_numbers::PermissionDenied);
 }
 
 bool OptionValueFromText(const QString& text) {

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <csignal>
@@ -67,6 +68,8 @@ private slots:
     void linkStaysALink();
     void folderThatMayNotBeWritten();
     void linkCycleInAScannedTree();
+    void settingsFileOfGarbage();
+    void settingsFileThatCannotBeWritten();
 };
 
 void TestFaults::noRoomInTheWindow() {
@@ -204,6 +207,38 @@ void TestFaults::linkCycleInAScannedTree() {
     QStringList rows = s.form->ListItems->Rows();
     rows.sort();
     QCOMPARE(rows, (QStringList{s.path("tree/a/b/two.txt"), s.path("tree/a/one.txt")}));
+}
+
+void TestFaults::settingsFileOfGarbage() {
+    TestWindow w;
+    QByteArray junk(8192, '\0');
+    QRandomGenerator random(7);
+    for (char& c : junk)
+        c = char(random.bounded(256));
+    TestWindow::writeFile(w.store->file(), junk);
+    Form1& form = w.load();
+    // The program starts with every default; the file is written afresh in good form.
+    QCOMPARE(w.prompts.calls.size(), 0);
+    QVERIFY(form.Option1->isChecked());
+    QVERIFY(form.Option8->isChecked());
+    QCOMPARE(form.Text2->text(), QStringLiteral("'"));
+    QCOMPARE(form.Text3->text(), QStringLiteral("\""));
+    QCOMPARE(w.store->get("Text2", "missing"), QStringLiteral("'"));
+}
+
+void TestFaults::settingsFileThatCannotBeWritten() {
+    TestWindow w;
+    QVERIFY(QDir().mkpath(w.store->file())); // a folder stands where the file would be
+    Form1& form = w.load();
+    QVERIFY(form.Option1->isChecked());
+    QCOMPARE(form.Text2->text(), QStringLiteral("'"));
+    // Each refused write is reported with the start-up step that made it.
+    const QStringList errors = w.prompts.errorTexts();
+    QCOMPARE(errors.size(), 5);
+    int index = 0;
+    for (int line : {108, 126, 132, 156, 158})
+        QVERIFY2(errors[index++].contains(QStringLiteral("Form_Load at line %1\r\r").arg(line)),
+                 qPrintable(errors[index - 1]));
 }
 
 QTEST_MAIN(TestFaults)
