@@ -46,7 +46,7 @@ QuoteReplacer::QuoteReplacer(QuoteRule rule, const QString& doubleText, const QS
     }
     // Run the three replacements, in order, on each quote character on its own.
     for (size_t q = 0; q < 3; ++q) {
-        QString text(QChar(family_[q]));
+        QString text{QChar(family_[q])};
         for (size_t p = 0; p < 3; ++p)
             text.replace(QChar(family_[p]), replacement[p]);
         results_[q] = text;

@@ -163,6 +163,7 @@ private:
 bool decodeUtf8(ChunkedFile& file, TextBuffer& out, bool dropMark, bool refuseNul, bool& sawNul,
                 qint64& bytes) {
     Utf8Decoder decoder;
+    decoder.keepLeadingMark(); // the file's own mark is handled here, once
     bytes = 0;
     for (QByteArrayView chunk = file.next(); !chunk.isEmpty(); chunk = file.next()) {
         if (refuseNul && std::memchr(chunk.data(), 0, size_t(chunk.size()))) {

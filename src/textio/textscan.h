@@ -69,6 +69,10 @@ public:
     Utf8Decoder() : level_(BestScanLevel()) {}
     explicit Utf8Decoder(ScanLevel level) : level_(level) {}
 
+    // Keeps a U+FEFF at the start of the stream as text: for a caller that has already
+    // taken the file's own mark off, a second one is part of the text.
+    void keepLeadingMark() { atStart_ = false; }
+
     // Decodes n more bytes to out and returns the end of the units written, or null when
     // the bytes are not valid UTF-8 (the decoder then stays failed).
     char16_t* decode(const char* bytes, qsizetype n, char16_t* out);

@@ -67,6 +67,8 @@ SEEDS = {
     "utf8-mark": (DOUBLE_TO_SINGLE, [], BOM8 + QUOTES.encode()),
     "utf8-mark-no-rule": (NONE, [], BOM8 + b"a\r\nb\nc\r\r\n"),
     "utf8-mark-only": (REMOVE_DOUBLE, [], BOM8),
+    "utf8-mark-twice": (NONE, [], BOM8 + BOM8 + b"a"),
+    "utf8-mark-twice-rule": (REMOVE_DOUBLE, [], BOM8 + BOM8 + b"#\x00\""),
     "utf8-mark-then-nul": (REMOVE_DOUBLE, [], BOM8 + b"\"\x00\""),
     "utf8-mark-truncated-2": (REMOVE_DOUBLE, [], BOM8 + b"ab\xc3"),
     "utf8-mark-truncated-3": (REMOVE_DOUBLE, [], BOM8 + b"ab\xe2\x80"),

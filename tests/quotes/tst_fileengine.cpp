@@ -37,6 +37,10 @@ private slots:
                                                               << remove << QString()
                                                               << QByteArray("\xEF\xBB\xBF"
                                                                             "a\nb\r\n");
+        QTest::newRow("UTF-8 mark: a second mark is text and stays")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\"a") << remove << QString()
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF"
+                          "a\r\n");
         QTest::newRow("mark-less UTF-8 stays UTF-8 with a non-ASCII replacement")
             << QByteArray("\xE2\x80\x9Chi\xE2\x80\x9D caf\xC3\xA9\n") << QuoteRule::DoubleToText
             << QStringLiteral("\u00AB")
