@@ -3,9 +3,12 @@
 #include "filelist/filelistmodel.h"
 
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeView>
+#include <QUrl>
 #include <QtTest>
 
 #include <functional>
@@ -223,11 +226,24 @@ void TestBatchRun::listIsLockedDuringARun() {
         for (QPushButton* button : {r.form->PushButton1, r.form->PushButton2, r.form->PushButton3,
                                     r.form->PushButton8, r.form->PushButton9})
             enabled << button->isEnabled();
-        // A second press while the run goes on starts nothing.
+        // A second press while the run goes on starts nothing, and no way of changing the
+        // list changes it, even when reached other than through its disabled button.
         r.form->PushButton2_Click();
+        const QStringList rows = r.form->ListItems->Rows();
+        r.form->PushButton8_Click();
+        r.form->PushButton3_Click();
+        r.form->PushButton9_Click();
+        r.form->ListView1->setCurrentIndex(r.form->ListItems->index(0, 0));
+        r.form->ListView1_DblClick();
+        r.form->ListView1_KeyDown(Qt::Key_Delete, Qt::NoModifier);
+        QMimeData drop;
+        drop.setUrls({QUrl::fromLocalFile(r.in + "/1.txt")});
+        r.form->ListView1_OLEDragDrop(&drop);
+        QCOMPARE(r.form->ListItems->Rows(), rows);
     });
     r.form->PushButton2_Click();
     QCOMPARE(enabled, QList<bool>(10, false));
+    QCOMPARE(r.prompts.calls.size(), 1); // only "Done."
     QCOMPARE(r.messages(), QStringList{"Done."});
     QVERIFY(r.form->PushButton2->isEnabled());
     QVERIFY(r.form->PushButton8->isEnabled());
