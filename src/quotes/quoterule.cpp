@@ -2,6 +2,8 @@
 
 #include "textio/textscan.h"
 
+#include <cstring>
+
 namespace parvello {
 
 QuoteRule FirstSelectedRule(const std::array<bool, 6>& selected) {
@@ -54,6 +56,26 @@ QuoteReplacer::QuoteReplacer(QuoteRule rule, const QString& doubleText, const QS
             if (unit.isSurrogate())
                 piecesStandAlone_ = false;
     }
+}
+
+ByteQuoteReplacer::ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding)
+    : rule_(rule) {
+    if (rule.rule() == QuoteRule::None)
+        return;
+    const TextEncoder encoder(encoding);
+    size_t needles = 0;
+    for (size_t q = 0; q < 3; ++q) {
+        QByteArray quote;
+        if (encoder.append(QStringView(&rule.family()[q], 1), quote) && quote.size() <= 3) {
+            quotes_[q].length = quote.size();
+            std::memcpy(quotes_[q].bytes, quote.constData(), size_t(quote.size()));
+            firstBytes_[needles++] = quote[0];
+        }
+        encodable_[q] = encoder.append(rule.result(q), results_[q]);
+    }
+    none_ = needles == 0;
+    for (size_t k = needles; k > 0 && k < 3; ++k)
+        firstBytes_[k] = firstBytes_[0];
 }
 
 QStringView QuoteReplacer::apply(QStringView line, QString& scratch) const {

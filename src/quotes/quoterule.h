@@ -1,8 +1,11 @@
 // The six quote rules and the line transformation they share.
 #pragma once
 
+#include "textio/textencoder.h"
 #include "textio/textscan.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -59,6 +62,10 @@ public:
     // pair with a unit of the line, so such pieces must not be encoded one by one.
     bool piecesStandAlone() const { return piecesStandAlone_; }
 
+    // The quotes of the rule's family, and what each finally becomes.
+    const std::array<char16_t, 3>& family() const { return family_; }
+    const QString& result(size_t position) const { return results_[position]; }
+
 private:
     QuoteRule rule_;
     std::array<char16_t, 3> family_{};
@@ -85,6 +92,74 @@ template <class Emit> bool QuoteReplacer::forEachPiece(QStringView line, Emit&& 
         from = found + 1;
     }
     return from >= n || hand(line.sliced(from));
+}
+
+// The same rule on a line left undecoded, in UTF-8 or in an ASCII-compatible code page,
+// for an output in that same encoding: a quote of the family is found by its bytes and
+// replaced by the bytes of what it becomes, and everything else is handed on as it is. The
+// pieces are exactly the encoding of what QuoteReplacer::forEachPiece hands on for the
+// decoded line. Only for a rule whose pieces stand alone.
+class ByteQuoteReplacer {
+public:
+    ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding);
+
+    // Hands the transformed line on as pieces: bytes in the output's encoding to
+    // handBytes, and a replacement that the encoding cannot hold as text to handText
+    // (whose sink then refuses it). Stops with false as soon as either returns false.
+    template <class EmitBytes, class EmitText>
+    bool forEachPiece(QByteArrayView line, EmitBytes&& handBytes, EmitText&& handText) const;
+
+private:
+    struct Quote {
+        char bytes[3] = {};   // every quote is one byte in a code page, three in UTF-8
+        qsizetype length = 0; // 0: the encoding has no bytes for this quote
+    };
+
+    const QuoteReplacer& rule_;
+    bool none_ = true; // nothing to find: every line passes whole
+    std::array<char, 3> firstBytes_{}; // the first byte of each quote (repeated to fill)
+    std::array<Quote, 3> quotes_{};
+    std::array<QByteArray, 3> results_;
+    std::array<bool, 3> encodable_{};
+};
+
+template <class EmitBytes, class EmitText>
+bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
+                                     EmitText&& handText) const {
+    if (none_)
+        return line.isEmpty() || handBytes(line);
+    const char* const bytes = line.data();
+    const qsizetype n = line.size();
+    ByteHits hits(bytes, n, firstBytes_);
+    qsizetype from = 0;
+    qsizetype at = 0;
+    for (;;) {
+        const qsizetype found = hits.next(at);
+        if (found >= n)
+            break;
+        size_t q = 0;
+        for (; q < 3; ++q) {
+            const Quote& quote = quotes_[q];
+            if (quote.length > 0 && quote.length <= n - found && bytes[found] == quote.bytes[0] &&
+                (quote.length == 1 || (bytes[found + 1] == quote.bytes[1] &&
+                                       (quote.length == 2 || bytes[found + 2] == quote.bytes[2]))))
+                break;
+        }
+        if (q == 3) { // the first byte of some other character
+            at = found + 1;
+            continue;
+        }
+        if (found > from && !handBytes(line.sliced(from, found - from)))
+            return false;
+        if (encodable_[q]) {
+            if (!results_[q].isEmpty() && !handBytes(QByteArrayView(results_[q])))
+                return false;
+        } else if (!handText(QStringView(rule_.result(q)))) {
+            return false;
+        }
+        from = at = found + quotes_[q].length;
+    }
+    return from >= n || handBytes(line.sliced(from));
 }
 
 // One line through the selected rule: doubleText is the replacement of "Replace double

@@ -25,6 +25,8 @@ public:
     static std::unique_ptr<CodePage> forName(const QString& name);
 
     const QString& name() const { return name_; }
+    // Whether bytes 0..127 are the ASCII characters U+0000..U+007F.
+    bool asciiCompatible() const { return asciiCompatible_; }
 
     char16_t toUnicode(unsigned char byte) const { return toUnicode_[byte]; }
     // The byte for a character, or -1 when the code page cannot hold it.

@@ -1,6 +1,8 @@
 // A file's content as lines: one decoded text and, for each line, where it lies in it.
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -26,6 +28,12 @@ enum class ReadStatus {
     NotText, // the bytes are not text in the encoding they claim; see LineArray::problem
 };
 
+// What form a reader leaves the lines in.
+enum class LineForm {
+    Text,  // always decoded into LineArray::text
+    Bytes, // undecoded where the encoding allows it (see LineArray)
+};
+
 struct LineSpan {
     qsizetype start = 0;
     qsizetype length = 0;
@@ -36,6 +44,11 @@ struct LineSpan {
 // fileIsUtf8 when the file began with the UTF-8 mark, fileIsUnicode when it began with a
 // UTF-16 or UTF-32 mark. The lines are views into one decoded text, so a large file is held
 // once. There is always at least one line.
+//
+// A reader asked for LineForm::Bytes leaves a file in UTF-8 (with or without its mark) or in
+// an ASCII-compatible code page undecoded: inBytes is then set, text stays empty and the
+// spans index bytes, the file's own bytes (after a UTF-8 mark), already checked to be text
+// in that encoding. Its lines are the same lines, only not yet decoded.
 struct LineArray {
     bool fileIsUnicode = false;
     bool fileIsUtf8 = false;
@@ -45,19 +58,22 @@ struct LineArray {
 
     QString text;
     std::vector<LineSpan> spans;
+    bool inBytes = false;
+    QByteArray bytes;
 
     qsizetype size() const { return qsizetype(spans.size()); }
+    // Line i of a byte-form array.
+    QByteArrayView byteLine(qsizetype i) const {
+        const LineSpan& span = spans[size_t(i)];
+        return QByteArrayView(bytes).sliced(span.start, span.length);
+    }
+    // Line i of a decoded array.
     QStringView operator[](qsizetype i) const {
         const LineSpan& span = spans[size_t(i)];
         return QStringView(text).mid(span.start, span.length);
     }
-    QStringList toStringList() const {
-        QStringList lines;
-        lines.reserve(size());
-        for (qsizetype i = 0; i < size(); ++i)
-            lines << (*this)[i].toString();
-        return lines;
-    }
+    // Every line, decoded.
+    QStringList toStringList() const;
 };
 
 } // namespace parvello

@@ -173,6 +173,24 @@ bool OutputFile::write(QStringView text) {
     return true;
 }
 
+void OutputFile::writeBytes(QByteArrayView bytes) {
+    if (!opened_)
+        notOpen();
+    if (bytes.isEmpty())
+        return;
+    while (filled_ + bytes.size() > BufferCapacity) {
+        const qsizetype n = BufferCapacity - filled_;
+        std::memcpy(buffer_.get() + filled_, bytes.data(), size_t(n));
+        filled_ += n;
+        bytes = bytes.sliced(n);
+        flush();
+    }
+    std::memcpy(buffer_.get() + filled_, bytes.data(), size_t(bytes.size()));
+    filled_ += bytes.size();
+    if (filled_ >= BufferSize)
+        flush();
+}
+
 void OutputFile::flush() {
     if (filled_ == 0)
         return;

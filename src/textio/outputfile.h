@@ -36,6 +36,8 @@ public:
     // character of it (nothing is then written; see cannotHoldReason()). Fails when a write
     // breaks off.
     bool write(QStringView text);
+    // Appends bytes already in the file's encoding. Fails when a write breaks off.
+    void writeBytes(QByteArrayView bytes);
     // Moves the complete result over the target, or leaves an identical target alone.
     Result commit();
     // Drops everything written so far; the target stays as it was.

@@ -1,6 +1,7 @@
 #include "textio/reading.h"
 
 #include "app/failure.h"
+#include "textio/codepage.h"
 #include "textio/fileerrors.h"
 #include "textio/textloader.h"
 #include "textio/textscan.h"
@@ -8,6 +9,8 @@
 #include <QFile>
 
 #include <memory>
+#include <optional>
+#include <type_traits>
 
 namespace parvello {
 
@@ -33,33 +36,71 @@ const QString& utfLineTag() {
     throw Failure(QStringLiteral("The file is not open"), failure_numbers::InvalidArgument);
 }
 
+// Where the line that begins at position ends in text (which may be undecoded bytes, in an
+// encoding whose CR and LF are the bytes 0x0D and 0x0A), and where the next one begins. A
+// line ends at CR LF, at a lone LF or at a lone CR. Bytes are searched with breaks.
+template <class Unit>
+LineSpan nextLine(const Unit* text, qsizetype n, qsizetype& position, ByteHits* breaks = nullptr) {
+    qsizetype end;
+    if constexpr (std::is_same_v<Unit, char>)
+        end = breaks->next(position);
+    else
+        end = position + FindLineBreak(text + position, n - position);
+    const LineSpan line{position, end - position};
+    if (end >= n)
+        position = n;
+    else if (text[end] == Unit('\r') && end + 1 < n && text[end + 1] == Unit('\n'))
+        position = end + 2;
+    else
+        position = end + 1;
+    return line;
+}
+
+// The spans of text[from..n) split at every CR LF pair: lone CR and LF stay in their line,
+// a text ending with CR LF gives a last, empty line, an empty text one empty line.
+template <class Unit>
+void splitAtCrLf(const Unit* units, qsizetype from, qsizetype n, std::vector<LineSpan>& spans) {
+    spans.clear();
+    qsizetype start = from;
+    for (;;) {
+        qsizetype cr;
+        if constexpr (std::is_same_v<Unit, char>)
+            cr = from + FindCarriageReturnByte(units + from, n - from);
+        else
+            cr = from + FindCarriageReturn(units + from, n - from);
+        if (cr >= n)
+            break;
+        if (cr + 1 < n && units[cr + 1] == Unit('\n')) {
+            spans.push_back(LineSpan{start, cr - start});
+            start = cr + 2;
+        }
+        from = cr + 1;
+    }
+    spans.push_back(LineSpan{start, n - start});
+}
+
 // The text stream of the text-stream road: the whole file is loaded when it is opened and
-// handed out line by line. A line ends at CR LF, at a lone LF or at a lone CR.
+// handed out line by line.
 class TextStream {
 public:
-    void open(const QString& path, bool unicodeFormat) {
-        loaded_ = LoadText(path, unicodeFormat ? LoadAs::Unicode : LoadAs::Ansi);
+    void open(const QString& path, bool unicodeFormat, LineForm form) {
+        loaded_ = LoadText(path, unicodeFormat ? LoadAs::Unicode : LoadAs::Ansi, form);
+        if (loaded_.inBytes)
+            breaks_.emplace(loaded_.bytes.constData(), loaded_.bytes.size(),
+                            std::array<char, 3>{'\r', '\n', '\n'});
         open_ = true;
     }
     bool atEndOfStream() const {
         if (!open_)
             streamNotOpen();
-        return position_ >= loaded_.text.size();
+        return position_ >= length();
     }
     LineSpan readLine() {
         if (atEndOfStream())
             throw Failure(QStringLiteral("Input past end of file"), 62);
-        const QStringView text(loaded_.text);
-        const qsizetype end =
-            position_ + FindLineBreak(text.utf16() + position_, text.size() - position_);
-        const LineSpan line{position_, end - position_};
-        if (end >= text.size())
-            position_ = text.size();
-        else if (text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n')
-            position_ = end + 2;
-        else
-            position_ = end + 1;
-        return line;
+        if (breaks_)
+            return nextLine(loaded_.bytes.constData(), loaded_.bytes.size(), position_, &*breaks_);
+        return nextLine(QStringView(loaded_.text).utf16(), loaded_.text.size(), position_);
     }
     void close() {
         if (!open_)
@@ -69,7 +110,12 @@ public:
     LoadedText& loaded() { return loaded_; }
 
 private:
+    qsizetype length() const {
+        return loaded_.inBytes ? loaded_.bytes.size() : loaded_.text.size();
+    }
+
     LoadedText loaded_;
+    std::optional<ByteHits> breaks_; // the line breaks of a byte-form text
     bool open_ = false;
     qsizetype position_ = 0;
 };
@@ -78,10 +124,10 @@ private:
 class Utf8Stream {
 public:
     void open() { open_ = true; }
-    void loadFromFile(const QString& path) {
+    void loadFromFile(const QString& path, LineForm form) {
         if (!open_)
             streamNotOpen();
-        loaded_ = LoadText(path, LoadAs::Utf8WithMark);
+        loaded_ = LoadText(path, LoadAs::Utf8WithMark, form);
     }
     QString readText() {
         if (!open_)
@@ -93,7 +139,7 @@ public:
             streamNotOpen();
         open_ = false;
     }
-    const LoadedText& loaded() const { return loaded_; }
+    LoadedText& loaded() { return loaded_; }
 
 private:
     LoadedText loaded_;
@@ -110,6 +156,8 @@ void markNotText(LineArray& lines, const QString& problem) {
     lines.status = ReadStatus::NotText;
     lines.problem = problem;
     lines.text.clear();
+    lines.inBytes = false;
+    lines.bytes.clear();
     lines.spans.assign(1, LineSpan{});
 }
 
@@ -143,7 +191,7 @@ bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     return false;
 }
 
-LineArray ReadFileToStringLine(const QString& path, Prompts& prompts) {
+LineArray ReadFileToStringLine(const QString& path, Prompts& prompts, LineForm form) {
     Trap trap(prompts, readLineTag());
     const KeepOpenScope openOnce;
     bool fileIsUnicode = false;
@@ -151,9 +199,9 @@ LineArray ReadFileToStringLine(const QString& path, Prompts& prompts) {
     LineArray lines;
     trap.step(100, [&] { fileIsUnicode = IsFileUnicode(path, fileIsUtf8); });
     if (trap.test(102, [&] { return fileIsUtf8; }))
-        trap.step(104, [&] { lines = ReadFileToStringUTFLine(path, prompts); });
+        trap.step(104, [&] { lines = ReadFileToStringUTFLine(path, prompts, form); });
     else
-        trap.step(106, [&] { lines = ReadFileToStringFSOLine(path, fileIsUnicode, prompts); });
+        trap.step(106, [&] { lines = ReadFileToStringFSOLine(path, fileIsUnicode, prompts, form); });
 
     lines.fileIsUnicode = fileIsUnicode;
     lines.fileIsUtf8 = fileIsUtf8;
@@ -163,14 +211,15 @@ LineArray ReadFileToStringLine(const QString& path, Prompts& prompts) {
     return lines;
 }
 
-LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Prompts& prompts) {
+LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Prompts& prompts,
+                                  LineForm form) {
     Trap trap(prompts, fsoLineTag());
     TextStream stream;
     LineArray lines;
     lines.spans = TakeSpareSpans();
     qsizetype i = 0;
     trap.step(100, [] {}); // the stream needs no service of its own
-    trap.step(102, [&] { stream.open(path, fileIsUnicode); });
+    trap.step(102, [&] { stream.open(path, fileIsUnicode, form); });
     trap.step(104, [&] { i = 0; });
     if (trap.test(106, [&] { return stream.atEndOfStream(); })) {
         trap.step(108, [&] { lines.spans.assign(1, LineSpan{}); });
@@ -194,6 +243,8 @@ LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Promp
     LoadedText& loaded = stream.loaded();
     lines.format = loaded.format;
     lines.text = std::move(loaded.text);
+    lines.inBytes = loaded.inBytes;
+    lines.bytes = std::move(loaded.bytes);
     if (!loaded.notText.isEmpty())
         markNotText(lines, loaded.notText);
     else if (trap.failureCount() > 0)
@@ -202,7 +253,7 @@ LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Promp
     return lines;
 }
 
-LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts) {
+LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts, LineForm form) {
     Trap trap(prompts, utfLineTag());
     Utf8Stream stream;
     LineArray lines;
@@ -212,17 +263,25 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts) {
     trap.step(100, [] {}); // the stream needs no service of its own
     trap.step(102, [] {}); // it always decodes UTF-8
     trap.step(104, [&] { stream.open(); });
-    trap.step(106, [&] { stream.loadFromFile(path); });
-    trap.step(108, [&] { text = stream.readText(); });
-    trap.step(110, [&] { SplitStringToLines(text, split); });
+    trap.step(106, [&] { stream.loadFromFile(path, form); });
+    LoadedText& loaded = stream.loaded();
+    if (loaded.inBytes) {
+        // The bytes after the mark stand for the text and are split where it would be.
+        trap.step(108, [] {});
+        trap.step(110, [&] { SplitStringToLines(loaded.bytes, loaded.bytesFrom, split); });
+    } else {
+        trap.step(108, [&] { text = stream.readText(); });
+        trap.step(110, [&] { SplitStringToLines(text, split); });
+    }
     trap.step(112, [&] { lines = std::move(split); });
     text = QString(); // the lines hold the only reference, so the text can be reused
+    loaded.bytes = QByteArray();
     trap.step(114, [&] { stream.close(); });
     trap.step(116, [] {});
 
     lines.format = SourceFormat::Utf8WithMark;
-    if (!stream.loaded().notText.isEmpty())
-        markNotText(lines, stream.loaded().notText);
+    if (!loaded.notText.isEmpty())
+        markNotText(lines, loaded.notText);
     else if (trap.failureCount() > 0)
         lines.status = ReadStatus::NotRead;
     ensureOneLine(lines);
@@ -231,22 +290,35 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts) {
 
 void SplitStringToLines(const QString& text, LineArray& lines) {
     lines.text = text;
-    lines.spans.clear();
-    const char16_t* const units = QStringView(text).utf16();
-    const qsizetype n = text.size();
-    qsizetype start = 0;
-    qsizetype from = 0;
-    for (;;) {
-        const qsizetype cr = from + FindCarriageReturn(units + from, n - from);
-        if (cr >= n)
-            break;
-        if (cr + 1 < n && units[cr + 1] == u'\n') {
-            lines.spans.push_back(LineSpan{start, cr - start});
-            start = cr + 2;
+    lines.inBytes = false;
+    lines.bytes.clear();
+    splitAtCrLf(QStringView(text).utf16(), 0, text.size(), lines.spans);
+}
+
+void SplitStringToLines(const QByteArray& bytes, qsizetype from, LineArray& lines) {
+    lines.text.clear();
+    lines.inBytes = true;
+    lines.bytes = bytes;
+    splitAtCrLf(bytes.constData(), from, bytes.size(), lines.spans);
+}
+
+QStringList LineArray::toStringList() const {
+    QStringList list;
+    list.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i) {
+        if (!inBytes) {
+            list << (*this)[i].toString();
+        } else if (format == SourceFormat::CodePage) {
+            const QByteArrayView line = byteLine(i);
+            QString decoded(line.size(), Qt::Uninitialized);
+            CodePage::ansi().decode(line.data(), line.size(),
+                                    reinterpret_cast<char16_t*>(decoded.data()));
+            list << decoded;
+        } else {
+            list << QString::fromUtf8(byteLine(i));
         }
-        from = cr + 1;
     }
-    lines.spans.push_back(LineSpan{start, n - start});
+    return list;
 }
 
 } // namespace parvello

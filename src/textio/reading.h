@@ -14,7 +14,9 @@ class Prompts;
 // failures are reported through the prompts' "Application Error" box with this routine's
 // location tag (or the reader's) and the step's line, and the result then has
 // status NotRead and one empty line; a file whose bytes are not text has status NotText.
-LineArray ReadFileToStringLine(const QString& path, Prompts& prompts);
+// With LineForm::Bytes the lines may stay undecoded (see LineArray).
+LineArray ReadFileToStringLine(const QString& path, Prompts& prompts,
+                               LineForm form = LineForm::Text);
 
 // The byte-order-mark test. Returns true for a UTF-32 LE, UTF-32 BE, UTF-16 LE or UTF-16 BE
 // mark; sets fileIsUtf8 for the UTF-8 mark (and clears it first, before the file is
@@ -25,14 +27,18 @@ bool IsFileUnicode(const QString& path, bool& fileIsUtf8);
 // (mark-less UTF-8 when the bytes are valid UTF-8 with a non-ASCII sequence, otherwise the
 // ANSI code page). A line ends at CR LF, at a lone LF or at a lone CR; a final line break
 // gives no extra empty line.
-LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Prompts& prompts);
+LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Prompts& prompts,
+                                  LineForm form = LineForm::Text);
 
 // The UTF-8 road: the mark is dropped and the text split at CR LF only.
-LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts);
+LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts,
+                                  LineForm form = LineForm::Text);
 
 // Splits text at every CR LF pair into lines.spans (and shares text into lines.text). Lone
 // CR and LF stay in their line; a text ending with CR LF gives a last, empty line; an empty
 // text gives one empty line.
 void SplitStringToLines(const QString& text, LineArray& lines);
+// The same over undecoded bytes from the index from on (byte form).
+void SplitStringToLines(const QByteArray& bytes, qsizetype from, LineArray& lines);
 
 } // namespace parvello

@@ -23,6 +23,7 @@ namespace {
 
 // One decoded text kept for reuse per thread (see RecycleText), and the read buffer.
 thread_local QString spareText;
+thread_local QByteArray spareBytes;
 thread_local std::unique_ptr<char[]> chunkBuffer;
 thread_local std::vector<LineSpan> spareSpans;
 
@@ -94,6 +95,48 @@ public:
         return QByteArrayView(chunk_.get(), n);
     }
 
+    // The whole file (from its first byte) in one buffer, read straight into it: up to the
+    // reported size, or to the end for a file that reports none. The reads are a chunk
+    // each, and after each one look(bytes, filled) sees the buffer filled so far, while
+    // the new part is still in the cache.
+    template <class Look> QByteArray readAll(Look&& look) {
+        QByteArray bytes;
+        const qsizetype expected = qsizetype(size_);
+        if (expected >= RecycleFrom && spareBytes.capacity() >= expected && spareBytes.isDetached())
+            bytes = std::move(spareBytes);
+        spareBytes = QByteArray();
+        if (bytes.capacity() < expected && expected >= RecycleFrom)
+            bytes.reserve(expected + expected / 16);
+        bytes.resize(std::max<qsizetype>(expected, firstCount_));
+        std::memcpy(bytes.data(), chunk_.get(), size_t(firstCount_));
+        qsizetype got = std::exchange(firstCount_, 0);
+        qsizetype looked = 0;
+        for (;;) {
+            if (got > looked)
+                look(bytes.constData(), looked = got);
+            if (size_ > 0 && got >= expected)
+                break;
+            if (got == bytes.size())
+                bytes.resize(std::max<qsizetype>(LoadChunkSize, bytes.size() * 2));
+            const qsizetype want = std::min(bytes.size() - got, LoadChunkSize);
+            const qint64 n = file_->read(bytes.data() + got, want);
+            if (n < 0)
+                ThrowIoFailure(file_->errorString(), path_);
+            if (n == 0)
+                break;
+            got += qsizetype(n);
+        }
+        bytes.truncate(got);
+        consumed_ = got;
+        if (lastLoaded.known) {
+            if (got == size_ && got <= KeepBytesUpTo)
+                lastLoaded.bytes = QByteArray(bytes.constData(), got);
+            else
+                lastLoaded.known = false;
+        }
+        return bytes;
+    }
+
     void rewind() {
         if (!file_->rewind())
             ThrowIoFailure(file_->errorString(), path_);
@@ -158,6 +201,16 @@ private:
     qsizetype used_ = 0;
 };
 
+const QString& nulReason() {
+    static const QString reason = QStringLiteral("it holds a NUL byte, so it is not a text file");
+    return reason;
+}
+const QString& afterMarkReason() {
+    static const QString reason =
+        QStringLiteral("its bytes after the UTF-8 mark are not valid UTF-8");
+    return reason;
+}
+
 // Decodes UTF-8 chunk after chunk. Returns false at the first invalid or incomplete
 // sequence. With dropMark a UTF-8 mark at the start of the file is not part of the text.
 bool decodeUtf8(ChunkedFile& file, TextBuffer& out, bool dropMark, bool refuseNul, bool& sawNul,
@@ -212,7 +265,60 @@ LoadedText loadAnsi(ChunkedFile& file) {
             return loaded;
         }
     }
-    loaded.notText = QStringLiteral("it holds a NUL byte, so it is not a text file");
+    loaded.notText = nulReason();
+    return loaded;
+}
+
+// The byte form of the two readers: the same decisions as loadAnsi and loadUtf8WithMark,
+// taken on the bytes without decoding them.
+LoadedText loadAnsiBytes(ChunkedFile& file) {
+    LoadedText loaded;
+    Utf8Checker utf8;
+    qsizetype searched = 0;
+    bool sawNul = false;
+    QByteArray bytes = file.readAll([&](const char* data, qsizetype filled) {
+        sawNul = sawNul || std::memchr(data + searched, 0, size_t(filled - searched));
+        searched = filled;
+        if (!sawNul)
+            utf8.feed(data, filled);
+    });
+    if (sawNul) {
+        RecycleBytes(std::move(bytes));
+        loaded.notText = nulReason();
+        return loaded;
+    }
+    const Utf8Check check = utf8.finish(bytes.size());
+    loaded.format = check.valid && check.nonAscii ? SourceFormat::Utf8 : SourceFormat::CodePage;
+    loaded.inBytes = true;
+    loaded.bytes = std::move(bytes);
+    return loaded;
+}
+
+LoadedText loadUtf8WithMarkBytes(ChunkedFile& file) {
+    LoadedText loaded;
+    loaded.format = SourceFormat::Utf8WithMark;
+    Utf8Checker utf8;
+    qsizetype from = -1;
+    QByteArray bytes = file.readAll([&](const char* data, qsizetype filled) {
+        if (from < 0) {
+            if (filled < 3)
+                return;
+            from = QByteArrayView(data, 3) == QByteArrayView("\xEF\xBB\xBF", 3) ? 3 : 0;
+        }
+        utf8.feed(data + from, filled - from);
+    });
+    if (from < 0) { // shorter than the mark
+        from = 0;
+        utf8.feed(bytes.constData(), bytes.size());
+    }
+    if (!utf8.finish(bytes.size() - from).valid) {
+        RecycleBytes(std::move(bytes));
+        loaded.notText = afterMarkReason();
+        return loaded;
+    }
+    loaded.inBytes = true;
+    loaded.bytes = std::move(bytes);
+    loaded.bytesFrom = from;
     return loaded;
 }
 
@@ -225,7 +331,7 @@ LoadedText loadUtf8WithMark(ChunkedFile& file) {
     if (decodeUtf8(file, out, true, false, sawNul, bytes))
         loaded.text = out.take();
     else
-        loaded.notText = QStringLiteral("its bytes after the UTF-8 mark are not valid UTF-8");
+        loaded.notText = afterMarkReason();
     return loaded;
 }
 
@@ -357,6 +463,13 @@ KeepOpenScope::~KeepOpenScope() {
     }
 }
 
+void RecycleBytes(QByteArray&& bytes) {
+    if (bytes.capacity() >= RecycleFrom && bytes.isDetached() &&
+        bytes.capacity() > spareBytes.capacity())
+        spareBytes = std::move(bytes);
+    bytes = QByteArray();
+}
+
 void KeepOpenForLoad(const QString& path, std::unique_ptr<ReadOnlyFile> file,
                      QByteArrayView firstBytes) {
     kept.file.reset();
@@ -386,17 +499,18 @@ std::vector<LineSpan> TakeSpareSpans() {
     return spans;
 }
 
-LoadedText LoadText(const QString& path, LoadAs how) {
+LoadedText LoadText(const QString& path, LoadAs how, LineForm form) {
     ChunkedFile file(path);
+    const bool bytes = form == LineForm::Bytes;
     switch (how) {
     case LoadAs::Utf8WithMark:
-        return loadUtf8WithMark(file);
+        return bytes ? loadUtf8WithMarkBytes(file) : loadUtf8WithMark(file);
     case LoadAs::Unicode:
         return loadUnicode(file);
     case LoadAs::Ansi:
         break;
     }
-    return loadAnsi(file);
+    return bytes && CodePage::ansi().asciiCompatible() ? loadAnsiBytes(file) : loadAnsi(file);
 }
 
 } // namespace parvello

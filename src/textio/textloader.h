@@ -14,6 +14,11 @@ namespace parvello {
 
 struct LoadedText {
     QString text;
+    // Instead of text, for LineForm::Bytes where the encoding allows it: the file's bytes,
+    // checked to be text in format, whose text begins at bytesFrom (after a UTF-8 mark).
+    bool inBytes = false;
+    QByteArray bytes;
+    qsizetype bytesFrom = 0;
     SourceFormat format = SourceFormat::CodePage;
     QString notText; // non-empty when the bytes are not text in their encoding
 };
@@ -59,7 +64,9 @@ inline constexpr qsizetype KeepBytesUpTo = 64 * 1024;
 
 // Reads the file whole and decodes it. Fails (Failure) when the file cannot be opened or
 // read; bytes that are not text are not a failure but are named in LoadedText::notText.
-LoadedText LoadText(const QString& path, LoadAs how);
+// With LineForm::Bytes a file in UTF-8 or in an ASCII-compatible code page is checked but
+// not decoded (LoadedText::inBytes).
+LoadedText LoadText(const QString& path, LoadAs how, LineForm form = LineForm::Text);
 
 // The size of one read; a multi-byte sequence may straddle two reads.
 inline constexpr qsizetype LoadChunkSize = 1 << 18;
@@ -68,6 +75,8 @@ inline constexpr qsizetype LoadChunkSize = 1 << 18;
 // so that a run over many large files reuses one buffer instead of faulting in a fresh one
 // for each. Only a large text that nothing else shares is kept.
 void RecycleText(QString&& text);
+// The same for the bytes of a byte-form read.
+void RecycleBytes(QByteArray&& bytes);
 
 // The same for the line table of a file: the next reader on this thread fills it again
 // (TakeSpareSpans gives it back empty, keeping its room).

@@ -36,6 +36,20 @@ qsizetype findAnyOf3Plain(const char16_t* units, qsizetype i, qsizetype n,
     return n;
 }
 
+qsizetype findAnyOf3BytesPlain(const char* bytes, qsizetype i, qsizetype n,
+                               const std::array<char, 3>& chars) {
+    for (; i < n; ++i)
+        if (bytes[i] == chars[0] || bytes[i] == chars[1] || bytes[i] == chars[2])
+            return i;
+    return n;
+}
+
+qsizetype asciiPrefixPlain(const char* bytes, qsizetype i, qsizetype n) {
+    while (i < n && static_cast<unsigned char>(bytes[i]) < 0x80)
+        ++i;
+    return i;
+}
+
 // Encodes the character at units[i] (not ASCII) and moves i past it; null at an unpaired
 // surrogate.
 inline char* encodeOneUtf8(const char16_t* units, qsizetype& i, qsizetype n, char* out) {
@@ -265,7 +279,59 @@ inline qsizetype widenAsciiSse2(const unsigned char* in, qsizetype n, char16_t* 
     return i;
 }
 
+qsizetype findAnyOf3BytesSse2(const char* bytes, qsizetype n, const std::array<char, 3>& chars) {
+    const __m128i a = _mm_set1_epi8(chars[0]);
+    const __m128i b = _mm_set1_epi8(chars[1]);
+    const __m128i c = _mm_set1_epi8(chars[2]);
+    qsizetype i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)),
+                                         _mm_cmpeq_epi8(v, c));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(hit)))
+            return i + std::countr_zero(mask);
+    }
+    return findAnyOf3BytesPlain(bytes, i, n, chars);
+}
+
+qsizetype asciiPrefixSse2(const char* bytes, qsizetype n) {
+    qsizetype i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(v)))
+            return i + std::countr_zero(mask);
+    }
+    return asciiPrefixPlain(bytes, i, n);
+}
+
 // ---- AVX2: where the processor has it. ----
+
+__attribute__((target("avx2"))) qsizetype findAnyOf3BytesAvx2(const char* bytes, qsizetype n,
+                                                              const std::array<char, 3>& chars) {
+    const __m256i a = _mm256_set1_epi8(chars[0]);
+    const __m256i b = _mm256_set1_epi8(chars[1]);
+    const __m256i c = _mm256_set1_epi8(chars[2]);
+    qsizetype i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+        const __m256i hit =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, a), _mm256_cmpeq_epi8(v, b)),
+                            _mm256_cmpeq_epi8(v, c));
+        if (const unsigned mask = unsigned(_mm256_movemask_epi8(hit)))
+            return i + std::countr_zero(mask);
+    }
+    return i < n ? i + findAnyOf3BytesSse2(bytes + i, n - i, chars) : n;
+}
+
+__attribute__((target("avx2"))) qsizetype asciiPrefixAvx2(const char* bytes, qsizetype n) {
+    qsizetype i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+        if (const unsigned mask = unsigned(_mm256_movemask_epi8(v)))
+            return i + std::countr_zero(mask);
+    }
+    return i < n ? i + asciiPrefixSse2(bytes + i, n - i) : n;
+}
 
 __attribute__((target("avx2"))) qsizetype findLineBreakAvx2(const char16_t* units, qsizetype n) {
     const __m256i cr = _mm256_set1_epi16('\r');
@@ -396,8 +462,16 @@ qsizetype findAnyOf3PlainAll(const char16_t* units, qsizetype n,
                              const std::array<char16_t, 3>& chars) {
     return findAnyOf3Plain(units, 0, n, chars);
 }
-constexpr ScanKernels plainKernels = {findLineBreakPlainAll, findCarriageReturnPlain,
-                                      findAnyOf3PlainAll, encodeUtf8Plain};
+qsizetype findAnyOf3BytesPlainAll(const char* bytes, qsizetype n,
+                                  const std::array<char, 3>& chars) {
+    return findAnyOf3BytesPlain(bytes, 0, n, chars);
+}
+qsizetype asciiPrefixPlainAll(const char* bytes, qsizetype n) {
+    return asciiPrefixPlain(bytes, 0, n);
+}
+constexpr ScanKernels plainKernels = {findLineBreakPlainAll,    findCarriageReturnPlain,
+                                      findAnyOf3PlainAll,       encodeUtf8Plain,
+                                      findAnyOf3BytesPlainAll, asciiPrefixPlainAll};
 #if PARVELLO_X86_VECTORS
 qsizetype findCarriageReturnSse2(const char16_t* units, qsizetype n) {
     return findUnitSse2(units, n, u'\r');
@@ -406,10 +480,12 @@ __attribute__((target("avx2"))) qsizetype findCarriageReturnAvx2(const char16_t*
                                                                  qsizetype n) {
     return findUnitAvx2(units, n, u'\r');
 }
-constexpr ScanKernels sse2Kernels = {findLineBreakSse2, findCarriageReturnSse2, findAnyOf3Sse2,
-                                     encodeUtf8Sse2};
-constexpr ScanKernels avx2Kernels = {findLineBreakAvx2, findCarriageReturnAvx2, findAnyOf3Avx2,
-                                     encodeUtf8Avx2};
+constexpr ScanKernels sse2Kernels = {findLineBreakSse2,   findCarriageReturnSse2,
+                                     findAnyOf3Sse2,      encodeUtf8Sse2,
+                                     findAnyOf3BytesSse2, asciiPrefixSse2};
+constexpr ScanKernels avx2Kernels = {findLineBreakAvx2,   findCarriageReturnAvx2,
+                                     findAnyOf3Avx2,      encodeUtf8Avx2,
+                                     findAnyOf3BytesAvx2, asciiPrefixAvx2};
 #endif
 
 const ScanLevel bestLevel = detectLevel();
@@ -442,6 +518,124 @@ ScanLevel BestScanLevel() {
 
 bool ScanLevelAvailable(ScanLevel level) {
     return level <= bestLevel;
+}
+
+qsizetype FindCarriageReturnByte(const char* bytes, qsizetype n) {
+    const void* cr = std::memchr(bytes, '\r', size_t(n));
+    return cr ? static_cast<const char*>(cr) - bytes : n;
+}
+
+namespace {
+
+// Where a check of UTF-8 stopped: at the end, before a sequence cut off by the end, or at
+// an invalid sequence.
+constexpr qsizetype CheckInvalid = -1;
+
+// Checks the non-ASCII sequences from i on until the next ASCII byte. False at an invalid
+// sequence, or at one cut off by the end (i is then left at its first byte).
+inline bool checkSequences(const unsigned char* in, qsizetype& i, qsizetype n, bool& cutOff) {
+    while (i < n && in[i] >= 0x80) {
+        char32_t cp = 0;
+        int length = 0;
+        switch (decodeSequence(in + i, n - i, cp, length)) {
+        case Sequence::Complete:
+            i += length;
+            continue;
+        case Sequence::Incomplete:
+            cutOff = true;
+            return false;
+        case Sequence::Invalid:
+            return false;
+        }
+    }
+    return true;
+}
+
+// Checks in[i..n): returns n, the start of a sequence cut off by the end, or CheckInvalid.
+qsizetype checkUtf8Plain(const unsigned char* in, qsizetype i, qsizetype n, bool& nonAscii) {
+    while (i < n) {
+        if (in[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        nonAscii = true;
+        bool cutOff = false;
+        if (!checkSequences(in, i, n, cutOff))
+            return cutOff ? i : CheckInvalid;
+    }
+    return n;
+}
+
+#if PARVELLO_X86_VECTORS
+// Whole blocks of ASCII are passed over; the sequences of a block that has others are
+// checked one by one, and the next block begins after them.
+#define PARVELLO_CHECK_BLOCKS(Width, highBits)                                                    \
+    while (i + Width <= n) {                                                                     \
+        const unsigned mask = highBits(in + i);                                                  \
+        if (!mask) {                                                                             \
+            i += Width;                                                                          \
+            continue;                                                                            \
+        }                                                                                        \
+        i += std::countr_zero(mask);                                                             \
+        nonAscii = true;                                                                         \
+        bool cutOff = false;                                                                     \
+        if (!checkSequences(in, i, n, cutOff))                                                   \
+            return cutOff ? i : CheckInvalid;                                                    \
+    }                                                                                            \
+    return checkUtf8Plain(in, i, n, nonAscii)
+
+inline unsigned highBits16(const unsigned char* p) {
+    return unsigned(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
+__attribute__((target("avx2"))) inline unsigned highBits32(const unsigned char* p) {
+    return unsigned(_mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+}
+
+qsizetype checkUtf8Sse2(const unsigned char* in, qsizetype i, qsizetype n, bool& nonAscii) {
+    PARVELLO_CHECK_BLOCKS(16, highBits16);
+}
+
+__attribute__((target("avx2"))) qsizetype checkUtf8Avx2(const unsigned char* in, qsizetype i,
+                                                        qsizetype n, bool& nonAscii) {
+    PARVELLO_CHECK_BLOCKS(32, highBits32);
+}
+#undef PARVELLO_CHECK_BLOCKS
+#endif
+
+qsizetype checkUtf8(ScanLevel level, const char* bytes, qsizetype i, qsizetype n, bool& nonAscii) {
+    const auto* const in = reinterpret_cast<const unsigned char*>(bytes);
+    switch (usable(level)) {
+#if PARVELLO_X86_VECTORS
+    case ScanLevel::Avx2:
+        return checkUtf8Avx2(in, i, n, nonAscii);
+    case ScanLevel::Sse2:
+        return checkUtf8Sse2(in, i, n, nonAscii);
+#endif
+    default:
+        return checkUtf8Plain(in, i, n, nonAscii);
+    }
+}
+
+} // namespace
+
+Utf8Check CheckUtf8(const char* bytes, qsizetype n, ScanLevel level) {
+    Utf8Check check;
+    check.valid = checkUtf8(level, bytes, 0, n, check.nonAscii) == n;
+    return check;
+}
+
+bool Utf8Checker::feed(const char* bytes, qsizetype filled) {
+    if (checked_ == CheckInvalid)
+        return false;
+    checked_ = checkUtf8(level_, bytes, checked_, filled, nonAscii_);
+    return checked_ != CheckInvalid;
+}
+
+Utf8Check Utf8Checker::finish(qsizetype total) const {
+    Utf8Check check;
+    check.valid = checked_ == total;
+    check.nonAscii = nonAscii_;
+    return check;
 }
 
 char16_t* Utf8Decoder::decode(const char* bytes, qsizetype n, char16_t* out) {

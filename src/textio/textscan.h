@@ -8,6 +8,12 @@
 #include <QtGlobal>
 
 #include <array>
+#include <bit>
+
+#if defined(__SSE2__) && !defined(PARVELLO_NO_VECTORS)
+#define PARVELLO_SSE2_HITS 1
+#include <emmintrin.h>
+#endif
 
 namespace parvello {
 
@@ -28,13 +34,17 @@ bool ScanLevelAvailable(ScanLevel level);
 // - findCarriageReturn: where the first CR is, or n;
 // - findAnyOf3: where the first of three characters is, or n;
 // - encodeUtf8: UTF-8 of units[0..n) at out, which has room for three bytes per unit;
-//   returns the end of what was written, or null at an unpaired surrogate.
+//   returns the end of what was written, or null at an unpaired surrogate;
+// - findAnyOf3Bytes: where the first of three bytes is in bytes[0..n), or n;
+// - asciiPrefix: how many bytes at the start of bytes[0..n) are ASCII (below 0x80).
 struct ScanKernels {
     qsizetype (*findLineBreak)(const char16_t* units, qsizetype n);
     qsizetype (*findCarriageReturn)(const char16_t* units, qsizetype n);
     qsizetype (*findAnyOf3)(const char16_t* units, qsizetype n,
                             const std::array<char16_t, 3>& chars);
     char* (*encodeUtf8)(const char16_t* units, qsizetype n, char* out);
+    qsizetype (*findAnyOf3Bytes)(const char* bytes, qsizetype n, const std::array<char, 3>& chars);
+    qsizetype (*asciiPrefix)(const char* bytes, qsizetype n);
 };
 
 // The loops of a level (the plain ones for a level that cannot run here).
@@ -55,6 +65,97 @@ inline qsizetype FindAnyOf3(const char16_t* units, qsizetype n,
 inline char* EncodeUtf8Units(const char16_t* units, qsizetype n, char* out) {
     return bestScanKernels.encodeUtf8(units, n, out);
 }
+
+inline qsizetype FindAnyOf3Bytes(const char* bytes, qsizetype n, const std::array<char, 3>& chars) {
+    return bestScanKernels.findAnyOf3Bytes(bytes, n, chars);
+}
+// Where the first CR or LF byte is, or n.
+inline qsizetype FindLineBreakByte(const char* bytes, qsizetype n) {
+    return bestScanKernels.findAnyOf3Bytes(bytes, n, {'\r', '\n', '\n'});
+}
+// Where the first CR byte is, or n.
+qsizetype FindCarriageReturnByte(const char* bytes, qsizetype n);
+
+// The places of three bytes in bytes[0..n), visited in order. Sixteen bytes are compared at
+// once and the hits of a block are kept, so that a caller that stops at every hit does not
+// search the same block again (lines with many quotes, a buffer with many line breaks).
+class ByteHits {
+public:
+    ByteHits(const char* bytes, qsizetype n, const std::array<char, 3>& chars)
+        : bytes_(bytes), n_(n), chars_(chars) {
+#if PARVELLO_SSE2_HITS
+        a_ = _mm_set1_epi8(chars[0]);
+        b_ = _mm_set1_epi8(chars[1]);
+        c_ = _mm_set1_epi8(chars[2]);
+#endif
+    }
+
+    // The first hit at or after from, or n.
+    qsizetype next(qsizetype from) {
+#if PARVELLO_SSE2_HITS
+        for (;;) {
+            if (from >= block_ && from < block_ + 16) {
+                const unsigned mask = mask_ & (~0u << (from - block_));
+                if (mask)
+                    return block_ + std::countr_zero(mask);
+                from = block_ + 16;
+            }
+            if (from >= n_)
+                return n_;
+            if (from + 16 <= n_) {
+                block_ = from;
+            } else if (n_ >= 16) {
+                block_ = n_ - 16; // the last sixteen bytes, some of them seen already
+            } else {
+                break;
+            }
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes_ + block_));
+            mask_ = unsigned(_mm_movemask_epi8(_mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(v, a_), _mm_cmpeq_epi8(v, b_)), _mm_cmpeq_epi8(v, c_))));
+        }
+#endif
+        for (; from < n_; ++from)
+            if (bytes_[from] == chars_[0] || bytes_[from] == chars_[1] || bytes_[from] == chars_[2])
+                return from;
+        return n_;
+    }
+
+private:
+    const char* bytes_;
+    qsizetype n_;
+    std::array<char, 3> chars_;
+#if PARVELLO_SSE2_HITS
+    __m128i a_, b_, c_;
+    qsizetype block_ = -32; // the block whose hits mask_ holds
+    unsigned mask_ = 0;
+#endif
+};
+
+// What a check of bytes as UTF-8 found.
+struct Utf8Check {
+    bool valid = false;    // every sequence complete and well-formed, by the decoder's rules
+    bool nonAscii = false; // at least one byte above 0x7F
+};
+// Checks bytes[0..n) as UTF-8 with exactly the rules of Utf8Decoder, without decoding them.
+Utf8Check CheckUtf8(const char* bytes, qsizetype n, ScanLevel level = BestScanLevel());
+
+// The same check made while a buffer fills: feed() checks what was added since the last call
+// (a sequence cut off where the bytes end waits for the next call), so that each part is
+// checked while it is still in the cache.
+class Utf8Checker {
+public:
+    explicit Utf8Checker(ScanLevel level = BestScanLevel()) : level_(level) {}
+    // Checks bytes[0..filled) from where the last call stopped. False once a sequence is
+    // invalid.
+    bool feed(const char* bytes, qsizetype filled);
+    // The check of bytes[0..total) once all of them were fed.
+    Utf8Check finish(qsizetype total) const;
+
+private:
+    ScanLevel level_;
+    qsizetype checked_ = 0; // -1 after an invalid sequence
+    bool nonAscii_ = false;
+};
 
 // A strict UTF-8 decoder fed chunk after chunk: a sequence may straddle two chunks. Invalid
 // bytes (a stray continuation byte, an overlong form, an encoded surrogate, a value above

@@ -36,6 +36,10 @@ public:
         cannotHold_ = true;
         return false;
     }
+    bool appendBytes(QByteArrayView bytes) override {
+        file_.writeBytes(bytes);
+        return true;
+    }
     bool cannotHold() const { return cannotHold_; }
 
 private:
@@ -68,6 +72,7 @@ public:
             bytes_.append(encoder_.mark());
     }
     bool write(QStringView text) { return encoder_.append(text, bytes_); }
+    void writeBytes(QByteArrayView bytes) { bytes_.append(bytes); }
     OutputFile::Result commit() {
         if (file_.write(bytes_) != bytes_.size())
             ThrowIoFailure(file_, path_);

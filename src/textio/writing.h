@@ -25,6 +25,8 @@ enum class WriteResult {
 class PieceSink {
 public:
     virtual bool append(QStringView piece) = 0;
+    // Bytes already in the output's encoding, taken as they are.
+    virtual bool appendBytes(QByteArrayView bytes) = 0;
 
 protected:
     ~PieceSink() = default;
