@@ -116,7 +116,7 @@ private:
     };
 
     const QuoteReplacer& rule_;
-    bool none_ = true; // nothing to find: every line passes whole
+    bool none_ = true;                 // nothing to find: every line passes whole
     std::array<char, 3> firstBytes_{}; // the first byte of each quote (repeated to fill)
     std::array<Quote, 3> quotes_{};
     std::array<QByteArray, 3> results_;

@@ -201,7 +201,8 @@ LineArray ReadFileToStringLine(const QString& path, Prompts& prompts, LineForm f
     if (trap.test(102, [&] { return fileIsUtf8; }))
         trap.step(104, [&] { lines = ReadFileToStringUTFLine(path, prompts, form); });
     else
-        trap.step(106, [&] { lines = ReadFileToStringFSOLine(path, fileIsUnicode, prompts, form); });
+        trap.step(106,
+                  [&] { lines = ReadFileToStringFSOLine(path, fileIsUnicode, prompts, form); });
 
     lines.fileIsUnicode = fileIsUnicode;
     lines.fileIsUtf8 = fileIsUtf8;

@@ -469,8 +469,8 @@ qsizetype findAnyOf3BytesPlainAll(const char* bytes, qsizetype n,
 qsizetype asciiPrefixPlainAll(const char* bytes, qsizetype n) {
     return asciiPrefixPlain(bytes, 0, n);
 }
-constexpr ScanKernels plainKernels = {findLineBreakPlainAll,    findCarriageReturnPlain,
-                                      findAnyOf3PlainAll,       encodeUtf8Plain,
+constexpr ScanKernels plainKernels = {findLineBreakPlainAll,   findCarriageReturnPlain,
+                                      findAnyOf3PlainAll,      encodeUtf8Plain,
                                       findAnyOf3BytesPlainAll, asciiPrefixPlainAll};
 #if PARVELLO_X86_VECTORS
 qsizetype findCarriageReturnSse2(const char16_t* units, qsizetype n) {
@@ -480,12 +480,10 @@ __attribute__((target("avx2"))) qsizetype findCarriageReturnAvx2(const char16_t*
                                                                  qsizetype n) {
     return findUnitAvx2(units, n, u'\r');
 }
-constexpr ScanKernels sse2Kernels = {findLineBreakSse2,   findCarriageReturnSse2,
-                                     findAnyOf3Sse2,      encodeUtf8Sse2,
-                                     findAnyOf3BytesSse2, asciiPrefixSse2};
-constexpr ScanKernels avx2Kernels = {findLineBreakAvx2,   findCarriageReturnAvx2,
-                                     findAnyOf3Avx2,      encodeUtf8Avx2,
-                                     findAnyOf3BytesAvx2, asciiPrefixAvx2};
+constexpr ScanKernels sse2Kernels = {findLineBreakSse2, findCarriageReturnSse2, findAnyOf3Sse2,
+                                     encodeUtf8Sse2,    findAnyOf3BytesSse2,    asciiPrefixSse2};
+constexpr ScanKernels avx2Kernels = {findLineBreakAvx2, findCarriageReturnAvx2, findAnyOf3Avx2,
+                                     encodeUtf8Avx2,    findAnyOf3BytesAvx2,    asciiPrefixAvx2};
 #endif
 
 const ScanLevel bestLevel = detectLevel();
@@ -569,19 +567,19 @@ qsizetype checkUtf8Plain(const unsigned char* in, qsizetype i, qsizetype n, bool
 #if PARVELLO_X86_VECTORS
 // Whole blocks of ASCII are passed over; the sequences of a block that has others are
 // checked one by one, and the next block begins after them.
-#define PARVELLO_CHECK_BLOCKS(Width, highBits)                                                    \
-    while (i + Width <= n) {                                                                     \
-        const unsigned mask = highBits(in + i);                                                  \
-        if (!mask) {                                                                             \
-            i += Width;                                                                          \
-            continue;                                                                            \
-        }                                                                                        \
-        i += std::countr_zero(mask);                                                             \
-        nonAscii = true;                                                                         \
-        bool cutOff = false;                                                                     \
-        if (!checkSequences(in, i, n, cutOff))                                                   \
-            return cutOff ? i : CheckInvalid;                                                    \
-    }                                                                                            \
+#define PARVELLO_CHECK_BLOCKS(Width, highBits)                                                     \
+    while (i + Width <= n) {                                                                       \
+        const unsigned mask = highBits(in + i);                                                    \
+        if (!mask) {                                                                               \
+            i += Width;                                                                            \
+            continue;                                                                              \
+        }                                                                                          \
+        i += std::countr_zero(mask);                                                               \
+        nonAscii = true;                                                                           \
+        bool cutOff = false;                                                                       \
+        if (!checkSequences(in, i, n, cutOff))                                                     \
+            return cutOff ? i : CheckInvalid;                                                      \
+    }                                                                                              \
     return checkUtf8Plain(in, i, n, nonAscii)
 
 inline unsigned highBits16(const unsigned char* p) {

@@ -110,8 +110,9 @@ public:
                 break;
             }
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes_ + block_));
-            mask_ = unsigned(_mm_movemask_epi8(_mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(v, a_), _mm_cmpeq_epi8(v, b_)), _mm_cmpeq_epi8(v, c_))));
+            mask_ = unsigned(_mm_movemask_epi8(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, a_), _mm_cmpeq_epi8(v, b_)),
+                             _mm_cmpeq_epi8(v, c_))));
         }
 #endif
         for (; from < n_; ++from)

@@ -119,11 +119,19 @@ private slots:
         QFETCH(SourceFormat, format);
         TempFolder folder;
         FakePrompts prompts;
-        const LineArray read = ReadFileToStringLine(folder.write("f", bytes), prompts);
-        QCOMPARE(prompts.calls.size(), 0);
-        QCOMPARE(read.status, ReadStatus::Read);
-        QCOMPARE(read.toStringList(), lines);
-        QCOMPARE(read.format, format);
+        const QString path = folder.write("f", bytes);
+        // Decoded, and left in bytes where the encoding allows it: the same lines.
+        const bool bytesPossible = format == SourceFormat::CodePage ||
+                                   format == SourceFormat::Utf8 ||
+                                   format == SourceFormat::Utf8WithMark;
+        for (const LineForm form : {LineForm::Text, LineForm::Bytes}) {
+            const LineArray read = ReadFileToStringLine(path, prompts, form);
+            QCOMPARE(prompts.calls.size(), 0);
+            QCOMPARE(read.status, ReadStatus::Read);
+            QCOMPARE(read.toStringList(), lines);
+            QCOMPARE(read.format, format);
+            QCOMPARE(read.inBytes, form == LineForm::Bytes && bytesPossible);
+        }
     }
 
     // Bytes that do not decode in the encoding they claim, and binary data.
@@ -149,10 +157,15 @@ private slots:
         QFETCH(QByteArray, bytes);
         TempFolder folder;
         FakePrompts prompts;
-        const LineArray read = ReadFileToStringLine(folder.write("f", bytes), prompts);
-        QCOMPARE(read.status, ReadStatus::NotText);
-        QVERIFY(!read.problem.isEmpty());
-        QCOMPARE(read.toStringList(), QStringList{""});
+        const QString path = folder.write("f", bytes);
+        const LineArray decoded = ReadFileToStringLine(path, prompts, LineForm::Text);
+        const LineArray undecoded = ReadFileToStringLine(path, prompts, LineForm::Bytes);
+        for (const LineArray* read : {&decoded, &undecoded}) {
+            QCOMPARE(read->status, ReadStatus::NotText);
+            QVERIFY(!read->problem.isEmpty());
+            QCOMPARE(read->toStringList(), QStringList{""});
+        }
+        QCOMPARE(undecoded.problem, decoded.problem);
         QCOMPARE(prompts.calls.size(), 0);
     }
 
@@ -171,6 +184,20 @@ private slots:
         QCOMPARE(plain.text.size(), LoadChunkSize + 1);
         QCOMPARE(ReadFileToStringLine(folder.write("cut", marked), prompts).status,
                  ReadStatus::NotText);
+        // The same without decoding: the check goes on across reads.
+        const LineArray plainBytes =
+            ReadFileToStringLine(folder.path("plain"), prompts, LineForm::Bytes);
+        QCOMPARE(plainBytes.format, SourceFormat::Utf8);
+        QVERIFY(plainBytes.inBytes);
+        QCOMPARE(plainBytes.bytes, bytes);
+        QCOMPARE(ReadFileToStringLine(folder.path("cut"), prompts, LineForm::Bytes).status,
+                 ReadStatus::NotText);
+        marked.chop(3);
+        marked += "\xE2\x80\x9D";
+        const LineArray markedBytes =
+            ReadFileToStringLine(folder.write("marked", marked), prompts, LineForm::Bytes);
+        QCOMPARE(markedBytes.status, ReadStatus::Read);
+        QCOMPARE(markedBytes.byteLine(0), QByteArrayView(marked).sliced(3));
     }
 
     void missingFileGivesOneEmptyLineAfterFourBoxes() {

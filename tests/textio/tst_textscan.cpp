@@ -7,6 +7,8 @@
 #include <QStringDecoder>
 #include <QtTest>
 
+#include <algorithm>
+#include <array>
 #include <vector>
 
 using namespace parvello;
@@ -248,6 +250,80 @@ private slots:
             QCOMPARE(ok, valid);
             if (valid)
                 QCOMPARE(got, expected);
+        }
+    }
+
+    // The check without decoding gives the decoder's answer, whole and fed in parts, and
+    // notices whether any byte is above 0x7F.
+    void checkerRandom_data() { addLevelRows(); }
+    void checkerRandom() {
+        QFETCH(ScanLevel, level);
+        QRandomGenerator random(20261208);
+        const QList<QByteArray>& pieces = utf8Pieces();
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray text;
+            const int count = int(random.bounded(12));
+            for (int k = 0; k < count; ++k) {
+                text += QByteArray(int(random.bounded(70)), char('a' + k));
+                if (round % 4 != 1)
+                    text += pieces[int(random.bounded(round % 3 == 0 ? pieces.size() : 11))];
+            }
+            QString decoded;
+            const bool valid = qtDecode(text, decoded);
+            const bool nonAscii = std::any_of(text.cbegin(), text.cend(), [](char c) {
+                return static_cast<unsigned char>(c) >= 0x80;
+            });
+            const Utf8Check whole = CheckUtf8(text.constData(), text.size(), level);
+            Utf8Checker parts(level);
+            for (qsizetype filled = qsizetype(random.bounded(6)); filled < text.size();
+                 filled += 1 + qsizetype(random.bounded(40)))
+                parts.feed(text.constData(), filled);
+            parts.feed(text.constData(), text.size());
+            const Utf8Check fed = parts.finish(text.size());
+            if (whole.valid != valid || fed.valid != valid)
+                qWarning() << "bytes" << text.toHex(' ');
+            QCOMPARE(whole.valid, valid);
+            QCOMPARE(fed.valid, valid);
+            if (valid) {
+                QCOMPARE(whole.nonAscii, nonAscii);
+                QCOMPARE(fed.nonAscii, nonAscii);
+            }
+        }
+    }
+
+    // The byte searches find every hit, in order, wherever it lies around the vector widths.
+    void byteSearches_data() { addLevelRows(); }
+    void byteSearches() {
+        QFETCH(ScanLevel, level);
+        const ScanKernels& kernels = ScanKernelsFor(level);
+        const std::array<char, 3> wanted = {'"', '\xE2', '\n'};
+        const auto plainNext = [&](const QByteArray& text, qsizetype from) {
+            for (; from < text.size(); ++from)
+                if (text[from] == wanted[0] || text[from] == wanted[1] || text[from] == wanted[2])
+                    return from;
+            return text.size();
+        };
+        QRandomGenerator random(7);
+        for (int length = 0; length <= 80; ++length) {
+            for (int round = 0; round < 40; ++round) {
+                QByteArray text(length, 'x');
+                for (qsizetype i = 0; i < length; ++i)
+                    if (random.bounded(10) == 0)
+                        text[i] = "\"\xE2\n\x80\r"[random.bounded(5)];
+                QCOMPARE(kernels.findAnyOf3Bytes(text.constData(), length, wanted),
+                         plainNext(text, 0));
+                qsizetype ascii = 0;
+                while (ascii < length && static_cast<unsigned char>(text[ascii]) < 0x80)
+                    ++ascii;
+                QCOMPARE(kernels.asciiPrefix(text.constData(), length), ascii);
+                // ByteHits, stopping at every hit or jumping ahead by a few bytes.
+                ByteHits hits(text.constData(), length, wanted);
+                for (qsizetype from = 0; from <= length;) {
+                    const qsizetype found = hits.next(from);
+                    QCOMPARE(found, plainNext(text, from));
+                    from = round % 2 ? found + 1 : from + 1 + qsizetype(random.bounded(20));
+                }
+            }
         }
     }
 };
