@@ -67,9 +67,10 @@ void Trap::rethrowPending() {
 
 void Trap::setFaultInjector(FaultInjector injector) {
     faultInjector = std::move(injector);
+    injecting_.store(bool(faultInjector), std::memory_order_relaxed);
 }
 
-void Trap::injectFault() {
+void Trap::callInjector() {
     if (faultInjector)
         faultInjector(tag_, line_);
 }

@@ -35,14 +35,44 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
     const TextPieces transformed = [&](PieceSink& sink) {
         const auto append = [&sink](QStringView piece) { return sink.append(piece); };
         if (byteRule) {
-            const auto appendBytes = [&sink](QByteArrayView piece) {
-                return sink.appendBytes(piece);
+            // Pieces that lie one after the other in the file's bytes go to the output as
+            // one: most of a file is copied in long stretches, line breaks that already are
+            // CR LF included.
+            const char* const bytes = lines.bytes.constData();
+            const qsizetype total = lines.bytes.size();
+            const char* runStart = nullptr;
+            qsizetype runLength = 0;
+            bool runInFile = false;
+            const auto flush = [&] {
+                const bool ok = runLength == 0 || sink.appendBytes({runStart, runLength});
+                runLength = 0;
+                return ok;
             };
-            for (qsizetype i = 0; i < lines.size(); ++i)
-                if (!byteRule->forEachPiece(lines.byteLine(i), appendBytes, append) ||
-                    !sink.appendBytes("\r\n"))
+            const auto appendBytes = [&](QByteArrayView piece) {
+                const bool inFile = piece.data() >= bytes && piece.data() <= bytes + total;
+                if (inFile && runInFile && runLength > 0 && piece.data() == runStart + runLength) {
+                    runLength += piece.size();
+                    return true;
+                }
+                if (!flush())
                     return false;
-            return true;
+                runStart = piece.data();
+                runLength = piece.size();
+                runInFile = inFile;
+                return true;
+            };
+            const auto appendText = [&](QStringView piece) {
+                return flush() && sink.append(piece);
+            };
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                if (!byteRule->forEachPiece(lines.byteLine(i), appendBytes, appendText))
+                    return false;
+                const qsizetype end = lines.spans[size_t(i)].start + lines.spans[size_t(i)].length;
+                const bool crLf = end + 1 < total && bytes[end] == '\r' && bytes[end + 1] == '\n';
+                if (!appendBytes(crLf ? QByteArrayView(bytes + end, 2) : QByteArrayView("\r\n")))
+                    return false;
+            }
+            return flush();
         }
         for (qsizetype i = 0; i < lines.size(); ++i) {
             const bool ok = byPieces ? rule.forEachPiece(lines[i], append)

@@ -58,24 +58,52 @@ QuoteReplacer::QuoteReplacer(QuoteRule rule, const QString& doubleText, const QS
     }
 }
 
+namespace {
+
+// The first byte of each quote the encoding has, repeated to fill three.
+std::array<char, 3> firstBytesOf(const std::array<QByteArray, 3>& quotes) {
+    std::array<char, 3> bytes{};
+    size_t count = 0;
+    for (const QByteArray& quote : quotes)
+        if (!quote.isEmpty())
+            bytes[count++] = quote[0];
+    for (size_t k = count; k > 0 && k < 3; ++k)
+        bytes[k] = bytes[0];
+    return bytes;
+}
+
+std::array<QByteArray, 3> encodedQuotes(const QuoteReplacer& rule, OutputEncoding encoding) {
+    std::array<QByteArray, 3> quotes;
+    if (rule.rule() == QuoteRule::None)
+        return quotes;
+    const TextEncoder encoder(encoding);
+    for (size_t q = 0; q < 3; ++q)
+        if (!encoder.append(QStringView(&rule.family()[q], 1), quotes[q]) || quotes[q].size() > 3)
+            quotes[q].clear();
+    return quotes;
+}
+
+} // namespace
+
 ByteQuoteReplacer::ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding)
-    : rule_(rule) {
+    : ByteQuoteReplacer(rule, encoding, encodedQuotes(rule, encoding)) {}
+
+ByteQuoteReplacer::ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding,
+                                     const std::array<QByteArray, 3>& quotes)
+    : rule_(rule), search_(nullptr, 0, firstBytesOf(quotes)) {
     if (rule.rule() == QuoteRule::None)
         return;
     const TextEncoder encoder(encoding);
     size_t needles = 0;
     for (size_t q = 0; q < 3; ++q) {
-        QByteArray quote;
-        if (encoder.append(QStringView(&rule.family()[q], 1), quote) && quote.size() <= 3) {
-            quotes_[q].length = quote.size();
-            std::memcpy(quotes_[q].bytes, quote.constData(), size_t(quote.size()));
-            firstBytes_[needles++] = quote[0];
+        if (!quotes[q].isEmpty()) {
+            quotes_[q].length = quotes[q].size();
+            std::memcpy(quotes_[q].bytes, quotes[q].constData(), size_t(quotes[q].size()));
+            ++needles;
         }
         encodable_[q] = encoder.append(rule.result(q), results_[q]);
     }
     none_ = needles == 0;
-    for (size_t k = needles; k > 0 && k < 3; ++k)
-        firstBytes_[k] = firstBytes_[0];
 }
 
 QStringView QuoteReplacer::apply(QStringView line, QString& scratch) const {

@@ -114,10 +114,12 @@ private:
         char bytes[3] = {};   // every quote is one byte in a code page, three in UTF-8
         qsizetype length = 0; // 0: the encoding has no bytes for this quote
     };
+    ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding,
+                      const std::array<QByteArray, 3>& quotes);
 
     const QuoteReplacer& rule_;
-    bool none_ = true;                 // nothing to find: every line passes whole
-    std::array<char, 3> firstBytes_{}; // the first byte of each quote (repeated to fill)
+    bool none_ = true; // nothing to find: every line passes whole
+    ByteHits search_;  // for the first byte of each quote
     std::array<Quote, 3> quotes_{};
     std::array<QByteArray, 3> results_;
     std::array<bool, 3> encodable_{};
@@ -130,7 +132,7 @@ bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
         return line.isEmpty() || handBytes(line);
     const char* const bytes = line.data();
     const qsizetype n = line.size();
-    ByteHits hits(bytes, n, firstBytes_);
+    ByteHits hits(search_, bytes, n);
     qsizetype from = 0;
     qsizetype at = 0;
     for (;;) {

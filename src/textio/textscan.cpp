@@ -568,6 +568,7 @@ qsizetype checkUtf8Plain(const unsigned char* in, qsizetype i, qsizetype n, bool
 // Whole blocks of ASCII are passed over; the sequences of a block that has others are
 // checked one by one, and the next block begins after them.
 #define PARVELLO_CHECK_BLOCKS(Width, highBits)                                                     \
+    bool sawNonAscii = false;                                                                      \
     while (i + Width <= n) {                                                                       \
         const unsigned mask = highBits(in + i);                                                    \
         if (!mask) {                                                                               \
@@ -575,11 +576,14 @@ qsizetype checkUtf8Plain(const unsigned char* in, qsizetype i, qsizetype n, bool
             continue;                                                                              \
         }                                                                                          \
         i += std::countr_zero(mask);                                                               \
-        nonAscii = true;                                                                           \
+        sawNonAscii = true;                                                                        \
         bool cutOff = false;                                                                       \
-        if (!checkSequences(in, i, n, cutOff))                                                     \
+        if (!checkSequences(in, i, n, cutOff)) {                                                   \
+            nonAscii = true;                                                                       \
             return cutOff ? i : CheckInvalid;                                                      \
+        }                                                                                          \
     }                                                                                              \
+    nonAscii = nonAscii || sawNonAscii;                                                            \
     return checkUtf8Plain(in, i, n, nonAscii)
 
 inline unsigned highBits16(const unsigned char* p) {

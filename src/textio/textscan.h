@@ -90,6 +90,16 @@ public:
 #endif
     }
 
+    // The same three bytes searched in another range (the vectors are not set up again).
+    ByteHits(const ByteHits& like, const char* bytes, qsizetype n) : ByteHits(like) {
+        bytes_ = bytes;
+        n_ = n;
+#if PARVELLO_SSE2_HITS
+        block_ = -32;
+        mask_ = 0;
+#endif
+    }
+
     // The first hit at or after from, or n.
     qsizetype next(qsizetype from) {
 #if PARVELLO_SSE2_HITS
