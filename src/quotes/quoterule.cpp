@@ -60,13 +60,13 @@ QuoteReplacer::QuoteReplacer(QuoteRule rule, const QString& doubleText, const QS
 
 namespace {
 
-// The first byte of each quote the encoding has, repeated to fill three.
-std::array<char, 3> firstBytesOf(const std::array<QByteArray, 3>& quotes) {
+// The last byte of each quote the encoding has, repeated to fill three.
+std::array<char, 3> lastBytesOf(const std::array<QByteArray, 3>& quotes) {
     std::array<char, 3> bytes{};
     size_t count = 0;
     for (const QByteArray& quote : quotes)
         if (!quote.isEmpty())
-            bytes[count++] = quote[0];
+            bytes[count++] = quote.back();
     for (size_t k = count; k > 0 && k < 3; ++k)
         bytes[k] = bytes[0];
     return bytes;
@@ -90,7 +90,7 @@ ByteQuoteReplacer::ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding e
 
 ByteQuoteReplacer::ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding,
                                      const std::array<QByteArray, 3>& quotes)
-    : rule_(rule), search_(nullptr, 0, firstBytesOf(quotes)) {
+    : rule_(rule), search_(nullptr, 0, lastBytesOf(quotes)) {
     if (rule.rule() == QuoteRule::None)
         return;
     const TextEncoder encoder(encoding);

@@ -119,7 +119,7 @@ private:
 
     const QuoteReplacer& rule_;
     bool none_ = true; // nothing to find: every line passes whole
-    ByteHits search_;  // for the first byte of each quote
+    ByteHits search_;  // for the last byte of each quote
     std::array<Quote, 3> quotes_{};
     std::array<QByteArray, 3> results_;
     std::array<bool, 3> encodable_{};
@@ -136,22 +136,25 @@ bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
     qsizetype from = 0;
     qsizetype at = 0;
     for (;;) {
-        const qsizetype found = hits.next(at);
-        if (found >= n)
+        // A quote is looked for by its last byte, which in UTF-8 is the rarer one (the
+        // first, E2, begins every quote of both families and many other characters).
+        const qsizetype last = hits.next(at);
+        if (last >= n)
             break;
         size_t q = 0;
+        qsizetype start = last;
         for (; q < 3; ++q) {
             const Quote& quote = quotes_[q];
-            if (quote.length > 0 && quote.length <= n - found && bytes[found] == quote.bytes[0] &&
-                (quote.length == 1 || (bytes[found + 1] == quote.bytes[1] &&
-                                       (quote.length == 2 || bytes[found + 2] == quote.bytes[2]))))
+            start = last - quote.length + 1;
+            if (quote.length > 0 && start >= from && bytes[last] == quote.bytes[quote.length - 1] &&
+                (quote.length == 1 || (bytes[start] == quote.bytes[0] &&
+                                       (quote.length == 2 || bytes[start + 1] == quote.bytes[1]))))
                 break;
         }
-        if (q == 3) { // the first byte of some other character
-            at = found + 1;
+        at = last + 1;
+        if (q == 3) // the last byte of some other character
             continue;
-        }
-        if (found > from && !handBytes(line.sliced(from, found - from)))
+        if (start > from && !handBytes(line.sliced(from, start - from)))
             return false;
         if (encodable_[q]) {
             if (!results_[q].isEmpty() && !handBytes(QByteArrayView(results_[q])))
@@ -159,7 +162,7 @@ bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
         } else if (!handText(QStringView(rule_.result(q)))) {
             return false;
         }
-        from = at = found + quotes_[q].length;
+        from = at;
     }
     return from >= n || handBytes(line.sliced(from));
 }

@@ -287,7 +287,7 @@ LoadedText loadAnsiBytes(ChunkedFile& file) {
         loaded.notText = nulReason();
         return loaded;
     }
-    const Utf8Check check = utf8.finish(bytes.size());
+    const Utf8Check check = utf8.finish(bytes.constData(), bytes.size());
     loaded.format = check.valid && check.nonAscii ? SourceFormat::Utf8 : SourceFormat::CodePage;
     loaded.inBytes = true;
     loaded.bytes = std::move(bytes);
@@ -311,7 +311,7 @@ LoadedText loadUtf8WithMarkBytes(ChunkedFile& file) {
         from = 0;
         utf8.feed(bytes.constData(), bytes.size());
     }
-    if (!utf8.finish(bytes.size() - from).valid) {
+    if (!utf8.finish(bytes.constData() + from, bytes.size() - from).valid) {
         RecycleBytes(std::move(bytes));
         loaded.notText = afterMarkReason();
         return loaded;

@@ -155,12 +155,12 @@ Utf8Check CheckUtf8(const char* bytes, qsizetype n, ScanLevel level = BestScanLe
 // checked while it is still in the cache.
 class Utf8Checker {
 public:
-    explicit Utf8Checker(ScanLevel level = BestScanLevel()) : level_(level) {}
+    explicit Utf8Checker(ScanLevel level = BestScanLevel());
     // Checks bytes[0..filled) from where the last call stopped. False once a sequence is
-    // invalid.
+    // invalid. Every call passes the same buffer, filled further.
     bool feed(const char* bytes, qsizetype filled);
     // The check of bytes[0..total) once all of them were fed.
-    Utf8Check finish(qsizetype total) const;
+    Utf8Check finish(const char* bytes, qsizetype total);
 
 private:
     ScanLevel level_;

@@ -38,30 +38,15 @@ FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArra
 // in UTF-8 and in windows-1252, other characters that share their first byte, line breaks
 // of every kind, non-ASCII text, and now and then a NUL or a broken sequence.
 QByteArray randomContent(QRandomGenerator& random) {
-    static const QList<QByteArray> pieces = {"plain words ",
-                                             "\"",
-                                             "'",
-                                             "\xE2\x80\x9C",
-                                             "\xE2\x80\x9D",
-                                             "\xE2\x80\x98",
-                                             "\xE2\x80\x99",
-                                             "\xE2\x80\x94",
-                                             "\xE2\x80",
-                                             "\xC3\xA9",
-                                             "\xF0\x9F\x98\x80",
-                                             "\r",
-                                             "\n",
-                                             "\r\n",
-                                             "\x93",
-                                             "\x94",
-                                             "\x91",
-                                             "\x92",
-                                             "\xE9",
-                                             "\x81",
-                                             "\xEF\xBB\xBF",
-                                             QByteArray(1, '\0'),
-                                             "\x80",
-                                             "\xE2"};
+    static const QList<QByteArray> pieces = {
+        "plain words ", "\"", "'", "\xE2\x80\x9C", "\xE2\x80\x9D", "\xE2\x80\x98", "\xE2\x80\x99",
+        // sharing a first or last byte with a
+        // quote: an em dash, U+301C, Ü, U+301D and
+        // a four-byte character ending in 98
+        "\xE2\x80\x94\xE3\x80\x9C\xC3\x9C\xE3\x80\x9D"
+        "\xF0\x9F\x80\x98",
+        "\xE2\x80", "\xC3\xA9", "\xF0\x9F\x98\x80", "\r", "\n", "\r\n", "\x93", "\x94", "\x91",
+        "\x92", "\xE9", "\x81", "\xEF\xBB\xBF", QByteArray(1, '\0'), "\x80", "\xE2"};
     static const QList<QByteArray> starts = {"", "", "", "\xEF\xBB\xBF", "\xEF\xBB", "\xFF\xFE"};
     QByteArray content = starts[int(random.bounded(starts.size()))];
     // Most files keep to one encoding, so that they are text; some mix everything.

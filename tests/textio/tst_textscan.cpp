@@ -279,7 +279,7 @@ private slots:
                  filled += 1 + qsizetype(random.bounded(40)))
                 parts.feed(text.constData(), filled);
             parts.feed(text.constData(), text.size());
-            const Utf8Check fed = parts.finish(text.size());
+            const Utf8Check fed = parts.finish(text.constData(), text.size());
             if (whole.valid != valid || fed.valid != valid)
                 qWarning() << "bytes" << text.toHex(' ');
             QCOMPARE(whole.valid, valid);
@@ -288,6 +288,42 @@ private slots:
                 QCOMPARE(whole.nonAscii, nonAscii);
                 QCOMPARE(fed.nonAscii, nonAscii);
             }
+        }
+    }
+
+    // Bytes drawn around the edges of every rule (lead bytes at their limits, continuations
+    // at theirs, ASCII), at every length around the vector width: every level agrees with
+    // Qt's decoder, whole and fed in two parts.
+    void checkerEdgeBytes_data() { addLevelRows(); }
+    void checkerEdgeBytes() {
+        QFETCH(ScanLevel, level);
+        static const unsigned char leads[] = {0x00, 0x41, 0x7F, 0x80, 0xBF, 0xC0, 0xC1,
+                                              0xC2, 0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE,
+                                              0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xFF};
+        static const unsigned char continuations[] = {0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0x41};
+        QRandomGenerator random(99);
+        for (int round = 0; round < 20000; ++round) {
+            // A few characters, each a lead byte and zero to three continuation bytes,
+            // between runs of ASCII.
+            QByteArray text(int(random.bounded(40)), 'a');
+            const int count = int(random.bounded(5));
+            for (int c = 0; c < count; ++c) {
+                text += char(leads[random.bounded(int(std::size(leads)))]);
+                for (int k = int(random.bounded(4)); k > 0; --k)
+                    text += char(continuations[random.bounded(int(std::size(continuations)))]);
+                text += QByteArray(int(random.bounded(36)), 'b');
+            }
+            const qsizetype length = text.size();
+            QString decoded;
+            const bool valid = qtDecode(text, decoded);
+            const Utf8Check whole = CheckUtf8(text.constData(), text.size(), level);
+            Utf8Checker parts(level);
+            parts.feed(text.constData(), qsizetype(random.bounded(length + 1)));
+            const Utf8Check fed = parts.finish(text.constData(), text.size());
+            if (whole.valid != valid || fed.valid != valid)
+                qWarning() << "bytes" << text.toHex(' ');
+            QCOMPARE(whole.valid, valid);
+            QCOMPARE(fed.valid, valid);
         }
     }
 
