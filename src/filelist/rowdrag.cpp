@@ -25,11 +25,17 @@ constexpr int ListPointerCustom = 99;
 
 } // namespace
 
+// While a batch run works through the list, a press starts no drag: the rows stay where
+// they are, so every listed file is processed once.
 void Form1::ListView1_MouseDown() {
+    if (IsRunning())
+        return;
     MouseIsDown = true;
 }
 
 void Form1::ListView1_ItemClick() {
+    if (IsRunning())
+        return;
     // The drag pointer; without a usable drag.ico the drag works with the system's one.
     QCursor pointer(Qt::DragMoveCursor);
     try {
@@ -46,7 +52,7 @@ void Form1::ListView1_ItemClick() {
 
 void Form1::ListView1_MouseMove(int x, int y) {
     hoverPointer(PointerDefault);
-    if (!MouseIsDown)
+    if (!MouseIsDown || IsRunning())
         return;
     const QModelIndex hit = ListView1->indexAt(QPoint(x, y));
     RowUnderMouse =
@@ -75,6 +81,8 @@ void Form1::ListView1_MouseMove(int x, int y) {
 }
 
 void Form1::ListView1_MouseUp() {
+    if (IsRunning() && !MouseIsDown)
+        return; // the press started nothing: the pointer stays as it is
     MouseIsDown = false;
     // Back to the arrow; the window's hourglass, when shown, shows over the list too.
     ListView1->viewport()->unsetCursor();
