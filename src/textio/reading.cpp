@@ -274,7 +274,13 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts, LineFor
         trap.step(108, [&] { text = stream.readText(); });
         trap.step(110, [&] { SplitStringToLines(text, split); });
     }
-    trap.step(112, [&] { lines = std::move(split); });
+    trap.step(112, [&] {
+        // A text that ends with CR LF, the line break of this road, has no further line:
+        // the result ends with that one CR LF, so a second run leaves the file as it is.
+        if (split.spans.size() > 1 && split.spans.back().length == 0)
+            split.spans.pop_back();
+        lines = std::move(split);
+    });
     text = QString(); // the lines hold the only reference, so the text can be reused
     loaded.bytes = QByteArray();
     trap.step(114, [&] { stream.close(); });

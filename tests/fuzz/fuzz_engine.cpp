@@ -249,7 +249,9 @@ QStringList splitLines(const QString& text, bool crLfOnly) {
                 start = i + 2;
                 ++i;
             }
-        lines << text.mid(start);
+        // A final CR LF adds no empty line (unless it is the only line).
+        if (start < text.size() || lines.isEmpty())
+            lines << text.mid(start);
         return lines;
     }
     // CR LF, lone CR and lone LF each end a line; a final break adds no empty line.

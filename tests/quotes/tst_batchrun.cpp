@@ -13,6 +13,8 @@
 
 #include <functional>
 
+#include <sys/stat.h>
+
 using namespace parvello;
 using namespace parvello::testing;
 
@@ -143,10 +145,24 @@ void TestBatchRun::inPlace() {
     r.form->Option2->click();
     r.form->PushButton2_Click();
     QCOMPARE(r.messages(), QStringList{"Done."});
-    // With the mark, the text ending in CR LF gains one more line end.
-    QCOMPARE(TestWindow::readFile(utf8), bom + "a \"b\"\r\n\r\n");
+    // With the mark, the text ending in CR LF keeps its one line end: the file settles, and
+    // later runs leave it exactly as it is (not even rewritten).
+    QCOMPARE(TestWindow::readFile(utf8), bom + "a \"b\"\r\n");
     QCOMPARE(TestWindow::readFile(empty), QByteArray("\r\n"));
     QCOMPARE(QDir(r.out).entryList(QDir::Files).size(), 0);
+    // The file's identity and time stamp to the nanosecond.
+    const auto identity = [](const QString& path) {
+        struct stat status {};
+        ::stat(QFile::encodeName(path).constData(), &status);
+        return QList<qint64>{qint64(status.st_ino), qint64(status.st_mtim.tv_sec),
+                             qint64(status.st_mtim.tv_nsec)};
+    };
+    const QList<qint64> settled = identity(utf8);
+    for (int run = 2; run <= 3; ++run) {
+        r.form->PushButton2_Click();
+        QCOMPARE(TestWindow::readFile(utf8), bom + "a \"b\"\r\n");
+        QCOMPARE(identity(utf8), settled);
+    }
 }
 
 void TestBatchRun::sameNameTwiceIntoOneFolder() {

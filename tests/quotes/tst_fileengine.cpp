@@ -130,10 +130,10 @@ private slots:
             << remove << QString() << QByteArray("a b\r\nc d\r\ne\r\n");
         QTest::newRow("empty file: one CR LF")
             << QByteArray() << remove << QString() << QByteArray("\r\n");
-        QTest::newRow("UTF-8 mark: final CR LF becomes two")
+        QTest::newRow("UTF-8 mark: final CR LF stays one")
             << QByteArray("\xEF\xBB\xBF\"a\"\r\nb\r\n") << remove << QString()
             << QByteArray("\xEF\xBB\xBF"
-                          "a\r\nb\r\n\r\n");
+                          "a\r\nb\r\n");
         QTest::newRow("UTF-8 mark: LF-only file is one line") << QByteArray("\xEF\xBB\xBF"
                                                                             "a\nb")
                                                               << remove << QString()
@@ -268,8 +268,10 @@ private slots:
             << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\n");
         QTest::newRow("one byte less") << QByteArray("a\r\n\"b\r\n") << QByteArray("a\r\nb\r\n");
         QTest::newRow("last byte differs") << QByteArray("a\r\nb\n") << QByteArray("a\r\nb\r\n");
-        QTest::newRow("UTF-8 with its mark: a final CR LF gives one more line")
-            << QByteArray("\xEF\xBB\xBFx\r\n") << QByteArray("\xEF\xBB\xBFx\r\n\r\n");
+        QTest::newRow("UTF-8 with its mark, same")
+            << QByteArray("\xEF\xBB\xBFx\r\n") << QByteArray("\xEF\xBB\xBFx\r\n");
+        QTest::newRow("UTF-8 with its mark: a lone LF stays in its line")
+            << QByteArray("\xEF\xBB\xBFx\n") << QByteArray("\xEF\xBB\xBFx\n\r\n");
         QTest::newRow("UTF-16, same")
             << QByteArray("\xFF\xFEx\0\r\0\n\0", 8) << QByteArray("\xFF\xFEx\0\r\0\n\0", 8);
     }

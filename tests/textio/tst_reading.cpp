@@ -87,10 +87,16 @@ private slots:
         QTest::newRow("mark-less UTF-8 with a curly quote")
             << QByteArray("caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D\nx")
             << L{QStringLiteral("caf\u00E9 \u201Cq\u201D"), "x"} << SourceFormat::Utf8;
-        QTest::newRow("UTF-8 road: final CR LF gives an empty line")
+        QTest::newRow("UTF-8 road: final CR LF adds no line")
             << QByteArray("\xEF\xBB\xBF"
                           "a\r\nb\r\n")
-            << L{"a", "b", ""} << SourceFormat::Utf8WithMark;
+            << L{"a", "b"} << SourceFormat::Utf8WithMark;
+        QTest::newRow("UTF-8 road: only a break")
+            << QByteArray("\xEF\xBB\xBF\r\n") << L{""} << SourceFormat::Utf8WithMark;
+        QTest::newRow("UTF-8 road: a lone LF at the end stays")
+            << QByteArray("\xEF\xBB\xBF"
+                          "a\r\n\n")
+            << L{"a", "\n"} << SourceFormat::Utf8WithMark;
         QTest::newRow("UTF-8 road: lone LF and CR stay in the line")
             << QByteArray("\xEF\xBB\xBF"
                           "a\nb\rc")
