@@ -2,7 +2,10 @@
 // through this interface, so tests can answer from a script instead of a real box.
 #pragma once
 
+#include "app/pathhelpers.h"
+
 #include <QString>
+#include <QStringList>
 
 namespace parvello {
 
@@ -38,6 +41,14 @@ public:
     // not reported.
     virtual void shellOpen(const QString& target) = 0;
 };
+
+// The open-file dialog's selection as one text: one file gives its path; several files
+// give their folder, NUL, and their names separated by NUL. Files picked from different
+// folders (the dialog accepts full paths typed in) give the deepest folder that holds
+// them all and, after it, each file's path relative to that folder, so folder, separator
+// and name join to exactly the file that was picked. Where no folder holds them all
+// (different drives), the folder is empty and the names are the full paths.
+QString OpenFileSelectionText(const QStringList& files, PathStyle style = NativePathStyle());
 
 // The caption of every box that gives no title of its own (set at start-up).
 QString ApplicationTitle();

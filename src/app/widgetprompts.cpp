@@ -71,14 +71,10 @@ QString WidgetPrompts::openFiles(const QString& title, const QString& filter) {
         QFileDialog::getOpenFileNames(owner_, title, QString(), DialogFilter(filter));
     if (files.isEmpty())
         return QString();
-    QString selection;
-    if (files.size() == 1) {
-        selection = QDir::toNativeSeparators(files.first());
-    } else {
-        selection = QDir::toNativeSeparators(QFileInfo(files.first()).absolutePath());
-        for (const QString& file : files)
-            selection += QChar(u'\0') + QFileInfo(file).fileName();
-    }
+    QStringList native;
+    for (const QString& file : files)
+        native << QDir::toNativeSeparators(file);
+    const QString selection = OpenFileSelectionText(native);
     if (selection.size() > MaxSelectionLength)
         throw Failure(QStringLiteral("The selection is too long for the file name buffer"),
                       failure_numbers::SelectionTooLong);

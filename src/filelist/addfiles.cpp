@@ -5,6 +5,7 @@
 #include "app/prompts.h"
 #include "filelist/filelistmodel.h"
 
+#include <QDir>
 #include <QPushButton>
 
 namespace parvello {
@@ -51,20 +52,28 @@ void Form1::PushButton1_Click() {
 
     QStringList parts;
     trap.step(116, [&] { parts = fileName.split(QChar(u'\0')); });
-    if (parts.size() == 1) { // 118: one file, its full path as the dialog gave it
+    // One part: the full path of the one file, added as the dialog gave it.
+    if (trap.test(118, [&] { return parts.size() == 1; })) {
         QString path;
         trap.step(120, [&] { path = parts.first(); });
         trap.step(122, [&] { ListItems->Add(path); });
         return;
     }
-    // 124: the folder, then the names.
+    // Two or more: the folder, then the names.
+    QString folder;
+    trap.step(124, [&] { folder = parts.first(); });
     qsizetype first = 0;
     qsizetype last = -1;
     trap.step(126, [&] { first = 1; });
     trap.step(128, [&] { last = parts.size() - 1; });
     for (qsizetype index = first; index <= last; ++index) { // 134
         QString path;
-        trap.step(136, [&] { path = parts.first() + Separator() + parts.at(index); });
+        trap.step(136, [&] {
+            // A name that is a full path (files from different drives) stands for itself.
+            const QString& name = parts.at(index);
+            path =
+                folder.isEmpty() && QDir::isAbsolutePath(name) ? name : folder + Separator() + name;
+        });
         trap.step(138, [&] { path = CollapseBackslashes(path); });
         trap.step(140, [&] { ListItems->Add(path); });
     } // 142

@@ -21,6 +21,8 @@ private slots:
     void dialogSettingsAndCancel();
     void selections_data();
     void selections();
+    void selectionText_data();
+    void selectionText();
     void addingTwiceGivesTwoRows();
     void tooManyFiles();
     void otherDialogFailureIsReported();
@@ -54,6 +56,39 @@ void TestAddFiles::selections_data() {
     QTest::newRow("names with spaces and quotes")
         << selection("/d", {"it's \"here\".txt", "\u201Cq\u201D.txt"})
         << QStringList{"/d/it's \"here\".txt", "/d/\u201Cq\u201D.txt"};
+    // Full paths typed into the dialog may name files of different folders.
+    QTest::newRow("files from two folders")
+        << OpenFileSelectionText({"/T/a/x.txt", "/T/b/y.txt", "/T/z.txt"})
+        << QStringList{"/T/a/x.txt", "/T/b/y.txt", "/T/z.txt"};
+    QTest::newRow("files whose only shared folder is the root")
+        << OpenFileSelectionText({"/a/x.txt", "/b/y.txt"}) << QStringList{"/a/x.txt", "/b/y.txt"};
+}
+
+// The dialog's selection as text: folder, NUL, names wherever the files share one folder.
+void TestAddFiles::selectionText_data() {
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("windows");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one file") << QStringList{"/a/x.txt"} << false << "/a/x.txt";
+    QTest::newRow("one folder") << QStringList{"/a/x.txt", "/a/y.txt"} << false
+                                << selection("/a", {"x.txt", "y.txt"});
+    QTest::newRow("the root") << QStringList{"/x", "/y"} << false << selection("/", {"x", "y"});
+    QTest::newRow("two folders, one shared name prefix")
+        << QStringList{"/T/ab/x.txt", "/T/a/y.txt"} << false
+        << selection("/T", {"ab/x.txt", "a/y.txt"});
+    QTest::newRow("Windows: two folders") << QStringList{"C:\\T\\a\\x.txt", "C:\\T\\b\\y.txt"}
+                                          << true << selection("C:\\T", {"a\\x.txt", "b\\y.txt"});
+    QTest::newRow("Windows: the drive root") << QStringList{"C:\\x.txt", "C:\\d\\y.txt"} << true
+                                             << selection("C:\\", {"x.txt", "d\\y.txt"});
+    QTest::newRow("Windows: two drives") << QStringList{"C:\\x.txt", "D:\\y.txt"} << true
+                                         << selection("", {"C:\\x.txt", "D:\\y.txt"});
+}
+
+void TestAddFiles::selectionText() {
+    QFETCH(QStringList, files);
+    QFETCH(bool, windows);
+    QFETCH(QString, text);
+    QCOMPARE(OpenFileSelectionText(files, windows ? PathStyle::Windows : PathStyle::Posix), text);
 }
 
 void TestAddFiles::selections() {
@@ -99,20 +134,29 @@ void TestAddFiles::tooManyFiles() {
 }
 
 void TestAddFiles::otherDialogFailureIsReported() {
-    TestWindow w;
-    Form1& form = w.load();
-    Trap::setFaultInjector([](const QString& tag, int line) {
-        if (tag.endsWith(QLatin1String("PushButton1_Click")) && line == 138)
-            throw Failure(QStringLiteral("Out of string space"));
-    });
-    w.prompts.answerOpenFiles(selection(QStringLiteral("/d"), {"a", "b"}));
-    form.PushButton1_Click();
-    Trap::setFaultInjector({});
-    // Each failed collapse is reported; the row is still added with the joined path.
-    QCOMPARE(w.prompts.errorTexts().size(), 2);
-    QVERIFY(w.prompts.errorTexts()[0].contains(
-        QStringLiteral("in Qwellan2021/08/31.Form1.PushButton1_Click at line 138\r\r")));
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"/d/a", "/d/b"}));
+    // A failed step is reported with its own line, and the handler goes on.
+    struct Case {
+        int line;
+        int boxes;
+        QStringList rows;
+    };
+    for (const Case& c :
+         {Case{138, 2, {"/d/a", "/d/b"}}, Case{124, 1, {"/a", "/b"}}, Case{118, 1, {"/d"}}}) {
+        TestWindow w;
+        Form1& form = w.load();
+        Trap::setFaultInjector([&](const QString& tag, int line) {
+            if (tag.endsWith(QLatin1String("PushButton1_Click")) && line == c.line)
+                throw Failure(QStringLiteral("Out of string space"));
+        });
+        w.prompts.answerOpenFiles(selection(QStringLiteral("/d"), {"a", "b"}));
+        form.PushButton1_Click();
+        Trap::setFaultInjector({});
+        QCOMPARE(w.prompts.errorTexts().size(), c.boxes);
+        QVERIFY(w.prompts.errorTexts()[0].contains(
+            QStringLiteral("in Qwellan2021/08/31.Form1.PushButton1_Click at line %1\r\r")
+                .arg(c.line)));
+        QCOMPARE(form.ListItems->Rows(), c.rows);
+    }
 }
 
 QTEST_MAIN(TestAddFiles)
