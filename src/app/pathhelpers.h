@@ -3,6 +3,7 @@
 // All comparisons are exact and case-sensitive.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +41,19 @@ bool IsFolder(const QString& path);
 // of n becomes ceil(n/2). A leading run becomes exactly two separators in the Windows
 // style (a network path keeps its pair) and exactly one in the POSIX style.
 QString CollapseBackslashes(const QString& path, PathStyle style = NativePathStyle());
+
+// True when the file system's name bytes come back unchanged from the text the program
+// holds for them (QFile::decodeName, then encodeName). A name that does not (bytes that are
+// not valid in the file-name encoding) would name another file, or none, if used as text.
+bool NameRoundTrips(const QByteArray& nativeName);
+
+// A name's bytes for showing: valid UTF-8 as its characters, every other byte as \xHH
+// ("caf\xE9.txt").
+QString EscapedName(const QByteArray& nativeName);
+
+// The message that names files and folders left out because their names cannot be held
+// exactly; "" when there are none.
+QString UnrepresentableNamesMessage(const QStringList& escapedNames);
 
 // Whether any of the rows equals the text exactly; every row is visited.
 bool ListHasItem(const QStringList& rows, const QString& text);

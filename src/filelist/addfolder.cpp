@@ -3,7 +3,6 @@
 #include "app/failure.h"
 #include "app/prompts.h"
 #include "filelist/folderaccess.h"
-#include "textio/codepage.h"
 
 #include <utility>
 
@@ -116,6 +115,8 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
         if (!trap.test(110, [&] { return v.size() < PathLimit; }))
             continue;
         trap.step(114, [&] { services.doEvents(); });
+        if (services.stopped())
+            return;
         if (!trap.test(116, [&] { return mayDescend(folders, v); }))
             continue;
         // The listing: permission denied and path not found drop the entry silently; any
@@ -124,9 +125,15 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
             const QList<SubFolder> subFolders = folders.subFolders(v);
             for (const SubFolder& sub : subFolders) {
                 services.doEvents();
+                if (services.stopped())
+                    return;
                 const QString& name = sub.name;
-                if (name.size() >= PathLimit || HasUnsupportedChars(name) ||
-                    name == QLatin1String(".") || name == QLatin1String(".."))
+                if (!sub.exactName) {
+                    services.unrepresentable.append(v + name);
+                    continue;
+                }
+                if (name.size() >= PathLimit || name == QLatin1String(".") ||
+                    name == QLatin1String(".."))
                     continue;
                 if (sub.isLink && leadsBack(folders, v, v + name))
                     continue;
@@ -146,17 +153,21 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
         if (recurse && !found.isEmpty())
             GetSubDirectories2016(services, found, true);
     });
+    if (services.stopped())
+        return;
     for (const QString& w : std::as_const(found)) {
         if (!trap.test(154, [&] { return isFolder(folders, w); }))
             continue;
         trap.step(156, [&] { services.doEvents(); });
+        if (services.stopped())
+            return;
         if (trap.test(158, [&] { return mayDescend(folders, w); }))
             trap.step(160, [&] { folderList.append(w); });
     }
 }
 
-QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder,
-                              const QString& pattern) {
+QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, const QString& pattern,
+                              QStringList* unrepresentable) {
     QStringList names;
     names.reserve(101); // room for 100 names after the unused element 0
     names.append(QString());
@@ -167,8 +178,12 @@ QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder,
     const QList<FileEntry> candidates = folders.fileNames(inFolder);
     for (const FileEntry& file : candidates) {
         // The listing has already told whether IsExistingFile would accept the name.
-        if (file.isRegularFile && MatchesWildcard(file.name, pattern))
+        if (!file.isRegularFile || !MatchesWildcard(file.name, pattern))
+            continue;
+        if (file.exactName)
             names.append(file.name);
+        else if (unrepresentable)
+            unrepresentable->append(inFolder + file.name);
     }
     return names;
 }
@@ -186,20 +201,6 @@ bool IsExistingFile(FolderAccess& folders, const QString& path) {
     } catch (...) {
         return false;
     }
-}
-
-bool HasUnsupportedChars(const QString& name) {
-    return HasUnsupportedChars(name, CodePage::ansi());
-}
-
-bool HasUnsupportedChars(const QString& name, const CodePage& codePage) {
-    for (const QChar character : name) {
-        // A character the code page cannot hold would come out as "?".
-        const int code = codePage.fromUnicode(character.unicode());
-        if (code < 32 || (code >= 127 && code <= 159))
-            return true;
-    }
-    return false;
 }
 
 } // namespace parvello

@@ -11,7 +11,6 @@
 
 namespace parvello {
 
-class CodePage;
 class FolderAccess;
 class Platform;
 class Prompts;
@@ -41,19 +40,24 @@ int BrowseCallback(int message, QString& selection);
 QString BrowseForFolder(Prompts& prompts, const QString& prompt, const QString& startFolder);
 
 // What the scan needs besides the folder list: the box for its failures, the file
-// system, and a way to let the window handle pending events.
+// system, and a way to let the window handle pending events. After each pause the scan
+// asks `stopped` (the window is closing) and, if so, ends at once. Folders whose names
+// cannot be held exactly are not entered; their escaped paths are added to
+// `unrepresentable` for the caller to report.
 struct ScanServices {
     Prompts& prompts;
     FolderAccess& folders;
     std::function<void()> doEvents;
+    std::function<bool()> stopped = [] { return false; };
+    QStringList unrepresentable = {};
 };
 
 // Appends to folderList every qualifying folder below its entries, in level order: each
 // entry ends with one separator, a subfolder is its parent's entry, its name and a
 // separator. Folders whose attribute value is exactly 22 or 1046 (hidden system folders)
 // are neither reported nor descended into unless they are a root; entries of 260
-// characters or more are not descended into, subfolder names of 260 characters or more
-// and names with characters outside the ANSI code page (HasUnsupportedChars) are skipped.
+// characters or more are not descended into and subfolder names of 260 characters or more
+// are skipped. No folder is skipped for the characters of its name.
 // An entry whose subfolders cannot be listed (permission denied, path not found) is
 // removed from the list without a message. A subfolder reached through a link that leads
 // back to a folder on its own path is skipped, so the scan ends on every tree. Subfolders
@@ -68,18 +72,14 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
 // accepts, hidden files included, in name order. Element 0 is always an empty text and
 // the names stand at 1..n, so a loop from 1 to size() - 1 visits exactly the matches and
 // runs no turn when nothing matched. The folder may end with a separator or not. Fails
-// when the folder cannot be listed.
-QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, const QString& pattern);
+// when the folder cannot be listed. Matching names that cannot be held exactly are left
+// out and, when `unrepresentable` is given, added to it as escaped paths.
+QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, const QString& pattern,
+                              QStringList* unrepresentable = nullptr);
 
 // True when the path names an existing regular file; a folder, a missing path or any
 // failure gives false. Never fails.
 bool IsExistingFile(FolderAccess& folders, const QString& path);
-
-// True when a folder name holds a character the scan skips: one below 32, one whose
-// code in the ANSI code page is from 127 to 159, or one the code page cannot hold. An
-// empty name is supported. The second form names the code page.
-bool HasUnsupportedChars(const QString& name);
-bool HasUnsupportedChars(const QString& name, const CodePage& codePage);
 
 // Wildcard match of a file name, as ListFilesInFolder applies it.
 bool MatchesWildcard(QStringView name, QStringView pattern);

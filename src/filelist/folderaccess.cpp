@@ -64,6 +64,13 @@ EntryKind kindOf(const QByteArray& folder, const dirent* entry) {
     return S_ISREG(info.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
 }
 
+// The entry's name as text; a name that does not survive the trip to text and back is
+// given with its odd bytes escaped, for showing only.
+QString nameOf(const dirent* entry) {
+    const QByteArray bytes(entry->d_name);
+    return NameRoundTrips(bytes) ? QFile::decodeName(bytes) : EscapedName(bytes);
+}
+
 // Calls `take` for every entry of the folder except "." and "..".
 template <class F> void forEachEntry(const QString& folder, F&& take) {
     const QByteArray native = QFile::encodeName(folder);
@@ -109,7 +116,8 @@ public:
         forEachEntry(folder, [&](const QByteArray& native, const dirent* entry) {
             const EntryKind kind = kindOf(native, entry);
             if (kind == EntryKind::Folder || kind == EntryKind::LinkToFolder)
-                found.append({QFile::decodeName(entry->d_name), kind == EntryKind::LinkToFolder});
+                found.append({nameOf(entry), kind == EntryKind::LinkToFolder,
+                              NameRoundTrips(entry->d_name)});
         });
 #else
         const QDir dir(folder);
@@ -131,7 +139,8 @@ public:
         forEachEntry(folder, [&](const QByteArray& native, const dirent* entry) {
             const EntryKind kind = kindOf(native, entry);
             if (kind == EntryKind::RegularFile || kind == EntryKind::Other)
-                files.append({QFile::decodeName(entry->d_name), kind == EntryKind::RegularFile});
+                files.append(
+                    {nameOf(entry), kind == EntryKind::RegularFile, NameRoundTrips(entry->d_name)});
         });
 #else
         const QDir dir(folder);

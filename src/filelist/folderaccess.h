@@ -16,15 +16,20 @@ namespace parvello {
 class Platform;
 
 // One subfolder as a folder listing reports it.
+// A name whose bytes the program cannot hold exactly as text (see NameRoundTrips) comes
+// with exactName false and its bytes escaped for showing (EscapedName): it must not be
+// opened by that text, which would name another file or none.
 struct SubFolder {
     QString name;
     bool isLink = false; // reached through a symbolic link or junction
+    bool exactName = true;
 };
 
 // One entry of a folder listing that is not a folder.
 struct FileEntry {
     QString name;
     bool isRegularFile = false;
+    bool exactName = true;
 };
 
 class FolderAccess {

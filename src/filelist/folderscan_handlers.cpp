@@ -57,16 +57,23 @@ void Form1::PushButton3_Click() {
     trap.step(116, [&] { SetMousePointer(PointerHourglass); });
     QStringList folderList;
     trap.step(118, [&] { folderList = QStringList{chosen + separator}; });
-    ScanServices services{prompts_, folders, [this] { DoEvents(); }};
+    ScanServices services{prompts_, folders, [this] { DoEvents(); },
+                          [this] { return IsUnloading(); }};
     trap.step(120, [&] { GetSubDirectories2016(services, folderList, true); });
+    // Closed during the scan: the program ends, and no row is added now.
+    if (IsUnloading())
+        return;
+    QStringList unrepresentable = services.unrepresentable;
     QString entry;
     QStringList names;
     QString path;
     for (const QString& listed : std::as_const(folderList)) {
         trap.step(122, [&] { entry = listed; });
         trap.step(124, [&] { entry.chop(1); });
-        trap.step(
-            126, [&] { names = ListFilesInFolder(folders, entry, QStringLiteral("*.") + answer); });
+        trap.step(126, [&] {
+            names =
+                ListFilesInFolder(folders, entry, QStringLiteral("*.") + answer, &unrepresentable);
+        });
         for (qsizetype i = 1; i < names.size(); ++i) {
             const QString& name = names[i];
             if (trap.test(130, [&] { return !name.startsWith(QLatin1Char('~')); })) {
@@ -80,6 +87,9 @@ void Form1::PushButton3_Click() {
         }
     }
     trap.step(140, [&] { SetMousePointer(PointerDefault); });
+    // Names the program cannot hold exactly are reported, never opened by another name.
+    if (!unrepresentable.isEmpty())
+        trap.step(142, [&] { prompts_.message(UnrepresentableNamesMessage(unrepresentable)); });
 }
 
 } // namespace parvello

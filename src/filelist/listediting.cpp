@@ -2,6 +2,7 @@
 // and the routing of the list's events to its handlers.
 #include "app/failure.h"
 #include "app/form1.h"
+#include "app/pathhelpers.h"
 #include "app/platform.h"
 #include "app/prompts.h"
 #include "filelist/addfolder.h"
@@ -24,15 +25,25 @@ namespace {
 // The key code of Delete as the list's key handler receives it.
 constexpr int KeyCodeDelete = 46;
 
-// The local files and folders a drag carries, in the order the source lists them.
-QStringList droppedPaths(const QMimeData* data) {
+// The local files and folders a drag carries, in the order the source lists them. A path
+// whose bytes cannot be held exactly as text goes, escaped, to `unrepresentable` instead.
+QStringList droppedPaths(const QMimeData* data, QStringList* unrepresentable = nullptr) {
     QStringList paths;
     if (!data || !data->hasUrls())
         return paths;
     const QList<QUrl> urls = data->urls();
-    for (const QUrl& url : urls)
-        if (url.isLocalFile())
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        // The address carries the name's own bytes, percent-encoded; toLocalFile would
+        // read bytes that are not UTF-8 as U+FFFD, the name of another file.
+        const QByteArray bytes =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (NameRoundTrips(bytes))
             paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+        else if (unrepresentable)
+            unrepresentable->append(EscapedName(bytes));
+    }
     return paths;
 }
 
@@ -90,9 +101,14 @@ bool Form1::fileListEvent(QObject* watched, QEvent* event) {
         event->accept();
         return true;
     }
-    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonPress: {
         run("ListView1_MouseDown", [&] { ListView1_MouseDown(); });
-        return false; // the list selects the row and reports the item click
+        // A press on a row: the list selects it and reports the item click. A press on the
+        // empty space below the rows keeps the selection, so that a double-click there
+        // removes the selected row.
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        return !ListView1->indexAt(at).isValid();
+    }
     case QEvent::MouseButtonRelease:
         run("ListView1_MouseUp", [&] { ListView1_MouseUp(); });
         return false;
@@ -124,8 +140,11 @@ bool Form1::fileListEvent(QObject* watched, QEvent* event) {
 }
 
 void Form1::ListView1_OLEDragOver(const QMimeData* data, Qt::DropAction& effect) {
-    // Only a list of files can be dropped, and not while a batch run uses the list.
-    if (droppedPaths(data).isEmpty() || IsRunning())
+    // Only a list of files can be dropped, and not while a batch run uses the list. Files
+    // whose names cannot be held are accepted too, so that the drop can name them.
+    QStringList unrepresentable;
+    if ((droppedPaths(data, &unrepresentable).isEmpty() && unrepresentable.isEmpty()) ||
+        IsRunning())
         effect = Qt::IgnoreAction;
 }
 
@@ -135,7 +154,8 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
     FolderAccess& folders = folderAccess();
     const PathStyle style = folders.style();
     const QChar separator = Separator(style);
-    const QStringList paths = droppedPaths(data);
+    QStringList unrepresentable;
+    const QStringList paths = droppedPaths(data, &unrepresentable);
     for (const QString& p : paths) {
         if (!isFolder(folders, p)) {
             // A dropped file is added as it is: no test, no clean-up.
@@ -143,11 +163,17 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
             continue;
         }
         QStringList folderList{p + separator};
-        ScanServices services{prompts_, folders, [this] { DoEvents(); }};
+        ScanServices services{prompts_, folders, [this] { DoEvents(); },
+                              [this] { return IsUnloading(); }};
         GetSubDirectories2016(services, folderList, true);
+        // Closed during the scan: the program ends, and no row is added now.
+        if (IsUnloading())
+            return;
+        unrepresentable += services.unrepresentable;
         for (const QString& listed : std::as_const(folderList)) {
             const QString d = listed.chopped(1);
-            const QStringList names = ListFilesInFolder(folders, d, QStringLiteral("*.*"));
+            const QStringList names =
+                ListFilesInFolder(folders, d, QStringLiteral("*.*"), &unrepresentable);
             for (qsizetype i = 1; i < names.size(); ++i) {
                 if (names[i].startsWith(QLatin1Char('~')))
                     continue;
@@ -157,6 +183,8 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
             }
         }
     }
+    if (!unrepresentable.isEmpty())
+        prompts_.message(UnrepresentableNamesMessage(unrepresentable));
 }
 
 void Form1::removeSelectedRow() {

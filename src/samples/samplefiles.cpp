@@ -37,7 +37,14 @@ void Form1::TakeSampleSnapshot() {
 
 void Form1::LoadSampleFiles(FileListModel& list) {
     const QString stored = store_.get(SnapshotKey, false);
-    const QStringList paths = DecodeSampleRecord(stored, CodePage::ansi(), [this] { DoEvents(); });
+    // Once the window is closing, the rest of the record is read without handling events,
+    // and then nothing is added and no box is shown: the program ends.
+    const QStringList paths = DecodeSampleRecord(stored, CodePage::ansi(), [this] {
+        if (!IsUnloading())
+            DoEvents();
+    });
+    if (IsUnloading())
+        return;
     for (const QString& path : paths) {
         if (FileExists(path) && !ListHasItem(list.Rows(), path))
             list.Add(path);

@@ -2,20 +2,25 @@
 // removing rows, "Clear List" and reordering rows by dragging.
 #include "app/failure.h"
 #include "app/form1.h"
+#include "common/runwindow.h"
 #include "common/tempfiles.h"
 #include "common/testwindow.h"
 #include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
 #include "filelist/folderaccess.h"
 
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace parvello;
 using namespace parvello::testing;
@@ -89,8 +94,13 @@ void dragOver(Form1& form, int row) {
 void release(Form1& form, QPoint at) {
     mouse(form.ListView1->viewport(), QEvent::MouseButtonRelease, at, Qt::NoButton);
 }
+// A double-click as a real mouse gives it: press, release, press, double-click, release.
 void doubleClick(Form1& form, QPoint at) {
-    mouse(form.ListView1->viewport(), QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+    QWidget* list = form.ListView1->viewport();
+    for (const QEvent::Type type :
+         {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+          QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+        mouse(list, type, at, type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton);
 }
 void pressDelete(Form1& form) {
     QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
@@ -163,6 +173,10 @@ private slots:
     void removedDragRowDoesNothing();
     void swapScrollsAtScreenLines_data();
     void swapScrollsAtScreenLines();
+    void noRowDragDuringARun();
+    void closingStopsLongLoops_data();
+    void closingStopsLongLoops();
+    void namesNotHeldExactly();
 };
 
 void TestFileListWindow::cleanup() {
@@ -574,6 +588,133 @@ void TestFileListWindow::swapScrollsAtScreenLines() {
     release(form, rowCentre(form, target));
     QCOMPARE(form.ListItems->Item(target), QStringLiteral("row %1").arg(from));
     QCOMPARE(topRow(form), top + scrolled);
+}
+
+// A row dragged with the real mouse while a run pauses between files moves nothing: every
+// file is processed once, and the list's pointer does not change.
+void TestFileListWindow::noRowDragDuringARun() {
+    RunWindow r;
+    Form1& form = shown(*r.form);
+    QStringList files;
+    for (const char* name : {"1.txt", "2.txt", "3.txt"})
+        files << r.source(QString::fromLatin1(name), QByteArray(name).left(1) + "\"");
+    form.Option7->click();
+    form.Option5->click();
+    form.Text2->setText("x\"");
+    int pauses = 0;
+    QTimer pause;
+    connect(&pause, &QTimer::timeout, [&] {
+        if (++pauses != 2)
+            return;
+        press(form, rowCentre(form, 1));
+        dragOver(form, 2);
+        dragOver(form, 3);
+        release(form, rowCentre(form, 3));
+    });
+    pause.start(0);
+    form.PushButton2_Click();
+    pause.stop();
+    QVERIFY(pauses >= 2);
+    QCOMPARE(form.ListItems->Rows(), files);
+    QCOMPARE(form.ListView1MousePointer(), 0);
+    QVERIFY(!form.MouseIsDown);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(TestWindow::readFile(files[i]), QByteArray::number(i + 1) + "x\"\r\n");
+    QCOMPARE(r.messages(), QStringList{"Done."});
+}
+
+// Closing the window at the first pause of a long loop ends it there: no row is added and
+// no box appears afterwards.
+void TestFileListWindow::closingStopsLongLoops_data() {
+    QTest::addColumn<QString>("loop");
+    QTest::newRow("folder scan") << "scan";
+    QTest::newRow("drop of folders") << "drop";
+    QTest::newRow("loading the examples") << "examples";
+}
+
+void TestFileListWindow::closingStopsLongLoops() {
+    QFETCH(QString, loop);
+    TestWindow w;
+    const QString root = w.dir.filePath("tree");
+    QStringList entries;
+    for (int i = 0; i < 40; ++i)
+        entries << QStringLiteral("f%1/a.txt").arg(i, 2, 10, QLatin1Char('0'));
+    makeTree(root, entries);
+    w.programFile("Samples/one.txt", "one");
+    w.programFile("Samples/two.txt", "two");
+    Form1& form = shown(w.load());
+    const qsizetype boxesBefore = w.prompts.calls.size();
+    int pauses = 0;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        if (++pauses == 1)
+            QVERIFY(form.close());
+    });
+    closer.start(0);
+    if (loop == "scan") {
+        w.prompts.answerInput("txt");
+        w.prompts.answerFolder(root);
+        form.PushButton3->click();
+    } else if (loop == "drop") {
+        QVERIFY(dropPaths(form, {root}));
+    } else {
+        form.PushButton9->click(); // the Yes/No box that would follow has no answer
+    }
+    closer.stop();
+    QVERIFY(form.IsUnloading());
+    QCOMPARE(pauses, 1);
+    QCOMPARE(form.ListItems->Count(), 0);
+    QCOMPARE(w.prompts.calls.size(), boxesBefore + (loop == "scan" ? 2 : 0));
+}
+
+// Names whose bytes are not valid in the file-name encoding are reported and left out of
+// the list; the file whose name really holds U+FFFD is added once.
+void TestFileListWindow::namesNotHeldExactly() {
+    TestWindow w;
+    const QString root = w.dir.filePath("tree");
+    makeTree(root, {QStringLiteral("caf\uFFFD.txt")});
+    const QByteArray native = QFile::encodeName(root);
+    for (const QByteArray& raw : {native + "/caf\xE9.txt", native + "/d\xE9"}) {
+        const bool folder = raw.endsWith("d\xE9");
+        QVERIFY(folder ? ::mkdir(raw.constData(), 0755) == 0
+                       : ::close(::open(raw.constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+    }
+    QVERIFY(::close(::open((native + "/d\xE9/inner.txt").constData(), O_CREAT | O_WRONLY, 0644)) ==
+            0);
+    // The temporary folder's own clean-up reads names as text and cannot remove these.
+    struct RemoveRawNames {
+        QByteArray root;
+        ~RemoveRawNames() {
+            ::unlink((root + "/caf\xE9.txt").constData());
+            ::unlink((root + "/d\xE9/inner.txt").constData());
+            ::rmdir((root + "/d\xE9").constData());
+        }
+    } removeRawNames{native};
+    Form1& form = w.load();
+    const QString added = root + QStringLiteral("/caf\uFFFD.txt");
+    const QString report =
+        QStringLiteral("These names cannot be held exactly, so they were left out:"
+                       "\r\n%1/d\\xE9\r\n%1/caf\\xE9.txt")
+            .arg(root);
+    // The folder scan, and a drop of the folder.
+    w.prompts.answerInput("txt");
+    w.prompts.answerFolder(root);
+    form.PushButton3->click();
+    QVERIFY(dropPaths(form, {root}));
+    QCOMPARE(form.ListItems->Rows(), (QStringList{added, added}));
+    QCOMPARE(w.prompts.callsOf("message").size(), 2);
+    for (const PromptCall& box : w.prompts.callsOf("message"))
+        QCOMPARE(box.text, report);
+    // A drop of the file itself: its address carries the name's own bytes.
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded(
+        "file://" + QUrl::toPercentEncoding(QString::fromLatin1(native), "/") + "/caf%E9.txt")});
+    QVERIFY(drop(form, data));
+    QCOMPARE(form.ListItems->Count(), 2);
+    QCOMPARE(w.prompts.callsOf("message").last().text,
+             QStringLiteral(
+                 "These names cannot be held exactly, so they were left out:\r\n%1/caf\\xE9.txt")
+                 .arg(root));
 }
 
 QTEST_MAIN(TestFileListWindow)
