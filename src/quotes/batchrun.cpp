@@ -5,7 +5,6 @@
 #include "app/prompts.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/fileengine.h"
-#include "quotes/outputpath.h"
 #include "quotes/quoterule.h"
 
 #include <QElapsedTimer>
@@ -118,14 +117,22 @@ void Form1::PushButton2_Click() {
         if (IsUnloading())
             return; // the window is closing: the program ends
         trap.step(114, [&] { SetMousePointer(PointerHourglass); });
-        trap.step(116, [&] {
-            // Options and texts are read afresh for every file: a change made while the
-            // window handled events applies from this file on.
-            const SaveChoice choice = Option8->isChecked()   ? SaveChoice::ToFolder
-                                      : Option7->isChecked() ? SaveChoice::BesideOriginal
-                                                             : SaveChoice::Neither;
-            outputPath = OutputPathFor(sourcePath, choice, Text1->text());
-        });
+        // Options and texts are read afresh for every file: a change made while the window
+        // handled events applies from this file on. With neither option selected (only
+        // through stored values) the result goes into the folder of the box, as with Option8.
+        const QChar separator = Separator();
+        if (trap.test(116, [&] { return Option8->isChecked() || !Option7->isChecked(); })) {
+            trap.step(118,
+                      [&] { outputPath = Text1->text() + separator + FileNameOfPath(sourcePath); });
+        } else if (trap.test(120, [&] { return Option7->isChecked(); })) {
+            trap.step(122, [&] {
+                outputPath = FolderOfPath(sourcePath) + separator + FileNameOfPath(sourcePath);
+            });
+        }
+        trap.step(124, [&] { outputPath = CollapseBackslashes(outputPath); });
+        // A failed step above leaves no output path: nothing is written for this file.
+        if (outputPath.isEmpty())
+            continue;
         trap.step(126, [&] {
             const QuoteReplacer rule(
                 FirstSelectedRule({Option1->isChecked(), Option2->isChecked(), Option3->isChecked(),

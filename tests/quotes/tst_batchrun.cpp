@@ -1,4 +1,5 @@
 // "Start Removing" through the real window offscreen, on real files.
+#include "app/failure.h"
 #include "common/runwindow.h"
 #include "filelist/filelistmodel.h"
 
@@ -58,6 +59,8 @@ private slots:
     void listIsLockedDuringARun();
     void vanishedRowIsSkipped();
     void failedOutputIsReportedOnce();
+    void failureIsReportedAtItsLine_data();
+    void failureIsReportedAtItsLine();
 };
 
 void TestBatchRun::emptyList() {
@@ -286,6 +289,49 @@ void TestBatchRun::failedOutputIsReportedOnce() {
     r.form->PushButton2_Click();
     QCOMPARE(r.prompts.errorTexts().size(), 1);
     QCOMPARE(r.messages(), QStringList{"Done."});
+}
+
+// A failure in a step of the run is reported at that step's line; the run goes on, and a
+// file whose output path could not be made is left alone.
+void TestBatchRun::failureIsReportedAtItsLine_data() {
+    QTest::addColumn<int>("line");
+    QTest::addColumn<bool>("inPlace");
+    QTest::addColumn<QString>("written"); // "out", "in" or "" (the file left alone)
+    QTest::newRow("116 which folder (a failed test goes on as if true)") << 116 << true << "out";
+    QTest::newRow("118 into the folder") << 118 << false << "";
+    QTest::newRow("120 beside the original") << 120 << true << "in";
+    QTest::newRow("122 beside the original") << 122 << true << "";
+    QTest::newRow("124 doubled separators (the path as joined)") << 124 << false << "out";
+}
+
+void TestBatchRun::failureIsReportedAtItsLine() {
+    QFETCH(int, line);
+    QFETCH(bool, inPlace);
+    QFETCH(QString, written);
+    Run r;
+    const QString source = r.source("a.txt", "\"a\"");
+    r.form->Text1->setText(r.out); // no doubled separator to collapse
+    if (inPlace)
+        r.form->Option7->click();
+    int failures = 0;
+    Trap::setFaultInjector([&](const QString& tag, int at) {
+        if (tag.endsWith(QLatin1String("PushButton2_Click")) && at == line && failures++ == 0)
+            throw Failure(QStringLiteral("Injected"));
+    });
+    r.form->PushButton2_Click();
+    Trap::setFaultInjector({});
+    QCOMPARE(r.prompts.errorTexts().size(), 1);
+    QVERIFY2(r.prompts.errorTexts()[0].startsWith(
+                 QStringLiteral("Injected\r\nin Qwellan2021/08/31.Form1.PushButton2_Click at "
+                                "line %1\r\r")
+                     .arg(line)),
+             qPrintable(r.prompts.errorTexts()[0]));
+    QCOMPARE(r.messages(), QStringList{"Done."});
+    const QByteArray result("a\r\n");
+    QCOMPARE(TestWindow::readFile(source), written == "in" ? result : QByteArray("\"a\""));
+    QCOMPARE(QFile::exists(r.out + "/a.txt"), written == "out");
+    if (written == "out")
+        QCOMPARE(TestWindow::readFile(r.out + "/a.txt"), result);
 }
 
 QTEST_MAIN(TestBatchRun)
