@@ -4,6 +4,7 @@
 #include "app/pathhelpers.h"
 #include "app/prompts.h"
 #include "filelist/filelistmodel.h"
+#include "filelist/folderaccess.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -50,13 +51,28 @@ void Form1::PushButton1_Click() {
     if (cancelled || IsRunning())
         return;
 
+    // A picked name that may stand for a name the program cannot hold exactly is not
+    // added: it is named in one box at the end.
+    QStringList unrepresentable;
+    const auto addPicked = [&](const QString& path) {
+        const QStringList twins = UnrepresentableTwins(path);
+        if (twins.isEmpty())
+            ListItems->Add(path);
+        else
+            unrepresentable += twins;
+    };
+    const auto reportUnrepresentable = [&] {
+        if (!unrepresentable.isEmpty())
+            prompts_.message(UnrepresentableNamesMessage(unrepresentable));
+    };
     QStringList parts;
     trap.step(116, [&] { parts = fileName.split(QChar(u'\0')); });
     // One part: the full path of the one file, added as the dialog gave it.
     if (trap.test(118, [&] { return parts.size() == 1; })) {
         QString path;
         trap.step(120, [&] { path = parts.first(); });
-        trap.step(122, [&] { ListItems->Add(path); });
+        trap.step(122, [&] { addPicked(path); });
+        reportUnrepresentable();
         return;
     }
     // Two or more: the folder, then the names.
@@ -75,8 +91,9 @@ void Form1::PushButton1_Click() {
                 folder.isEmpty() && QDir::isAbsolutePath(name) ? name : folder + Separator() + name;
         });
         trap.step(138, [&] { path = CollapseBackslashes(path); });
-        trap.step(140, [&] { ListItems->Add(path); });
+        trap.step(140, [&] { addPicked(path); });
     } // 142
+    reportUnrepresentable();
 }
 
 } // namespace parvello

@@ -176,6 +176,28 @@ private:
 
 } // namespace
 
+QStringList UnrepresentableTwins(const QString& path) {
+    QStringList twins;
+#ifdef Q_OS_UNIX
+    if (!path.contains(QChar::ReplacementCharacter))
+        return twins;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
+    const QString name = path.mid(slash + 1);
+    try {
+        forEachEntry(folder, [&](const QByteArray&, const dirent* entry) {
+            const QByteArray bytes(entry->d_name);
+            if (!NameRoundTrips(bytes) && QFile::decodeName(bytes) == name)
+                twins.append(path.left(slash + 1) + EscapedName(bytes));
+        });
+    } catch (const Failure&) {
+    }
+#else
+    Q_UNUSED(path);
+#endif
+    return twins;
+}
+
 std::shared_ptr<FolderAccess> LocalFolderAccess(Platform& platform) {
     return std::make_shared<LocalFolders>(platform);
 }

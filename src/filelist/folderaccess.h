@@ -64,6 +64,13 @@ public:
     virtual QString resolvedPath(const QString& folder) = 0;
 };
 
+// A path that came in as text (from a dialog) may stand for a name whose bytes the
+// program cannot hold: such names are shown with U+FFFD in place of their odd bytes, and
+// opening the text would open another file, or none. Returns, escaped, the names in the
+// path's folder that read as the path's name but are not it; empty when there are none
+// (always for a name without U+FFFD).
+QStringList UnrepresentableTwins(const QString& path);
+
 // The real file system, in the native separator style. Attributes come through the
 // platform seam.
 std::shared_ptr<FolderAccess> LocalFolderAccess(Platform& platform);

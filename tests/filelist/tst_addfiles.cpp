@@ -6,6 +6,9 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace parvello;
 using namespace parvello::testing;
 
@@ -26,6 +29,7 @@ private slots:
     void addingTwiceGivesTwoRows();
     void tooManyFiles();
     void otherDialogFailureIsReported();
+    void pickedNameThatMayStandForAnother();
 };
 
 void TestAddFiles::dialogSettingsAndCancel() {
@@ -157,6 +161,31 @@ void TestAddFiles::otherDialogFailureIsReported() {
                 .arg(c.line)));
         QCOMPARE(form.ListItems->Rows(), c.rows);
     }
+}
+
+// The dialog shows a name whose bytes are not valid in the file-name encoding with U+FFFD;
+// a picked name that may stand for such a name is reported instead of added.
+void TestAddFiles::pickedNameThatMayStandForAnother() {
+    TestWindow w;
+    Form1& form = w.load();
+    const QString root = w.path("picked");
+    const QByteArray native = QFile::encodeName(root);
+    QVERIFY(QDir().mkpath(root));
+    for (const QByteArray& name : {QByteArray("caf\xE9.txt"), QByteArray("caf\xEF\xBF\xBD.txt"),
+                                   QByteArray("only\xEF\xBF\xBD.txt")})
+        QVERIFY(::close(::open((native + "/" + name).constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+    struct RemoveRawName {
+        QByteArray path;
+        ~RemoveRawName() { ::unlink(path.constData()); }
+    } removeRawName{native + "/caf\xE9.txt"};
+    w.prompts.answerOpenFiles(
+        selection(root, {QStringLiteral("caf\uFFFD.txt"), QStringLiteral("only\uFFFD.txt")}));
+    form.PushButton1_Click();
+    QCOMPARE(form.ListItems->Rows(), QStringList{root + QStringLiteral("/only\uFFFD.txt")});
+    QCOMPARE(w.prompts.callsOf("message").size(), 1);
+    QCOMPARE(w.prompts.callsOf("message")[0].text,
+             QStringLiteral("These names cannot be held exactly, so they were left out:\r\n") +
+                 root + QStringLiteral("/caf\\xE9.txt"));
 }
 
 QTEST_MAIN(TestAddFiles)
