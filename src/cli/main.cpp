@@ -43,7 +43,8 @@ Removes or replaces quotation marks in text files, with the rules of Parvello.
 Each file is read whole; its encoding is recognised from its byte-order mark (UTF-8,
 UTF-16 or UTF-32), a mark-less file that is valid UTF-8 with non-ASCII characters is
 read as UTF-8, and any other mark-less file is read in the ANSI code page (windows-1252,
-or the single-byte code page named by the environment variable PARVELLO_CODEPAGE).
+or the single-byte code page named by the environment variable PARVELLO_CODEPAGE,
+such as IBM437 or ISO-8859-7; multi-byte and stateful encodings are refused).
 Every line of the result ends with CR LF. A file with the UTF-8 mark is written back as
 UTF-8 with the mark, a UTF-16 or UTF-32 file as UTF-16 little-endian with its mark, a
 mark-less UTF-8 file as UTF-8 without a mark, any other file in the code page.
@@ -359,8 +360,7 @@ int main(int argc, char* argv[]) {
                      error.message.toLocal8Bit().constData());
         return ExitUsage;
     } catch (const Failure& failure) {
-        std::fprintf(stderr, "parvello-cli: PARVELLO_CODEPAGE: %s\n",
-                     failure.description().toLocal8Bit().constData());
+        std::fprintf(stderr, "parvello-cli: %s\n", failure.description().toLocal8Bit().constData());
         return ExitUsage;
     }
     return run(options);

@@ -3,7 +3,9 @@
 #include "app/failure.h"
 
 #include <QStringDecoder>
+#include <QStringEncoder>
 
+#include <bitset>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -40,16 +42,71 @@ bool isWindows1252(const QString& name) {
 }
 
 [[noreturn]] void notSingleByte(const QString& name) {
-    throw Failure(QStringLiteral("\"%1\" is not a single-byte code page").arg(name),
+    throw Failure(QStringLiteral("\"%1\" is not a single-byte code page: some byte does not "
+                                 "decode on its own to one character")
+                      .arg(name),
                   failure_numbers::InvalidArgument);
 }
 
-QString systemCodePageName() {
+// The table of a code page from the unit each byte decodes to alone. Each byte must come
+// back as itself, so a byte the code page leaves undefined, and a byte whose character another
+// byte decodes to as well (the character stays with the byte it is written as), stand for a
+// character of their own that no byte of the code page has: the control character of the
+// same value where the byte lies among the control characters and that one is free (as
+// Windows does for windows-1252), else a character of the Private Use Area. So the code page
+// holds none of the characters it leaves undefined: a replacement text with the registered
+// sign in ISO-8859-7, which has no such character at 0xAE, is refused, not written as 0xAE.
+std::array<char16_t, 256> tableOf(const QByteArray& encodedName,
+                                  const std::array<char16_t, 256>& alone,
+                                  std::bitset<256> defined) {
+    std::vector<int> owner(65536, -1); // the byte that decodes to each unit
+    for (int b = 0; b < 256; ++b) {
+        if (!defined[b])
+            continue;
+        const char16_t unit = alone[b];
+        if (owner[unit] < 0) {
+            owner[unit] = b;
+            continue;
+        }
+        QStringEncoder encoder(encodedName.constData(), QStringEncoder::Flag::Stateless);
+        const QByteArray back = encoder(QStringView(&unit, 1));
+        if (back.size() == 1 && static_cast<unsigned char>(back[0]) == b) {
+            defined[owner[unit]] = false;
+            owner[unit] = b;
+        } else {
+            defined[b] = false;
+        }
+    }
+    std::array<char16_t, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        if (defined[b])
+            table[b] = alone[b];
+    for (int b = 0; b < 256; ++b) {
+        if (defined[b])
+            continue;
+        const bool control = b < 0x20 || (b >= 0x7F && b < 0xA0);
+        char16_t unit = control && owner[b] < 0 ? char16_t(b) : char16_t(0xF700 + b);
+        while (owner[unit] >= 0)
+            ++unit;
+        owner[unit] = b;
+        table[b] = unit;
+    }
+    return table;
+}
+
+std::unique_ptr<CodePage> systemCodePage() {
 #ifdef Q_OS_WIN
-    return QStringLiteral("windows-%1").arg(GetACP());
+    return CodePage::forName(QStringLiteral("windows-%1").arg(GetACP()));
 #else
     const QString configured = qEnvironmentVariable("PARVELLO_CODEPAGE").trimmed();
-    return configured.isEmpty() ? QStringLiteral("windows-1252") : configured;
+    if (configured.isEmpty())
+        return CodePage::forName(QStringLiteral("windows-1252"));
+    try {
+        return CodePage::forName(configured);
+    } catch (const Failure& failure) {
+        throw Failure(QStringLiteral("PARVELLO_CODEPAGE: ") + failure.description(),
+                      failure.number());
+    }
 #endif
 }
 
@@ -66,52 +123,67 @@ CodePage::CodePage(QString name, const std::array<char16_t, 256>& table)
 
 const CodePage& CodePage::ansi() {
     // A throwing initialiser leaves the static unset, so every later file reports it again.
-    static const std::unique_ptr<CodePage> page = forName(systemCodePageName());
+    static const std::unique_ptr<CodePage> page = systemCodePage();
     return *page;
 }
 
 std::unique_ptr<CodePage> CodePage::forName(const QString& name) {
-    if (isWindows1252(name))
+    const QString trimmed = name.trimmed();
+    if (isWindows1252(trimmed))
         return std::unique_ptr<CodePage>(
             new CodePage(QStringLiteral("windows-1252"), windows1252Table()));
-    const QByteArray encodedName = name.trimmed().toLatin1();
-    QStringDecoder probe(encodedName.constData());
-    if (!probe.isValid())
+    const QByteArray encodedName = trimmed.toLatin1();
+    if (trimmed.isEmpty() || !QStringDecoder(encodedName.constData()).isValid())
         throw Failure(QStringLiteral("Unknown code page \"%1\"").arg(name),
                       failure_numbers::InvalidArgument);
-
-    // Decode every byte on its own. An undefined byte becomes the control character of the
-    // same value; a byte that starts a longer sequence shows up below.
-    std::array<char16_t, 256> table{};
-    std::vector<bool> defined(256, false);
-    for (int b = 0; b < 256; ++b) {
+    const auto decode = [&](QByteArrayView bytes, bool* error = nullptr) {
         QStringDecoder decoder(encodedName.constData(), QStringDecoder::Flag::Stateless);
-        const char byte = char(b);
-        const QString unit = decoder(QByteArrayView(&byte, 1));
-        // Converters mark an undefined byte with U+FFFD or with SUB (U+001A).
-        if (!decoder.hasError() && unit.size() == 1 && unit[0] != QChar::ReplacementCharacter &&
-            !unit[0].isSurrogate() && (unit[0] != QChar(0x1A) || b == 0x1A)) {
-            table[b] = unit[0].unicode();
-            defined[b] = true;
-        } else {
-            table[b] = char16_t(b);
-        }
-        // In a multi-byte code page some byte pair decodes to fewer than two characters.
-        for (const char trail : {'\x41', '\x80', '\xA1'}) {
-            QStringDecoder pair(encodedName.constData(), QStringDecoder::Flag::Stateless);
-            const char bytes[2] = {byte, trail};
-            if (QString(pair(QByteArrayView(bytes, 2))).size() != 2)
-                notSingleByte(name);
-        }
-    }
-    // The table must be one-to-one, or some byte would not come back as itself.
-    std::vector<int> seen(65536, -1);
+        QString text = decoder(bytes);
+        if (error)
+            *error = decoder.hasError();
+        return text;
+    };
+
+    // Every byte on its own must give exactly one unit. A byte that gives nothing begins a
+    // longer sequence or switches the decoder into another state (the escape of
+    // ISO-2022-JP, the shift bytes of EBCDIC double-byte pages); more than one unit does not
+    // fit the table.
+    std::array<char16_t, 256> alone{};
+    std::bitset<256> defined;
     for (int b = 0; b < 256; ++b) {
-        if (seen[table[b]] >= 0)
+        const char byte = char(b);
+        bool error = false;
+        const QString unit = decode(QByteArrayView(&byte, 1), &error);
+        if (unit.size() != 1)
             notSingleByte(name);
-        seen[table[b]] = b;
+        alone[b] = unit[0].unicode();
+        // The codec marks an undefined byte as an error (its unit is U+FFFD or SUB); SUB
+        // without an error is a real character, as 0x7F is in IBM437.
+        defined[b] = !error && unit[0] != QChar::ReplacementCharacter && !unit[0].isSurrogate();
     }
-    return std::unique_ptr<CodePage>(new CodePage(name.trimmed(), table));
+    // No byte may change how the bytes after it decode (a lead byte of Shift_JIS or UTF-8
+    // decodes alone as an error, but takes the next byte with it): each byte before every
+    // byte, and the 256 bytes in a row, must give what they give alone.
+    const auto decodesAsAlone = [&](const QByteArray& bytes) {
+        QString expected(bytes.size(), Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            expected[i] = QChar(alone[static_cast<unsigned char>(bytes[i])]);
+        return decode(bytes) == expected;
+    };
+    QByteArray bytes(512, '\0');
+    for (int b = 0; b < 256; ++b)
+        bytes[b] = char(b);
+    if (!decodesAsAlone(bytes.first(256)))
+        notSingleByte(name);
+    for (int b = 0; b < 256; ++b) {
+        for (int x = 0; x < 256; ++x) {
+            bytes[2 * x] = char(b);
+            bytes[2 * x + 1] = char(x);
+        }
+        if (!decodesAsAlone(bytes))
+            notSingleByte(name);
+    }
+    return std::unique_ptr<CodePage>(new CodePage(trimmed, tableOf(encodedName, alone, defined)));
 }
 
 void CodePage::decode(const char* bytes, qsizetype n, char16_t* out) const {

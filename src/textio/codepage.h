@@ -13,15 +13,19 @@ namespace parvello {
 
 // A code page held as two tables. Every byte decodes to exactly one UTF-16 unit and each of
 // those 256 units encodes back to its byte, so every byte of a file survives a read and a
-// write unchanged. Bytes the code page leaves undefined decode to the control character of
-// the same value (0x81 becomes U+0081), as Windows does for windows-1252.
+// write unchanged. A byte the code page leaves undefined decodes to the control character of
+// the same value where it lies among the control characters (0x81 becomes U+0081, as Windows
+// does for windows-1252), else to a character of the Private Use Area; a character the code
+// page leaves undefined has no byte, so it is never written.
 class CodePage {
 public:
-    // The code page of the ASCII format for this process, looked up once. Fails when
-    // PARVELLO_CODEPAGE names something that is not a single-byte code page.
+    // The code page of the ASCII format for this process, looked up once. Fails, naming the
+    // variable, when PARVELLO_CODEPAGE names something that is not a single-byte code page.
     static const CodePage& ansi();
 
-    // The named code page. Fails when the name is unknown or not a single-byte code page.
+    // The named code page. Fails when the name is unknown or not a stateless single-byte code
+    // page, one in which every byte decodes on its own to one character whatever surrounds it
+    // (IBM437 and ISO-8859-7 are; UTF-8, Shift_JIS and ISO-2022-JP are not).
     static std::unique_ptr<CodePage> forName(const QString& name);
 
     const QString& name() const { return name_; }

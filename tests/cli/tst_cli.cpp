@@ -156,6 +156,44 @@ private slots:
                  0);
         QCOMPARE(ReadBytes(folder.path("s.txt")), QByteArray("\xA4\r\n"));
     }
+
+    // PARVELLO_CODEPAGE takes the stateless single-byte code pages only. A replacement that
+    // needs a character the code page leaves undefined leaves the file untouched.
+    void codePageVariable_data() {
+        QTest::addColumn<QString>("codePage");
+        QTest::addColumn<QString>("text"); // replaces each double quote
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("ISO-2022-JP: a quote byte inside a JIS character")
+            << "ISO-2022-JP"
+            << "" << QByteArray("\x1B$B\x30\x22\x1B(B") << 2 << QByteArray("\x1B$B\x30\x22\x1B(B")
+            << "PARVELLO_CODEPAGE: \"ISO-2022-JP\" is not a single-byte code page";
+        QTest::newRow("IBM437") << "IBM437" << QStringLiteral("\u00E9") << QByteArray("\x82\"") << 0
+                                << QByteArray("\x82\x82\r\n") << QString();
+        QTest::newRow("ISO-8859-7 has no registered sign at 0xAE")
+            << "ISO-8859-7" << QStringLiteral("\u00AE") << QByteArray("\"a\"") << 1
+            << QByteArray("\"a\"") << "the code page ISO-8859-7 cannot hold the replacement text";
+    }
+    void codePageVariable() {
+        QFETCH(QString, codePage);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, input);
+        QFETCH(int, status);
+        QFETCH(QByteArray, output);
+        QFETCH(QString, message);
+        TempFolder folder;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PARVELLO_CODEPAGE", codePage);
+        const QString path = folder.write("f.txt", input);
+        const Run run =
+            cli({"--rule", "double-to-text", "--double-text", text, "--in-place", path}, env);
+        QCOMPARE(run.status, status);
+        QCOMPARE(ReadBytes(path), output);
+        QVERIFY2(message.isEmpty() ? run.err.isEmpty() : run.err.contains(message),
+                 qPrintable(run.err));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)
