@@ -5,6 +5,7 @@
 #include "app/pathhelpers.h"
 #include "cli/stderrprompts.h"
 #include "quotes/fileengine.h"
+#include "quotes/unreadsources.h"
 #include "textio/codepage.h"
 
 #include <QDir>
@@ -78,9 +79,10 @@ Outputs are written to a temporary file beside the target and moved over it when
 complete. A read-only target is refused. A result identical to what the target already
 holds is not written. A file that is not text (a NUL byte in a mark-less file, bytes
 that do not decode in the encoding of its mark), a file whose code page cannot hold the
-replacement, a file that cannot be read, an output that cannot be written and a path
-that is a pipe, socket or device are left untouched and named on standard error, one line
-each, as are the failures behind them.
+replacement, a file that cannot be read, an output that cannot be written, a path
+that is a pipe, socket or device, and a file whose result would replace a file named
+after it (not yet processed, so not yet read) are left untouched and named on standard
+error, one line each, as are the failures behind them.
 On a terminal a progress line is shown while a long job runs.
 
 Exit status: 0 when every file was written (or already held its result), 1 when any
@@ -205,6 +207,7 @@ Options parse(const QStringList& args) {
 struct PathStatus {
     bool folder = false;
     bool special = false;
+    bool exists = false;
     QString identity;
 };
 
@@ -215,12 +218,14 @@ PathStatus statusOf(const QString& path) {
     if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &status) == 0) {
         result.folder = S_ISDIR(status.st_mode);
         result.special = !result.folder && !S_ISREG(status.st_mode);
+        result.exists = true;
         result.identity = QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
         return result;
     }
 #else
     result.folder = IsFolder(path);
     if (const QString canonical = QFileInfo(path).canonicalFilePath(); !canonical.isEmpty()) {
+        result.exists = true;
         result.identity = canonical;
         return result;
     }
@@ -229,14 +234,11 @@ PathStatus statusOf(const QString& path) {
     return result;
 }
 
-QString identity(const QString& path) {
-    return statusOf(path).identity;
-}
-
 struct Job {
     QString source;
     QString output;
-    QString sourceIdentity;
+    PathStatus sourceStatus;
+    PathStatus outputStatus;
 };
 
 // Groups the jobs so that jobs sharing a path (one's output is another's source or output)
@@ -251,9 +253,7 @@ std::vector<std::vector<size_t>> chainsOf(const std::vector<Job>& jobs) {
     };
     QHash<QString, size_t> owner;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        const QString& source = jobs[i].sourceIdentity;
-        const QString output = jobs[i].output == jobs[i].source ? source : identity(jobs[i].output);
-        for (const QString& name : {source, output}) {
+        for (const QString& name : {jobs[i].sourceStatus.identity, jobs[i].outputStatus.identity}) {
             const auto found = owner.constFind(name);
             if (found == owner.cend())
                 owner.insert(name, i);
@@ -290,10 +290,35 @@ int run(const Options& options) {
             continue;
         }
         QString output = path;
-        if (!options.inPlace)
+        PathStatus outputStatus = status;
+        if (!options.inPlace) {
             output = CollapseBackslashes(options.outDir + Separator() + NameAfterLastSlash(path));
-        jobs.push_back({path, output, std::move(status.identity)});
+            outputStatus = statusOf(output);
+        }
+        jobs.push_back({path, output, std::move(status), std::move(outputStatus)});
     }
+
+    // A job whose result would replace a file that a later job still has to read is left
+    // untouched, so that no named file is lost before it is read.
+    QStringList sources;
+    QStringList outputs;
+    for (const Job& job : jobs) {
+        sources << (job.sourceStatus.exists ? job.sourceStatus.identity : QString());
+        outputs << (job.outputStatus.exists ? job.outputStatus.identity : QString());
+    }
+    const std::vector<bool> replacing = RowsReplacingUnreadFiles(sources, outputs);
+    std::vector<Job> kept;
+    kept.reserve(jobs.size());
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        if (!replacing[j]) {
+            kept.push_back(std::move(jobs[j]));
+            continue;
+        }
+        prompts.printLine(QStringLiteral("left untouched: %1: %2")
+                              .arg(jobs[j].source, ReplacesUnreadFileReason()));
+        ++skipped;
+    }
+    jobs = std::move(kept);
 
     const std::vector<std::vector<size_t>> chains = chainsOf(jobs);
     const int workers =

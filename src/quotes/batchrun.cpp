@@ -6,6 +6,7 @@
 #include "filelist/filelistmodel.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
+#include "quotes/unreadsources.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -81,7 +82,23 @@ void Form1::PushButton2_Click() {
     }
 
     int rowCount = 0;
-    trap.step(104, [&] { rowCount = ListItems->Count(); });
+    // Every listed file is looked at once, before the first is processed, so that no row's
+    // result replaces a file that a later row has still to read.
+    QHash<QString, QString> sourceIdentities;
+    std::optional<UnreadSources> unread;
+    trap.step(104, [&] {
+        rowCount = ListItems->Count();
+        const QStringList rows = ListItems->Rows();
+        QStringList identities;
+        identities.reserve(rows.size());
+        for (const QString& row : rows) {
+            auto found = sourceIdentities.constFind(row);
+            if (found == sourceIdentities.cend())
+                found = sourceIdentities.insert(row, FileIdentity(row));
+            identities << *found;
+        }
+        unread.emplace(identities);
+    });
     struct RunningScope {
         Form1* form;
         explicit RunningScope(Form1* f) : form(f) { form->setRunning(true); }
@@ -139,9 +156,22 @@ void Form1::PushButton2_Click() {
                                    Option4->isChecked(), Option5->isChecked(),
                                    Option6->isChecked()}),
                 Text2->text(), Text3->text());
+            const QString replacing = FileIdentity(outputPath);
+            if (unread) {
+                const auto source = sourceIdentities.constFind(sourcePath);
+                if (unread->wouldReplaceUnread(
+                        source != sourceIdentities.cend() ? *source : FileIdentity(sourcePath),
+                        replacing)) {
+                    untouched.append({sourcePath, ReplacesUnreadFileReason()});
+                    return;
+                }
+            }
             const FileReport report = ProcessFile(sourcePath, outputPath, rule, prompts_);
             if (report.outcome == FileOutcome::NotText || report.outcome == FileOutcome::CannotHold)
                 untouched.append({sourcePath, report.reason});
+            // A later row that lists the replaced file now reads the new file of that name.
+            if (unread && report.outcome == FileOutcome::Written && unread->isUnread(replacing))
+                unread->replaced(replacing, FileIdentity(outputPath));
         });
     } // 196
     running.reset();

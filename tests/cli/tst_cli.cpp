@@ -1,3 +1,4 @@
+#include "common/listorder.h"
 #include "common/tempfiles.h"
 
 #include <QProcess>
@@ -193,6 +194,32 @@ private slots:
         QCOMPARE(ReadBytes(path), output);
         QVERIFY2(message.isEmpty() ? run.err.isEmpty() : run.err.contains(message),
                  qPrintable(run.err));
+    }
+
+    // No named file is replaced before it is read: the job that would replace it is left
+    // untouched and named, and the later job runs as usual.
+    void listedFileIsReadBeforeItIsReplaced_data() { listOrderRows(); }
+    void listedFileIsReadBeforeItIsReplaced() {
+        QFETCH(QStringList, rows);
+        QFETCH(bool, inPlace);
+        QFETCH(QStringList, untouched);
+        QFETCH(QByteArray, outA);
+        TempFolder folder;
+        writeListOrderFiles(folder.root());
+        QStringList args = {"--rule", "remove-double"};
+        args << (inPlace ? QStringList{"--in-place"} : QStringList{"--out", folder.path("out")});
+        for (const QString& row : rows)
+            args << folder.path(row);
+        QStringList lines;
+        for (const QString& row : untouched)
+            lines << "parvello-cli: left untouched: " + folder.path(row) +
+                         ": its result would replace a listed file that has not been processed "
+                         "yet";
+        const Run run = cli(args);
+        QCOMPARE(run.err.split('\n', Qt::SkipEmptyParts), lines);
+        QCOMPARE(run.status, untouched.isEmpty() ? 0 : 1);
+        QCOMPARE(ReadBytes(folder.path("in/a.txt")), QByteArray("one\""));
+        QCOMPARE(ReadBytes(folder.path("out/a.txt")), outA);
     }
 };
 

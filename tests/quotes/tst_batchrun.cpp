@@ -1,5 +1,6 @@
 // "Start Removing" through the real window offscreen, on real files.
 #include "app/failure.h"
+#include "common/listorder.h"
 #include "common/runwindow.h"
 #include "filelist/filelistmodel.h"
 
@@ -61,6 +62,8 @@ private slots:
     void failedOutputIsReportedOnce();
     void failureIsReportedAtItsLine_data();
     void failureIsReportedAtItsLine();
+    void listedFileIsReadBeforeItIsReplaced_data() { listOrderRows(); }
+    void listedFileIsReadBeforeItIsReplaced();
 };
 
 void TestBatchRun::emptyList() {
@@ -332,6 +335,31 @@ void TestBatchRun::failureIsReportedAtItsLine() {
     QCOMPARE(QFile::exists(r.out + "/a.txt"), written == "out");
     if (written == "out")
         QCOMPARE(TestWindow::readFile(r.out + "/a.txt"), result);
+}
+
+// A row whose result would replace a file that a later row still has to read is left
+// untouched and named after "Done."; the later row runs as usual.
+void TestBatchRun::listedFileIsReadBeforeItIsReplaced() {
+    QFETCH(QStringList, rows);
+    QFETCH(bool, inPlace);
+    QFETCH(QStringList, untouched);
+    QFETCH(QByteArray, outA);
+    Run r;
+    const QString root = QFileInfo(r.in).path();
+    writeListOrderFiles(root);
+    for (const QString& row : rows)
+        r.form->ListItems->Add(root + "/" + row);
+    if (inPlace)
+        r.form->Option7->click();
+    QStringList messages = {"Done."};
+    for (const QString& row : untouched) // one at most
+        messages << "1 file was left untouched:\r\n" + root + "/" + row +
+                        ": its result would replace a listed file that has not been processed yet";
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages(), messages);
+    QCOMPARE(r.prompts.calls.size(), messages.size());
+    QCOMPARE(TestWindow::readFile(root + "/in/a.txt"), QByteArray("one\""));
+    QCOMPARE(TestWindow::readFile(root + "/out/a.txt"), outA);
 }
 
 QTEST_MAIN(TestBatchRun)
