@@ -97,6 +97,9 @@ struct Options {
     bool inPlace = false;
     int jobs = 0;
     QStringList paths;
+    // Paths whose bytes cannot be held exactly as text, escaped for showing: never opened,
+    // since the text would name another file or none.
+    QStringList unrepresentable;
     bool help = false;
 };
 
@@ -119,7 +122,10 @@ QuoteRule ruleNamed(const QString& name) {
     return found->second;
 }
 
-Options parse(const QStringList& args) {
+// The arguments as text; `exact` tells for each whether its bytes come back unchanged from
+// that text (empty: all do).
+Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
+    const auto exact = [&](qsizetype i) { return raw.isEmpty() || NameRoundTrips(raw[i]); };
     Options options;
     bool haveRule = false;
     bool haveOut = false;
@@ -127,7 +133,10 @@ Options parse(const QStringList& args) {
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (onlyPaths || !arg.startsWith(QLatin1Char('-')) || arg == u"-") {
-            options.paths << arg;
+            if (exact(i))
+                options.paths << arg;
+            else
+                options.unrepresentable << EscapedName(raw[i]);
             continue;
         }
         if (arg == u"--") {
@@ -170,6 +179,9 @@ Options parse(const QStringList& args) {
             if (haveOut)
                 throw UsageError{QStringLiteral("--out given twice")};
             options.outDir = takeValue();
+            if (!inlineValue && !exact(i))
+                throw UsageError{QStringLiteral("the folder name cannot be held exactly: %1")
+                                     .arg(EscapedName(raw[i]))};
             haveOut = true;
         } else if (name == u"--in-place") {
             noValue();
@@ -191,7 +203,7 @@ Options parse(const QStringList& args) {
         throw UsageError{QStringLiteral("exactly one of --out and --in-place is required")};
     if (haveOut && !IsFolder(options.outDir))
         throw UsageError{QStringLiteral("Folder does not exist: %1").arg(options.outDir)};
-    if (options.paths.isEmpty())
+    if (options.paths.isEmpty() && options.unrepresentable.isEmpty())
         throw UsageError{QStringLiteral("no files given")};
     return options;
 }
@@ -278,6 +290,12 @@ int run(const Options& options) {
 
     std::vector<Job> jobs;
     int skipped = 0;
+    for (const QString& name : options.unrepresentable) {
+        prompts.printLine(QStringLiteral("left untouched: %1: its name cannot be held exactly, "
+                                         "so it could name another file")
+                              .arg(name));
+        ++skipped;
+    }
     for (const QString& path : options.paths) {
         PathStatus status = statusOf(path);
         if (status.folder || status.special) {
@@ -370,11 +388,17 @@ int run(const Options& options) {
 
 int main(int argc, char* argv[]) {
     QStringList args;
-    for (int i = 1; i < argc; ++i)
+    QList<QByteArray> raw;
+    for (int i = 1; i < argc; ++i) {
         args << QString::fromLocal8Bit(argv[i]);
+        raw << QByteArray(argv[i]);
+    }
+#ifndef Q_OS_UNIX
+    raw.clear(); // file names are Unicode: every name the system gives can be held
+#endif
     Options options;
     try {
-        options = parse(args);
+        options = parse(args, raw);
         if (options.help) {
             std::fputs(HelpText, stdout);
             return ExitAllWritten;

@@ -5,6 +5,10 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <cstdio>
+
+#include <unistd.h>
+
 using namespace parvello::testing;
 
 namespace {
@@ -137,6 +141,38 @@ private slots:
                                " in Qwellan2021/08/31.RFTSFSO.ReadFileToStringLine at line 100"));
         QCOMPARE(lines.size(), 6); // four failures of the missing file, two untouched files
         QCOMPARE(ReadBytes(good), QByteArray("a\r\n"));
+    }
+
+    // A name whose bytes are not valid UTF-8 is never turned into another name: the file of
+    // that name and the file named with U+FFFD are both left as they are.
+    void nameNotHeldExactly() {
+        TempFolder folder;
+        const QString replacement = folder.write(QStringLiteral("caf\uFFFD.txt"), "\"fffd\"");
+        const QByteArray raw = QFile::encodeName(folder.root()) + "/caf\xE9.txt";
+        FILE* file = std::fopen(raw.constData(), "wb");
+        QVERIFY(file);
+        std::fputs("\"e9\"", file);
+        std::fclose(file);
+        // QProcess would hand the name on as text; the shell passes its bytes.
+        QProcess process;
+        process.start("/bin/sh", {"-c",
+                                  "exec \"$0\" --rule remove-double --in-place \"$1/$(printf "
+                                  "'caf\\351.txt')\"",
+                                  PARVELLO_CLI, folder.root()});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+                 "parvello-cli: left untouched: " + folder.root() +
+                     "/caf\\xE9.txt: its name cannot be held exactly, so it could name another "
+                     "file\n");
+        QCOMPARE(ReadBytes(replacement), QByteArray("\"fffd\""));
+        file = std::fopen(raw.constData(), "rb");
+        QVERIFY(file);
+        char bytes[16] = {};
+        QCOMPARE(std::fread(bytes, 1, sizeof bytes, file), size_t(4));
+        std::fclose(file);
+        QCOMPARE(QByteArray(bytes), QByteArray("\"e9\""));
+        QVERIFY(::unlink(raw.constData()) == 0);
     }
 
     void codePageFromEnvironment() {
