@@ -1,8 +1,10 @@
 // Parvello: removes or replaces quotation marks in many text files at once.
+#include "app/failure.h"
 #include "app/form1.h"
 #include "app/settingsstore.h"
 #include "app/systemplatform.h"
 #include "app/widgetprompts.h"
+#include "textio/codepage.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -20,6 +22,14 @@ int main(int argc, char* argv[]) {
     parvello::SystemPlatform platform;
     parvello::WidgetPrompts prompts;
     parvello::QSettingsStore store = parvello::QSettingsStore::userStore();
+    // Files without a mark are read and written in the code page: with a code page that
+    // cannot be used the program does not start, rather than fail on every file of a run.
+    try {
+        parvello::CodePage::ansi();
+    } catch (const parvello::Failure& failure) {
+        prompts.applicationError(QStringLiteral("PARVELLO_CODEPAGE: ") + failure.description());
+        return 2;
+    }
     parvello::Form1 form(prompts, platform, store);
     prompts.setOwner(&form);
     form.Form_Load();
