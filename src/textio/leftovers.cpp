@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -84,7 +85,14 @@ void RemoveLeftoversBeside(const QByteArray& target) {
         // Only a process that is gone leaves its file for good.
         if (processId == ::getpid() || ::kill(pid_t(processId), 0) == 0 || errno != ESRCH)
             continue;
-        ::unlink((folder + '/' + name).constData());
+        // And only a file of the running user's is ours: another user's file of such a name
+        // is theirs, even where this user may remove it.
+        const QByteArray path = folder + '/' + name;
+        struct stat status {};
+        if (::lstat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
+            status.st_uid != ::geteuid())
+            continue;
+        ::unlink(path.constData());
     }
     ::closedir(dir);
 #else

@@ -12,8 +12,8 @@ namespace parvello {
 QByteArray TemporaryNameBeside(const QByteArray& target);
 
 // Removes, from the folder of `target`, the temporary files of ours whose writing process
-// no longer runs. Each folder is looked at once per process; files of a run still going on
-// and every file not named as ours are left alone.
+// no longer runs. Each folder is looked at once per process; files of a run still going on,
+// files of other users and every file not named as ours are left alone.
 void RemoveLeftoversBeside(const QByteArray& target);
 
 // Whether a name is one that TemporaryNameBeside gives, and the process id in it.

@@ -9,6 +9,7 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <sys/wait.h>
 #endif
 
 using namespace parvello;
@@ -159,6 +160,26 @@ private slots:
         QCOMPARE(ReadBytes(folder.path("new.txt")), QByteArray("new"));
         QCOMPARE(ReadBytes(existing), QByteArray("newer"));
         QCOMPARE(folder.entries(), (QStringList{"new.txt", "old.txt"}));
+    }
+
+    // Leftovers of a run that is gone are removed only when they are the running user's:
+    // another user's file of such a name is theirs, though root could remove it.
+    void leftoversOfOtherUsersAreSpared() {
+        if (!RunningAsRoot())
+            QSKIP("needs root to give a file to another user");
+        const pid_t gone = ::fork();
+        if (gone == 0)
+            ::_exit(0);
+        QCOMPARE(::waitpid(gone, nullptr, 0), gone);
+        TempFolder folder;
+        const QString prefix = QStringLiteral(".~pv%1-").arg(gone);
+        folder.write(prefix + "Mine12", "mine");
+        const QString theirs = folder.write(prefix + "Theirs", "theirs");
+        QCOMPARE(::chown(QFile::encodeName(theirs).constData(), NobodyId, NobodyId), 0);
+        AtomicFile file(folder.path("t.txt"));
+        QVERIFY(file.open(false, 0));
+        file.cancel();
+        QCOMPARE(folder.entries(), QStringList{prefix + "Theirs"});
     }
 
     // A folder that the user may not write: no temporary file, the system's reason.
