@@ -76,13 +76,18 @@ Other options:
   --                 every later argument is a PATH
 
 Outputs are written to a temporary file beside the target and moved over it when
-complete. A read-only target is refused. A result identical to what the target already
-holds is not written. A file that is not text (a NUL byte in a mark-less file, bytes
-that do not decode in the encoding of its mark), a file whose code page cannot hold the
-replacement, a file that cannot be read, an output that cannot be written, a path
-that is a pipe, socket or device, and a file whose result would replace a file named
-after it (not yet processed, so not yet read) are left untouched and named on standard
-error, one line each, as are the failures behind them.
+complete, and only if the target is still the file that was read, unchanged; a file
+that changes meanwhile is left as it is. In place, a symbolic link stays a link and the
+file it leads to receives the result; in the --out folder, a link at the result's name
+is replaced, never followed. A read-only target is refused unless it already holds its
+result. A result identical to what the target already holds is not written. A file
+that is not text (a NUL byte in a mark-less file, bytes that do not decode in the
+encoding of its mark), a file whose code page cannot hold the replacement, a file that
+cannot be read or changes while it is processed, an output that cannot be written, a
+pipe, socket or device (given, or at a result's name in the --out folder), and a file
+whose result would replace a file named after it (not yet processed, so not yet read)
+are left untouched and named on standard error, one line each, as are the failures
+behind them.
 On a terminal a progress line is shown while a long job runs.
 
 Exit status: 0 when every file was written (or already held its result), 1 when any
@@ -212,13 +217,10 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
 // IsFolder), and the name under which the path is recognised when it comes again: device
 // and inode for a file that exists (hard and symbolic links included), else the cleaned
 // absolute path.
-// What a path given as a file names, found with one status call. A special path is a pipe,
-// socket or device: the engine reads a file twice (the first bytes for the mark, then the
-// whole file), so such a path would lose the bytes of the first read, or wait for ever on a
-// pipe that nobody writes; it is left untouched.
+// What a path given as a file names, found with one status call. (A pipe, socket or device
+// is left untouched by the engine, as in the window.)
 struct PathStatus {
     bool folder = false;
-    bool special = false;
     bool exists = false;
     QString identity;
 };
@@ -229,7 +231,6 @@ PathStatus statusOf(const QString& path) {
     struct stat status {};
     if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &status) == 0) {
         result.folder = S_ISDIR(status.st_mode);
-        result.special = !result.folder && !S_ISREG(status.st_mode);
         result.exists = true;
         result.identity = QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
         return result;
@@ -298,12 +299,9 @@ int run(const Options& options) {
     }
     for (const QString& path : options.paths) {
         PathStatus status = statusOf(path);
-        if (status.folder || status.special) {
+        if (status.folder) {
             prompts.printLine(
-                QStringLiteral("left untouched: %1: %2")
-                    .arg(path, status.folder
-                                   ? QStringLiteral("it is a folder, not a file")
-                                   : QStringLiteral("it is a pipe, socket or device, not a file")));
+                QStringLiteral("left untouched: %1: it is a folder, not a file").arg(path));
             ++skipped;
             continue;
         }

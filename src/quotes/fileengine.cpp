@@ -4,12 +4,63 @@
 #include "textio/textloader.h"
 #include "textio/writing.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <optional>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace parvello {
 
+namespace {
+
+// Whether the path leads to a pipe, socket or device, asked without opening it.
+bool isSpecialFile(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode) &&
+           !S_ISDIR(status.st_mode);
+#else
+    const QFileInfo info(path);
+    return info.exists() && !info.isFile() && !info.isDir();
+#endif
+}
+
+// Whether output is the source's own name: the same text, or the same name in the same
+// folder reached another way (the folder box naming the source's folder through a link).
+bool isSourceName(const QString& source, const QString& output) {
+    if (source == output)
+        return true;
+    const QFileInfo sourceInfo(source);
+    const QFileInfo outputInfo(output);
+    if (sourceInfo.fileName() != outputInfo.fileName())
+        return false;
+#ifdef Q_OS_UNIX
+    struct stat a {};
+    struct stat b {};
+    return ::stat(QFile::encodeName(sourceInfo.path()).constData(), &a) == 0 &&
+           ::stat(QFile::encodeName(outputInfo.path()).constData(), &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+#else
+    const QString folder = QFileInfo(sourceInfo.path()).canonicalFilePath();
+    return !folder.isEmpty() && folder == QFileInfo(outputInfo.path()).canonicalFilePath();
+#endif
+}
+
+} // namespace
+
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                        const QuoteReplacer& rule, Prompts& prompts) {
+    // A pipe could keep the run waiting for ever and a device never end, and neither is
+    // the user's text: they are left alone without being opened.
+    if (isSpecialFile(sourcePath))
+        return {FileOutcome::NotAFile,
+                QStringLiteral("it is a pipe, socket or device, not a file")};
+    const bool inPlace = isSourceName(sourcePath, outputPath);
+
     // A rule whose pieces stand alone works on the file's own bytes where the encoding
     // allows it: nothing is decoded and encoded again only to come out the same.
     const bool byPieces = rule.piecesStandAlone();
@@ -22,6 +73,18 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         return {FileOutcome::NotText, lines.problem};
     case ReadStatus::Read:
         break;
+    }
+    // In place, the result goes to the file just read, as the system found it when it was
+    // opened; elsewhere it takes the output name's place.
+    OutputTarget where;
+    where.kind = OutputTarget::Kind::Name;
+    if (inPlace) {
+        const ReadFileRecord& read = LastReadFile();
+        where.kind = OutputTarget::Kind::FileRead;
+        if (read.path == sourcePath) {
+            where.realPath = read.realPath;
+            where.identity = read.identity;
+        }
     }
 
     // Every line through the rule, each followed by CR LF. The rule's pieces go to the
@@ -82,9 +145,9 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         }
         return true;
     };
-    const WriteResult written = lines.fileIsUtf8
-                                    ? WriteFileToStringUTF(outputPath, transformed, prompts)
-                                    : WritePiecesFSO(outputPath, encoding, transformed, prompts);
+    const WriteResult written =
+        lines.fileIsUtf8 ? WriteFileToStringUTF(outputPath, transformed, prompts, where)
+                         : WritePiecesFSO(outputPath, encoding, transformed, prompts, where);
     RecycleText(std::move(lines.text));
     RecycleBytes(std::move(lines.bytes));
     RecycleSpans(std::move(lines.spans));
@@ -95,6 +158,8 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         return {FileOutcome::Unchanged, {}};
     case WriteResult::CannotHold:
         return {FileOutcome::CannotHold, CannotHoldReason(encoding)};
+    case WriteResult::Changed:
+        return {FileOutcome::Changed, QStringLiteral("it changed while it was being processed")};
     case WriteResult::Failed:
         break;
     }

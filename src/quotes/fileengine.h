@@ -19,6 +19,9 @@ enum class FileOutcome {
     CannotHold, // left untouched: the output's encoding cannot hold the replacement text
     NotRead,    // left untouched: the file could not be read (the failure was reported)
     NotWritten, // left untouched: the output could not be written (the failure was reported)
+    NotAFile,   // left untouched, not even opened: a pipe, socket or device
+    Changed,    // left untouched: it changed while it was being processed (reported as a
+                // failure to write)
 };
 
 struct FileReport {
@@ -34,6 +37,11 @@ struct FileReport {
 
 // Processes one file. The source is read whole before anything is written to outputPath
 // (which may be the source itself). Lines end with CR LF in the output, the last one too.
+// Only a regular file is read; a pipe, socket or device is left as it is (NotAFile).
+// When outputPath is the source's own name (in place), the result goes to the very file
+// that was read, where the system found it when it opened it (so a link stays a link), and
+// only if that file is still there unchanged right before it is replaced (else Changed).
+// Any other output path is itself replaced: a link there is replaced, never followed.
 // A file with the UTF-8 mark is written by WriteFileToStringUTF; every other file on the
 // text-stream route (WritePiecesFSO), in the encoding family the reader found. Failures are
 // reported through prompts by the reading and writing routines, with their location tags

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <atomic>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -15,6 +16,33 @@
 #endif
 
 namespace parvello {
+
+namespace {
+
+std::atomic<bool> hookSet{false};
+
+std::function<void(const QString&)>& beforeReplaceHook() {
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
+
+} // namespace
+
+void AtomicFile::SetBeforeReplaceHook(std::function<void(const QString& target)> hook) {
+    hookSet = bool(hook);
+    beforeReplaceHook() = std::move(hook);
+}
+
+bool AtomicFile::checkStillSafe(const std::function<bool()>& stillSafe) {
+    if (hookSet && !std::exchange(hookRan_, true))
+        beforeReplaceHook()(target_);
+    if (!stillSafe || stillSafe())
+        return true;
+    changed_ = true;
+    error_ = QStringLiteral("it changed while it was being processed");
+    cancel();
+    return false;
+}
 
 #ifdef Q_OS_UNIX
 
@@ -172,10 +200,15 @@ int AtomicFile::handle() const {
     return fd_;
 }
 
-bool AtomicFile::commit() {
+bool AtomicFile::commit(const std::function<bool()>& stillSafe) {
+    changed_ = false;
+    hookRan_ = false;
     // As with QSaveFile, a file system that cannot sync is no reason to fail.
     (void)syncToDisk(fd_);
     if (unnamed_) {
+        // A new target may take its name in this one step: the last moment to check.
+        if (!targetExisted_ && !checkStillSafe(stillSafe))
+            return false;
         if (!nameUnnamedFile()) {
             cancel();
             return false;
@@ -188,6 +221,8 @@ bool AtomicFile::commit() {
     }
     const int closed = ::close(fd_);
     fd_ = -1;
+    if (closed == 0 && !checkStillSafe(stillSafe))
+        return false;
     if (closed != 0 || ::rename(temporaryName_.constData(), QFile::encodeName(target_)) != 0) {
         fail(errno);
         cancel();
@@ -235,7 +270,11 @@ int AtomicFile::handle() const {
     return save_.handle();
 }
 
-bool AtomicFile::commit() {
+bool AtomicFile::commit(const std::function<bool()>& stillSafe) {
+    changed_ = false;
+    hookRan_ = false;
+    if (!checkStillSafe(stillSafe))
+        return false;
     if (save_.commit())
         return true;
     error_ = save_.errorString();

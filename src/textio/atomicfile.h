@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <functional>
+
 #ifndef Q_OS_UNIX
 #include <QSaveFile>
 #endif
@@ -32,9 +34,14 @@ public:
     bool write(const char* data, qint64 n);
     // The native handle of the temporary file, for owner and mode changes.
     int handle() const;
-    // Flushes to the disk and moves the temporary file over the target. False on failure,
-    // and the temporary file is then gone.
-    bool commit();
+    // Flushes to the disk and moves the temporary file over the target. With stillSafe, the
+    // target is replaced only if stillSafe() holds right before: otherwise nothing is
+    // replaced and changedMeanwhile() is true. The replace is a rename in the target's
+    // folder, which never follows a link at the target's name. False on failure, and the
+    // temporary file is then gone.
+    bool commit(const std::function<bool()>& stillSafe = {});
+    // Whether the last commit() was refused because stillSafe() no longer held.
+    bool changedMeanwhile() const { return changed_; }
     // Removes the temporary file; the target stays as it was.
     void cancel();
 
@@ -43,10 +50,18 @@ public:
     // For tests: whether a file without a name may be used where the system has them
     // (allowed unless told otherwise), so that the named way is tested there too.
     static void AllowUnnamedFiles(bool allowed);
+    // For tests: runs in every commit() right before stillSafe() is asked, with the target's
+    // path, so that a test can change the target between reading and replacing it. Empty
+    // (the default) for none; without one a commit costs no call.
+    static void SetBeforeReplaceHook(std::function<void(const QString& target)> hook);
 
 private:
+    bool checkStillSafe(const std::function<bool()>& stillSafe);
+
     QString target_;
     QString error_;
+    bool changed_ = false;
+    bool hookRan_ = false;
 #ifdef Q_OS_UNIX
     void fail(int number);
     bool givePermissionBits(bool targetExists, unsigned permissionBits);

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -28,24 +29,16 @@ thread_local std::unique_ptr<char[]> spareBuffer;
     throw Failure(QStringLiteral("The output file is not open"), failure_numbers::InvalidArgument);
 }
 
-} // namespace
-
-QString ResolveLinks(const QString& path) {
-    QString current = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo info(current);
-        if (!info.isSymLink())
-            return current;
-        const QString target = info.symLinkTarget();
-        if (target.isEmpty())
-            return current;
-        current = target;
-    }
-    return current;
+[[noreturn]] void changedMeanwhile(const QString& path) {
+    throw Failure(QStringLiteral("Cannot replace ") + path +
+                      QStringLiteral(": it changed while it was being processed"),
+                  failure_numbers::FileChanged);
 }
 
-OutputFile::OutputFile(QString path, OutputEncoding encoding)
-    : path_(std::move(path)), encoder_(encoding) {}
+} // namespace
+
+OutputFile::OutputFile(QString path, OutputEncoding encoding, OutputTarget where)
+    : path_(std::move(path)), where_(std::move(where)), encoder_(encoding) {}
 
 OutputFile::~OutputFile() {
     if (opened_)
@@ -57,54 +50,59 @@ OutputFile::~OutputFile() {
 void OutputFile::open() {
     bool exists = false;
     bool folder = false;
-    bool readOnly = false;
+    bool special = false;
 #ifdef Q_OS_UNIX
-    // One status call answers everything for a path that is not a link: the read-only
+    target_ = path_;
+    if (where_.kind == OutputTarget::Kind::FileRead) {
+        target_ = where_.realPath;
+    } else if (where_.kind == OutputTarget::Kind::Resolved) {
+        if (char* resolved = ::realpath(QFile::encodeName(path_).constData(), nullptr)) {
+            target_ = QFile::decodeName(resolved);
+            std::free(resolved);
+        }
+    }
+    // One status call of the name itself answers everything: a link there (only where the
+    // name itself is the target) is replaced like a file that is not there; the read-only
     // attribute is "no write bit in the mode", as FileAttributes reports it on this system.
     struct stat status {};
-    bool haveStatus = false;
-    if (::lstat(QFile::encodeName(path_).constData(), &status) == 0) {
-        if (!S_ISLNK(status.st_mode)) {
-            target_ = path_;
-            haveStatus = true;
-        }
-    } else if (errno == ENOENT) {
-        target_ = path_; // nothing there yet, so no link to follow
-    }
-    if (!haveStatus && target_.isEmpty()) {
-        target_ = ResolveLinks(path_);
-        haveStatus = ::stat(QFile::encodeName(target_).constData(), &status) == 0;
-    }
-    if (haveStatus) {
+    const bool present =
+        !target_.isEmpty() && ::lstat(QFile::encodeName(target_).constData(), &status) == 0;
+    expected_ = present ? FileIdentity::Of(status) : FileIdentity();
+    if (where_.kind == OutputTarget::Kind::FileRead &&
+        (!where_.identity.known || expected_ != where_.identity))
+        changedMeanwhile(path_);
+    if (present && !S_ISLNK(status.st_mode)) {
         exists = true;
         folder = S_ISDIR(status.st_mode);
-        readOnly = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+        special = !folder && !S_ISREG(status.st_mode);
+        readOnly_ = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
         restoreOwner_ = true;
         ownerId_ = status.st_uid;
         groupId_ = status.st_gid;
         mode_ = status.st_mode & 07777;
     }
 #else
-    target_ = ResolveLinks(path_);
+    target_ = where_.kind == OutputTarget::Kind::FileRead ? where_.realPath : path_;
     const QFileInfo info(target_);
+    if (where_.kind == OutputTarget::Kind::Resolved && info.exists())
+        target_ = info.canonicalFilePath();
     exists = info.exists();
     folder = exists && info.isDir();
-    readOnly = exists && !folder && (FileAttributes(target_) & attributes::ReadOnly);
+    special = exists && !folder && !info.isFile();
+    readOnly_ = exists && !folder && (FileAttributes(target_) & attributes::ReadOnly);
 #endif
     if (folder)
         throw Failure(QStringLiteral("Cannot write ") + path_ + QStringLiteral(": it is a folder"),
                       failure_numbers::PermissionDenied);
-    // Decided by the attributes, not by trying: root could write over it anyway.
-    if (readOnly)
-        throw Failure(QStringLiteral("Permission denied: ") + path_ +
-                          QStringLiteral(" is read-only"),
+    if (special)
+        throw Failure(QStringLiteral("Cannot write ") + path_ +
+                          QStringLiteral(": it is a pipe, socket or device, not a file"),
                       failure_numbers::PermissionDenied);
 #ifdef Q_OS_UNIX
     // The file just read, unchanged since: its bytes are at hand.
     const LoadedFileBytes& loaded = LastLoadedFileBytes();
-    if (exists && !folder && loaded.known && loaded.device == status.st_dev &&
-        loaded.inode == status.st_ino && loaded.size == status.st_size &&
-        loaded.modifiedSeconds == ModifiedTime(status).tv_sec &&
+    if (exists && loaded.known && loaded.device == status.st_dev && loaded.inode == status.st_ino &&
+        loaded.size == status.st_size && loaded.modifiedSeconds == ModifiedTime(status).tv_sec &&
         loaded.modifiedNanoseconds == ModifiedTime(status).tv_nsec &&
         loaded.bytes.size() == status.st_size) {
         knownBytes_ = loaded.bytes;
@@ -113,25 +111,31 @@ void OutputFile::open() {
     }
 #endif
     if (exists && !useKnownBytes_) {
-        existing_ = std::make_unique<QFile>(target_);
-        if (existing_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        // Opened without following a link and without waiting, and compared only while it
+        // is the file just looked at.
+        existing_ = std::make_unique<ReadOnlyFile>(target_);
+        if (existing_->open(false) && existing_->identity() == expected_)
             differs_ = false;
         else
             existing_.reset();
     }
-    save_ = std::make_unique<AtomicFile>(target_);
+    // Decided by the attributes, not by trying: root could write over it anyway. It is
+    // only compared, so that one that already holds its result is left as it is.
+    if (!readOnly_) {
+        save_ = std::make_unique<AtomicFile>(target_);
 #ifdef Q_OS_UNIX
-    const unsigned permissionBits = mode_ & 0777;
+        const unsigned permissionBits = mode_ & 0777;
 #else
-    const unsigned permissionBits = 0;
+        const unsigned permissionBits = 0;
 #endif
-    if (!save_->open(exists, permissionBits)) {
-        if (!QFileInfo(target_).absoluteDir().exists())
-            throw Failure(QStringLiteral("Path not found: ") + path_,
-                          failure_numbers::PathNotFound);
-        throw Failure(QStringLiteral("Cannot create ") + path_ + QStringLiteral(": ") +
-                          save_->errorString(),
-                      failure_numbers::PermissionDenied);
+        if (!save_->open(exists, permissionBits)) {
+            if (!QFileInfo(target_).absoluteDir().exists())
+                throw Failure(QStringLiteral("Path not found: ") + path_,
+                              failure_numbers::PathNotFound);
+            throw Failure(QStringLiteral("Cannot create ") + path_ + QStringLiteral(": ") +
+                              save_->errorString(),
+                          failure_numbers::PermissionDenied);
+        }
     }
     opened_ = true;
     buffer_ = spareBuffer ? std::move(spareBuffer)
@@ -201,13 +205,7 @@ void OutputFile::flush() {
         compared_ += filled_;
     } else if (!differs_) {
         compareBuffer_.resize(filled_);
-        qint64 got = 0;
-        while (got < filled_) {
-            const qint64 n = existing_->read(compareBuffer_.data() + got, filled_ - got);
-            if (n <= 0)
-                break;
-            got += n;
-        }
+        const qint64 got = existing_->read(compareBuffer_.data(), filled_);
         if (got != filled_ ||
             std::memcmp(compareBuffer_.constData(), buffer_.get(), size_t(got)) != 0) {
             differs_ = true;
@@ -215,7 +213,7 @@ void OutputFile::flush() {
             compareBuffer_ = QByteArray();
         }
     }
-    if (!save_->write(buffer_.get(), filled_))
+    if (save_ && !save_->write(buffer_.get(), filled_))
         ThrowIoFailure(save_->errorString(), path_);
     filled_ = 0;
 }
@@ -237,28 +235,54 @@ OutputFile::Result OutputFile::commit() {
         }
     }
     existing_.reset();
+    if (readOnly_) {
+        discard();
+        return Result::Refused;
+    }
 #ifdef Q_OS_UNIX
     if (restoreOwner_) {
         const int fd = save_->handle();
-        // Only root may give a file away; for anyone else this keeps what the system allows.
-        bool ownerKept = ownerId_ == ::geteuid() && groupId_ == ::getegid();
+        // Only root may give a file away; anyone else may still give it the original's
+        // group when they belong to it, and this keeps what the system allows.
+        struct stat now {};
+        const bool known = ::fstat(fd, &now) == 0;
+        bool ownerKept = known && now.st_uid == ownerId_ && now.st_gid == groupId_;
         if (!ownerKept)
             ownerKept = ::fchown(fd, ownerId_, groupId_) == 0;
-        // After a change of owner the set-user and set-group bits need setting again; a file
-        // that now belongs to the running user keeps only its permission bits.
+        const bool groupKept = ownerKept || (known && now.st_gid == groupId_) ||
+                               ::fchown(fd, uid_t(-1), groupId_) == 0;
+        // After a change of owner or group the set-user and set-group bits need setting
+        // again; a file that now belongs to the running user keeps its permission bits, and
+        // the set-group bit only with its group.
         const bool specialBits = (mode_ & 07000) != 0;
-        if ((specialBits || !ownerKept) &&
-            ::fchmod(fd, mode_t(ownerKept ? mode_ : mode_ & 0777)) != 0) {
+        const unsigned bits = ownerKept ? mode_ : groupKept ? mode_ & 02777 : mode_ & 0777;
+        if ((specialBits || !ownerKept) && ::fchmod(fd, mode_t(bits)) != 0) {
             // The temporary file already has the permission bits.
         }
     }
 #endif
     opened_ = false;
-    if (!save_->commit())
+    if (!save_->commit([this] { return stillSafe(); })) {
+        if (save_->changedMeanwhile())
+            changedMeanwhile(path_);
         throw Failure(QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
                           save_->errorString(),
                       failure_numbers::PermissionDenied);
+    }
     return Result::Written;
+}
+
+bool OutputFile::stillSafe() const {
+#ifdef Q_OS_UNIX
+    return FileIdentity::AtName(target_) == expected_;
+#else
+    return true;
+#endif
+}
+
+void OutputFile::refuse() const {
+    throw Failure(QStringLiteral("Permission denied: ") + path_ + QStringLiteral(" is read-only"),
+                  failure_numbers::PermissionDenied);
 }
 
 void OutputFile::discard() {

@@ -2,35 +2,59 @@
 #pragma once
 
 #include "textio/atomicfile.h"
+#include "textio/readonlyfile.h"
 #include "textio/textencoder.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <memory>
 
 namespace parvello {
 
+// Which file an output replaces.
+struct OutputTarget {
+    enum class Kind {
+        // The file the name leads to, links resolved by the system; a name that leads to no
+        // file (nothing there, or a dangling link) is taken itself.
+        Resolved,
+        // The name itself: a symbolic link there is replaced by the result, never followed.
+        Name,
+        // The file that was just read: exactly that file, at realPath (where the system said
+        // it was when it was opened), and only while that name still holds it unchanged.
+        FileRead,
+    };
+    Kind kind = Kind::Resolved;
+    QString realPath;      // FileRead only
+    FileIdentity identity; // FileRead only: the file as it was when it was opened
+};
+
 // Writes text to a file in one encoding and replaces the file only when everything is
 // written: the bytes go to a temporary file beside the target, which is moved over it at
 // commit() (no temporary file is left behind, a failure midway leaves the original as it
-// was). A symbolic link stays a link: its target receives the result. A target whose
-// attributes say read-only is refused, also for root. A replaced file keeps its permission
-// bits and, where the system allows, its owner and group. A result identical, byte for
-// byte, to what the target already holds is not written at all, so the file keeps its
-// time stamps.
+// was). Right before the move, the target's name must still hold what it held when the
+// output was opened (or, for the file read, when that was opened), unchanged; otherwise
+// nothing is replaced and the failure says the file changed while it was being processed.
+// Only a regular file is replaced or compared (or a link, where the name itself is the
+// target): a pipe, socket, device or folder is refused without being opened. A target whose
+// attributes say read-only is refused, also for root, unless it already holds exactly the
+// result. A replaced file keeps its permission bits and, where the system allows, its owner
+// and group (at least the group, for a user who belongs to it). A result identical, byte for
+// byte, to what the target already holds is not written at all, so the file keeps its time
+// stamps.
 class OutputFile {
 public:
-    enum class Result { Written, Unchanged };
+    // Refused: the target is read-only and the result differs from it (see refuse()).
+    enum class Result { Written, Unchanged, Refused };
 
-    OutputFile(QString path, OutputEncoding encoding);
+    OutputFile(QString path, OutputEncoding encoding, OutputTarget where = {});
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Prepares the target and the temporary file and puts the mark first. Fails when the
-    // target is read-only, is a folder, or the temporary file cannot be created.
+    // target is a folder, a pipe, socket or device, is no longer the file read, or the
+    // temporary file cannot be created.
     void open();
     // Appends the encoding of text. Returns false when the encoding cannot hold some
     // character of it (nothing is then written; see cannotHoldReason()). Fails when a write
@@ -38,8 +62,11 @@ public:
     bool write(QStringView text);
     // Appends bytes already in the file's encoding. Fails when a write breaks off.
     void writeBytes(QByteArrayView bytes);
-    // Moves the complete result over the target, or leaves an identical target alone.
+    // Moves the complete result over the target, or leaves an identical target alone. A
+    // read-only target that would change is left alone too, with Result::Refused.
     Result commit();
+    // Throws the failure of a read-only target (after Result::Refused).
+    [[noreturn]] void refuse() const;
     // Drops everything written so far; the target stays as it was.
     void discard();
 
@@ -56,14 +83,19 @@ public:
 private:
     void flush();
 
+    bool stillSafe() const;
+
     QString path_;
     QString target_;
+    OutputTarget where_;
+    FileIdentity expected_; // what the target's name holds while it is safe to replace it
+    bool readOnly_ = false; // then only compared, never written
     TextEncoder encoder_;
     std::unique_ptr<char[]> buffer_; // BufferCapacity bytes, kept per thread between files
     qsizetype filled_ = 0;
     std::unique_ptr<AtomicFile> save_;
     // The existing target, read alongside to find out whether the result differs from it.
-    std::unique_ptr<QFile> existing_;
+    std::unique_ptr<ReadOnlyFile> existing_;
     QByteArray compareBuffer_;
     // Or the bytes of the target as the reader found them, when it read this very file.
     QByteArray knownBytes_;
@@ -76,9 +108,5 @@ private:
     unsigned groupId_ = 0;
     unsigned mode_ = 0;
 };
-
-// The file a path finally names: symbolic links are followed, also a dangling one (whose
-// target does not exist yet). Other paths come back as they are.
-QString ResolveLinks(const QString& path);
 
 } // namespace parvello

@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -13,6 +16,27 @@ namespace parvello {
 
 #ifdef Q_OS_UNIX
 
+FileIdentity FileIdentity::Of(const struct stat& status) {
+    FileIdentity identity;
+    identity.known = true;
+    identity.type = status.st_mode & S_IFMT;
+    identity.device = status.st_dev;
+    identity.inode = status.st_ino;
+    identity.size = status.st_size;
+    identity.modified[0] = ModifiedTime(status).tv_sec;
+    identity.modified[1] = ModifiedTime(status).tv_nsec;
+    identity.changed[0] = ChangedTime(status).tv_sec;
+    identity.changed[1] = ChangedTime(status).tv_nsec;
+    return identity;
+}
+
+FileIdentity FileIdentity::AtName(const QString& path) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return {};
+    return Of(status);
+}
+
 ReadOnlyFile::ReadOnlyFile(const QString& path) : path_(path) {}
 
 ReadOnlyFile::~ReadOnlyFile() {
@@ -20,24 +44,60 @@ ReadOnlyFile::~ReadOnlyFile() {
         ::close(fd_);
 }
 
-bool ReadOnlyFile::open() {
+bool ReadOnlyFile::open(bool followLinks) {
     const QByteArray native = QFile::encodeName(path_);
+    // Without waiting: a pipe that nobody writes would otherwise hold the open for ever. Only
+    // a regular file is read (a device could be endless), and that reads as usual.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW);
     int fd = -1;
     do {
-        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(native.constData(), flags);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         error_ = qt_error_string(errno);
         return false;
     }
-    if (::fstat(fd, &status_) == 0 && S_ISDIR(status_.st_mode)) {
+    if (::fstat(fd, &status_) != 0 || !S_ISREG(status_.st_mode)) {
+        const int number = errno;
         ::close(fd);
-        // QFile's words for it.
-        error_ = QCoreApplication::translate("QIODevice", "file to open is a directory");
+        if (S_ISDIR(status_.st_mode)) // QFile's words for it
+            error_ = QCoreApplication::translate("QIODevice", "file to open is a directory");
+        else if (status_.st_mode != 0)
+            error_ = QStringLiteral("it is a pipe, socket or device, not a file");
+        else
+            error_ = qt_error_string(number);
         return false;
     }
     fd_ = fd;
     return true;
+}
+
+FileIdentity ReadOnlyFile::identity() const {
+    return fd_ >= 0 ? FileIdentity::Of(status_) : FileIdentity();
+}
+
+QString ReadOnlyFile::realPath() const {
+    if (fd_ < 0)
+        return {};
+#ifdef Q_OS_LINUX
+    // The system's own name for the open file.
+    char buffer[PATH_MAX + 1];
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd_);
+    const ssize_t n = ::readlink(proc.constData(), buffer, sizeof buffer - 1);
+    if (n > 0 && buffer[0] == '/')
+        return QFile::decodeName(QByteArray(buffer, n));
+#endif
+    // Elsewhere, the name resolved by the system, if it still leads to the open file.
+    char* resolved = ::realpath(QFile::encodeName(path_).constData(), nullptr);
+    if (!resolved)
+        return {};
+    const QString real = QFile::decodeName(resolved);
+    std::free(resolved);
+    struct stat status {};
+    if (::stat(QFile::encodeName(real).constData(), &status) != 0 ||
+        status.st_dev != status_.st_dev || status.st_ino != status_.st_ino)
+        return {};
+    return real;
 }
 
 qint64 ReadOnlyFile::read(char* data, qint64 max) {
@@ -72,11 +132,23 @@ bool ReadOnlyFile::rewind() {
 
 #else
 
+FileIdentity FileIdentity::AtName(const QString&) {
+    return {};
+}
+
 ReadOnlyFile::ReadOnlyFile(const QString& path) : path_(path), file_(path) {}
 
 ReadOnlyFile::~ReadOnlyFile() = default;
 
-bool ReadOnlyFile::open() {
+FileIdentity ReadOnlyFile::identity() const {
+    return {};
+}
+
+QString ReadOnlyFile::realPath() const {
+    return QFileInfo(path_).canonicalFilePath();
+}
+
+bool ReadOnlyFile::open(bool) {
     if (file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return true;
     error_ = file_.errorString();

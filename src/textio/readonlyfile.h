@@ -20,7 +20,36 @@ inline const struct timespec& ModifiedTime(const struct stat& status) {
     return status.st_mtim;
 #endif
 }
+// When a file's status (content, links, owner, mode) last changed.
+inline const struct timespec& ChangedTime(const struct stat& status) {
+#ifdef Q_OS_DARWIN
+    return status.st_ctimespec;
+#else
+    return status.st_ctim;
 #endif
+}
+#endif
+
+// Which file a name led to, and how it was then: two identities are equal only for the same
+// file (device and inode), of the same kind, unchanged in between (size, modification and
+// change times). An identity that is not known equals only another one not known.
+struct FileIdentity {
+    bool known = false;
+    unsigned type = 0; // the file-type bits of the mode
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long size = 0;
+    long long modified[2] = {0, 0}; // seconds, nanoseconds
+    long long changed[2] = {0, 0};
+
+#ifdef Q_OS_UNIX
+    static FileIdentity Of(const struct stat& status);
+#endif
+    // The identity of what is at the name now, the name itself when it is a symbolic link
+    // (not known when nothing is there).
+    static FileIdentity AtName(const QString& path);
+    bool operator==(const FileIdentity&) const = default;
+};
 
 // On Unix the system's own calls (one open, one status call, reads), elsewhere QFile.
 class ReadOnlyFile {
@@ -30,14 +59,21 @@ public:
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-    // Opens the file for reading; a folder is refused. False on failure, see errorString().
-    bool open();
+    // Opens the file for reading. Only a regular file is opened: a folder is refused, and a
+    // pipe, socket or device too, without waiting on it. With followLinks false a symbolic
+    // link at the name is refused as well. False on failure, see errorString().
+    bool open(bool followLinks = true);
     // Reads up to max bytes, fewer only at the end of the file; -1 on failure.
     qint64 read(char* data, qint64 max);
     // The size the file had when it was opened (0 when it has none to report).
     qint64 size() const;
     // Back to the first byte; false on failure.
     bool rewind();
+    // The identity of the open file as it was when it was opened.
+    FileIdentity identity() const;
+    // Where the open file really is, as the system resolves it (every link and ".." of the
+    // name followed); empty when the system cannot tell.
+    QString realPath() const;
 
     QString errorString() const { return error_; }
 

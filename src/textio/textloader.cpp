@@ -37,6 +37,7 @@ struct KeptFile {
 };
 thread_local KeptFile kept;
 thread_local LoadedFileBytes lastLoaded;
+thread_local ReadFileRecord lastRead;
 constexpr qsizetype RecycleFrom = 1 << 20;
 
 // Reads a file in chunks and grows the decoded text as needed.
@@ -45,6 +46,7 @@ public:
     explicit ChunkedFile(const QString& path) : path_(path) {
         lastLoaded.known = false;
         lastLoaded.bytes.clear();
+        lastRead = ReadFileRecord();
         chunk_ = chunkBuffer ? std::move(chunkBuffer)
                              : std::make_unique_for_overwrite<char[]>(size_t(LoadChunkSize));
         if (kept.file && kept.path == path) {
@@ -58,6 +60,7 @@ public:
         }
         kept.file.reset();
         size_ = file_->size();
+        lastRead = {path, file_->identity(), file_->realPath()};
         noteIdentity();
     }
     ~ChunkedFile() { chunkBuffer = std::move(chunk_); }
@@ -484,6 +487,10 @@ void KeepOpenForLoad(const QString& path, std::unique_ptr<ReadOnlyFile> file,
 
 const LoadedFileBytes& LastLoadedFileBytes() {
     return lastLoaded;
+}
+
+const ReadFileRecord& LastReadFile() {
+    return lastRead;
 }
 
 void RecycleSpans(std::vector<LineSpan>&& spans) {

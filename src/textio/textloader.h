@@ -59,6 +59,15 @@ struct LoadedFileBytes {
     QByteArray bytes;
 };
 const LoadedFileBytes& LastLoadedFileBytes();
+// The file that the last LoadText on this thread read, as it was when it was opened (before
+// its text was read), and where it really is as the system resolved the open file: an output
+// that replaces the file read goes exactly there, and only while it is still that file.
+struct ReadFileRecord {
+    QString path;
+    FileIdentity identity;
+    QString realPath;
+};
+const ReadFileRecord& LastReadFile();
 // Files up to this size keep their bytes for that comparison.
 inline constexpr qsizetype KeepBytesUpTo = 64 * 1024;
 

@@ -47,14 +47,31 @@ private:
     bool cannotHold_ = false;
 };
 
+// Runs body; a failure that says the target changed while it was being processed sets
+// result to Changed on its way to the trap.
+template <class Body> void watchingChanges(WriteResult& result, Body&& body) {
+    try {
+        body();
+    } catch (const Failure& failure) {
+        if (failure.number() == failure_numbers::FileChanged)
+            result = WriteResult::Changed;
+        throw;
+    }
+}
+
 // A piece appended in place to an existing file (a piece number above 1).
 class AppendFile {
 public:
     AppendFile(const QString& path, OutputEncoding encoding)
-        : path_(path), file_(ResolveLinks(path)), encoder_(encoding) {}
+        : path_(path), file_(path), encoder_(encoding) {}
 
     void open() {
         const QFileInfo info(file_.fileName());
+        // Opening a pipe to write would wait for a reader: only a file is appended to.
+        if (info.exists() && !info.isFile() && !info.isDir())
+            throw Failure(QStringLiteral("Cannot open ") + path_ +
+                              QStringLiteral(": it is a pipe, socket or device, not a file"),
+                          failure_numbers::PermissionDenied);
         if (info.exists() && (FileAttributes(file_.fileName()) & attributes::ReadOnly))
             throw Failure(QStringLiteral("Permission denied: ") + path_ +
                               QStringLiteral(" is read-only"),
@@ -96,7 +113,7 @@ WriteResult resultOf(OutputFile::Result result) {
 // piece to append. Each failure is reported once: after a failed open nothing is written
 // and nothing is closed.
 WriteResult appendSteps(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                        int pieceNumber, Prompts& prompts) {
+                        int pieceNumber, Prompts& prompts, const OutputTarget& where = {}) {
     Trap trap(prompts, appendTag());
     std::optional<OutputFile> replacing;
     std::optional<AppendFile> appending;
@@ -123,8 +140,8 @@ WriteResult appendSteps(const QString& path, OutputEncoding encoding, const Text
         });
     } else {
         trap.step(108, [&] {
-            replacing.emplace(path, encoding);
-            replacing->open();
+            replacing.emplace(path, encoding, where);
+            watchingChanges(result, [&] { replacing->open(); });
             opened = true;
         });
     }
@@ -135,9 +152,20 @@ WriteResult appendSteps(const QString& path, OutputEncoding encoding, const Text
             else
                 writeAll(*replacing);
         });
+    bool refused = false;
     if (written)
-        trap.step(
-            124, [&] { result = resultOf(appending ? appending->commit() : replacing->commit()); });
+        trap.step(124, [&] {
+            watchingChanges(result, [&] {
+                const OutputFile::Result done =
+                    appending ? appending->commit() : replacing->commit();
+                refused = done == OutputFile::Result::Refused;
+                if (!refused)
+                    result = resultOf(done);
+            });
+        });
+    // A read-only target is refused as its open would be, once it is known to differ.
+    if (refused)
+        trap.step(108, [&] { replacing->refuse(); });
     trap.step(126, [] {});
     trap.step(128, [] {});
     return result;
@@ -153,7 +181,8 @@ WriteResult WriteFileToStringUTF(const QString& path, QStringView text, Prompts&
     return WriteFileToStringUTF(path, onePiece(text), prompts);
 }
 
-WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Prompts& prompts) {
+WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Prompts& prompts,
+                                 const OutputTarget& where) {
     Trap trap(prompts, utfTag());
     WriteResult result = WriteResult::Failed;
     trap.step(100, [] {}); // no service to create: the output file is prepared at line 108
@@ -161,13 +190,20 @@ WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Pr
     trap.step(104, [] {});
     trap.step(106, [] {}); // the text is encoded as it is saved
     trap.step(108, [&] {
-        OutputFile file(path, OutputEncoding::Utf8WithMark);
-        file.open();
-        FileSink sink(file);
-        if (text(sink))
-            result = resultOf(file.commit());
-        else if (sink.cannotHold())
-            result = WriteResult::CannotHold;
+        watchingChanges(result, [&] {
+            OutputFile file(path, OutputEncoding::Utf8WithMark, where);
+            file.open();
+            FileSink sink(file);
+            if (!text(sink)) {
+                if (sink.cannotHold())
+                    result = WriteResult::CannotHold;
+            } else if (const OutputFile::Result done = file.commit();
+                       done == OutputFile::Result::Refused) {
+                file.refuse();
+            } else {
+                result = resultOf(done);
+            }
+        });
     });
     trap.step(110, [] {});
     trap.step(112, [] {});
@@ -180,8 +216,8 @@ WriteResult AppendStringFSO(QStringView text, const QString& path, int pieceNumb
 }
 
 WriteResult WritePiecesFSO(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                           Prompts& prompts) {
-    return appendSteps(path, encoding, text, 1, prompts);
+                           Prompts& prompts, const OutputTarget& where) {
+    return appendSteps(path, encoding, text, 1, prompts, where);
 }
 
 } // namespace parvello

@@ -1,6 +1,7 @@
 // Writing the result of one file in the encoding family of its input.
 #pragma once
 
+#include "textio/outputfile.h"
 #include "textio/textencoder.h"
 
 #include <QString>
@@ -18,6 +19,7 @@ enum class WriteResult {
     Unchanged,  // it already held exactly these bytes and was left alone
     CannotHold, // the encoding cannot hold some character: the file was left untouched
     Failed,     // a failure was reported; the file was left untouched
+    Changed,    // the same, for a target that changed while it was being processed
 };
 
 // Receives the text of one output file piece by piece. append() returns false when the
@@ -40,9 +42,10 @@ using TextPieces = std::function<bool(PieceSink& sink)>;
 // Writes text as UTF-8 after the mark EF BB BF, creating or replacing the file. Nothing of
 // the text is stripped, translated or added. Failures are reported with the location
 // tag of WriteFileToStringUTF: a file that cannot be created or replaced at line 108
-// (SaveToFile), once.
+// (SaveToFile), once. `where` says which file the path stands for (see OutputTarget).
 WriteResult WriteFileToStringUTF(const QString& path, QStringView text, Prompts& prompts);
-WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Prompts& prompts);
+WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Prompts& prompts,
+                                 const OutputTarget& where = {});
 
 // Writes one piece of text in the given encoding. A piece number of 1 or less creates the
 // file or replaces it (a UTF-16 output begins with FF FE); a higher one appends, creating
@@ -55,8 +58,9 @@ WriteResult AppendStringFSO(QStringView text, const QString& path, int pieceNumb
 // The whole output of one file on the text-stream route, written with one open: exactly
 // the bytes that AppendStringFSO would leave after one call per piece with piece numbers
 // 1, 2, 3 ..., but replaced atomically, and a failure is reported once for the file, not
-// once per piece (same location tag and lines as AppendStringFSO).
+// once per piece (same location tag and lines as AppendStringFSO; a read-only target that
+// would change is reported at the line of the open, 108, as a refused open).
 WriteResult WritePiecesFSO(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                           Prompts& prompts);
+                           Prompts& prompts, const OutputTarget& where = {});
 
 } // namespace parvello

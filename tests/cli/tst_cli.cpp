@@ -175,6 +175,26 @@ private slots:
         QVERIFY(::unlink(raw.constData()) == 0);
     }
 
+    // A read-only file is never replaced; one that already holds its result counts as done.
+    void readOnlyTarget_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("status");
+        QTest::newRow("already holds its result") << QByteArray("a\r\n") << 0;
+        QTest::newRow("would change") << QByteArray("\"a\"\r\n") << 1;
+    }
+    void readOnlyTarget() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, status);
+        TempFolder folder;
+        const QString path = folder.write("locked.txt", content);
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+        const Run run = cli({"--rule", "remove-double", "--in-place", path});
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.err.contains(path + " is read-only"), status != 0);
+        QCOMPARE(ReadBytes(path), content);
+        QCOMPARE(folder.entries(), QStringList{"locked.txt"});
+    }
+
     void codePageFromEnvironment() {
         TempFolder folder;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

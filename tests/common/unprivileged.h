@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <grp.h>
@@ -24,14 +25,18 @@ inline bool RunningAsRoot() {
 }
 
 // Runs body as an unprivileged user and returns its result (0..255), or -1 when the
-// child could not drop its privileges or did not exit normally.
-inline int RunUnprivileged(const std::function<int()>& body) {
+// child could not drop its privileges or did not exit normally. As root the user may be
+// made a member of the given groups besides its own.
+inline int RunUnprivileged(const std::function<int()>& body,
+                           const std::vector<unsigned>& groups = {}) {
 #ifdef Q_OS_UNIX
     if (!RunningAsRoot())
         return body();
     const pid_t child = ::fork();
     if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0)
+        const std::vector<gid_t> ids(groups.begin(), groups.end());
+        if (::setgroups(ids.size(), ids.data()) != 0 || ::setgid(NobodyId) != 0 ||
+            ::setuid(NobodyId) != 0)
             ::_exit(255);
         ::_exit(body() & 0xFF);
     }
@@ -40,6 +45,7 @@ inline int RunUnprivileged(const std::function<int()>& body) {
         return -1;
     return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
 #else
+    (void)groups;
     return body();
 #endif
 }

@@ -455,14 +455,16 @@ private slots:
         }
         QCOMPARE(entries, 1); // no output under a mangled name, no temporary file
     }
-    // A pipe or a device given as a file: read twice (the mark, then the whole) a pipe
+    // A pipe, a socket or a device given as a file: read twice (the mark, then the whole) a pipe
     // would lose its first bytes, or block for ever with nobody writing. It is named and
     // left alone, and nothing is written for it.
     void pipesAndDevices() {
         TempFolder in, out;
         const QString pipe = in.path("pipe.txt");
         QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
-        for (const QString& path : {pipe, QStringLiteral("/dev/null")}) {
+        const QString socket = MakeSocket(in.path("socket.txt"));
+        QVERIFY(!socket.isEmpty());
+        for (const QString& path : {pipe, socket, QStringLiteral("/dev/null")}) {
             for (const QStringList& where :
                  {QStringList{"--out", out.root()}, QStringList{"--in-place"}}) {
                 const Run run =
@@ -474,7 +476,7 @@ private slots:
                 QCOMPARE(out.entries(), QStringList());
                 QCOMPARE(QDir(in.root()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
                                                    QDir::NoDotAndDotDot),
-                         QStringList{"pipe.txt"});
+                         (QStringList{"pipe.txt", "socket.txt"}));
                 QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
             }
         }

@@ -2,9 +2,11 @@
 // into folders, links, a folder that may not be written, a link cycle in a scanned tree.
 // Every case checks that no byte of any input was lost.
 #include "common/runwindow.h"
+#include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/fileengine.h"
+#include "textio/atomicfile.h"
 
 #include <QLineEdit>
 #include <QProcess>
@@ -66,6 +68,8 @@ private slots:
     void sourceDeletedAfterListing();
     void sourceReplacedByAFolder();
     void linkStaysALink();
+    void specialFilesInTheList();
+    void changedWhileProcessedInTheWindow();
     void folderThatMayNotBeWritten();
     void linkCycleInAScannedTree();
     void settingsFileOfGarbage();
@@ -163,6 +167,59 @@ void TestFaults::linkStaysALink() {
     QCOMPARE(QFileInfo(link).symLinkTarget(), target);
     QCOMPARE(TestWindow::readFile(target), QByteArray("linked\r\n"));
     QCOMPARE(s.prompts.errorTexts().size(), 0);
+}
+
+// A pipe, a socket and a device in the list are named after "Done." and left as they are;
+// none is opened, so none can hold the window.
+void TestFaults::specialFilesInTheList() {
+    Scene s;
+    const QString pipe = MakePipe(s.in + "/pipe.txt");
+    const QString socket = MakeSocket(s.in + "/socket.txt");
+    const QString device = MakeCharDevice(s.in + "/device.txt");
+    QVERIFY(!pipe.isEmpty() && !socket.isEmpty());
+    for (const QString& path : {pipe, socket, device})
+        s.form->ListItems->Add(path);
+    const QString text = s.source("text.txt", "\"a\"\n");
+    s.form->Option7->click();
+    {
+        const PipeWatchdog watchdog(pipe);
+        s.form->PushButton2_Click();
+        QVERIFY(!watchdog.fired());
+    }
+    QCOMPARE(s.prompts.errorTexts(), QStringList());
+    const QStringList messages = s.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0], QStringLiteral("Done."));
+    for (const QString& path : {pipe, socket, device})
+        QVERIFY2(messages[1].contains(path + ": it is a pipe, socket or device, not a file"),
+                 qPrintable(messages[1]));
+    QVERIFY(IsFileOfType(pipe, S_IFIFO));
+    QVERIFY(IsFileOfType(socket, S_IFSOCK));
+    QVERIFY(IsFileOfType(device, S_IFCHR));
+    QCOMPARE(TestWindow::readFile(text), QByteArray("a\r\n"));
+}
+
+// Text added while a file is processed is kept: the file is left as it is now and the
+// failure to replace it is reported as any other.
+void TestFaults::changedWhileProcessedInTheWindow() {
+    Scene s;
+    const QString file = s.source("grows.txt", "\"a\"\n");
+    s.form->Option7->click();
+    AtomicFile::SetBeforeReplaceHook([&](const QString&) {
+        QFile grows(file);
+        QVERIFY(grows.open(QIODevice::Append) && grows.write("more\n") == 5);
+    });
+    s.form->PushButton2_Click();
+    AtomicFile::SetBeforeReplaceHook({});
+    QCOMPARE(TestWindow::readFile(file), QByteArray("\"a\"\nmore\n"));
+    QCOMPARE(s.prompts.errorTexts().size(), 1);
+    QVERIFY2(s.prompts.errorTexts()[0].contains(
+                 "Cannot replace " + file +
+                 ": it changed while it was being processed\r\n"
+                 "in Qwellan2021/08/31.RFTSFSO.AppendStringFSO at line 124"),
+             qPrintable(s.prompts.errorTexts()[0]));
+    QCOMPARE(s.messages(), QStringList{"Done."});
+    QCOMPARE(QDir(s.in).entryList(QDir::Files | QDir::Hidden), QStringList{"grows.txt"});
 }
 
 void TestFaults::folderThatMayNotBeWritten() {

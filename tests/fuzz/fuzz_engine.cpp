@@ -410,6 +410,10 @@ const char* outcomeName(FileOutcome outcome) {
         return "NotRead";
     case FileOutcome::NotWritten:
         return "NotWritten";
+    case FileOutcome::NotAFile:
+        return "NotAFile";
+    case FileOutcome::Changed:
+        return "Changed";
     }
     return "?";
 }

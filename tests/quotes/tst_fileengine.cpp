@@ -2,6 +2,7 @@
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "quotes/fileengine.h"
+#include "textio/atomicfile.h"
 #include "textio/reading.h"
 #include "textio/textencoder.h"
 
@@ -9,6 +10,7 @@
 #include <QtTest>
 
 #include <iterator>
+#include <optional>
 
 using namespace parvello;
 using namespace parvello::testing;
@@ -311,6 +313,168 @@ private slots:
             ProcessFile(folder.path("link.txt"), folder.path("link.txt"), none, prompts).outcome,
             FileOutcome::Unchanged);
         QVERIFY(QFileInfo(folder.path("link.txt")).isSymLink());
+    }
+    // A file that changes between its reading and its replacing is left as the change left
+    // it, and the run says so; the same for a link planted where a result goes.
+    void changedWhileProcessed_data() {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("in place: swapped for a link") << 0 << true;
+        QTest::newRow("in place: appended to") << 1 << true;
+        QTest::newRow("in place: replaced by another file") << 2 << true;
+        QTest::newRow("elsewhere: a link planted at the output name") << 0 << false;
+    }
+    void changedWhileProcessed() {
+        QFETCH(int, change);
+        QFETCH(bool, inPlace);
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString source = folder.write("f.txt", "\"a\"\n");
+        const QString victim = folder.write("victim.txt", "theirs\n");
+        const QString output = inPlace ? source : folder.path("out.txt");
+        AtomicFile::SetBeforeReplaceHook([&](const QString&) {
+            const QByteArray name = QFile::encodeName(output);
+            if (change == 0) {
+                ::unlink(name.constData()); // in place the file read, elsewhere nothing yet
+                QVERIFY(QFile::link(victim, output));
+            } else if (change == 1) {
+                QFile file(source);
+                QVERIFY(file.open(QIODevice::Append) && file.write("more\n") == 5);
+            } else {
+                folder.write("other", "other\n");
+                QCOMPARE(
+                    ::rename(QFile::encodeName(folder.path("other")).constData(), name.constData()),
+                    0);
+            }
+        });
+        const FileReport report =
+            ProcessFile(source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+        AtomicFile::SetBeforeReplaceHook({});
+        QCOMPARE(report.outcome, FileOutcome::Changed);
+        QCOMPARE(prompts.errorTexts().size(), 1);
+        QVERIFY2(prompts.errorTexts()[0].contains("changed while it was being processed"),
+                 qPrintable(prompts.errorTexts()[0]));
+        QCOMPARE(ReadBytes(victim), QByteArray("theirs\n"));
+        const QByteArray expected[] = {"theirs\n", "\"a\"\nmore\n", "other\n"};
+        QCOMPARE(ReadBytes(output), expected[change]);
+        QCOMPARE(QFileInfo(output).isSymLink(), change == 0);
+        QCOMPARE(folder.entries().size(), inPlace ? 2 : 3);
+    }
+
+    // In an output folder the result takes the name's place: a link there is replaced, never
+    // followed; a pipe, socket or device there is refused without being opened.
+    void outputNameHolds_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("a link to another file") << "link" << true;
+        QTest::newRow("a dangling link") << "dangling" << true;
+        QTest::newRow("a link to a device") << "device link" << true;
+        QTest::newRow("a link to the source, as cp -rs makes them") << "source link" << true;
+        QTest::newRow("a pipe") << "pipe" << false;
+        QTest::newRow("a socket") << "socket" << false;
+        QTest::newRow("a device") << "device" << false;
+    }
+    void outputNameHolds() {
+        QFETCH(QString, what);
+        QFETCH(bool, written);
+        TempFolder folder;
+        QVERIFY(QDir(folder.root()).mkdir("out"));
+        FakePrompts prompts;
+        const QString source = folder.write("f.txt", "\"a\"\n");
+        const QString other = folder.write("other.txt", "other\n");
+        const QString output = folder.path("out/f.txt");
+        QString device = MakeCharDevice(folder.path("null"));
+        if (what == "device" && device == "/dev/null")
+            QSKIP("only root may make a device node at the output name");
+        const QString linkTo = what == "link"          ? other
+                               : what == "dangling"    ? folder.path("created.txt")
+                               : what == "device link" ? device
+                               : what == "source link" ? source
+                                                       : QString();
+        QVERIFY(!linkTo.isEmpty()  ? QFile::link(linkTo, output)
+                : what == "pipe"   ? !MakePipe(output).isEmpty()
+                : what == "socket" ? !MakeSocket(output).isEmpty()
+                                   : MakeCharDevice(output) == output);
+        const mode_t type = IsFileOfType(output, S_IFLNK)    ? S_IFLNK
+                            : IsFileOfType(output, S_IFIFO)  ? S_IFIFO
+                            : IsFileOfType(output, S_IFSOCK) ? S_IFSOCK
+                                                             : S_IFCHR;
+        std::optional<PipeWatchdog> watchdog;
+        if (type == S_IFIFO)
+            watchdog.emplace(output);
+        const FileReport report =
+            ProcessFile(source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+        QVERIFY(!watchdog || !watchdog->fired());
+        QCOMPARE(report.outcome, written ? FileOutcome::Written : FileOutcome::NotWritten);
+        QCOMPARE(ReadBytes(source), QByteArray("\"a\"\n"));
+        QCOMPARE(ReadBytes(other), QByteArray("other\n"));
+        QVERIFY(!QFileInfo::exists(folder.path("created.txt")));
+        QVERIFY(IsFileOfType(device, S_IFCHR));
+        if (written) {
+            QVERIFY(IsFileOfType(output, S_IFREG));
+            QCOMPARE(ReadBytes(output), QByteArray("a\r\n"));
+        } else {
+            QVERIFY(IsFileOfType(output, type));
+            QCOMPARE(prompts.errorTexts().size(), 1);
+            QVERIFY(prompts.errorTexts()[0].contains("pipe, socket or device"));
+        }
+        QCOMPARE(
+            QDir(folder.path("out"))
+                .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{"f.txt"});
+    }
+
+    // In place, the system says where a link leads: dl/link.txt -> ../target.txt, with dl a
+    // link to real/a, leads to real/target.txt, not to the target.txt beside dl.
+    void linkResolvedByTheSystem() {
+        TempFolder folder;
+        FakePrompts prompts;
+        QVERIFY(QDir(folder.root()).mkpath("real/a"));
+        const QString real = folder.write("real/target.txt", "\"real\"\n");
+        const QString beside = folder.write("target.txt", "\"unrelated\"\n");
+        QVERIFY(QFile::link(folder.path("real/a"), folder.path("dl")));
+        QCOMPARE(::symlink("../target.txt", QFile::encodeName(folder.path("real/a/link.txt"))), 0);
+        const QString listed = folder.path("dl/link.txt");
+        QCOMPARE(
+            ProcessFile(listed, listed, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts)
+                .outcome,
+            FileOutcome::Written);
+        QCOMPARE(ReadBytes(real), QByteArray("real\r\n"));
+        QCOMPARE(ReadBytes(beside), QByteArray("\"unrelated\"\n"));
+        QVERIFY(QFileInfo(listed).isSymLink());
+        QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    // A user who may not give the result to the original's owner still gives it the
+    // original's group, being a member of it; the permission bits stay.
+    void groupKeptForAMember() {
+        if (!RunningAsRoot())
+            QSKIP("needs root to make an unprivileged member of a group");
+        constexpr unsigned Group = 4242;
+        TempFolder folder;
+        const QString path = folder.write("shared.txt", "\"a\"\n");
+        const QByteArray native = QFile::encodeName(path);
+        QCOMPARE(::chown(native.constData(), 0, Group), 0);
+        QCOMPARE(::chmod(native.constData(), 0664), 0);
+        const int status = RunUnprivileged(
+            [&] {
+                if (::chown(native.constData(), 0, Group) == 0)
+                    return 10; // the owner could be given away: no real denial
+                FakePrompts prompts;
+                return ProcessFile(path, path, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}),
+                                   prompts)
+                                   .outcome == FileOutcome::Written
+                           ? 0
+                           : 11;
+            },
+            {Group});
+        QCOMPARE(status, 0);
+        struct stat after {};
+        QCOMPARE(::stat(native.constData(), &after), 0);
+        QCOMPARE(after.st_uid, NobodyId);
+        QCOMPARE(after.st_gid, Group);
+        QCOMPARE(after.st_mode & 07777, 0664u);
+        QCOMPARE(ReadBytes(path), QByteArray("a\r\n"));
     }
 };
 
