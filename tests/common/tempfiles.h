@@ -74,62 +74,38 @@ inline QByteArray Utf16LE(const QString& text) {
 }
 
 #ifdef Q_OS_UNIX
-// Files that are not files: a pipe, a socket, a character device (a node like /dev/null
-// made in the folder where the user may make one, else /dev/null itself).
-inline QString MakePipe(const QString& path) {
-    return ::mkfifo(QFile::encodeName(path).constData(), 0666) == 0 ? path : QString();
+// The kind of what is at path, a link not followed (0 when nothing is there).
+inline mode_t FileType(const QString& path) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & S_IFMT : 0;
 }
-inline QString MakeSocket(const QString& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+
+// Makes a pipe, a socket or (where the user may) a character device like /dev/null at path.
+inline bool MakeSpecial(const QString& path, mode_t type) {
+    const QByteArray native = QFile::encodeName(path);
+    if (type != S_IFSOCK)
+        return ::mknod(native.constData(), type | 0666, type == S_IFCHR ? makedev(1, 3) : 0) == 0;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
-                 sizeof address.sun_path - 1);
+    std::strncpy(address.sun_path, native.constData(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    return bound ? path : QString();
-}
-inline QString MakeCharDevice(const QString& path) {
-    return ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0
-               ? path
-               : QStringLiteral("/dev/null");
-}
-inline bool IsFileOfType(const QString& path, mode_t type) {
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 &&
-           (status.st_mode & S_IFMT) == type;
+    return bound;
 }
 
-// Frees, after a deadline, whoever waits to open the pipe at path for reading, so that a
-// test of code that wrongly opens it ends on its own; fired() tells whether it had to.
-class PipeWatchdog {
-public:
-    explicit PipeWatchdog(const QString& path, int seconds = 5)
-        : thread_([this, native = QFile::encodeName(path), seconds] {
-              const auto deadline =
-                  std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-              while (!stop_) {
-                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                  if (std::chrono::steady_clock::now() < deadline)
-                      continue;
-                  // Succeeds only while a reader waits; closing it ends that reader's wait.
-                  if (const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK); fd >= 0) {
-                      fired_ = true;
-                      ::close(fd);
-                  }
-              }
-          }) {}
-    ~PipeWatchdog() {
-        stop_ = true;
-        thread_.join();
-    }
-    bool fired() const { return fired_; }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> fired_{false};
-    std::thread thread_;
-};
+// Frees, after five seconds, whoever waits to open the pipe at path for reading, so that a
+// test of code that wrongly opens it ends on its own; `fired` tells whether it had to.
+inline std::jthread FreePipeLater(const QString& path, std::atomic<bool>& fired) {
+    return std::jthread([native = QFile::encodeName(path), &fired](std::stop_token stop) {
+        for (int tick = 0; !stop.stop_requested(); ++tick) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const int fd = tick < 250 ? -1 : ::open(native.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                fired = true, ::close(fd);
+        }
+    });
+}
 #endif
 
 } // namespace parvello::testing
