@@ -92,6 +92,15 @@ public:
         }
     }
 
+    // Marks that the procedure has reached the step at line without running it through
+    // step(): for steps inside a loop that a callee drives (the engine's per-line steps). A
+    // fault injected there is thrown to the caller, who hands it back to the step() that
+    // called it, so that it is reported at this line.
+    void reach(int line) {
+        line_ = line;
+        injectFault();
+    }
+
     int line() const { return line_; }
     const QString& locationTag() const { return tag_; }
 

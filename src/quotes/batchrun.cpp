@@ -94,7 +94,7 @@ void Form1::PushButton2_Click() {
         for (const QString& row : rows) {
             auto found = sourceIdentities.constFind(row);
             if (found == sourceIdentities.cend())
-                found = sourceIdentities.insert(row, FileIdentity(row));
+                found = sourceIdentities.insert(row, PathIdentity(row));
             identities << *found;
         }
         unread.emplace(identities);
@@ -156,24 +156,24 @@ void Form1::PushButton2_Click() {
                                    Option4->isChecked(), Option5->isChecked(),
                                    Option6->isChecked()}),
                 Text2->text(), Text3->text());
-            const QString replacing = FileIdentity(outputPath);
+            const QString replacing = PathIdentity(outputPath);
             if (unread) {
                 const auto source = sourceIdentities.constFind(sourcePath);
                 if (unread->wouldReplaceUnread(
-                        source != sourceIdentities.cend() ? *source : FileIdentity(sourcePath),
+                        source != sourceIdentities.cend() ? *source : PathIdentity(sourcePath),
                         replacing)) {
                     untouched.append({sourcePath, ReplacesUnreadFileReason()});
                     return;
                 }
             }
-            const FileReport report = ProcessFile(sourcePath, outputPath, rule, prompts_);
+            const FileReport report = ProcessFile(sourcePath, outputPath, rule, prompts_, &trap);
             if (report.outcome == FileOutcome::NotText ||
                 report.outcome == FileOutcome::CannotHold ||
                 report.outcome == FileOutcome::NotAFile)
                 untouched.append({sourcePath, report.reason});
             // A later row that lists the replaced file now reads the new file of that name.
             if (unread && report.outcome == FileOutcome::Written && unread->isUnread(replacing))
-                unread->replaced(replacing, FileIdentity(outputPath));
+                unread->replaced(replacing, PathIdentity(outputPath));
         });
     } // 196
     running.reset();

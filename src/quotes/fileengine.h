@@ -10,6 +10,7 @@
 namespace parvello {
 
 class Prompts;
+class Trap;
 
 // What happened to one file.
 enum class FileOutcome {
@@ -46,7 +47,11 @@ struct FileReport {
 // text-stream route (WritePiecesFSO), in the encoding family the reader found. Failures are
 // reported through prompts by the reading and writing routines, with their location tags
 // and lines; nothing is thrown for them.
+// With steps, the window's run passes its own trap: the engine marks there each numbered
+// step of the run that it carries out (the per-line steps and the UTF-8 route's steps), and
+// a failure in one of them leaves the output untouched and is thrown back to the caller, to
+// be reported at that step's line.
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
-                       const QuoteReplacer& rule, Prompts& prompts);
+                       const QuoteReplacer& rule, Prompts& prompts, Trap* steps = nullptr);
 
 } // namespace parvello

@@ -9,7 +9,7 @@
 
 namespace parvello {
 
-QString FileIdentity(const QString& path) {
+QString PathIdentity(const QString& path) {
     if (path.isEmpty())
         return {};
 #ifdef Q_OS_UNIX

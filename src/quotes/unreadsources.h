@@ -11,7 +11,7 @@ namespace parvello {
 
 // Which file a path names, as the system resolves it (links followed): its device and
 // inode, or where the platform has none, its canonical path. Empty when nothing is there.
-QString FileIdentity(const QString& path);
+QString PathIdentity(const QString& path);
 
 // Why a row was left untouched when its result would replace a file a later row reads.
 QString ReplacesUnreadFileReason();

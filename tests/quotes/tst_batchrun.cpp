@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -301,20 +302,44 @@ void TestBatchRun::failureIsReportedAtItsLine_data() {
     QTest::addColumn<int>("line");
     QTest::addColumn<bool>("inPlace");
     QTest::addColumn<QString>("written"); // "out", "in" or "" (the file left alone)
-    QTest::newRow("116 which folder (a failed test goes on as if true)") << 116 << true << "out";
-    QTest::newRow("118 into the folder") << 118 << false << "";
-    QTest::newRow("120 beside the original") << 120 << true << "in";
-    QTest::newRow("122 beside the original") << 122 << true << "";
-    QTest::newRow("124 doubled separators (the path as joined)") << 124 << false << "out";
+    QTest::addColumn<bool>("utf8Mark");
+    QTest::addColumn<int>("option"); // the rule's button, Option1 to Option6
+    QTest::newRow("116 which folder (a failed test goes on as if true)")
+        << 116 << true << "out" << false << 1;
+    QTest::newRow("118 into the folder") << 118 << false << "" << false << 1;
+    QTest::newRow("120 beside the original") << 120 << true << "in" << false << 1;
+    QTest::newRow("122 beside the original") << 122 << true << "" << false << 1;
+    QTest::newRow("124 doubled separators (the path as joined)")
+        << 124 << false << "out" << false << 1;
+    // Inside the engine a failed step leaves the file as it was, in place or not.
+    const struct {
+        int line;
+        bool utf8Mark;
+        int option;
+    } engine[] = {{128, true, 1},  {130, true, 1},  {132, false, 1}, {134, false, 1},
+                  {136, false, 1}, {142, false, 1}, {152, false, 3}, {158, false, 3},
+                  {176, true, 6},  {182, false, 6}, {184, true, 1},  {186, true, 1},
+                  {188, false, 1}, {192, true, 1},  {194, true, 1}};
+    for (const auto& row : engine)
+        for (const bool inPlace : {false, true})
+            QTest::addRow("%d Option%d%s%s", row.line, row.option,
+                          row.utf8Mark ? " UTF-8 mark" : "", inPlace ? " in place" : "")
+                << row.line << inPlace << "" << row.utf8Mark << row.option;
 }
 
 void TestBatchRun::failureIsReportedAtItsLine() {
     QFETCH(int, line);
     QFETCH(bool, inPlace);
     QFETCH(QString, written);
+    QFETCH(bool, utf8Mark);
+    QFETCH(int, option);
     Run r;
-    const QString source = r.source("a.txt", "\"a\"");
+    const QByteArray content = utf8Mark ? QByteArray("\xEF\xBB\xBF\"a\"") : QByteArray("\"a\"");
+    const QString source = r.source("a.txt", content);
     r.form->Text1->setText(r.out); // no doubled separator to collapse
+    const QList<QRadioButton*> options = {r.form->Option1, r.form->Option2, r.form->Option3,
+                                          r.form->Option4, r.form->Option5, r.form->Option6};
+    options[option - 1]->click();
     if (inPlace)
         r.form->Option7->click();
     int failures = 0;
@@ -332,10 +357,11 @@ void TestBatchRun::failureIsReportedAtItsLine() {
              qPrintable(r.prompts.errorTexts()[0]));
     QCOMPARE(r.messages(), QStringList{"Done."});
     const QByteArray result("a\r\n");
-    QCOMPARE(TestWindow::readFile(source), written == "in" ? result : QByteArray("\"a\""));
+    QCOMPARE(TestWindow::readFile(source), written == "in" ? result : content);
     QCOMPARE(QFile::exists(r.out + "/a.txt"), written == "out");
     if (written == "out")
         QCOMPARE(TestWindow::readFile(r.out + "/a.txt"), result);
+    QCOMPARE(QDir(r.in).entryList(QDir::Files | QDir::Hidden), QStringList{"a.txt"});
 }
 
 // A row whose result would replace a file that a later row still has to read is left
