@@ -5,9 +5,9 @@
 // The tree (100 folders of 100 folders, 10 files in each of those: 100,000 files in
 // 10,101 folders) is made under DIR when DIR/.complete is missing.
 #include "app/form1.h"
-#include "app/prompts.h"
-#include "app/settingsstore.h"
 #include "app/systemplatform.h"
+#include "base/prompts.h"
+#include "base/settingsstore.h"
 #include "filelist/filelistmodel.h"
 
 #include <QApplication>

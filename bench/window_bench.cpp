@@ -3,9 +3,9 @@
 // results into one folder. Prints seconds, files per second and MB/s of input.
 //   parvello-window-bench OUT-FOLDER LIST-FILE   (LIST-FILE: one source path per line)
 #include "app/form1.h"
-#include "app/platform.h"
-#include "app/prompts.h"
-#include "app/settingsstore.h"
+#include "base/platform.h"
+#include "base/prompts.h"
+#include "base/settingsstore.h"
 #include "filelist/filelistmodel.h"
 
 #include <QApplication>

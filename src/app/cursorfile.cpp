@@ -1,6 +1,6 @@
 #include "app/cursorfile.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "app/form1.h"
 
 #include "app/cursorfile.h"
-#include "app/failure.h"
-#include "app/platform.h"
-#include "app/prompts.h"
-#include "app/startup.h"
+#include "base/failure.h"
+#include "base/platform.h"
+#include "base/prompts.h"
+#include "base/startup.h"
 #include "filelist/filelistmodel.h"
 
 #include <QApplication>

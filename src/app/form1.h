@@ -2,7 +2,7 @@
 // that keep the user's choices in the settings store.
 #pragma once
 
-#include "app/settingsstore.h"
+#include "base/settingsstore.h"
 
 #include <QCursor>
 #include <QPersistentModelIndex>

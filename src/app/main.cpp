@@ -1,9 +1,9 @@
 // Parvello: removes or replaces quotation marks in many text files at once.
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/settingsstore.h"
 #include "app/systemplatform.h"
 #include "app/widgetprompts.h"
+#include "base/failure.h"
+#include "base/settingsstore.h"
 #include "textio/codepage.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "app/widgetprompts.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <QDesktopServices>
 #include <QDir>

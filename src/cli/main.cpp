@@ -1,8 +1,8 @@
 // parvello-cli: the quote rules of Parvello for scripts and large jobs. Every file goes
 // through the same engine as the window's "Start Removing"; the settings store is never
 // read or written.
-#include "app/failure.h"
-#include "app/pathhelpers.h"
+#include "base/failure.h"
+#include "base/pathhelpers.h"
 #include "cli/stderrprompts.h"
 #include "quotes/fileengine.h"
 #include "quotes/unreadsources.h"

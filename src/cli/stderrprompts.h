@@ -2,7 +2,7 @@
 // and nothing ever waits for an answer.
 #pragma once
 
-#include "app/prompts.h"
+#include "base/prompts.h"
 
 #include <QString>
 

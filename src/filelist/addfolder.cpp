@@ -1,7 +1,7 @@
 #include "filelist/addfolder.h"
 
-#include "app/failure.h"
-#include "app/prompts.h"
+#include "base/failure.h"
+#include "base/prompts.h"
 #include "filelist/folderaccess.h"
 
 #include <utility>

@@ -2,7 +2,7 @@
 // subfolders in level order, the file lister and the two tests the callers apply.
 #pragma once
 
-#include "app/pathhelpers.h"
+#include "base/pathhelpers.h"
 
 #include <QString>
 #include <QStringList>

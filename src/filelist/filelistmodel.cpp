@@ -1,6 +1,6 @@
 #include "filelist/filelistmodel.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 namespace parvello {
 

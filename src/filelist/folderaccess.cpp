@@ -1,7 +1,7 @@
 #include "filelist/folderaccess.h"
 
-#include "app/failure.h"
-#include "app/platform.h"
+#include "base/failure.h"
+#include "base/platform.h"
 
 #include <QDir>
 #include <QFile>

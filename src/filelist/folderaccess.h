@@ -3,7 +3,7 @@
 // handling in the Windows separator style be exercised on any system.
 #pragma once
 
-#include "app/pathhelpers.h"
+#include "base/pathhelpers.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "quotes/fileengine.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "textio/reading.h"
 #include "textio/textloader.h"
 #include "textio/writing.h"

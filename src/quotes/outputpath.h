@@ -1,7 +1,7 @@
 // Where a run writes the result of one source file.
 #pragma once
 
-#include "app/pathhelpers.h"
+#include "base/pathhelpers.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "textio/codepage.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -1,6 +1,6 @@
 #include "textio/fileerrors.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <QDir>
 #include <QFileInfo>

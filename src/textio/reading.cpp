@@ -1,6 +1,6 @@
 #include "textio/reading.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "textio/codepage.h"
 #include "textio/fileerrors.h"
 #include "textio/textloader.h"

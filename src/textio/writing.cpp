@@ -1,7 +1,7 @@
 #include "textio/writing.h"
 
-#include "app/failure.h"
-#include "app/platform.h"
+#include "base/failure.h"
+#include "base/platform.h"
 #include "textio/fileerrors.h"
 #include "textio/outputfile.h"
 

@@ -1,9 +1,9 @@
 // The main window driven offscreen: start-up from the settings store, the persisting
 // handlers, the failure boxes of start-up, hover pointers, layout and skin.
-#include "app/addresses.h"
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/prompts.h"
+#include "base/addresses.h"
+#include "base/failure.h"
+#include "base/prompts.h"
 #include "common/fakeplatform.h"
 #include "common/fakeprompts.h"
 #include "common/recordingstore.h"

@@ -2,7 +2,7 @@
 // file system unless a test overrides them for a path.
 #pragma once
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <QHash>
 

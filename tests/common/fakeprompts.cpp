@@ -1,6 +1,6 @@
 #include "common/fakeprompts.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 namespace parvello::testing {
 

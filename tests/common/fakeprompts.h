@@ -2,7 +2,7 @@
 // exactly which boxes appeared, in which order, with which text.
 #pragma once
 
-#include "app/prompts.h"
+#include "base/prompts.h"
 
 #include <QList>
 #include <QQueue>

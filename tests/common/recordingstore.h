@@ -2,8 +2,8 @@
 // and can be made to refuse writes.
 #pragma once
 
-#include "app/failure.h"
-#include "app/settingsstore.h"
+#include "base/failure.h"
+#include "base/settingsstore.h"
 
 #include <QList>
 #include <QPair>

@@ -1,5 +1,5 @@
 // "Add File(s)" through the scripted open-file dialog.
-#include "app/prompts.h"
+#include "base/prompts.h"
 #include "common/testwindow.h"
 #include "filelist/filelistmodel.h"
 

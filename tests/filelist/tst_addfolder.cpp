@@ -1,6 +1,6 @@
 // The folder scan's routines on real temporary trees: level order, the folders it leaves
 // out, listings that fail, links that lead back, the file lister and the name test.
-#include "app/failure.h"
+#include "base/failure.h"
 #include "common/fakeplatform.h"
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"

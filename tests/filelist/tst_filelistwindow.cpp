@@ -1,7 +1,7 @@
 // The file list on the real window, offscreen: "Add All File(s) In Folder", drops,
 // removing rows, "Clear List" and reordering rows by dragging.
-#include "app/failure.h"
 #include "app/form1.h"
+#include "base/failure.h"
 #include "common/runwindow.h"
 #include "common/tempfiles.h"
 #include "common/testwindow.h"

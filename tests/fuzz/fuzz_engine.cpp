@@ -12,7 +12,7 @@
 //   byte 1   bits 0-2: length n of the replacement text (0..7)
 //   n bytes  characters of the replacement text, each from a small alphabet (see below)
 //   the rest the file's bytes
-#include "app/prompts.h"
+#include "base/prompts.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
 

@@ -1,5 +1,5 @@
 // "Start Removing" through the real window offscreen, on real files.
-#include "app/failure.h"
+#include "base/failure.h"
 #include "common/listorder.h"
 #include "common/runwindow.h"
 #include "filelist/filelistmodel.h"

@@ -1,5 +1,5 @@
 // The "Help" box.
-#include "app/addresses.h"
+#include "base/addresses.h"
 #include "common/testwindow.h"
 #include "filelist/filelistmodel.h"
 

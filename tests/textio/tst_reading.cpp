@@ -1,4 +1,4 @@
-#include "app/failure.h"
+#include "base/failure.h"
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"

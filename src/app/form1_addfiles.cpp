@@ -1,8 +1,8 @@
 // "Add File(s)": the multi-select open-file dialog fills the list.
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/pathhelpers.h"
-#include "app/prompts.h"
+#include "base/failure.h"
+#include "base/pathhelpers.h"
+#include "base/prompts.h"
 #include "filelist/filelistmodel.h"
 #include "filelist/folderaccess.h"
 

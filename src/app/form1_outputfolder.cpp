@@ -1,8 +1,8 @@
 // "...": the folder-browse dialog picks the folder that results go into.
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/pathhelpers.h"
-#include "app/prompts.h"
+#include "base/failure.h"
+#include "base/pathhelpers.h"
+#include "base/prompts.h"
 #include "filelist/addfolder.h"
 
 #include <QLineEdit>

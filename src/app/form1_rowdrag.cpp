@@ -1,10 +1,10 @@
 // Reordering the list by dragging a row: each move over another row swaps the two texts,
 // and a swap near the top or bottom of the screen scrolls the list by one row.
 #include "app/cursorfile.h"
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/platform.h"
-#include "app/startup.h"
+#include "base/failure.h"
+#include "base/platform.h"
+#include "base/startup.h"
 #include "filelist/filelistmodel.h"
 
 #include <QItemSelectionModel>

@@ -1,6 +1,6 @@
-#include "app/prompts.h"
+#include "base/prompts.h"
 
-#include "app/pathhelpers.h"
+#include "base/pathhelpers.h"
 
 namespace parvello {
 

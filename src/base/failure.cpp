@@ -1,7 +1,7 @@
-#include "app/failure.h"
+#include "base/failure.h"
 
-#include "app/addresses.h"
-#include "app/prompts.h"
+#include "base/addresses.h"
+#include "base/prompts.h"
 
 #include <new>
 #include <utility>

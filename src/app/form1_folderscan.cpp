@@ -1,9 +1,9 @@
 // "Add All File(s) In Folder": asks for an extension and a folder, then adds every
 // matching file of the folder and of all its subfolders.
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/platform.h"
-#include "app/prompts.h"
+#include "base/failure.h"
+#include "base/platform.h"
+#include "base/prompts.h"
 #include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
 #include "filelist/folderaccess.h"

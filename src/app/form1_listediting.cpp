@@ -1,10 +1,10 @@
 // Filling the list by drag and drop, removing rows (double-click, Delete, "Clear List"),
 // and the routing of the list's events to its handlers.
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/pathhelpers.h"
-#include "app/platform.h"
-#include "app/prompts.h"
+#include "base/failure.h"
+#include "base/pathhelpers.h"
+#include "base/platform.h"
+#include "base/prompts.h"
 #include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
 #include "filelist/folderaccess.h"

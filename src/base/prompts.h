@@ -2,7 +2,7 @@
 // through this interface, so tests can answer from a script instead of a real box.
 #pragma once
 
-#include "app/pathhelpers.h"
+#include "base/pathhelpers.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 // The failure trap and the "Application Error" box text.
-#include "app/addresses.h"
-#include "app/failure.h"
+#include "base/addresses.h"
+#include "base/failure.h"
 #include "common/fakeprompts.h"
 
 #include <QtTest>

@@ -1,8 +1,8 @@
 // "Help": which characters count as single and double quotes, and where that comes from.
-#include "app/addresses.h"
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/prompts.h"
+#include "base/addresses.h"
+#include "base/failure.h"
+#include "base/prompts.h"
 
 namespace parvello {
 

@@ -1,6 +1,6 @@
 // The path and list helpers, in both separator styles.
-#include "app/failure.h"
-#include "app/pathhelpers.h"
+#include "base/failure.h"
+#include "base/pathhelpers.h"
 
 #include <QDir>
 #include <QTemporaryDir>

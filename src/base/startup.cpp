@@ -1,9 +1,9 @@
-#include "app/startup.h"
+#include "base/startup.h"
 
-#include "app/addresses.h"
-#include "app/failure.h"
-#include "app/platform.h"
-#include "app/prompts.h"
+#include "base/addresses.h"
+#include "base/failure.h"
+#include "base/platform.h"
+#include "base/prompts.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "app/settingsstore.h"
+#include "base/settingsstore.h"
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <QDir>
 #include <QSettings>

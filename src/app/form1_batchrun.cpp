@@ -1,8 +1,8 @@
 // "Start Removing": the batch run over the file list.
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/pathhelpers.h"
-#include "app/prompts.h"
+#include "base/failure.h"
+#include "base/pathhelpers.h"
+#include "base/prompts.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"

@@ -1,7 +1,7 @@
 // Start-up routines of the main window that need no widgets.
 #pragma once
 
-#include "app/pathhelpers.h"
+#include "base/pathhelpers.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
-#include "app/failure.h"
-#include "app/platform.h"
+#include "base/failure.h"
+#include "base/platform.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // Start-up routines that need no window.
-#include "app/addresses.h"
-#include "app/failure.h"
-#include "app/startup.h"
+#include "base/addresses.h"
+#include "base/failure.h"
+#include "base/startup.h"
 #include "common/fakeplatform.h"
 #include "common/fakeprompts.h"
 

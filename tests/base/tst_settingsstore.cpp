@@ -1,6 +1,6 @@
 // The per-user settings store over QSettings.
-#include "app/failure.h"
-#include "app/settingsstore.h"
+#include "base/failure.h"
+#include "base/settingsstore.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
-#include "app/pathhelpers.h"
+#include "base/pathhelpers.h"
 
-#include "app/failure.h"
-#include "app/platform.h"
+#include "base/failure.h"
+#include "base/platform.h"
 
 #include <QFile>
 

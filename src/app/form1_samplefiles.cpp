@@ -1,10 +1,10 @@
 // The example files in the program folder's "Samples": recorded once, at the first start
 // that finds any, and added to the list by "Load Sample/Example Files".
-#include "app/failure.h"
 #include "app/form1.h"
-#include "app/platform.h"
-#include "app/prompts.h"
-#include "app/startup.h"
+#include "base/failure.h"
+#include "base/platform.h"
+#include "base/prompts.h"
+#include "base/startup.h"
 #include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
 #include "samples/scramble.h"
