@@ -6,6 +6,7 @@
 #include "base/prompts.h"
 #include "base/startup.h"
 #include "filelist/filelistmodel.h"
+#include "quotes/runtexts.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -180,7 +181,7 @@ void Form1::createControls() {
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(true);
     ProgressBar1->setAlignment(Qt::AlignCenter);
-    ProgressBar1->setFormat(QStringLiteral("Progress Bar"));
+    ProgressBar1->setFormat(IdleProgressText);
 }
 
 void Form1::setTabOrderFromTable() {

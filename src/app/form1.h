@@ -28,9 +28,6 @@ class Prompts;
 // The window's pointer: one value for the whole window.
 enum MousePointerValue : int { PointerDefault = 0, PointerHourglass = 11, PointerCustom = 99 };
 
-// The text of the "Help" box.
-QString QuoteKindsMessage(const QString& referencePage);
-
 // Control geometry is given in twips, 15 to a logical pixel.
 constexpr int Twips(int twips) {
     return (twips + 7) / 15;

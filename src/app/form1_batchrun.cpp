@@ -6,6 +6,7 @@
 #include "filelist/filelistmodel.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
+#include "quotes/runtexts.h"
 #include "quotes/unreadsources.h"
 
 #include <QElapsedTimer>
@@ -23,32 +24,6 @@ namespace {
 
 // Milliseconds between two paintings of the progress bar during a run.
 constexpr qint64 BarPaintInterval = 40;
-
-// How many of the files left untouched the summary names one by one.
-constexpr qsizetype SummaryNames = 10;
-
-struct Untouched {
-    QString path;
-    QString reason;
-};
-
-// The box after "Done." that names the files left untouched, and why.
-QString UntouchedSummary(const QList<Untouched>& files) {
-    QString text = files.size() == 1
-                       ? QStringLiteral("1 file was left untouched:")
-                       : QStringLiteral("%1 files were left untouched:").arg(files.size());
-    for (qsizetype i = 0; i < files.size() && i < SummaryNames; ++i)
-        text += QStringLiteral("\r\n") + files[i].path + QStringLiteral(": ") + files[i].reason;
-    if (files.size() > SummaryNames)
-        text += QStringLiteral("\r\n... and %1 more.").arg(files.size() - SummaryNames);
-    return text;
-}
-
-// The bar's text is a format; a '%' in a file name must show as itself.
-QString BarText(const QString& text) {
-    QString escaped = text;
-    return escaped.replace(QLatin1Char('%'), QStringLiteral("%%"));
-}
 
 } // namespace
 
@@ -126,10 +101,7 @@ void Form1::PushButton2_Click() {
             const double position = double(row) / double(ListItems->Count()) * 100.0;
             ProgressBar1->setValue(qRound(position));
         });
-        trap.step(110, [&] {
-            ProgressBar1->setFormat(
-                BarText(QStringLiteral("Processing: ") + NameAfterLastSlash(sourcePath)));
-        });
+        trap.step(110, [&] { ProgressBar1->setFormat(ProgressText(sourcePath)); });
         trap.step(112, [&] { DoEvents(); });
         if (IsUnloading())
             return; // the window is closing: the program ends
@@ -179,7 +151,7 @@ void Form1::PushButton2_Click() {
     running.reset();
     trap.step(198, [&] { SetMousePointer(PointerDefault); });
     trap.step(200, [&] { ProgressBar1->setValue(0); });
-    trap.step(202, [&] { ProgressBar1->setFormat(QStringLiteral("Progress Bar")); });
+    trap.step(202, [&] { ProgressBar1->setFormat(IdleProgressText); });
     trap.step(204, [&] {
         prompts_.message(QStringLiteral("Done."));
         if (!untouched.isEmpty())

@@ -79,8 +79,7 @@ void Form1::PushButton3_Click() {
             if (trap.test(130, [&] { return !name.startsWith(QLatin1Char('~')); })) {
                 trap.step(132, [&] { path = entry + separator + name; });
                 trap.step(136, [&] {
-                    if (IsExistingFile(folders, path) &&
-                        folders.attributes(path) != HiddenArchiveFile)
+                    if (QualifiesForList(folders, path))
                         ListItems->Add(CollapseBackslashes(path, folders.style()));
                 });
             }

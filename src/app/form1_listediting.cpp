@@ -178,7 +178,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
                 if (names[i].startsWith(QLatin1Char('~')))
                     continue;
                 const QString s = d + separator + names[i];
-                if (IsExistingFile(folders, s) && folders.attributes(s) != HiddenArchiveFile)
+                if (QualifiesForList(folders, s))
                     ListItems->Add(CollapseBackslashes(s, style));
             }
         }

@@ -203,4 +203,8 @@ bool IsExistingFile(FolderAccess& folders, const QString& path) {
     }
 }
 
+bool QualifiesForList(FolderAccess& folders, const QString& path) {
+    return IsExistingFile(folders, path) && folders.attributes(path) != HiddenArchiveFile;
+}
+
 } // namespace parvello

@@ -23,6 +23,11 @@ inline const QString GetSubDirectories2016Tag =
 // folder drops leave out; compared with the whole value.
 inline constexpr int HiddenArchiveFile = 34;
 
+// Whether a file found by a folder scan or a folder drop goes into the list: it exists as a
+// regular file and its attribute value is not exactly HiddenArchiveFile. (The "~" rule is
+// the caller's own numbered test.)
+bool QualifiesForList(FolderAccess& folders, const QString& path);
+
 // The folder the browse dialog shows selected when it opens, kept with one NUL appended
 // until the next BrowseForFolder call.
 extern QString BrowseStartFolder;

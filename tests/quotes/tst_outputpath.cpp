@@ -1,5 +1,6 @@
-// Output paths of a run, in both separator styles.
+// Output paths of a run, in both separator styles, and the texts a run shows.
 #include "quotes/outputpath.h"
+#include "quotes/runtexts.h"
 
 #include <QtTest>
 
@@ -13,6 +14,7 @@ class TestOutputPath : public QObject {
 private slots:
     void paths_data();
     void paths();
+    void runTexts();
 };
 
 void TestOutputPath::paths_data() {
@@ -71,6 +73,23 @@ void TestOutputPath::paths() {
     QFETCH(QString, folder);
     QFETCH(QString, output);
     QCOMPARE(OutputPathFor(source, choice, folder, style), output);
+}
+
+// The bar names the file alone, with a '%' kept as itself; the summary names ten files and
+// counts the rest.
+void TestOutputPath::runTexts() {
+    QCOMPARE(ProgressText(QStringLiteral("/in/100% done.txt")),
+             QStringLiteral("Processing: 100%% done.txt"));
+    QList<Untouched> files;
+    for (int i = 0; i < 12; ++i)
+        files.append({QStringLiteral("/f%1").arg(i), QStringLiteral("why")});
+    QCOMPARE(UntouchedSummary(files.mid(0, 1)),
+             QStringLiteral("1 file was left untouched:\r\n/f0: why"));
+    const QStringList lines = UntouchedSummary(files).split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 12);
+    QCOMPARE(lines.first(), QStringLiteral("12 files were left untouched:"));
+    QCOMPARE(lines[10], QStringLiteral("/f9: why"));
+    QCOMPARE(lines.last(), QStringLiteral("... and 2 more."));
 }
 
 QTEST_APPLESS_MAIN(TestOutputPath)

@@ -1,6 +1,7 @@
 // The "Help" box.
 #include "base/addresses.h"
 #include "common/testwindow.h"
+#include "samples/helptext.h"
 #include "filelist/filelistmodel.h"
 
 #include <QPushButton>
