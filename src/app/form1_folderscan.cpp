@@ -7,6 +7,7 @@
 #include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
 #include "filelist/folderaccess.h"
+#include "filelist/foldertree.h"
 
 namespace parvello {
 
@@ -31,7 +32,6 @@ void Form1::PushButton3_Click() {
     if (IsRunning())
         return;
     FolderAccess& folders = folderAccess();
-    const QChar separator = Separator(folders.style());
     QString answer;
     trap.step(100, [&] {
         answer = prompts_.inputBox(ExtensionPrompt, QString(),
@@ -55,36 +55,14 @@ void Form1::PushButton3_Click() {
     trap.step(108, [&] { lastFolder = chosen; });
     trap.step(110, [&] { store_.save(QStringLiteral("LastFolder"), lastFolder); });
     trap.step(116, [&] { SetMousePointer(PointerHourglass); });
-    QStringList folderList;
-    trap.step(118, [&] { folderList = QStringList{chosen + separator}; });
     ScanServices services{prompts_, folders, [this] { DoEvents(); },
                           [this] { return IsUnloading(); }};
-    trap.step(120, [&] { GetSubDirectories2016(services, folderList, true); });
+    AddFilesInFolderTree(services, trap, chosen, answer,
+                         [this](const QString& path) { ListItems->Add(path); });
     // Closed during the scan: the program ends, and no row is added now.
     if (IsUnloading())
         return;
-    QStringList unrepresentable = services.unrepresentable;
-    QString entry;
-    QStringList names;
-    QString path;
-    for (const QString& listed : std::as_const(folderList)) {
-        trap.step(122, [&] { entry = listed; });
-        trap.step(124, [&] { entry.chop(1); });
-        trap.step(126, [&] {
-            names =
-                ListFilesInFolder(folders, entry, QStringLiteral("*.") + answer, &unrepresentable);
-        });
-        for (qsizetype i = 1; i < names.size(); ++i) {
-            const QString& name = names[i];
-            if (trap.test(130, [&] { return !name.startsWith(QLatin1Char('~')); })) {
-                trap.step(132, [&] { path = entry + separator + name; });
-                trap.step(136, [&] {
-                    if (QualifiesForList(folders, path))
-                        ListItems->Add(CollapseBackslashes(path, folders.style()));
-                });
-            }
-        }
-    }
+    const QStringList& unrepresentable = services.unrepresentable;
     trap.step(140, [&] { SetMousePointer(PointerDefault); });
     // Names the program cannot hold exactly are reported, never opened by another name.
     if (!unrepresentable.isEmpty())

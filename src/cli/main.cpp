@@ -3,16 +3,26 @@
 // read or written.
 #include "base/failure.h"
 #include "base/pathhelpers.h"
+#include "base/platform.h"
 #include "cli/stderrprompts.h"
+#include "cli/unifieddiff.h"
+#include "filelist/folderaccess.h"
+#include "filelist/foldertree.h"
 #include "quotes/fileengine.h"
 #include "quotes/unreadsources.h"
 #include "textio/codepage.h"
+#include "textio/reading.h"
+#include "textio/textencoder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <atomic>
@@ -20,11 +30,16 @@
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
 #endif
 
 using namespace parvello;
@@ -36,8 +51,10 @@ constexpr int ExitSomeUntouched = 1;
 constexpr int ExitUsage = 2;
 
 const char HelpText[] =
-    R"(Usage: parvello-cli --rule NAME [--double-text TEXT] [--single-text TEXT]
-                    (--out DIR | --in-place) [--jobs N] PATH...
+    R"(Usage: parvello-cli --rule NAME [OPTIONS] (--out DIR | --in-place) FILES...
+       parvello-cli --rule NAME [OPTIONS] (--check | --diff) FILES...
+       parvello-cli --rule NAME [--double-text TEXT] [--single-text TEXT] -
+       parvello-cli --help | --version
 
 Removes or replaces quotation marks in text files, with the rules of Parvello.
 
@@ -60,19 +77,42 @@ double quotes (" U+201C U+201D) or single quotes (' U+2018 U+2019):
                      (default: ')
   single-to-text     replace each single quote by the text of --single-text
                      (default: ")
+  --double-text TEXT the replacement of double-to-text, used exactly as given
+  --single-text TEXT the replacement of single-to-text, used exactly as given
 
-Where the results go (exactly one is required):
+What to do (exactly one):
   --out DIR          write each result into the existing folder DIR under the source
                      file's name (two sources of the same name: the later one remains)
   --in-place         replace each file with its result
+  --check            write nothing; name on standard output each file whose result
+                     would differ from what it holds, with its count of quotes changed
+  --diff             write nothing; print a unified diff of each file that would change,
+                     then a one-line summary. Old and new text are shown in UTF-8
+                     whatever the file's encoding; on removed and added lines a CR is
+                     shown as the sign U+240D, so changed line ends are visible
+  -                  as the only FILES: filter standard input to standard output; input
+                     that is not text is copied unchanged and named on standard error
+
+Which files (in the order given; any mix):
+  PATH               a file
+  --files-from FILE  the names listed in FILE, one a line ("-": standard input); names
+                     are taken as bytes, exactly as they stand
+  -0, --null         names in --files-from end with NUL instead of a line break
+  --recursive DIR    the files that "Add All File(s) In Folder" adds for DIR: DIR and
+                     all its subfolders, hidden system folders, "~" names, hidden files
+                     and links leading back up the tree left out; may be repeated
+  --ext EXT          the extension --recursive takes: txt, md, ... or * for every file
+                     (default: *)
 
 Other options:
-  --double-text TEXT the replacement of double-to-text, used exactly as given
-  --single-text TEXT the replacement of single-to-text, used exactly as given
+  --report json      one JSON object per line on standard output for each file: path,
+                     outcome, encoding, written_as, quotes, bytes_in, bytes_out and, for a
+                     file left untouched, reason; other lines stay on standard error
   --jobs N           files processed at the same time (default: the number of
                      processors); files that share a source or output path are
                      always processed one after another, in the order given
   --help             show this text
+  --version          show the program's version
   --                 every later argument is a PATH
 
 Outputs are written to a temporary file beside the target and moved over it when
@@ -87,12 +127,29 @@ cannot be read or changes while it is processed, an output that cannot be writte
 pipe, socket or device (given, or at a result's name in the --out folder), and a file
 whose result would replace a file named after it (not yet processed, so not yet read)
 are left untouched and named on standard error, one line each, as are the failures
-behind them.
+behind them. --check and --diff put each result in a private temporary folder,
+removed afterwards, and compare it with the file.
 On a terminal a progress line is shown while a long job runs.
 
-Exit status: 0 when every file was written (or already held its result), 1 when any
-file was left untouched, 2 on a usage error.
+Exit status:
+  0  every file was written or already held its result; --check: no file would
+     change; --diff: every file could be compared
+  1  any file was left untouched; --check: also when any file would change
+  2  usage error (nothing is read or written)
 )";
+
+enum class Mode {
+    Write,  // --out or --in-place
+    Check,  // --check
+    Diff,   // --diff
+    Filter, // - : standard input to standard output
+};
+
+// Where files come from, in the order given on the command line.
+struct Source {
+    enum class Kind { Path, Unrepresentable, FilesFrom, Recursive } kind;
+    QString value;
+};
 
 struct Options {
     QuoteRule rule = QuoteRule::None;
@@ -100,12 +157,19 @@ struct Options {
     QString singleText = QStringLiteral("\"");
     QString outDir;
     bool inPlace = false;
+    Mode mode = Mode::Write;
     int jobs = 0;
+    bool json = false;
+    bool nullSeparated = false;
+    QString extension = QStringLiteral("*");
+    std::vector<Source> sources;
+    // Filled in from the sources by gather(): the files, and the names whose bytes cannot
+    // be held exactly as text, escaped for showing: never opened, since the text would
+    // name another file or none.
     QStringList paths;
-    // Paths whose bytes cannot be held exactly as text, escaped for showing: never opened,
-    // since the text would name another file or none.
     QStringList unrepresentable;
     bool help = false;
+    bool version = false;
 };
 
 struct UsageError {
@@ -134,14 +198,19 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
     Options options;
     bool haveRule = false;
     bool haveOut = false;
+    bool haveExt = false;
+    int modes = 0;
+    bool stdinPath = false;
+    bool stdinList = false;
     bool onlyPaths = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (onlyPaths || !arg.startsWith(QLatin1Char('-')) || arg == u"-") {
-            if (exact(i))
-                options.paths << arg;
+            if (!exact(i))
+                options.sources.push_back({Source::Kind::Unrepresentable, EscapedName(raw[i])});
             else
-                options.unrepresentable << EscapedName(raw[i]);
+                options.sources.push_back({Source::Kind::Path, arg});
+            stdinPath = stdinPath || (arg == u"-" && !onlyPaths);
             continue;
         }
         if (arg == u"--") {
@@ -168,9 +237,20 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
             if (inlineValue)
                 throw UsageError{QStringLiteral("%1 takes no value").arg(name)};
         };
+        // A value that names a file or folder must name it exactly.
+        const auto takeName = [&] {
+            const QString taken = takeValue();
+            if (!inlineValue && !exact(i))
+                throw UsageError{QStringLiteral("the name after %1 cannot be held exactly: %2")
+                                     .arg(name, EscapedName(raw[i]))};
+            return taken;
+        };
         if (name == u"--help" || name == u"-h") {
             noValue();
             options.help = true;
+        } else if (name == u"--version") {
+            noValue();
+            options.version = true;
         } else if (name == u"--rule") {
             if (haveRule)
                 throw UsageError{QStringLiteral("--rule given twice")};
@@ -183,14 +263,40 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
         } else if (name == u"--out") {
             if (haveOut)
                 throw UsageError{QStringLiteral("--out given twice")};
-            options.outDir = takeValue();
-            if (!inlineValue && !exact(i))
-                throw UsageError{QStringLiteral("the folder name cannot be held exactly: %1")
-                                     .arg(EscapedName(raw[i]))};
+            options.outDir = takeName();
             haveOut = true;
         } else if (name == u"--in-place") {
             noValue();
             options.inPlace = true;
+        } else if (name == u"--check" || name == u"--diff") {
+            noValue();
+            const Mode mode = name == u"--check" ? Mode::Check : Mode::Diff;
+            if (options.mode != mode)
+                ++modes;
+            options.mode = mode;
+        } else if (name == u"--files-from") {
+            const QString list = takeName();
+            if (list == u"-") {
+                if (stdinList)
+                    throw UsageError{QStringLiteral("standard input can be read only once")};
+                stdinList = true;
+            }
+            options.sources.push_back({Source::Kind::FilesFrom, list});
+        } else if (name == u"-0" || name == u"--null") {
+            noValue();
+            options.nullSeparated = true;
+        } else if (name == u"--recursive") {
+            options.sources.push_back({Source::Kind::Recursive, takeName()});
+        } else if (name == u"--ext") {
+            options.extension = takeValue();
+            if (options.extension.isEmpty())
+                throw UsageError{QStringLiteral("--ext needs an extension, or * for every file")};
+            haveExt = true;
+        } else if (name == u"--report") {
+            if (const QString format = takeValue(); format != u"json")
+                throw UsageError{
+                    QStringLiteral("unknown report format \"%1\"; the format is json").arg(format)};
+            options.json = true;
         } else if (name == u"--jobs") {
             bool ok = false;
             options.jobs = takeValue().toInt(&ok);
@@ -200,17 +306,129 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
             throw UsageError{QStringLiteral("unknown option %1").arg(name)};
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return options;
     if (!haveRule)
         throw UsageError{QStringLiteral("--rule is required")};
-    if (haveOut == options.inPlace)
-        throw UsageError{QStringLiteral("exactly one of --out and --in-place is required")};
+    const auto hasSource = [&](Source::Kind kind) {
+        return std::any_of(options.sources.begin(), options.sources.end(),
+                           [&](const Source& source) { return source.kind == kind; });
+    };
+    if (haveExt && !hasSource(Source::Kind::Recursive))
+        throw UsageError{QStringLiteral("--ext applies to --recursive, which is not given")};
+    if (options.nullSeparated && !hasSource(Source::Kind::FilesFrom))
+        throw UsageError{QStringLiteral("-0 applies to --files-from, which is not given")};
+    if (stdinPath) {
+        if (options.sources.size() != 1)
+            throw UsageError{QStringLiteral("- (standard input) must be the only file")};
+        if (modes > 0 || haveOut || options.inPlace || options.json)
+            throw UsageError{QStringLiteral("- filters standard input to standard output; it "
+                                            "takes none of --out, --in-place, --check, --diff "
+                                            "and --report")};
+        options.mode = Mode::Filter;
+        return options;
+    }
+    if (modes > 1)
+        throw UsageError{QStringLiteral("--check and --diff cannot be given together")};
+    if (modes == 1) {
+        const QString flag =
+            options.mode == Mode::Check ? QStringLiteral("--check") : QStringLiteral("--diff");
+        if (haveOut || options.inPlace)
+            throw UsageError{QStringLiteral("%1 writes nothing; it takes neither --out nor "
+                                            "--in-place")
+                                 .arg(flag)};
+        if (options.mode == Mode::Diff && options.json)
+            throw UsageError{QStringLiteral("--diff and --report json both write to standard "
+                                            "output; give one of them")};
+    } else if (haveOut == options.inPlace) {
+        throw UsageError{
+            QStringLiteral("exactly one of --out, --in-place, --check, --diff and - is required")};
+    }
     if (haveOut && !IsFolder(options.outDir))
         throw UsageError{QStringLiteral("Folder does not exist: %1").arg(options.outDir)};
-    if (options.paths.isEmpty() && options.unrepresentable.isEmpty())
+    if (options.sources.empty())
         throw UsageError{QStringLiteral("no files given")};
     return options;
+}
+
+// Everything read from standard input until its end.
+QByteArray readAllStdin() {
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    QByteArray all;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+        all.append(buffer, qsizetype(n));
+    return all;
+}
+
+void writeStdout(const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+// The real file system for the folder scan; the cli asks nothing else of the platform.
+class CliPlatform final : public Platform {
+public:
+    QString programFolder() override { return {}; }
+    QString desktopFolder() override { return {}; }
+    int fileAttributes(const QString& path) override { return FileAttributes(path); }
+    QPoint cursorPosition() override { return {}; }
+    double randomDraw() override { return 0; }
+};
+
+// Turns the sources into the list of files, in order. A list that cannot be read and a
+// folder that does not exist are usage errors; nothing has been read or written yet.
+void gather(Options& options, StderrPrompts& prompts) {
+    CliPlatform platform;
+    const std::shared_ptr<FolderAccess> folders = LocalFolderAccess(platform);
+    for (const Source& source : options.sources) {
+        switch (source.kind) {
+        case Source::Kind::Path:
+            options.paths << source.value;
+            break;
+        case Source::Kind::Unrepresentable:
+            options.unrepresentable << source.value;
+            break;
+        case Source::Kind::FilesFrom: {
+            QByteArray list;
+            if (source.value == u"-") {
+                list = readAllStdin();
+            } else {
+                QFile file(source.value);
+                if (!file.open(QIODevice::ReadOnly))
+                    throw UsageError{QStringLiteral("cannot read the list %1: %2")
+                                         .arg(source.value, file.errorString())};
+                list = file.readAll();
+            }
+            const char separator = options.nullSeparated ? '\0' : '\n';
+            for (const QByteArray& name : list.split(separator)) {
+                if (name.isEmpty())
+                    continue;
+                if (NameRoundTrips(name))
+                    options.paths << QFile::decodeName(name);
+                else
+                    options.unrepresentable << EscapedName(name);
+            }
+            break;
+        }
+        case Source::Kind::Recursive: {
+            if (!IsFolder(source.value))
+                throw UsageError{QStringLiteral("Folder does not exist: %1").arg(source.value)};
+            // The folder as the browse dialog gives it: a root keeps its separator.
+            QString chosen = source.value;
+            while (chosen.size() > 1 && chosen.endsWith(Separator()))
+                chosen.chop(1);
+            ScanServices services{prompts, *folders, [] {}};
+            Trap trap(prompts, ModuleTag(QStringLiteral("Cli"), QStringLiteral("Recursive")));
+            AddFilesInFolderTree(services, trap, chosen, options.extension,
+                                 [&](const QString& path) { options.paths << path; });
+            options.unrepresentable << services.unrepresentable;
+            break;
+        }
+        }
+    }
 }
 
 // What one look at a path tells: whether it is a folder (a link to a folder counts, as for
@@ -222,6 +440,7 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
 struct PathStatus {
     bool folder = false;
     bool exists = false;
+    bool regular = false;
     QString identity;
 };
 
@@ -231,12 +450,14 @@ PathStatus statusOf(const QString& path) {
     struct stat status {};
     if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &status) == 0) {
         result.folder = S_ISDIR(status.st_mode);
+        result.regular = S_ISREG(status.st_mode);
         result.exists = true;
         result.identity = QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
         return result;
     }
 #else
     result.folder = IsFolder(path);
+    result.regular = QFileInfo(path).isFile();
     if (const QString canonical = QFileInfo(path).canonicalFilePath(); !canonical.isEmpty()) {
         result.exists = true;
         result.identity = canonical;
@@ -285,29 +506,226 @@ std::vector<std::vector<size_t>> chainsOf(const std::vector<Job>& jobs) {
     return chains;
 }
 
+// Boxes that say nothing: for the look the cli takes at a file before or after the engine
+// has processed it, whose failures the engine itself reports.
+class QuietPrompts final : public Prompts {
+public:
+    void message(const QString&) override {}
+    bool askYesNo(const QString&) override { return false; }
+    void applicationError(const QString&) override {}
+    QString inputBox(const QString&, const QString&, const QString&) override { return {}; }
+    QString openFiles(const QString&, const QString&) override { return {}; }
+    QString browseForFolder(const QString&, const QString&) override { return {}; }
+    void shellOpen(const QString&) override {}
+};
+
+// What the reader finds in a file: its encoding, its text and how many of its quotes the
+// rule changes.
+struct SourceFacts {
+    bool read = false;
+    LineArray lines;
+    qint64 bytes = 0;
+    qint64 quotes = 0;
+};
+
+SourceFacts factsOf(const QString& path, const QuoteReplacer& rule) {
+    QuietPrompts quiet;
+    SourceFacts facts;
+    facts.bytes = QFileInfo(path).size();
+    facts.lines = ReadFileToStringLine(path, quiet, LineForm::Text);
+    facts.read = facts.lines.status == ReadStatus::Read;
+    if (!facts.read)
+        return facts;
+    const std::array<char16_t, 3>& family = rule.family();
+    for (qsizetype i = 0; i < facts.lines.size(); ++i)
+        for (const QChar c : facts.lines[i])
+            for (size_t q = 0; q < 3; ++q)
+                if (c == QChar(family[q]) && rule.result(q) != QString(c))
+                    ++facts.quotes;
+    return facts;
+}
+
+// The result's bytes as text, in the encoding the engine wrote them in.
+QString decodeResult(const QByteArray& bytes, OutputEncoding encoding) {
+    switch (encoding) {
+    case OutputEncoding::CodePage: {
+        QString text(bytes.size(), Qt::Uninitialized);
+        CodePage::ansi().decode(bytes.constData(), bytes.size(),
+                                reinterpret_cast<char16_t*>(text.data()));
+        return text;
+    }
+    case OutputEncoding::Utf8:
+        return QString::fromUtf8(bytes);
+    case OutputEncoding::Utf8WithMark:
+        return QString::fromUtf8(bytes.mid(3));
+    case OutputEncoding::Utf16LE:
+        return QStringDecoder(QStringConverter::Utf16LE)(bytes.mid(2));
+    }
+    return {};
+}
+
+QString formatName(SourceFormat format) {
+    switch (format) {
+    case SourceFormat::CodePage:
+        return QStringLiteral("code-page");
+    case SourceFormat::Utf8:
+        return QStringLiteral("utf-8");
+    case SourceFormat::Utf8WithMark:
+        return QStringLiteral("utf-8-mark");
+    case SourceFormat::Utf16LE:
+        return QStringLiteral("utf-16le");
+    case SourceFormat::Utf16BE:
+        return QStringLiteral("utf-16be");
+    case SourceFormat::Utf32LE:
+        return QStringLiteral("utf-32le");
+    case SourceFormat::Utf32BE:
+        return QStringLiteral("utf-32be");
+    }
+    return {};
+}
+
+QString encodingName(OutputEncoding encoding) {
+    switch (encoding) {
+    case OutputEncoding::CodePage:
+        return QStringLiteral("code-page");
+    case OutputEncoding::Utf8:
+        return QStringLiteral("utf-8");
+    case OutputEncoding::Utf8WithMark:
+        return QStringLiteral("utf-8-mark");
+    case OutputEncoding::Utf16LE:
+        return QStringLiteral("utf-16le");
+    }
+    return {};
+}
+
+QString outcomeName(FileOutcome outcome) {
+    switch (outcome) {
+    case FileOutcome::Written:
+        return QStringLiteral("written");
+    case FileOutcome::Unchanged:
+        return QStringLiteral("unchanged");
+    case FileOutcome::NotText:
+        return QStringLiteral("not-text");
+    case FileOutcome::CannotHold:
+        return QStringLiteral("cannot-hold");
+    case FileOutcome::NotRead:
+        return QStringLiteral("not-read");
+    case FileOutcome::NotWritten:
+        return QStringLiteral("not-written");
+    case FileOutcome::NotAFile:
+        return QStringLiteral("not-a-file");
+    case FileOutcome::Changed:
+        return QStringLiteral("changed");
+    }
+    return {};
+}
+
+// One line of --report json.
+QByteArray jsonLine(const QString& path, const QString& outcome, const SourceFacts* facts,
+                    std::optional<qint64> bytesOut, const QString& reason) {
+    QJsonObject record{{QStringLiteral("path"), path}, {QStringLiteral("outcome"), outcome}};
+    if (facts) {
+        record.insert(QStringLiteral("bytes_in"), facts->bytes);
+        if (facts->read) {
+            const SourceFormat format = facts->lines.format;
+            record.insert(QStringLiteral("encoding"), formatName(format));
+            if (format == SourceFormat::CodePage)
+                record.insert(QStringLiteral("codepage"), CodePage::ansi().name());
+            record.insert(QStringLiteral("written_as"),
+                          encodingName(OutputEncodingFor(facts->lines)));
+            record.insert(QStringLiteral("quotes"), facts->quotes);
+        }
+    }
+    if (bytesOut)
+        record.insert(QStringLiteral("bytes_out"), *bytesOut);
+    if (!reason.isEmpty())
+        record.insert(QStringLiteral("reason"), reason);
+    return QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// Standard output for results that finish in any order: each job's text is written once
+// every job before it has written its own.
+class InOrder {
+public:
+    explicit InOrder(size_t jobs) : pending_(jobs) {}
+    void put(size_t job, QByteArray text) {
+        const std::lock_guard lock(mutex_);
+        pending_[job] = std::move(text);
+        for (; next_ < pending_.size() && pending_[next_]; ++next_) {
+            writeStdout(*pending_[next_]);
+            pending_[next_].reset();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::optional<QByteArray>> pending_;
+    size_t next_ = 0;
+};
+
+// Standard input through the engine to standard output. The text goes through a private
+// temporary folder, so it takes exactly the road a file would; input the engine leaves
+// untouched is copied through unchanged.
+int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
+    const QByteArray input = readAllStdin();
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    QTemporaryDir scratch;
+    const QString in = scratch.filePath(QStringLiteral("standard-input"));
+    const QString out = scratch.filePath(QStringLiteral("standard-output"));
+    QString reason = QStringLiteral("no temporary folder could be made");
+    if (scratch.isValid()) {
+        QFile file(in);
+        if (file.open(QIODevice::WriteOnly) && file.write(input) == input.size() && file.flush()) {
+            file.close();
+            const FileReport report = ProcessFile(in, out, rule, prompts);
+            QFile result(out);
+            if (report.succeeded() && result.open(QIODevice::ReadOnly)) {
+                writeStdout(result.readAll());
+                return ExitAllWritten;
+            }
+            reason = report.reason;
+        } else {
+            reason = QStringLiteral("it could not be kept in a temporary file");
+        }
+    }
+    writeStdout(input);
+    prompts.printLine(
+        QStringLiteral("left untouched: -: %1; copied to standard output unchanged").arg(reason));
+    return ExitSomeUntouched;
+}
+
 int run(const Options& options) {
     StderrPrompts prompts;
     const QuoteReplacer rule(options.rule, options.doubleText, options.singleText);
+    if (options.mode == Mode::Filter)
+        return runFilter(rule, prompts);
+    // --check and --diff compare each file with the result it would get in place.
+    const bool examine = options.mode == Mode::Check || options.mode == Mode::Diff;
 
     std::vector<Job> jobs;
     int skipped = 0;
-    for (const QString& name : options.unrepresentable) {
-        prompts.printLine(QStringLiteral("left untouched: %1: its name cannot be held exactly, "
-                                         "so it could name another file")
-                              .arg(name));
+    // A file left untouched before the engine sees it: named on standard error and, with
+    // --report json, on standard output.
+    const auto skip = [&](const QString& path, const QString& outcome, const QString& reason) {
+        prompts.printLine(QStringLiteral("left untouched: %1: %2").arg(path, reason));
+        if (options.json)
+            writeStdout(jsonLine(path, outcome, nullptr, std::nullopt, reason));
         ++skipped;
-    }
+    };
+    for (const QString& name : options.unrepresentable)
+        skip(name, QStringLiteral("unrepresentable-name"),
+             QStringLiteral("its name cannot be held exactly, so it could name another file"));
     for (const QString& path : options.paths) {
         PathStatus status = statusOf(path);
         if (status.folder) {
-            prompts.printLine(
-                QStringLiteral("left untouched: %1: it is a folder, not a file").arg(path));
-            ++skipped;
+            skip(path, QStringLiteral("folder"), QStringLiteral("it is a folder, not a file"));
             continue;
         }
         QString output = path;
         PathStatus outputStatus = status;
-        if (!options.inPlace) {
+        if (!options.inPlace && !examine) {
             output = CollapseBackslashes(options.outDir + Separator() + NameAfterLastSlash(path));
             outputStatus = statusOf(output);
         }
@@ -315,49 +733,147 @@ int run(const Options& options) {
     }
 
     // A job whose result would replace a file that a later job still has to read is left
-    // untouched, so that no named file is lost before it is read.
-    QStringList sources;
-    QStringList outputs;
-    for (const Job& job : jobs) {
-        sources << (job.sourceStatus.exists ? job.sourceStatus.identity : QString());
-        outputs << (job.outputStatus.exists ? job.outputStatus.identity : QString());
+    // untouched, so that no named file is lost before it is read. (Nothing is replaced when
+    // only comparing.)
+    std::vector<bool> replacing(jobs.size(), false);
+    if (!examine) {
+        QStringList sources;
+        QStringList outputs;
+        for (const Job& job : jobs) {
+            sources << (job.sourceStatus.exists ? job.sourceStatus.identity : QString());
+            outputs << (job.outputStatus.exists ? job.outputStatus.identity : QString());
+        }
+        replacing = RowsReplacingUnreadFiles(sources, outputs);
     }
-    const std::vector<bool> replacing = RowsReplacingUnreadFiles(sources, outputs);
     std::vector<Job> kept;
     kept.reserve(jobs.size());
     for (size_t j = 0; j < jobs.size(); ++j) {
-        if (!replacing[j]) {
+        if (!replacing[j])
             kept.push_back(std::move(jobs[j]));
-            continue;
-        }
-        prompts.printLine(QStringLiteral("left untouched: %1: %2")
-                              .arg(jobs[j].source, ReplacesUnreadFileReason()));
-        ++skipped;
+        else
+            skip(jobs[j].source, QStringLiteral("replaces-unread-file"),
+                 ReplacesUnreadFileReason());
     }
     jobs = std::move(kept);
 
-    const std::vector<std::vector<size_t>> chains = chainsOf(jobs);
+    // Compared results are made in a private temporary folder, one file at a time each, and
+    // removed as soon as they are compared.
+    std::optional<QTemporaryDir> scratch;
+    if (examine) {
+        scratch.emplace();
+        if (!scratch->isValid()) {
+            prompts.printLine(QStringLiteral("no temporary folder could be made: %1")
+                                  .arg(scratch->errorString()));
+            return ExitSomeUntouched;
+        }
+    }
+
+    // Nothing is written while comparing, so every job may then run on its own.
+    std::vector<std::vector<size_t>> chains;
+    if (examine)
+        for (size_t j = 0; j < jobs.size(); ++j)
+            chains.push_back({j});
+    else
+        chains = chainsOf(jobs);
     const int workers =
         std::max(1, std::min<int>(options.jobs > 0 ? options.jobs : QThread::idealThreadCount(),
                                   int(chains.size())));
     std::atomic<size_t> nextChain{0};
     std::atomic<int> untouched{skipped};
+    std::atomic<int> wouldChange{0};
+    std::atomic<qint64> quotesChanged{0};
     std::atomic<size_t> done{0};
     QElapsedTimer clock;
     clock.start();
     std::mutex progressMutex;
     qint64 lastProgress = 0;
+    InOrder out(jobs.size());
+
+    const auto leftUntouched = [&](const Job& job, const FileReport& report) {
+        ++untouched;
+        prompts.printLine(QStringLiteral("left untouched: %1: %2").arg(job.source, report.reason));
+    };
+
+    // --out or --in-place.
+    const auto write = [&](const Job& job) {
+        std::optional<SourceFacts> facts;
+        if (options.json && job.sourceStatus.regular)
+            facts = factsOf(job.source, rule);
+        const FileReport report = ProcessFile(job.source, job.output, rule, prompts);
+        if (!report.succeeded())
+            leftUntouched(job, report);
+        if (!options.json)
+            return QByteArray();
+        std::optional<qint64> bytesOut;
+        if (report.succeeded())
+            bytesOut = QFileInfo(job.output).size();
+        return jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr,
+                        bytesOut, report.reason);
+    };
+
+    // --check and --diff.
+    const auto compare = [&](const Job& job, size_t j) {
+        const QString resultPath = scratch->filePath(QString::number(j));
+        FileReport report = ProcessFile(job.source, resultPath, rule, prompts);
+        QByteArray result;
+        if (report.succeeded()) {
+            QFile file(resultPath);
+            if (file.open(QIODevice::ReadOnly))
+                result = file.readAll();
+        }
+        QFile::remove(resultPath);
+        SourceFacts facts;
+        QByteArray now;
+        if (report.succeeded()) {
+            facts = factsOf(job.source, rule);
+            QFile file(job.source);
+            if (!facts.read || !file.open(QIODevice::ReadOnly))
+                report = {FileOutcome::Changed,
+                          QStringLiteral("it changed while it was being processed")};
+            else
+                now = file.readAll();
+        }
+        if (!report.succeeded()) {
+            leftUntouched(job, report);
+            return options.json ? jsonLine(job.source, outcomeName(report.outcome), nullptr,
+                                           std::nullopt, report.reason)
+                                : QByteArray();
+        }
+        const bool differs = now != result;
+        QByteArray text;
+        if (differs) {
+            ++wouldChange;
+            quotesChanged += facts.quotes;
+            if (options.mode == Mode::Diff) {
+                text = UnifiedDiff(job.source, job.source, facts.lines.text,
+                                   decodeResult(result, OutputEncodingFor(facts.lines)));
+            } else {
+                const QString line =
+                    facts.quotes > 0
+                        ? QStringLiteral("%1: %2 quote(s) would change")
+                              .arg(job.source)
+                              .arg(facts.quotes)
+                        : QStringLiteral("%1: no quotes, but its line ends or encoding would "
+                                         "change")
+                              .arg(job.source);
+                if (options.json)
+                    prompts.printLine(line);
+                else
+                    text = line.toLocal8Bit() + '\n';
+            }
+        }
+        if (options.json)
+            text = jsonLine(job.source,
+                            differs ? QStringLiteral("would-change") : QStringLiteral("unchanged"),
+                            &facts, result.size(), {});
+        return text;
+    };
 
     const auto work = [&] {
         for (size_t c = nextChain++; c < chains.size(); c = nextChain++) {
             for (const size_t j : chains[c]) {
                 const Job& job = jobs[j];
-                const FileReport report = ProcessFile(job.source, job.output, rule, prompts);
-                if (!report.succeeded()) {
-                    ++untouched;
-                    prompts.printLine(
-                        QStringLiteral("left untouched: %1: %2").arg(job.source, report.reason));
-                }
+                out.put(j, examine ? compare(job, j) : write(job));
                 const size_t finished = ++done;
                 if (prompts.stderrIsTerminal() && clock.elapsed() > 1000) {
                     const std::lock_guard lock(progressMutex);
@@ -379,7 +895,18 @@ int run(const Options& options) {
     for (std::thread& thread : threads)
         thread.join();
     prompts.showProgress(QString());
-    return untouched > 0 ? ExitSomeUntouched : ExitAllWritten;
+    if (options.mode == Mode::Diff) {
+        QString summary = QStringLiteral("%1 of %2 file(s) would change, %3 quote(s) in all")
+                              .arg(wouldChange.load())
+                              .arg(jobs.size())
+                              .arg(quotesChanged.load());
+        if (untouched > 0)
+            summary += QStringLiteral("; %1 left untouched").arg(untouched.load());
+        writeStdout(summary.toLocal8Bit() + '\n');
+    }
+    if (untouched > 0 || (options.mode == Mode::Check && wouldChange > 0))
+        return ExitSomeUntouched;
+    return ExitAllWritten;
 }
 
 } // namespace
@@ -401,7 +928,13 @@ int main(int argc, char* argv[]) {
             std::fputs(HelpText, stdout);
             return ExitAllWritten;
         }
+        if (options.version) {
+            std::fputs("parvello-cli " PARVELLO_VERSION "\n", stdout);
+            return ExitAllWritten;
+        }
         CodePage::ansi(); // a misnamed code page is a usage error, before any file is read
+        StderrPrompts prompts;
+        gather(options, prompts);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "parvello-cli: %s\nTry 'parvello-cli --help' for more information.\n",
                      error.message.toLocal8Bit().constData());

@@ -1,7 +1,14 @@
+#include "base/failure.h"
+#include "common/fakeplatform.h"
+#include "common/fakeprompts.h"
 #include "common/listorder.h"
 #include "common/tempfiles.h"
+#include "filelist/folderaccess.h"
+#include "filelist/foldertree.h"
 #include "quotes/unreadsources.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 
@@ -17,17 +24,38 @@ struct Run {
     int status = -1;
     QString out;
     QString err;
+    QByteArray outBytes;
 };
 
 Run cli(const QStringList& args,
-        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+        const QByteArray& input = {}) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(PARVELLO_CLI), args);
+    process.write(input);
+    process.closeWriteChannel();
     process.waitForFinished(60000);
+    const QByteArray out = process.readAllStandardOutput();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+            QString::fromUtf8(out), QString::fromUtf8(process.readAllStandardError()), out};
+}
+
+Run piped(const QStringList& args, const QByteArray& input) {
+    return cli(args, QProcessEnvironment::systemEnvironment(), input);
+}
+
+// The lines of --report json, by path.
+QHash<QString, QJsonObject> reportOf(const Run& run) {
+    QHash<QString, QJsonObject> records;
+    for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error{};
+        const QJsonObject record = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        if (error.error != QJsonParseError::NoError)
+            qFatal("not a JSON line: %s", qPrintable(line));
+        records.insert(record.value("path").toString(), record);
+    }
+    return records;
 }
 
 } // namespace
@@ -57,13 +85,227 @@ private slots:
             << "unknown option --fast";
         QTest::newRow("no files") << QStringList{"--rule", "remove-double", "--in-place"}
                                   << "no files";
+        QTest::newRow("diff in place")
+            << QStringList{"--rule", "remove-double", "--diff", "--in-place", "f"}
+            << "--diff writes nothing";
+        QTest::newRow("check and diff")
+            << QStringList{"--rule", "remove-double", "--check", "--diff", "f"} << "together";
+        QTest::newRow("stdin beside a file")
+            << QStringList{"--rule", "remove-double", "-", "f"} << "must be the only file";
+        QTest::newRow("stdin in place")
+            << QStringList{"--rule", "remove-double", "--in-place", "-"} << "filters standard";
+        QTest::newRow("ext alone")
+            << QStringList{"--rule", "remove-double", "--check", "--ext", "txt", "f"}
+            << "--ext applies to --recursive";
+        QTest::newRow("null alone")
+            << QStringList{"--rule", "remove-double", "--check", "-0", "f"} << "-0 applies";
+        QTest::newRow("diff with json")
+            << QStringList{"--rule", "remove-double", "--diff", "--report", "json", "f"}
+            << "both write to standard output";
+        QTest::newRow("report format")
+            << QStringList{"--rule", "remove-double", "--check", "--report", "xml", "f"}
+            << "unknown report format";
+        QTest::newRow("missing tree")
+            << QStringList{"--rule", "remove-double", "--check", "--recursive", "/no/such"}
+            << "Folder does not exist";
     }
     void usageErrors() {
         QFETCH(QStringList, args);
         QFETCH(QString, message);
+        TempFolder folder;
+        const QString path = folder.write("f", "\"a\"");
+        for (QString& arg : args)
+            if (arg == "f")
+                arg = path;
         const Run run = cli(args);
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(run.out, QString());
+        QCOMPARE(ReadBytes(path), QByteArray("\"a\""));
+        QCOMPARE(folder.entries(), QStringList{"f"});
+    }
+
+    void version() {
+        const Run run = cli({"--version"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(
+            QRegularExpression("^parvello-cli \\d+\\.\\d+\\.\\d+\n$").match(run.out).hasMatch(),
+            qPrintable(run.out));
+    }
+
+    // The diff shows old and new text in UTF-8 whatever the encoding, a CR as U+240D on
+    // changed lines; the file itself stays as it is.
+    void diff_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("hunks");
+        const QString utf8Hunk = QStringLiteral("@@ -1,3 +1,3 @@\n"
+                                                "-\u201Ca\u201D \"b\"\n"
+                                                "+a b\u240D\n"
+                                                " same\r\n"
+                                                "-end\n"
+                                                "\\ No newline at end of file\n"
+                                                "+end\u240D\n");
+        const QByteArray utf8 = "\xE2\x80\x9C"
+                                "a\xE2\x80\x9D \"b\"\nsame\r\nend";
+        QTest::newRow("utf-8") << utf8 << utf8Hunk;
+        QTest::newRow("utf-8 with mark")
+            << "\xEF\xBB\xBF" + QByteArray(utf8).replace("\"\n", "\"\r\n")
+            << QStringLiteral("@@ -1,3 +1,3 @@\n"
+                              "-\u201Ca\u201D \"b\"\u240D\n"
+                              "+a b\u240D\n"
+                              " same\r\n"
+                              "-end\n"
+                              "\\ No newline at end of file\n"
+                              "+end\u240D\n");
+        QByteArray utf16("\xFF\xFE");
+        for (const QChar c : QStringLiteral("x\n\u201Cy\u201D\"\"\n"))
+            utf16.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+        QTest::newRow("utf-16") << utf16
+                                << QStringLiteral("@@ -1,2 +1,2 @@\n-x\n-\u201Cy\u201D\"\"\n"
+                                                  "+x\u240D\n+y\u240D\n");
+    }
+    void diff() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, hunks);
+        TempFolder folder;
+        const QString path = folder.write("f.txt", content);
+        const QString same = folder.write("same.txt", "x\r\n");
+        const Run run = cli({"--rule", "remove-double", "--diff", path, same});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, "--- " + path + "\n+++ " + path + "\n" + hunks +
+                              "1 of 2 file(s) would change, 4 quote(s) in all\n");
+        QCOMPARE(ReadBytes(path), content);
+        QCOMPARE(folder.entries(), (QStringList{"f.txt", "same.txt"}));
+    }
+
+    // --check names what would change; a file left untouched also makes the status 1.
+    void check_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<int>("status");
+        QTest::newRow("holds its result") << QByteArray("a 'b'\r\n") << "" << 0;
+        QTest::newRow("quotes") << QByteArray("\"a\" \"b\"\r\n") << ": 4 quote(s) would change\n"
+                                << 1;
+        QTest::newRow("line ends only")
+            << QByteArray("a\n") << ": no quotes, but its line ends or encoding would change\n"
+            << 1;
+        QTest::newRow("not text") << QByteArray("a\0\"", 3) << "" << 1;
+    }
+    void check() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, out);
+        QFETCH(int, status);
+        TempFolder folder;
+        const QString path = folder.write("f.txt", content);
+        const Run run = cli({"--rule", "remove-double", "--check", path});
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.out, out.isEmpty() ? out : path + out);
+        QCOMPARE(run.err.contains("left untouched"), content.contains('\0'));
+        QCOMPARE(ReadBytes(path), content);
+    }
+
+    // Standard input to standard output; what is not text passes through unchanged.
+    void filter_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        QTest::newRow("text") << QByteArray("say \"hi\"\nbye") << QByteArray("say hi\r\nbye\r\n")
+                              << 0;
+        QTest::newRow("utf-16") << QByteArray("\xFF\xFE\"\0a\0", 6)
+                                << QByteArray("\xFF\xFE"
+                                              "a\0\r\0\n\0",
+                                              8)
+                                << 0;
+        QTest::newRow("binary") << QByteArray("\"\0\x01\xFF\"", 5)
+                                << QByteArray("\"\0\x01\xFF\"", 5) << 1;
+    }
+    void filter() {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        const Run run = piped({"--rule", "remove-double", "-"}, input);
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.outBytes, output);
+        QCOMPARE(run.err.contains("left untouched: -: "), status != 0);
+    }
+
+    // --recursive adds exactly what the window's "Add All File(s) In Folder" adds, in order.
+    void recursiveIsTheWindowsScan_data() {
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("txt") << "txt";
+        QTest::newRow("every file") << "*";
+    }
+    void recursiveIsTheWindowsScan() {
+        QFETCH(QString, extension);
+        TempFolder folder;
+        makeTree(folder.root(), {"b.txt", "a.md", "~temp.txt", ".hidden.txt", "z/", "z/c.TXT",
+                                 "a b/d.txt", ".dot/e.txt", "A/f.txt", "A/deep/g.txt"});
+        QVERIFY(QFile::link(folder.root(), folder.path("A/loop")));
+        QVERIFY(QFile::link(folder.path("z"), folder.path("A/to-z")));
+        parvello::testing::FakePlatform platform;
+        parvello::testing::FakePrompts prompts;
+        const auto access = parvello::LocalFolderAccess(platform);
+        parvello::ScanServices services{prompts, *access, [] {}};
+        parvello::Trap trap(prompts, "scan");
+        QStringList window;
+        parvello::AddFilesInFolderTree(services, trap, folder.root(), extension,
+                                       [&](const QString& path) { window << path; });
+        QVERIFY(window.size() >= 6);
+        const Run run = cli({"--rule", "remove-double", "--check", "--report", "json",
+                             "--recursive", folder.root() + "/", "--ext", extension});
+        QStringList listed;
+        for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts))
+            listed << QJsonDocument::fromJson(line.toUtf8()).object().value("path").toString();
+        QCOMPARE(listed, window);
+    }
+
+    // Names from a NUL-separated list are taken byte for byte: spaces and line breaks stay
+    // part of the name; a name that cannot be held exactly is named and never opened.
+    void filesFromNullSeparated() {
+        TempFolder folder;
+        const QStringList names = {"with space.txt", "line\nbreak.txt", "plain.txt"};
+        QByteArray list;
+        for (const QString& name : names)
+            list += QFile::encodeName(folder.write(name, "\"q\"")) + '\0';
+        const QByteArray odd = QFile::encodeName(folder.root()) + "/caf\xE9.txt";
+        list += odd + '\0';
+        const Run run = piped({"--rule", "remove-double", "--in-place", "--report", "json",
+                               "--files-from", "-", "-0"},
+                              list);
+        QCOMPARE(run.status, 1);
+        const auto records = reportOf(run);
+        for (const QString& name : names) {
+            QCOMPARE(records.value(folder.path(name)).value("outcome").toString(), "written");
+            QCOMPARE(ReadBytes(folder.path(name)), QByteArray("q\r\n"));
+        }
+        QCOMPARE(records.value(folder.root() + "/caf\\xE9.txt").value("outcome").toString(),
+                 "unrepresentable-name");
+        QVERIFY(run.err.contains("caf\\xE9.txt: its name cannot be held exactly"));
+    }
+
+    // Every JSON line parses and tells what happened to the file it names.
+    void reportAgreesWithFiles() {
+        TempFolder folder;
+        const QString u8 = folder.write("u8.txt", "\xE2\x80\x9Chi\xE2\x80\x9D\n");
+        const QString ansi = folder.write("ansi.txt", "\x93x\x94 \"y\"\r\n");
+        const QString binary = folder.write("bin.dat", QByteArray("\"\0", 2));
+        const Run run =
+            cli({"--rule", "remove-double", "--in-place", "--report", "json", u8, ansi, binary});
+        QCOMPARE(run.status, 1);
+        const auto records = reportOf(run);
+        QCOMPARE(records.size(), 3);
+        for (const QString& path : {u8, ansi}) {
+            const QJsonObject record = records.value(path);
+            QCOMPARE(record.value("outcome").toString(), "written");
+            QCOMPARE(record.value("quotes").toInt(), path == u8 ? 2 : 4);
+            QCOMPARE(record.value("bytes_out").toInteger(), QFileInfo(path).size());
+        }
+        QCOMPARE(records.value(u8).value("encoding").toString(), "utf-8");
+        QCOMPARE(records.value(ansi).value("encoding").toString(), "code-page");
+        QCOMPARE(records.value(ansi).value("bytes_in").toInt(), 9);
+        QCOMPARE(records.value(binary).value("outcome").toString(), "not-text");
+        QVERIFY(records.value(binary).value("reason").toString().contains("NUL"));
+        QCOMPARE(ReadBytes(binary), QByteArray("\"\0", 2));
     }
 
     void help() {

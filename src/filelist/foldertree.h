@@ -1,0 +1,26 @@
+// The files of a folder tree that "Add All File(s) In Folder" adds to the list, shared by
+// the window and by parvello-cli --recursive, so both find the same files in the same order.
+#pragma once
+
+#include "filelist/addfolder.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace parvello {
+
+class Trap;
+
+// Hands to `add`, in the order the window adds them, the files below `chosen` (a folder as
+// the browse dialog gives it: a root keeps its trailing separator, other folders have
+// none) whose names match "*." + extension: the folder itself and every subfolder that
+// GetSubDirectories2016 finds, each folder's files in name order, leaving out names that
+// begin with "~" and files whose attribute value is exactly HiddenArchiveFile. Names that
+// cannot be held exactly are added to services.unrepresentable. Each numbered step runs
+// through the caller's trap (lines 118 to 136 of the window's handler); `add` runs inside
+// step 136. Ends at once, adding nothing more, when services.stopped() becomes true.
+void AddFilesInFolderTree(ScanServices& services, Trap& trap, const QString& chosen,
+                          const QString& extension, const std::function<void(const QString&)>& add);
+
+} // namespace parvello
