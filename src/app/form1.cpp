@@ -250,55 +250,95 @@ void Form1::connectHandlers() {
     connectFileListHandlers();
 }
 
+// The lines of loading the window (Form_Load): the numbers users see in the "Application
+// Error" box ("in ...Form_Load at line N") when a step fails. Keep each number.
+struct LoadLines {
+    enum : int {
+        Skin = 100,
+        Title = 102,
+        HandPointerTest = 104,
+        HandPointer = 106,
+        HomePage = 108,
+        SnapshotTest = 108,
+        Snapshot = 108,
+        SnapshotAgainTest = 126,
+        SnapshotAgain = 126,
+        ListColumn = 128,
+        ColumnWidth = 130,
+        OutputFolderBox = 132,
+        RestoreOption1 = 134,
+        RestoreOption2 = 136,
+        RestoreOption3 = 138,
+        RestoreOption4 = 140,
+        RestoreOption5 = 142,
+        RestoreOption6 = 144,
+        RestoreOption8 = 146,
+        RestoreOption7 = 148,
+        FolderFrameTest = 150,
+        FolderFrameOn = 152,
+        FolderFrameOff = 154,
+        DoubleQuoteText = 156,
+        SingleQuoteText = 158,
+    };
+};
+
 void Form1::Form_Load() {
     Trap trap(prompts_, FormTag(QStringLiteral("Form_Load")));
-    trap.step(100, [&] { ApplySkin(); });
-    trap.step(102, [&] {
+    trap.step(LoadLines::Skin, [&] { ApplySkin(); });
+    trap.step(LoadLines::Title, [&] {
         setWindowTitle(QStringLiteral("Parvello"));
         setWindowIcon(QApplication::windowIcon());
         SetAppTitle(windowTitle());
     });
     const QString handPointer = ProgramFile(platform_, QStringLiteral("HAND-M.CUR"));
-    if (trap.test(104, [&] { return FileExists(handPointer); })) {
-        trap.step(106, [&] {
+    if (trap.test(LoadLines::HandPointerTest, [&] { return FileExists(handPointer); })) {
+        trap.step(LoadLines::HandPointer, [&] {
             customPointer_ = LoadCursorFile(handPointer);
             customPointerLoaded_ = true;
         });
     }
-    trap.step(108, [&] { OpenHomePageAtRandom(platform_, prompts_); });
+    trap.step(LoadLines::HomePage, [&] { OpenHomePageAtRandom(platform_, prompts_); });
     // The first start that finds example files records them.
     const auto noSnapshot = [&] {
         return store_.get(QStringLiteral("Snapshot"), QString()).isEmpty();
     };
-    if (trap.test(108, noSnapshot))
-        trap.step(108, [&] { TakeSampleSnapshot(); });
-    if (trap.test(126, noSnapshot))
-        trap.step(126, [&] { TakeSampleSnapshot(); });
-    trap.step(128, [&] { ListItems->AddColumn(QStringLiteral("File(s)")); });
-    trap.step(130, [&] {
+    if (trap.test(LoadLines::SnapshotTest, noSnapshot))
+        trap.step(LoadLines::Snapshot, [&] { TakeSampleSnapshot(); });
+    if (trap.test(LoadLines::SnapshotAgainTest, noSnapshot))
+        trap.step(LoadLines::SnapshotAgain, [&] { TakeSampleSnapshot(); });
+    trap.step(LoadLines::ListColumn, [&] { ListItems->AddColumn(QStringLiteral("File(s)")); });
+    trap.step(LoadLines::ColumnWidth, [&] {
         if (ListItems->columnCount() < 1)
             throw Failure(QStringLiteral("Index out of bounds"), 35600);
         ListView1->setColumnWidth(0, Twips(7000));
     });
-    trap.step(132, [&] {
+    trap.step(LoadLines::OutputFolderBox, [&] {
         const QString desktop = GetDesktopFolder(platform_);
         setText(Text1, store_.get(QStringLiteral("Text1"), desktop));
     });
-    trap.step(134, [&] { restoreOption(Option1, QStringLiteral("Option1"), 1); });
-    trap.step(136, [&] { restoreOption(Option2, QStringLiteral("Option2"), 0); });
-    trap.step(138, [&] { restoreOption(Option3, QStringLiteral("Option3"), 0); });
-    trap.step(140, [&] { restoreOption(Option4, QStringLiteral("Option4"), 0); });
-    trap.step(142, [&] { restoreOption(Option5, QStringLiteral("Option5"), 0); });
-    trap.step(144, [&] { restoreOption(Option6, QStringLiteral("Option6"), 0); });
-    trap.step(146, [&] { restoreOption(Option8, QStringLiteral("Option8"), 1); });
-    trap.step(148, [&] { restoreOption(Option7, QStringLiteral("Option7"), 0); });
-    if (trap.test(150, [&] { return Option8->isChecked(); }))
-        trap.step(152, [&] { Frame1->setEnabled(true); });
+    trap.step(LoadLines::RestoreOption1,
+              [&] { restoreOption(Option1, QStringLiteral("Option1"), 1); });
+    trap.step(LoadLines::RestoreOption2,
+              [&] { restoreOption(Option2, QStringLiteral("Option2"), 0); });
+    trap.step(LoadLines::RestoreOption3,
+              [&] { restoreOption(Option3, QStringLiteral("Option3"), 0); });
+    trap.step(LoadLines::RestoreOption4,
+              [&] { restoreOption(Option4, QStringLiteral("Option4"), 0); });
+    trap.step(LoadLines::RestoreOption5,
+              [&] { restoreOption(Option5, QStringLiteral("Option5"), 0); });
+    trap.step(LoadLines::RestoreOption6,
+              [&] { restoreOption(Option6, QStringLiteral("Option6"), 0); });
+    trap.step(LoadLines::RestoreOption8,
+              [&] { restoreOption(Option8, QStringLiteral("Option8"), 1); });
+    trap.step(LoadLines::RestoreOption7,
+              [&] { restoreOption(Option7, QStringLiteral("Option7"), 0); });
+    if (trap.test(LoadLines::FolderFrameTest, [&] { return Option8->isChecked(); }))
+        trap.step(LoadLines::FolderFrameOn, [&] { Frame1->setEnabled(true); });
     else
-        trap.step(154, [&] { Frame1->setEnabled(false); });
-    trap.step(156,
+        trap.step(LoadLines::FolderFrameOff, [&] { Frame1->setEnabled(false); });
+    trap.step(LoadLines::DoubleQuoteText,
               [&] { setText(Text2, store_.get(QStringLiteral("Text2"), QStringLiteral("'"))); });
-    trap.step(158,
+    trap.step(LoadLines::SingleQuoteText,
               [&] { setText(Text3, store_.get(QStringLiteral("Text3"), QStringLiteral("\""))); });
 }
 

@@ -16,6 +16,29 @@ namespace {
 constexpr int OpenDialogFlags = 0x280201;
 } // namespace
 
+// The lines of "Add File(s)" (PushButton1_Click): the numbers users see in the "Application
+// Error" box ("in ...PushButton1_Click at line N") when a step fails. Keep each number.
+struct AddFilesLines {
+    enum : int {
+        ClearName = 104,
+        DialogFlags = 106,
+        DialogTitle = 108,
+        DialogFilter = 110,
+        ShowDialog = 112,
+        CancelledTest = 114,
+        SplitSelection = 116,
+        OneFileTest = 118,
+        OneFilePath = 120,
+        AddOneFile = 122,
+        Folder = 124,
+        FirstName = 126,
+        LastName = 128,
+        JoinPath = 136,
+        CollapseSeparators = 138,
+        AddFile = 140,
+    };
+};
+
 void Form1::PushButton1_Click() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton1_Click")));
     QString fileName;
@@ -23,13 +46,14 @@ void Form1::PushButton1_Click() {
     QString title;
     QString filter;
     bool tooManyFiles = false;
-    trap.step(104, [&] { fileName.clear(); });
-    trap.step(106, [&] { flags = OpenDialogFlags; });
-    trap.step(108, [&] {
+    trap.step(AddFilesLines::ClearName, [&] { fileName.clear(); });
+    trap.step(AddFilesLines::DialogFlags, [&] { flags = OpenDialogFlags; });
+    trap.step(AddFilesLines::DialogTitle, [&] {
         title = QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
     });
-    trap.step(110, [&] { filter = QStringLiteral("All Files (*.*)|*.*|"); });
-    trap.step(112, [&] {
+    trap.step(AddFilesLines::DialogFilter,
+              [&] { filter = QStringLiteral("All Files (*.*)|*.*|"); });
+    trap.step(AddFilesLines::ShowDialog, [&] {
         Q_UNUSED(flags);
         try {
             fileName = prompts_.openFiles(title, filter);
@@ -47,7 +71,7 @@ void Form1::PushButton1_Click() {
         return;
     }
     bool cancelled = false;
-    trap.step(114, [&] { cancelled = fileName.isEmpty(); });
+    trap.step(AddFilesLines::CancelledTest, [&] { cancelled = fileName.isEmpty(); });
     if (cancelled || IsRunning())
         return;
 
@@ -66,32 +90,32 @@ void Form1::PushButton1_Click() {
             prompts_.message(UnrepresentableNamesMessage(unrepresentable));
     };
     QStringList parts;
-    trap.step(116, [&] { parts = fileName.split(QChar(u'\0')); });
+    trap.step(AddFilesLines::SplitSelection, [&] { parts = fileName.split(QChar(u'\0')); });
     // One part: the full path of the one file, added as the dialog gave it.
-    if (trap.test(118, [&] { return parts.size() == 1; })) {
+    if (trap.test(AddFilesLines::OneFileTest, [&] { return parts.size() == 1; })) {
         QString path;
-        trap.step(120, [&] { path = parts.first(); });
-        trap.step(122, [&] { addPicked(path); });
+        trap.step(AddFilesLines::OneFilePath, [&] { path = parts.first(); });
+        trap.step(AddFilesLines::AddOneFile, [&] { addPicked(path); });
         reportUnrepresentable();
         return;
     }
     // Two or more: the folder, then the names.
     QString folder;
-    trap.step(124, [&] { folder = parts.first(); });
+    trap.step(AddFilesLines::Folder, [&] { folder = parts.first(); });
     qsizetype first = 0;
     qsizetype last = -1;
-    trap.step(126, [&] { first = 1; });
-    trap.step(128, [&] { last = parts.size() - 1; });
+    trap.step(AddFilesLines::FirstName, [&] { first = 1; });
+    trap.step(AddFilesLines::LastName, [&] { last = parts.size() - 1; });
     for (qsizetype index = first; index <= last; ++index) { // 134
         QString path;
-        trap.step(136, [&] {
+        trap.step(AddFilesLines::JoinPath, [&] {
             // A name that is a full path (files from different drives) stands for itself.
             const QString& name = parts.at(index);
             path =
                 folder.isEmpty() && QDir::isAbsolutePath(name) ? name : folder + Separator() + name;
         });
-        trap.step(138, [&] { path = CollapseBackslashes(path); });
-        trap.step(140, [&] { addPicked(path); });
+        trap.step(AddFilesLines::CollapseSeparators, [&] { path = CollapseBackslashes(path); });
+        trap.step(AddFilesLines::AddFile, [&] { addPicked(path); });
     } // 142
     reportUnrepresentable();
 }

@@ -35,21 +35,50 @@ void Form1::setRunning(bool running) {
     ListView1->setAcceptDrops(!running);
 }
 
+// The lines of "Start Removing" (PushButton2_Click): the numbers users see in the "Application
+// Error" box ("in ...PushButton2_Click at line N") when a step fails. Keep each number.
+// Lines 128 to 194, the steps for each line of a file, are the engine's (ProcessFile).
+struct RunLines {
+    enum : int {
+        EmptyListTest = 100,
+        FolderTest = 102,
+        RowCount = 104,
+        SourcePath = 106,
+        BarPosition = 108,
+        BarText = 110,
+        HandleEvents = 112,
+        Hourglass = 114,
+        IntoFolderTest = 116,
+        IntoFolder = 118,
+        BesideOriginalTest = 120,
+        BesideOriginal = 122,
+        CollapseSeparators = 124,
+        ProcessFile = 126,
+        DefaultPointer = 198,
+        BarToZero = 200,
+        IdleBarText = 202,
+        Done = 204,
+        NoFolder = 206,
+        NoFiles = 208,
+    };
+};
+
 void Form1::PushButton2_Click() {
     if (IsRunning())
         return;
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton2_Click")));
 
     bool noFiles = false;
-    trap.step(100, [&] { noFiles = ListItems->Count() == 0; });
+    trap.step(RunLines::EmptyListTest, [&] { noFiles = ListItems->Count() == 0; });
     if (noFiles) {
-        trap.step(208, [&] { prompts_.message(QStringLiteral("No files added.")); });
+        trap.step(RunLines::NoFiles, [&] { prompts_.message(QStringLiteral("No files added.")); });
         return;
     }
     bool noFolder = false;
-    trap.step(102, [&] { noFolder = !IsFolder(Text1->text()) && !Option7->isChecked(); });
+    trap.step(RunLines::FolderTest,
+              [&] { noFolder = !IsFolder(Text1->text()) && !Option7->isChecked(); });
     if (noFolder) {
-        trap.step(206, [&] {
+        trap.step(RunLines::NoFolder, [&] {
             prompts_.message(
                 QStringLiteral("Folder does not exist. Please select another folder."));
         });
@@ -61,7 +90,7 @@ void Form1::PushButton2_Click() {
     // result replaces a file that a later row has still to read.
     QHash<QString, QString> sourceIdentities;
     std::optional<UnreadSources> unread;
-    trap.step(104, [&] {
+    trap.step(RunLines::RowCount, [&] {
         rowCount = ListItems->Count();
         const QStringList rows = ListItems->Rows();
         QStringList identities;
@@ -88,8 +117,8 @@ void Form1::PushButton2_Click() {
             continue;
         QString sourcePath;
         QString outputPath;
-        trap.step(106, [&] { sourcePath = ListItems->Item(row); });
-        trap.step(108, [&] {
+        trap.step(RunLines::SourcePath, [&] { sourcePath = ListItems->Item(row); });
+        trap.step(RunLines::BarPosition, [&] {
             // The bar takes its new figures for every file, but is painted at most every
             // few hundredths of a second: on thousands of small files painting would
             // otherwise take longer than the files themselves.
@@ -101,28 +130,30 @@ void Form1::PushButton2_Click() {
             const double position = double(row) / double(ListItems->Count()) * 100.0;
             ProgressBar1->setValue(qRound(position));
         });
-        trap.step(110, [&] { ProgressBar1->setFormat(ProgressText(sourcePath)); });
-        trap.step(112, [&] { DoEvents(); });
+        trap.step(RunLines::BarText, [&] { ProgressBar1->setFormat(ProgressText(sourcePath)); });
+        trap.step(RunLines::HandleEvents, [&] { DoEvents(); });
         if (IsUnloading())
             return; // the window is closing: the program ends
-        trap.step(114, [&] { SetMousePointer(PointerHourglass); });
+        trap.step(RunLines::Hourglass, [&] { SetMousePointer(PointerHourglass); });
         // Options and texts are read afresh for every file: a change made while the window
         // handled events applies from this file on. With neither option selected (only
         // through stored values) the result goes into the folder of the box, as with Option8.
         const QChar separator = Separator();
-        if (trap.test(116, [&] { return Option8->isChecked() || !Option7->isChecked(); })) {
-            trap.step(118,
+        if (trap.test(RunLines::IntoFolderTest,
+                      [&] { return Option8->isChecked() || !Option7->isChecked(); })) {
+            trap.step(RunLines::IntoFolder,
                       [&] { outputPath = Text1->text() + separator + FileNameOfPath(sourcePath); });
-        } else if (trap.test(120, [&] { return Option7->isChecked(); })) {
-            trap.step(122, [&] {
+        } else if (trap.test(RunLines::BesideOriginalTest, [&] { return Option7->isChecked(); })) {
+            trap.step(RunLines::BesideOriginal, [&] {
                 outputPath = FolderOfPath(sourcePath) + separator + FileNameOfPath(sourcePath);
             });
         }
-        trap.step(124, [&] { outputPath = CollapseBackslashes(outputPath); });
+        trap.step(RunLines::CollapseSeparators,
+                  [&] { outputPath = CollapseBackslashes(outputPath); });
         // A failed step above leaves no output path: nothing is written for this file.
         if (outputPath.isEmpty())
             continue;
-        trap.step(126, [&] {
+        trap.step(RunLines::ProcessFile, [&] {
             const QuoteReplacer rule(
                 FirstSelectedRule({Option1->isChecked(), Option2->isChecked(), Option3->isChecked(),
                                    Option4->isChecked(), Option5->isChecked(),
@@ -149,10 +180,10 @@ void Form1::PushButton2_Click() {
         });
     } // 196
     running.reset();
-    trap.step(198, [&] { SetMousePointer(PointerDefault); });
-    trap.step(200, [&] { ProgressBar1->setValue(0); });
-    trap.step(202, [&] { ProgressBar1->setFormat(IdleProgressText); });
-    trap.step(204, [&] {
+    trap.step(RunLines::DefaultPointer, [&] { SetMousePointer(PointerDefault); });
+    trap.step(RunLines::BarToZero, [&] { ProgressBar1->setValue(0); });
+    trap.step(RunLines::IdleBarText, [&] { ProgressBar1->setFormat(IdleProgressText); });
+    trap.step(RunLines::Done, [&] {
         prompts_.message(QStringLiteral("Done."));
         if (!untouched.isEmpty())
             prompts_.message(UntouchedSummary(untouched));

@@ -33,28 +33,29 @@ void Form1::PushButton3_Click() {
         return;
     FolderAccess& folders = folderAccess();
     QString answer;
-    trap.step(100, [&] {
+    trap.step(AddAllLines::AskExtension, [&] {
         answer = prompts_.inputBox(ExtensionPrompt, QString(),
                                    store_.get(QStringLiteral("Extension"), "*"));
         if (!answer.isEmpty())
             store_.save(QStringLiteral("Extension"), answer);
     });
     bool end = false;
-    trap.step(102, [&] { end = answer.isEmpty(); });
+    trap.step(AddAllLines::NoExtensionTest, [&] { end = answer.isEmpty(); });
     if (end)
         return;
     QString chosen;
-    trap.step(104, [&] {
+    trap.step(AddAllLines::BrowseFolder, [&] {
         chosen =
             BrowseForFolder(prompts_, FolderPrompt, store_.get(QStringLiteral("LastFolder"), ""));
     });
-    trap.step(106, [&] { end = chosen.isEmpty(); });
+    trap.step(AddAllLines::NoFolderTest, [&] { end = chosen.isEmpty(); });
     if (end)
         return;
     QString lastFolder;
-    trap.step(108, [&] { lastFolder = chosen; });
-    trap.step(110, [&] { store_.save(QStringLiteral("LastFolder"), lastFolder); });
-    trap.step(116, [&] { SetMousePointer(PointerHourglass); });
+    trap.step(AddAllLines::LastFolder, [&] { lastFolder = chosen; });
+    trap.step(AddAllLines::SaveLastFolder,
+              [&] { store_.save(QStringLiteral("LastFolder"), lastFolder); });
+    trap.step(AddAllLines::Hourglass, [&] { SetMousePointer(PointerHourglass); });
     ScanServices services{prompts_, folders, [this] { DoEvents(); },
                           [this] { return IsUnloading(); }};
     AddFilesInFolderTree(services, trap, chosen, answer,
@@ -63,10 +64,11 @@ void Form1::PushButton3_Click() {
     if (IsUnloading())
         return;
     const QStringList& unrepresentable = services.unrepresentable;
-    trap.step(140, [&] { SetMousePointer(PointerDefault); });
+    trap.step(AddAllLines::DefaultPointer, [&] { SetMousePointer(PointerDefault); });
     // Names the program cannot hold exactly are reported, never opened by another name.
     if (!unrepresentable.isEmpty())
-        trap.step(142, [&] { prompts_.message(UnrepresentableNamesMessage(unrepresentable)); });
+        trap.step(AddAllLines::ReportNames,
+                  [&] { prompts_.message(UnrepresentableNamesMessage(unrepresentable)); });
 }
 
 } // namespace parvello

@@ -7,15 +7,26 @@
 
 namespace parvello {
 
+// The lines of "Help" (PushButton5_Click): the numbers users see in the "Application
+// Error" box ("in ...PushButton5_Click at line N") when a step fails. Keep each number.
+struct HelpLines {
+    enum : int {
+        ReferencePage = 100,
+        Ask = 102,
+        OpenPage = 104,
+    };
+};
+
 void Form1::PushButton5_Click() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton5_Click")));
     QString referencePage;
     bool yes = false;
-    trap.step(100, [&] { referencePage = QString::fromUtf8(addresses::QuotesReferencePage); });
-    trap.step(102, [&] { yes = prompts_.askYesNo(QuoteKindsMessage(referencePage)); });
+    trap.step(HelpLines::ReferencePage,
+              [&] { referencePage = QString::fromUtf8(addresses::QuotesReferencePage); });
+    trap.step(HelpLines::Ask, [&] { yes = prompts_.askYesNo(QuoteKindsMessage(referencePage)); });
     if (!yes)
         return;
-    trap.step(104,
+    trap.step(HelpLines::OpenPage,
               [&] { prompts_.shellOpen(QLatin1Char('"') + referencePage + QLatin1Char('"')); });
 }
 

@@ -207,11 +207,19 @@ void Form1::ListView1_KeyDown(int keyCode, Qt::KeyboardModifiers shift) {
         removeSelectedRow();
 }
 
+// The lines of "Clear" (PushButton8_Click): the numbers users see in the "Application
+// Error" box ("in ...PushButton8_Click at line N") when a step fails. Keep each number.
+struct ClearLines {
+    enum : int {
+        ClearList = 100,
+    };
+};
+
 void Form1::PushButton8_Click() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton8_Click")));
     if (IsRunning())
         return;
-    trap.step(100, [&] { ListItems->Clear(); });
+    trap.step(ClearLines::ClearList, [&] { ListItems->Clear(); });
 }
 
 } // namespace parvello

@@ -9,27 +9,40 @@
 
 namespace parvello {
 
+// The lines of "Browse" for the output folder (PushButton4_Click): the numbers users see in the
+// "Application Error" box ("in ...PushButton4_Click at line N") when a step fails. Keep each
+// number.
+struct BrowseLines {
+    enum : int {
+        BrowseFolder = 100,
+        CancelledTest = 102,
+        SeparatorTest = 104,
+        WithSeparator = 106,
+        AsChosen = 108,
+    };
+};
+
 void Form1::PushButton4_Click() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton4_Click")));
     QString lastFolderDot;
     QString folder;
-    trap.step(100, [&] {
+    trap.step(BrowseLines::BrowseFolder, [&] {
         lastFolderDot = store_.get(QStringLiteral("LastFolderDot"), QString());
         folder = BrowseForFolder(prompts_, QStringLiteral("Please select folder:"), lastFolderDot);
     });
     bool cancelled = false;
-    trap.step(102, [&] { cancelled = folder.isEmpty(); });
+    trap.step(BrowseLines::CancelledTest, [&] { cancelled = folder.isEmpty(); });
     if (cancelled)
         return;
-    const bool needsSeparator = trap.test(104, [&] {
+    const bool needsSeparator = trap.test(BrowseLines::SeparatorTest, [&] {
         lastFolderDot = folder;
         store_.save(QStringLiteral("LastFolderDot"), lastFolderDot);
         return !folder.endsWith(Separator());
     });
     if (needsSeparator)
-        trap.step(106, [&] { setText(Text1, folder + Separator()); });
+        trap.step(BrowseLines::WithSeparator, [&] { setText(Text1, folder + Separator()); });
     else // a drive root already ends with its separator
-        trap.step(108, [&] { setText(Text1, folder); });
+        trap.step(BrowseLines::AsChosen, [&] { setText(Text1, folder); });
 }
 
 } // namespace parvello

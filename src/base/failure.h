@@ -54,6 +54,11 @@ QString ModuleTag(const QString& module, const QString& procedure); // "Qwellan2
 // and the procedure goes on with the next step. A failed condition test counts as
 // passed, so the steps it guards run next.
 //
+// The step numbers are the line numbers users see in that box and quote when they report
+// a failure: each trapped procedure names them in a table beside it (FooLines::Bar), and
+// they never change. A step with an empty body stands for a line that has nothing to do
+// here; it stays so that the numbering, and a fault injected there by tests, stay whole.
+//
 // While a trap is alive it is the "active" one: a handler without a trap of its own that
 // runs synchronously inside a step (a change handler raised by setting a control's text,
 // say) hands its failure to the active trap instead of showing its own box, so the

@@ -100,24 +100,42 @@ QString BrowseForFolder(Prompts& prompts, const QString& prompt, const QString& 
     return prompts.browseForFolder(prompt, selection);
 }
 
+// The lines of the folder scan (GetSubDirectories2016): the numbers users see in the
+// "Application Error" box ("in ...GetSubDirectories2016 at line N") when a step fails.
+struct ScanLines {
+    enum : int {
+        NoService = 100,
+        ClearFound = 104,
+        IsFolderTest = 108,
+        LengthTest = 110,
+        HandleEvents = 114,
+        MayDescendTest = 116,
+        Recurse = 150,
+        FoundIsFolderTest = 154,
+        HandleEventsAgain = 156,
+        FoundMayDescendTest = 158,
+        AddFolder = 160,
+    };
+};
+
 void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool recurse) {
     FolderAccess& folders = services.folders;
     const QChar separator = Separator(folders.style());
     Trap trap(services.prompts, GetSubDirectories2016Tag);
-    trap.step(100, [] {}); // the file system needs no service object here
+    trap.step(ScanLines::NoService, [] {}); // the file system needs no service object here
     QStringList found;
-    trap.step(104, [&] { found.clear(); });
+    trap.step(ScanLines::ClearFound, [&] { found.clear(); });
     // The entries as they stand now: removing one below does not disturb the walk.
     const QStringList entries = folderList;
     for (const QString& v : entries) {
-        if (!trap.test(108, [&] { return isFolder(folders, v); }))
+        if (!trap.test(ScanLines::IsFolderTest, [&] { return isFolder(folders, v); }))
             continue;
-        if (!trap.test(110, [&] { return v.size() < PathLimit; }))
+        if (!trap.test(ScanLines::LengthTest, [&] { return v.size() < PathLimit; }))
             continue;
-        trap.step(114, [&] { services.doEvents(); });
+        trap.step(ScanLines::HandleEvents, [&] { services.doEvents(); });
         if (services.stopped())
             return;
-        if (!trap.test(116, [&] { return mayDescend(folders, v); }))
+        if (!trap.test(ScanLines::MayDescendTest, [&] { return mayDescend(folders, v); }))
             continue;
         // The listing: permission denied and path not found drop the entry silently; any
         // other failure ends this entry's listing unreported.
@@ -149,20 +167,20 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
         } catch (...) {
         }
     }
-    trap.step(150, [&] {
+    trap.step(ScanLines::Recurse, [&] {
         if (recurse && !found.isEmpty())
             GetSubDirectories2016(services, found, true);
     });
     if (services.stopped())
         return;
     for (const QString& w : std::as_const(found)) {
-        if (!trap.test(154, [&] { return isFolder(folders, w); }))
+        if (!trap.test(ScanLines::FoundIsFolderTest, [&] { return isFolder(folders, w); }))
             continue;
-        trap.step(156, [&] { services.doEvents(); });
+        trap.step(ScanLines::HandleEventsAgain, [&] { services.doEvents(); });
         if (services.stopped())
             return;
-        if (trap.test(158, [&] { return mayDescend(folders, w); }))
-            trap.step(160, [&] { folderList.append(w); });
+        if (trap.test(ScanLines::FoundMayDescendTest, [&] { return mayDescend(folders, w); }))
+            trap.step(ScanLines::AddFolder, [&] { folderList.append(w); });
     }
 }
 

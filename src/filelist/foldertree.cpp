@@ -11,25 +11,27 @@ void AddFilesInFolderTree(ScanServices& services, Trap& trap, const QString& cho
     FolderAccess& folders = services.folders;
     const QChar separator = Separator(folders.style());
     QStringList folderList;
-    trap.step(118, [&] { folderList = QStringList{chosen + separator}; });
-    trap.step(120, [&] { GetSubDirectories2016(services, folderList, true); });
+    trap.step(AddAllLines::StartFolderList, [&] { folderList = QStringList{chosen + separator}; });
+    trap.step(AddAllLines::ScanSubfolders,
+              [&] { GetSubDirectories2016(services, folderList, true); });
     if (services.stopped())
         return;
     QString entry;
     QStringList names;
     QString path;
     for (const QString& listed : std::as_const(folderList)) {
-        trap.step(122, [&] { entry = listed; });
-        trap.step(124, [&] { entry.chop(1); });
-        trap.step(126, [&] {
+        trap.step(AddAllLines::NextFolder, [&] { entry = listed; });
+        trap.step(AddAllLines::DropSeparator, [&] { entry.chop(1); });
+        trap.step(AddAllLines::ListFiles, [&] {
             names = ListFilesInFolder(folders, entry, QStringLiteral("*.") + extension,
                                       &services.unrepresentable);
         });
         for (qsizetype i = 1; i < names.size(); ++i) {
             const QString& name = names[i];
-            if (trap.test(130, [&] { return !name.startsWith(QLatin1Char('~')); })) {
-                trap.step(132, [&] { path = entry + separator + name; });
-                trap.step(136, [&] {
+            if (trap.test(AddAllLines::TildeTest,
+                          [&] { return !name.startsWith(QLatin1Char('~')); })) {
+                trap.step(AddAllLines::FilePath, [&] { path = entry + separator + name; });
+                trap.step(AddAllLines::AddFile, [&] {
                     if (QualifiesForList(folders, path))
                         add(CollapseBackslashes(path, folders.style()));
                 });

@@ -12,6 +12,31 @@ namespace parvello {
 
 class Trap;
 
+// The lines of "Add All File(s) In Folder" (PushButton3_Click): the numbers users see in the
+// "Application Error" box ("in ...PushButton3_Click at line N") when a step fails. Keep
+// each number. Lines 118 to 136 run inside AddFilesInFolderTree, through the caller's trap.
+struct AddAllLines {
+    enum : int {
+        AskExtension = 100,
+        NoExtensionTest = 102,
+        BrowseFolder = 104,
+        NoFolderTest = 106,
+        LastFolder = 108,
+        SaveLastFolder = 110,
+        Hourglass = 116,
+        StartFolderList = 118,
+        ScanSubfolders = 120,
+        NextFolder = 122,
+        DropSeparator = 124,
+        ListFiles = 126,
+        TildeTest = 130,
+        FilePath = 132,
+        AddFile = 136,
+        DefaultPointer = 140,
+        ReportNames = 142,
+    };
+};
+
 // Hands to `add`, in the order the window adds them, the files below `chosen` (a folder as
 // the browse dialog gives it: a root keeps its trailing separator, other folders have
 // none) whose names match "*." + extension: the folder itself and every subfolder that
