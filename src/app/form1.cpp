@@ -230,8 +230,10 @@ void Form1::connectHandlers() {
     };
     onClick(PushButton1, QStringLiteral("PushButton1_Click"), &Form1::PushButton1_Click);
     onClick(PushButton2, QStringLiteral("PushButton2_Click"), &Form1::PushButton2_Click);
+    onClick(PushButton3, QStringLiteral("PushButton3_Click"), &Form1::PushButton3_Click);
     onClick(PushButton4, QStringLiteral("PushButton4_Click"), &Form1::PushButton4_Click);
     onClick(PushButton5, QStringLiteral("PushButton5_Click"), &Form1::PushButton5_Click);
+    onClick(PushButton8, QStringLiteral("PushButton8_Click"), &Form1::PushButton8_Click);
     onClick(PushButton9, QStringLiteral("PushButton9_Click"), &Form1::PushButton9_Click);
 
     // Mouse-move notices: the handlers' own controls, and the controls without a pointer

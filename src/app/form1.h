@@ -142,30 +142,30 @@ public:
     void ApplySkin();
 
     // The controls, named as the handlers refer to them.
-    QPushButton* PushButton1;
-    QPushButton* PushButton2;
-    QPushButton* PushButton3;
-    QPushButton* PushButton4;
-    QPushButton* PushButton5;
-    QPushButton* PushButton8;
-    QPushButton* PushButton9;
-    QGroupBox* Frame1;
-    QGroupBox* Frame2;
-    QGroupBox* Frame3;
-    QRadioButton* Option1;
-    QRadioButton* Option2;
-    QRadioButton* Option3;
-    QRadioButton* Option4;
-    QRadioButton* Option5;
-    QRadioButton* Option6;
-    QRadioButton* Option7;
-    QRadioButton* Option8;
-    QLineEdit* Text1;
-    QLineEdit* Text2;
-    QLineEdit* Text3;
-    QTreeView* ListView1;
-    FileListModel* ListItems;
-    QProgressBar* ProgressBar1;
+    QPushButton* PushButton1;   // "Add File(s)"
+    QPushButton* PushButton2;   // "Start Removing"
+    QPushButton* PushButton3;   // "Add All File(s) In Folder"
+    QPushButton* PushButton4;   // "..." : browse for the output folder
+    QPushButton* PushButton5;   // "Help"
+    QPushButton* PushButton8;   // "Clear List"
+    QPushButton* PushButton9;   // "Load Sample/Example Files"
+    QGroupBox* Frame1;          // the box around the output folder and its "..." button
+    QGroupBox* Frame2;          // "Save Option"
+    QGroupBox* Frame3;          // "Remove Options"
+    QRadioButton* Option1;      // "Remove all double quotes"
+    QRadioButton* Option2;      // "Remove all single quotes"
+    QRadioButton* Option3;      // "Replace double quotes with single quotes"
+    QRadioButton* Option4;      // "Replace single quotes with double quotes"
+    QRadioButton* Option5;      // "Replace double quotes with this" (the text in Text2)
+    QRadioButton* Option6;      // "Replace single quotes with this" (the text in Text3)
+    QRadioButton* Option7;      // "Save results in folder of original file"
+    QRadioButton* Option8;      // "Save results to this folder:" (the folder in Text1)
+    QLineEdit* Text1;           // the output folder
+    QLineEdit* Text2;           // the replacement of double quotes (Option5)
+    QLineEdit* Text3;           // the replacement of single quotes (Option6)
+    QTreeView* ListView1;       // the file list, one column "File(s)"
+    FileListModel* ListItems;   // the rows of the file list
+    QProgressBar* ProgressBar1; // the progress bar, "Progress Bar" while idle
 
     Prompts& prompts() { return prompts_; }
     Platform& platform() { return platform_; }

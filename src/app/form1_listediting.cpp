@@ -57,15 +57,8 @@ bool isFolder(FolderAccess& folders, const QString& path) {
 
 } // namespace
 
+// The list's own wiring; its buttons are wired with the others in connectHandlers.
 void Form1::connectFileListHandlers() {
-    connect(PushButton3, &QPushButton::clicked, this, [this] {
-        RunHandler(prompts_, FormTag(QStringLiteral("PushButton3_Click")),
-                   [this] { PushButton3_Click(); });
-    });
-    connect(PushButton8, &QPushButton::clicked, this, [this] {
-        RunHandler(prompts_, FormTag(QStringLiteral("PushButton8_Click")),
-                   [this] { PushButton8_Click(); });
-    });
     // A press on a row: the list has selected it by now.
     connect(ListView1, &QAbstractItemView::pressed, this, [this] {
         RunHandler(prompts_, FormTag(QStringLiteral("ListView1_ItemClick")),

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -36,8 +37,9 @@ namespace {
 #endif
 }
 
-#ifdef Q_OS_UNIX
 enum class EntryKind { Folder, LinkToFolder, RegularFile, Other };
+
+#ifdef Q_OS_UNIX
 
 // What one directory entry is; links are followed to see whether they lead to a folder.
 EntryKind kindOf(const QByteArray& folder, const dirent* entry) {
@@ -97,6 +99,32 @@ template <class F> void forEachEntry(const QString& folder, F&& take) {
 }
 #endif
 
+// The entries of folder that `kept` takes (on this system; `qtFilters` elsewhere), as
+// Entry{name, the flag kept gives, whether the name is held exactly}, sorted by name.
+template <class Entry, class Kept, class QtFlag>
+QList<Entry> listed(const QString& folder, QDir::Filters qtFilters, Kept&& kept, QtFlag&& qtFlag) {
+    QList<Entry> found;
+#ifdef Q_OS_UNIX
+    Q_UNUSED(qtFilters);
+    Q_UNUSED(qtFlag);
+    forEachEntry(folder, [&](const QByteArray& native, const dirent* entry) {
+        if (const std::optional<bool> flag = kept(kindOf(native, entry)))
+            found.append({nameOf(entry), *flag, NameRoundTrips(entry->d_name)});
+    });
+#else
+    Q_UNUSED(kept);
+    const QDir dir(folder);
+    if (!dir.exists())
+        listingFailed(folder, 0);
+    const QFileInfoList entries = dir.entryInfoList(qtFilters);
+    for (const QFileInfo& entry : entries)
+        found.append({entry.fileName(), qtFlag(entry)});
+#endif
+    std::sort(found.begin(), found.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return found;
+}
+
 class LocalFolders : public FolderAccess {
 public:
     explicit LocalFolders(Platform& platform) : platform_(platform) {}
@@ -111,48 +139,25 @@ public:
     }
 
     QList<SubFolder> subFolders(const QString& folder) override {
-        QList<SubFolder> found;
-#ifdef Q_OS_UNIX
-        forEachEntry(folder, [&](const QByteArray& native, const dirent* entry) {
-            const EntryKind kind = kindOf(native, entry);
-            if (kind == EntryKind::Folder || kind == EntryKind::LinkToFolder)
-                found.append({nameOf(entry), kind == EntryKind::LinkToFolder,
-                              NameRoundTrips(entry->d_name)});
-        });
-#else
-        const QDir dir(folder);
-        if (!dir.exists())
-            listingFailed(folder, 0);
-        const QFileInfoList entries =
-            dir.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        for (const QFileInfo& entry : entries)
-            found.append({entry.fileName(), entry.isSymLink() || entry.isJunction()});
-#endif
-        std::sort(found.begin(), found.end(),
-                  [](const SubFolder& a, const SubFolder& b) { return a.name < b.name; });
-        return found;
+        return listed<SubFolder>(
+            folder, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+            [](EntryKind kind) -> std::optional<bool> {
+                if (kind == EntryKind::Folder || kind == EntryKind::LinkToFolder)
+                    return kind == EntryKind::LinkToFolder; // whether it is a link
+                return std::nullopt;
+            },
+            [](const QFileInfo& entry) { return entry.isSymLink() || entry.isJunction(); });
     }
 
     QList<FileEntry> fileNames(const QString& folder) override {
-        QList<FileEntry> files;
-#ifdef Q_OS_UNIX
-        forEachEntry(folder, [&](const QByteArray& native, const dirent* entry) {
-            const EntryKind kind = kindOf(native, entry);
-            if (kind == EntryKind::RegularFile || kind == EntryKind::Other)
-                files.append(
-                    {nameOf(entry), kind == EntryKind::RegularFile, NameRoundTrips(entry->d_name)});
-        });
-#else
-        const QDir dir(folder);
-        if (!dir.exists())
-            listingFailed(folder, 0);
-        const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-        for (const QFileInfo& entry : entries)
-            files.append({entry.fileName(), entry.isFile()});
-#endif
-        std::sort(files.begin(), files.end(),
-                  [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
-        return files;
+        return listed<FileEntry>(
+            folder, QDir::Files | QDir::Hidden | QDir::System,
+            [](EntryKind kind) -> std::optional<bool> {
+                if (kind == EntryKind::RegularFile || kind == EntryKind::Other)
+                    return kind == EntryKind::RegularFile; // whether it is a regular file
+                return std::nullopt;
+            },
+            [](const QFileInfo& entry) { return entry.isFile(); });
     }
 
     bool isRegularFile(const QString& path) override {
