@@ -6,7 +6,7 @@ set(may_include_textio textio base)
 set(may_include_quotes quotes textio base)
 set(may_include_filelist filelist textio base)
 set(may_include_samples samples filelist textio base)
-set(may_include_cli cli quotes filelist samples textio base)
+set(may_include_cli cli quotes filelist textio base)
 set(may_include_app app quotes filelist samples textio base)
 
 set(faults "")
