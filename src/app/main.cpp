@@ -27,7 +27,7 @@ int main(int argc, char* argv[]) {
     try {
         parvello::CodePage::ansi();
     } catch (const parvello::Failure& failure) {
-        prompts.applicationError(QStringLiteral("PARVELLO_CODEPAGE: ") + failure.description());
+        prompts.applicationError(failure.description()); // it names the variable
         return 2;
     }
     parvello::Form1 form(prompts, platform, store);
