@@ -125,6 +125,13 @@ private:
             return u"\r\n";
     }
     static const Unit* cr() { return crLf(); }
+    // Where the first CR (crOnly) or the first CR or LF is in u[0..n), or n.
+    static qsizetype findBreak(const Unit* u, qsizetype n, bool crOnly) {
+        if constexpr (std::is_same_v<Unit, char>)
+            return crOnly ? FindCarriageReturnByte(u, n) : FindLineBreakByte(u, n);
+        else
+            return crOnly ? FindCarriageReturn(u, n) : FindLineBreak(u, n);
+    }
 
     void endLine() {
         out_->lineDone();
@@ -137,11 +144,7 @@ private:
         if (std::exchange(pendingCr_, false) && u[0] == Unit('\n'))
             pos = 1;
         while (pos < n) {
-            qsizetype at;
-            if constexpr (std::is_same_v<Unit, char>)
-                at = pos + FindLineBreakByte(u + pos, n - pos);
-            else
-                at = pos + FindLineBreak(u + pos, n - pos);
+            const qsizetype at = pos + findBreak(u + pos, n - pos, false);
             if (at >= n) {
                 out_->content(u + pos, n - pos);
                 return;
@@ -171,11 +174,7 @@ private:
             }
         }
         for (qsizetype search = start;;) {
-            qsizetype at;
-            if constexpr (std::is_same_v<Unit, char>)
-                at = search + FindCarriageReturnByte(u + search, n - search);
-            else
-                at = search + FindCarriageReturn(u + search, n - search);
+            const qsizetype at = search + findBreak(u + search, n - search, true);
             if (at >= n) {
                 out_->content(u + start, n - start);
                 return;
