@@ -71,7 +71,13 @@ def show(name, seconds, size, extra=""):
     print("  %-28s %8.3f s %9.1f MB/s %s" % (name, seconds, size / seconds / 1e6, extra))
 
 
-def big_files(cli, corpus, work, runs):
+def cat_script(sources, folder):
+    """cat SRC > DST for each file: the floor of any tool that reads and writes through its
+    own memory."""
+    return " ".join('cat "%s" > "%s/%s";' % (s, folder, os.path.basename(s)) for s in sources)
+
+
+def big_files(cli, corpus, work, runs, before=None):
     print("Large files (median of %d runs, page cache warm):" % runs)
     results = {}
     for road in ("utf8", "utf8bom", "cp1252", "utf16le"):
@@ -81,6 +87,7 @@ def big_files(cli, corpus, work, runs):
         out = os.path.join(work, "parvello")
         out1 = os.path.join(work, "parvello1")
         cp_folder = os.path.join(work, "cp")
+        cat_folder = os.path.join(work, "cat")
         measures = {
             # parvello-cli with its default of two threads, and with one (sed, perl and cp
             # are one process each).
@@ -89,7 +96,14 @@ def big_files(cli, corpus, work, runs):
             "parvello1": ([cli, "--jobs", "1", "--rule", "remove-double", "--out", out1] + sources,
                           lambda: fresh(out1), False),
             "cp": (["cp"] + sources + [cp_folder], lambda: fresh(cp_folder), False),
+            "cat": (cat_script(sources, cat_folder), lambda: fresh(cat_folder), True),
         }
+        if before:
+            outb, outb1 = os.path.join(work, "before"), os.path.join(work, "before1")
+            measures["before"] = ([before, "--rule", "remove-double", "--out", outb] + sources,
+                                  lambda: fresh(outb), False)
+            measures["before1"] = ([before, "--jobs", "1", "--rule", "remove-double", "--out", outb1]
+                                   + sources, lambda: fresh(outb1), False)
         if road != "utf16le":
             sed_folder, perl_folder = os.path.join(work, "sed"), os.path.join(work, "perl")
             quotes_sed = SED_CP1252 if road == "cp1252" else SED_UTF8
@@ -116,6 +130,12 @@ def big_files(cli, corpus, work, runs):
         show("parvello-cli --out (2 thr.)", t_pv, size)
         show("parvello-cli --jobs 1 --out", t_pv1, size)
         show("cp", t_cp, size)
+        show("cat SRC > DST", row["cat"], size)
+        if before:
+            show("before: parvello-cli (2 thr.)", row["before"], size)
+            show("before: --jobs 1", row["before1"], size)
+            print("  before: at %.0f%% of cat (with --jobs 1 at %.0f%%)"
+                  % (100 * row["cat"] / row["before"], 100 * row["cat"] / row["before1"]))
         if road != "utf16le":
             show("sed -i", row["sed"], size, "(parvello %.2fx, with --jobs 1 %.2fx)"
                  % (row["sed"] / t_pv, row["sed"] / t_pv1))
@@ -130,13 +150,17 @@ def big_files(cli, corpus, work, runs):
                  "(parvello at %.0f%%, with --jobs 1 at %.0f%%)"
                  % (100 * row["iconv"] / t_pv, 100 * row["iconv"] / t_pv1))
             agree = same_outputs(out, py_folder) and same_outputs(out1, py_folder)
+        if before:
+            agree = agree and same_outputs(out, os.path.join(work, "before"))
         print("  parvello at %.0f%% of cp (with --jobs 1 at %.0f%%); outputs agree: %s"
               % (100 * t_cp / t_pv, 100 * t_cp / t_pv1, "yes" if agree else "NO"))
+        print("  parvello at %.0f%% of cat (with --jobs 1 at %.0f%%)"
+              % (100 * row["cat"] / t_pv, 100 * row["cat"] / t_pv1))
         results[road] = row
     return results
 
 
-def small_files(cli, corpus, work, runs, label):
+def small_files(cli, corpus, work, runs, label, before=None):
     source = os.path.join(corpus, "small")
     count = len(files_in(source))
     pv, sed = os.path.join(work, "small-parvello"), os.path.join(work, "small-sed")
@@ -146,18 +170,27 @@ def small_files(cli, corpus, work, runs, label):
 
     pv1 = os.path.join(work, "small-parvello1")
     xargs = 'find "%s" -type f -print0 | xargs -0 '
-    row = timed_together({
+    measures = {
         "parvello": (xargs % pv + '"%s" --rule remove-double --in-place' % cli, tree(pv), True),
         "parvello1": (xargs % pv1 + '"%s" --jobs 1 --rule remove-double --in-place' % cli, tree(pv1), True),
         "sed": (xargs % sed + "sed -i -e 's/\"//g' -e 's/\\xe2\\x80\\x9c//g' -e 's/\\xe2\\x80\\x9d//g'"
                 " -e 's/\\r$//' -e 's/$/\\r/'", tree(sed), True),
-    }, runs)
+    }
+    pvb = os.path.join(work, "small-before1")
+    if before:
+        measures["before1"] = (xargs % pvb + '"%s" --jobs 1 --rule remove-double --in-place' % before,
+                               tree(pvb), True)
+    row = timed_together(measures, runs)
     t_pv, t_pv1, t_sed = row["parvello"], row["parvello1"], row["sed"]
     agree = same_outputs(pv, sed) and same_outputs(pv1, sed)
     print("%d small files in place, %s:" % (count, label))
     print("  %-28s %8.3f s %9.0f files/s" % ("parvello-cli (2 threads)", t_pv, count / t_pv))
     print("  %-28s %8.3f s %9.0f files/s" % ("parvello-cli --jobs 1", t_pv1, count / t_pv1))
     print("  %-28s %8.3f s %9.0f files/s" % ("sed -i", t_sed, count / t_sed))
+    if before:
+        print("  %-28s %8.3f s %9.0f files/s (%.2fx sed -i)" % ("before: --jobs 1", row["before1"],
+              count / row["before1"], t_sed / row["before1"]))
+        shutil.rmtree(pvb, ignore_errors=True)
     print("  parvello %.2fx (with --jobs 1 %.2fx) the files per second of sed -i; outputs agree: %s"
           % (t_sed / t_pv, t_sed / t_pv1, "yes" if agree else "NO"))
     shutil.rmtree(pv1, ignore_errors=True)
@@ -165,20 +198,46 @@ def small_files(cli, corpus, work, runs, label):
     shutil.rmtree(sed, ignore_errors=True)
 
 
-def peak_memory(cli, corpus, work):
-    huge = os.path.join(corpus, "huge", "huge.txt")
-    out = os.path.join(work, "huge-out")
-    fresh(out)
-    # A child of its own, so that its peak is the only one this measure sees.
-    probe = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:]); "
+def peak_kib(command):
+    """The maximum resident set of one command, run as a child of its own."""
+    probe = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL); "
              "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
-    kib = int(subprocess.run([sys.executable, "-c", probe, cli, "--rule", "remove-double", "--out", out, huge],
-                             capture_output=True, text=True, env=ENV).stdout.strip())
-    size = os.path.getsize(huge)
-    limit = 3 * size + 30 * 2**20
-    print("Peak memory on the %.0f MiB file: %.0f MiB (limit 3x + 30 MiB = %.0f MiB): %s"
-          % (size / 2**20, kib / 1024, limit / 2**20, "met" if kib * 1024 <= limit else "NOT met"))
-    shutil.rmtree(out, ignore_errors=True)
+    return int(subprocess.run([sys.executable, "-c", probe] + command,
+                              capture_output=True, text=True, env=ENV).stdout.strip())
+
+
+def peak_memory(clis, corpus, work):
+    """Peak memory of parvello-cli on the 256 MiB file, on a 2 GiB file and on a file that
+    is one line of 200 MB (both made here and removed afterwards), beside sed -i."""
+    huge = os.path.join(corpus, "huge", "huge.txt")
+    fresh(work)
+    files = [("the %.0f MiB file" % (os.path.getsize(huge) / 2**20), huge)]
+    big, line = os.path.join(work, "two-gib.txt"), os.path.join(work, "one-line.txt")
+    if shutil.disk_usage(work).free > 5 * 2**30 + 2 * 2**28:
+        with open(big, "wb") as out:
+            with open(huge, "rb") as part:
+                data = part.read()
+            while out.tell() < 2 * 2**30:
+                out.write(data)
+        with open(line, "wb") as out:
+            out.write(data[:200 * 10**6].replace(b"\n", b" "))
+        del data
+        files += [("a 2 GiB file", big), ("one 200 MB line", line)]
+    else:
+        print("Peak memory: not enough free space in %s for the 2 GiB file; skipped" % work)
+    for label, path in files:
+        figures = []
+        for name, cli in clis:
+            out = os.path.join(work, "out-" + name)
+            fresh(out)
+            figures.append("%s %.0f MiB" % (name, peak_kib([cli, "--rule", "remove-double", "--out", out, path]) / 1024))
+            shutil.rmtree(out, ignore_errors=True)
+        copy = os.path.join(work, "sed-copy.txt")
+        shutil.copy(path, copy)
+        figures.append("sed -i %.0f MiB" % (peak_kib(["sed", "-i", "-e", "s/\"//g", copy]) / 1024))
+        os.remove(copy)
+        print("Peak memory on %s: %s" % (label, ", ".join(figures)))
+    shutil.rmtree(work, ignore_errors=True)
 
 
 def main():
@@ -188,12 +247,15 @@ def main():
     parser.add_argument("--work", required=True, help="scratch folder on the file system to measure")
     parser.add_argument("--disk-work", help="a scratch folder on an ordinary disk for the small files")
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--before", help="another parvello-cli to measure alongside (an earlier build)")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     print("parvello-cli: %s" % args.cli)
-    peak_memory(args.cli, args.corpus, args.work)
-    big_files(args.cli, args.corpus, args.work, args.runs)
-    small_files(args.cli, args.corpus, args.work, args.runs, "on " + args.work)
+    clis = [("parvello", args.cli)] + ([("before", args.before)] if args.before else [])
+    peak_memory(clis, args.corpus, os.path.join(args.work, "memory"))
+    os.makedirs(args.work, exist_ok=True)
+    big_files(args.cli, args.corpus, args.work, args.runs, args.before)
+    small_files(args.cli, args.corpus, args.work, args.runs, "on " + args.work, args.before)
     if args.disk_work:
         os.makedirs(args.disk_work, exist_ok=True)
         small_files(args.cli, args.corpus, args.disk_work, max(1, args.runs // 2), "on " + args.disk_work)

@@ -5,6 +5,7 @@
 # second time on the ordinary disk under DISK_DIR.
 #   bench/compare.sh            # everything, 5 runs per measure
 #   RUNS=9 bench/compare.sh     # more runs
+#   BEFORE=/path/to/parvello-cli bench/compare.sh   # an earlier build measured alongside
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -24,4 +25,4 @@ if [ ! -f "$bench/corpus/.complete" ]; then
     touch "$bench/corpus/.complete"
 fi
 exec python3 "$here/compare.py" --cli "$build/bin/parvello-cli" --corpus "$bench/corpus" \
-    --work "$bench/work" --disk-work "$disk" --runs "${RUNS:-5}"
+    --work "$bench/work" --disk-work "$disk" --runs "${RUNS:-5}" ${BEFORE:+--before "$BEFORE"}

@@ -122,6 +122,8 @@ public:
     // Tests use this to make a chosen step fail; it runs at the start of every step.
     using FaultInjector = std::function<void(const QString& locationTag, int line)>;
     static void setFaultInjector(FaultInjector injector);
+    // Whether an injector is set: steps that can only fail through one may then be skipped.
+    static bool injectingFaults() { return injecting_.load(std::memory_order_relaxed); }
 
     // While alive, no trap is active: handlers run from the event loop (during a long
     // run that handles pending events) report their own failures.

@@ -2,14 +2,16 @@
 
 #include "base/failure.h"
 #include "textio/reading.h"
-#include "textio/textloader.h"
 #include "textio/writing.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <exception>
+#include <functional>
 #include <optional>
+#include <type_traits>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -80,6 +82,191 @@ void reachRuleSteps(Trap& steps, QuoteRule rule) {
                         2 * replacement);
 }
 
+// The lines of a text that comes in blocks, each line written as it is read and ended
+// with CR LF. On the text-stream road a line ends at CR LF, at a lone LF or at a lone CR; on
+// the UTF-8 road at CR LF only (a lone CR or LF stays in its line). A final line break gives
+// no extra line, an empty text one empty line. Content goes through the rule; the file's own
+// CR LF goes out as it is. Unit is char for a text left in its bytes, char16_t for decoded
+// text. Out has content(units, n), raw(units, n) and lineDone().
+template <class Unit, class Out> class BlockLines {
+public:
+    BlockLines(bool crLfOnly, Out& out) : crLfOnly_(crLfOnly), out_(&out) {}
+
+    void reset() { *this = BlockLines(crLfOnly_, *out_); }
+
+    void block(const Unit* u, qsizetype n) {
+        if (n == 0)
+            return;
+        any_ = true;
+        if (crLfOnly_)
+            crLfBlock(u, n);
+        else
+            anyBreakBlock(u, n);
+        beforeLast_ = n >= 2 ? u[n - 2] : last_;
+        last_ = u[n - 1];
+    }
+
+    void finish() {
+        if (crLfOnly_) {
+            if (std::exchange(pendingCr_, false))
+                out_->raw(cr(), 1); // a CR at the very end stays in the last line
+            if (!any_ || beforeLast_ != Unit('\r') || last_ != Unit('\n'))
+                endLine();
+        } else if (!any_ || (last_ != Unit('\r') && last_ != Unit('\n'))) {
+            endLine();
+        }
+    }
+
+private:
+    static const Unit* crLf() {
+        if constexpr (std::is_same_v<Unit, char>)
+            return "\r\n";
+        else
+            return u"\r\n";
+    }
+    static const Unit* cr() { return crLf(); }
+    // Where the first CR (crOnly) or the first CR or LF is in u[0..n), or n.
+    static qsizetype findBreak(const Unit* u, qsizetype n, bool crOnly) {
+        if constexpr (std::is_same_v<Unit, char>)
+            return crOnly ? FindCarriageReturnByte(u, n) : FindLineBreakByte(u, n);
+        else
+            return crOnly ? FindCarriageReturn(u, n) : FindLineBreak(u, n);
+    }
+
+    void endLine() {
+        out_->lineDone();
+        out_->raw(crLf(), 2);
+    }
+
+    void anyBreakBlock(const Unit* u, qsizetype n) {
+        qsizetype pos = 0;
+        // A CR LF cut by the end of the last block was written whole at its CR.
+        if (std::exchange(pendingCr_, false) && u[0] == Unit('\n'))
+            pos = 1;
+        while (pos < n) {
+            const qsizetype at = pos + findBreak(u + pos, n - pos, false);
+            if (at >= n) {
+                out_->content(u + pos, n - pos);
+                return;
+            }
+            out_->content(u + pos, at - pos);
+            if (u[at] == Unit('\r') && at + 1 < n && u[at + 1] == Unit('\n')) {
+                out_->raw(u + at, 2);
+                pos = at + 2;
+            } else {
+                out_->raw(crLf(), 2);
+                pendingCr_ = u[at] == Unit('\r') && at + 1 == n;
+                pos = at + 1;
+            }
+            out_->lineDone();
+        }
+    }
+
+    void crLfBlock(const Unit* u, qsizetype n) {
+        qsizetype start = 0;
+        if (std::exchange(pendingCr_, false)) {
+            if (u[0] == Unit('\n')) {
+                out_->raw(crLf(), 2);
+                out_->lineDone();
+                start = 1;
+            } else {
+                out_->raw(cr(), 1);
+            }
+        }
+        for (qsizetype search = start;;) {
+            const qsizetype at = search + findBreak(u + search, n - search, true);
+            if (at >= n) {
+                out_->content(u + start, n - start);
+                return;
+            }
+            if (at + 1 == n) { // is it a CR LF? The next block tells.
+                out_->content(u + start, at - start);
+                pendingCr_ = true;
+                return;
+            }
+            search = at + 1;
+            if (u[at + 1] == Unit('\n')) {
+                out_->content(u + start, at - start);
+                out_->raw(u + at, 2);
+                out_->lineDone();
+                start = search = at + 2;
+            }
+        }
+    }
+
+    bool crLfOnly_;
+    Out* out_;
+    bool any_ = false;
+    bool pendingCr_ = false; // the last block ended with a CR
+    Unit last_ = 0;
+    Unit beforeLast_ = 0;
+};
+
+// Thrown out of the line loop when one of the reader's per-line steps failed.
+struct ReadStopped {};
+// Thrown out of the line loop when the output refused a piece.
+struct OutputRefused {};
+
+// Where the lines' pieces go: the output, with a failure of the output itself told apart
+// from the steps' failures.
+struct PieceOut {
+    PieceSink* sink = nullptr;
+    const QuoteReplacer* rule = nullptr;
+    const ByteQuoteReplacer* byteRule = nullptr;
+    bool* outputFailed = nullptr;
+    std::function<void()> onLine; // set only where the lines' steps are marked
+    // Bytes that lie one after the other go to the output as one piece: most of a file
+    // is copied in long stretches, line breaks that already are CR LF included.
+    const char* runStart = nullptr;
+    qsizetype runLength = 0;
+
+    template <class F> bool output(F&& write) {
+        try {
+            return write();
+        } catch (...) {
+            *outputFailed = true;
+            throw;
+        }
+    }
+    bool appendText(QStringView piece) {
+        if (!flush() || !output([&] { return sink->append(piece); }))
+            throw OutputRefused{};
+        return true;
+    }
+    bool appendBytes(QByteArrayView piece) {
+        if (runLength > 0 && piece.data() == runStart + runLength) {
+            runLength += piece.size();
+            return true;
+        }
+        flush();
+        runStart = piece.data();
+        runLength = piece.size();
+        return true;
+    }
+    bool flush() {
+        if (runLength > 0 && !output([&] {
+                return sink->appendBytes({runStart, std::exchange(runLength, 0)});
+            }))
+            throw OutputRefused{};
+        return true;
+    }
+    void content(const char* bytes, qsizetype n) {
+        if (n > 0)
+            byteRule->forEachPiece(
+                QByteArrayView(bytes, n), [&](QByteArrayView b) { return appendBytes(b); },
+                [&](QStringView t) { return appendText(t); });
+    }
+    void raw(const char* bytes, qsizetype n) { appendBytes({bytes, n}); }
+    void content(const char16_t* units, qsizetype n) {
+        if (n > 0)
+            rule->forEachPiece(QStringView(units, n), [&](QStringView t) { return appendText(t); });
+    }
+    void raw(const char16_t* units, qsizetype n) { appendText(QStringView(units, n)); }
+    void lineDone() {
+        if (onLine)
+            onLine();
+    }
+};
 } // namespace
 
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
@@ -94,155 +281,194 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
     // A rule whose pieces stand alone works on the file's own bytes where the encoding
     // allows it: nothing is decoded and encoded again only to come out the same.
     const bool byPieces = rule.piecesStandAlone();
-    LineArray lines =
-        ReadFileToStringLine(sourcePath, prompts, byPieces ? LineForm::Bytes : LineForm::Text);
-    switch (lines.status) {
-    case ReadStatus::NotRead:
-        return {FileOutcome::NotRead, QStringLiteral("it could not be read")};
-    case ReadStatus::NotText:
-        return {FileOutcome::NotText, lines.problem};
-    case ReadStatus::Read:
-        break;
+    StreamedRead read(sourcePath, prompts, byPieces);
+    const FileReport notRead{FileOutcome::NotRead, QStringLiteral("it could not be read")};
+    if (read.status() != ReadStatus::Read)
+        return notRead;
+    SourceBlocks& blocks = read.blocks();
+    SourceFile& source = read.source();
+    const bool utf8Route = read.fileIsUtf8();
+    const auto encodingNow = [&] {
+        if (utf8Route)
+            return OutputEncoding::Utf8WithMark;
+        if (read.fileIsUnicode())
+            return OutputEncoding::Utf16LE;
+        return blocks.format() == SourceFormat::Utf8 ? OutputEncoding::Utf8
+                                                     : OutputEncoding::CodePage;
+    };
+    // The first block is taken before the output is opened: a small file is then known to
+    // be text, in its encoding, before anything is written.
+    const auto pull = [&] {
+        SourceBlocks::Next next = read.next();
+        while (next == SourceBlocks::Next::Restart && read.status() == ReadStatus::Read)
+            next = read.next();
+        return next;
+    };
+    SourceBlocks::Next next = pull();
+    if (read.status() != ReadStatus::Read)
+        return notRead;
+    if (next == SourceBlocks::Next::NotText) {
+        read.finish();
+        return {FileOutcome::NotText, blocks.notText()};
     }
+
     // In place, the result goes to the file just read, as the system found it when it was
-    // opened; elsewhere it takes the output name's place.
+    // opened; elsewhere it takes the output name's place. A small file's bytes go along, to
+    // compare the result with.
     OutputTarget where;
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
-        const ReadFileRecord& read = LastReadFile();
         where.kind = OutputTarget::Kind::FileRead;
-        if (read.path == sourcePath) {
-            where.realPath = read.realPath;
-            where.identity = read.identity;
-        }
+        where.realPath = source.realPath;
+        where.identity = source.identity;
     }
+    where.sourceBytes = source.smallBytes();
+    where.sourceBytesKnown = source.whole && source.headSize <= KeepBytesUpTo;
+    where.sourceIdentity = source.identity;
 
-    // Every line through the rule, each followed by CR LF. The rule's pieces go to the
-    // output as they are, without joining them into one line first, unless a replacement
-    // text could pair with a unit of the line.
-    const OutputEncoding encoding = OutputEncodingFor(lines);
-    if (steps && lines.fileIsUtf8) {
+    if (steps && utf8Route) {
         steps->reach(run_lines::Utf8Test);
         steps->reach(run_lines::Utf8Start);
     }
     // The run's steps met while the result is written: a failure in one of them stops the
     // transformation, the writer discards what it wrote, and the failure goes back to the
     // run's trap once the writer is done, reported at the step's line. A failure of the
-    // output itself stays with the writer, which reports it under its own tag.
+    // output itself stays with the writer, which reports it under its own tag. The reader's
+    // per-line steps are only marked where a failure could be made to happen in them.
     const QuoteRule selected = rule.rule();
-    const bool utf8Route = lines.fileIsUtf8;
-    const auto reachLine = [&] {
-        if (steps) {
-            steps->reach(run_lines::TakeLine);
-            reachRuleSteps(*steps, selected);
-        }
-    };
-    const auto reachLineEnd = [&] {
-        if (steps) {
-            steps->reach(utf8Route ? run_lines::Utf8Append : run_lines::StreamAppend);
-            if (utf8Route)
-                steps->reach(run_lines::Utf8Appended);
-        }
-    };
+    const bool perLine = steps || Trap::injectingFaults();
+    OutputEncoding encoding = encodingNow();
     bool outputFailed = false;
-    const auto output = [&outputFailed](auto&& write) {
-        try {
-            return write();
-        } catch (...) {
-            outputFailed = true;
-            throw;
-        }
-    };
-    QString scratch;
+    bool readFailed = false;
+    QString notText;
     std::optional<ByteQuoteReplacer> byteRule;
-    if (lines.inBytes)
-        byteRule.emplace(rule, encoding);
-    const TextPieces transformAll = [&](PieceSink& sink) {
-        const auto append = [&](QStringView piece) {
-            return output([&] { return sink.append(piece); });
-        };
-        if (byteRule) {
-            // Pieces that lie one after the other in the file's bytes go to the output as
-            // one: most of a file is copied in long stretches, line breaks that already are
-            // CR LF included.
-            const char* const bytes = lines.bytes.constData();
-            const qsizetype total = lines.bytes.size();
-            const char* runStart = nullptr;
-            qsizetype runLength = 0;
-            bool runInFile = false;
-            const auto flush = [&] {
-                const bool ok = runLength == 0 || output([&] {
-                                    return sink.appendBytes({runStart, runLength});
-                                });
-                runLength = 0;
-                return ok;
-            };
-            const auto appendBytes = [&](QByteArrayView piece) {
-                const bool inFile = piece.data() >= bytes && piece.data() <= bytes + total;
-                if (inFile && runInFile && runLength > 0 && piece.data() == runStart + runLength) {
-                    runLength += piece.size();
-                    return true;
-                }
-                if (!flush())
-                    return false;
-                runStart = piece.data();
-                runLength = piece.size();
-                runInFile = inFile;
-                return true;
-            };
-            const auto appendText = [&](QStringView piece) { return flush() && append(piece); };
-            for (qsizetype i = 0; i < lines.size(); ++i) {
-                reachLine();
-                if (!byteRule->forEachPiece(lines.byteLine(i), appendBytes, appendText))
-                    return false;
-                reachLineEnd();
-                const qsizetype end = lines.spans[size_t(i)].start + lines.spans[size_t(i)].length;
-                const bool crLf = end + 1 < total && bytes[end] == '\r' && bytes[end + 1] == '\n';
-                if (!appendBytes(crLf ? QByteArrayView(bytes + end, 2) : QByteArrayView("\r\n")))
-                    return false;
+    // A pure-ASCII file taken for UTF-8 comes out the same as the code page would give it,
+    // unless what a straight quote becomes is not ASCII.
+    bool resultAscii = true;
+    for (const QChar c : rule.result(0))
+        resultAscii = resultAscii && c.unicode() < 0x80;
+
+    PieceOut out;
+    out.rule = &rule;
+    out.outputFailed = &outputFailed;
+    if (perLine)
+        out.onLine = [&] {
+            if (!read.lineRead())
+                throw ReadStopped{};
+            if (steps) {
+                steps->reach(run_lines::TakeLine);
+                reachRuleSteps(*steps, selected);
+                steps->reach(utf8Route ? run_lines::Utf8Append : run_lines::StreamAppend);
+                if (utf8Route)
+                    steps->reach(run_lines::Utf8Appended);
             }
-            return flush();
-        }
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            reachLine();
-            const bool ok = byPieces ? rule.forEachPiece(lines[i], append)
-                                     : append(rule.apply(lines[i], scratch));
-            if (!ok)
+        };
+    BlockLines<char, PieceOut> byteLines(utf8Route, out);
+    BlockLines<char16_t, PieceOut> unitLines(utf8Route, out);
+
+    const TextPieces transformAll = [&](PieceSink& sink) {
+        out.sink = &sink;
+        const auto startOver = [&] {
+            encoding = encodingNow();
+            out.output([&] {
+                sink.restart(encoding);
+                return true;
+            });
+            byteLines.reset();
+            unitLines.reset();
+            out.runLength = 0;
+            if (blocks.inBytes())
+                out.byteRule = &byteRule.emplace(rule, encoding);
+        };
+        if (blocks.inBytes())
+            out.byteRule = &byteRule.emplace(rule, encoding);
+        bool refused = false;
+        for (;;) {
+            switch (next) {
+            case SourceBlocks::Next::Block:
+                if (refused)
+                    break; // only read on, in case the rest turns out not to be text
+                try {
+                    if (blocks.inBytes()) {
+                        const QByteArrayView bytes = blocks.bytes();
+                        byteLines.block(bytes.data(), bytes.size());
+                        out.flush(); // the block's buffer is read into again
+                    } else {
+                        const QStringView units = blocks.units();
+                        unitLines.block(units.utf16(), units.size());
+                    }
+                } catch (const OutputRefused&) {
+                    refused = true;
+                }
+                break;
+            case SourceBlocks::Next::Restart:
+                if (!refused)
+                    startOver();
+                break;
+            case SourceBlocks::Next::NotText:
+                notText = blocks.notText();
                 return false;
-            reachLineEnd();
-            if (!append(u"\r\n"))
+            case SourceBlocks::Next::End:
+                if (refused) {
+                    encoding = encodingNow();
+                    return false;
+                }
+                if (encodingNow() != encoding && !resultAscii) {
+                    blocks.restartAsCodePage();
+                    startOver();
+                    break;
+                }
+                encoding = encodingNow();
+                try {
+                    if (blocks.inBytes())
+                        byteLines.finish();
+                    else
+                        unitLines.finish();
+                    out.flush();
+                } catch (const OutputRefused&) {
+                    return false;
+                }
+                return true;
+            }
+            next = read.next();
+            if (read.status() != ReadStatus::Read) {
+                readFailed = true;
                 return false;
+            }
         }
-        return true;
     };
     std::exception_ptr stepFailure;
     const TextPieces transformed = [&](PieceSink& sink) {
-        if (!steps)
-            return transformAll(sink);
         try {
-            steps->reach(run_lines::LoopStart);
+            if (steps)
+                steps->reach(run_lines::LoopStart);
             if (!transformAll(sink))
                 return false;
-            if (utf8Route) {
+            if (steps && utf8Route) {
                 steps->reach(run_lines::Utf8WriteTest);
                 steps->reach(run_lines::Utf8Write);
             }
             return true;
+        } catch (const ReadStopped&) {
+            readFailed = true;
+            return false;
         } catch (...) {
-            if (outputFailed)
+            if (outputFailed || !steps)
                 throw;
             stepFailure = std::current_exception();
             return false;
         }
     };
     const WriteResult written =
-        lines.fileIsUtf8 ? WriteFileToStringUTF(outputPath, transformed, prompts, where)
-                         : WritePiecesFSO(outputPath, encoding, transformed, prompts, where);
-    RecycleText(std::move(lines.text));
-    RecycleBytes(std::move(lines.bytes));
-    RecycleSpans(std::move(lines.spans));
+        utf8Route ? WriteFileToStringUTF(outputPath, transformed, prompts, where)
+                  : WritePiecesFSO(outputPath, encoding, transformed, prompts, where);
+    read.finish();
     if (stepFailure)
         std::rethrow_exception(stepFailure);
+    if (readFailed || read.status() != ReadStatus::Read)
+        return notRead;
+    if (!notText.isEmpty())
+        return {FileOutcome::NotText, notText};
     switch (written) {
     case WriteResult::Written:
         return {FileOutcome::Written, {}};

@@ -196,6 +196,13 @@ bool AtomicFile::write(const char* data, qint64 n) {
     return true;
 }
 
+bool AtomicFile::rewind() {
+    if (::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0)
+        return true;
+    fail(errno);
+    return false;
+}
+
 int AtomicFile::handle() const {
     return fd_;
 }
@@ -261,6 +268,13 @@ bool AtomicFile::open(bool, unsigned) {
 
 bool AtomicFile::write(const char* data, qint64 n) {
     if (save_.write(data, n) == n)
+        return true;
+    error_ = save_.errorString();
+    return false;
+}
+
+bool AtomicFile::rewind() {
+    if (save_.seek(0) && save_.resize(0))
         return true;
     error_ = save_.errorString();
     return false;

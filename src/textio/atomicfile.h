@@ -32,6 +32,8 @@ public:
     bool open(bool targetExists, unsigned permissionBits);
     // Writes all n bytes; false on failure.
     bool write(const char* data, qint64 n);
+    // Empties the temporary file, to be written again from its start; false on failure.
+    bool rewind();
     // The native handle of the temporary file, for owner and mode changes.
     int handle() const;
     // Flushes to the disk and moves the temporary file over the target. With stillSafe, the

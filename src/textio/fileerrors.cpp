@@ -32,3 +32,11 @@ void ThrowIoFailure(const QString& errorString, const QString& path) {
 }
 
 } // namespace parvello
+
+namespace parvello {
+
+QString FileRoutineTag(const char* routine) {
+    return ModuleTag(QStringLiteral("RFTSFSO"), QLatin1String(routine));
+}
+
+} // namespace parvello

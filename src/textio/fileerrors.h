@@ -17,4 +17,8 @@ namespace parvello {
 // The same with the system's description of what went wrong.
 [[noreturn]] void ThrowIoFailure(const QString& errorString, const QString& path);
 
+// The location tag of one of the file routines of the RFTSFSO module: the text of
+// ModuleTag("RFTSFSO", routine).
+QString FileRoutineTag(const char* routine);
+
 } // namespace parvello

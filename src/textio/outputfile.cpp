@@ -3,7 +3,6 @@
 #include "base/failure.h"
 #include "base/platform.h"
 #include "textio/fileerrors.h"
-#include "textio/textloader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -100,25 +99,17 @@ void OutputFile::open() {
                       failure_numbers::PermissionDenied);
 #ifdef Q_OS_UNIX
     // The file just read, unchanged since: its bytes are at hand.
-    const LoadedFileBytes& loaded = LastLoadedFileBytes();
-    if (exists && loaded.known && loaded.device == status.st_dev && loaded.inode == status.st_ino &&
-        loaded.size == status.st_size && loaded.modifiedSeconds == ModifiedTime(status).tv_sec &&
-        loaded.modifiedNanoseconds == ModifiedTime(status).tv_nsec &&
-        loaded.bytes.size() == status.st_size) {
-        knownBytes_ = loaded.bytes;
+    const FileIdentity& read = where_.sourceIdentity;
+    if (exists && where_.sourceBytesKnown && read.known && read.device == expected_.device &&
+        read.inode == expected_.inode && read.size == expected_.size &&
+        read.modified[0] == expected_.modified[0] && read.modified[1] == expected_.modified[1] &&
+        where_.sourceBytes.size() == expected_.size) {
+        knownBytes_ = where_.sourceBytes;
         useKnownBytes_ = true;
-        differs_ = false;
     }
 #endif
-    if (exists && !useKnownBytes_) {
-        // Opened without following a link and without waiting, and compared only while it
-        // is the file just looked at.
-        existing_ = std::make_unique<ReadOnlyFile>(target_);
-        if (existing_->open(false) && existing_->identity() == expected_)
-            differs_ = false;
-        else
-            existing_.reset();
-    }
+    exists_ = exists;
+    startComparing();
     // Decided by the attributes, not by trying: root could write over it anyway. It is
     // only compared, so that one that already holds its result is left as it is.
     if (!readOnly_) {
@@ -146,9 +137,51 @@ void OutputFile::open() {
     filled_ = mark.size();
 }
 
+void OutputFile::startComparing() {
+    differs_ = true;
+    compared_ = 0;
+    if (useKnownBytes_) {
+        differs_ = false;
+    } else if (exists_) {
+        // Opened without following a link and without waiting, and compared only while it
+        // is the file just looked at.
+        existing_ = std::make_unique<ReadOnlyFile>(target_);
+        if (existing_->open(false) && existing_->identity() == expected_)
+            differs_ = false;
+        else
+            existing_.reset();
+    }
+}
+
+void OutputFile::restart(OutputEncoding encoding) {
+    if (!opened_)
+        notOpen();
+    if (save_ && !save_->rewind())
+        ThrowIoFailure(save_->errorString(), path_);
+    existing_.reset();
+    startComparing();
+    encoder_ = TextEncoder(encoding);
+    pendingHigh_ = 0;
+    const QByteArrayView mark = encoder_.mark();
+    if (!mark.isEmpty())
+        std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
+    filled_ = mark.size();
+}
+
 bool OutputFile::write(QStringView text) {
     if (!opened_)
         notOpen();
+    if (pendingHigh_ && !text.isEmpty()) {
+        // The high surrogate that ended the last piece goes with this one's first unit.
+        const char16_t pair[2] = {std::exchange(pendingHigh_, 0), text.front().unicode()};
+        if (!write(QStringView(pair, 2)))
+            return false;
+        text = text.sliced(1);
+    }
+    if (!text.isEmpty() && text.back().isHighSurrogate()) {
+        pendingHigh_ = text.back().unicode();
+        text.chop(1);
+    }
     const int perUnit = encoder_.maxBytesPerUnit();
     // The usual piece: short, and room for it in the buffer.
     if (text.size() <= SliceUnits && filled_ + text.size() * perUnit <= BufferCapacity) {
@@ -182,6 +215,16 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
         notOpen();
     if (bytes.isEmpty())
         return;
+    if (pendingHigh_)
+        throw Failure(QStringLiteral("Cannot write ") + path_ +
+                          QStringLiteral(": a surrogate without its pair"),
+                      failure_numbers::InvalidArgument);
+    // A long stretch goes to the file straight from where it is, without a copy.
+    if (bytes.size() >= BufferSize / 2) {
+        flush();
+        put(bytes.data(), bytes.size());
+        return;
+    }
     while (filled_ + bytes.size() > BufferCapacity) {
         const qsizetype n = BufferCapacity - filled_;
         std::memcpy(buffer_.get() + filled_, bytes.data(), size_t(n));
@@ -198,29 +241,42 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
 void OutputFile::flush() {
     if (filled_ == 0)
         return;
+    put(buffer_.get(), filled_);
+    filled_ = 0;
+}
+
+void OutputFile::put(const char* bytes, qsizetype n) {
     if (!differs_ && useKnownBytes_) {
-        if (knownBytes_.size() - compared_ < filled_ ||
-            std::memcmp(knownBytes_.constData() + compared_, buffer_.get(), size_t(filled_)) != 0)
+        if (knownBytes_.size() - compared_ < n ||
+            std::memcmp(knownBytes_.constData() + compared_, bytes, size_t(n)) != 0)
             differs_ = true;
-        compared_ += filled_;
+        compared_ += n;
     } else if (!differs_) {
-        compareBuffer_.resize(filled_);
-        const qint64 got = existing_->read(compareBuffer_.data(), filled_);
-        if (got != filled_ ||
-            std::memcmp(compareBuffer_.constData(), buffer_.get(), size_t(got)) != 0) {
-            differs_ = true;
-            existing_.reset();
-            compareBuffer_ = QByteArray();
+        // Compared in slices of the buffer's size, so that memory stays bounded.
+        for (qsizetype done = 0; done < n && !differs_;) {
+            const qsizetype slice = std::min(n - done, BufferCapacity);
+            compareBuffer_.resize(slice);
+            const qint64 got = existing_->read(compareBuffer_.data(), slice);
+            if (got != slice ||
+                std::memcmp(compareBuffer_.constData(), bytes + done, size_t(got)) != 0) {
+                differs_ = true;
+                existing_.reset();
+                compareBuffer_ = QByteArray();
+            }
+            done += slice;
         }
     }
-    if (save_ && !save_->write(buffer_.get(), filled_))
+    if (save_ && !save_->write(bytes, n))
         ThrowIoFailure(save_->errorString(), path_);
-    filled_ = 0;
 }
 
 OutputFile::Result OutputFile::commit() {
     if (!opened_)
         notOpen();
+    if (pendingHigh_)
+        throw Failure(QStringLiteral("Cannot write ") + path_ +
+                          QStringLiteral(": a surrogate without its pair"),
+                      failure_numbers::InvalidArgument);
     flush();
     if (!differs_ && useKnownBytes_) {
         if (compared_ == knownBytes_.size()) {

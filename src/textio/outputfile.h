@@ -27,6 +27,12 @@ struct OutputTarget {
     Kind kind = Kind::Resolved;
     QString realPath;      // FileRead only
     FileIdentity identity; // FileRead only: the file as it was when it was opened
+    // The whole content of a small file just read, and that file as it was when it was
+    // opened: a target that is still that file, unchanged, is compared with these bytes
+    // instead of being read again.
+    bool sourceBytesKnown = false;
+    QByteArray sourceBytes;
+    FileIdentity sourceIdentity;
 };
 
 // Writes text to a file in one encoding and replaces the file only when everything is
@@ -58,10 +64,16 @@ public:
     void open();
     // Appends the encoding of text. Returns false when the encoding cannot hold some
     // character of it (nothing is then written; see cannotHoldReason()). Fails when a write
-    // breaks off.
+    // breaks off. Consecutive pieces are encoded as the one text they join to: a surrogate
+    // pair may be split between two of them.
     bool write(QStringView text);
     // Appends bytes already in the file's encoding. Fails when a write breaks off.
     void writeBytes(QByteArrayView bytes);
+    // After the last piece: false when the text ends with half a surrogate pair, which the
+    // encoding cannot hold on its own.
+    bool endText() { return pendingHigh_ == 0; }
+    // Drops everything written so far and starts again, in another encoding.
+    void restart(OutputEncoding encoding);
     // Moves the complete result over the target, or leaves an identical target alone. A
     // read-only target that would change is left alone too, with Result::Refused.
     Result commit();
@@ -82,6 +94,8 @@ public:
 
 private:
     void flush();
+    void put(const char* bytes, qsizetype n);
+    void startComparing();
 
     bool stillSafe() const;
 
@@ -102,6 +116,8 @@ private:
     bool useKnownBytes_ = false;
     qsizetype compared_ = 0;
     bool differs_ = true;
+    bool exists_ = false;
+    char16_t pendingHigh_ = 0; // a high surrogate that ended a piece, paired with the next
     bool opened_ = false;
     bool restoreOwner_ = false;
     unsigned ownerId_ = 0;

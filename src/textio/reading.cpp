@@ -16,24 +16,31 @@ namespace parvello {
 
 namespace {
 
-const QString& readLineTag() {
-    static const QString tag =
-        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("ReadFileToStringLine"));
-    return tag;
-}
-const QString& fsoLineTag() {
-    static const QString tag =
-        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("ReadFileToStringFSOLine"));
-    return tag;
-}
-const QString& utfLineTag() {
-    static const QString tag =
-        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("ReadFileToStringUTFLine"));
-    return tag;
-}
+constexpr const char* ReadLine = "ReadFileToStringLine";
+constexpr const char* FsoLine = "ReadFileToStringFSOLine";
+constexpr const char* UtfLine = "ReadFileToStringUTFLine";
 
 [[noreturn]] void streamNotOpen() {
     throw Failure(QStringLiteral("The file is not open"), failure_numbers::InvalidArgument);
+}
+
+// Whether a stream is open; every use of a closed one fails as the system's stream would.
+class StreamGuard {
+public:
+    void mustBeOpen() const {
+        if (!open_)
+            streamNotOpen();
+    }
+
+protected:
+    bool open_ = false;
+};
+
+// The file the mark test opened, when it opened it, else the file opened now.
+SourceFile& openedSource(std::optional<SourceFile>& source, const QString& path) {
+    if (!source || !source->file)
+        source = OpenSource(path);
+    return *source;
 }
 
 // Where the line that begins at position ends in text (which may be undecoded bytes, in an
@@ -81,18 +88,19 @@ void splitAtCrLf(const Unit* units, qsizetype from, qsizetype n, std::vector<Lin
 
 // The text stream of the text-stream road: the whole file is loaded when it is opened and
 // handed out line by line.
-class TextStream {
+class TextStream : StreamGuard {
 public:
-    void open(const QString& path, bool unicodeFormat, LineForm form) {
-        loaded_ = LoadText(path, unicodeFormat ? LoadAs::Unicode : LoadAs::Ansi, form);
+    void open(std::optional<SourceFile>& source, const QString& path, bool unicodeFormat,
+              LineForm form) {
+        loaded_ = LoadText(openedSource(source, path),
+                           unicodeFormat ? LoadAs::Unicode : LoadAs::Ansi, form);
         if (loaded_.inBytes)
             breaks_.emplace(loaded_.bytes.constData(), loaded_.bytes.size(),
                             std::array<char, 3>{'\r', '\n', '\n'});
         open_ = true;
     }
     bool atEndOfStream() const {
-        if (!open_)
-            streamNotOpen();
+        mustBeOpen();
         return position_ >= length();
     }
     LineSpan readLine() {
@@ -103,8 +111,7 @@ public:
         return nextLine(QStringView(loaded_.text).utf16(), loaded_.text.size(), position_);
     }
     void close() {
-        if (!open_)
-            streamNotOpen();
+        mustBeOpen();
         open_ = false;
     }
     LoadedText& loaded() { return loaded_; }
@@ -116,34 +123,29 @@ private:
 
     LoadedText loaded_;
     std::optional<ByteHits> breaks_; // the line breaks of a byte-form text
-    bool open_ = false;
     qsizetype position_ = 0;
 };
 
 // The stream of the UTF-8 road: loaded whole, read as one text.
-class Utf8Stream {
+class Utf8Stream : StreamGuard {
 public:
     void open() { open_ = true; }
-    void loadFromFile(const QString& path, LineForm form) {
-        if (!open_)
-            streamNotOpen();
-        loaded_ = LoadText(path, LoadAs::Utf8WithMark, form);
+    void loadFromFile(std::optional<SourceFile>& source, const QString& path, LineForm form) {
+        mustBeOpen();
+        loaded_ = LoadText(openedSource(source, path), LoadAs::Utf8WithMark, form);
     }
     QString readText() {
-        if (!open_)
-            streamNotOpen();
+        mustBeOpen();
         return std::move(loaded_.text);
     }
     void close() {
-        if (!open_)
-            streamNotOpen();
+        mustBeOpen();
         open_ = false;
     }
     LoadedText& loaded() { return loaded_; }
 
 private:
     LoadedText loaded_;
-    bool open_ = false;
 };
 
 // Every result holds at least one line.
@@ -161,66 +163,15 @@ void markNotText(LineArray& lines, const QString& problem) {
     lines.spans.assign(1, LineSpan{});
 }
 
-} // namespace
-
-bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
-    fileIsUtf8 = false;
-    auto file = std::make_unique<ReadOnlyFile>(path);
-    if (!file->open())
-        ThrowOpenFailure(file->errorString(), path);
-    unsigned char b[4] = {0, 0, 0, 0};
-    // Every test needs at most four bytes, so the bytes read stand for the file's length.
-    const qint64 length = file->read(reinterpret_cast<char*>(b), 4);
-    if (length < 0)
-        ThrowIoFailure(file->errorString(), path);
-    // The reader that comes next goes on with this open file (see KeepOpenScope).
-    KeepOpenForLoad(path, std::move(file), QByteArrayView(b, length));
-
-    if (length >= 4 && b[0] == 0xFF && b[1] == 0xFE && b[2] == 0x00 && b[3] == 0x00)
-        return true; // UTF-32 little-endian
-    if (length >= 4 && b[0] == 0x00 && b[1] == 0x00 && b[2] == 0xFE && b[3] == 0xFF)
-        return true; // UTF-32 big-endian
-    if (length >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
-        fileIsUtf8 = true; // UTF-8
-        return false;
-    }
-    if (length >= 2 && b[0] == 0xFF && b[1] == 0xFE)
-        return true; // UTF-16 little-endian
-    if (length >= 2 && b[0] == 0xFE && b[1] == 0xFF)
-        return true; // UTF-16 big-endian
-    return false;
-}
-
-LineArray ReadFileToStringLine(const QString& path, Prompts& prompts, LineForm form) {
-    Trap trap(prompts, readLineTag());
-    const KeepOpenScope openOnce;
-    bool fileIsUnicode = false;
-    bool fileIsUtf8 = false;
-    LineArray lines;
-    trap.step(100, [&] { fileIsUnicode = IsFileUnicode(path, fileIsUtf8); });
-    if (trap.test(102, [&] { return fileIsUtf8; }))
-        trap.step(104, [&] { lines = ReadFileToStringUTFLine(path, prompts, form); });
-    else
-        trap.step(106,
-                  [&] { lines = ReadFileToStringFSOLine(path, fileIsUnicode, prompts, form); });
-
-    lines.fileIsUnicode = fileIsUnicode;
-    lines.fileIsUtf8 = fileIsUtf8;
-    if (trap.failureCount() > 0 && lines.status == ReadStatus::Read)
-        lines.status = ReadStatus::NotRead;
-    ensureOneLine(lines);
-    return lines;
-}
-
-LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Prompts& prompts,
-                                  LineForm form) {
-    Trap trap(prompts, fsoLineTag());
+// The text-stream road on a file the mark test may have opened already.
+LineArray readFso(std::optional<SourceFile>& source, const QString& path, bool fileIsUnicode,
+                  Prompts& prompts, LineForm form) {
+    Trap trap(prompts, FileRoutineTag(FsoLine));
     TextStream stream;
     LineArray lines;
-    lines.spans = TakeSpareSpans();
     qsizetype i = 0;
     trap.step(100, [] {}); // the stream needs no service of its own
-    trap.step(102, [&] { stream.open(path, fileIsUnicode, form); });
+    trap.step(102, [&] { stream.open(source, path, fileIsUnicode, form); });
     trap.step(104, [&] { i = 0; });
     if (trap.test(106, [&] { return stream.atEndOfStream(); })) {
         trap.step(108, [&] { lines.spans.assign(1, LineSpan{}); });
@@ -254,22 +205,23 @@ LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Promp
     return lines;
 }
 
-LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts, LineForm form) {
-    Trap trap(prompts, utfLineTag());
+// The UTF-8 road on a file the mark test may have opened already.
+LineArray readUtf(std::optional<SourceFile>& source, const QString& path, Prompts& prompts,
+                  LineForm form) {
+    Trap trap(prompts, FileRoutineTag(UtfLine));
     Utf8Stream stream;
     LineArray lines;
     LineArray split;
-    split.spans = TakeSpareSpans();
     QString text;
     trap.step(100, [] {}); // the stream needs no service of its own
     trap.step(102, [] {}); // it always decodes UTF-8
     trap.step(104, [&] { stream.open(); });
-    trap.step(106, [&] { stream.loadFromFile(path, form); });
+    trap.step(106, [&] { stream.loadFromFile(source, path, form); });
     LoadedText& loaded = stream.loaded();
     if (loaded.inBytes) {
         // The bytes after the mark stand for the text and are split where it would be.
         trap.step(108, [] {});
-        trap.step(110, [&] { SplitStringToLines(loaded.bytes, loaded.bytesFrom, split); });
+        trap.step(110, [&] { SplitStringToLines(loaded.bytes, 0, split); });
     } else {
         trap.step(108, [&] { text = stream.readText(); });
         trap.step(110, [&] { SplitStringToLines(text, split); });
@@ -281,7 +233,6 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts, LineFor
             split.spans.pop_back();
         lines = std::move(split);
     });
-    text = QString(); // the lines hold the only reference, so the text can be reused
     loaded.bytes = QByteArray();
     trap.step(114, [&] { stream.close(); });
     trap.step(116, [] {});
@@ -293,6 +244,157 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts, LineFor
         lines.status = ReadStatus::NotRead;
     ensureOneLine(lines);
     return lines;
+}
+
+} // namespace
+
+bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
+    fileIsUtf8 = false;
+    ReadOnlyFile file(path);
+    if (!file.open())
+        ThrowOpenFailure(file.errorString(), path);
+    char first[4] = {0, 0, 0, 0};
+    // Every test needs at most four bytes, so the bytes read stand for the file's length.
+    const qint64 length = file.read(first, 4);
+    if (length < 0)
+        ThrowIoFailure(file.errorString(), path);
+    return MarkIsUnicode(QByteArrayView(first, length), fileIsUtf8);
+}
+
+LineArray ReadFileToStringLine(const QString& path, Prompts& prompts, LineForm form) {
+    Trap trap(prompts, FileRoutineTag(ReadLine));
+    // The mark test opens the file and reads its first block; the road goes on with it.
+    std::optional<SourceFile> source;
+    bool fileIsUnicode = false;
+    bool fileIsUtf8 = false;
+    LineArray lines;
+    trap.step(100, [&] {
+        source = OpenSource(path);
+        fileIsUnicode = source->fileIsUnicode;
+        fileIsUtf8 = source->fileIsUtf8;
+    });
+    if (trap.test(102, [&] { return fileIsUtf8; }))
+        trap.step(104, [&] { lines = readUtf(source, path, prompts, form); });
+    else
+        trap.step(106, [&] { lines = readFso(source, path, fileIsUnicode, prompts, form); });
+
+    lines.fileIsUnicode = fileIsUnicode;
+    lines.fileIsUtf8 = fileIsUtf8;
+    if (trap.failureCount() > 0 && lines.status == ReadStatus::Read)
+        lines.status = ReadStatus::NotRead;
+    ensureOneLine(lines);
+    return lines;
+}
+
+LineArray ReadFileToStringFSOLine(const QString& path, bool fileIsUnicode, Prompts& prompts,
+                                  LineForm form) {
+    std::optional<SourceFile> source;
+    return readFso(source, path, fileIsUnicode, prompts, form);
+}
+
+LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts, LineForm form) {
+    std::optional<SourceFile> source;
+    return readUtf(source, path, prompts, form);
+}
+
+StreamedRead::StreamedRead(const QString& path, Prompts& prompts, bool inBytes) {
+    outer_.emplace(prompts, FileRoutineTag(ReadLine));
+    std::optional<SourceFile> opened;
+    outer_->step(100, [&] {
+        opened = OpenSource(path);
+        fileIsUnicode_ = opened->fileIsUnicode;
+        fileIsUtf8_ = opened->fileIsUtf8;
+    });
+    // The road's own open: the file the mark test opened, else a second try.
+    const auto open = [&](LoadAs how) {
+        source_ = std::move(openedSource(opened, path));
+        blocks_.emplace(source_, how, inBytes);
+        open_ = true;
+    };
+    if (outer_->test(102, [&] { return fileIsUtf8_; })) {
+        outer_->step(104, [&] {
+            road_.emplace(prompts, FileRoutineTag(UtfLine));
+            road_->step(100, [] {});
+            road_->step(102, [] {});
+            road_->step(104, [] {});
+            road_->step(106, [&] { open(LoadAs::Utf8WithMark); });
+        });
+    } else {
+        outer_->step(106, [&] {
+            road_.emplace(prompts, FileRoutineTag(FsoLine));
+            road_->step(100, [] {});
+            road_->step(102, [&] { open(fileIsUnicode_ ? LoadAs::Unicode : LoadAs::Ansi); });
+            road_->step(104, [] {});
+            if (road_->test(106, [&] {
+                    if (!open_)
+                        streamNotOpen();
+                    return blocks_->emptyText();
+                })) {
+                empty_ = true;
+                road_->step(108, [] {});
+                road_->step(110, [] {});
+            }
+        });
+    }
+    if (failed())
+        finish();
+}
+
+StreamedRead::~StreamedRead() {
+    blocks_.reset();
+    road_.reset(); // the traps go in the order they came
+    outer_.reset();
+}
+
+bool StreamedRead::failed() const {
+    return outer_->failureCount() > 0 || (road_ && road_->failureCount() > 0);
+}
+
+SourceBlocks::Next StreamedRead::next() {
+    SourceBlocks::Next next = SourceBlocks::Next::End;
+    road_->step(fileIsUtf8_ ? 106 : 102, [&] { next = blocks_->next(); });
+    if (failed()) {
+        open_ = false;
+        finish();
+    }
+    return next;
+}
+
+bool StreamedRead::lineRead() {
+    if (empty_ || status_ != ReadStatus::Read || fileIsUtf8_)
+        return status_ == ReadStatus::Read;
+    road_->test(112, [] { return true; });
+    road_->step(114, [] {});
+    road_->step(116, [] {});
+    road_->step(118, [] {});
+    if (failed()) {
+        finish();
+        return false;
+    }
+    return true;
+}
+
+void StreamedRead::finish() {
+    if (std::exchange(finished_, true))
+        return;
+    const auto close = [&] {
+        if (!open_)
+            streamNotOpen();
+        open_ = false;
+    };
+    if (road_ && fileIsUtf8_) {
+        for (const int line : {108, 110, 112})
+            road_->step(line, [] {});
+        road_->step(114, close);
+        road_->step(116, [] {});
+    } else if (road_) {
+        if (!empty_ && !failed())
+            road_->test(112, [] { return false; });
+        road_->step(120, close);
+        road_->step(122, [] {});
+    }
+    if (failed())
+        status_ = ReadStatus::NotRead;
 }
 
 void SplitStringToLines(const QString& text, LineArray& lines) {

@@ -1,9 +1,13 @@
 // Reading a text file as lines, with the decoder chosen from its byte-order mark.
 #pragma once
 
+#include "base/failure.h"
 #include "textio/linearray.h"
+#include "textio/textsource.h"
 
 #include <QString>
+
+#include <optional>
 
 namespace parvello {
 
@@ -40,5 +44,45 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts,
 void SplitStringToLines(const QString& text, LineArray& lines);
 // The same over undecoded bytes from the index from on (byte form).
 void SplitStringToLines(const QByteArray& bytes, qsizetype from, LineArray& lines);
+
+// The reader's steps for a run that streams a file instead of holding its lines: the same
+// boxes, with the same tags and lines, as ReadFileToStringLine shows for the same file. The
+// constructor runs the steps up to the open; the consumer takes the blocks, calls
+// lineRead() as it takes each line and finish() at the end. Once a step has failed, status()
+// is NotRead and the file must be left untouched.
+class StreamedRead {
+public:
+    StreamedRead(const QString& path, Prompts& prompts, bool inBytes);
+    ~StreamedRead();
+    StreamedRead(const StreamedRead&) = delete;
+    StreamedRead& operator=(const StreamedRead&) = delete;
+
+    ReadStatus status() const { return status_; }
+    bool fileIsUtf8() const { return fileIsUtf8_; }
+    bool fileIsUnicode() const { return fileIsUnicode_; }
+    SourceFile& source() { return source_; }
+    SourceBlocks& blocks() { return *blocks_; }
+
+    // Gets the next block; a read that breaks off is reported at the line of the open.
+    SourceBlocks::Next next();
+    // The per-line steps of the text-stream road for one more line. False once one failed.
+    bool lineRead();
+    // The steps after the last line.
+    void finish();
+
+private:
+    bool failed() const;
+
+    std::optional<Trap> outer_;
+    std::optional<Trap> road_;
+    SourceFile source_;
+    std::optional<SourceBlocks> blocks_;
+    ReadStatus status_ = ReadStatus::Read;
+    bool fileIsUtf8_ = false;
+    bool fileIsUnicode_ = false;
+    bool open_ = false;
+    bool empty_ = false; // the text-stream road took its branch for an empty file
+    bool finished_ = false;
+};
 
 } // namespace parvello

@@ -15,17 +15,6 @@ namespace parvello {
 
 namespace {
 
-const QString& utfTag() {
-    static const QString tag =
-        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("WriteFileToStringUTF"));
-    return tag;
-}
-const QString& appendTag() {
-    static const QString tag =
-        ModuleTag(QStringLiteral("RFTSFSO"), QStringLiteral("AppendStringFSO"));
-    return tag;
-}
-
 // Hands the pieces to a file and notes when the encoding refused one.
 template <class File> class FileSink final : public PieceSink {
 public:
@@ -39,6 +28,12 @@ public:
     bool appendBytes(QByteArrayView bytes) override {
         file_.writeBytes(bytes);
         return true;
+    }
+    void restart(OutputEncoding encoding) override { file_.restart(encoding); }
+    // After the last piece: false when the text ends with half a surrogate pair.
+    bool finish() {
+        cannotHold_ = !file_.endText();
+        return !cannotHold_;
     }
     bool cannotHold() const { return cannotHold_; }
 
@@ -90,6 +85,13 @@ public:
     }
     bool write(QStringView text) { return encoder_.append(text, bytes_); }
     void writeBytes(QByteArrayView bytes) { bytes_.append(bytes); }
+    bool endText() { return true; }
+    void restart(OutputEncoding encoding) {
+        encoder_ = TextEncoder(encoding);
+        bytes_.clear();
+        if (file_.size() == 0)
+            bytes_.append(encoder_.mark());
+    }
     OutputFile::Result commit() {
         if (file_.write(bytes_) != bytes_.size())
             ThrowIoFailure(file_, path_);
@@ -114,7 +116,7 @@ WriteResult resultOf(OutputFile::Result result) {
 // and nothing is closed.
 WriteResult appendSteps(const QString& path, OutputEncoding encoding, const TextPieces& text,
                         int pieceNumber, Prompts& prompts, const OutputTarget& where = {}) {
-    Trap trap(prompts, appendTag());
+    Trap trap(prompts, FileRoutineTag("AppendStringFSO"));
     std::optional<OutputFile> replacing;
     std::optional<AppendFile> appending;
     bool opened = false;
@@ -123,7 +125,7 @@ WriteResult appendSteps(const QString& path, OutputEncoding encoding, const Text
 
     const auto writeAll = [&](auto& file) {
         FileSink sink(file);
-        if (text(sink)) {
+        if (text(sink) && sink.finish()) {
             written = true;
         } else if (sink.cannotHold()) {
             file.discard();
@@ -183,7 +185,7 @@ WriteResult WriteFileToStringUTF(const QString& path, QStringView text, Prompts&
 
 WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Prompts& prompts,
                                  const OutputTarget& where) {
-    Trap trap(prompts, utfTag());
+    Trap trap(prompts, FileRoutineTag("WriteFileToStringUTF"));
     WriteResult result = WriteResult::Failed;
     trap.step(100, [] {}); // no service to create: the output file is prepared at line 108
     trap.step(102, [] {}); // always UTF-8 with its mark
@@ -194,7 +196,7 @@ WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Pr
             OutputFile file(path, OutputEncoding::Utf8WithMark, where);
             file.open();
             FileSink sink(file);
-            if (!text(sink)) {
+            if (!text(sink) || !sink.finish()) {
                 if (sink.cannotHold())
                     result = WriteResult::CannotHold;
             } else if (const OutputFile::Result done = file.commit();

@@ -29,6 +29,8 @@ public:
     virtual bool append(QStringView piece) = 0;
     // Bytes already in the output's encoding, taken as they are.
     virtual bool appendBytes(QByteArrayView bytes) = 0;
+    // Drops every piece taken so far: the text starts again, in another encoding.
+    virtual void restart(OutputEncoding encoding) = 0;
 
 protected:
     ~PieceSink() = default;

@@ -9,12 +9,15 @@
 //   byte 0   bits 0-2: the rule (value mod 7: none, then Option1 .. Option6)
 //            bit 3:    the output is the source itself (in place)
 //            bit 4:    the output path already holds a file ("previous\r\n")
+//            bits 5-7: the size of the engine's reads (0: its own; else 1, 2, 3, 4, 5, 7 or 64
+//                      bytes), so that characters, marks and CR LF straddle reads
 //   byte 1   bits 0-2: length n of the replacement text (0..7)
 //   n bytes  characters of the replacement text, each from a small alphabet (see below)
 //   the rest the file's bytes
 #include "base/prompts.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
+#include "textio/textsource.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -450,6 +453,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const QuoteRule rule = rules[(flags & 7) % rules.size()];
     const bool inPlace = flags & 8;
     const bool outputExists = !inPlace && (flags & 16);
+    static constexpr std::array<qsizetype, 8> readSizes = {0, 1, 2, 3, 4, 5, 7, 64};
+    parvello::SetReadBlockSizeForTests(readSizes[(flags >> 5) & 7]);
     const QByteArray previous("previous\r\n");
 
     Workspace& ws = *workspace;

@@ -1,12 +1,15 @@
-// Runs the fuzz target once over each file given (or each file of each folder given), so
-// that an ordinary build checks the seed corpus and every saved finding without libFuzzer.
+// Runs the fuzz target over each file given (or each file of each folder given), once with
+// every read size it can choose, so that an ordinary build checks the seed corpus and every
+// saved finding without libFuzzer; then over random inputs made of the bytes that matter.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size);
@@ -20,12 +23,50 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "cannot read %s\n", qPrintable(path));
             return false;
         }
-        const QByteArray bytes = file.readAll();
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                               size_t(bytes.size()));
+        QByteArray bytes = file.readAll();
+        for (int readSize = 0; readSize < 8 && !bytes.isEmpty(); ++readSize) {
+            bytes[0] = char((uchar(bytes[0]) & 0x1F) | (readSize << 5));
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                   size_t(bytes.size()));
+        }
         ++runs;
         return true;
     };
+    // Marks, line breaks, both families of quotes in UTF-8 and in the code page, pieces of
+    // sequences, a surrogate half and NUL, strung together at random.
+    static const char* const pieces[] = {"\xEF\xBB\xBF",
+                                         "\xFF\xFE",
+                                         "\xFE\xFF",
+                                         "\xFF\xFE\0\0",
+                                         "\r",
+                                         "\n",
+                                         "\r\n",
+                                         "\"",
+                                         "'",
+                                         "\xE2\x80\x9C",
+                                         "\xE2\x80\x9D",
+                                         "\xE2\x80\x98",
+                                         "\xE2\x80\x99",
+                                         "\xE2\x80",
+                                         "\x93",
+                                         "\xC3\xA9",
+                                         "\xF0\x9F\x98\x80",
+                                         "\xD8",
+                                         "a",
+                                         "bc",
+                                         "\0"};
+    QRandomGenerator random(20260105);
+    for (int i = 0; i < 3000; ++i) {
+        QByteArray bytes(2, '\0');
+        bytes[0] = char(random.bounded(256));
+        bytes[1] = char(random.bounded(4));
+        for (int n = random.bounded(40); n > 0; --n) {
+            const char* piece = pieces[random.bounded(int(std::size(pieces)))];
+            bytes += *piece ? QByteArray(piece) : QByteArray(1, '\0');
+        }
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                               size_t(bytes.size()));
+    }
     for (int i = 1; i < argc; ++i) {
         const QString path = QFile::decodeName(argv[i]);
         if (QFileInfo(path).isDir()) {

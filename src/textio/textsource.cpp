@@ -1,0 +1,389 @@
+#include "textio/textsource.h"
+
+#include "textio/codepage.h"
+#include "textio/fileerrors.h"
+#include "textio/textencoder.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <utility>
+
+namespace parvello {
+
+namespace {
+
+std::atomic<qsizetype> blockSizeForTests{0};
+
+qsizetype blockSize() {
+    const qsizetype size = blockSizeForTests.load(std::memory_order_relaxed);
+    return size > 0 ? size : LoadChunkSize;
+}
+
+// Room for a block, the bytes kept from the one before and the four bytes of the mark test.
+qsizetype bufferBytes(qsizetype block) {
+    return std::max<qsizetype>(block, 4) + 16;
+}
+
+// A few spare buffers per thread, each with its size.
+struct Spare {
+    std::unique_ptr<char[]> data;
+    qsizetype size = 0;
+};
+thread_local Spare spares[4];
+
+const QString& nulReason() {
+    static const QString reason = QStringLiteral("it holds a NUL byte, so it is not a text file");
+    return reason;
+}
+const QString& afterMarkReason() {
+    static const QString reason =
+        QStringLiteral("its bytes after the UTF-8 mark are not valid UTF-8");
+    return reason;
+}
+
+// Where the last, incomplete UTF-8 sequence of bytes[from..to) begins, or to when the bytes
+// end with a whole character (or with bytes the check will refuse anyway).
+qsizetype cutAtCharacter(const char* bytes, qsizetype from, qsizetype to) {
+    qsizetype lead = to - 1;
+    while (lead >= from && lead > to - 4 && (uchar(bytes[lead]) & 0xC0) == 0x80)
+        --lead;
+    if (lead < from)
+        return to;
+    const uchar b = uchar(bytes[lead]);
+    const qsizetype length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    return lead + length > to ? lead : to;
+}
+
+} // namespace
+
+void SetReadBlockSizeForTests(qsizetype size) {
+    blockSizeForTests.store(size, std::memory_order_relaxed);
+}
+
+PooledBuffer::PooledBuffer(qsizetype bytes) : size_(bytes) {
+    if (bytes <= 0)
+        return;
+    for (Spare& spare : spares)
+        if (spare.data && spare.size >= bytes) {
+            data_ = std::move(spare.data);
+            size_ = spare.size;
+            return;
+        }
+    data_ = std::make_unique_for_overwrite<char[]>(size_t(bytes));
+}
+
+PooledBuffer::PooledBuffer(PooledBuffer&& other) noexcept
+    : data_(std::move(other.data_)), size_(std::exchange(other.size_, 0)) {}
+
+PooledBuffer& PooledBuffer::operator=(PooledBuffer&& other) noexcept {
+    PooledBuffer old(std::move(*this));
+    data_ = std::move(other.data_);
+    size_ = std::exchange(other.size_, 0);
+    return *this;
+}
+
+PooledBuffer::~PooledBuffer() {
+    if (!data_)
+        return;
+    Spare* smallest = &spares[0];
+    for (Spare& spare : spares) {
+        if (!spare.data) {
+            smallest = &spare;
+            break;
+        }
+        if (spare.size < smallest->size)
+            smallest = &spare;
+    }
+    if (!smallest->data || smallest->size < size_) {
+        smallest->data = std::move(data_);
+        smallest->size = size_;
+    }
+}
+
+QByteArray SourceFile::smallBytes() const {
+    return whole && headSize <= KeepBytesUpTo ? QByteArray(buffer.data(), headSize) : QByteArray();
+}
+
+bool MarkIsUnicode(QByteArrayView first, bool& fileIsUtf8) {
+    fileIsUtf8 = false;
+    const auto starts = [&](const char* mark, qsizetype n) {
+        return first.size() >= n && std::memcmp(first.data(), mark, size_t(n)) == 0;
+    };
+    if (starts("\xFF\xFE\x00\x00", 4) || starts("\x00\x00\xFE\xFF", 4))
+        return true; // UTF-32
+    if (starts("\xEF\xBB\xBF", 3)) {
+        fileIsUtf8 = true;
+        return false;
+    }
+    return starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2); // UTF-16
+}
+
+SourceFile OpenSource(const QString& path) {
+    SourceFile source;
+    source.path = path;
+    source.file = std::make_unique<ReadOnlyFile>(path);
+    if (!source.file->open())
+        ThrowOpenFailure(source.file->errorString(), path);
+    source.identity = source.file->identity();
+    source.realPath = source.file->realPath();
+    const qsizetype block = blockSize();
+    const qint64 size = source.file->size();
+    const qint64 atMost = std::max<qsizetype>(block, 4);
+    // A file that reports its size is read up to that size, without asking again at its end.
+    const qint64 want = size > 0 ? std::min(size, atMost) : atMost;
+    source.buffer = PooledBuffer(bufferBytes(block));
+    const qint64 got = source.file->read(source.buffer.data(), want);
+    if (got < 0)
+        ThrowIoFailure(source.file->errorString(), path);
+    source.headSize = qsizetype(got);
+    source.whole = got < want || (size > 0 && got == size);
+    source.fileIsUnicode = MarkIsUnicode(
+        QByteArrayView(source.buffer.data(), std::min<qint64>(got, 4)), source.fileIsUtf8);
+    return source;
+}
+
+SourceBlocks::SourceBlocks(SourceFile& source, LoadAs how, bool inBytes)
+    : source_(source), how_(how), buffer_(source.buffer.data()), blockSize_(blockSize()) {
+    const QByteArrayView head(buffer_, source.headSize);
+    const auto starts = [&](const char* mark, qsizetype n) {
+        return head.size() >= n && std::memcmp(head.data(), mark, size_t(n)) == 0;
+    };
+    switch (how) {
+    case LoadAs::Utf8WithMark:
+        format_ = SourceFormat::Utf8WithMark;
+        skip_ = starts("\xEF\xBB\xBF", 3) ? 3 : 0;
+        break;
+    case LoadAs::Ansi:
+        // Taken for UTF-8 until it proves otherwise; a code page that is not ASCII-compatible
+        // needs decoding.
+        format_ = SourceFormat::Utf8;
+        inBytes = inBytes && CodePage::ansi().asciiCompatible();
+        break;
+    case LoadAs::Unicode:
+        inBytes = false;
+        if (starts("\xFF\xFE\x00\x00", 4)) {
+            format_ = SourceFormat::Utf32LE;
+            skip_ = 4;
+        } else if (starts("\x00\x00\xFE\xFF", 4)) {
+            format_ = SourceFormat::Utf32BE;
+            skip_ = 4;
+        } else if (starts("\xFE\xFF", 2)) {
+            format_ = SourceFormat::Utf16BE;
+            skip_ = 2;
+        } else {
+            // The Unicode format is UTF-16 little-endian; its FF FE mark is not part of the
+            // text.
+            format_ = SourceFormat::Utf16LE;
+            skip_ = starts("\xFF\xFE", 2) ? 2 : 0;
+        }
+        bigEndian_ = format_ == SourceFormat::Utf16BE || format_ == SourceFormat::Utf32BE;
+        break;
+    }
+    inBytes_ = inBytes;
+    emptyText_ = source.headSize <= skip_;
+    decoder_.keepLeadingMark(); // the file's own mark is dropped here, once
+    if (!inBytes_)
+        units_ = std::make_unique_for_overwrite<char16_t[]>(
+            size_t(bufferBytes(blockSize_) + Utf8Decoder::Slack + 8));
+}
+
+SourceBlocks::~SourceBlocks() = default;
+
+bool SourceBlocks::fill() {
+    if (first_) {
+        first_ = false;
+        filled_ = source_.headSize;
+        consumed_ = filled_;
+        ended_ = source_.whole;
+        return filled_ > 0;
+    }
+    if (keep_ > 0)
+        std::memmove(buffer_, buffer_ + filled_ - keep_, size_t(keep_));
+    filled_ = keep_;
+    if (ended_)
+        return false;
+    const qint64 size = source_.file->size();
+    qint64 want = blockSize_;
+    if (size > 0)
+        want = std::min(want, size - consumed_);
+    if (want <= 0) {
+        ended_ = true;
+        return false;
+    }
+    const qint64 got = source_.file->read(buffer_ + keep_, want);
+    if (got < 0)
+        ThrowIoFailure(source_.file->errorString(), source_.path);
+    consumed_ += got;
+    filled_ += qsizetype(got);
+    ended_ = got < want || (size > 0 && consumed_ >= size);
+    return got > 0;
+}
+
+void SourceBlocks::restartAsCodePage() {
+    if (!source_.file->rewind())
+        ThrowIoFailure(source_.file->errorString(), source_.path);
+    format_ = SourceFormat::CodePage;
+    first_ = false;
+    ended_ = false;
+    consumed_ = 0;
+    filled_ = 0;
+    keep_ = 0;
+    nonAscii_ = false;
+}
+
+SourceBlocks::Next SourceBlocks::notText(const QString& reason) {
+    notText_ = reason;
+    return Next::NotText;
+}
+
+SourceBlocks::Next SourceBlocks::next() {
+    for (;;) {
+        const qsizetype kept = keep_;
+        const bool more = fill();
+        const qsizetype from = std::exchange(skip_, 0);
+        const bool atEnd = !more || ended_;
+        if (!more && kept == 0) {
+            if (held_)
+                return notText(QStringLiteral("its bytes are not valid %1 (an unpaired surrogate)")
+                                   .arg(QLatin1String(bigEndian_ ? "UTF-16 big-endian"
+                                                                 : "UTF-16 little-endian")));
+            if (how_ == LoadAs::Utf8WithMark && !inBytes_ && !decoder_.finish())
+                return notText(afterMarkReason());
+            if (how_ != LoadAs::Ansi || format_ == SourceFormat::CodePage)
+                return Next::End;
+            if (!inBytes_ && !decoder_.finish()) {
+                restartAsCodePage();
+                return Next::Restart;
+            }
+            format_ = nonAscii_ ? SourceFormat::Utf8 : SourceFormat::CodePage;
+            // Decoded as the code page, pure ASCII would give other characters.
+            if (!nonAscii_ && !inBytes_ && !CodePage::ansi().asciiCompatible()) {
+                restartAsCodePage();
+                return Next::Restart;
+            }
+            return Next::End;
+        }
+        if (how_ == LoadAs::Ansi &&
+            std::memchr(buffer_ + kept, 0, size_t(filled_ - kept)) != nullptr)
+            return notText(nulReason());
+        if (!inBytes_) {
+            const Next decoded = decodeUnits(from, filled_, atEnd);
+            if (decoded != Next::Block || unitCount_ > 0)
+                return decoded;
+            continue;
+        }
+        blockFrom_ = from;
+        blockTo_ = filled_;
+        keep_ = 0;
+        if (format_ != SourceFormat::CodePage) {
+            const qsizetype cut = atEnd ? filled_ : cutAtCharacter(buffer_, from, filled_);
+            const Utf8Check check = CheckUtf8(buffer_ + from, cut - from);
+            if (!check.valid) {
+                if (how_ != LoadAs::Ansi)
+                    return notText(afterMarkReason());
+                restartAsCodePage();
+                return Next::Restart;
+            }
+            nonAscii_ = nonAscii_ || check.nonAscii;
+            blockTo_ = cut;
+            keep_ = filled_ - cut;
+        }
+        if (blockTo_ > blockFrom_)
+            return Next::Block;
+    }
+}
+
+SourceBlocks::Next SourceBlocks::decodeUnits(qsizetype from, qsizetype to, bool atEnd) {
+    const char* const bytes = buffer_ + from;
+    const qsizetype n = to - from;
+    char16_t* const out = units_.get();
+    unitCount_ = 0;
+    keep_ = 0;
+    switch (format_) {
+    case SourceFormat::CodePage:
+        CodePage::ansi().decode(bytes, n, out);
+        unitCount_ = n;
+        return Next::Block;
+    case SourceFormat::Utf8:
+    case SourceFormat::Utf8WithMark: {
+        const char16_t* end = decoder_.decode(bytes, n, out);
+        if (!end) {
+            if (how_ != LoadAs::Ansi)
+                return notText(afterMarkReason());
+            restartAsCodePage();
+            return Next::Restart;
+        }
+        unitCount_ = end - out;
+        // Every non-ASCII sequence decodes to fewer units than it has bytes; a sequence cut
+        // by the end of the read counts where it ends.
+        for (qsizetype i = 0; how_ == LoadAs::Ansi && i < n && !nonAscii_; ++i)
+            nonAscii_ = uchar(bytes[i]) >= 0x80;
+        return Next::Block;
+    }
+    case SourceFormat::Utf16LE:
+    case SourceFormat::Utf16BE: {
+        const QLatin1String name(bigEndian_ ? "UTF-16 big-endian" : "UTF-16 little-endian");
+        if (atEnd && n % 2) {
+            return notText(
+                QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name));
+        }
+        qsizetype count = 0;
+        if (held_)
+            out[count++] = std::exchange(held_, 0);
+        const qsizetype whole = n / 2;
+        if (bigEndian_)
+            qFromBigEndian<char16_t>(bytes, whole, out + count);
+        else
+            qFromLittleEndian<char16_t>(bytes, whole, out + count);
+        count += whole;
+        keep_ = n - whole * 2;
+        // A pair is never cut: a high surrogate at the end waits for the next block.
+        if (!atEnd && count > 0 && QChar::isHighSurrogate(out[count - 1]))
+            held_ = out[--count];
+        if (FindUnpairedSurrogate(QStringView(out, count)) >= 0) {
+            // A file of an odd length is named for that, as a whole-file check would.
+            const qint64 size = source_.file->size();
+            if (size > 0 && size % 2)
+                return notText(
+                    QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name));
+            return notText(
+                QStringLiteral("its bytes are not valid %1 (an unpaired surrogate)").arg(name));
+        }
+        unitCount_ = count;
+        return Next::Block;
+    }
+    case SourceFormat::Utf32LE:
+    case SourceFormat::Utf32BE: {
+        const QLatin1String name(bigEndian_ ? "UTF-32 big-endian" : "UTF-32 little-endian");
+        const qsizetype whole = n / 4 * 4;
+        char16_t* at = out;
+        for (qsizetype i = 0; i < whole; i += 4) {
+            const quint32 cp = bigEndian_ ? qFromBigEndian<quint32>(bytes + i)
+                                          : qFromLittleEndian<quint32>(bytes + i);
+            if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+                return notText(
+                    QStringLiteral("its bytes are not valid %1 (%2 is not a character)")
+                        .arg(name, QStringLiteral("0x%1").arg(cp, 8, 16, QLatin1Char('0'))));
+            if (cp >= 0x10000) {
+                *at++ = QChar::highSurrogate(cp);
+                *at++ = QChar::lowSurrogate(cp);
+            } else {
+                *at++ = char16_t(cp);
+            }
+        }
+        if (atEnd && whole < n)
+            return notText(
+                QStringLiteral("its length after its %1 mark is not a multiple of four bytes")
+                    .arg(name));
+        keep_ = n - whole;
+        unitCount_ = at - out;
+        return Next::Block;
+    }
+    }
+    return Next::Block;
+}
+
+} // namespace parvello

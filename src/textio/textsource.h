@@ -1,0 +1,130 @@
+// A source file read block by block: its mark, and the blocks of its text checked (and
+// decoded where the road needs it) as they come, so that memory does not grow with the file.
+#pragma once
+
+#include "textio/linearray.h"
+#include "textio/readonlyfile.h"
+#include "textio/textscan.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+namespace parvello {
+
+// What the reader was asked for.
+enum class LoadAs {
+    Utf8WithMark, // the UTF-8 road: the mark is dropped, the rest must be valid UTF-8
+    Unicode,      // decoded by the UTF-16 or UTF-32 mark it begins with
+    Ansi,         // no mark: UTF-8 when valid and not pure ASCII, else the ANSI code page
+};
+
+// The size of one read; a multi-byte sequence may straddle two reads.
+inline constexpr qsizetype LoadChunkSize = 1 << 18;
+// For tests: the size of every read from now on, down to one byte (0: LoadChunkSize).
+void SetReadBlockSizeForTests(qsizetype size);
+
+// Files up to this size keep their bytes, for an output that replaces the same file to tell
+// whether the result differs without reading it again.
+inline constexpr qsizetype KeepBytesUpTo = 64 * 1024;
+
+// A byte buffer of this thread's pool: a run over many files reuses a few buffers instead of
+// faulting in fresh ones for each. It carries no file's state from one owner to the next.
+class PooledBuffer {
+public:
+    explicit PooledBuffer(qsizetype bytes);
+    ~PooledBuffer();
+    PooledBuffer(PooledBuffer&& other) noexcept;
+    PooledBuffer& operator=(PooledBuffer&& other) noexcept;
+    char* data() const { return data_.get(); }
+
+private:
+    std::unique_ptr<char[]> data_;
+    qsizetype size_ = 0;
+};
+
+// An open source file as the reader found it, with all that the writer needs of it: which
+// file it is as it was opened, where it really is, its mark, and the bytes of a small one.
+struct SourceFile {
+    QString path;
+    std::unique_ptr<ReadOnlyFile> file;
+    FileIdentity identity; // as it was opened
+    QString realPath;      // where the system found it (every link followed)
+    bool fileIsUnicode = false;
+    bool fileIsUtf8 = false;
+    PooledBuffer buffer{0}; // the first read, then each block read after it
+    qsizetype headSize = 0; // bytes of the first read
+    bool whole = false;     // the first read holds the whole file
+    // The whole file, when it was small enough (see KeepBytesUpTo); empty otherwise.
+    QByteArray smallBytes() const;
+};
+
+// The mark test on a file's first bytes (at least the first four, or the whole file): true for
+// a UTF-32 LE, UTF-32 BE, UTF-16 LE or UTF-16 BE mark; fileIsUtf8 for the UTF-8 mark.
+bool MarkIsUnicode(QByteArrayView first, bool& fileIsUtf8);
+
+// Opens path, reads its first block and makes the mark test on it. Fails when the file
+// cannot be opened or read.
+SourceFile OpenSource(const QString& path);
+
+// The text of an open source, block after block. A block holds whole characters only: a
+// sequence cut by the end of a read waits for the next one. Bytes that are not text in the
+// road's encoding end the blocks with NotText. A mark-less file is first taken for UTF-8;
+// when it proves not to be, the blocks start over from its first byte as the code page
+// (Restart). Read failures are thrown.
+class SourceBlocks {
+public:
+    enum class Next { Block, End, Restart, NotText };
+
+    // In bytes (bytes()) when asked for and the road allows it (UTF-8, with or without its
+    // mark, or an ASCII-compatible code page); otherwise decoded (units()).
+    SourceBlocks(SourceFile& source, LoadAs how, bool inBytes);
+    ~SourceBlocks();
+    SourceBlocks(const SourceBlocks&) = delete;
+    SourceBlocks& operator=(const SourceBlocks&) = delete;
+
+    Next next();
+    QByteArrayView bytes() const { return {buffer_ + blockFrom_, blockTo_ - blockFrom_}; }
+    QStringView units() const { return {units_.get(), unitCount_}; }
+    bool inBytes() const { return inBytes_; }
+    // The road's format; for a mark-less file a guess until End.
+    SourceFormat format() const { return format_; }
+    // At End of a mark-less file: whether it held only ASCII.
+    bool pureAscii() const { return !nonAscii_; }
+    const QString& notText() const { return notText_; }
+    // Whether the file has no text at all (nothing after its mark).
+    bool emptyText() const { return emptyText_; }
+    // Starts the blocks over from the first byte as the code page (see pureAscii()).
+    void restartAsCodePage();
+
+private:
+    bool fill();
+    Next decodeUnits(qsizetype from, qsizetype to, bool atEnd);
+    Next notText(const QString& reason);
+
+    SourceFile& source_;
+    LoadAs how_;
+    bool inBytes_;
+    SourceFormat format_ = SourceFormat::CodePage;
+    char* buffer_;
+    qsizetype blockSize_;
+    qint64 consumed_ = 0;  // bytes of the file read so far
+    qsizetype filled_ = 0; // bytes in buffer_
+    qsizetype keep_ = 0;   // bytes at the end of buffer_ kept for the next block
+    qsizetype skip_ = 0;   // the mark, at the start of the first block
+    bool first_ = true;    // the first read is still to be handed out
+    bool emptyText_ = false;
+    bool ended_ = false; // the file is read to its end
+    qsizetype blockFrom_ = 0;
+    qsizetype blockTo_ = 0;
+    std::unique_ptr<char16_t[]> units_;
+    qsizetype unitCount_ = 0;
+    bool nonAscii_ = false;
+    bool bigEndian_ = false;
+    char16_t held_ = 0; // a high surrogate at a block's end, for the next block
+    Utf8Decoder decoder_;
+    QString notText_;
+};
+
+} // namespace parvello
