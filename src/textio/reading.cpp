@@ -20,6 +20,43 @@ constexpr const char* ReadLine = "ReadFileToStringLine";
 constexpr const char* FsoLine = "ReadFileToStringFSOLine";
 constexpr const char* UtfLine = "ReadFileToStringUTFLine";
 
+// The lines of the three readers: the numbers users see in the "Application Error" box
+// ("in ...RFTSFSO.<reader> at line N") when a step fails. Keep each number. The streamed
+// reader (StreamedRead) runs the same steps, so it reports at the same lines. A step with
+// nothing to do on this system (a service to create or release) stays, empty, for its line.
+struct ReadLines { // ReadFileToStringLine
+    enum : int { MarkTest = 100, Utf8Test = 102, Utf8Road = 104, TextStreamRoad = 106 };
+};
+struct FsoLines { // ReadFileToStringFSOLine
+    enum : int {
+        CreateService = 100,
+        Open = 102,
+        FirstIndex = 104,
+        EmptyTest = 106,
+        OneLine = 108,
+        EmptyLine = 110,
+        MoreTest = 112,
+        GrowArray = 114,
+        ReadLine = 116,
+        NextIndex = 118,
+        Close = 120,
+        ReturnLines = 122,
+    };
+};
+struct UtfLines { // ReadFileToStringUTFLine
+    enum : int {
+        CreateService = 100,
+        Charset = 102,
+        Open = 104,
+        Load = 106,
+        ReadText = 108,
+        Split = 110,
+        CopyLines = 112,
+        Close = 114,
+        Release = 116,
+    };
+};
+
 [[noreturn]] void streamNotOpen() {
     throw Failure(QStringLiteral("The file is not open"), failure_numbers::InvalidArgument);
 }
@@ -170,27 +207,27 @@ LineArray readFso(std::optional<SourceFile>& source, const QString& path, bool f
     TextStream stream;
     LineArray lines;
     qsizetype i = 0;
-    trap.step(100, [] {}); // the stream needs no service of its own
-    trap.step(102, [&] { stream.open(source, path, fileIsUnicode, form); });
-    trap.step(104, [&] { i = 0; });
-    if (trap.test(106, [&] { return stream.atEndOfStream(); })) {
-        trap.step(108, [&] { lines.spans.assign(1, LineSpan{}); });
-        trap.step(110, [&] { lines.spans[0] = LineSpan{}; });
+    trap.step(FsoLines::CreateService, [] {}); // the stream needs no service of its own
+    trap.step(FsoLines::Open, [&] { stream.open(source, path, fileIsUnicode, form); });
+    trap.step(FsoLines::FirstIndex, [&] { i = 0; });
+    if (trap.test(FsoLines::EmptyTest, [&] { return stream.atEndOfStream(); })) {
+        trap.step(FsoLines::OneLine, [&] { lines.spans.assign(1, LineSpan{}); });
+        trap.step(FsoLines::EmptyLine, [&] { lines.spans[0] = LineSpan{}; });
     } else {
         for (;;) {
             const int failuresBefore = trap.failureCount();
-            if (!trap.test(112, [&] { return !stream.atEndOfStream(); }))
+            if (!trap.test(FsoLines::MoreTest, [&] { return !stream.atEndOfStream(); }))
                 break;
-            trap.step(114, [&] { lines.spans.emplace_back(); });
-            trap.step(116, [&] { lines.spans.at(size_t(i)) = stream.readLine(); });
-            trap.step(118, [&] { ++i; });
+            trap.step(FsoLines::GrowArray, [&] { lines.spans.emplace_back(); });
+            trap.step(FsoLines::ReadLine, [&] { lines.spans.at(size_t(i)) = stream.readLine(); });
+            trap.step(FsoLines::NextIndex, [&] { ++i; });
             // A stream that fails once would fail on every turn: stop rather than loop.
             if (trap.failureCount() != failuresBefore)
                 break;
         }
     }
-    trap.step(120, [&] { stream.close(); });
-    trap.step(122, [] {});
+    trap.step(FsoLines::Close, [&] { stream.close(); });
+    trap.step(FsoLines::ReturnLines, [] {}); // the lines are returned below
 
     LoadedText& loaded = stream.loaded();
     lines.format = loaded.format;
@@ -213,20 +250,20 @@ LineArray readUtf(std::optional<SourceFile>& source, const QString& path, Prompt
     LineArray lines;
     LineArray split;
     QString text;
-    trap.step(100, [] {}); // the stream needs no service of its own
-    trap.step(102, [] {}); // it always decodes UTF-8
-    trap.step(104, [&] { stream.open(); });
-    trap.step(106, [&] { stream.loadFromFile(source, path, form); });
+    trap.step(UtfLines::CreateService, [] {}); // the stream needs no service of its own
+    trap.step(UtfLines::Charset, [] {});       // it always decodes UTF-8
+    trap.step(UtfLines::Open, [&] { stream.open(); });
+    trap.step(UtfLines::Load, [&] { stream.loadFromFile(source, path, form); });
     LoadedText& loaded = stream.loaded();
     if (loaded.inBytes) {
         // The bytes after the mark stand for the text and are split where it would be.
-        trap.step(108, [] {});
-        trap.step(110, [&] { SplitStringToLines(loaded.bytes, 0, split); });
+        trap.step(UtfLines::ReadText, [] {}); // the bytes stand for the text
+        trap.step(UtfLines::Split, [&] { SplitStringToLines(loaded.bytes, 0, split); });
     } else {
-        trap.step(108, [&] { text = stream.readText(); });
-        trap.step(110, [&] { SplitStringToLines(text, split); });
+        trap.step(UtfLines::ReadText, [&] { text = stream.readText(); });
+        trap.step(UtfLines::Split, [&] { SplitStringToLines(text, split); });
     }
-    trap.step(112, [&] {
+    trap.step(UtfLines::CopyLines, [&] {
         // A text that ends with CR LF, the line break of this road, has no further line:
         // the result ends with that one CR LF, so a second run leaves the file as it is.
         if (split.spans.size() > 1 && split.spans.back().length == 0)
@@ -234,8 +271,8 @@ LineArray readUtf(std::optional<SourceFile>& source, const QString& path, Prompt
         lines = std::move(split);
     });
     loaded.bytes = QByteArray();
-    trap.step(114, [&] { stream.close(); });
-    trap.step(116, [] {});
+    trap.step(UtfLines::Close, [&] { stream.close(); });
+    trap.step(UtfLines::Release, [] {}); // the stream is released with its object
 
     lines.format = SourceFormat::Utf8WithMark;
     if (!loaded.notText.isEmpty())
@@ -268,15 +305,16 @@ LineArray ReadFileToStringLine(const QString& path, Prompts& prompts, LineForm f
     bool fileIsUnicode = false;
     bool fileIsUtf8 = false;
     LineArray lines;
-    trap.step(100, [&] {
+    trap.step(ReadLines::MarkTest, [&] {
         source = OpenSource(path);
         fileIsUnicode = source->fileIsUnicode;
         fileIsUtf8 = source->fileIsUtf8;
     });
-    if (trap.test(102, [&] { return fileIsUtf8; }))
-        trap.step(104, [&] { lines = readUtf(source, path, prompts, form); });
+    if (trap.test(ReadLines::Utf8Test, [&] { return fileIsUtf8; }))
+        trap.step(ReadLines::Utf8Road, [&] { lines = readUtf(source, path, prompts, form); });
     else
-        trap.step(106, [&] { lines = readFso(source, path, fileIsUnicode, prompts, form); });
+        trap.step(ReadLines::TextStreamRoad,
+                  [&] { lines = readFso(source, path, fileIsUnicode, prompts, form); });
 
     lines.fileIsUnicode = fileIsUnicode;
     lines.fileIsUtf8 = fileIsUtf8;
@@ -300,7 +338,7 @@ LineArray ReadFileToStringUTFLine(const QString& path, Prompts& prompts, LineFor
 StreamedRead::StreamedRead(const QString& path, Prompts& prompts, bool inBytes) {
     outer_.emplace(prompts, FileRoutineTag(ReadLine));
     std::optional<SourceFile> opened;
-    outer_->step(100, [&] {
+    outer_->step(ReadLines::MarkTest, [&] {
         opened = OpenSource(path);
         fileIsUnicode_ = opened->fileIsUnicode;
         fileIsUtf8_ = opened->fileIsUtf8;
@@ -311,28 +349,31 @@ StreamedRead::StreamedRead(const QString& path, Prompts& prompts, bool inBytes) 
         blocks_.emplace(source_, how, inBytes);
         open_ = true;
     };
-    if (outer_->test(102, [&] { return fileIsUtf8_; })) {
-        outer_->step(104, [&] {
+    if (outer_->test(ReadLines::Utf8Test, [&] { return fileIsUtf8_; })) {
+        outer_->step(ReadLines::Utf8Road, [&] {
             road_.emplace(prompts, FileRoutineTag(UtfLine));
-            road_->step(100, [] {});
-            road_->step(102, [] {});
-            road_->step(104, [] {});
-            road_->step(106, [&] { open(LoadAs::Utf8WithMark); });
+            // Nothing to create, set or open before the file itself: the lines stay.
+            road_->step(UtfLines::CreateService, [] {});
+            road_->step(UtfLines::Charset, [] {});
+            road_->step(UtfLines::Open, [] {});
+            road_->step(UtfLines::Load, [&] { open(LoadAs::Utf8WithMark); });
         });
     } else {
-        outer_->step(106, [&] {
+        outer_->step(ReadLines::TextStreamRoad, [&] {
             road_.emplace(prompts, FileRoutineTag(FsoLine));
-            road_->step(100, [] {});
-            road_->step(102, [&] { open(fileIsUnicode_ ? LoadAs::Unicode : LoadAs::Ansi); });
-            road_->step(104, [] {});
-            if (road_->test(106, [&] {
+            road_->step(FsoLines::CreateService, [] {}); // no service of its own
+            road_->step(FsoLines::Open,
+                        [&] { open(fileIsUnicode_ ? LoadAs::Unicode : LoadAs::Ansi); });
+            road_->step(FsoLines::FirstIndex, [] {}); // lines are counted as they are written
+            if (road_->test(FsoLines::EmptyTest, [&] {
                     if (!open_)
                         streamNotOpen();
                     return blocks_->emptyText();
                 })) {
                 empty_ = true;
-                road_->step(108, [] {});
-                road_->step(110, [] {});
+                // An empty file gives one empty line, written as the file ends.
+                road_->step(FsoLines::OneLine, [] {});
+                road_->step(FsoLines::EmptyLine, [] {});
             }
         });
     }
@@ -352,7 +393,8 @@ bool StreamedRead::failed() const {
 
 SourceBlocks::Next StreamedRead::next() {
     SourceBlocks::Next next = SourceBlocks::Next::End;
-    road_->step(fileIsUtf8_ ? 106 : 102, [&] { next = blocks_->next(); });
+    road_->step(fileIsUtf8_ ? int(UtfLines::Load) : int(FsoLines::Open),
+                [&] { next = blocks_->next(); });
     if (failed()) {
         open_ = false;
         finish();
@@ -363,10 +405,11 @@ SourceBlocks::Next StreamedRead::next() {
 bool StreamedRead::lineRead() {
     if (empty_ || status_ != ReadStatus::Read || fileIsUtf8_)
         return status_ == ReadStatus::Read;
-    road_->test(112, [] { return true; });
-    road_->step(114, [] {});
-    road_->step(116, [] {});
-    road_->step(118, [] {});
+    road_->test(FsoLines::MoreTest, [] { return true; });
+    // One more line has been read; its steps stay so that a fault there is seen per line.
+    road_->step(FsoLines::GrowArray, [] {});
+    road_->step(FsoLines::ReadLine, [] {});
+    road_->step(FsoLines::NextIndex, [] {});
     if (failed()) {
         finish();
         return false;
@@ -383,15 +426,15 @@ void StreamedRead::finish() {
         open_ = false;
     };
     if (road_ && fileIsUtf8_) {
-        for (const int line : {108, 110, 112})
-            road_->step(line, [] {});
-        road_->step(114, close);
-        road_->step(116, [] {});
+        for (const int line : {UtfLines::ReadText, UtfLines::Split, UtfLines::CopyLines})
+            road_->step(line, [] {}); // the blocks were read and split as they came
+        road_->step(UtfLines::Close, close);
+        road_->step(UtfLines::Release, [] {}); // released with its object
     } else if (road_) {
         if (!empty_ && !failed())
-            road_->test(112, [] { return false; });
-        road_->step(120, close);
-        road_->step(122, [] {});
+            road_->test(FsoLines::MoreTest, [] { return false; });
+        road_->step(FsoLines::Close, close);
+        road_->step(FsoLines::ReturnLines, [] {}); // the lines went to the writer
     }
     if (failed())
         status_ = ReadStatus::NotRead;

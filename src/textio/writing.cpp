@@ -111,6 +111,34 @@ WriteResult resultOf(OutputFile::Result result) {
     return result == OutputFile::Result::Unchanged ? WriteResult::Unchanged : WriteResult::Written;
 }
 
+// The lines of the two writers: the numbers users see in the "Application Error" box
+// ("in ...RFTSFSO.<writer> at line N") when a step fails. Keep each number. A step with
+// nothing to do on this system (a service to create or release, a setting it does not
+// need) stays, empty, for its line.
+struct AppendLines { // AppendStringFSO
+    enum : int {
+        CreateService = 102,
+        AppendTest = 104,
+        OpenToAppend = 106,
+        OpenToReplace = 108,
+        Write = 116,
+        Close = 124,
+        ReleaseStream = 126,
+        ReleaseService = 128,
+    };
+};
+struct Utf8WriteLines { // WriteFileToStringUTF
+    enum : int {
+        CreateService = 100,
+        Charset = 102,
+        Open = 104,
+        WriteText = 106,
+        Save = 108,
+        Close = 110,
+        Release = 112,
+    };
+};
+
 // The steps of AppendStringFSO for one output file, given whole (replacing) or as one
 // piece to append. Each failure is reported once: after a failed open nothing is written
 // and nothing is closed.
@@ -133,22 +161,22 @@ WriteResult appendSteps(const QString& path, OutputEncoding encoding, const Text
         }
     };
 
-    trap.step(102, [] {}); // no service to create: the file is opened below
-    if (trap.test(104, [&] { return pieceNumber > 1; })) {
-        trap.step(106, [&] {
+    trap.step(AppendLines::CreateService, [] {}); // no service to create: the file is opened below
+    if (trap.test(AppendLines::AppendTest, [&] { return pieceNumber > 1; })) {
+        trap.step(AppendLines::OpenToAppend, [&] {
             appending.emplace(path, encoding);
             appending->open();
             opened = true;
         });
     } else {
-        trap.step(108, [&] {
+        trap.step(AppendLines::OpenToReplace, [&] {
             replacing.emplace(path, encoding, where);
             watchingChanges(result, [&] { replacing->open(); });
             opened = true;
         });
     }
     if (opened)
-        trap.step(116, [&] {
+        trap.step(AppendLines::Write, [&] {
             if (appending)
                 writeAll(*appending);
             else
@@ -156,7 +184,7 @@ WriteResult appendSteps(const QString& path, OutputEncoding encoding, const Text
         });
     bool refused = false;
     if (written)
-        trap.step(124, [&] {
+        trap.step(AppendLines::Close, [&] {
             watchingChanges(result, [&] {
                 const OutputFile::Result done =
                     appending ? appending->commit() : replacing->commit();
@@ -167,9 +195,10 @@ WriteResult appendSteps(const QString& path, OutputEncoding encoding, const Text
         });
     // A read-only target is refused as its open would be, once it is known to differ.
     if (refused)
-        trap.step(108, [&] { replacing->refuse(); });
-    trap.step(126, [] {});
-    trap.step(128, [] {});
+        trap.step(AppendLines::OpenToReplace, [&] { replacing->refuse(); });
+    // The stream and its service are released with the objects above.
+    trap.step(AppendLines::ReleaseStream, [] {});
+    trap.step(AppendLines::ReleaseService, [] {});
     return result;
 }
 
@@ -187,11 +216,13 @@ WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Pr
                                  const OutputTarget& where) {
     Trap trap(prompts, FileRoutineTag("WriteFileToStringUTF"));
     WriteResult result = WriteResult::Failed;
-    trap.step(100, [] {}); // no service to create: the output file is prepared at line 108
-    trap.step(102, [] {}); // always UTF-8 with its mark
-    trap.step(104, [] {});
-    trap.step(106, [] {}); // the text is encoded as it is saved
-    trap.step(108, [&] {
+    // No service to create, no charset to set and nothing to open: the output file is
+    // prepared, written and saved in one step at Save, which encodes as it goes.
+    trap.step(Utf8WriteLines::CreateService, [] {});
+    trap.step(Utf8WriteLines::Charset, [] {});
+    trap.step(Utf8WriteLines::Open, [] {});
+    trap.step(Utf8WriteLines::WriteText, [] {});
+    trap.step(Utf8WriteLines::Save, [&] {
         watchingChanges(result, [&] {
             OutputFile file(path, OutputEncoding::Utf8WithMark, where);
             file.open();
@@ -207,8 +238,9 @@ WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Pr
             }
         });
     });
-    trap.step(110, [] {});
-    trap.step(112, [] {});
+    // The file was closed when it was saved; nothing is left to release.
+    trap.step(Utf8WriteLines::Close, [] {});
+    trap.step(Utf8WriteLines::Release, [] {});
     return result;
 }
 
