@@ -58,7 +58,9 @@ const char HelpText[] =
 
 Removes or replaces quotation marks in text files, with the rules of Parvello.
 
-Each file is read whole; its encoding is recognised from its byte-order mark (UTF-8,
+Files are read and written in blocks, so memory does not grow with a file's size
+(--check, --diff and --report json still hold one file at a time whole, to compare and
+count). A file's encoding is recognised from its byte-order mark (UTF-8,
 UTF-16 or UTF-32), a mark-less file that is valid UTF-8 with non-ASCII characters is
 read as UTF-8, and any other mark-less file is read in the ANSI code page (windows-1252,
 or the single-byte code page named by the environment variable PARVELLO_CODEPAGE,
