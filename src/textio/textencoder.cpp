@@ -83,6 +83,8 @@ QByteArrayView TextEncoder::mark() const {
 }
 
 char* TextEncoder::encode(QStringView text, char* out) const {
+    if (text.isEmpty()) // an empty view may have no data at all
+        return out;
     switch (encoding_) {
     case OutputEncoding::CodePage:
         if (codePage_->encode(text.utf16(), text.size(), out) >= 0)
