@@ -59,6 +59,10 @@ qsizetype cutAtCharacter(const char* bytes, qsizetype from, qsizetype to) {
 
 } // namespace
 
+qsizetype ReadBlockSize() {
+    return blockSize();
+}
+
 void SetReadBlockSizeForTests(qsizetype size) {
     blockSizeForTests.store(size, std::memory_order_relaxed);
 }
