@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -142,6 +143,36 @@ public:
             };
             if (stops->vectors()) {
                 constexpr qsizetype width = StopUnits<Unit>::Width;
+                // Sixty-four bytes at a time, while a copy of that many from anywhere in them
+                // stays inside the block: the stretch before each stop is copied whole,
+                // without a loop, and the stops are taken from one mask.
+                constexpr qsizetype quad = 4 * width;
+                const auto copyQuad = [&](qsizetype to) {
+                    std::memcpy(o, u + i, 64);
+                    o += to - i;
+                    i = to;
+                };
+                for (qsizetype base = i; base + 2 * quad <= n; base += quad) {
+                    std::uint64_t mask = std::uint64_t(stops->mask(u + base)) |
+                                         std::uint64_t(stops->mask(u + base + width)) << 16 |
+                                         std::uint64_t(stops->mask(u + base + 2 * width)) << 32 |
+                                         std::uint64_t(stops->mask(u + base + 3 * width)) << 48;
+                    if (i > base) // past a CR LF that crossed into these units
+                        mask &= ~std::uint64_t(0) << ((i - base) * qsizetype(sizeof(Unit)));
+                    while (mask) {
+                        roomFor();
+                        copyQuad(base + std::countr_zero(mask) / qsizetype(sizeof(Unit)));
+                        stop(u, n, i, o, from);
+                        mask = i - base < quad
+                                   ? mask & ~std::uint64_t(0)
+                                                << ((i - base) * qsizetype(sizeof(Unit)))
+                                   : 0;
+                    }
+                    if (i < base + quad) {
+                        roomFor();
+                        copyQuad(base + quad);
+                    }
+                }
                 while (i + width <= n) {
                     roomFor();
                     const unsigned mask = stops->mask(u + i);
@@ -377,7 +408,7 @@ struct PieceOut {
             stage = PooledBuffer(StageBytes);
         // The stage is handed on about every two blocks' worth (every few bytes where the
         // tests read a few at a time, so that a quote is seen cut by a hand-over).
-        limit = std::min(StageBytes - 16 - 2 * longest, 2 * ReadBlockSize());
+        limit = std::min(StageBytes - 64 - 2 * longest, 2 * ReadBlockSize());
         if (crLfOnly) // line breaks stop nothing: only quotes, or no search at all
             stop[0] = stop[1] = stop[2];
         if (crLfOnly && !anyQuote)
@@ -402,7 +433,7 @@ struct PieceOut {
     template <class Unit> void setStageEnd(Unit* at) {
         staged = reinterpret_cast<char*>(at) - stage.data();
     }
-    // Past it, the stage has no room for one more vector and what one stop writes.
+    // Past it, the stage has no room for sixty-four more bytes and what one stop writes.
     template <class Unit> Unit* stageLimit(const Unit*) const {
         return reinterpret_cast<Unit*>(stage.data() + limit);
     }
