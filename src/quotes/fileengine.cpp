@@ -112,8 +112,8 @@ public:
     }
 
     // The whole block in one pass, for a run whose lines need no steps of their own: the
-    // units are copied to the output's stage sixteen bytes at a time, and only a line break
-    // that is not CR LF and a quote of the rule stop the copy. On the UTF-8 road a line
+    // units are copied to the output's stage in vectors, and only a line break that is not
+    // CR LF and a quote of the rule stop the copy. On the UTF-8 road a line
     // break changes nothing, so only the quotes stop it; a CR at the end of the block goes
     // out at once, as the LF that may follow it would anyway. Out also has stops(units),
     // put(units, n), stageEnd(units), setStageEnd(at), stageLimit(units),
@@ -406,9 +406,10 @@ struct PieceOut {
         unitStage = units;
         if (!stage.data())
             stage = PooledBuffer(StageBytes);
-        // The stage is handed on about every two blocks' worth (every few bytes where the
-        // tests read a few at a time, so that a quote is seen cut by a hand-over).
-        limit = std::min(StageBytes - 64 - 2 * longest, 2 * ReadBlockSize());
+        // The stage is handed on about every half block's worth (every few bytes where the
+        // tests read a few at a time, so that quotes are seen cut by hand-overs).
+        limit =
+            std::min(StageBytes - 64 - 2 * longest, std::max<qsizetype>(ReadBlockSize() / 2, 4));
         if (crLfOnly) // line breaks stop nothing: only quotes, or no search at all
             stop[0] = stop[1] = stop[2];
         if (crLfOnly && !anyQuote)
