@@ -7,6 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -104,6 +109,112 @@ public:
             anyBreakBlock(u, n);
         beforeLast_ = n >= 2 ? u[n - 2] : last_;
         last_ = u[n - 1];
+    }
+
+    // The whole block in one pass, for a run whose lines need no steps of their own: the
+    // units are copied to the output's stage in vectors, and only a line break that is not
+    // CR LF and a quote of the rule stop the copy. On the UTF-8 road a line
+    // break changes nothing, so only the quotes stop it; a CR at the end of the block goes
+    // out at once, as the LF that may follow it would anyway. Out also has stops(units),
+    // put(units, n), stageEnd(units), setStageEnd(at), stageLimit(units),
+    // flushStage(at, keep) and quote(units, from, at, o).
+    void pass(const Unit* u, qsizetype n) {
+        if (n == 0)
+            return;
+        any_ = true;
+        qsizetype i = 0;
+        if (!crLfOnly_ && std::exchange(pendingCr_, false) && u[0] == Unit('\n'))
+            i = 1; // the rest of a CR LF written whole at its CR
+        const StopUnits<Unit>* const stops = out_->stops(u);
+        if (!stops) {
+            out_->put(u + i, n - i);
+        } else {
+            // The units of a quote before its last one were copied already; they stay in
+            // the stage when it is handed on early.
+            constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
+            qsizetype from = i; // where the quote that ends at a stop may begin
+            Unit* o = out_->stageEnd(u);
+            Unit* limit = out_->stageLimit(u);
+            const auto roomFor = [&] {
+                if (o > limit) {
+                    o = out_->flushStage(o, keep);
+                    limit = out_->stageLimit(u);
+                }
+            };
+            if (stops->vectors()) {
+                constexpr qsizetype width = StopUnits<Unit>::Width;
+                // Sixty-four bytes at a time, while a copy of that many from anywhere in them
+                // stays inside the block: the stretch before each stop is copied whole,
+                // without a loop, and the stops are taken from one mask.
+                constexpr qsizetype quad = 4 * width;
+                const auto copyQuad = [&](qsizetype to) {
+                    std::memcpy(o, u + i, 64);
+                    o += to - i;
+                    i = to;
+                };
+                for (qsizetype base = i; base + 2 * quad <= n; base += quad) {
+                    std::uint64_t mask = std::uint64_t(stops->mask(u + base)) |
+                                         std::uint64_t(stops->mask(u + base + width)) << 16 |
+                                         std::uint64_t(stops->mask(u + base + 2 * width)) << 32 |
+                                         std::uint64_t(stops->mask(u + base + 3 * width)) << 48;
+                    if (i > base) // past a CR LF that crossed into these units
+                        mask &= ~std::uint64_t(0) << ((i - base) * qsizetype(sizeof(Unit)));
+                    while (mask) {
+                        roomFor();
+                        copyQuad(base + std::countr_zero(mask) / qsizetype(sizeof(Unit)));
+                        stop(u, n, i, o, from);
+                        mask = i - base < quad
+                                   ? mask & ~std::uint64_t(0)
+                                                << ((i - base) * qsizetype(sizeof(Unit)))
+                                   : 0;
+                    }
+                    if (i < base + quad) {
+                        roomFor();
+                        copyQuad(base + quad);
+                    }
+                }
+                while (i + width <= n) {
+                    roomFor();
+                    const unsigned mask = stops->mask(u + i);
+                    std::memcpy(o, u + i, 16);
+                    if (!mask) {
+                        o += width;
+                        i += width;
+                        continue;
+                    }
+                    const qsizetype k = std::countr_zero(mask) / qsizetype(sizeof(Unit));
+                    o += k;
+                    i += k;
+                    stop(u, n, i, o, from);
+                }
+            }
+            while (i < n) {
+                roomFor();
+                if (stops->isStop(u[i]))
+                    stop(u, n, i, o, from);
+                else
+                    *o++ = u[i++];
+            }
+            out_->setStageEnd(o);
+        }
+        beforeLast_ = n >= 2 ? u[n - 2] : last_;
+        last_ = u[n - 1];
+    }
+
+    // At the stop u[i] of a pass: a line break goes out as CR LF, a quote as what it becomes;
+    // i moves past it, o past what was written for it.
+    Q_ALWAYS_INLINE void stop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from) {
+        const Unit c = u[i];
+        if (c != Unit('\r') && c != Unit('\n')) {
+            i = out_->quote(u, from, i, o);
+            return;
+        }
+        *o++ = Unit('\r');
+        *o++ = Unit('\n');
+        const bool crLf = c == Unit('\r') && i + 1 < n && u[i + 1] == Unit('\n');
+        pendingCr_ = c == Unit('\r') && i + 1 == n;
+        i += crLf ? 2 : 1;
+        from = i;
     }
 
     void finish() {
@@ -244,24 +355,185 @@ struct PieceOut {
         return true;
     }
     bool flush() {
+        flushStage();
         if (runLength > 0 && !output([&] {
                 return sink->appendBytes({runStart, std::exchange(runLength, 0)});
             }))
             throw OutputRefused{};
         return true;
     }
+
+    // The whole-block pass (see BlockLines::pass): unchanged stretches, line ends and what
+    // the quotes become are gathered in stage and handed to the output a block at a time.
+    // stops() is null where nothing stops the copy.
+    bool passing = false;
+    bool unitStage = false; // stage holds char16_t
+    PooledBuffer stage{0};
+    qsizetype staged = 0; // bytes in stage
+    qsizetype limit = 0;  // see stageLimit()
+    std::optional<StopUnits<char>> byteStops;
+    std::optional<StopUnits<char16_t>> unitStops;
+    static constexpr qsizetype StageBytes = 2 * LoadChunkSize;
+    // Longer results go the way of single lines (a stop must fit in the stage).
+    static constexpr qsizetype LongestResult = 4096;
+
+    // Sets the pass up for the rule and road (false: results too long for it); the stops
+    // are the line breaks (on the text-stream road) and the last unit of each quote the
+    // rule looks for.
+    bool startPassing(bool units, bool crLfOnly) {
+        staged = 0;
+        byteStops.reset();
+        unitStops.reset();
+        std::array<char16_t, 5> stop = {u'\r', u'\n', u'\r', u'\r', u'\r'};
+        bool anyQuote = false;
+        qsizetype longest = 4; // CR LF
+        if (units && rule->rule() != QuoteRule::None) {
+            anyQuote = true;
+            for (size_t k = 0; k < 3; ++k) {
+                stop[k + 2] = rule->family()[k];
+                longest = std::max(longest, rule->result(k).size() * 2);
+            }
+        } else if (!units && !byteRule->findsNothing()) {
+            anyQuote = true;
+            for (int k = 0; k < 3; ++k) {
+                stop[size_t(k) + 2] = char16_t(uchar(byteRule->lastBytes()[size_t(k)]));
+                longest = std::max(longest, byteRule->resultBytes(k).size());
+            }
+        }
+        passing = longest <= LongestResult;
+        if (!passing)
+            return false;
+        unitStage = units;
+        if (!stage.data())
+            stage = PooledBuffer(StageBytes);
+        // The stage is handed on about every half block's worth (every few bytes where the
+        // tests read a few at a time, so that quotes are seen cut by hand-overs).
+        limit =
+            std::min(StageBytes - 64 - 2 * longest, std::max<qsizetype>(ReadBlockSize() / 2, 4));
+        if (crLfOnly) // line breaks stop nothing: only quotes, or no search at all
+            stop[0] = stop[1] = stop[2];
+        if (crLfOnly && !anyQuote)
+            return true;
+        if (units) {
+            unitStops.emplace(stop);
+        } else {
+            std::array<char, 5> bytes{};
+            for (size_t k = 0; k < 5; ++k)
+                bytes[k] = char(stop[k]);
+            byteStops.emplace(bytes);
+        }
+        return true;
+    }
+    const StopUnits<char>* stops(const char*) const { return byteStops ? &*byteStops : nullptr; }
+    const StopUnits<char16_t>* stops(const char16_t*) const {
+        return unitStops ? &*unitStops : nullptr;
+    }
+    template <class Unit> Unit* stageEnd(const Unit*) const {
+        return reinterpret_cast<Unit*>(stage.data() + staged);
+    }
+    template <class Unit> void setStageEnd(Unit* at) {
+        staged = reinterpret_cast<char*>(at) - stage.data();
+    }
+    // Past it, the stage has no room for sixty-four more bytes and what one stop writes.
+    template <class Unit> Unit* stageLimit(const Unit*) const {
+        return reinterpret_cast<Unit*>(stage.data() + limit);
+    }
+    // Hands on the stage up to at but its last keep units, which move to its start.
+    template <class Unit> Unit* flushStage(Unit* at, qsizetype keep) {
+        setStageEnd(at - keep);
+        flushStage();
+        std::memmove(stage.data(), at - keep, size_t(keep) * sizeof(Unit));
+        staged = keep * qsizetype(sizeof(Unit));
+        return stageEnd(at);
+    }
+    template <class Unit> void put(const Unit* units, qsizetype n) {
+        const qsizetype bytes = n * qsizetype(sizeof(Unit));
+        if (bytes <= 0)
+            return;
+        if (staged + bytes > StageBytes) {
+            flushStage();
+            if (bytes > StageBytes / 2) { // a long stretch goes out from where it is
+                hand(units, n);
+                return;
+            }
+        }
+        std::memcpy(stage.data() + staged, units, size_t(bytes));
+        staged += bytes;
+    }
+    void hand(const char* bytes, qsizetype n) {
+        output([&] { return sink->appendBytes({bytes, n}); });
+    }
+    void hand(const char16_t* units, qsizetype n) {
+        if (!output([&] { return sink->append(QStringView(units, n)); }))
+            throw OutputRefused{};
+    }
+    void flushStage() {
+        if (staged == 0)
+            return;
+        const qsizetype bytes = std::exchange(staged, 0);
+        if (unitStage)
+            hand(reinterpret_cast<const char16_t*>(stage.data()), bytes / 2);
+        else
+            hand(stage.data(), bytes);
+    }
+    // At a stop that is not a line break: the last byte of a quote of the rule, which goes
+    // out as what it becomes (its bytes before the last one are taken back from o), or of
+    // another character, which goes out as it is. Returns where the pass goes on.
+    Q_ALWAYS_INLINE qsizetype quote(const char* bytes, qsizetype& from, qsizetype at, char*& o) {
+        const int q = byteRule->quoteEndingAt(bytes, from, at);
+        if (q < 0) {
+            *o++ = bytes[at];
+            return at + 1;
+        }
+        o -= byteRule->quoteLength(q) - 1;
+        if (byteRule->resultEncodable(q)) {
+            const QByteArrayView result = byteRule->resultBytes(q);
+            if (!result.isEmpty())
+                std::memcpy(o, result.data(), size_t(result.size()));
+            o += result.size();
+        } else {
+            setStageEnd(o);
+            flushStage();
+            hand(byteRule->resultText(q).utf16(), byteRule->resultText(q).size());
+            o = stageEnd(bytes);
+        }
+        from = at + 1;
+        return from;
+    }
+    Q_ALWAYS_INLINE qsizetype quote(const char16_t* units, qsizetype& from, qsizetype at,
+                                    char16_t*& o) {
+        const std::array<char16_t, 3>& family = rule->family();
+        const char16_t c = units[at];
+        const QStringView result = rule->result(c == family[0] ? 0 : c == family[1] ? 1 : 2);
+        if (!result.isEmpty())
+            std::memcpy(o, result.utf16(), size_t(result.size()) * 2);
+        o += result.size();
+        from = at + 1;
+        return from;
+    }
+
     void content(const char* bytes, qsizetype n) {
         if (n > 0)
             byteRule->forEachPiece(
                 QByteArrayView(bytes, n), [&](QByteArrayView b) { return appendBytes(b); },
                 [&](QStringView t) { return appendText(t); });
     }
-    void raw(const char* bytes, qsizetype n) { appendBytes({bytes, n}); }
+    void raw(const char* bytes, qsizetype n) {
+        if (passing)
+            put(bytes, n);
+        else
+            appendBytes({bytes, n});
+    }
     void content(const char16_t* units, qsizetype n) {
         if (n > 0)
             rule->forEachPiece(QStringView(units, n), [&](QStringView t) { return appendText(t); });
     }
-    void raw(const char16_t* units, qsizetype n) { appendText(QStringView(units, n)); }
+    void raw(const char16_t* units, qsizetype n) {
+        if (passing)
+            put(units, n);
+        else
+            appendText(QStringView(units, n));
+    }
     void lineDone() {
         if (onLine)
             onLine();
@@ -336,7 +608,10 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
     // output itself stays with the writer, which reports it under its own tag. The reader's
     // per-line steps are only marked where a failure could be made to happen in them.
     const QuoteRule selected = rule.rule();
-    const bool perLine = steps || Trap::injectingFaults();
+    // Where no fault can be made to happen in a step, the lines' steps change nothing but the
+    // line the run's trap shows, which is the same after one line as after many: the lines
+    // are then not visited one by one, and each block goes through in one pass.
+    const bool passing = !Trap::injectingFaults();
     OutputEncoding encoding = encodingNow();
     bool outputFailed = false;
     bool readFailed = false;
@@ -351,7 +626,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
     PieceOut out;
     out.rule = &rule;
     out.outputFailed = &outputFailed;
-    if (perLine)
+    if (!passing)
         out.onLine = [&] {
             if (!read.lineRead())
                 throw ReadStopped{};
@@ -368,6 +643,11 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
 
     const TextPieces transformAll = [&](PieceSink& sink) {
         out.sink = &sink;
+        const auto setUp = [&] {
+            if (blocks.inBytes())
+                out.byteRule = &byteRule.emplace(rule, encoding);
+            out.passing = passing && out.startPassing(!blocks.inBytes(), utf8Route);
+        };
         const auto startOver = [&] {
             encoding = encodingNow();
             out.output([&] {
@@ -377,11 +657,16 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
             byteLines.reset();
             unitLines.reset();
             out.runLength = 0;
-            if (blocks.inBytes())
-                out.byteRule = &byteRule.emplace(rule, encoding);
+            setUp();
         };
-        if (blocks.inBytes())
-            out.byteRule = &byteRule.emplace(rule, encoding);
+        setUp();
+        if (passing && steps) {
+            steps->reach(run_lines::TakeLine);
+            reachRuleSteps(*steps, selected);
+            steps->reach(utf8Route ? run_lines::Utf8Append : run_lines::StreamAppend);
+            if (utf8Route)
+                steps->reach(run_lines::Utf8Appended);
+        }
         bool refused = false;
         for (;;) {
             switch (next) {
@@ -391,11 +676,19 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                 try {
                     if (blocks.inBytes()) {
                         const QByteArrayView bytes = blocks.bytes();
-                        byteLines.block(bytes.data(), bytes.size());
+                        if (out.passing)
+                            byteLines.pass(bytes.data(), bytes.size());
+                        else
+                            byteLines.block(bytes.data(), bytes.size());
                         out.flush(); // the block's buffer is read into again
                     } else {
                         const QStringView units = blocks.units();
-                        unitLines.block(units.utf16(), units.size());
+                        if (out.passing) {
+                            unitLines.pass(units.utf16(), units.size());
+                            out.flush();
+                        } else {
+                            unitLines.block(units.utf16(), units.size());
+                        }
                     }
                 } catch (const OutputRefused&) {
                     refused = true;

@@ -90,7 +90,7 @@ ByteQuoteReplacer::ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding e
 
 ByteQuoteReplacer::ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding,
                                      const std::array<QByteArray, 3>& quotes)
-    : rule_(rule), search_(nullptr, 0, lastBytesOf(quotes)) {
+    : rule_(rule), lastBytes_(lastBytesOf(quotes)), search_(nullptr, 0, lastBytes_) {
     if (rule.rule() == QuoteRule::None)
         return;
     const TextEncoder encoder(encoding);

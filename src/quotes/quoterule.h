@@ -109,6 +109,28 @@ public:
     template <class EmitBytes, class EmitText>
     bool forEachPiece(QByteArrayView line, EmitBytes&& handBytes, EmitText&& handText) const;
 
+    // For a caller that looks for the quotes itself among other bytes: whether the rule
+    // finds nothing, the last byte of each quote (repeated to fill three), and which quote
+    // (0..2) ends at bytes[last] and begins at or after from, or -1.
+    bool findsNothing() const { return none_; }
+    const std::array<char, 3>& lastBytes() const { return lastBytes_; }
+    int quoteEndingAt(const char* bytes, qsizetype from, qsizetype last) const {
+        for (size_t q = 0; q < 3; ++q) {
+            const Quote& quote = quotes_[q];
+            const qsizetype start = last - quote.length + 1;
+            if (quote.length > 0 && start >= from && bytes[last] == quote.bytes[quote.length - 1] &&
+                (quote.length == 1 || (bytes[start] == quote.bytes[0] &&
+                                       (quote.length == 2 || bytes[start + 1] == quote.bytes[1]))))
+                return int(q);
+        }
+        return -1;
+    }
+    qsizetype quoteLength(int q) const { return quotes_[size_t(q)].length; }
+    // What quote q becomes: in the output's bytes when the encoding holds it, else as text.
+    bool resultEncodable(int q) const { return encodable_[size_t(q)]; }
+    QByteArrayView resultBytes(int q) const { return results_[size_t(q)]; }
+    QStringView resultText(int q) const { return rule_.result(size_t(q)); }
+
 private:
     struct Quote {
         char bytes[3] = {};   // every quote is one byte in a code page, three in UTF-8
@@ -119,7 +141,8 @@ private:
 
     const QuoteReplacer& rule_;
     bool none_ = true; // nothing to find: every line passes whole
-    ByteHits search_;  // for the last byte of each quote
+    std::array<char, 3> lastBytes_;
+    ByteHits search_; // for the last byte of each quote
     std::array<Quote, 3> quotes_{};
     std::array<QByteArray, 3> results_;
     std::array<bool, 3> encodable_{};
@@ -141,19 +164,12 @@ bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
         const qsizetype last = hits.next(at);
         if (last >= n)
             break;
-        size_t q = 0;
-        qsizetype start = last;
-        for (; q < 3; ++q) {
-            const Quote& quote = quotes_[q];
-            start = last - quote.length + 1;
-            if (quote.length > 0 && start >= from && bytes[last] == quote.bytes[quote.length - 1] &&
-                (quote.length == 1 || (bytes[start] == quote.bytes[0] &&
-                                       (quote.length == 2 || bytes[start + 1] == quote.bytes[1]))))
-                break;
-        }
+        const int found = quoteEndingAt(bytes, from, last);
         at = last + 1;
-        if (q == 3) // the last byte of some other character
+        if (found < 0) // the last byte of some other character
             continue;
+        const size_t q = size_t(found);
+        const qsizetype start = last - quotes_[q].length + 1;
         if (start > from && !handBytes(line.sliced(from, start - from)))
             return false;
         if (encodable_[q]) {

@@ -142,6 +142,70 @@ private:
 #endif
 };
 
+// Up to five units that stop a copy (line breaks and the last units of quotes), looked for
+// all at once: with vectors, sixteen bytes at a time (mask()); without, one unit at a time
+// (isStop()), which finds the same places.
+template <class Unit> class StopUnits {
+public:
+    // Units in one vector.
+    static constexpr qsizetype Width = qsizetype(16 / sizeof(Unit));
+
+    // Units given twice are looked for once.
+    explicit StopUnits(const std::array<Unit, 5>& units, bool vectors = true) : units_(units) {
+        if constexpr (sizeof(Unit) == 1)
+            for (const Unit u : units)
+                table_[uchar(u)] = true;
+#if PARVELLO_SSE2_HITS
+        vectors_ = vectors;
+        for (size_t k = 0; k < 5; ++k)
+            vec_[k] =
+                sizeof(Unit) == 1 ? _mm_set1_epi8(char(units[k])) : _mm_set1_epi16(short(units[k]));
+#else
+        (void)vectors;
+#endif
+    }
+
+    bool isStop(Unit u) const {
+        if constexpr (sizeof(Unit) == 1)
+            return table_[uchar(u)];
+        else
+            return u == units_[0] || u == units_[1] || u == units_[2] || u == units_[3] ||
+                   u == units_[4];
+    }
+
+#if PARVELLO_SSE2_HITS
+    bool vectors() const {
+        return vectors_;
+    }
+    // Bit k * sizeof(Unit) is set when units[k] stops, for k below Width.
+    unsigned mask(const Unit* units) const {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+        const auto eq = [&](size_t k) {
+            return sizeof(Unit) == 1 ? _mm_cmpeq_epi8(v, vec_[k]) : _mm_cmpeq_epi16(v, vec_[k]);
+        };
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(eq(0), eq(1)), _mm_or_si128(eq(2), eq(3))), eq(4));
+        const unsigned bits = unsigned(_mm_movemask_epi8(hit));
+        return sizeof(Unit) == 1 ? bits : bits & 0x5555u;
+    }
+#else
+    bool vectors() const {
+        return false;
+    }
+    unsigned mask(const Unit*) const {
+        return 0;
+    }
+#endif
+
+private:
+#if PARVELLO_SSE2_HITS
+    __m128i vec_[5];
+    bool vectors_ = true;
+#endif
+    std::array<Unit, 5> units_;
+    std::array<bool, sizeof(Unit) == 1 ? 256 : 1> table_{};
+};
+
 // What a check of bytes as UTF-8 found.
 struct Utf8Check {
     bool valid = false;    // every sequence complete and well-formed, by the decoder's rules

@@ -59,6 +59,10 @@ qsizetype cutAtCharacter(const char* bytes, qsizetype from, qsizetype to) {
 
 } // namespace
 
+qsizetype ReadBlockSize() {
+    return blockSize();
+}
+
 void SetReadBlockSizeForTests(qsizetype size) {
     blockSizeForTests.store(size, std::memory_order_relaxed);
 }
@@ -66,12 +70,17 @@ void SetReadBlockSizeForTests(qsizetype size) {
 PooledBuffer::PooledBuffer(qsizetype bytes) : size_(bytes) {
     if (bytes <= 0)
         return;
+    // The smallest that is large enough, so that a small request does not take the buffer
+    // a larger one of the same file is about to ask for.
+    Spare* best = nullptr;
     for (Spare& spare : spares)
-        if (spare.data && spare.size >= bytes) {
-            data_ = std::move(spare.data);
-            size_ = spare.size;
-            return;
-        }
+        if (spare.data && spare.size >= bytes && (!best || spare.size < best->size))
+            best = &spare;
+    if (best) {
+        data_ = std::move(best->data);
+        size_ = best->size;
+        return;
+    }
     data_ = std::make_unique_for_overwrite<char[]>(size_t(bytes));
 }
 

@@ -24,6 +24,8 @@ enum class LoadAs {
 inline constexpr qsizetype LoadChunkSize = 1 << 18;
 // For tests: the size of every read from now on, down to one byte (0: LoadChunkSize).
 void SetReadBlockSizeForTests(qsizetype size);
+// The size of every read now: LoadChunkSize, or the size set for tests.
+qsizetype ReadBlockSize();
 
 // Files up to this size keep their bytes, for an output that replaces the same file to tell
 // whether the result differs without reading it again.

@@ -9,7 +9,7 @@
 //   byte 0   bits 0-2: the rule (value mod 7: none, then Option1 .. Option6)
 //            bit 3:    the output is the source itself (in place)
 //            bit 4:    the output path already holds a file ("previous\r\n")
-//            bits 5-7: the size of the engine's reads (0: its own; else 1, 2, 3, 4, 5, 7 or 64
+//            bits 5-7: the size of the engine's reads (0: its own; else 1, 2, 3, 4, 7, 64 or 200
 //                      bytes), so that characters, marks and CR LF straddle reads
 //   byte 1   bits 0-2: length n of the replacement text (0..7)
 //   n bytes  characters of the replacement text, each from a small alphabet (see below)
@@ -453,7 +453,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const QuoteRule rule = rules[(flags & 7) % rules.size()];
     const bool inPlace = flags & 8;
     const bool outputExists = !inPlace && (flags & 16);
-    static constexpr std::array<qsizetype, 8> readSizes = {0, 1, 2, 3, 4, 5, 7, 64};
+    static constexpr std::array<qsizetype, 8> readSizes = {0, 1, 2, 3, 4, 7, 64, 200};
     parvello::SetReadBlockSizeForTests(readSizes[(flags >> 5) & 7]);
     const QByteArray previous("previous\r\n");
 

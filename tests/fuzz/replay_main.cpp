@@ -67,6 +67,40 @@ int main(int argc, char* argv[]) {
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                size_t(bytes.size()));
     }
+    // Long texts of line breaks, quotes and letters, as UTF-8 with and without the mark,
+    // UTF-16 and the code page: many 64-byte steps, cut by reads and by the output's stage.
+    static const char16_t* const textPieces[] = {u"\r",     u"\n",     u"\r\n",   u"\"",
+                                                 u"'",      u"\u201C", u"\u201D", u"\u2018",
+                                                 u"\u2019", u"\u00E9", u"a",      u"bc de"};
+    for (int i = 0; i < 1200; ++i) {
+        QString text;
+        for (int n = random.bounded(400); n > 0; --n)
+            text += QStringView(textPieces[random.bounded(int(std::size(textPieces)))]);
+        QByteArray bytes(2, '\0');
+        bytes[0] = char(random.bounded(256));
+        bytes[1] = char(random.bounded(4));
+        switch (i % 4) {
+        case 0:
+            bytes += text.toUtf8();
+            break;
+        case 1:
+            bytes += "\xEF\xBB\xBF" + text.toUtf8();
+            break;
+        case 2:
+            bytes += "\xFF\xFE";
+            bytes += QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+            break;
+        default: // windows-1252: the curly quotes are 93, 94, 91 and 92
+            for (const QChar c : text)
+                bytes += c == u'\u201C'   ? '\x93'
+                         : c == u'\u201D' ? '\x94'
+                         : c == u'\u2018' ? '\x91'
+                         : c == u'\u2019' ? '\x92'
+                                          : char(c.unicode());
+        }
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                               size_t(bytes.size()));
+    }
     for (int i = 1; i < argc; ++i) {
         const QString path = QFile::decodeName(argv[i]);
         if (QFileInfo(path).isDir()) {

@@ -345,7 +345,7 @@ private slots:
                 QByteArray text(length, 'x');
                 for (qsizetype i = 0; i < length; ++i)
                     if (random.bounded(10) == 0)
-                        text[i] = "\"\xE2\n\x80\r"[random.bounded(5)];
+                        text[i] = "\"\xE2\n\x80\r\x9C\x9D"[random.bounded(7)];
                 QCOMPARE(kernels.findAnyOf3Bytes(text.constData(), length, wanted),
                          plainNext(text, 0));
                 qsizetype ascii = 0;
@@ -358,6 +358,23 @@ private slots:
                     const qsizetype found = hits.next(from);
                     QCOMPARE(found, plainNext(text, from));
                     from = round % 2 ? found + 1 : from + 1 + qsizetype(random.bounded(20));
+                }
+                // StopUnits: the vector's bits are the units that stop, in bytes and units.
+                const StopUnits<char> bytes({'\r', '\n', '"', '\x9C', '\x9D'},
+                                            level != ScanLevel::Plain);
+                const QString units = QString::fromLatin1(text);
+                const StopUnits<char16_t> wide({u'\r', u'\n', u'"', u'\u009C', u'\u009D'},
+                                               level != ScanLevel::Plain);
+                for (qsizetype i = 0; bytes.vectors() && i + 16 <= length; ++i) {
+                    unsigned byteBits = 0;
+                    unsigned unitBits = 0;
+                    for (qsizetype k = 0; k < 16; ++k) {
+                        byteBits |= unsigned(bytes.isStop(text[i + k])) << k;
+                        if (k < 8 && wide.isStop(units[i + k].unicode()))
+                            unitBits |= 1u << (2 * k);
+                    }
+                    QCOMPARE(bytes.mask(text.constData() + i), byteBits);
+                    QCOMPARE(wide.mask(QStringView(units).utf16() + i), unitBits);
                 }
             }
         }
