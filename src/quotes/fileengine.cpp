@@ -695,21 +695,24 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                 }
                 break;
             case SourceBlocks::Next::Restart:
-                if (!refused)
-                    startOver();
+                // The file is read again in another encoding: a refusal in the old one no
+                // longer holds.
+                refused = false;
+                startOver();
                 break;
             case SourceBlocks::Next::NotText:
                 notText = blocks.notText();
                 return false;
             case SourceBlocks::Next::End:
-                if (refused) {
-                    encoding = encodingNow();
-                    return false;
-                }
                 if (encodingNow() != encoding && !resultAscii) {
+                    refused = false;
                     blocks.restartAsCodePage();
                     startOver();
                     break;
+                }
+                if (refused) {
+                    encoding = encodingNow();
+                    return false;
                 }
                 encoding = encodingNow();
                 try {
