@@ -108,14 +108,13 @@ def big_files(cli, corpus, work, runs, before=None):
             sed_folder, perl_folder = os.path.join(work, "sed"), os.path.join(work, "perl")
             quotes_sed = SED_CP1252 if road == "cp1252" else SED_UTF8
             quotes_perl = PERL_CP1252 if road == "cp1252" else PERL_UTF8
-            # A file with the UTF-8 mark splits only at CR LF: a final CR LF gives one more line.
-            last_sed = [r"-e", r"$s/$/\n\r/"] if road == "utf8bom" else []
-            last_perl = r'$_ .= "\r\n" if eof;' if road == "utf8bom" else ""
+            # The corpus's files with the UTF-8 mark have CR LF lines only, so the same
+            # commands give what parvello gives them (CR LF kept, no line added at the end).
             sed_files = [os.path.join(sed_folder, os.path.basename(s)) for s in sources]
             perl_files = [os.path.join(perl_folder, os.path.basename(s)) for s in sources]
-            measures["sed"] = (["sed", "-i"] + quotes_sed + SED_CRLF + last_sed + sed_files,
+            measures["sed"] = (["sed", "-i"] + quotes_sed + SED_CRLF + sed_files,
                                lambda: copies(sources, sed_folder), False)
-            measures["perl"] = (["perl", "-pi", "-e", quotes_perl + PERL_CRLF + last_perl] + perl_files,
+            measures["perl"] = (["perl", "-pi", "-e", quotes_perl + PERL_CRLF] + perl_files,
                                 lambda: copies(sources, perl_folder), False)
         else:
             py_folder = os.path.join(work, "python")
@@ -207,7 +206,7 @@ def peak_kib(command):
 
 
 def peak_memory(clis, corpus, work):
-    """Peak memory of parvello-cli on the 256 MiB file, on a 2 GiB file and on a file that
+    """Peak memory of parvello-cli (writing, and checking) on the 256 MiB file, on a 2 GiB file and on a file that
     is one line of 200 MB (both made here and removed afterwards), beside sed -i."""
     huge = os.path.join(corpus, "huge", "huge.txt")
     fresh(work)
@@ -232,6 +231,9 @@ def peak_memory(clis, corpus, work):
             fresh(out)
             figures.append("%s %.0f MiB" % (name, peak_kib([cli, "--rule", "remove-double", "--out", out, path]) / 1024))
             shutil.rmtree(out, ignore_errors=True)
+        # The modes that compare and count read the file in blocks too.
+        figures.append("--check --report json %.0f MiB" % (peak_kib(
+            [clis[0][1], "--rule", "remove-double", "--check", "--report", "json", path]) / 1024))
         copy = os.path.join(work, "sed-copy.txt")
         shutil.copy(path, copy)
         figures.append("sed -i %.0f MiB" % (peak_kib(["sed", "-i", "-e", "s/\"//g", copy]) / 1024))

@@ -25,8 +25,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <numeric>
@@ -58,9 +61,8 @@ const char HelpText[] =
 
 Removes or replaces quotation marks in text files, with the rules of Parvello.
 
-Files are read and written in blocks, so memory does not grow with a file's size
-(--check, --diff and --report json still hold one file at a time whole, to compare and
-count). A file's encoding is recognised from its byte-order mark (UTF-8,
+Files are read and written in blocks, so memory does not grow with a file's size (only
+--diff holds a file that would change whole, to compare its lines). A file's encoding is recognised from its byte-order mark (UTF-8,
 UTF-16 or UTF-32), a mark-less file that is valid UTF-8 with non-ASCII characters is
 read as UTF-8, and any other mark-less file is read in the ANSI code page (windows-1252,
 or the single-byte code page named by the environment variable PARVELLO_CODEPAGE,
@@ -365,7 +367,7 @@ QByteArray readAllStdin() {
     return all;
 }
 
-void writeStdout(const QByteArray& bytes) {
+void writeStdout(QByteArrayView bytes) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
 }
@@ -521,11 +523,13 @@ public:
     void shellOpen(const QString&) override {}
 };
 
-// What the reader finds in a file: its encoding, its text and how many of its quotes the
-// rule changes.
+// What the reader finds in a file: its encoding, the encoding its result is written in and
+// how many of its quotes the rule changes. Found block by block, so that memory does not
+// grow with the file.
 struct SourceFacts {
     bool read = false;
-    LineArray lines;
+    SourceFormat format = SourceFormat::CodePage;
+    OutputEncoding writtenAs = OutputEncoding::CodePage;
     qint64 bytes = 0;
     qint64 quotes = 0;
 };
@@ -534,17 +538,59 @@ SourceFacts factsOf(const QString& path, const QuoteReplacer& rule) {
     QuietPrompts quiet;
     SourceFacts facts;
     facts.bytes = QFileInfo(path).size();
-    facts.lines = ReadFileToStringLine(path, quiet, LineForm::Text);
-    facts.read = facts.lines.status == ReadStatus::Read;
-    if (!facts.read)
-        return facts;
     const std::array<char16_t, 3>& family = rule.family();
-    for (qsizetype i = 0; i < facts.lines.size(); ++i)
-        for (const QChar c : facts.lines[i])
+    std::array<bool, 3> changes{};
+    for (size_t q = 0; q < 3; ++q)
+        changes[q] = rule.result(int(q)) != QString(QChar(family[q]));
+    StreamedRead read(path, quiet, false);
+    qint64 quotes = 0;
+    while (read.status() == ReadStatus::Read) {
+        const SourceBlocks::Next next = read.next();
+        if (read.status() != ReadStatus::Read || next == SourceBlocks::Next::NotText)
+            return facts;
+        if (next == SourceBlocks::Next::End)
+            break;
+        if (next == SourceBlocks::Next::Restart) { // read again in the code page
+            quotes = 0;
+            continue;
+        }
+        for (const QChar c : read.blocks().units())
             for (size_t q = 0; q < 3; ++q)
-                if (c == QChar(family[q]) && rule.result(q) != QString(c))
-                    ++facts.quotes;
+                quotes += c.unicode() == family[q] && changes[q];
+    }
+    read.finish();
+    if (read.status() != ReadStatus::Read)
+        return facts;
+    facts.read = true;
+    facts.quotes = quotes;
+    facts.format = read.blocks().format();
+    facts.writtenAs = read.fileIsUtf8()                    ? OutputEncoding::Utf8WithMark
+                      : read.fileIsUnicode()               ? OutputEncoding::Utf16LE
+                      : facts.format == SourceFormat::Utf8 ? OutputEncoding::Utf8
+                                                           : OutputEncoding::CodePage;
     return facts;
+}
+
+// Whether two files hold the same bytes, compared a block at a time (nullopt when either
+// cannot be read).
+std::optional<bool> sameBytes(const QString& a, const QString& b) {
+    QFile first(a);
+    QFile second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    constexpr qint64 Block = 1 << 18;
+    QByteArray x(Block, Qt::Uninitialized);
+    QByteArray y(Block, Qt::Uninitialized);
+    for (;;) {
+        const qint64 gotX = first.read(x.data(), Block);
+        const qint64 gotY = second.read(y.data(), Block);
+        if (gotX < 0 || gotY < 0)
+            return std::nullopt;
+        if (gotX != gotY || std::memcmp(x.constData(), y.constData(), size_t(gotX)) != 0)
+            return false;
+        if (gotX == 0)
+            return true;
+    }
 }
 
 // The result's bytes as text, in the encoding the engine wrote them in.
@@ -629,12 +675,11 @@ QByteArray jsonLine(const QString& path, const QString& outcome, const SourceFac
     if (facts) {
         record.insert(QStringLiteral("bytes_in"), facts->bytes);
         if (facts->read) {
-            const SourceFormat format = facts->lines.format;
+            const SourceFormat format = facts->format;
             record.insert(QStringLiteral("encoding"), formatName(format));
             if (format == SourceFormat::CodePage)
                 record.insert(QStringLiteral("codepage"), CodePage::ansi().name());
-            record.insert(QStringLiteral("written_as"),
-                          encodingName(OutputEncodingFor(facts->lines)));
+            record.insert(QStringLiteral("written_as"), encodingName(facts->writtenAs));
             record.insert(QStringLiteral("quotes"), facts->quotes);
         }
     }
@@ -665,34 +710,64 @@ private:
     size_t next_ = 0;
 };
 
+// Copies the file to standard output a block at a time, up to limit bytes.
+void fileToStdout(const QString& path, qint64 limit = std::numeric_limits<qint64>::max()) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    QByteArray block(1 << 16, Qt::Uninitialized);
+    for (qint64 got;
+         limit > 0 && (got = file.read(block.data(), std::min<qint64>(block.size(), limit))) > 0;) {
+        writeStdout(block.first(got));
+        limit -= got;
+    }
+}
+
 // Standard input through the engine to standard output. The text goes through a private
-// temporary folder, so it takes exactly the road a file would; input the engine leaves
-// untouched is copied through unchanged.
+// temporary folder, a block at a time, so it takes exactly the road a file would and memory
+// does not grow with it; input the engine leaves untouched is copied through unchanged.
 int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
-    const QByteArray input = readAllStdin();
 #ifdef Q_OS_WIN
+    _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     QTemporaryDir scratch;
     const QString in = scratch.filePath(QStringLiteral("standard-input"));
     const QString out = scratch.filePath(QStringLiteral("standard-output"));
     QString reason = QStringLiteral("no temporary folder could be made");
+    // The input as far as it was kept, and a block that could not be kept after it.
+    qint64 kept = 0;
+    QByteArray notKept;
+    bool whole = false;
+    char buffer[65536];
     if (scratch.isValid()) {
         QFile file(in);
-        if (file.open(QIODevice::WriteOnly) && file.write(input) == input.size() && file.flush()) {
-            file.close();
-            const FileReport report = ProcessFile(in, out, rule, prompts);
-            QFile result(out);
-            if (report.succeeded() && result.open(QIODevice::ReadOnly)) {
-                writeStdout(result.readAll());
-                return ExitAllWritten;
+        whole = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        for (size_t n; whole && (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
+            if (file.write(buffer, qint64(n)) == qint64(n)) {
+                kept += qint64(n);
+            } else {
+                notKept = QByteArray(buffer, qsizetype(n));
+                whole = false;
             }
-            reason = report.reason;
-        } else {
-            reason = QStringLiteral("it could not be kept in a temporary file");
         }
+        whole = whole && std::ferror(stdin) == 0;
+        file.close();
+        if (!whole)
+            reason = QStringLiteral("it could not be kept in a temporary file");
     }
-    writeStdout(input);
+    if (whole) {
+        const FileReport report = ProcessFile(in, out, rule, prompts);
+        if (report.succeeded() && QFile::exists(out)) {
+            fileToStdout(out);
+            return ExitAllWritten;
+        }
+        reason = report.reason;
+    }
+    fileToStdout(in, kept);
+    writeStdout(notKept);
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+        writeStdout(QByteArrayView(buffer, qsizetype(n)));
     prompts.printLine(
         QStringLiteral("left untouched: -: %1; copied to standard output unchanged").arg(reason));
     return ExitSomeUntouched;
@@ -817,38 +892,40 @@ int run(const Options& options) {
     const auto compare = [&](const Job& job, size_t j) {
         const QString resultPath = scratch->filePath(QString::number(j));
         FileReport report = ProcessFile(job.source, resultPath, rule, prompts);
-        QByteArray result;
-        if (report.succeeded()) {
-            QFile file(resultPath);
-            if (file.open(QIODevice::ReadOnly))
-                result = file.readAll();
-        }
-        QFile::remove(resultPath);
         SourceFacts facts;
-        QByteArray now;
+        std::optional<bool> same;
+        const qint64 resultSize = QFileInfo(resultPath).size();
         if (report.succeeded()) {
             facts = factsOf(job.source, rule);
-            QFile file(job.source);
-            if (!facts.read || !file.open(QIODevice::ReadOnly))
+            same = sameBytes(resultPath, job.source);
+            if (!facts.read || !same)
                 report = {FileOutcome::Changed,
                           QStringLiteral("it changed while it was being processed")};
-            else
-                now = file.readAll();
         }
+        // Only a diff needs the texts whole.
+        QString resultText;
+        LineArray sourceLines;
+        if (report.succeeded() && options.mode == Mode::Diff && !*same) {
+            QFile file(resultPath);
+            if (file.open(QIODevice::ReadOnly))
+                resultText = decodeResult(file.readAll(), facts.writtenAs);
+            QuietPrompts quiet;
+            sourceLines = ReadFileToStringLine(job.source, quiet, LineForm::Text);
+        }
+        QFile::remove(resultPath);
         if (!report.succeeded()) {
             leftUntouched(job, report);
             return options.json ? jsonLine(job.source, outcomeName(report.outcome), nullptr,
                                            std::nullopt, report.reason)
                                 : QByteArray();
         }
-        const bool differs = now != result;
+        const bool differs = !*same;
         QByteArray text;
         if (differs) {
             ++wouldChange;
             quotesChanged += facts.quotes;
             if (options.mode == Mode::Diff) {
-                text = UnifiedDiff(job.source, job.source, facts.lines.text,
-                                   decodeResult(result, OutputEncodingFor(facts.lines)));
+                text = UnifiedDiff(job.source, job.source, sourceLines.text, resultText);
             } else {
                 const QString line =
                     facts.quotes > 0
@@ -867,7 +944,7 @@ int run(const Options& options) {
         if (options.json)
             text = jsonLine(job.source,
                             differs ? QStringLiteral("would-change") : QStringLiteral("unchanged"),
-                            &facts, result.size(), {});
+                            &facts, resultSize, {});
         return text;
     };
 
