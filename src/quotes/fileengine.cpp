@@ -196,6 +196,9 @@ public:
                     *o++ = u[i++];
             }
             out_->setStageEnd(o);
+            // A CR at the end is a stop on the text-stream road; the LF that may follow it
+            // in the next block belongs to it.
+            pendingCr_ = !crLfOnly_ && u[n - 1] == Unit('\r');
         }
         beforeLast_ = n >= 2 ? u[n - 2] : last_;
         last_ = u[n - 1];
@@ -204,6 +207,52 @@ public:
     // At the stop u[i] of a pass: a line break goes out as CR LF, a quote as what it becomes;
     // i moves past it, o past what was written for it.
     Q_ALWAYS_INLINE void stop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from) {
+        if (out_->tableStops) {
+            tableStop(u, n, i, o, from);
+            return;
+        }
+        searchedStop(u, n, i, o, from);
+    }
+
+    // The same for decoded text: the stop is a line break or one of the family's three
+    // quotes, and the action to take is chosen without a branch on which.
+    Q_ALWAYS_INLINE void tableStop(const char16_t* u, qsizetype n, qsizetype& i, char16_t*& o,
+                                   qsizetype& from) {
+        const auto& t = out_->unitTable;
+        const char16_t c = u[i];
+        const bool lineBreak = (c == u'\r') | (c == u'\n');
+        const unsigned q = unsigned(c == t.family[1]) | unsigned(c == t.family[2]) << 1;
+        const auto& action = t.actions[lineBreak ? 3 : q];
+        std::memcpy(o, action.units, sizeof action.units);
+        o += action.length;
+        const bool crLf = c == u'\r' && i + 1 < n && u[i + 1] == u'\n';
+        i += crLf ? 2 : 1;
+        from = i;
+    }
+
+    // The same for the byte road with the output's table: what the byte becomes is looked
+    // up, and only whether a quote's first bytes stand before its last one is compared.
+    Q_ALWAYS_INLINE void tableStop(const char* u, qsizetype n, qsizetype& i, char*& o,
+                                   qsizetype& from) {
+        static constexpr char noBytes[2] = {};
+        const auto& t = *out_->stopTable;
+        const uchar c = uchar(u[i]);
+        // The two bytes before, or none where they would lie before the quote may begin
+        // (chosen without a branch: whether a stop is a quote of three bytes is not
+        // predictable).
+        quint16 two;
+        std::memcpy(&two, i >= from + 2 ? u + i - 2 : noBytes, 2);
+        const bool whole = (t.before[c] == 0) | (two == t.prefix[c]);
+        const auto& action = t.actions[c + (whole ? 0u : 256u)];
+        std::memcpy(o - action.back, action.bytes, sizeof action.bytes);
+        o += action.length - action.back;
+        const bool crLf = c == '\r' && i + 1 < n && u[i + 1] == '\n';
+        i += crLf ? 2 : 1;
+        from = action.ends ? i : from;
+    }
+
+    Q_ALWAYS_INLINE void searchedStop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o,
+                                      qsizetype& from) {
         const Unit c = u[i];
         if (c != Unit('\r') && c != Unit('\n')) {
             i = out_->quote(u, from, i, o);
@@ -373,6 +422,89 @@ struct PieceOut {
     qsizetype limit = 0;  // see stageLimit()
     std::optional<StopUnits<char>> byteStops;
     std::optional<StopUnits<char16_t>> unitStops;
+
+    // On the byte road, what each stop byte turns into, looked up instead of searched for,
+    // so that a stop costs no branch on what it is: a line break becomes CR LF, the last
+    // byte of a quote its result over the quote's bytes before it, any other byte itself.
+    struct StopAction {
+        char bytes[16] = {}; // written at the output, back bytes before where it stands
+        qint8 length = 0;
+        qint8 back = 0;    // the quote's bytes before its last one, copied already
+        bool ends = false; // a line break or a quote: the next quote begins after it
+    };
+    struct StopTable {
+        // [byte] where the byte ends its quote (or is a line break), [256 + byte] where
+        // the bytes before it are not the rest of the quote.
+        std::array<StopAction, 512> actions;
+        std::array<qint8, 256> before{};   // a quote's bytes before its last one: 0 or 2
+        std::array<quint16, 256> prefix{}; // those two bytes, as they lie in memory
+    };
+    std::unique_ptr<StopTable> stopTable;
+    bool tableStops = false;
+    // For decoded text: what each of the family's quotes becomes, and CR LF for a line
+    // break ([3]).
+    struct UnitAction {
+        char16_t units[8] = {};
+        qsizetype length = 0;
+    };
+    struct UnitTable {
+        std::array<char16_t, 3> family{};
+        std::array<UnitAction, 4> actions;
+    } unitTable;
+
+    bool fillUnitTable() {
+        unitTable.family = rule->family();
+        for (size_t q = 0; q < 3; ++q) {
+            const QStringView result = rule->result(q);
+            if (result.size() > 8)
+                return false;
+            std::memcpy(unitTable.actions[q].units, result.utf16(), size_t(result.size()) * 2);
+            unitTable.actions[q].length = result.size();
+        }
+        unitTable.actions[3] = UnitAction{{u'\r', u'\n'}, 2};
+        return true;
+    }
+
+    // Fills the table for the byte rule (false where it cannot say it: a quote of another
+    // length, two quotes ending in the same byte, or a result that is long or not in the
+    // output's encoding).
+    bool fillStopTable(bool crLfOnly) {
+        if (!stopTable)
+            stopTable = std::make_unique<StopTable>();
+        StopTable& t = *stopTable;
+        for (int c = 0; c < 256; ++c) {
+            StopAction self;
+            self.bytes[0] = char(c);
+            self.length = 1;
+            t.actions[size_t(c)] = t.actions[size_t(c) + 256] = self;
+            t.before[size_t(c)] = 0;
+        }
+        if (!crLfOnly)
+            for (const uchar c : {uchar('\r'), uchar('\n')})
+                t.actions[c] = StopAction{{'\r', '\n'}, 2, 0, true};
+        std::array<bool, 256> taken{};
+        for (int q = 0; q < 3; ++q) {
+            const QByteArrayView quote = byteRule->quoteBytes(q);
+            if (quote.isEmpty())
+                continue;
+            const QByteArrayView result = byteRule->resultBytes(q);
+            const uchar last = uchar(quote.back());
+            if ((quote.size() != 1 && quote.size() != 3) || !byteRule->resultEncodable(q) ||
+                result.size() > 16 || taken[last] || last == '\r' || last == '\n')
+                return false;
+            taken[last] = true;
+            StopAction action;
+            std::memcpy(action.bytes, result.data(), size_t(result.size()));
+            action.length = qint8(result.size());
+            action.back = qint8(quote.size() - 1);
+            action.ends = true;
+            t.actions[last] = action;
+            t.before[last] = qint8(quote.size() - 1);
+            if (quote.size() == 3)
+                std::memcpy(&t.prefix[last], quote.data(), 2);
+        }
+        return true;
+    }
     static constexpr qsizetype StageBytes = 2 * LoadChunkSize;
     // Longer results go the way of single lines (a stop must fit in the stage).
     static constexpr qsizetype LongestResult = 4096;
@@ -382,6 +514,7 @@ struct PieceOut {
     // rule looks for.
     bool startPassing(bool units, bool crLfOnly) {
         staged = 0;
+        tableStops = false;
         byteStops.reset();
         unitStops.reset();
         std::array<char16_t, 5> stop = {u'\r', u'\n', u'\r', u'\r', u'\r'};
@@ -408,19 +541,21 @@ struct PieceOut {
             stage = PooledBuffer(StageBytes);
         // The stage is handed on about every half block's worth (every few bytes where the
         // tests read a few at a time, so that quotes are seen cut by hand-overs).
-        limit =
-            std::min(StageBytes - 64 - 2 * longest, std::max<qsizetype>(ReadBlockSize() / 2, 4));
+        limit = std::min(StageBytes - 64 - 2 * longest - qsizetype(sizeof(StopAction::bytes)),
+                         std::max<qsizetype>(ReadBlockSize() / 2, 4));
         if (crLfOnly) // line breaks stop nothing: only quotes, or no search at all
             stop[0] = stop[1] = stop[2];
         if (crLfOnly && !anyQuote)
             return true;
         if (units) {
             unitStops.emplace(stop);
+            tableStops = anyQuote && fillUnitTable();
         } else {
             std::array<char, 5> bytes{};
             for (size_t k = 0; k < 5; ++k)
                 bytes[k] = char(stop[k]);
             byteStops.emplace(bytes);
+            tableStops = fillStopTable(crLfOnly);
         }
         return true;
     }
@@ -434,7 +569,8 @@ struct PieceOut {
     template <class Unit> void setStageEnd(Unit* at) {
         staged = reinterpret_cast<char*>(at) - stage.data();
     }
-    // Past it, the stage has no room for sixty-four more bytes and what one stop writes.
+    // Past it, the stage has no room for sixty-four more bytes and what one stop writes
+    // (a table stop writes all sixteen bytes of its action).
     template <class Unit> Unit* stageLimit(const Unit*) const {
         return reinterpret_cast<Unit*>(stage.data() + limit);
     }

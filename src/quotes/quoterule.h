@@ -126,6 +126,10 @@ public:
         return -1;
     }
     qsizetype quoteLength(int q) const { return quotes_[size_t(q)].length; }
+    // The bytes of quote q in the encoding (empty when the encoding has none for it).
+    QByteArrayView quoteBytes(int q) const {
+        return {quotes_[size_t(q)].bytes, quotes_[size_t(q)].length};
+    }
     // What quote q becomes: in the output's bytes when the encoding holds it, else as text.
     bool resultEncodable(int q) const { return encodable_[size_t(q)]; }
     QByteArrayView resultBytes(int q) const { return results_[size_t(q)]; }

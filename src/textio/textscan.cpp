@@ -711,10 +711,8 @@ __attribute__((target("avx2"))) qsizetype checkBlocks(const unsigned char* in, q
                            : _mm256_setzero_si256();
     for (; from + 32 <= n; from += 32) {
         const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + from));
-        if (!_mm256_testz_si256(_mm256_or_si256(input, previous), _mm256_set1_epi8(char(0x80)))) {
-            errors = _mm256_or_si256(errors, blockErrors(input, previous));
-            high = _mm256_or_si256(high, input);
-        }
+        errors = _mm256_or_si256(errors, blockErrors(input, previous));
+        high = _mm256_or_si256(high, input);
         previous = input;
     }
     return from;
