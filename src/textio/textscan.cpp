@@ -622,6 +622,31 @@ qsizetype checkUtf8(ScanLevel level, const char* bytes, qsizetype i, qsizetype n
 
 } // namespace
 
+bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* out) {
+    qsizetype i = 0;
+    bool surrogate = false;
+#if PARVELLO_X86_VECTORS
+    const __m128i top = _mm_set1_epi16(short(0xF800));
+    const __m128i half = _mm_set1_epi16(short(0xD800));
+    __m128i found = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 2 * i));
+        if (bigEndian)
+            v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+        found = _mm_or_si128(found, _mm_cmpeq_epi16(_mm_and_si128(v, top), half));
+    }
+    surrogate = _mm_movemask_epi8(found) != 0;
+#endif
+    for (; i < n; ++i) {
+        const auto first = uchar(bytes[2 * i]);
+        const auto second = uchar(bytes[2 * i + 1]);
+        out[i] = bigEndian ? char16_t(first << 8 | second) : char16_t(second << 8 | first);
+        surrogate = surrogate || (out[i] & 0xF800) == 0xD800;
+    }
+    return surrogate;
+}
+
 Utf8Check CheckUtf8(const char* bytes, qsizetype n, ScanLevel level) {
     return Utf8Checker(level).finish(bytes, n);
 }

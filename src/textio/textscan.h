@@ -206,6 +206,11 @@ private:
     std::array<bool, sizeof(Unit) == 1 ? 256 : 1> table_{};
 };
 
+// The n UTF-16 units of bytes[0..2n) (big-endian when bigEndian) copied to out, in one
+// pass that also tells whether any of them is half of a surrogate pair (D800..DFFF), so
+// that only then their pairing needs a look.
+bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* out);
+
 // What a check of bytes as UTF-8 found.
 struct Utf8Check {
     bool valid = false;    // every sequence complete and well-formed, by the decoder's rules

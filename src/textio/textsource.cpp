@@ -343,16 +343,14 @@ SourceBlocks::Next SourceBlocks::decodeUnits(qsizetype from, qsizetype to, bool 
         if (held_)
             out[count++] = std::exchange(held_, 0);
         const qsizetype whole = n / 2;
-        if (bigEndian_)
-            qFromBigEndian<char16_t>(bytes, whole, out + count);
-        else
-            qFromLittleEndian<char16_t>(bytes, whole, out + count);
+        const bool surrogates =
+            DecodeUtf16Units(bytes, whole, bigEndian_, out + count) || count > 0;
         count += whole;
         keep_ = n - whole * 2;
         // A pair is never cut: a high surrogate at the end waits for the next block.
         if (!atEnd && count > 0 && QChar::isHighSurrogate(out[count - 1]))
             held_ = out[--count];
-        if (FindUnpairedSurrogate(QStringView(out, count)) >= 0) {
+        if (surrogates && FindUnpairedSurrogate(QStringView(out, count)) >= 0) {
             // A file of an odd length is named for that, as a whole-file check would.
             const qint64 size = source_.file->size();
             if (size > 0 && size % 2)

@@ -359,6 +359,24 @@ private slots:
                     QCOMPARE(found, plainNext(text, from));
                     from = round % 2 ? found + 1 : from + 1 + qsizetype(random.bounded(20));
                 }
+                // The bytes as UTF-16 in both byte orders, and whether a unit is half a pair.
+                QByteArray pairs = text;
+                if (length > 0)
+                    pairs[random.bounded(length)] = '\xD9';
+                for (const bool big : {false, true}) {
+                    std::vector<char16_t> got(size_t(length / 2) + 1);
+                    bool half = false;
+                    const bool found =
+                        DecodeUtf16Units(pairs.constData(), length / 2, big, got.data());
+                    for (qsizetype k = 0; k < length / 2; ++k) {
+                        const auto a = uchar(pairs[2 * k]);
+                        const auto b = uchar(pairs[2 * k + 1]);
+                        const char16_t unit = big ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
+                        QCOMPARE(got[size_t(k)], unit);
+                        half = half || (unit & 0xF800) == 0xD800;
+                    }
+                    QCOMPARE(found, half);
+                }
                 // StopUnits: the vector's bits are the units that stop, in bytes and units.
                 const StopUnits<char> bytes({'\r', '\n', '"', '\x9C', '\x9D'},
                                             level != ScanLevel::Plain);
