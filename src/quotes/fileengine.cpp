@@ -472,12 +472,17 @@ struct PieceOut {
         if (!stopTable)
             stopTable = std::make_unique<StopTable>();
         StopTable& t = *stopTable;
-        for (int c = 0; c < 256; ++c) {
+        // Only the stop bytes are ever looked up: each stands for itself unless it is a
+        // line break or ends a quote.
+        for (int q = -2; q < 3; ++q) {
+            const uchar c = q == -2   ? '\r'
+                            : q == -1 ? '\n'
+                                      : uchar(byteRule->lastBytes()[size_t(q)]);
             StopAction self;
             self.bytes[0] = char(c);
             self.length = 1;
-            t.actions[size_t(c)] = t.actions[size_t(c) + 256] = self;
-            t.before[size_t(c)] = 0;
+            t.actions[c] = t.actions[c + 256u] = self;
+            t.before[c] = 0;
         }
         if (!crLfOnly)
             for (const uchar c : {uchar('\r'), uchar('\n')})

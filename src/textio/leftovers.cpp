@@ -21,6 +21,15 @@ namespace {
 const QByteArray Marker = ".~pv";
 constexpr int RandomLength = 6;
 
+#ifdef Q_OS_UNIX
+// The running process's id, asked for once: the program never forks to go on as another
+// process, and each file written asks for it.
+long long ownProcessId() {
+    static const long long id = ::getpid();
+    return id;
+}
+#endif
+
 bool isAlphaNumeric(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
@@ -39,7 +48,7 @@ QByteArray TemporaryNameBeside(const QByteArray& target) {
     for (char& c : random)
         c = letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
 #ifdef Q_OS_UNIX
-    const long long processId = ::getpid();
+    const long long processId = ownProcessId();
 #else
     const long long processId = QCoreApplication::applicationPid();
 #endif
@@ -83,7 +92,7 @@ void RemoveLeftoversBeside(const QByteArray& target) {
         if (!IsOwnTemporaryName(name, &processId))
             continue;
         // Only a process that is gone leaves its file for good.
-        if (processId == ::getpid() || ::kill(pid_t(processId), 0) == 0 || errno != ESRCH)
+        if (processId == ownProcessId() || ::kill(pid_t(processId), 0) == 0 || errno != ESRCH)
             continue;
         // And only a file of the running user's is ours: another user's file of such a name
         // is theirs, even where this user may remove it.

@@ -64,12 +64,22 @@ void OutputFile::open() {
     // name itself is the target) is replaced like a file that is not there; the read-only
     // attribute is "no write bit in the mode", as FileAttributes reports it on this system.
     struct stat status {};
-    const bool present =
-        !target_.isEmpty() && ::lstat(QFile::encodeName(target_).constData(), &status) == 0;
-    expected_ = present ? FileIdentity::Of(status) : FileIdentity();
-    if (where_.kind == OutputTarget::Kind::FileRead &&
-        (!where_.identity.known || expected_ != where_.identity))
-        changedMeanwhile(path_);
+    bool present = false;
+    if (where_.kind == OutputTarget::Kind::FileRead && where_.identity.known) {
+        // The file just read, as it was when it was opened: whether its name still holds it,
+        // unchanged, is asked right before it is replaced.
+        present = true;
+        expected_ = where_.identity;
+        status.st_mode = mode_t(expected_.type | expected_.mode);
+        status.st_uid = uid_t(expected_.owner);
+        status.st_gid = gid_t(expected_.group);
+    } else {
+        present =
+            !target_.isEmpty() && ::lstat(QFile::encodeName(target_).constData(), &status) == 0;
+        expected_ = present ? FileIdentity::Of(status) : FileIdentity();
+        if (where_.kind == OutputTarget::Kind::FileRead)
+            changedMeanwhile(path_); // the reader could not say which file it read
+    }
     if (present && !S_ISLNK(status.st_mode)) {
         exists = true;
         folder = S_ISDIR(status.st_mode);

@@ -20,6 +20,9 @@ FileIdentity FileIdentity::Of(const struct stat& status) {
     FileIdentity identity;
     identity.known = true;
     identity.type = status.st_mode & S_IFMT;
+    identity.mode = status.st_mode & 07777;
+    identity.owner = status.st_uid;
+    identity.group = status.st_gid;
     identity.device = status.st_dev;
     identity.inode = status.st_ino;
     identity.size = status.st_size;

@@ -41,6 +41,9 @@ struct FileIdentity {
     long long size = 0;
     long long modified[2] = {0, 0}; // seconds, nanoseconds
     long long changed[2] = {0, 0};
+    unsigned mode = 0; // the permission bits, with the set-user, set-group and sticky bits
+    unsigned owner = 0;
+    unsigned group = 0;
 
 #ifdef Q_OS_UNIX
     static FileIdentity Of(const struct stat& status);
