@@ -159,6 +159,41 @@ def big_files(cli, corpus, work, runs, before=None):
     return results
 
 
+def first_pass(cli, prepass, corpus, work, runs):
+    """A mark-less file is taken for UTF-8 and written as it is read; the first byte that is
+    not UTF-8 starts it over in the code page. The other way would be a read-only pass over
+    every mark-less file first. Both are timed here on the UTF-8 files: as they are, and with
+    one byte that is not UTF-8 at their very end (the worst case of starting over)."""
+    sources = files_in(os.path.join(corpus, "big", "utf8"))
+    size = total_bytes(sources)
+    late_folder = os.path.join(work, "late")
+    fresh(late_folder)
+    late = []
+    for s in sources:
+        late.append(os.path.join(late_folder, os.path.basename(s)))
+        shutil.copy(s, late[-1])
+        with open(late[-1], "ab") as f:
+            f.write(b"\x93")
+    out = os.path.join(work, "parvello1")
+    row = timed_together({
+        "one": ([cli, "--jobs", "1", "--rule", "remove-double", "--out", out] + sources,
+                lambda: fresh(out), False),
+        "late": ([cli, "--jobs", "1", "--rule", "remove-double", "--out", out] + late,
+                 lambda: fresh(out), False),
+    }, runs)
+    check = float(subprocess.run([prepass, str(runs)] + sources, capture_output=True, text=True,
+                                 env=ENV).stdout.strip())
+    print("Mark-less files, %.0f MiB of UTF-8 (median of %d runs, --jobs 1):" % (size / 2**20, runs))
+    show("one pass (as built)", row["one"], size)
+    show("a read-only first pass alone", check, size,
+         "(would make every mark-less file %.0f%% slower)" % (100 * check / row["one"]))
+    show("one pass, last byte not UTF-8", row["late"], size,
+         "(started over at the end: %.0f%% slower than one pass)"
+         % (100 * (row["late"] - row["one"]) / row["one"]))
+    shutil.rmtree(late_folder, ignore_errors=True)
+    shutil.rmtree(out, ignore_errors=True)
+
+
 def small_files(cli, corpus, work, runs, label, before=None):
     source = os.path.join(corpus, "small")
     count = len(files_in(source))
@@ -250,6 +285,7 @@ def main():
     parser.add_argument("--disk-work", help="a scratch folder on an ordinary disk for the small files")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--before", help="another parvello-cli to measure alongside (an earlier build)")
+    parser.add_argument("--prepass", help="bench/prepass_bench, to time a read-only first pass")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     print("parvello-cli: %s" % args.cli)
@@ -257,6 +293,8 @@ def main():
     peak_memory(clis, args.corpus, os.path.join(args.work, "memory"))
     os.makedirs(args.work, exist_ok=True)
     big_files(args.cli, args.corpus, args.work, args.runs, args.before)
+    if args.prepass:
+        first_pass(args.cli, args.prepass, args.corpus, args.work, args.runs)
     small_files(args.cli, args.corpus, args.work, args.runs, "on " + args.work, args.before)
     if args.disk_work:
         os.makedirs(args.disk_work, exist_ok=True)

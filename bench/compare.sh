@@ -16,8 +16,9 @@ disk=${DISK_DIR:-/var/tmp/parvello-bench-disk}
 for tool in cmake ninja python3 sed perl iconv; do
     command -v "$tool" >/dev/null || { echo "compare.sh: $tool is missing" >&2; exit 1; }
 done
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVELLO_BUILD_TESTS=OFF >/dev/null
-ninja -C "$build" parvello-cli >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVELLO_BUILD_TESTS=OFF \
+    -DPARVELLO_BUILD_BENCH=ON >/dev/null
+ninja -C "$build" parvello-cli prepass_bench >/dev/null
 if [ ! -f "$bench/corpus/.complete" ]; then
     echo "Making the corpus in $bench/corpus ..."
     rm -rf "$bench/corpus"
@@ -25,4 +26,5 @@ if [ ! -f "$bench/corpus/.complete" ]; then
     touch "$bench/corpus/.complete"
 fi
 exec python3 "$here/compare.py" --cli "$build/bin/parvello-cli" --corpus "$bench/corpus" \
-    --work "$bench/work" --disk-work "$disk" --runs "${RUNS:-5}" ${BEFORE:+--before "$BEFORE"}
+    --work "$bench/work" --disk-work "$disk" --runs "${RUNS:-5}" ${BEFORE:+--before "$BEFORE"} \
+    --prepass "$build/bin/prepass_bench"
