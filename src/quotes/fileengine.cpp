@@ -152,21 +152,32 @@ public:
                     o += to - i;
                     i = to;
                 };
+                // The CR bit of the unit before these, at bit 0.
+                std::uint64_t crBefore = 0;
                 for (qsizetype base = i; base + 2 * quad <= n; base += quad) {
-                    std::uint64_t mask = std::uint64_t(stops->mask(u + base)) |
-                                         std::uint64_t(stops->mask(u + base + width)) << 16 |
-                                         std::uint64_t(stops->mask(u + base + 2 * width)) << 32 |
-                                         std::uint64_t(stops->mask(u + base + 3 * width)) << 48;
+                    std::uint64_t mask = 0;
+                    std::uint64_t cr = 0;
+                    std::uint64_t lf = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        unsigned crBits = 0;
+                        unsigned lfBits = 0;
+                        mask |= std::uint64_t(stops->mask(u + base + k * width, crBits, lfBits))
+                                << 16 * k;
+                        cr |= std::uint64_t(crBits) << 16 * k;
+                        lf |= std::uint64_t(lfBits) << 16 * k;
+                    }
+                    if (!crLfOnly_) {
+                        // An LF right after a CR goes out with it, at the CR's stop: each
+                        // stop is then the next bit, whatever the stop before it took.
+                        mask &= ~(lf & (cr << sizeof(Unit) | crBefore));
+                        crBefore = cr >> (64 - sizeof(Unit));
+                    }
                     if (i > base) // past a CR LF that crossed into these units
                         mask &= ~std::uint64_t(0) << ((i - base) * qsizetype(sizeof(Unit)));
-                    while (mask) {
+                    for (; mask; mask &= mask - 1) {
                         roomFor();
                         copyQuad(base + std::countr_zero(mask) / qsizetype(sizeof(Unit)));
                         stop(u, n, i, o, from);
-                        mask = i - base < quad
-                                   ? mask & ~std::uint64_t(0)
-                                                << ((i - base) * qsizetype(sizeof(Unit)))
-                                   : 0;
                     }
                     if (i < base + quad) {
                         roomFor();

@@ -188,11 +188,30 @@ public:
         const unsigned bits = unsigned(_mm_movemask_epi8(hit));
         return sizeof(Unit) == 1 ? bits : bits & 0x5555u;
     }
+    // mask(), with the bits of the first two stop units apart in first and second.
+    unsigned mask(const Unit* units, unsigned& first, unsigned& second) const {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+        const auto eq = [&](size_t k) {
+            return sizeof(Unit) == 1 ? _mm_cmpeq_epi8(v, vec_[k]) : _mm_cmpeq_epi16(v, vec_[k]);
+        };
+        const __m128i a = eq(0);
+        const __m128i b = eq(1);
+        const __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(eq(2), eq(3))), eq(4));
+        const unsigned keep = sizeof(Unit) == 1 ? 0xFFFFu : 0x5555u;
+        first = unsigned(_mm_movemask_epi8(a)) & keep;
+        second = unsigned(_mm_movemask_epi8(b)) & keep;
+        return unsigned(_mm_movemask_epi8(hit)) & keep;
+    }
 #else
     bool vectors() const {
         return false;
     }
     unsigned mask(const Unit*) const {
+        return 0;
+    }
+    unsigned mask(const Unit*, unsigned& first, unsigned& second) const {
+        first = second = 0;
         return 0;
     }
 #endif
