@@ -3,6 +3,7 @@
 #include "textio/codepage.h"
 #include "textio/textscan.h"
 
+#include <QSysInfo>
 #include <QtEndian>
 
 #include <cstring>
@@ -91,9 +92,18 @@ char* TextEncoder::encode(QStringView text, char* out) const {
             return nullptr;
         return out + text.size();
     case OutputEncoding::Utf16LE:
-        if (FindUnpairedSurrogate(text) >= 0)
-            return nullptr;
-        qToLittleEndian<char16_t>(text.utf16(), text.size(), out);
+        if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+            // Copied and looked at for surrogates in one pass; their pairing is checked only
+            // where there is one.
+            if (DecodeUtf16Units(reinterpret_cast<const char*>(text.utf16()), text.size(), false,
+                                 reinterpret_cast<char16_t*>(out)) &&
+                FindUnpairedSurrogate(text) >= 0)
+                return nullptr;
+        } else {
+            if (FindUnpairedSurrogate(text) >= 0)
+                return nullptr;
+            qToLittleEndian<char16_t>(text.utf16(), text.size(), out);
+        }
         return out + 2 * text.size();
     case OutputEncoding::Utf8:
     case OutputEncoding::Utf8WithMark:

@@ -641,8 +641,9 @@ bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* 
     for (; i < n; ++i) {
         const auto first = uchar(bytes[2 * i]);
         const auto second = uchar(bytes[2 * i + 1]);
-        out[i] = bigEndian ? char16_t(first << 8 | second) : char16_t(second << 8 | first);
-        surrogate = surrogate || (out[i] & 0xF800) == 0xD800;
+        const auto unit = bigEndian ? char16_t(first << 8 | second) : char16_t(second << 8 | first);
+        std::memcpy(out + i, &unit, 2); // out may be a byte buffer
+        surrogate = surrogate || (unit & 0xF800) == 0xD800;
     }
     return surrogate;
 }

@@ -227,7 +227,7 @@ private:
 
 // The n UTF-16 units of bytes[0..2n) (big-endian when bigEndian) copied to out, in one
 // pass that also tells whether any of them is half of a surrogate pair (D800..DFFF), so
-// that only then their pairing needs a look.
+// that only then their pairing needs a look. Out may be any buffer.
 bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* out);
 
 // What a check of bytes as UTF-8 found.
