@@ -2,10 +2,12 @@
 
 #include "base/failure.h"
 #include "textio/reading.h"
+#include "textio/textencoder.h"
 #include "textio/writing.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <array>
@@ -528,9 +530,18 @@ struct PieceOut {
     // Sets the pass up for the rule and road (false: results too long for it); the stops
     // are the line breaks (on the text-stream road) and the last unit of each quote the
     // rule looks for.
-    bool startPassing(bool units, bool crLfOnly) {
+    // Decoded text whose units in memory already are the output's bytes (UTF-16 LE on a
+    // little-endian processor) goes out as bytes, without being encoded again: the source
+    // was checked for unpaired surrogates as it was read, and so were the results here.
+    bool unitsAreOutput = false;
+
+    bool startPassing(bool units, bool crLfOnly, OutputEncoding encoding) {
         staged = 0;
         tableStops = false;
+        unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
+                         QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+        for (size_t k = 0; k < 3 && unitsAreOutput; ++k)
+            unitsAreOutput = FindUnpairedSurrogate(rule->result(k)) < 0;
         byteStops.reset();
         unitStops.reset();
         std::array<char16_t, 5> stop = {u'\r', u'\n', u'\r', u'\r', u'\r'};
@@ -616,6 +627,12 @@ struct PieceOut {
         output([&] { return sink->appendBytes({bytes, n}); });
     }
     void hand(const char16_t* units, qsizetype n) {
+        if (unitsAreOutput) {
+            output([&] {
+                return sink->appendBytes({reinterpret_cast<const char*>(units), 2 * n});
+            });
+            return;
+        }
         if (!output([&] { return sink->append(QStringView(units, n)); }))
             throw OutputRefused{};
     }
@@ -798,7 +815,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         const auto setUp = [&] {
             if (blocks.inBytes())
                 out.byteRule = &byteRule.emplace(rule, encoding);
-            out.passing = passing && out.startPassing(!blocks.inBytes(), utf8Route);
+            out.passing = passing && out.startPassing(!blocks.inBytes(), utf8Route, encoding);
         };
         const auto startOver = [&] {
             encoding = encodingNow();
