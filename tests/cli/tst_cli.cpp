@@ -218,6 +218,10 @@ private slots:
                                 << 0;
         QTest::newRow("binary") << QByteArray("\"\0\x01\xFF\"", 5)
                                 << QByteArray("\"\0\x01\xFF\"", 5) << 1;
+        // Longer than every block on the way in and out.
+        const QByteArray lines = QByteArray("a \"b\"\n").repeated(60000);
+        QTest::newRow("long text") << lines << QByteArray("a b\r\n").repeated(60000) << 0;
+        QTest::newRow("long, not text at its end") << lines + '\0' << lines + '\0' << 1;
     }
     void filter() {
         QFETCH(QByteArray, input);
