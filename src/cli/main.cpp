@@ -368,6 +368,8 @@ QByteArray readAllStdin() {
 }
 
 void writeStdout(QByteArrayView bytes) {
+    if (bytes.isEmpty()) // an empty view may have no data at all
+        return;
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
 }
