@@ -233,7 +233,7 @@ public:
                                    qsizetype& from) {
         const auto& t = out_->unitTable;
         const char16_t c = u[i];
-        const bool lineBreak = (c == u'\r') | (c == u'\n');
+        const bool lineBreak = int(c == u'\r') | int(c == u'\n');
         const unsigned q = unsigned(c == t.family[1]) | unsigned(c == t.family[2]) << 1;
         const auto& action = t.actions[lineBreak ? 3 : q];
         std::memcpy(o, action.units, sizeof action.units);
@@ -255,7 +255,7 @@ public:
         // predictable).
         quint16 two;
         std::memcpy(&two, i >= from + 2 ? u + i - 2 : noBytes, 2);
-        const bool whole = (t.before[c] == 0) | (two == t.prefix[c]);
+        const bool whole = int(t.before[c] == 0) | int(two == t.prefix[c]);
         const auto& action = t.actions[c + (whole ? 0u : 256u)];
         std::memcpy(o - action.back, action.bytes, sizeof action.bytes);
         o += action.length - action.back;
