@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "textio/reading.h"
 #include "textio/textencoder.h"
+#include "textio/writebehind.h"
 #include "textio/writing.h"
 
 #include <QFile>
@@ -718,6 +719,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         return {FileOutcome::NotAFile,
                 QStringLiteral("it is a pipe, socket or device, not a file")};
     const bool inPlace = isSourceName(sourcePath, outputPath);
+    const FileInProgress inProgress;
 
     // A rule whose pieces stand alone works on the file's own bytes where the encoding
     // allows it: nothing is decoded and encoded again only to come out the same.

@@ -1,6 +1,7 @@
 #include "textio/atomicfile.h"
 
 #include "textio/leftovers.h"
+#include "textio/writebehind.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -85,6 +86,7 @@ void AtomicFile::fail(int number) {
 
 bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     cancel();
+    written_ = 0;
     targetExisted_ = targetExists;
     const QByteArray target = QFile::encodeName(target_);
     RemoveLeftoversBeside(target);
@@ -182,6 +184,15 @@ bool AtomicFile::nameUnnamedFile() {
 }
 
 bool AtomicFile::write(const char* data, qint64 n) {
+    if (!behind_ && WriteBehindWorthwhile(written_))
+        behind_ = std::make_unique<WriteBehind>(fd_);
+    written_ += n;
+    if (behind_) {
+        if (behind_->put(data, n))
+            return true;
+        fail(behind_->error());
+        return false;
+    }
     while (n > 0) {
         const ssize_t written = ::write(fd_, data, size_t(n));
         if (written < 0) {
@@ -196,7 +207,22 @@ bool AtomicFile::write(const char* data, qint64 n) {
     return true;
 }
 
+// Waits for the writes still on their way and ends the thread that makes them.
+bool AtomicFile::finishWrites() {
+    if (!behind_)
+        return true;
+    const bool written = behind_->finish();
+    const int error = behind_->error();
+    behind_.reset();
+    if (!written)
+        fail(error);
+    return written;
+}
+
 bool AtomicFile::rewind() {
+    written_ = 0;
+    if (!finishWrites())
+        return false;
     if (::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0)
         return true;
     fail(errno);
@@ -210,6 +236,10 @@ int AtomicFile::handle() const {
 bool AtomicFile::commit(const std::function<bool()>& stillSafe) {
     changed_ = false;
     hookRan_ = false;
+    if (!finishWrites()) {
+        cancel();
+        return false;
+    }
     // As with QSaveFile, a file system that cannot sync is no reason to fail.
     (void)syncToDisk(fd_);
     if (unnamed_) {
@@ -240,6 +270,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe) {
 }
 
 void AtomicFile::cancel() {
+    behind_.reset(); // what it had still to write goes with the file
     if (fd_ >= 0)
         ::close(fd_); // a file without a name is gone with it
     fd_ = -1;

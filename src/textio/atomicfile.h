@@ -4,12 +4,15 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 #ifndef Q_OS_UNIX
 #include <QSaveFile>
 #endif
 
 namespace parvello {
+
+class WriteBehind;
 
 // Writes to a temporary file in the target's folder and moves it over the target at
 // commit(), after the data has been flushed to the disk; the target is never seen half
@@ -70,6 +73,10 @@ private:
     bool nameUnnamedFile();
     QByteArray temporaryName_; // empty while the file has no name
     int fd_ = -1;
+    // A large file's writes, from its second mebibyte on, go out on a thread of their own.
+    std::unique_ptr<WriteBehind> behind_;
+    qint64 written_ = 0; // bytes written since the file was opened or emptied
+    bool finishWrites();
     bool unnamed_ = false;
     bool targetExisted_ = false;
 #else

@@ -7,6 +7,7 @@
 #include "filelist/filelistmodel.h"
 #include "quotes/fileengine.h"
 #include "textio/atomicfile.h"
+#include "textio/writebehind.h"
 
 #include <QLineEdit>
 #include <QProcess>
@@ -26,10 +27,10 @@ namespace {
 
 constexpr rlim_t SizeLimit = 64 * 1024;
 
-// A file bigger than the size limit, with quotes to remove.
-QByteArray bigText() {
+// A file four times the size limit, with quotes to remove.
+QByteArray bigText(rlim_t limit = SizeLimit) {
     QByteArray text;
-    while (text.size() < qsizetype(SizeLimit) * 4)
+    while (text.size() < qsizetype(limit) * 4)
         text += "He said \"no room\" twice.\n";
     return text;
 }
@@ -38,11 +39,11 @@ QByteArray bigText() {
 // "file too large" instead of killing the process.
 class FileSizeLimit {
 public:
-    FileSizeLimit() {
+    explicit FileSizeLimit(rlim_t limit = SizeLimit) {
         getrlimit(RLIMIT_FSIZE, &saved_);
         previous_ = std::signal(SIGXFSZ, SIG_IGN);
         rlimit lowered = saved_;
-        lowered.rlim_cur = SizeLimit;
+        lowered.rlim_cur = limit;
         setrlimit(RLIMIT_FSIZE, &lowered);
     }
     ~FileSizeLimit() {
@@ -62,7 +63,9 @@ using Scene = RunWindow;
 class TestFaults : public QObject {
     Q_OBJECT
 private slots:
+    void noRoomInTheWindow_data();
     void noRoomInTheWindow();
+    void noRoomInTheCli_data();
     void noRoomInTheCli();
     void readOnlyTargetEvenForRoot();
     void sourceDeletedAfterListing();
@@ -76,7 +79,16 @@ private slots:
     void settingsFileThatCannotBeWritten();
 };
 
+void TestFaults::noRoomInTheWindow_data() {
+    QTest::addColumn<bool>("behind");
+    QTest::newRow("written at once") << false;
+    QTest::newRow("written behind") << true; // the write that fails is on another thread
+}
+
 void TestFaults::noRoomInTheWindow() {
+    QFETCH(bool, behind);
+    ForceWriteBehindForTests(behind);
+    const auto normal = qScopeGuard([] { ForceWriteBehindForTests(false); });
     Scene s;
     const QByteArray big = bigText();
     const QString bigFile = s.source("big.txt", big);
@@ -96,18 +108,26 @@ void TestFaults::noRoomInTheWindow() {
              (QStringList{"big.txt", "small.txt"}));
 }
 
+void TestFaults::noRoomInTheCli_data() {
+    QTest::addColumn<qlonglong>("limit");
+    QTest::newRow("at the first write") << qlonglong(SizeLimit);
+    // Past the first mebibyte a large file is written behind where a processor is free.
+    QTest::newRow("in a large file") << qlonglong(3 << 19);
+}
+
 void TestFaults::noRoomInTheCli() {
+    QFETCH(qlonglong, limit);
     QTemporaryDir dir;
-    const QByteArray big = bigText();
+    const QByteArray big = bigText(rlim_t(limit));
     const QString bigFile = dir.filePath("big.txt");
     TestWindow::writeFile(bigFile, big);
     QProcess cli;
-    cli.setChildProcessModifier([] {
+    cli.setChildProcessModifier([limit] {
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = SizeLimit;
-        setrlimit(RLIMIT_FSIZE, &limit);
+        rlimit lowered{};
+        getrlimit(RLIMIT_FSIZE, &lowered);
+        lowered.rlim_cur = rlim_t(limit);
+        setrlimit(RLIMIT_FSIZE, &lowered);
     });
     cli.start(QStringLiteral(PARVELLO_CLI), {"--rule", "remove-double", "--in-place", bigFile});
     QVERIFY(cli.waitForFinished(60000));

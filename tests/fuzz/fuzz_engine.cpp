@@ -12,12 +12,14 @@
 //            bits 5-7: the size of the engine's reads (0: its own; else 1, 2, 3, 4, 7, 64 or 200
 //                      bytes), so that characters, marks and CR LF straddle reads
 //   byte 1   bits 0-2: length n of the replacement text (0..7)
+//            bit 3:    the result is written behind, on a thread of its own
 //   n bytes  characters of the replacement text, each from a small alphabet (see below)
 //   the rest the file's bytes
 #include "base/prompts.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
 #include "textio/textsource.h"
+#include "textio/writebehind.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -440,7 +442,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     size_t at = 0;
     const unsigned flags = size > at ? data[at++] : 0;
-    const unsigned textLength = size > at ? data[at++] & 7 : 0;
+    const unsigned second = size > at ? data[at++] : 0;
+    const unsigned textLength = second & 7;
+    // The result written behind on a thread of its own.
+    parvello::ForceWriteBehindForTests(second & 8);
     QString replacementText;
     for (unsigned i = 0; i < textLength && at < size; ++i)
         replacementText += alphabet()[data[at++] % alphabet().size()];

@@ -3,6 +3,7 @@
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "textio/atomicfile.h"
+#include "textio/writebehind.h"
 
 #include <QFileInfo>
 #include <QtTest>
@@ -97,6 +98,39 @@ private slots:
         QCOMPARE(modeOf(target), 0640u);
         QVERIFY(inodeOf(target) != before); // a new file took the old one's place
 #endif
+    }
+
+    // Writes of every size around the blocks that go out behind, a rewind among them: the
+    // target holds exactly the writes after the rewind, in order, whether each went out at
+    // once or behind on a thread of its own.
+    void writesInOrder_data() {
+        QTest::addColumn<bool>("behind");
+        QTest::newRow("at once") << false;
+        QTest::newRow("written behind") << true;
+    }
+    void writesInOrder() {
+        QFETCH(bool, behind);
+        ForceWriteBehindForTests(behind);
+        const auto normal = qScopeGuard([] { ForceWriteBehindForTests(false); });
+        TempFolder folder;
+        const QString target = folder.write("t.txt", "old");
+        AtomicFile file(target);
+        QVERIFY(file.open(true, 0644));
+        QByteArray expected;
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(round == 0 || file.rewind());
+            expected.clear();
+            for (const qsizetype size : {1, 7, 4096, 300000, 1, 262144, 70000, 524288, 3}) {
+                QByteArray piece(size, Qt::Uninitialized);
+                for (qsizetype i = 0; i < size; ++i)
+                    piece[i] = char((expected.size() + i) * 131 % 251 + round);
+                QVERIFY(file.write(piece.constData(), piece.size()));
+                expected += piece;
+            }
+        }
+        QVERIFY(file.commit());
+        QCOMPARE(folder.entries(), QStringList{"t.txt"});
+        QVERIFY(ReadBytes(target) == expected);
     }
 
     void cancelledOrAbandonedLeavesTargetAlone() {

@@ -1,0 +1,132 @@
+#include "textio/writebehind.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace parvello {
+
+namespace {
+
+std::atomic<int> filesInProgress{0};
+std::atomic<bool> forced{false};
+
+// Below this the thread's start and hand-overs cost more than the overlap gives.
+constexpr qint64 WorthwhileBytes = qint64(1) << 20;
+
+int processors() {
+    static const int count = int(std::max(1u, std::thread::hardware_concurrency()));
+    return count;
+}
+
+} // namespace
+
+FileInProgress::FileInProgress() {
+    filesInProgress.fetch_add(1, std::memory_order_relaxed);
+}
+
+FileInProgress::~FileInProgress() {
+    filesInProgress.fetch_sub(1, std::memory_order_relaxed);
+}
+
+bool WriteBehindWorthwhile(qint64 written) {
+#ifdef Q_OS_UNIX
+    if (forced.load(std::memory_order_relaxed))
+        return true;
+    return written >= WorthwhileBytes &&
+           filesInProgress.load(std::memory_order_relaxed) < processors();
+#else
+    Q_UNUSED(written);
+    return false;
+#endif
+}
+
+void ForceWriteBehindForTests(bool force) {
+    forced.store(force, std::memory_order_relaxed);
+}
+
+#ifdef Q_OS_UNIX
+
+WriteBehind::WriteBehind(int fd)
+    : memory_(std::make_unique_for_overwrite<char[]>(size_t(Blocks * BlockBytes))),
+      thread_([this, fd] { run(fd); }) {}
+
+WriteBehind::~WriteBehind() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+char* WriteBehind::block(quint64 index) const {
+    return memory_.get() + qsizetype(index % Blocks) * BlockBytes;
+}
+
+void WriteBehind::run(int fd) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stopping_ || published_ > written_; });
+        if (stopping_)
+            return;
+        const char* const data = block(written_);
+        const qsizetype size = sizes_[written_ % Blocks];
+        lock.unlock();
+        // After a failure nothing more is written: the file is discarded anyway.
+        for (qsizetype done = 0; done < size && error_.load() == 0;) {
+            const ssize_t n = ::write(fd, data + done, size_t(size - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                error_.store(errno);
+            else
+                done += n;
+        }
+        lock.lock();
+        ++written_;
+        changed_.notify_all();
+    }
+}
+
+void WriteBehind::publish() {
+    {
+        const std::lock_guard lock(mutex_);
+        sizes_[published_ % Blocks] = std::exchange(filled_, 0);
+        ++published_;
+    }
+    changed_.notify_all();
+}
+
+bool WriteBehind::put(const char* data, qint64 n) {
+    while (n > 0 && error_.load() == 0) {
+        if (filled_ == 0) { // a block to fill: wait until the thread is done with it
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return published_ - written_ < Blocks; });
+        }
+        const qsizetype room = qsizetype(std::min<qint64>(n, BlockBytes - filled_));
+        std::memcpy(block(published_) + filled_, data, size_t(room));
+        filled_ += room;
+        data += room;
+        n -= room;
+        if (filled_ == BlockBytes)
+            publish();
+    }
+    return error_.load() == 0;
+}
+
+bool WriteBehind::finish() {
+    if (filled_ > 0)
+        publish();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return published_ == written_; });
+    return error_.load() == 0;
+}
+
+#endif
+
+} // namespace parvello
