@@ -144,6 +144,10 @@ public:
                     limit = out_->stageLimit(u);
                 }
             };
+            if constexpr (sizeof(Unit) == 1) {
+                if (crLfOnly_ && out_->removePass)
+                    removeInGroups(u, n, i, o, from, limit);
+            }
             if (stops->vectors()) {
                 constexpr qsizetype width = StopUnits<Unit>::Width;
                 // Sixty-four bytes at a time, while a copy of that many from anywhere in them
@@ -216,6 +220,31 @@ public:
         }
         beforeLast_ = n >= 2 ? u[n - 2] : last_;
         last_ = u[n - 1];
+    }
+
+    // The start of a pass on the UTF-8 road for a rule that removes its quotes, where the
+    // processor has the vector pass for it: whole groups of 64 bytes at a time, the stage
+    // handed on between calls as the stops do; the stops take the rest of the block.
+    void removeInGroups(const char* u, qsizetype n, qsizetype& i, char*& o, qsizetype& from,
+                        char*& limit) {
+        constexpr qsizetype keep = 2; // a quote's first bytes, taken back by its last
+        RemovePassCarry carry;
+        char* const stageEnd = out_->stageBytesEnd(u);
+        while (i + 64 <= n) {
+            if (o > limit || stageEnd - o < 128) {
+                o = out_->flushStage(o, keep);
+                limit = out_->stageLimit(u);
+            }
+            // A group writes at most 64 bytes, and stores 64 past where it ends.
+            const qsizetype groups =
+                std::max<qsizetype>(1, (std::min(limit, stageEnd - 64) - o) / 64);
+            const qsizetype at =
+                RemoveQuotesPass(u, i, std::min(n, i + 64 * groups), o, out_->removedQuotes, carry);
+            if (at == i)
+                break;
+            i = at;
+        }
+        from = std::max(from, i - 2); // a quote's first bytes are never stops
     }
 
     // At the stop u[i] of a pass: a line break goes out as CR LF, a quote as what it becomes;
@@ -455,6 +484,24 @@ struct PieceOut {
     };
     std::unique_ptr<StopTable> stopTable;
     bool tableStops = false;
+    // A rule that removes its quotes goes through the vector step where the processor has it.
+    bool removePass = false;
+    RemovedQuotes removedQuotes;
+
+    bool fillRemovedQuotes() {
+        if (!RemoveQuotesPassAvailable())
+            return false;
+        for (int q = 0; q < 3; ++q) {
+            const QByteArrayView quote = byteRule->quoteBytes(q);
+            removedQuotes.length[size_t(q)] = int(quote.size());
+            if (quote.isEmpty())
+                continue;
+            if (!byteRule->resultEncodable(q) || !byteRule->resultBytes(q).isEmpty())
+                return false;
+            std::memcpy(removedQuotes.bytes[size_t(q)].data(), quote.data(), size_t(quote.size()));
+        }
+        return true;
+    }
     // For decoded text: what each of the family's quotes becomes, and CR LF for a line
     // break ([3]).
     struct UnitAction {
@@ -539,6 +586,7 @@ struct PieceOut {
     bool startPassing(bool units, bool crLfOnly, OutputEncoding encoding) {
         staged = 0;
         tableStops = false;
+        removePass = false;
         unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
                          QSysInfo::ByteOrder == QSysInfo::LittleEndian;
         for (size_t k = 0; k < 3 && unitsAreOutput; ++k)
@@ -584,6 +632,7 @@ struct PieceOut {
                 bytes[k] = char(stop[k]);
             byteStops.emplace(bytes);
             tableStops = fillStopTable(crLfOnly);
+            removePass = tableStops && fillRemovedQuotes();
         }
         return true;
     }
@@ -593,6 +642,9 @@ struct PieceOut {
     }
     template <class Unit> Unit* stageEnd(const Unit*) const {
         return reinterpret_cast<Unit*>(stage.data() + staged);
+    }
+    template <class Unit> Unit* stageBytesEnd(const Unit*) const {
+        return reinterpret_cast<Unit*>(stage.data() + StageBytes);
     }
     template <class Unit> void setStageEnd(Unit* at) {
         staged = reinterpret_cast<char*>(at) - stage.data();

@@ -1,6 +1,7 @@
 #include "textio/textscan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -646,6 +647,94 @@ bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* 
         surrogate = surrogate || (unit & 0xF800) == 0xD800;
     }
     return surrogate;
+}
+
+namespace {
+std::atomic<bool> removePassOff{false};
+} // namespace
+
+#if PARVELLO_X86_VECTORS
+namespace {
+
+#define PARVELLO_VBMI2 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt")))
+
+bool vbmi2Runs() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+}
+const bool removePassRuns = vbmi2Runs();
+
+PARVELLO_VBMI2 qsizetype removeQuotesVbmi2(const char* bytes, qsizetype i, qsizetype end,
+                                           char*& out, const RemovedQuotes& quotes,
+                                           RemovePassCarry& carry) {
+    // Each three-byte quote's first and second bytes at the end of the group before, moved
+    // to the bits before this group's first byte.
+    std::array<std::uint64_t, 3> firstBefore = carry.firstBefore;
+    std::array<std::uint64_t, 3> secondBefore = carry.secondBefore;
+    // Each quote's bytes, in every byte of a vector.
+    __m512i quoteBytes[3][3];
+    for (size_t q = 0; q < 3; ++q)
+        for (size_t k = 0; k < 3; ++k)
+            quoteBytes[q][k] = _mm512_set1_epi8(quotes.bytes[q][k]);
+    char* o = out;
+    for (; i + 64 <= end; i += 64) {
+        const __m512i v = _mm512_loadu_si512(bytes + i);
+        std::uint64_t removed = 0;
+        int takeBack = 0; // bytes of a quote written with the group before
+        for (size_t q = 0; q < 3; ++q) {
+            if (quotes.length[q] == 1) {
+                removed |= _mm512_cmpeq_epi8_mask(v, quoteBytes[q][0]);
+            } else if (quotes.length[q] == 3) {
+                const std::uint64_t first = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][0]);
+                const std::uint64_t second = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][1]);
+                const std::uint64_t last = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][2]) &
+                                           (second << 1 | secondBefore[q]) &
+                                           (first << 2 | firstBefore[q]);
+                removed |= last | last >> 1 | last >> 2;
+                takeBack = std::max(takeBack, (last & 1) ? 2 : (last & 2) ? 1 : 0);
+                firstBefore[q] = first >> 62;
+                secondBefore[q] = second >> 63;
+            }
+        }
+        const std::uint64_t keep = ~removed;
+        o -= takeBack;
+        _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(keep, v));
+        o += _mm_popcnt_u64(keep);
+    }
+    carry.firstBefore = firstBefore;
+    carry.secondBefore = secondBefore;
+    out = o;
+    return i;
+}
+
+} // namespace
+#endif
+
+bool RemoveQuotesPassAvailable() {
+#if PARVELLO_X86_VECTORS
+    return removePassRuns && !removePassOff.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+void TurnRemoveQuotesPassOffForTests(bool off) {
+    removePassOff.store(off, std::memory_order_relaxed);
+}
+
+qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
+                           const RemovedQuotes& quotes, RemovePassCarry& carry) {
+#if PARVELLO_X86_VECTORS
+    if (RemoveQuotesPassAvailable())
+        return removeQuotesVbmi2(bytes, i, end, out, quotes, carry);
+#endif
+    (void)bytes;
+    (void)end;
+    (void)out;
+    (void)quotes;
+    (void)carry;
+    return i;
 }
 
 Utf8Check CheckUtf8(const char* bytes, qsizetype n, ScanLevel level) {

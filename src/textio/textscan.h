@@ -9,6 +9,7 @@
 
 #include <array>
 #include <bit>
+#include <cstdint>
 
 #if defined(__SSE2__) && !defined(PARVELLO_NO_VECTORS)
 #define PARVELLO_SSE2_HITS 1
@@ -229,6 +230,34 @@ private:
 // pass that also tells whether any of them is half of a surrogate pair (D800..DFFF), so
 // that only then their pairing needs a look. Out may be any buffer.
 bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* out);
+
+// A rule that removes its quotes, for the vector pass below: each quote's bytes in the
+// encoding (one or three bytes; none where the encoding has no bytes for it).
+struct RemovedQuotes {
+    std::array<std::array<char, 3>, 3> bytes{};
+    std::array<int, 3> length{};
+};
+// What the pass below carries from one call to the next over the same block: each
+// three-byte quote's first two bytes at the end of the bytes before. Cleared at a block's
+// start.
+struct RemovePassCarry {
+    std::array<std::uint64_t, 3> firstBefore{};
+    std::array<std::uint64_t, 3> secondBefore{};
+};
+
+// One pass over the whole 64-byte groups of bytes[i..end) that writes to out the bytes with
+// the rule's quotes taken out, and nothing else changed (line breaks included). A quote
+// whose first bytes lie before i is seen through carry; where they were written to out
+// already, out is moved back over them. Returns the end of the last whole group; out moves
+// past what was written, and up to 64 bytes past its new end may be overwritten. Available
+// only where the processor has AVX-512 with VBMI2 (elsewhere it returns i): 64 bytes at a
+// time with no branch on where the quotes are.
+bool RemoveQuotesPassAvailable();
+qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
+                           const RemovedQuotes& quotes, RemovePassCarry& carry);
+// For tests: the pass above is not available while off, so that the engine's other pass is
+// tested on a processor that has it too.
+void TurnRemoveQuotesPassOffForTests(bool off);
 
 // What a check of bytes as UTF-8 found.
 struct Utf8Check {

@@ -13,11 +13,13 @@
 //                      bytes), so that characters, marks and CR LF straddle reads
 //   byte 1   bits 0-2: length n of the replacement text (0..7)
 //            bit 3:    the result is written behind, on a thread of its own
+//            bit 4:    the vector pass that removes quotes is not used, where it could be
 //   n bytes  characters of the replacement text, each from a small alphabet (see below)
 //   the rest the file's bytes
 #include "base/prompts.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
+#include "textio/textscan.h"
 #include "textio/textsource.h"
 #include "textio/writebehind.h"
 
@@ -446,6 +448,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const unsigned textLength = second & 7;
     // The result written behind on a thread of its own.
     parvello::ForceWriteBehindForTests(second & 8);
+    parvello::TurnRemoveQuotesPassOffForTests(second & 16);
     QString replacementText;
     for (unsigned i = 0; i < textLength && at < size; ++i)
         replacementText += alphabet()[data[at++] % alphabet().size()];

@@ -397,6 +397,51 @@ private slots:
             }
         }
     }
+
+    // The vector pass that removes quotes gives what removing them one by one gives, with
+    // quotes cut by its groups and by its calls, and three-byte quotes that overlap.
+    void removeQuotesPass() {
+        if (!RemoveQuotesPassAvailable())
+            QSKIP("this processor has no AVX-512 with VBMI2; the engine's other pass is used");
+        RemovedQuotes quotes;
+        const std::array<QByteArray, 3> rule = {"\"", "\xE2\x80\x9C", "\xE2\x80\x9D"};
+        for (size_t q = 0; q < 3; ++q) {
+            quotes.length[q] = int(rule[q].size());
+            std::copy(rule[q].begin(), rule[q].end(), quotes.bytes[q].begin());
+        }
+        const auto plain = [&](const QByteArray& text) {
+            QByteArray kept;
+            for (qsizetype i = 0; i < text.size();) {
+                const auto quote = std::find_if(rule.begin(), rule.end(), [&](const auto& q) {
+                    return text.sliced(i).startsWith(q);
+                });
+                if (quote == rule.end())
+                    kept += text[i++];
+                else
+                    i += quote->size();
+            }
+            return kept;
+        };
+        const char* const pieces[] = {"x",        "\"",   "'",    "\xE2\x80\x9C", "\xE2\x80\x9D",
+                                      "\xE2\x80", "\xE2", "\x9C", "\r\n",         "\n"};
+        QRandomGenerator random(11);
+        for (int round = 0; round < 400; ++round) {
+            const qsizetype length = 64 * (1 + random.bounded(8));
+            QByteArray text;
+            while (text.size() < length)
+                text += random.bounded(3) ? "x" : pieces[random.bounded(10)];
+            text.truncate(length);
+            QByteArray out(length + 64, '\0');
+            char* o = out.data();
+            RemovePassCarry carry;
+            for (qsizetype i = 0; i < length;) {
+                const qsizetype end = std::min(length, i + 64 * (1 + random.bounded(3)));
+                i = RemoveQuotesPass(text.constData(), i, end, o, quotes, carry);
+                QCOMPARE(i, end);
+            }
+            QCOMPARE(out.first(o - out.constData()), plain(text));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTextScan)
