@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 
 #include <atomic>
+#include <exception>
 #include <utility>
 
 #ifdef Q_OS_UNIX
@@ -87,6 +88,7 @@ void AtomicFile::fail(int number) {
 bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     cancel();
     written_ = 0;
+    behindRefused_ = false;
     targetExisted_ = targetExists;
     const QByteArray target = QFile::encodeName(target_);
     RemoveLeftoversBeside(target);
@@ -184,8 +186,14 @@ bool AtomicFile::nameUnnamedFile() {
 }
 
 bool AtomicFile::write(const char* data, qint64 n) {
-    if (!behind_ && WriteBehindWorthwhile(written_))
-        behind_ = std::make_unique<WriteBehind>(fd_);
+    if (!behind_ && !behindRefused_ && WriteBehindWorthwhile(written_)) {
+        try {
+            behind_ = std::make_unique<WriteBehind>(fd_);
+        } catch (const std::exception&) {
+            // No thread (or no memory) to spare: this file's writes are made here instead.
+            behindRefused_ = true;
+        }
+    }
     written_ += n;
     if (behind_) {
         if (behind_->put(data, n))

@@ -75,7 +75,8 @@ private:
     int fd_ = -1;
     // A large file's writes, from its second mebibyte on, go out on a thread of their own.
     std::unique_ptr<WriteBehind> behind_;
-    qint64 written_ = 0; // bytes written since the file was opened or emptied
+    qint64 written_ = 0;         // bytes written since the file was opened or emptied
+    bool behindRefused_ = false; // the system had no thread to spare for this file
     bool finishWrites();
     bool unnamed_ = false;
     bool targetExisted_ = false;

@@ -8,7 +8,11 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <system_error>
+#include <thread>
+
 #ifdef Q_OS_UNIX
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #endif
@@ -132,6 +136,49 @@ private slots:
         QCOMPARE(folder.entries(), QStringList{"t.txt"});
         QVERIFY(ReadBytes(target) == expected);
     }
+
+#ifdef Q_OS_UNIX
+    // A user at the system's limit of processes has no thread to spare for writing behind:
+    // the writes are then made at once, and all of them arrive.
+    void writesWithoutAThreadToSpare() {
+        TempFolder folder;
+        QCOMPARE(::chmod(QFile::encodeName(folder.root()).constData(), 0777), 0);
+        const QString target = folder.path("t.txt");
+        const QByteArray bytes(3 << 19, 'q');
+        const auto atTheLimit = [&] {
+            const rlimit none{0, 0};
+            if (::setrlimit(RLIMIT_NPROC, &none) != 0)
+                return 3;
+            try {
+                std::thread([]{}).join();
+                return 4; // the limit holds nobody back here
+            } catch (const std::system_error&) {
+            }
+            ForceWriteBehindForTests(true);
+            AtomicFile file(target);
+            return file.open(false, 0) && file.write(bytes.constData(), bytes.size()) &&
+                           file.write("end", 3) && file.commit()
+                       ? 0
+                       : 1;
+        };
+        // In a child of its own (the limit stays with it), as a user the limit holds.
+        const int status = RunUnprivileged([&] {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                try {
+                    ::_exit(atTheLimit());
+                } catch (...) {
+                    ::_exit(5);
+                }
+            }
+            int result = 0;
+            return ::waitpid(child, &result, 0) == child && WIFEXITED(result) ? WEXITSTATUS(result)
+                                                                              : 2;
+        });
+        QCOMPARE(status, 0);
+        QVERIFY(ReadBytes(target) == bytes + "end");
+    }
+#endif
 
     void cancelledOrAbandonedLeavesTargetAlone() {
         TempFolder folder;
