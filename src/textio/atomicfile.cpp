@@ -201,16 +201,9 @@ bool AtomicFile::write(const char* data, qint64 n) {
         fail(behind_->error());
         return false;
     }
-    while (n > 0) {
-        const ssize_t written = ::write(fd_, data, size_t(n));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-            return false;
-        }
-        data += written;
-        n -= written;
+    if (const int error = WriteAll(fd_, data, n)) {
+        fail(error);
+        return false;
     }
     return true;
 }

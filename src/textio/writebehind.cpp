@@ -51,6 +51,19 @@ void ForceWriteBehindForTests(bool force) {
 
 #ifdef Q_OS_UNIX
 
+int WriteAll(int fd, const char* data, qint64 n) {
+    while (n > 0) {
+        const ssize_t written = ::write(fd, data, size_t(n));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        data += written;
+        n -= written;
+    }
+    return 0;
+}
+
 WriteBehind::WriteBehind(int fd)
     : memory_(std::make_unique_for_overwrite<char[]>(size_t(Blocks * BlockBytes))),
       thread_([this, fd] { run(fd); }) {}
@@ -78,15 +91,9 @@ void WriteBehind::run(int fd) {
         const qsizetype size = sizes_[written_ % Blocks];
         lock.unlock();
         // After a failure nothing more is written: the file is discarded anyway.
-        for (qsizetype done = 0; done < size && error_.load() == 0;) {
-            const ssize_t n = ::write(fd, data + done, size_t(size - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                error_.store(errno);
-            else
-                done += n;
-        }
+        if (error_.load() == 0)
+            if (const int error = WriteAll(fd, data, size))
+                error_.store(error);
         lock.lock();
         ++written_;
         changed_.notify_all();

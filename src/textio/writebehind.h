@@ -30,6 +30,10 @@ bool WriteBehindWorthwhile(qint64 written);
 // so that the hand-overs are seen on small files and with pieces of a few bytes.
 void ForceWriteBehindForTests(bool force);
 
+// Writes all n bytes to an open file, again where a signal broke a write off; 0, or the
+// system's error number of the write that failed.
+int WriteAll(int fd, const char* data, qint64 n);
+
 // Writes to an open file in the order given, behind put(): each put() copies the bytes into
 // one of a few blocks that a thread of its own writes out. A failed write stops the writes
 // after it and is told by the next put() or finish().
