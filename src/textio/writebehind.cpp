@@ -64,9 +64,7 @@ int WriteAll(int fd, const char* data, qint64 n) {
     return 0;
 }
 
-WriteBehind::WriteBehind(int fd)
-    : memory_(std::make_unique_for_overwrite<char[]>(size_t(Blocks * BlockBytes))),
-      thread_([this, fd] { run(fd); }) {}
+WriteBehind::WriteBehind(int fd) : memory_(Blocks * BlockBytes), thread_([this, fd] { run(fd); }) {}
 
 WriteBehind::~WriteBehind() {
     {
@@ -78,7 +76,7 @@ WriteBehind::~WriteBehind() {
 }
 
 char* WriteBehind::block(quint64 index) const {
-    return memory_.get() + qsizetype(index % Blocks) * BlockBytes;
+    return memory_.data() + qsizetype(index % Blocks) * BlockBytes;
 }
 
 void WriteBehind::run(int fd) {

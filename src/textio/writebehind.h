@@ -3,6 +3,8 @@
 // file gets the thread only while a processor is free for it.
 #pragma once
 
+#include "textio/textsource.h"
+
 #include <QtGlobal>
 
 #include <atomic>
@@ -59,7 +61,7 @@ private:
     void publish();
     char* block(quint64 index) const;
 
-    std::unique_ptr<char[]> memory_;
+    PooledBuffer memory_;
     qsizetype sizes_[Blocks] = {};
     std::mutex mutex_;
     std::condition_variable changed_;
