@@ -145,7 +145,7 @@ public:
                 }
             };
             if constexpr (sizeof(Unit) == 1) {
-                if (crLfOnly_ && out_->removePass)
+                if (out_->removePass)
                     removeInGroups(u, n, i, o, from, limit);
             }
             if (stops->vectors()) {
@@ -222,27 +222,40 @@ public:
         last_ = u[n - 1];
     }
 
-    // The start of a pass on the UTF-8 road for a rule that removes its quotes, where the
-    // processor has the vector pass for it: whole groups of 64 bytes at a time, the stage
-    // handed on between calls as the stops do; the stops take the rest of the block.
+    // The start of a pass for a rule that removes its quotes, where the processor has the
+    // vector pass for it: whole groups of 64 bytes at a time, the stage handed on between
+    // calls as the stops do. On the text-stream road each group needs the byte after it, and
+    // the pass stops early before a group with two line ends to make between two kept
+    // bytes; the stops take the rest of the block.
     void removeInGroups(const char* u, qsizetype n, qsizetype& i, char*& o, qsizetype& from,
                         char*& limit) {
         constexpr qsizetype keep = 2; // a quote's first bytes, taken back by its last
+        const bool lineBreaks = !crLfOnly_;
+        const qsizetype last = lineBreaks ? n - 1 : n;
         RemovePassCarry carry;
         char* const stageEnd = out_->stageBytesEnd(u);
-        while (i + 64 <= n) {
-            if (o > limit || stageEnd - o < 128) {
+        while (i + 64 <= last) {
+            if (o > limit || stageEnd - o < 256) {
                 o = out_->flushStage(o, keep);
                 limit = out_->stageLimit(u);
             }
-            // A group writes at most 64 bytes, and stores 64 past where it ends.
+            // A group writes at most 128 bytes, and stores 128 past where it ends.
             const qsizetype groups =
-                std::max<qsizetype>(1, (std::min(limit, stageEnd - 64) - o) / 64);
+                std::max<qsizetype>(1, (std::min(limit, stageEnd - 128) - o) / 128);
+            const qsizetype end = std::min(last, i + 64 * groups);
             const qsizetype at =
-                RemoveQuotesPass(u, i, std::min(n, i + 64 * groups), o, out_->removedQuotes, carry);
+                RemoveQuotesPass(u, i, end, o, out_->removedQuotes, lineBreaks, carry);
             if (at == i)
                 break;
             i = at;
+            if (lineBreaks && u[i - 1] == '\r' && u[i] == '\n') {
+                // The LF of a CR LF cut where the groups ended goes out with its CR.
+                *o++ = '\n';
+                carry = {};
+                ++i;
+            }
+            if (at + 64 <= end) // stopped before a group it leaves to the stops
+                break;
         }
         from = std::max(from, i - 2); // a quote's first bytes are never stops
     }

@@ -665,45 +665,203 @@ bool vbmi2Runs() {
 }
 const bool removePassRuns = vbmi2Runs();
 
-PARVELLO_VBMI2 qsizetype removeQuotesVbmi2(const char* bytes, qsizetype i, qsizetype end,
-                                           char*& out, const RemovedQuotes& quotes,
-                                           RemovePassCarry& carry) {
-    // Each three-byte quote's first and second bytes at the end of the group before, moved
-    // to the bits before this group's first byte.
-    std::array<std::uint64_t, 3> firstBefore = carry.firstBefore;
-    std::array<std::uint64_t, 3> secondBefore = carry.secondBefore;
-    // Each quote's bytes, in every byte of a vector.
+__extension__ typedef unsigned __int128 Bits128;
+
+// The bits below bit count, for a count from 0 to 255 (all of them from 64 on).
+PARVELLO_VBMI2 inline std::uint64_t lowBits(int count) {
+    return _bzhi_u64(~std::uint64_t(0), unsigned(count));
+}
+
+// The quote bytes a vector pass takes out of a group of 64 bytes, for the common rules in a
+// shape that needs few comparisons, and for any rule. Each gives the bytes to remove and how
+// many bytes of a quote the group before wrote already, and carries what a quote cut by the
+// group's end needs.
+
+// Quotes of one byte each (a code page, or a family with one quote only).
+struct SingleByteQuotes {
+    __m512i quote[3];
+    PARVELLO_VBMI2 explicit SingleByteQuotes(const RemovedQuotes& quotes, const RemovePassCarry&) {
+        // A quote the encoding lacks compares as another one of the family.
+        size_t present = 0;
+        while (quotes.length[present] == 0)
+            ++present;
+        for (size_t q = 0; q < 3; ++q)
+            quote[q] = _mm512_set1_epi8(quotes.bytes[quotes.length[q] ? q : present][0]);
+    }
+    static bool fits(const RemovedQuotes& quotes) {
+        const auto& l = quotes.length;
+        return l[0] <= 1 && l[1] <= 1 && l[2] <= 1 && l[0] + l[1] + l[2] > 0;
+    }
+    PARVELLO_VBMI2 std::uint64_t removed(__m512i v, int& takeBack) const {
+        takeBack = 0;
+        return _mm512_cmpeq_epi8_mask(v, quote[0]) | _mm512_cmpeq_epi8_mask(v, quote[1]) |
+               _mm512_cmpeq_epi8_mask(v, quote[2]);
+    }
+    void save(RemovePassCarry&) const {}
+};
+
+// A quote of one byte and two of three bytes that begin with the same two (the UTF-8 family
+// of the ASCII quote and its two curly ones).
+struct OneAndTwoLongQuotes {
+    __m512i single, first, second, lastA, lastB;
+    std::uint64_t firstBefore, secondBefore; // the long quotes' first bytes before the group
+    PARVELLO_VBMI2 OneAndTwoLongQuotes(const RemovedQuotes& quotes, const RemovePassCarry& carry)
+        : single(_mm512_set1_epi8(quotes.bytes[0][0])), first(_mm512_set1_epi8(quotes.bytes[1][0])),
+          second(_mm512_set1_epi8(quotes.bytes[1][1])), lastA(_mm512_set1_epi8(quotes.bytes[1][2])),
+          lastB(_mm512_set1_epi8(quotes.bytes[2][2])), firstBefore(carry.firstBefore[1]),
+          secondBefore(carry.secondBefore[1]) {}
+    static bool fits(const RemovedQuotes& quotes) {
+        return quotes.length[0] == 1 && quotes.length[1] == 3 && quotes.length[2] == 3 &&
+               quotes.bytes[1][0] == quotes.bytes[2][0] && quotes.bytes[1][1] == quotes.bytes[2][1];
+    }
+    PARVELLO_VBMI2 std::uint64_t removed(__m512i v, int& takeBack) {
+        const std::uint64_t firsts = _mm512_cmpeq_epi8_mask(v, first);
+        const std::uint64_t seconds = _mm512_cmpeq_epi8_mask(v, second);
+        const std::uint64_t before = (seconds << 1 | secondBefore) & (firsts << 2 | firstBefore);
+        const std::uint64_t last = _mm512_mask_cmpeq_epi8_mask(before, v, lastA) |
+                                   _mm512_mask_cmpeq_epi8_mask(before, v, lastB);
+        firstBefore = firsts >> 62;
+        secondBefore = seconds >> 63;
+        // A quote ending at bit 0 had two bytes in the group before, at bit 1 one.
+        takeBack = (0x2120 >> (4 * int(last & 3))) & 0xF;
+        return _mm512_cmpeq_epi8_mask(v, single) | last | last >> 1 | last >> 2;
+    }
+    void save(RemovePassCarry& carry) const {
+        carry.firstBefore[1] = firstBefore;
+        carry.secondBefore[1] = secondBefore;
+    }
+};
+
+// Any rule: each quote of one or three bytes compared on its own.
+struct AnyQuotes {
     __m512i quoteBytes[3][3];
-    for (size_t q = 0; q < 3; ++q)
-        for (size_t k = 0; k < 3; ++k)
-            quoteBytes[q][k] = _mm512_set1_epi8(quotes.bytes[q][k]);
-    char* o = out;
-    for (; i + 64 <= end; i += 64) {
-        const __m512i v = _mm512_loadu_si512(bytes + i);
+    std::array<int, 3> length;
+    std::array<std::uint64_t, 3> firstBefore;
+    std::array<std::uint64_t, 3> secondBefore;
+    PARVELLO_VBMI2 AnyQuotes(const RemovedQuotes& quotes, const RemovePassCarry& carry)
+        : length(quotes.length), firstBefore(carry.firstBefore), secondBefore(carry.secondBefore) {
+        for (size_t q = 0; q < 3; ++q)
+            for (size_t k = 0; k < 3; ++k)
+                quoteBytes[q][k] = _mm512_set1_epi8(quotes.bytes[q][k]);
+    }
+    PARVELLO_VBMI2 std::uint64_t removed(__m512i v, int& takeBack) {
         std::uint64_t removed = 0;
-        int takeBack = 0; // bytes of a quote written with the group before
+        takeBack = 0;
         for (size_t q = 0; q < 3; ++q) {
-            if (quotes.length[q] == 1) {
+            if (length[q] == 1) {
                 removed |= _mm512_cmpeq_epi8_mask(v, quoteBytes[q][0]);
-            } else if (quotes.length[q] == 3) {
+            } else if (length[q] == 3) {
                 const std::uint64_t first = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][0]);
                 const std::uint64_t second = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][1]);
                 const std::uint64_t last = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][2]) &
                                            (second << 1 | secondBefore[q]) &
                                            (first << 2 | firstBefore[q]);
                 removed |= last | last >> 1 | last >> 2;
-                takeBack = std::max(takeBack, (last & 1) ? 2 : (last & 2) ? 1 : 0);
+                takeBack = std::max(takeBack, (0x2120 >> (4 * int(last & 3))) & 0xF);
                 firstBefore[q] = first >> 62;
                 secondBefore[q] = second >> 63;
             }
         }
-        const std::uint64_t keep = ~removed;
-        o -= takeBack;
-        _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(keep, v));
-        o += _mm_popcnt_u64(keep);
+        return removed;
     }
-    carry.firstBefore = firstBefore;
-    carry.secondBefore = secondBefore;
+    void save(RemovePassCarry& carry) const {
+        carry.firstBefore = firstBefore;
+        carry.secondBefore = secondBefore;
+    }
+};
+
+template <class Quotes>
+PARVELLO_VBMI2 qsizetype removeQuotesVbmi2(const char* bytes, qsizetype i, qsizetype end,
+                                           char*& out, const RemovedQuotes& rule, bool lineBreaks,
+                                           RemovePassCarry& carry) {
+    const __m512i cr = _mm512_set1_epi8('\r');
+    const __m512i lf = _mm512_set1_epi8('\n');
+    const std::uint64_t even = 0x5555555555555555u; // the slot before each kept byte
+    const std::uint64_t odd = 0xAAAAAAAAAAAAAAAAu;  // the kept byte itself
+    // Whether the byte before the group was a CR, at bit 0.
+    std::uint64_t crBefore = carry.crBefore;
+    Quotes quotes(rule, carry);
+    char* o = out;
+    for (; i + 64 <= end; i += 64) {
+        const __m512i v = _mm512_loadu_si512(bytes + i);
+        // A group where a line end cannot be made is left with the quotes' carry as it was.
+        Quotes next = quotes;
+        int takeBack = 0; // bytes of a quote written with the group before
+        const std::uint64_t keep = ~next.removed(v, takeBack);
+        const int kept = int(_mm_popcnt_u64(keep));
+        const __m512i packed = _mm512_maskz_compress_epi8(keep, v);
+        if (!lineBreaks) {
+            quotes = next;
+            o -= takeBack;
+            _mm512_storeu_si512(o, packed);
+            o += kept;
+            continue;
+        }
+        const std::uint64_t crs = _mm512_cmpeq_epi8_mask(v, cr);
+        const std::uint64_t lfs = _mm512_cmpeq_epi8_mask(v, lf);
+        const std::uint64_t lfAfter = lfs >> 1 | std::uint64_t(bytes[i + 64] == '\n') << 63;
+        const std::uint64_t loneLf = lfs & ~(crs << 1 | crBefore);
+        const std::uint64_t loneCr = crs & ~lfAfter;
+        // Where a CR LF is to be made, counted among the kept bytes: a CR before a lone LF,
+        // an LF after a lone CR (a slot before the kept byte that follows it).
+        const std::uint64_t lfKept = _pext_u64(loneLf, keep);
+        const std::uint64_t crKept = _pext_u64(loneCr, keep);
+        if (lfKept & crKept << 1)
+            break; // a lone CR, a removed quote, a lone LF: two slots between two bytes
+        crBefore = crs >> 63;
+        quotes = next;
+        const std::uint64_t slots = lfKept | crKept << 1;
+        // An LF after all of them: a lone CR as the last of 64 kept bytes.
+        const std::uint64_t last = crKept >> 63 & std::uint64_t(kept >> 6);
+        if ((slots | last) == 0) { // no line end to make in this group
+            o -= takeBack;
+            _mm512_storeu_si512(o, packed);
+            o += kept;
+            continue;
+        }
+        if ((slots & (slots - 1)) == 0 && last == 0) {
+            // One line end to make, the most common case: the kept bytes from the slot on move
+            // one place up (the last of them lands past the first 64 through the store of all
+            // of them one place up), and the slot gets a CR before an LF, else an LF.
+            const __m512i moved = _mm512_mask_expand_epi8(cr, ~slots, packed);
+            o -= takeBack;
+            _mm512_storeu_si512(o + 1, packed);
+            _mm512_storeu_si512(o, _mm512_mask_mov_epi8(moved, crKept << 1, lf));
+            o += kept + 1;
+            continue;
+        }
+        // Two bits a kept byte (a slot before it, the byte), the unused slots left out: the
+        // kept bytes' places among the written ones.
+        const std::uint64_t keptLow = lowBits(kept);
+        const std::uint64_t spreadLow = _pdep_u64(slots, even) | _pdep_u64(keptLow, odd);
+        const std::uint64_t spreadHigh =
+            _pdep_u64(slots >> 32, even) | _pdep_u64(keptLow >> 32, odd);
+        const int lowCount = int(_mm_popcnt_u64(spreadLow));
+        const Bits128 places =
+            Bits128(_pext_u64(odd, spreadHigh)) << lowCount | _pext_u64(odd, spreadLow);
+        const std::uint64_t places0 = std::uint64_t(places);
+        const std::uint64_t places1 = std::uint64_t(places >> 64);
+        const int length = kept + int(_mm_popcnt_u64(slots) + last);
+        const int first = int(_mm_popcnt_u64(places0));
+        __m512i out0 = _mm512_maskz_expand_epi8(places0, packed);
+        __m512i out1 =
+            _mm512_maskz_expand_epi8(places1, _mm512_maskz_compress_epi8(~lowBits(first), packed));
+        // Each slot is a CR before an LF, else an LF after a CR.
+        const std::uint64_t free0 = ~places0 & lowBits(length);
+        const std::uint64_t free1 = ~places1 & lowBits(std::max(0, length - 64));
+        const std::uint64_t lf0 = _mm512_cmpeq_epi8_mask(out0, lf);
+        const std::uint64_t lf1 = _mm512_cmpeq_epi8_mask(out1, lf);
+        const std::uint64_t cr0 = free0 & (lf0 >> 1 | lf1 << 63);
+        const std::uint64_t cr1 = free1 & lf1 >> 1;
+        out0 = _mm512_mask_mov_epi8(_mm512_mask_mov_epi8(out0, free0 & ~cr0, lf), cr0, cr);
+        out1 = _mm512_mask_mov_epi8(_mm512_mask_mov_epi8(out1, free1 & ~cr1, lf), cr1, cr);
+        o -= takeBack;
+        _mm512_storeu_si512(o, out0);
+        _mm512_storeu_si512(o + 64, out1);
+        o += length;
+    }
+    carry.crBefore = crBefore;
+    quotes.save(carry);
     out = o;
     return i;
 }
@@ -724,11 +882,19 @@ void TurnRemoveQuotesPassOffForTests(bool off) {
 }
 
 qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                           const RemovedQuotes& quotes, RemovePassCarry& carry) {
+                           const RemovedQuotes& quotes, bool lineBreaks, RemovePassCarry& carry) {
 #if PARVELLO_X86_VECTORS
-    if (RemoveQuotesPassAvailable())
-        return removeQuotesVbmi2(bytes, i, end, out, quotes, carry);
+    if (RemoveQuotesPassAvailable()) {
+        if (OneAndTwoLongQuotes::fits(quotes))
+            return removeQuotesVbmi2<OneAndTwoLongQuotes>(bytes, i, end, out, quotes, lineBreaks,
+                                                          carry);
+        if (SingleByteQuotes::fits(quotes))
+            return removeQuotesVbmi2<SingleByteQuotes>(bytes, i, end, out, quotes, lineBreaks,
+                                                       carry);
+        return removeQuotesVbmi2<AnyQuotes>(bytes, i, end, out, quotes, lineBreaks, carry);
+    }
 #endif
+    (void)lineBreaks;
     (void)bytes;
     (void)end;
     (void)out;

@@ -237,24 +237,29 @@ struct RemovedQuotes {
     std::array<std::array<char, 3>, 3> bytes{};
     std::array<int, 3> length{};
 };
-// What the pass below carries from one call to the next over the same block: each
-// three-byte quote's first two bytes at the end of the bytes before. Cleared at a block's
-// start.
+// What the pass below carries from one call to the next over the same block: whether the
+// byte before was a CR, and each three-byte quote's first two bytes there. Cleared at a
+// block's start (and where a caller took the bytes before itself).
 struct RemovePassCarry {
+    std::uint64_t crBefore = 0;
     std::array<std::uint64_t, 3> firstBefore{};
     std::array<std::uint64_t, 3> secondBefore{};
 };
 
 // One pass over the whole 64-byte groups of bytes[i..end) that writes to out the bytes with
-// the rule's quotes taken out, and nothing else changed (line breaks included). A quote
-// whose first bytes lie before i is seen through carry; where they were written to out
-// already, out is moved back over them. Returns the end of the last whole group; out moves
-// past what was written, and up to 64 bytes past its new end may be overwritten. Available
-// only where the processor has AVX-512 with VBMI2 (elsewhere it returns i): 64 bytes at a
-// time with no branch on where the quotes are.
+// the rule's quotes taken out and, when lineBreaks, each lone CR or lone LF made CR LF (a CR
+// LF stays as it is; the byte after each group is looked at, so end must then lie before the
+// block's last byte). Without lineBreaks every line break stays as it is. A quote whose
+// first bytes lie before i is seen through carry; where they were written to out already,
+// out is moved back over them. Returns the end of the last group it took: end's last whole
+// group, or the start of a group where a removed quote stands between a lone CR and a lone
+// LF (the caller takes that group itself). out moves past what was written, at most 128
+// bytes a group, and up to 128 bytes past its new end may be overwritten. Available only
+// where the processor has AVX-512 with VBMI2 (elsewhere it returns i): 64 bytes at a time
+// with no branch on where the quotes and line breaks are.
 bool RemoveQuotesPassAvailable();
 qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                           const RemovedQuotes& quotes, RemovePassCarry& carry);
+                           const RemovedQuotes& quotes, bool lineBreaks, RemovePassCarry& carry);
 // For tests: the pass above is not available while off, so that the engine's other pass is
 // tested on a processor that has it too.
 void TurnRemoveQuotesPassOffForTests(bool off);

@@ -400,46 +400,74 @@ private slots:
 
     // The vector pass that removes quotes gives what removing them one by one gives, with
     // quotes cut by its groups and by its calls, and three-byte quotes that overlap.
+    void removeQuotesPass_data() {
+        QTest::addColumn<QByteArrayList>("rule");
+        QTest::newRow("UTF-8 double quotes")
+            << QByteArrayList{"\"", "\xE2\x80\x9C", "\xE2\x80\x9D"};
+        QTest::newRow("code page single quotes") << QByteArrayList{"'", "\x91", "\x92"};
+        QTest::newRow("code page, one quote missing") << QByteArrayList{"\x93", "", "\x94"};
+        QTest::newRow("any other") << QByteArrayList{"\xE2\x80\x9C", "\"", "\xE2\x80\x9D"};
+    }
     void removeQuotesPass() {
         if (!RemoveQuotesPassAvailable())
             QSKIP("this processor has no AVX-512 with VBMI2; the engine's other pass is used");
+        QFETCH(QByteArrayList, rule);
         RemovedQuotes quotes;
-        const std::array<QByteArray, 3> rule = {"\"", "\xE2\x80\x9C", "\xE2\x80\x9D"};
         for (size_t q = 0; q < 3; ++q) {
-            quotes.length[q] = int(rule[q].size());
-            std::copy(rule[q].begin(), rule[q].end(), quotes.bytes[q].begin());
+            quotes.length[q] = int(rule[qsizetype(q)].size());
+            std::copy(rule[qsizetype(q)].begin(), rule[qsizetype(q)].end(),
+                      quotes.bytes[q].begin());
         }
-        const auto plain = [&](const QByteArray& text) {
+        // What the pass writes for text[0..at): the quotes that end before at taken out and,
+        // with line breaks, each lone CR or LF made CR LF (a quote cut at at stays for now).
+        const auto plain = [&](const QByteArray& text, qsizetype at, bool lineBreaks) {
             QByteArray kept;
-            for (qsizetype i = 0; i < text.size();) {
+            for (qsizetype i = 0; i < at;) {
                 const auto quote = std::find_if(rule.begin(), rule.end(), [&](const auto& q) {
-                    return text.sliced(i).startsWith(q);
+                    return !q.isEmpty() && text.sliced(i).startsWith(q);
                 });
-                if (quote == rule.end())
-                    kept += text[i++];
-                else
+                if (quote != rule.end() && i + quote->size() <= at) {
                     i += quote->size();
+                    continue;
+                }
+                const char c = text[i++];
+                const bool crLf = c == '\r' && i < text.size() && text[i] == '\n';
+                const bool lfOfCrLf = c == '\n' && i >= 2 && text[i - 2] == '\r';
+                kept += lineBreaks && (c == '\r' || c == '\n') && !crLf && !lfOfCrLf
+                            ? QByteArray("\r\n")
+                            : QByteArray(1, c);
             }
             return kept;
         };
         const char* const pieces[] = {"x",        "\"",   "'",    "\xE2\x80\x9C", "\xE2\x80\x9D",
-                                      "\xE2\x80", "\xE2", "\x9C", "\r\n",         "\n"};
+                                      "\xE2\x80", "\xE2", "\x9C", "\x91",         "\x93",
+                                      "\r\n",     "\n",   "\r",   "\r\"\n"};
         QRandomGenerator random(11);
-        for (int round = 0; round < 400; ++round) {
-            const qsizetype length = 64 * (1 + random.bounded(8));
+        for (int round = 0; round < 800; ++round) {
+            const bool lineBreaks = round % 2;
+            // With line breaks the byte after each group is looked at.
+            const qsizetype length = 64 * (1 + random.bounded(8)) + (lineBreaks ? 1 : 0);
             QByteArray text;
             while (text.size() < length)
-                text += random.bounded(3) ? "x" : pieces[random.bounded(10)];
+                text += random.bounded(3) ? "x" : pieces[random.bounded(14)];
             text.truncate(length);
-            QByteArray out(length + 64, '\0');
+            QByteArray out(2 * length + 128, '\0');
             char* o = out.data();
             RemovePassCarry carry;
-            for (qsizetype i = 0; i < length;) {
-                const qsizetype end = std::min(length, i + 64 * (1 + random.bounded(3)));
-                i = RemoveQuotesPass(text.constData(), i, end, o, quotes, carry);
-                QCOMPARE(i, end);
+            qsizetype i = 0;
+            while (i + 64 < length || (!lineBreaks && i + 64 <= length)) {
+                const qsizetype last = lineBreaks ? length - 1 : length;
+                const qsizetype end = std::min(last, i + 64 * (1 + random.bounded(3)));
+                const qsizetype at =
+                    RemoveQuotesPass(text.constData(), i, end, o, quotes, lineBreaks, carry);
+                QCOMPARE((at - i) % 64, 0);
+                const bool whole = at == end - (end - i) % 64;
+                QVERIFY(whole || lineBreaks);
+                i = at;
+                if (!whole)
+                    break; // a group left to the caller
             }
-            QCOMPARE(out.first(o - out.constData()), plain(text));
+            QCOMPARE(out.first(o - out.constData()), plain(text, i, lineBreaks));
         }
     }
 };
