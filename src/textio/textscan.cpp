@@ -443,6 +443,9 @@ __attribute__((target("avx2"))) inline qsizetype widenAsciiAvx2(const unsigned c
 
 ScanLevel detectLevel() {
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vbmi"))
+        return ScanLevel::Avx512;
     return __builtin_cpu_supports("avx2") ? ScanLevel::Avx2 : ScanLevel::Sse2;
 }
 
@@ -501,6 +504,7 @@ inline ScanLevel usable(ScanLevel level) {
 const ScanKernels& ScanKernelsFor(ScanLevel level) {
     switch (usable(level)) {
 #if PARVELLO_X86_VECTORS
+    case ScanLevel::Avx512: // the searches gain nothing from the wider vectors
     case ScanLevel::Avx2:
         return avx2Kernels;
     case ScanLevel::Sse2:
@@ -611,6 +615,7 @@ qsizetype checkUtf8(ScanLevel level, const char* bytes, qsizetype i, qsizetype n
     const auto* const in = reinterpret_cast<const unsigned char*>(bytes);
     switch (usable(level)) {
 #if PARVELLO_X86_VECTORS
+    case ScanLevel::Avx512:
     case ScanLevel::Avx2:
         return checkUtf8Avx2(in, i, n, nonAscii);
     case ScanLevel::Sse2:
@@ -927,16 +932,60 @@ constexpr std::uint8_t Overlong4 = 1 << 6;    // F0 80..8F
 constexpr std::uint8_t TwoConts = 1 << 7;     // a continuation after a continuation
 constexpr std::uint8_t Carry = TooShort | TooLong | TwoConts;
 
-__attribute__((target("avx2"))) inline __m256i
-table(std::uint8_t a0, std::uint8_t a1, std::uint8_t a2, std::uint8_t a3, std::uint8_t a4,
-      std::uint8_t a5, std::uint8_t a6, std::uint8_t a7, std::uint8_t a8, std::uint8_t a9,
-      std::uint8_t a10, std::uint8_t a11, std::uint8_t a12, std::uint8_t a13, std::uint8_t a14,
-      std::uint8_t a15) {
-    return _mm256_setr_epi8(char(a0), char(a1), char(a2), char(a3), char(a4), char(a5), char(a6),
-                            char(a7), char(a8), char(a9), char(a10), char(a11), char(a12),
-                            char(a13), char(a14), char(a15), char(a0), char(a1), char(a2), char(a3),
-                            char(a4), char(a5), char(a6), char(a7), char(a8), char(a9), char(a10),
-                            char(a11), char(a12), char(a13), char(a14), char(a15));
+// What each byte's high nibble, the byte before's high nibble and the byte before's low
+// nibble say may be wrong; a pair is wrong where all three agree on a bit.
+constexpr std::uint8_t Byte1High[16] = {TooLong,
+                                        TooLong,
+                                        TooLong,
+                                        TooLong,
+                                        TooLong,
+                                        TooLong,
+                                        TooLong,
+                                        TooLong,
+                                        TwoConts,
+                                        TwoConts,
+                                        TwoConts,
+                                        TwoConts,
+                                        TooShort | Overlong2,
+                                        TooShort,
+                                        TooShort | Overlong3 | Surrogate,
+                                        TooShort | TooLarge | TooLarge1000 | Overlong4};
+constexpr std::uint8_t Byte1Low[16] = {Carry | Overlong3 | Overlong2 | Overlong4,
+                                       Carry | Overlong2,
+                                       Carry,
+                                       Carry,
+                                       Carry | TooLarge,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000 | Surrogate,
+                                       Carry | TooLarge | TooLarge1000,
+                                       Carry | TooLarge | TooLarge1000};
+constexpr std::uint8_t Byte2High[16] = {TooShort,
+                                        TooShort,
+                                        TooShort,
+                                        TooShort,
+                                        TooShort,
+                                        TooShort,
+                                        TooShort,
+                                        TooShort,
+                                        TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge1000 |
+                                            Overlong4,
+                                        TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge,
+                                        TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,
+                                        TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,
+                                        TooShort,
+                                        TooShort,
+                                        TooShort,
+                                        TooShort};
+
+__attribute__((target("avx2"))) inline __m256i table(const std::uint8_t (&entries)[16]) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
 }
 
 // The bytes of input moved n places later, the first n taken from the end of previous.
@@ -950,27 +999,10 @@ __attribute__((target("avx2"))) inline __m256i blockErrors(__m256i input, __m256
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i prev1 = before<1>(input, previous);
     const __m256i byte1High = _mm256_shuffle_epi8(
-        table(TooLong, TooLong, TooLong, TooLong, TooLong, TooLong, TooLong, TooLong, TwoConts,
-              TwoConts, TwoConts, TwoConts, TooShort | Overlong2, TooShort,
-              TooShort | Overlong3 | Surrogate, TooShort | TooLarge | TooLarge1000 | Overlong4),
-        _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble));
-    const __m256i byte1Low = _mm256_shuffle_epi8(
-        table(Carry | Overlong3 | Overlong2 | Overlong4, Carry | Overlong2, Carry, Carry,
-              Carry | TooLarge, Carry | TooLarge | TooLarge1000, Carry | TooLarge | TooLarge1000,
-              Carry | TooLarge | TooLarge1000, Carry | TooLarge | TooLarge1000,
-              Carry | TooLarge | TooLarge1000, Carry | TooLarge | TooLarge1000,
-              Carry | TooLarge | TooLarge1000, Carry | TooLarge | TooLarge1000,
-              Carry | TooLarge | TooLarge1000 | Surrogate, Carry | TooLarge | TooLarge1000,
-              Carry | TooLarge | TooLarge1000),
-        _mm256_and_si256(prev1, nibble));
+        table(Byte1High), _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble));
+    const __m256i byte1Low = _mm256_shuffle_epi8(table(Byte1Low), _mm256_and_si256(prev1, nibble));
     const __m256i byte2High = _mm256_shuffle_epi8(
-        table(TooShort, TooShort, TooShort, TooShort, TooShort, TooShort, TooShort, TooShort,
-              TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge1000 | Overlong4,
-              TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge,
-              TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,
-              TooLong | Overlong2 | TwoConts | Surrogate | TooLarge, TooShort, TooShort, TooShort,
-              TooShort),
-        _mm256_and_si256(_mm256_srli_epi16(input, 4), nibble));
+        table(Byte2High), _mm256_and_si256(_mm256_srli_epi16(input, 4), nibble));
     const __m256i special = _mm256_and_si256(_mm256_and_si256(byte1High, byte1Low), byte2High);
     // The third and fourth bytes of longer sequences must be continuations, and only they
     // may be the second continuation in a row.
@@ -997,6 +1029,69 @@ __attribute__((target("avx2"))) qsizetype checkBlocks(const unsigned char* in, q
         previous = input;
     }
     return from;
+}
+
+// The same check 64 bytes at a time, where the processor has AVX-512 with VBMI.
+#define PARVELLO_AVX512_CHECK __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+PARVELLO_AVX512_CHECK inline __m512i table512(const std::uint8_t (&entries)[16]) {
+    return _mm512_maskz_broadcast_i32x4(0xFFFF,
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
+}
+
+// The error bits of one block of 64 given the block before it; before[n] picks each byte's
+// n-th byte before it out of the two blocks.
+PARVELLO_AVX512_CHECK inline __m512i blockErrors512(__m512i input, __m512i previous,
+                                                    const __m512i (&before)[4]) {
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    const __m512i prev1 = _mm512_permutex2var_epi8(previous, before[1], input);
+    const __m512i byte1High = _mm512_shuffle_epi8(
+        table512(Byte1High), _mm512_and_si512(_mm512_srli_epi16(prev1, 4), nibble));
+    const __m512i byte1Low =
+        _mm512_shuffle_epi8(table512(Byte1Low), _mm512_and_si512(prev1, nibble));
+    const __m512i byte2High = _mm512_shuffle_epi8(
+        table512(Byte2High), _mm512_and_si512(_mm512_srli_epi16(input, 4), nibble));
+    const __m512i special = _mm512_and_si512(_mm512_and_si512(byte1High, byte1Low), byte2High);
+    const __m512i third = _mm512_subs_epu8(_mm512_permutex2var_epi8(previous, before[2], input),
+                                           _mm512_set1_epi8(char(0xE0 - 0x80)));
+    const __m512i fourth = _mm512_subs_epu8(_mm512_permutex2var_epi8(previous, before[3], input),
+                                            _mm512_set1_epi8(char(0xF0 - 0x80)));
+    const __m512i must23 =
+        _mm512_and_si512(_mm512_or_si512(third, fourth), _mm512_set1_epi8(char(0x80)));
+    return _mm512_xor_si512(must23, special);
+}
+
+// Checks the whole blocks of 64 of in[from..n); from and the return value are multiples of
+// 64 past the start. Returns false at the first block with an error.
+PARVELLO_AVX512_CHECK bool checkBlocks512(const unsigned char* in, qsizetype& from, qsizetype n,
+                                          bool& nonAscii) {
+    __m512i before[4];
+    for (int k = 1; k < 4; ++k) {
+        alignas(64) std::uint8_t index[64];
+        for (int b = 0; b < 64; ++b)
+            index[b] = std::uint8_t(64 - k + b); // from 64 on: input
+        before[k] = _mm512_load_si512(index);
+    }
+    __m512i previous = from >= 64 ? _mm512_loadu_si512(in + from - 64) : _mm512_setzero_si512();
+    __m512i errors = _mm512_setzero_si512();
+    __m512i high = _mm512_setzero_si512();
+    for (; from + 64 <= n; from += 64) {
+        const __m512i input = _mm512_loadu_si512(in + from);
+        errors = _mm512_or_si512(errors, blockErrors512(input, previous, before));
+        high = _mm512_or_si512(high, input);
+        previous = input;
+    }
+    nonAscii = nonAscii || _mm512_movepi8_mask(high) != 0;
+    return _mm512_test_epi8_mask(errors, errors) == 0;
+}
+
+PARVELLO_AVX512_CHECK bool finish512(const unsigned char* in, qsizetype checked, qsizetype total,
+                                     bool& nonAscii) {
+    alignas(64) unsigned char tail[128] = {};
+    const qsizetype from = std::max<qsizetype>(checked - 64, 0);
+    std::memcpy(tail + 64 - (checked - from), in + from, size_t(total - from));
+    qsizetype at = 64;
+    return checkBlocks512(tail, at, 128, nonAscii);
 }
 
 // feed() and finish() of the vector check: whole blocks as they come, and at the end the
@@ -1033,6 +1128,12 @@ bool Utf8Checker::feed(const char* bytes, qsizetype filled) {
     if (checked_ == CheckInvalid)
         return false;
 #if PARVELLO_X86_VECTORS
+    if (level_ == ScanLevel::Avx512) {
+        if (!vectorcheck::checkBlocks512(reinterpret_cast<const unsigned char*>(bytes), checked_,
+                                         filled, nonAscii_))
+            checked_ = CheckInvalid;
+        return checked_ != CheckInvalid;
+    }
     if (level_ == ScanLevel::Avx2) {
         if (!vectorcheck::feedAvx2(reinterpret_cast<const unsigned char*>(bytes), checked_, filled,
                                    nonAscii_))
@@ -1047,11 +1148,12 @@ bool Utf8Checker::feed(const char* bytes, qsizetype filled) {
 Utf8Check Utf8Checker::finish(const char* bytes, qsizetype total) {
     feed(bytes, total);
 #if PARVELLO_X86_VECTORS
-    if (level_ == ScanLevel::Avx2 && checked_ != CheckInvalid &&
-        !vectorcheck::finishAvx2(reinterpret_cast<const unsigned char*>(bytes), checked_, total,
-                                 nonAscii_))
+    const auto* const in = reinterpret_cast<const unsigned char*>(bytes);
+    if (checked_ != CheckInvalid &&
+        ((level_ == ScanLevel::Avx512 && !vectorcheck::finish512(in, checked_, total, nonAscii_)) ||
+         (level_ == ScanLevel::Avx2 && !vectorcheck::finishAvx2(in, checked_, total, nonAscii_))))
         checked_ = CheckInvalid;
-    if (level_ == ScanLevel::Avx2 && checked_ != CheckInvalid)
+    if (level_ >= ScanLevel::Avx2 && checked_ != CheckInvalid)
         checked_ = total;
 #endif
     Utf8Check check;
@@ -1097,7 +1199,7 @@ char16_t* Utf8Decoder::decodeFrom(const unsigned char* in, const unsigned char* 
             // Runs of ASCII, many bytes at a time.
             qsizetype ascii = 0;
 #if PARVELLO_X86_VECTORS
-            if (level == ScanLevel::Avx2)
+            if (level >= ScanLevel::Avx2)
                 ascii = widenAsciiAvx2(in, end - in, out);
             else if (level == ScanLevel::Sse2)
                 ascii = widenAsciiSse2(in, end - in, out);

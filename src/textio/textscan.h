@@ -20,9 +20,10 @@ namespace parvello {
 
 // Which version of the loops runs.
 enum class ScanLevel {
-    Plain, // one unit at a time
-    Sse2,  // 16 bytes at a time
-    Avx2,  // 32 bytes at a time
+    Plain,  // one unit at a time
+    Sse2,   // 16 bytes at a time
+    Avx2,   // 32 bytes at a time
+    Avx512, // the UTF-8 check 64 bytes at a time (AVX-512 with VBMI), else as Avx2
 };
 
 // The best version this processor runs.

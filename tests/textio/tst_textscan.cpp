@@ -17,7 +17,8 @@ Q_DECLARE_METATYPE(parvello::ScanLevel)
 
 namespace {
 
-const ScanLevel AllLevels[] = {ScanLevel::Plain, ScanLevel::Sse2, ScanLevel::Avx2};
+const ScanLevel AllLevels[] = {ScanLevel::Plain, ScanLevel::Sse2, ScanLevel::Avx2,
+                               ScanLevel::Avx512};
 
 const char* levelName(ScanLevel level) {
     switch (level) {
@@ -27,6 +28,8 @@ const char* levelName(ScanLevel level) {
         return "SSE2";
     case ScanLevel::Avx2:
         return "AVX2";
+    case ScanLevel::Avx512:
+        return "AVX-512";
     }
     return "?";
 }
