@@ -144,10 +144,8 @@ public:
                     limit = out_->stageLimit(u);
                 }
             };
-            if constexpr (sizeof(Unit) == 1) {
-                if (out_->removePass)
-                    removeInGroups(u, n, i, o, from, limit);
-            }
+            if (out_->removePass)
+                removeInGroups(u, n, i, o, from, limit);
             if (stops->vectors()) {
                 constexpr qsizetype width = StopUnits<Unit>::Width;
                 // Sixty-four bytes at a time, while a copy of that many from anywhere in them
@@ -223,41 +221,47 @@ public:
     }
 
     // The start of a pass for a rule that removes its quotes, where the processor has the
-    // vector pass for it: whole groups of 64 bytes at a time, the stage handed on between
-    // calls as the stops do. On the text-stream road each group needs the byte after it, and
-    // the pass stops early before a group with two line ends to make between two kept
+    // vector pass for it: whole groups of 64 bytes (32 units of decoded text) at a time, the stage
+    // handed on between calls as the stops do. On the text-stream road each group needs the byte
+    // after it, and the pass stops early before a group with two line ends to make between two kept
     // bytes; the stops take the rest of the block.
-    void removeInGroups(const char* u, qsizetype n, qsizetype& i, char*& o, qsizetype& from,
-                        char*& limit) {
-        constexpr qsizetype keep = 2; // a quote's first bytes, taken back by its last
+    void removeInGroups(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from,
+                        Unit*& limit) {
+        // A quote's first bytes, taken back by its last (the family's units are whole quotes).
+        constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
+        constexpr qsizetype group = 64 / qsizetype(sizeof(Unit)); // units read at a time
+        constexpr qsizetype most = 2 * group;                     // and written at most
         const bool lineBreaks = !crLfOnly_;
         const qsizetype last = lineBreaks ? n - 1 : n;
         RemovePassCarry carry;
-        char* const stageEnd = out_->stageBytesEnd(u);
-        while (i + 64 <= last) {
-            if (o > limit || stageEnd - o < 256) {
+        Unit* const stageEnd = out_->stageBytesEnd(u);
+        while (i + group <= last) {
+            if (o > limit || stageEnd - o < 2 * most) {
                 o = out_->flushStage(o, keep);
                 limit = out_->stageLimit(u);
             }
-            // A group writes at most 128 bytes, and stores 128 past where it ends.
+            // Each group may store up to most units past where it ends.
             const qsizetype groups =
-                std::max<qsizetype>(1, (std::min(limit, stageEnd - 128) - o) / 128);
-            const qsizetype end = std::min(last, i + 64 * groups);
-            const qsizetype at =
-                RemoveQuotesPass(u, i, end, o, out_->removedQuotes, lineBreaks, carry);
+                std::max<qsizetype>(1, (std::min(limit, stageEnd - most) - o) / most);
+            const qsizetype end = std::min(last, i + group * groups);
+            qsizetype at = i;
+            if constexpr (sizeof(Unit) == 1)
+                at = RemoveQuotesPass(u, i, end, o, out_->removedQuotes, lineBreaks, carry);
+            else
+                at = RemoveQuotesPass(u, i, end, o, out_->unitTable.family, lineBreaks, carry);
             if (at == i)
                 break;
             i = at;
-            if (lineBreaks && u[i - 1] == '\r' && u[i] == '\n') {
+            if (lineBreaks && u[i - 1] == Unit('\r') && u[i] == Unit('\n')) {
                 // The LF of a CR LF cut where the groups ended goes out with its CR.
-                *o++ = '\n';
+                *o++ = Unit('\n');
                 carry = {};
                 ++i;
             }
-            if (at + 64 <= end) // stopped before a group it leaves to the stops
+            if (at + group <= end) // stopped before a group it leaves to the stops
                 break;
         }
-        from = std::max(from, i - 2); // a quote's first bytes are never stops
+        from = std::max(from, i - keep); // a quote's first bytes are never stops
     }
 
     // At the stop u[i] of a pass: a line break goes out as CR LF, a quote as what it becomes;
@@ -639,6 +643,9 @@ struct PieceOut {
         if (units) {
             unitStops.emplace(stop);
             tableStops = anyQuote && fillUnitTable();
+            removePass = tableStops && RemoveQuotesPassAvailable() &&
+                         std::all_of(unitTable.actions.begin(), unitTable.actions.begin() + 3,
+                                     [](const UnitAction& action) { return action.length == 0; });
         } else {
             std::array<char, 5> bytes{};
             for (size_t k = 0; k < 5; ++k)

@@ -871,6 +871,83 @@ PARVELLO_VBMI2 qsizetype removeQuotesVbmi2(const char* bytes, qsizetype i, qsize
     return i;
 }
 
+// The same pass over decoded text, 32 units at a time: the family's quotes are one unit
+// each, so nothing of a quote lies in the group before.
+PARVELLO_VBMI2 qsizetype removeQuoteUnitsVbmi2(const char16_t* units, qsizetype i, qsizetype end,
+                                               char16_t*& out,
+                                               const std::array<char16_t, 3>& quotes,
+                                               bool lineBreaks, RemovePassCarry& carry) {
+    const __m512i cr = _mm512_set1_epi16(u'\r');
+    const __m512i lf = _mm512_set1_epi16(u'\n');
+    const __m512i quote0 = _mm512_set1_epi16(short(quotes[0]));
+    const __m512i quote1 = _mm512_set1_epi16(short(quotes[1]));
+    const __m512i quote2 = _mm512_set1_epi16(short(quotes[2]));
+    const std::uint64_t even = 0x5555555555555555u; // the slot before each kept unit
+    const std::uint64_t odd = 0xAAAAAAAAAAAAAAAAu;  // the kept unit itself
+    std::uint32_t crBefore = std::uint32_t(carry.crBefore);
+    char16_t* o = out;
+    for (; i + 32 <= end; i += 32) {
+        const __m512i v = _mm512_loadu_si512(units + i);
+        const std::uint32_t keep =
+            ~(_mm512_cmpeq_epi16_mask(v, quote0) | _mm512_cmpeq_epi16_mask(v, quote1) |
+              _mm512_cmpeq_epi16_mask(v, quote2));
+        const int kept = int(_mm_popcnt_u32(keep));
+        const __m512i packed = _mm512_maskz_compress_epi16(keep, v);
+        if (!lineBreaks) {
+            _mm512_storeu_si512(o, packed);
+            o += kept;
+            continue;
+        }
+        const std::uint32_t crs = _mm512_cmpeq_epi16_mask(v, cr);
+        const std::uint32_t lfs = _mm512_cmpeq_epi16_mask(v, lf);
+        const std::uint32_t lfAfter = lfs >> 1 | std::uint32_t(units[i + 32] == u'\n') << 31;
+        const std::uint32_t loneLf = lfs & ~(crs << 1 | crBefore);
+        const std::uint32_t loneCr = crs & ~lfAfter;
+        const std::uint32_t lfKept = _pext_u32(loneLf, keep);
+        const std::uint32_t crKept = _pext_u32(loneCr, keep);
+        if (lfKept & crKept << 1)
+            break; // a lone CR, a removed quote, a lone LF: two slots between two units
+        crBefore = crs >> 31;
+        const std::uint32_t slots = lfKept | crKept << 1;
+        const std::uint32_t last = crKept >> 31 & std::uint32_t(kept >> 5);
+        if ((slots | last) == 0) {
+            _mm512_storeu_si512(o, packed);
+            o += kept;
+            continue;
+        }
+        if ((slots & (slots - 1)) == 0 && last == 0) {
+            const __m512i moved = _mm512_mask_expand_epi16(cr, ~slots, packed);
+            _mm512_storeu_si512(o + 1, packed);
+            _mm512_storeu_si512(o, _mm512_mask_mov_epi16(moved, crKept << 1, lf));
+            o += kept + 1;
+            continue;
+        }
+        const std::uint64_t spread = _pdep_u64(slots, even) | _pdep_u64(lowBits(kept), odd);
+        const std::uint64_t places = _pext_u64(odd, spread);
+        const std::uint32_t places0 = std::uint32_t(places);
+        const std::uint32_t places1 = std::uint32_t(places >> 32);
+        const int length = kept + int(_mm_popcnt_u32(slots) + last);
+        const int first = int(_mm_popcnt_u32(places0));
+        __m512i out0 = _mm512_maskz_expand_epi16(places0, packed);
+        __m512i out1 = _mm512_maskz_expand_epi16(
+            places1, _mm512_maskz_compress_epi16(std::uint32_t(~lowBits(first)), packed));
+        const std::uint32_t free0 = ~places0 & std::uint32_t(lowBits(length));
+        const std::uint32_t free1 = ~places1 & std::uint32_t(lowBits(std::max(0, length - 32)));
+        const std::uint32_t lf0 = _mm512_cmpeq_epi16_mask(out0, lf);
+        const std::uint32_t lf1 = _mm512_cmpeq_epi16_mask(out1, lf);
+        const std::uint32_t cr0 = free0 & (lf0 >> 1 | lf1 << 31);
+        const std::uint32_t cr1 = free1 & lf1 >> 1;
+        out0 = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(out0, free0 & ~cr0, lf), cr0, cr);
+        out1 = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(out1, free1 & ~cr1, lf), cr1, cr);
+        _mm512_storeu_si512(o, out0);
+        _mm512_storeu_si512(o + 32, out1);
+        o += length;
+    }
+    carry.crBefore = crBefore;
+    out = o;
+    return i;
+}
+
 } // namespace
 #endif
 
@@ -904,6 +981,22 @@ qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*&
     (void)end;
     (void)out;
     (void)quotes;
+    (void)carry;
+    return i;
+}
+
+qsizetype RemoveQuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
+                           const std::array<char16_t, 3>& quotes, bool lineBreaks,
+                           RemovePassCarry& carry) {
+#if PARVELLO_X86_VECTORS
+    if (RemoveQuotesPassAvailable())
+        return removeQuoteUnitsVbmi2(units, i, end, out, quotes, lineBreaks, carry);
+#endif
+    (void)units;
+    (void)end;
+    (void)out;
+    (void)quotes;
+    (void)lineBreaks;
     (void)carry;
     return i;
 }

@@ -261,7 +261,12 @@ struct RemovePassCarry {
 bool RemoveQuotesPassAvailable();
 qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
                            const RemovedQuotes& quotes, bool lineBreaks, RemovePassCarry& carry);
-// For tests: the pass above is not available while off, so that the engine's other pass is
+// The same for decoded text, 32 units at a time, where the family's three quotes are one unit
+// each: at most 64 units a group written, and up to 64 past out's new end overwritten.
+qsizetype RemoveQuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
+                           const std::array<char16_t, 3>& quotes, bool lineBreaks,
+                           RemovePassCarry& carry);
+// For tests: the passes above are not available while off, so that the engine's other pass is
 // tested on a processor that has it too.
 void TurnRemoveQuotesPassOffForTests(bool off);
 

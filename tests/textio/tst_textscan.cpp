@@ -405,21 +405,29 @@ private slots:
     // quotes cut by its groups and by its calls, and three-byte quotes that overlap.
     void removeQuotesPass_data() {
         QTest::addColumn<QByteArrayList>("rule");
+        QTest::addColumn<bool>("units"); // decoded text: each byte widened to a unit
         QTest::newRow("UTF-8 double quotes")
-            << QByteArrayList{"\"", "\xE2\x80\x9C", "\xE2\x80\x9D"};
-        QTest::newRow("code page single quotes") << QByteArrayList{"'", "\x91", "\x92"};
-        QTest::newRow("code page, one quote missing") << QByteArrayList{"\x93", "", "\x94"};
-        QTest::newRow("any other") << QByteArrayList{"\xE2\x80\x9C", "\"", "\xE2\x80\x9D"};
+            << QByteArrayList{"\"", "\xE2\x80\x9C", "\xE2\x80\x9D"} << false;
+        QTest::newRow("code page single quotes") << QByteArrayList{"'", "\x91", "\x92"} << false;
+        QTest::newRow("code page, one quote missing")
+            << QByteArrayList{"\x93", "", "\x94"} << false;
+        QTest::newRow("any other") << QByteArrayList{"\xE2\x80\x9C", "\"", "\xE2\x80\x9D"} << false;
+        QTest::newRow("decoded text") << QByteArrayList{"\"", "\x93", "\x94"} << true;
     }
     void removeQuotesPass() {
         if (!RemoveQuotesPassAvailable())
             QSKIP("this processor has no AVX-512 with VBMI2; the engine's other pass is used");
         QFETCH(QByteArrayList, rule);
+        QFETCH(bool, units);
+        const qsizetype group = units ? 32 : 64;
+        std::array<char16_t, 3> family{};
         RemovedQuotes quotes;
         for (size_t q = 0; q < 3; ++q) {
             quotes.length[q] = int(rule[qsizetype(q)].size());
             std::copy(rule[qsizetype(q)].begin(), rule[qsizetype(q)].end(),
                       quotes.bytes[q].begin());
+            family[q] =
+                rule[qsizetype(q)].isEmpty() ? u'"' : char16_t(uchar(rule[qsizetype(q)][0]));
         }
         // What the pass writes for text[0..at): the quotes that end before at taken out and,
         // with line breaks, each lone CR or LF made CR LF (a quote cut at at stays for now).
@@ -454,23 +462,42 @@ private slots:
             while (text.size() < length)
                 text += random.bounded(3) ? "x" : pieces[random.bounded(14)];
             text.truncate(length);
-            QByteArray out(2 * length + 128, '\0');
-            char* o = out.data();
-            RemovePassCarry carry;
             qsizetype i = 0;
-            while (i + 64 < length || (!lineBreaks && i + 64 <= length)) {
-                const qsizetype last = lineBreaks ? length - 1 : length;
-                const qsizetype end = std::min(last, i + 64 * (1 + random.bounded(3)));
-                const qsizetype at =
-                    RemoveQuotesPass(text.constData(), i, end, o, quotes, lineBreaks, carry);
-                QCOMPARE((at - i) % 64, 0);
-                const bool whole = at == end - (end - i) % 64;
-                QVERIFY(whole || lineBreaks);
-                i = at;
-                if (!whole)
-                    break; // a group left to the caller
+            const auto run = [&](const auto* data, auto* start, qsizetype& written, auto&& pass) {
+                auto* o = start;
+                RemovePassCarry carry;
+                while (i + group < length || (!lineBreaks && i + group <= length)) {
+                    const qsizetype last = lineBreaks ? length - 1 : length;
+                    const qsizetype end = std::min(last, i + group * (1 + random.bounded(3)));
+                    const qsizetype at = pass(data, end, o, carry);
+                    QCOMPARE((at - i) % group, 0);
+                    const bool whole = at == end - (end - i) % group;
+                    QVERIFY(whole || lineBreaks);
+                    i = at;
+                    if (!whole)
+                        break; // a group left to the caller
+                }
+                written = o - start;
+            };
+            if (units) {
+                const QString wide = QString::fromLatin1(text);
+                QString out(2 * length + 128, QChar(0));
+                qsizetype written = 0;
+                run(reinterpret_cast<const char16_t*>(wide.utf16()),
+                    reinterpret_cast<char16_t*>(out.data()), written,
+                    [&](const char16_t* data, qsizetype end, char16_t*& o, RemovePassCarry& carry) {
+                        return RemoveQuotesPass(data, i, end, o, family, lineBreaks, carry);
+                    });
+                QCOMPARE(out.first(written), QString::fromLatin1(plain(text, i, lineBreaks)));
+            } else {
+                QByteArray out(2 * length + 128, '\0');
+                qsizetype written = 0;
+                run(text.constData(), out.data(), written,
+                    [&](const char* data, qsizetype end, char*& o, RemovePassCarry& carry) {
+                        return RemoveQuotesPass(data, i, end, o, quotes, lineBreaks, carry);
+                    });
+                QCOMPARE(out.first(written), plain(text, i, lineBreaks));
             }
-            QCOMPARE(out.first(o - out.constData()), plain(text, i, lineBreaks));
         }
     }
 };
