@@ -807,6 +807,14 @@ PARVELLO_VBMI2 qsizetype removeQuotesVbmi2(const char* bytes, qsizetype i, qsize
         const std::uint64_t lfAfter = lfs >> 1 | std::uint64_t(bytes[i + 64] == '\n') << 63;
         const std::uint64_t loneLf = lfs & ~(crs << 1 | crBefore);
         const std::uint64_t loneCr = crs & ~lfAfter;
+        if ((loneLf | loneCr) == 0) { // no line end to make: every break already is CR LF
+            crBefore = crs >> 63;
+            quotes = next;
+            o -= takeBack;
+            _mm512_storeu_si512(o, packed);
+            o += kept;
+            continue;
+        }
         // Where a CR LF is to be made, counted among the kept bytes: a CR before a lone LF,
         // an LF after a lone CR (a slot before the kept byte that follows it).
         const std::uint64_t lfKept = _pext_u64(loneLf, keep);
@@ -903,6 +911,12 @@ PARVELLO_VBMI2 qsizetype removeQuoteUnitsVbmi2(const char16_t* units, qsizetype 
         const std::uint32_t lfAfter = lfs >> 1 | std::uint32_t(units[i + 32] == u'\n') << 31;
         const std::uint32_t loneLf = lfs & ~(crs << 1 | crBefore);
         const std::uint32_t loneCr = crs & ~lfAfter;
+        if ((loneLf | loneCr) == 0) {
+            crBefore = crs >> 31;
+            _mm512_storeu_si512(o, packed);
+            o += kept;
+            continue;
+        }
         const std::uint32_t lfKept = _pext_u32(loneLf, keep);
         const std::uint32_t crKept = _pext_u32(loneCr, keep);
         if (lfKept & crKept << 1)
