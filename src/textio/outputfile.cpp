@@ -229,8 +229,9 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
         throw Failure(QStringLiteral("Cannot write ") + path_ +
                           QStringLiteral(": a surrogate without its pair"),
                       failure_numbers::InvalidArgument);
-    // A long stretch goes to the file straight from where it is, without a copy.
-    if (bytes.size() >= BufferSize / 2) {
+    // A long stretch (such as a block the engine's pass gathered) goes to the file straight
+    // from where it is, without a copy.
+    if (bytes.size() >= BufferSize / 4) {
         flush();
         put(bytes.data(), bytes.size());
         return;
