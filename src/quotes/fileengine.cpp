@@ -144,7 +144,7 @@ public:
                     limit = out_->stageLimit(u);
                 }
             };
-            if (out_->removePass)
+            if (out_->quotesPass)
                 removeInGroups(u, n, i, o, from, limit);
             if (stops->vectors()) {
                 constexpr qsizetype width = StopUnits<Unit>::Width;
@@ -233,7 +233,7 @@ public:
         constexpr qsizetype most = 2 * group;                     // and written at most
         const bool lineBreaks = !crLfOnly_;
         const qsizetype last = lineBreaks ? n - 1 : n;
-        RemovePassCarry carry;
+        QuotesPassCarry carry;
         Unit* const stageEnd = out_->stageBytesEnd(u);
         while (i + group <= last) {
             if (o > limit || stageEnd - o < 2 * most) {
@@ -246,9 +246,9 @@ public:
             const qsizetype end = std::min(last, i + group * groups);
             qsizetype at = i;
             if constexpr (sizeof(Unit) == 1)
-                at = RemoveQuotesPass(u, i, end, o, out_->removedQuotes, lineBreaks, carry);
+                at = QuotesPass(u, i, end, o, out_->passQuotes, lineBreaks, carry);
             else
-                at = RemoveQuotesPass(u, i, end, o, out_->unitTable.family, lineBreaks, carry);
+                at = QuotesPass(u, i, end, o, out_->passUnits, lineBreaks, carry);
             if (at == i)
                 break;
             i = at;
@@ -502,20 +502,47 @@ struct PieceOut {
     std::unique_ptr<StopTable> stopTable;
     bool tableStops = false;
     // A rule that removes its quotes goes through the vector step where the processor has it.
-    bool removePass = false;
-    RemovedQuotes removedQuotes;
+    bool quotesPass = false;
+    PassQuotes passQuotes;
 
-    bool fillRemovedQuotes() {
-        if (!RemoveQuotesPassAvailable())
+    // Fills the rule for the vector pass (false where it cannot say it: a result that is not
+    // nothing, one byte or the quote with another last byte, or that holds a line break).
+    bool fillPassQuotes() {
+        if (!QuotesPassAvailable())
             return false;
-        for (int q = 0; q < 3; ++q) {
-            const QByteArrayView quote = byteRule->quoteBytes(q);
-            removedQuotes.length[size_t(q)] = int(quote.size());
+        passQuotes = {};
+        for (size_t q = 0; q < 3; ++q) {
+            const QByteArrayView quote = byteRule->quoteBytes(int(q));
+            passQuotes.length[q] = int(quote.size());
             if (quote.isEmpty())
                 continue;
-            if (!byteRule->resultEncodable(q) || !byteRule->resultBytes(q).isEmpty())
+            const QByteArrayView result = byteRule->resultBytes(int(q));
+            if (!byteRule->resultEncodable(int(q)) || result.contains('\r') ||
+                result.contains('\n'))
                 return false;
-            std::memcpy(removedQuotes.bytes[size_t(q)].data(), quote.data(), size_t(quote.size()));
+            const bool lastDiffers = result.size() == quote.size() && quote.size() == 3 &&
+                                     result.first(2) == quote.first(2);
+            if (!result.isEmpty() && result.size() != 1 && !lastDiffers)
+                return false;
+            std::memcpy(passQuotes.bytes[q].data(), quote.data(), size_t(quote.size()));
+            passQuotes.kept[q] = int(result.size());
+            passQuotes.last[q] = result.isEmpty() ? '\0' : result.back();
+        }
+        return true;
+    }
+    // The same for decoded text: each result nothing or one unit that is no line break.
+    PassUnits passUnits;
+    bool fillPassUnits() {
+        if (!QuotesPassAvailable())
+            return false;
+        for (size_t q = 0; q < 3; ++q) {
+            const UnitAction& action = unitTable.actions[q];
+            if (action.length > 1 ||
+                (action.length == 1 && (action.units[0] == u'\r' || action.units[0] == u'\n')))
+                return false;
+            passUnits.quotes[q] = unitTable.family[q];
+            passUnits.removed[q] = action.length == 0;
+            passUnits.becomes[q] = action.units[0];
         }
         return true;
     }
@@ -603,7 +630,7 @@ struct PieceOut {
     bool startPassing(bool units, bool crLfOnly, OutputEncoding encoding) {
         staged = 0;
         tableStops = false;
-        removePass = false;
+        quotesPass = false;
         unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
                          QSysInfo::ByteOrder == QSysInfo::LittleEndian;
         for (size_t k = 0; k < 3 && unitsAreOutput; ++k)
@@ -643,16 +670,14 @@ struct PieceOut {
         if (units) {
             unitStops.emplace(stop);
             tableStops = anyQuote && fillUnitTable();
-            removePass = tableStops && RemoveQuotesPassAvailable() &&
-                         std::all_of(unitTable.actions.begin(), unitTable.actions.begin() + 3,
-                                     [](const UnitAction& action) { return action.length == 0; });
+            quotesPass = tableStops && fillPassUnits();
         } else {
             std::array<char, 5> bytes{};
             for (size_t k = 0; k < 5; ++k)
                 bytes[k] = char(stop[k]);
             byteStops.emplace(bytes);
             tableStops = fillStopTable(crLfOnly);
-            removePass = tableStops && fillRemovedQuotes();
+            quotesPass = tableStops && fillPassQuotes();
         }
         return true;
     }

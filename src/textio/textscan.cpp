@@ -655,7 +655,7 @@ bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* 
 }
 
 namespace {
-std::atomic<bool> removePassOff{false};
+std::atomic<bool> quotesPassOff{false};
 } // namespace
 
 #if PARVELLO_X86_VECTORS
@@ -668,7 +668,7 @@ bool vbmi2Runs() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
 }
-const bool removePassRuns = vbmi2Runs();
+const bool quotesPassRuns = vbmi2Runs();
 
 __extension__ typedef unsigned __int128 Bits128;
 
@@ -677,139 +677,206 @@ PARVELLO_VBMI2 inline std::uint64_t lowBits(int count) {
     return _bzhi_u64(~std::uint64_t(0), unsigned(count));
 }
 
-// The quote bytes a vector pass takes out of a group of 64 bytes, for the common rules in a
-// shape that needs few comparisons, and for any rule. Each gives the bytes to remove and how
-// many bytes of a quote the group before wrote already, and carries what a quote cut by the
-// group's end needs.
+// All bits where on, none elsewhere.
+constexpr std::uint64_t allWhere(bool on) {
+    return on ? ~std::uint64_t(0) : 0;
+}
+
+// A quote that ends at bit 0 of a group had two bytes in the group before, at bit 1 one:
+// the bytes to take back where its first bytes go.
+inline int takeBackFor(std::uint64_t ends) {
+    return (0x2120 >> (4 * int(ends & 3))) & 0xF;
+}
+
+// The quotes in a group of 64 bytes, for the common rules in a shape that needs few
+// comparisons, and for any rule. Each gives the bytes to remove, changes in v the last
+// bytes of the quotes that stay (only where Changes), tells how many bytes of a quote the
+// group before wrote already that go, and carries what a quote cut by the group's end needs.
+
+// What happens to one quote: drop (all its bytes go), dropFirst (its first bytes go) and
+// change (its last byte becomes last), each as all bits or none.
+struct QuoteFate {
+    std::uint64_t drop, dropFirst, change;
+    __m512i last;
+    PARVELLO_VBMI2 QuoteFate(const PassQuotes& quotes, size_t q)
+        : drop(allWhere(quotes.kept[q] == 0)), dropFirst(allWhere(quotes.kept[q] <= 1)),
+          change(allWhere(quotes.kept[q] > 0)), last(_mm512_set1_epi8(quotes.last[q])) {}
+};
 
 // Quotes of one byte each (a code page, or a family with one quote only).
-struct SingleByteQuotes {
+template <bool Changes> struct SingleByteQuotes {
     __m512i quote[3];
-    PARVELLO_VBMI2 explicit SingleByteQuotes(const RemovedQuotes& quotes, const RemovePassCarry&) {
-        // A quote the encoding lacks compares as another one of the family.
+    QuoteFate fate[3];
+    static size_t presentOr(const PassQuotes& quotes, size_t q) {
+        // A quote the encoding lacks compares, and goes, as another one of the family.
         size_t present = 0;
         while (quotes.length[present] == 0)
             ++present;
-        for (size_t q = 0; q < 3; ++q)
-            quote[q] = _mm512_set1_epi8(quotes.bytes[quotes.length[q] ? q : present][0]);
+        return quotes.length[q] ? q : present;
     }
-    static bool fits(const RemovedQuotes& quotes) {
+    struct Carry {};
+    PARVELLO_VBMI2 explicit SingleByteQuotes(const PassQuotes& quotes)
+        : quote{_mm512_set1_epi8(quotes.bytes[presentOr(quotes, 0)][0]),
+                _mm512_set1_epi8(quotes.bytes[presentOr(quotes, 1)][0]),
+                _mm512_set1_epi8(quotes.bytes[presentOr(quotes, 2)][0])},
+          fate{{quotes, presentOr(quotes, 0)},
+               {quotes, presentOr(quotes, 1)},
+               {quotes, presentOr(quotes, 2)}} {}
+    static bool fits(const PassQuotes& quotes) {
         const auto& l = quotes.length;
         return l[0] <= 1 && l[1] <= 1 && l[2] <= 1 && l[0] + l[1] + l[2] > 0;
     }
-    PARVELLO_VBMI2 std::uint64_t removed(__m512i v, int& takeBack) const {
+    Carry load(const QuotesPassCarry&) const { return {}; }
+    PARVELLO_VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry&) const {
         takeBack = 0;
-        return _mm512_cmpeq_epi8_mask(v, quote[0]) | _mm512_cmpeq_epi8_mask(v, quote[1]) |
-               _mm512_cmpeq_epi8_mask(v, quote[2]);
+        std::uint64_t removed = 0;
+        __m512i changed = v;
+        for (size_t q = 0; q < 3; ++q) {
+            const std::uint64_t at = _mm512_cmpeq_epi8_mask(v, quote[q]);
+            removed |= at & fate[q].drop;
+            if constexpr (Changes)
+                changed = _mm512_mask_mov_epi8(changed, at & fate[q].change, fate[q].last);
+        }
+        v = changed;
+        return removed;
     }
-    void save(RemovePassCarry&) const {}
+    void save(const Carry&, QuotesPassCarry&) const {}
 };
 
 // A quote of one byte and two of three bytes that begin with the same two (the UTF-8 family
 // of the ASCII quote and its two curly ones).
-struct OneAndTwoLongQuotes {
+template <bool Changes> struct OneAndTwoLongQuotes {
     __m512i single, first, second, lastA, lastB;
-    std::uint64_t firstBefore, secondBefore; // the long quotes' first bytes before the group
-    PARVELLO_VBMI2 OneAndTwoLongQuotes(const RemovedQuotes& quotes, const RemovePassCarry& carry)
+    QuoteFate fate[3];
+    struct Carry {
+        std::uint64_t firstBefore, secondBefore; // the long quotes' first bytes before the group
+    };
+    PARVELLO_VBMI2 explicit OneAndTwoLongQuotes(const PassQuotes& quotes)
         : single(_mm512_set1_epi8(quotes.bytes[0][0])), first(_mm512_set1_epi8(quotes.bytes[1][0])),
           second(_mm512_set1_epi8(quotes.bytes[1][1])), lastA(_mm512_set1_epi8(quotes.bytes[1][2])),
-          lastB(_mm512_set1_epi8(quotes.bytes[2][2])), firstBefore(carry.firstBefore[1]),
-          secondBefore(carry.secondBefore[1]) {}
-    static bool fits(const RemovedQuotes& quotes) {
+          lastB(_mm512_set1_epi8(quotes.bytes[2][2])), fate{{quotes, 0}, {quotes, 1}, {quotes, 2}} {
+    }
+    Carry load(const QuotesPassCarry& carry) const {
+        return {carry.firstBefore[1], carry.secondBefore[1]};
+    }
+    static bool fits(const PassQuotes& quotes) {
         return quotes.length[0] == 1 && quotes.length[1] == 3 && quotes.length[2] == 3 &&
                quotes.bytes[1][0] == quotes.bytes[2][0] && quotes.bytes[1][1] == quotes.bytes[2][1];
     }
-    PARVELLO_VBMI2 std::uint64_t removed(__m512i v, int& takeBack) {
+    PARVELLO_VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry& c) const {
+        const std::uint64_t singles = _mm512_cmpeq_epi8_mask(v, single);
         const std::uint64_t firsts = _mm512_cmpeq_epi8_mask(v, first);
         const std::uint64_t seconds = _mm512_cmpeq_epi8_mask(v, second);
-        const std::uint64_t before = (seconds << 1 | secondBefore) & (firsts << 2 | firstBefore);
-        const std::uint64_t last = _mm512_mask_cmpeq_epi8_mask(before, v, lastA) |
-                                   _mm512_mask_cmpeq_epi8_mask(before, v, lastB);
-        firstBefore = firsts >> 62;
-        secondBefore = seconds >> 63;
-        // A quote ending at bit 0 had two bytes in the group before, at bit 1 one.
-        takeBack = (0x2120 >> (4 * int(last & 3))) & 0xF;
-        return _mm512_cmpeq_epi8_mask(v, single) | last | last >> 1 | last >> 2;
+        const std::uint64_t before =
+            (seconds << 1 | c.secondBefore) & (firsts << 2 | c.firstBefore);
+        const std::uint64_t endsA = _mm512_mask_cmpeq_epi8_mask(before, v, lastA);
+        const std::uint64_t endsB = _mm512_mask_cmpeq_epi8_mask(before, v, lastB);
+        c.firstBefore = firsts >> 62;
+        c.secondBefore = seconds >> 63;
+        const std::uint64_t firstGone = (endsA & fate[1].dropFirst) | (endsB & fate[2].dropFirst);
+        takeBack = takeBackFor(firstGone);
+        if constexpr (Changes) {
+            v = _mm512_mask_mov_epi8(v, singles & fate[0].change, fate[0].last);
+            v = _mm512_mask_mov_epi8(v, endsA & fate[1].change, fate[1].last);
+            v = _mm512_mask_mov_epi8(v, endsB & fate[2].change, fate[2].last);
+        }
+        return (singles & fate[0].drop) | (endsA & fate[1].drop) | (endsB & fate[2].drop) |
+               firstGone >> 1 | firstGone >> 2;
     }
-    void save(RemovePassCarry& carry) const {
-        carry.firstBefore[1] = firstBefore;
-        carry.secondBefore[1] = secondBefore;
+    void save(const Carry& c, QuotesPassCarry& carry) const {
+        carry.firstBefore[1] = c.firstBefore;
+        carry.secondBefore[1] = c.secondBefore;
     }
 };
 
 // Any rule: each quote of one or three bytes compared on its own.
-struct AnyQuotes {
+template <bool Changes> struct AnyQuotes {
     __m512i quoteBytes[3][3];
+    QuoteFate fate[3];
     std::array<int, 3> length;
-    std::array<std::uint64_t, 3> firstBefore;
-    std::array<std::uint64_t, 3> secondBefore;
-    PARVELLO_VBMI2 AnyQuotes(const RemovedQuotes& quotes, const RemovePassCarry& carry)
-        : length(quotes.length), firstBefore(carry.firstBefore), secondBefore(carry.secondBefore) {
+    struct Carry {
+        std::array<std::uint64_t, 3> firstBefore;
+        std::array<std::uint64_t, 3> secondBefore;
+    };
+    PARVELLO_VBMI2 explicit AnyQuotes(const PassQuotes& quotes)
+        : fate{{quotes, 0}, {quotes, 1}, {quotes, 2}}, length(quotes.length) {
         for (size_t q = 0; q < 3; ++q)
             for (size_t k = 0; k < 3; ++k)
                 quoteBytes[q][k] = _mm512_set1_epi8(quotes.bytes[q][k]);
     }
-    PARVELLO_VBMI2 std::uint64_t removed(__m512i v, int& takeBack) {
+    Carry load(const QuotesPassCarry& carry) const {
+        return {carry.firstBefore, carry.secondBefore};
+    }
+    PARVELLO_VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry& c) const {
         std::uint64_t removed = 0;
         takeBack = 0;
+        __m512i changed = v;
         for (size_t q = 0; q < 3; ++q) {
+            std::uint64_t ends = 0;
             if (length[q] == 1) {
-                removed |= _mm512_cmpeq_epi8_mask(v, quoteBytes[q][0]);
+                ends = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][0]);
             } else if (length[q] == 3) {
                 const std::uint64_t first = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][0]);
                 const std::uint64_t second = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][1]);
-                const std::uint64_t last = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][2]) &
-                                           (second << 1 | secondBefore[q]) &
-                                           (first << 2 | firstBefore[q]);
-                removed |= last | last >> 1 | last >> 2;
-                takeBack = std::max(takeBack, (0x2120 >> (4 * int(last & 3))) & 0xF);
-                firstBefore[q] = first >> 62;
-                secondBefore[q] = second >> 63;
+                ends = _mm512_cmpeq_epi8_mask(v, quoteBytes[q][2]) &
+                       (second << 1 | c.secondBefore[q]) & (first << 2 | c.firstBefore[q]);
+                const std::uint64_t firstGone = ends & fate[q].dropFirst;
+                removed |= firstGone >> 1 | firstGone >> 2;
+                takeBack = std::max(takeBack, takeBackFor(firstGone));
+                c.firstBefore[q] = first >> 62;
+                c.secondBefore[q] = second >> 63;
             }
+            removed |= ends & fate[q].drop;
+            if constexpr (Changes)
+                changed = _mm512_mask_mov_epi8(changed, ends & fate[q].change, fate[q].last);
         }
+        v = changed;
         return removed;
     }
-    void save(RemovePassCarry& carry) const {
-        carry.firstBefore = firstBefore;
-        carry.secondBefore = secondBefore;
+    void save(const Carry& c, QuotesPassCarry& carry) const {
+        carry.firstBefore = c.firstBefore;
+        carry.secondBefore = c.secondBefore;
     }
 };
 
 template <class Quotes>
-PARVELLO_VBMI2 qsizetype removeQuotesVbmi2(const char* bytes, qsizetype i, qsizetype end,
-                                           char*& out, const RemovedQuotes& rule, bool lineBreaks,
-                                           RemovePassCarry& carry) {
+PARVELLO_VBMI2 qsizetype quotesPassVbmi2(const char* bytes, qsizetype i, qsizetype end, char*& out,
+                                         const PassQuotes& rule, bool lineBreaks,
+                                         QuotesPassCarry& carry) {
     const __m512i cr = _mm512_set1_epi8('\r');
     const __m512i lf = _mm512_set1_epi8('\n');
     const std::uint64_t even = 0x5555555555555555u; // the slot before each kept byte
     const std::uint64_t odd = 0xAAAAAAAAAAAAAAAAu;  // the kept byte itself
     // Whether the byte before the group was a CR, at bit 0.
     std::uint64_t crBefore = carry.crBefore;
-    Quotes quotes(rule, carry);
+    const Quotes quotes(rule);
+    typename Quotes::Carry quoteCarry = quotes.load(carry);
     char* o = out;
     for (; i + 64 <= end; i += 64) {
-        const __m512i v = _mm512_loadu_si512(bytes + i);
+        // The group as read (its line breaks), and as its quotes become.
+        const __m512i input = _mm512_loadu_si512(bytes + i);
+        __m512i v = input;
         // A group where a line end cannot be made is left with the quotes' carry as it was.
-        Quotes next = quotes;
-        int takeBack = 0; // bytes of a quote written with the group before
-        const std::uint64_t keep = ~next.removed(v, takeBack);
+        typename Quotes::Carry next = quoteCarry;
+        int takeBack = 0; // bytes of a quote written with the group before that go
+        const std::uint64_t keep = ~quotes.removed(v, takeBack, next);
         const int kept = int(_mm_popcnt_u64(keep));
         const __m512i packed = _mm512_maskz_compress_epi8(keep, v);
         if (!lineBreaks) {
-            quotes = next;
+            quoteCarry = next;
             o -= takeBack;
             _mm512_storeu_si512(o, packed);
             o += kept;
             continue;
         }
-        const std::uint64_t crs = _mm512_cmpeq_epi8_mask(v, cr);
-        const std::uint64_t lfs = _mm512_cmpeq_epi8_mask(v, lf);
+        const std::uint64_t crs = _mm512_cmpeq_epi8_mask(input, cr);
+        const std::uint64_t lfs = _mm512_cmpeq_epi8_mask(input, lf);
         const std::uint64_t lfAfter = lfs >> 1 | std::uint64_t(bytes[i + 64] == '\n') << 63;
         const std::uint64_t loneLf = lfs & ~(crs << 1 | crBefore);
         const std::uint64_t loneCr = crs & ~lfAfter;
         if ((loneLf | loneCr) == 0) { // no line end to make: every break already is CR LF
             crBefore = crs >> 63;
-            quotes = next;
+            quoteCarry = next;
             o -= takeBack;
             _mm512_storeu_si512(o, packed);
             o += kept;
@@ -822,7 +889,7 @@ PARVELLO_VBMI2 qsizetype removeQuotesVbmi2(const char* bytes, qsizetype i, qsize
         if (lfKept & crKept << 1)
             break; // a lone CR, a removed quote, a lone LF: two slots between two bytes
         crBefore = crs >> 63;
-        quotes = next;
+        quoteCarry = next;
         const std::uint64_t slots = lfKept | crKept << 1;
         // An LF after all of them: a lone CR as the last of 64 kept bytes.
         const std::uint64_t last = crKept >> 63 & std::uint64_t(kept >> 6);
@@ -874,31 +941,42 @@ PARVELLO_VBMI2 qsizetype removeQuotesVbmi2(const char* bytes, qsizetype i, qsize
         o += length;
     }
     carry.crBefore = crBefore;
-    quotes.save(carry);
+    quotes.save(quoteCarry, carry);
     out = o;
     return i;
 }
 
 // The same pass over decoded text, 32 units at a time: the family's quotes are one unit
 // each, so nothing of a quote lies in the group before.
-PARVELLO_VBMI2 qsizetype removeQuoteUnitsVbmi2(const char16_t* units, qsizetype i, qsizetype end,
-                                               char16_t*& out,
-                                               const std::array<char16_t, 3>& quotes,
-                                               bool lineBreaks, RemovePassCarry& carry) {
+template <bool Changes>
+PARVELLO_VBMI2 qsizetype quoteUnitsPassVbmi2(const char16_t* units, qsizetype i, qsizetype end,
+                                             char16_t*& out, const PassUnits& quotes,
+                                             bool lineBreaks, QuotesPassCarry& carry) {
     const __m512i cr = _mm512_set1_epi16(u'\r');
     const __m512i lf = _mm512_set1_epi16(u'\n');
-    const __m512i quote0 = _mm512_set1_epi16(short(quotes[0]));
-    const __m512i quote1 = _mm512_set1_epi16(short(quotes[1]));
-    const __m512i quote2 = _mm512_set1_epi16(short(quotes[2]));
+    __m512i quote[3];
+    __m512i becomes[3];
+    std::uint32_t drop[3];
+    for (size_t q = 0; q < 3; ++q) {
+        quote[q] = _mm512_set1_epi16(short(quotes.quotes[q]));
+        becomes[q] = _mm512_set1_epi16(short(quotes.becomes[q]));
+        drop[q] = quotes.removed[q] ? ~std::uint32_t(0) : 0;
+    }
     const std::uint64_t even = 0x5555555555555555u; // the slot before each kept unit
     const std::uint64_t odd = 0xAAAAAAAAAAAAAAAAu;  // the kept unit itself
     std::uint32_t crBefore = std::uint32_t(carry.crBefore);
     char16_t* o = out;
     for (; i + 32 <= end; i += 32) {
-        const __m512i v = _mm512_loadu_si512(units + i);
-        const std::uint32_t keep =
-            ~(_mm512_cmpeq_epi16_mask(v, quote0) | _mm512_cmpeq_epi16_mask(v, quote1) |
-              _mm512_cmpeq_epi16_mask(v, quote2));
+        const __m512i input = _mm512_loadu_si512(units + i);
+        __m512i v = input;
+        std::uint32_t removed = 0;
+        for (size_t q = 0; q < 3; ++q) {
+            const std::uint32_t at = _mm512_cmpeq_epi16_mask(input, quote[q]);
+            removed |= at & drop[q];
+            if constexpr (Changes)
+                v = _mm512_mask_mov_epi16(v, at & ~drop[q], becomes[q]);
+        }
+        const std::uint32_t keep = ~removed;
         const int kept = int(_mm_popcnt_u32(keep));
         const __m512i packed = _mm512_maskz_compress_epi16(keep, v);
         if (!lineBreaks) {
@@ -906,8 +984,8 @@ PARVELLO_VBMI2 qsizetype removeQuoteUnitsVbmi2(const char16_t* units, qsizetype 
             o += kept;
             continue;
         }
-        const std::uint32_t crs = _mm512_cmpeq_epi16_mask(v, cr);
-        const std::uint32_t lfs = _mm512_cmpeq_epi16_mask(v, lf);
+        const std::uint32_t crs = _mm512_cmpeq_epi16_mask(input, cr);
+        const std::uint32_t lfs = _mm512_cmpeq_epi16_mask(input, lf);
         const std::uint32_t lfAfter = lfs >> 1 | std::uint32_t(units[i + 32] == u'\n') << 31;
         const std::uint32_t loneLf = lfs & ~(crs << 1 | crBefore);
         const std::uint32_t loneCr = crs & ~lfAfter;
@@ -965,29 +1043,34 @@ PARVELLO_VBMI2 qsizetype removeQuoteUnitsVbmi2(const char16_t* units, qsizetype 
 } // namespace
 #endif
 
-bool RemoveQuotesPassAvailable() {
+bool QuotesPassAvailable() {
 #if PARVELLO_X86_VECTORS
-    return removePassRuns && !removePassOff.load(std::memory_order_relaxed);
+    return quotesPassRuns && !quotesPassOff.load(std::memory_order_relaxed);
 #else
     return false;
 #endif
 }
 
-void TurnRemoveQuotesPassOffForTests(bool off) {
-    removePassOff.store(off, std::memory_order_relaxed);
+void TurnQuotesPassOffForTests(bool off) {
+    quotesPassOff.store(off, std::memory_order_relaxed);
 }
 
-qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                           const RemovedQuotes& quotes, bool lineBreaks, RemovePassCarry& carry) {
+qsizetype QuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
+                     const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry) {
 #if PARVELLO_X86_VECTORS
-    if (RemoveQuotesPassAvailable()) {
-        if (OneAndTwoLongQuotes::fits(quotes))
-            return removeQuotesVbmi2<OneAndTwoLongQuotes>(bytes, i, end, out, quotes, lineBreaks,
-                                                          carry);
-        if (SingleByteQuotes::fits(quotes))
-            return removeQuotesVbmi2<SingleByteQuotes>(bytes, i, end, out, quotes, lineBreaks,
-                                                       carry);
-        return removeQuotesVbmi2<AnyQuotes>(bytes, i, end, out, quotes, lineBreaks, carry);
+    if (QuotesPassAvailable()) {
+        const bool changes = quotes.kept[0] + quotes.kept[1] + quotes.kept[2] > 0;
+        const auto pass = [&]<template <bool> class Quotes>() {
+            return changes ? quotesPassVbmi2<Quotes<true>>(bytes, i, end, out, quotes, lineBreaks,
+                                                           carry)
+                           : quotesPassVbmi2<Quotes<false>>(bytes, i, end, out, quotes, lineBreaks,
+                                                            carry);
+        };
+        if (OneAndTwoLongQuotes<false>::fits(quotes))
+            return pass.template operator()<OneAndTwoLongQuotes>();
+        if (SingleByteQuotes<false>::fits(quotes))
+            return pass.template operator()<SingleByteQuotes>();
+        return pass.template operator()<AnyQuotes>();
     }
 #endif
     (void)lineBreaks;
@@ -999,12 +1082,14 @@ qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*&
     return i;
 }
 
-qsizetype RemoveQuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
-                           const std::array<char16_t, 3>& quotes, bool lineBreaks,
-                           RemovePassCarry& carry) {
+qsizetype QuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
+                     const PassUnits& quotes, bool lineBreaks, QuotesPassCarry& carry) {
 #if PARVELLO_X86_VECTORS
-    if (RemoveQuotesPassAvailable())
-        return removeQuoteUnitsVbmi2(units, i, end, out, quotes, lineBreaks, carry);
+    if (QuotesPassAvailable()) {
+        const bool changes = !quotes.removed[0] || !quotes.removed[1] || !quotes.removed[2];
+        return changes ? quoteUnitsPassVbmi2<true>(units, i, end, out, quotes, lineBreaks, carry)
+                       : quoteUnitsPassVbmi2<false>(units, i, end, out, quotes, lineBreaks, carry);
+    }
 #endif
     (void)units;
     (void)end;

@@ -232,43 +232,53 @@ private:
 // that only then their pairing needs a look. Out may be any buffer.
 bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* out);
 
-// A rule that removes its quotes, for the vector pass below: each quote's bytes in the
-// encoding (one or three bytes; none where the encoding has no bytes for it).
-struct RemovedQuotes {
+// A rule for the vector pass below: each quote's bytes in the encoding (one or three bytes;
+// none where the encoding has no bytes for it) and what it becomes: nothing, one byte in
+// its place, or (a quote of three bytes) its own first two bytes and another last one.
+struct PassQuotes {
     std::array<std::array<char, 3>, 3> bytes{};
     std::array<int, 3> length{};
+    std::array<int, 3> kept{};  // of the quote's bytes, how many stay: 0, 1 or all 3
+    std::array<char, 3> last{}; // what the last of them becomes
+};
+// The same for decoded text: the family's three quotes, one unit each, and each removed or
+// replaced by one unit.
+struct PassUnits {
+    std::array<char16_t, 3> quotes{};
+    std::array<bool, 3> removed{};
+    std::array<char16_t, 3> becomes{};
 };
 // What the pass below carries from one call to the next over the same block: whether the
 // byte before was a CR, and each three-byte quote's first two bytes there. Cleared at a
 // block's start (and where a caller took the bytes before itself).
-struct RemovePassCarry {
+struct QuotesPassCarry {
     std::uint64_t crBefore = 0;
     std::array<std::uint64_t, 3> firstBefore{};
     std::array<std::uint64_t, 3> secondBefore{};
 };
 
-// One pass over the whole 64-byte groups of bytes[i..end) that writes to out the bytes with
-// the rule's quotes taken out and, when lineBreaks, each lone CR or lone LF made CR LF (a CR
-// LF stays as it is; the byte after each group is looked at, so end must then lie before the
-// block's last byte). Without lineBreaks every line break stays as it is. A quote whose
-// first bytes lie before i is seen through carry; where they were written to out already,
-// out is moved back over them. Returns the end of the last group it took: end's last whole
-// group, or the start of a group where a removed quote stands between a lone CR and a lone
-// LF (the caller takes that group itself). out moves past what was written, at most 128
-// bytes a group, and up to 128 bytes past its new end may be overwritten. Available only
-// where the processor has AVX-512 with VBMI2 (elsewhere it returns i): 64 bytes at a time
-// with no branch on where the quotes and line breaks are.
-bool RemoveQuotesPassAvailable();
-qsizetype RemoveQuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                           const RemovedQuotes& quotes, bool lineBreaks, RemovePassCarry& carry);
-// The same for decoded text, 32 units at a time, where the family's three quotes are one unit
-// each: at most 64 units a group written, and up to 64 past out's new end overwritten.
-qsizetype RemoveQuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
-                           const std::array<char16_t, 3>& quotes, bool lineBreaks,
-                           RemovePassCarry& carry);
+// One pass over the whole 64-byte groups of bytes[i..end) that writes to out what the
+// engine's pass writes for them: the rule's quotes as they become and, when lineBreaks, each
+// lone CR or lone LF made CR LF (a CR LF stays as it is; the byte after each group is looked
+// at, so end must then lie before the block's last byte). Without lineBreaks every line
+// break stays as it is; a quote's result is never a line break. A quote whose first bytes
+// lie before i is seen through carry; where they were written to out already and go, out is
+// moved back over them. Returns the end of the last group it took: end's last whole group,
+// or the start of a group where a removed quote stands between a lone CR and a lone LF (the
+// caller takes that group itself). out moves past what was written, at most 128 bytes a
+// group, and up to 128 bytes past its new end may be overwritten. Available only where the
+// processor has AVX-512 with VBMI2 (elsewhere it returns i): 64 bytes at a time with no
+// branch on where the quotes and line breaks are.
+bool QuotesPassAvailable();
+qsizetype QuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
+                     const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry);
+// The same for decoded text, 32 units at a time: at most 64 units a group written, and up to
+// 64 past out's new end overwritten.
+qsizetype QuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
+                     const PassUnits& quotes, bool lineBreaks, QuotesPassCarry& carry);
 // For tests: the passes above are not available while off, so that the engine's other pass is
 // tested on a processor that has it too.
-void TurnRemoveQuotesPassOffForTests(bool off);
+void TurnQuotesPassOffForTests(bool off);
 
 // What a check of bytes as UTF-8 found.
 struct Utf8Check {

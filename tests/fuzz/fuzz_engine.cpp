@@ -448,7 +448,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const unsigned textLength = second & 7;
     // The result written behind on a thread of its own.
     parvello::ForceWriteBehindForTests(second & 8);
-    parvello::TurnRemoveQuotesPassOffForTests(second & 16);
+    parvello::TurnQuotesPassOffForTests(second & 16);
     QString replacementText;
     for (unsigned i = 0; i < textLength && at < size; ++i)
         replacementText += alphabet()[data[at++] % alphabet().size()];

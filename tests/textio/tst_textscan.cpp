@@ -401,36 +401,60 @@ private slots:
         }
     }
 
-    // The vector pass that removes quotes gives what removing them one by one gives, with
-    // quotes cut by its groups and by its calls, and three-byte quotes that overlap.
-    void removeQuotesPass_data() {
+    // The vector pass gives what taking the quotes one by one gives, for rules that remove
+    // them, replace them by one byte or change their last byte, with quotes cut by its
+    // groups and by its calls, and three-byte quotes that overlap.
+    void quotesPass_data() {
         QTest::addColumn<QByteArrayList>("rule");
+        QTest::addColumn<QByteArrayList>("results");
         QTest::addColumn<bool>("units"); // decoded text: each byte widened to a unit
-        QTest::newRow("UTF-8 double quotes")
-            << QByteArrayList{"\"", "\xE2\x80\x9C", "\xE2\x80\x9D"} << false;
-        QTest::newRow("code page single quotes") << QByteArrayList{"'", "\x91", "\x92"} << false;
-        QTest::newRow("code page, one quote missing")
-            << QByteArrayList{"\x93", "", "\x94"} << false;
-        QTest::newRow("any other") << QByteArrayList{"\xE2\x80\x9C", "\"", "\xE2\x80\x9D"} << false;
-        QTest::newRow("decoded text") << QByteArrayList{"\"", "\x93", "\x94"} << true;
+        const QByteArrayList utf8 = {"\"", "\xE2\x80\x9C", "\xE2\x80\x9D"};
+        const QByteArrayList codePage = {"'", "\x91", "\x92"};
+        const QByteArrayList oneMissing = {"\x93", "", "\x94"};
+        const QByteArrayList other = {"\xE2\x80\x9C", "\"", "\xE2\x80\x9D"};
+        const QByteArrayList removed = {"", "", ""};
+        QTest::newRow("UTF-8, removed") << utf8 << removed << false;
+        QTest::newRow("UTF-8, to single quotes")
+            << utf8 << QByteArrayList{"'", "\xE2\x80\x98", "\xE2\x80\x99"} << false;
+        QTest::newRow("UTF-8, to one byte") << utf8 << QByteArrayList{"'", "'", "'"} << false;
+        QTest::newRow("UTF-8, mixed") << utf8 << QByteArrayList{"", "*", "\xE2\x80\x99"} << false;
+        QTest::newRow("code page, removed") << codePage << removed << false;
+        QTest::newRow("code page, to double quotes")
+            << codePage << QByteArrayList{"\"", "\x93", "\x94"} << false;
+        QTest::newRow("code page, one missing") << oneMissing << removed << false;
+        QTest::newRow("code page, one missing, changed")
+            << oneMissing << QByteArrayList{"'", "", "x"} << false;
+        QTest::newRow("any other, removed") << other << removed << false;
+        QTest::newRow("any other, changed")
+            << other << QByteArrayList{"'", "", "\xE2\x80\x99"} << false;
+        QTest::newRow("decoded text, removed")
+            << QByteArrayList{"\"", "\x93", "\x94"} << removed << true;
+        QTest::newRow("decoded text, changed")
+            << QByteArrayList{"\"", "\x93", "\x94"} << QByteArrayList{"'", "", "\x91"} << true;
     }
-    void removeQuotesPass() {
-        if (!RemoveQuotesPassAvailable())
+    void quotesPass() {
+        if (!QuotesPassAvailable())
             QSKIP("this processor has no AVX-512 with VBMI2; the engine's other pass is used");
         QFETCH(QByteArrayList, rule);
+        QFETCH(QByteArrayList, results);
         QFETCH(bool, units);
         const qsizetype group = units ? 32 : 64;
-        std::array<char16_t, 3> family{};
-        RemovedQuotes quotes;
+        PassUnits family;
+        PassQuotes quotes;
         for (size_t q = 0; q < 3; ++q) {
-            quotes.length[q] = int(rule[qsizetype(q)].size());
-            std::copy(rule[qsizetype(q)].begin(), rule[qsizetype(q)].end(),
-                      quotes.bytes[q].begin());
-            family[q] =
-                rule[qsizetype(q)].isEmpty() ? u'"' : char16_t(uchar(rule[qsizetype(q)][0]));
+            const QByteArray& quote = rule[qsizetype(q)];
+            const QByteArray& result = results[qsizetype(q)];
+            quotes.length[q] = int(quote.size());
+            std::copy(quote.begin(), quote.end(), quotes.bytes[q].begin());
+            quotes.kept[q] = int(result.size());
+            quotes.last[q] = result.isEmpty() ? '\0' : result.back();
+            family.quotes[q] = char16_t(uchar(quote.isEmpty() ? '"' : quote[0]));
+            family.removed[q] = result.isEmpty();
+            family.becomes[q] = char16_t(uchar(result.isEmpty() ? '\0' : result[0]));
         }
-        // What the pass writes for text[0..at): the quotes that end before at taken out and,
-        // with line breaks, each lone CR or LF made CR LF (a quote cut at at stays for now).
+        // What the pass writes for text[0..at): the quotes that end before at as they become
+        // and, with line breaks, each lone CR or LF made CR LF (a quote cut at at stays for
+        // now).
         const auto plain = [&](const QByteArray& text, qsizetype at, bool lineBreaks) {
             QByteArray kept;
             for (qsizetype i = 0; i < at;) {
@@ -438,6 +462,7 @@ private slots:
                     return !q.isEmpty() && text.sliced(i).startsWith(q);
                 });
                 if (quote != rule.end() && i + quote->size() <= at) {
+                    kept += results[quote - rule.begin()];
                     i += quote->size();
                     continue;
                 }
@@ -465,7 +490,7 @@ private slots:
             qsizetype i = 0;
             const auto run = [&](const auto* data, auto* start, qsizetype& written, auto&& pass) {
                 auto* o = start;
-                RemovePassCarry carry;
+                QuotesPassCarry carry;
                 while (i + group < length || (!lineBreaks && i + group <= length)) {
                     const qsizetype last = lineBreaks ? length - 1 : length;
                     const qsizetype end = std::min(last, i + group * (1 + random.bounded(3)));
@@ -485,16 +510,16 @@ private slots:
                 qsizetype written = 0;
                 run(reinterpret_cast<const char16_t*>(wide.utf16()),
                     reinterpret_cast<char16_t*>(out.data()), written,
-                    [&](const char16_t* data, qsizetype end, char16_t*& o, RemovePassCarry& carry) {
-                        return RemoveQuotesPass(data, i, end, o, family, lineBreaks, carry);
+                    [&](const char16_t* data, qsizetype end, char16_t*& o, QuotesPassCarry& carry) {
+                        return QuotesPass(data, i, end, o, family, lineBreaks, carry);
                     });
                 QCOMPARE(out.first(written), QString::fromLatin1(plain(text, i, lineBreaks)));
             } else {
                 QByteArray out(2 * length + 128, '\0');
                 qsizetype written = 0;
                 run(text.constData(), out.data(), written,
-                    [&](const char* data, qsizetype end, char*& o, RemovePassCarry& carry) {
-                        return RemoveQuotesPass(data, i, end, o, quotes, lineBreaks, carry);
+                    [&](const char* data, qsizetype end, char*& o, QuotesPassCarry& carry) {
+                        return QuotesPass(data, i, end, o, quotes, lineBreaks, carry);
                     });
                 QCOMPARE(out.first(written), plain(text, i, lineBreaks));
             }
