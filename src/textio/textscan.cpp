@@ -731,6 +731,9 @@ template <bool Changes> struct SingleByteQuotes {
         takeBack = 0;
         std::uint64_t removed = 0;
         __m512i changed = v;
+        if constexpr (!Changes) // every quote goes
+            return _mm512_cmpeq_epi8_mask(v, quote[0]) | _mm512_cmpeq_epi8_mask(v, quote[1]) |
+                   _mm512_cmpeq_epi8_mask(v, quote[2]);
         for (size_t q = 0; q < 3; ++q) {
             const std::uint64_t at = _mm512_cmpeq_epi8_mask(v, quote[q]);
             removed |= at & fate[q].drop;
@@ -773,6 +776,11 @@ template <bool Changes> struct OneAndTwoLongQuotes {
         const std::uint64_t endsB = _mm512_mask_cmpeq_epi8_mask(before, v, lastB);
         c.firstBefore = firsts >> 62;
         c.secondBefore = seconds >> 63;
+        if constexpr (!Changes) { // every quote goes
+            const std::uint64_t ends = endsA | endsB;
+            takeBack = takeBackFor(ends);
+            return singles | ends | ends >> 1 | ends >> 2;
+        }
         const std::uint64_t firstGone = (endsA & fate[1].dropFirst) | (endsB & fate[2].dropFirst);
         takeBack = takeBackFor(firstGone);
         if constexpr (Changes) {
@@ -839,203 +847,194 @@ template <bool Changes> struct AnyQuotes {
     }
 };
 
-template <class Quotes>
-PARVELLO_VBMI2 qsizetype quotesPassVbmi2(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                                         const PassQuotes& rule, bool lineBreaks,
-                                         QuotesPassCarry& carry) {
-    const __m512i cr = _mm512_set1_epi8('\r');
-    const __m512i lf = _mm512_set1_epi8('\n');
-    const std::uint64_t even = 0x5555555555555555u; // the slot before each kept byte
-    const std::uint64_t odd = 0xAAAAAAAAAAAAAAAAu;  // the kept byte itself
-    // Whether the byte before the group was a CR, at bit 0.
-    std::uint64_t crBefore = carry.crBefore;
-    const Quotes quotes(rule);
-    typename Quotes::Carry quoteCarry = quotes.load(carry);
-    char* o = out;
-    for (; i + 64 <= end; i += 64) {
-        // The group as read (its line breaks), and as its quotes become.
-        const __m512i input = _mm512_loadu_si512(bytes + i);
-        __m512i v = input;
-        // A group where a line end cannot be made is left with the quotes' carry as it was.
-        typename Quotes::Carry next = quoteCarry;
-        int takeBack = 0; // bytes of a quote written with the group before that go
-        const std::uint64_t keep = ~quotes.removed(v, takeBack, next);
-        const int kept = int(_mm_popcnt_u64(keep));
-        const __m512i packed = _mm512_maskz_compress_epi8(keep, v);
-        if (!lineBreaks) {
-            quoteCarry = next;
-            o -= takeBack;
-            _mm512_storeu_si512(o, packed);
-            o += kept;
-            continue;
-        }
-        const std::uint64_t crs = _mm512_cmpeq_epi8_mask(input, cr);
-        const std::uint64_t lfs = _mm512_cmpeq_epi8_mask(input, lf);
-        const std::uint64_t lfAfter = lfs >> 1 | std::uint64_t(bytes[i + 64] == '\n') << 63;
-        const std::uint64_t loneLf = lfs & ~(crs << 1 | crBefore);
-        const std::uint64_t loneCr = crs & ~lfAfter;
-        if ((loneLf | loneCr) == 0) { // no line end to make: every break already is CR LF
-            crBefore = crs >> 63;
-            quoteCarry = next;
-            o -= takeBack;
-            _mm512_storeu_si512(o, packed);
-            o += kept;
-            continue;
-        }
-        // Where a CR LF is to be made, counted among the kept bytes: a CR before a lone LF,
-        // an LF after a lone CR (a slot before the kept byte that follows it).
-        const std::uint64_t lfKept = _pext_u64(loneLf, keep);
-        const std::uint64_t crKept = _pext_u64(loneCr, keep);
-        if (lfKept & crKept << 1)
-            break; // a lone CR, a removed quote, a lone LF: two slots between two bytes
-        crBefore = crs >> 63;
-        quoteCarry = next;
-        const std::uint64_t slots = lfKept | crKept << 1;
-        // An LF after all of them: a lone CR as the last of 64 kept bytes.
-        const std::uint64_t last = crKept >> 63 & std::uint64_t(kept >> 6);
-        if ((slots | last) == 0) { // no line end to make in this group
-            o -= takeBack;
-            _mm512_storeu_si512(o, packed);
-            o += kept;
-            continue;
-        }
-        if ((slots & (slots - 1)) == 0 && last == 0) {
-            // One line end to make, the most common case: the kept bytes from the slot on move
-            // one place up (the last of them lands past the first 64 through the store of all
-            // of them one place up), and the slot gets a CR before an LF, else an LF.
-            const __m512i moved = _mm512_mask_expand_epi8(cr, ~slots, packed);
-            o -= takeBack;
-            _mm512_storeu_si512(o + 1, packed);
-            _mm512_storeu_si512(o, _mm512_mask_mov_epi8(moved, crKept << 1, lf));
-            o += kept + 1;
-            continue;
-        }
-        // Two bits a kept byte (a slot before it, the byte), the unused slots left out: the
-        // kept bytes' places among the written ones.
-        const std::uint64_t keptLow = lowBits(kept);
-        const std::uint64_t spreadLow = _pdep_u64(slots, even) | _pdep_u64(keptLow, odd);
-        const std::uint64_t spreadHigh =
-            _pdep_u64(slots >> 32, even) | _pdep_u64(keptLow >> 32, odd);
-        const int lowCount = int(_mm_popcnt_u64(spreadLow));
-        const Bits128 places =
-            Bits128(_pext_u64(odd, spreadHigh)) << lowCount | _pext_u64(odd, spreadLow);
-        const std::uint64_t places0 = std::uint64_t(places);
-        const std::uint64_t places1 = std::uint64_t(places >> 64);
-        const int length = kept + int(_mm_popcnt_u64(slots) + last);
-        const int first = int(_mm_popcnt_u64(places0));
-        __m512i out0 = _mm512_maskz_expand_epi8(places0, packed);
-        __m512i out1 =
-            _mm512_maskz_expand_epi8(places1, _mm512_maskz_compress_epi8(~lowBits(first), packed));
-        // Each slot is a CR before an LF, else an LF after a CR.
-        const std::uint64_t free0 = ~places0 & lowBits(length);
-        const std::uint64_t free1 = ~places1 & lowBits(std::max(0, length - 64));
-        const std::uint64_t lf0 = _mm512_cmpeq_epi8_mask(out0, lf);
-        const std::uint64_t lf1 = _mm512_cmpeq_epi8_mask(out1, lf);
-        const std::uint64_t cr0 = free0 & (lf0 >> 1 | lf1 << 63);
-        const std::uint64_t cr1 = free1 & lf1 >> 1;
-        out0 = _mm512_mask_mov_epi8(_mm512_mask_mov_epi8(out0, free0 & ~cr0, lf), cr0, cr);
-        out1 = _mm512_mask_mov_epi8(_mm512_mask_mov_epi8(out1, free1 & ~cr1, lf), cr1, cr);
-        o -= takeBack;
-        _mm512_storeu_si512(o, out0);
-        _mm512_storeu_si512(o + 64, out1);
-        o += length;
-    }
-    carry.crBefore = crBefore;
-    quotes.save(quoteCarry, carry);
-    out = o;
-    return i;
-}
-
-// The same pass over decoded text, 32 units at a time: the family's quotes are one unit
-// each, so nothing of a quote lies in the group before.
-template <bool Changes>
-PARVELLO_VBMI2 qsizetype quoteUnitsPassVbmi2(const char16_t* units, qsizetype i, qsizetype end,
-                                             char16_t*& out, const PassUnits& quotes,
-                                             bool lineBreaks, QuotesPassCarry& carry) {
-    const __m512i cr = _mm512_set1_epi16(u'\r');
-    const __m512i lf = _mm512_set1_epi16(u'\n');
+// Decoded text: the family's quotes are one unit each, so nothing of a quote lies in the
+// group before; each is removed or becomes one unit.
+template <bool Changes> struct UnitQuotes {
     __m512i quote[3];
     __m512i becomes[3];
     std::uint32_t drop[3];
-    for (size_t q = 0; q < 3; ++q) {
-        quote[q] = _mm512_set1_epi16(short(quotes.quotes[q]));
-        becomes[q] = _mm512_set1_epi16(short(quotes.becomes[q]));
-        drop[q] = quotes.removed[q] ? ~std::uint32_t(0) : 0;
-    }
-    const std::uint64_t even = 0x5555555555555555u; // the slot before each kept unit
-    const std::uint64_t odd = 0xAAAAAAAAAAAAAAAAu;  // the kept unit itself
-    std::uint32_t crBefore = std::uint32_t(carry.crBefore);
-    char16_t* o = out;
-    for (; i + 32 <= end; i += 32) {
-        const __m512i input = _mm512_loadu_si512(units + i);
-        __m512i v = input;
-        std::uint32_t removed = 0;
+    struct Carry {};
+    PARVELLO_VBMI2 explicit UnitQuotes(const PassUnits& quotes) {
         for (size_t q = 0; q < 3; ++q) {
-            const std::uint32_t at = _mm512_cmpeq_epi16_mask(input, quote[q]);
+            quote[q] = _mm512_set1_epi16(short(quotes.quotes[q]));
+            becomes[q] = _mm512_set1_epi16(short(quotes.becomes[q]));
+            drop[q] = quotes.removed[q] ? ~std::uint32_t(0) : 0;
+        }
+    }
+    Carry load(const QuotesPassCarry&) const { return {}; }
+    PARVELLO_VBMI2 std::uint32_t removed(__m512i& v, int& takeBack, Carry&) const {
+        takeBack = 0;
+        std::uint32_t removed = 0;
+        __m512i changed = v;
+        if constexpr (!Changes) // every quote goes
+            return _mm512_cmpeq_epi16_mask(v, quote[0]) | _mm512_cmpeq_epi16_mask(v, quote[1]) |
+                   _mm512_cmpeq_epi16_mask(v, quote[2]);
+        for (size_t q = 0; q < 3; ++q) {
+            const std::uint32_t at = _mm512_cmpeq_epi16_mask(v, quote[q]);
             removed |= at & drop[q];
             if constexpr (Changes)
-                v = _mm512_mask_mov_epi16(v, at & ~drop[q], becomes[q]);
+                changed = _mm512_mask_mov_epi16(changed, at & ~drop[q], becomes[q]);
         }
-        const std::uint32_t keep = ~removed;
-        const int kept = int(_mm_popcnt_u32(keep));
-        const __m512i packed = _mm512_maskz_compress_epi16(keep, v);
+        v = changed;
+        return removed;
+    }
+    void save(const Carry&, QuotesPassCarry&) const {}
+};
+
+// The lanes of a group of 64 bytes: bytes, or UTF-16 units.
+template <class Unit> struct Lanes;
+template <> struct Lanes<char> {
+    using Mask = std::uint64_t;
+    static constexpr int Count = 64;
+    PARVELLO_VBMI2 static __m512i all(char c) { return _mm512_set1_epi8(c); }
+    PARVELLO_VBMI2 static Mask equal(__m512i a, __m512i b) { return _mm512_cmpeq_epi8_mask(a, b); }
+    PARVELLO_VBMI2 static __m512i compress(Mask m, __m512i v) {
+        return _mm512_maskz_compress_epi8(m, v);
+    }
+    PARVELLO_VBMI2 static __m512i expand(Mask m, __m512i v) {
+        return _mm512_maskz_expand_epi8(m, v);
+    }
+    PARVELLO_VBMI2 static __m512i expandOver(__m512i under, Mask m, __m512i v) {
+        return _mm512_mask_expand_epi8(under, m, v);
+    }
+    PARVELLO_VBMI2 static __m512i blend(__m512i v, Mask m, __m512i with) {
+        return _mm512_mask_mov_epi8(v, m, with);
+    }
+    PARVELLO_VBMI2 static int count(Mask m) { return int(_mm_popcnt_u64(m)); }
+    PARVELLO_VBMI2 static Mask extract(Mask bits, Mask where) { return _pext_u64(bits, where); }
+};
+template <> struct Lanes<char16_t> {
+    using Mask = std::uint32_t;
+    static constexpr int Count = 32;
+    PARVELLO_VBMI2 static __m512i all(char16_t c) { return _mm512_set1_epi16(short(c)); }
+    PARVELLO_VBMI2 static Mask equal(__m512i a, __m512i b) { return _mm512_cmpeq_epi16_mask(a, b); }
+    PARVELLO_VBMI2 static __m512i compress(Mask m, __m512i v) {
+        return _mm512_maskz_compress_epi16(m, v);
+    }
+    PARVELLO_VBMI2 static __m512i expand(Mask m, __m512i v) {
+        return _mm512_maskz_expand_epi16(m, v);
+    }
+    PARVELLO_VBMI2 static __m512i expandOver(__m512i under, Mask m, __m512i v) {
+        return _mm512_mask_expand_epi16(under, m, v);
+    }
+    PARVELLO_VBMI2 static __m512i blend(__m512i v, Mask m, __m512i with) {
+        return _mm512_mask_mov_epi16(v, m, with);
+    }
+    PARVELLO_VBMI2 static int count(Mask m) { return int(_mm_popcnt_u32(m)); }
+    PARVELLO_VBMI2 static Mask extract(Mask bits, Mask where) { return _pext_u32(bits, where); }
+};
+
+// Writes at o a group's kept units (packed: kept of them, marked by keep among the group's
+// units) with each lone CR or LF of the group made CR LF, as input (the group as read), the
+// unit after the group and whether the unit before was a CR (crBefore, updated) tell. False,
+// with nothing written, where a removed quote stands between a lone CR and a lone LF.
+template <class Unit>
+PARVELLO_VBMI2 Q_ALWAYS_INLINE bool
+writeWithLineEnds(__m512i input, Unit after, __m512i packed, typename Lanes<Unit>::Mask keep,
+                  int kept, typename Lanes<Unit>::Mask& crBefore, Unit*& o) {
+    using L = Lanes<Unit>;
+    using Mask = typename L::Mask;
+    constexpr int count = L::Count;
+    const __m512i cr = L::all(Unit('\r'));
+    const __m512i lf = L::all(Unit('\n'));
+    const Mask crs = L::equal(input, cr);
+    const Mask lfs = L::equal(input, lf);
+    const Mask lfAfter = lfs >> 1 | Mask(after == Unit('\n')) << (count - 1);
+    const Mask loneLf = lfs & ~Mask(crs << 1 | crBefore);
+    const Mask loneCr = crs & ~lfAfter;
+    if ((loneLf | loneCr) == 0) { // no line end to make: every break already is CR LF
+        crBefore = crs >> (count - 1);
+        _mm512_storeu_si512(o, packed);
+        o += kept;
+        return true;
+    }
+    // Where a CR LF is to be made, counted among the kept units: a CR before a lone LF, an
+    // LF after a lone CR (a slot before the kept unit that follows it).
+    const Mask lfKept = L::extract(loneLf, keep);
+    const Mask crKept = L::extract(loneCr, keep);
+    if (lfKept & crKept << 1)
+        return false; // a lone CR, a removed quote, a lone LF: two slots between two units
+    crBefore = crs >> (count - 1);
+    const Mask slots = lfKept | Mask(crKept << 1);
+    // An LF after all of them: a lone CR as the last of all the group's units, kept.
+    const Mask last = crKept >> (count - 1) & Mask(kept / count);
+    if ((slots & (slots - 1)) == 0 && last == 0) {
+        // One line end to make, the most common case: the kept units from the slot on move
+        // one place up (the last of them lands past the group through the store of all of
+        // them one place up), and the slot gets a CR before an LF, else an LF.
+        const __m512i moved = L::expandOver(cr, Mask(~slots), packed);
+        _mm512_storeu_si512(o + 1, packed);
+        _mm512_storeu_si512(o, L::blend(moved, Mask(crKept << 1), lf));
+        o += kept + 1;
+        return true;
+    }
+    // Two bits a kept unit (a slot before it, the unit), each half of the group on its own,
+    // the unused slots left out: the kept units' places among the written ones.
+    constexpr int half = count / 2;
+    const std::uint64_t even = 0x5555555555555555u & lowBits(count);
+    const std::uint64_t odd = 0xAAAAAAAAAAAAAAAAu & lowBits(count);
+    const std::uint64_t keptBits = lowBits(kept);
+    const std::uint64_t spreadLow = _pdep_u64(slots, even) | _pdep_u64(keptBits, odd);
+    const std::uint64_t spreadHigh =
+        _pdep_u64(slots >> half, even) | _pdep_u64(keptBits >> half, odd);
+    const int lowCount = int(_mm_popcnt_u64(spreadLow));
+    const Bits128 places =
+        Bits128(_pext_u64(odd, spreadHigh)) << lowCount | _pext_u64(odd, spreadLow);
+    const Mask places0 = Mask(places);
+    const Mask places1 = Mask(places >> count);
+    const int length = kept + L::count(slots) + int(last);
+    const int first = L::count(places0);
+    __m512i out0 = L::expand(places0, packed);
+    __m512i out1 = L::expand(places1, L::compress(Mask(~lowBits(first)), packed));
+    // Each slot is a CR before an LF, else an LF after a CR.
+    const Mask free0 = ~places0 & Mask(lowBits(length));
+    const Mask free1 = ~places1 & Mask(lowBits(std::max(0, length - count)));
+    const Mask lf0 = L::equal(out0, lf);
+    const Mask lf1 = L::equal(out1, lf);
+    const Mask cr0 = free0 & (lf0 >> 1 | Mask(lf1 << (count - 1)));
+    const Mask cr1 = free1 & lf1 >> 1;
+    out0 = L::blend(L::blend(out0, free0 & ~cr0, lf), cr0, cr);
+    out1 = L::blend(L::blend(out1, free1 & ~cr1, lf), cr1, cr);
+    _mm512_storeu_si512(o, out0);
+    _mm512_storeu_si512(o + count, out1);
+    o += length;
+    return true;
+}
+
+// The pass over units[i..end) a group at a time, for the quotes of Quotes and Rule.
+template <class Unit, class Quotes, class Rule>
+PARVELLO_VBMI2 qsizetype quotesPassVbmi2(const Unit* units, qsizetype i, qsizetype end, Unit*& out,
+                                         const Rule& rule, bool lineBreaks,
+                                         QuotesPassCarry& carry) {
+    using L = Lanes<Unit>;
+    // Whether the unit before the group was a CR, at bit 0.
+    typename L::Mask crBefore = typename L::Mask(carry.crBefore);
+    const Quotes quotes(rule);
+    typename Quotes::Carry quoteCarry = quotes.load(carry);
+    Unit* o = out;
+    for (; i + L::Count <= end; i += L::Count) {
+        // The group as read (its line breaks), and as its quotes become.
+        const __m512i input = _mm512_loadu_si512(units + i);
+        __m512i v = input;
+        // A group left to the caller leaves the quotes' carry as it was.
+        typename Quotes::Carry next = quoteCarry;
+        int takeBack = 0; // units of a quote written with the group before that go
+        const typename L::Mask keep = ~quotes.removed(v, takeBack, next);
+        const int kept = L::count(keep);
+        const __m512i packed = L::compress(keep, v);
+        Unit* at = o - takeBack;
         if (!lineBreaks) {
-            _mm512_storeu_si512(o, packed);
-            o += kept;
-            continue;
+            _mm512_storeu_si512(at, packed);
+            at += kept;
+        } else if (!writeWithLineEnds(input, units[i + L::Count], packed, keep, kept, crBefore,
+                                      at)) {
+            break;
         }
-        const std::uint32_t crs = _mm512_cmpeq_epi16_mask(input, cr);
-        const std::uint32_t lfs = _mm512_cmpeq_epi16_mask(input, lf);
-        const std::uint32_t lfAfter = lfs >> 1 | std::uint32_t(units[i + 32] == u'\n') << 31;
-        const std::uint32_t loneLf = lfs & ~(crs << 1 | crBefore);
-        const std::uint32_t loneCr = crs & ~lfAfter;
-        if ((loneLf | loneCr) == 0) {
-            crBefore = crs >> 31;
-            _mm512_storeu_si512(o, packed);
-            o += kept;
-            continue;
-        }
-        const std::uint32_t lfKept = _pext_u32(loneLf, keep);
-        const std::uint32_t crKept = _pext_u32(loneCr, keep);
-        if (lfKept & crKept << 1)
-            break; // a lone CR, a removed quote, a lone LF: two slots between two units
-        crBefore = crs >> 31;
-        const std::uint32_t slots = lfKept | crKept << 1;
-        const std::uint32_t last = crKept >> 31 & std::uint32_t(kept >> 5);
-        if ((slots | last) == 0) {
-            _mm512_storeu_si512(o, packed);
-            o += kept;
-            continue;
-        }
-        if ((slots & (slots - 1)) == 0 && last == 0) {
-            const __m512i moved = _mm512_mask_expand_epi16(cr, ~slots, packed);
-            _mm512_storeu_si512(o + 1, packed);
-            _mm512_storeu_si512(o, _mm512_mask_mov_epi16(moved, crKept << 1, lf));
-            o += kept + 1;
-            continue;
-        }
-        const std::uint64_t spread = _pdep_u64(slots, even) | _pdep_u64(lowBits(kept), odd);
-        const std::uint64_t places = _pext_u64(odd, spread);
-        const std::uint32_t places0 = std::uint32_t(places);
-        const std::uint32_t places1 = std::uint32_t(places >> 32);
-        const int length = kept + int(_mm_popcnt_u32(slots) + last);
-        const int first = int(_mm_popcnt_u32(places0));
-        __m512i out0 = _mm512_maskz_expand_epi16(places0, packed);
-        __m512i out1 = _mm512_maskz_expand_epi16(
-            places1, _mm512_maskz_compress_epi16(std::uint32_t(~lowBits(first)), packed));
-        const std::uint32_t free0 = ~places0 & std::uint32_t(lowBits(length));
-        const std::uint32_t free1 = ~places1 & std::uint32_t(lowBits(std::max(0, length - 32)));
-        const std::uint32_t lf0 = _mm512_cmpeq_epi16_mask(out0, lf);
-        const std::uint32_t lf1 = _mm512_cmpeq_epi16_mask(out1, lf);
-        const std::uint32_t cr0 = free0 & (lf0 >> 1 | lf1 << 31);
-        const std::uint32_t cr1 = free1 & lf1 >> 1;
-        out0 = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(out0, free0 & ~cr0, lf), cr0, cr);
-        out1 = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(out1, free1 & ~cr1, lf), cr1, cr);
-        _mm512_storeu_si512(o, out0);
-        _mm512_storeu_si512(o + 32, out1);
-        o += length;
+        o = at;
+        quoteCarry = next;
     }
     carry.crBefore = crBefore;
+    quotes.save(quoteCarry, carry);
     out = o;
     return i;
 }
@@ -1061,10 +1060,10 @@ qsizetype QuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
     if (QuotesPassAvailable()) {
         const bool changes = quotes.kept[0] + quotes.kept[1] + quotes.kept[2] > 0;
         const auto pass = [&]<template <bool> class Quotes>() {
-            return changes ? quotesPassVbmi2<Quotes<true>>(bytes, i, end, out, quotes, lineBreaks,
-                                                           carry)
-                           : quotesPassVbmi2<Quotes<false>>(bytes, i, end, out, quotes, lineBreaks,
-                                                            carry);
+            return changes ? quotesPassVbmi2<char, Quotes<true>>(bytes, i, end, out, quotes,
+                                                                 lineBreaks, carry)
+                           : quotesPassVbmi2<char, Quotes<false>>(bytes, i, end, out, quotes,
+                                                                  lineBreaks, carry);
         };
         if (OneAndTwoLongQuotes<false>::fits(quotes))
             return pass.template operator()<OneAndTwoLongQuotes>();
@@ -1087,8 +1086,10 @@ qsizetype QuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t
 #if PARVELLO_X86_VECTORS
     if (QuotesPassAvailable()) {
         const bool changes = !quotes.removed[0] || !quotes.removed[1] || !quotes.removed[2];
-        return changes ? quoteUnitsPassVbmi2<true>(units, i, end, out, quotes, lineBreaks, carry)
-                       : quoteUnitsPassVbmi2<false>(units, i, end, out, quotes, lineBreaks, carry);
+        return changes ? quotesPassVbmi2<char16_t, UnitQuotes<true>>(units, i, end, out, quotes,
+                                                                     lineBreaks, carry)
+                       : quotesPassVbmi2<char16_t, UnitQuotes<false>>(units, i, end, out, quotes,
+                                                                      lineBreaks, carry);
     }
 #endif
     (void)units;
