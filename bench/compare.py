@@ -72,9 +72,16 @@ def show(name, seconds, size, extra=""):
 
 
 def cat_script(sources, folder):
-    """cat SRC > DST for each file: the floor of any tool that reads and writes through its
-    own memory."""
+    """cat SRC > DST for each file. GNU cat 9 copies inside the kernel (copy_file_range)
+    where the file systems allow it, so its bytes never pass through its own memory."""
     return " ".join('cat "%s" > "%s/%s";' % (s, folder, os.path.basename(s)) for s in sources)
+
+
+def dd_script(sources, folder):
+    """dd in blocks of 256 KiB for each file: a plain copy whose bytes are read into its own
+    memory and written from there, as any tool that changes them must."""
+    return " ".join('dd if="%s" of="%s/%s" bs=256K status=none;' % (s, folder, os.path.basename(s))
+                    for s in sources)
 
 
 def big_files(cli, corpus, work, runs, before=None):
@@ -88,6 +95,7 @@ def big_files(cli, corpus, work, runs, before=None):
         out1 = os.path.join(work, "parvello1")
         cp_folder = os.path.join(work, "cp")
         cat_folder = os.path.join(work, "cat")
+        dd_folder = os.path.join(work, "dd")
         measures = {
             # parvello-cli with its default of two threads, and with one (sed, perl and cp
             # are one process each).
@@ -97,6 +105,7 @@ def big_files(cli, corpus, work, runs, before=None):
                           lambda: fresh(out1), False),
             "cp": (["cp"] + sources + [cp_folder], lambda: fresh(cp_folder), False),
             "cat": (cat_script(sources, cat_folder), lambda: fresh(cat_folder), True),
+            "dd": (dd_script(sources, dd_folder), lambda: fresh(dd_folder), True),
         }
         if before:
             outb, outb1 = os.path.join(work, "before"), os.path.join(work, "before1")
@@ -130,6 +139,7 @@ def big_files(cli, corpus, work, runs, before=None):
         show("parvello-cli --jobs 1 --out", t_pv1, size)
         show("cp", t_cp, size)
         show("cat SRC > DST", row["cat"], size)
+        show("dd bs=256K", row["dd"], size)
         if before:
             show("before: parvello-cli (2 thr.)", row["before"], size)
             show("before: --jobs 1", row["before1"], size)
@@ -155,6 +165,8 @@ def big_files(cli, corpus, work, runs, before=None):
               % (100 * t_cp / t_pv, 100 * t_cp / t_pv1, "yes" if agree else "NO"))
         print("  parvello at %.0f%% of cat (with --jobs 1 at %.0f%%)"
               % (100 * row["cat"] / t_pv, 100 * row["cat"] / t_pv1))
+        print("  parvello at %.0f%% of dd bs=256K (with --jobs 1 at %.0f%%)"
+              % (100 * row["dd"] / t_pv, 100 * row["dd"] / t_pv1))
         results[road] = row
     return results
 
