@@ -145,7 +145,7 @@ public:
                 }
             };
             if (out_->quotesPass)
-                removeInGroups(u, n, i, o, from, limit);
+                passInGroups(u, n, i, o, from, limit);
             if (stops->vectors()) {
                 constexpr qsizetype width = StopUnits<Unit>::Width;
                 // Sixty-four bytes at a time, while a copy of that many from anywhere in them
@@ -220,13 +220,13 @@ public:
         last_ = u[n - 1];
     }
 
-    // The start of a pass for a rule that removes its quotes, where the processor has the
-    // vector pass for it: whole groups of 64 bytes (32 units of decoded text) at a time, the stage
-    // handed on between calls as the stops do. On the text-stream road each group needs the byte
-    // after it, and the pass stops early before a group with two line ends to make between two kept
-    // bytes; the stops take the rest of the block.
-    void removeInGroups(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from,
-                        Unit*& limit) {
+    // The start of a pass for a rule that the vector pass serves (see fillPassQuotes), where
+    // the processor has it: whole groups of 64 bytes (32 units of decoded text) at a time, the
+    // stage handed on between calls as the stops do. On the text-stream road each group needs
+    // the unit after it, and the pass stops early before a group with two line ends to make
+    // between two kept units; the stops take the rest of the block.
+    void passInGroups(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from,
+                      Unit*& limit) {
         // A quote's first bytes, taken back by its last (the family's units are whole quotes).
         constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
         constexpr qsizetype group = 64 / qsizetype(sizeof(Unit)); // units read at a time
@@ -501,7 +501,8 @@ struct PieceOut {
     };
     std::unique_ptr<StopTable> stopTable;
     bool tableStops = false;
-    // A rule that removes its quotes goes through the vector step where the processor has it.
+    // A rule whose quotes go, become one unit or change only their last byte goes through the
+    // vector step where the processor has it.
     bool quotesPass = false;
     PassQuotes passQuotes;
 
