@@ -729,16 +729,15 @@ template <bool Changes> struct SingleByteQuotes {
     Carry load(const QuotesPassCarry&) const { return {}; }
     PARVELLO_VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry&) const {
         takeBack = 0;
-        std::uint64_t removed = 0;
-        __m512i changed = v;
         if constexpr (!Changes) // every quote goes
             return _mm512_cmpeq_epi8_mask(v, quote[0]) | _mm512_cmpeq_epi8_mask(v, quote[1]) |
                    _mm512_cmpeq_epi8_mask(v, quote[2]);
+        std::uint64_t removed = 0;
+        __m512i changed = v;
         for (size_t q = 0; q < 3; ++q) {
             const std::uint64_t at = _mm512_cmpeq_epi8_mask(v, quote[q]);
             removed |= at & fate[q].drop;
-            if constexpr (Changes)
-                changed = _mm512_mask_mov_epi8(changed, at & fate[q].change, fate[q].last);
+            changed = _mm512_mask_mov_epi8(changed, at & fate[q].change, fate[q].last);
         }
         v = changed;
         return removed;
@@ -783,11 +782,9 @@ template <bool Changes> struct OneAndTwoLongQuotes {
         }
         const std::uint64_t firstGone = (endsA & fate[1].dropFirst) | (endsB & fate[2].dropFirst);
         takeBack = takeBackFor(firstGone);
-        if constexpr (Changes) {
-            v = _mm512_mask_mov_epi8(v, singles & fate[0].change, fate[0].last);
-            v = _mm512_mask_mov_epi8(v, endsA & fate[1].change, fate[1].last);
-            v = _mm512_mask_mov_epi8(v, endsB & fate[2].change, fate[2].last);
-        }
+        v = _mm512_mask_mov_epi8(v, singles & fate[0].change, fate[0].last);
+        v = _mm512_mask_mov_epi8(v, endsA & fate[1].change, fate[1].last);
+        v = _mm512_mask_mov_epi8(v, endsB & fate[2].change, fate[2].last);
         return (singles & fate[0].drop) | (endsA & fate[1].drop) | (endsB & fate[2].drop) |
                firstGone >> 1 | firstGone >> 2;
     }
@@ -864,16 +861,15 @@ template <bool Changes> struct UnitQuotes {
     Carry load(const QuotesPassCarry&) const { return {}; }
     PARVELLO_VBMI2 std::uint32_t removed(__m512i& v, int& takeBack, Carry&) const {
         takeBack = 0;
-        std::uint32_t removed = 0;
-        __m512i changed = v;
         if constexpr (!Changes) // every quote goes
             return _mm512_cmpeq_epi16_mask(v, quote[0]) | _mm512_cmpeq_epi16_mask(v, quote[1]) |
                    _mm512_cmpeq_epi16_mask(v, quote[2]);
+        std::uint32_t removed = 0;
+        __m512i changed = v;
         for (size_t q = 0; q < 3; ++q) {
             const std::uint32_t at = _mm512_cmpeq_epi16_mask(v, quote[q]);
             removed |= at & drop[q];
-            if constexpr (Changes)
-                changed = _mm512_mask_mov_epi16(changed, at & ~drop[q], becomes[q]);
+            changed = _mm512_mask_mov_epi16(changed, at & ~drop[q], becomes[q]);
         }
         v = changed;
         return removed;
