@@ -20,10 +20,6 @@ namespace parvello {
 
 namespace {
 
-// The output buffer of the last file on this thread, taken again by the next one so that
-// a run of many files does not allocate and fault in a fresh buffer for each.
-thread_local std::unique_ptr<char[]> spareBuffer;
-
 [[noreturn]] void notOpen() {
     throw Failure(QStringLiteral("The output file is not open"), failure_numbers::InvalidArgument);
 }
@@ -42,8 +38,6 @@ OutputFile::OutputFile(QString path, OutputEncoding encoding, OutputTarget where
 OutputFile::~OutputFile() {
     if (opened_)
         discard();
-    if (buffer_)
-        spareBuffer = std::move(buffer_);
 }
 
 void OutputFile::open() {
@@ -139,11 +133,10 @@ void OutputFile::open() {
         }
     }
     opened_ = true;
-    buffer_ = spareBuffer ? std::move(spareBuffer)
-                          : std::make_unique_for_overwrite<char[]>(BufferCapacity);
+    buffer_ = PooledBuffer(BufferCapacity);
     const QByteArrayView mark = encoder_.mark();
     if (!mark.isEmpty())
-        std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
+        std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
     filled_ = mark.size();
 }
 
@@ -174,7 +167,7 @@ void OutputFile::restart(OutputEncoding encoding) {
     pendingHigh_ = 0;
     const QByteArrayView mark = encoder_.mark();
     if (!mark.isEmpty())
-        std::memcpy(buffer_.get(), mark.data(), size_t(mark.size()));
+        std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
     filled_ = mark.size();
 }
 
@@ -195,10 +188,10 @@ bool OutputFile::write(QStringView text) {
     const int perUnit = encoder_.maxBytesPerUnit();
     // The usual piece: short, and room for it in the buffer.
     if (text.size() <= SliceUnits && filled_ + text.size() * perUnit <= BufferCapacity) {
-        char* const end = encoder_.encode(text, buffer_.get() + filled_);
+        char* const end = encoder_.encode(text, buffer_.data() + filled_);
         if (!end)
             return false;
-        filled_ = end - buffer_.get();
+        filled_ = end - buffer_.data();
         if (filled_ >= BufferSize)
             flush();
         return true;
@@ -209,10 +202,10 @@ bool OutputFile::write(QStringView text) {
             --n; // keep a surrogate pair in one slice
         if (filled_ + n * perUnit > BufferCapacity)
             flush();
-        char* const end = encoder_.encode(text.first(n), buffer_.get() + filled_);
+        char* const end = encoder_.encode(text.first(n), buffer_.data() + filled_);
         if (!end)
             return false;
-        filled_ = end - buffer_.get();
+        filled_ = end - buffer_.data();
         text = text.sliced(n);
     }
     if (filled_ >= BufferSize)
@@ -238,12 +231,12 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
     }
     while (filled_ + bytes.size() > BufferCapacity) {
         const qsizetype n = BufferCapacity - filled_;
-        std::memcpy(buffer_.get() + filled_, bytes.data(), size_t(n));
+        std::memcpy(buffer_.data() + filled_, bytes.data(), size_t(n));
         filled_ += n;
         bytes = bytes.sliced(n);
         flush();
     }
-    std::memcpy(buffer_.get() + filled_, bytes.data(), size_t(bytes.size()));
+    std::memcpy(buffer_.data() + filled_, bytes.data(), size_t(bytes.size()));
     filled_ += bytes.size();
     if (filled_ >= BufferSize)
         flush();
@@ -252,7 +245,7 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
 void OutputFile::flush() {
     if (filled_ == 0)
         return;
-    put(buffer_.get(), filled_);
+    put(buffer_.data(), filled_);
     filled_ = 0;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "textio/atomicfile.h"
+#include "textio/bufferpool.h"
 #include "textio/readonlyfile.h"
 #include "textio/textencoder.h"
 
@@ -105,7 +106,7 @@ private:
     FileIdentity expected_; // what the target's name holds while it is safe to replace it
     bool readOnly_ = false; // then only compared, never written
     TextEncoder encoder_;
-    std::unique_ptr<char[]> buffer_; // BufferCapacity bytes, kept per thread between files
+    PooledBuffer buffer_{0}; // BufferCapacity bytes once open
     qsizetype filled_ = 0;
     std::unique_ptr<AtomicFile> save_;
     // The existing target, read alongside to find out whether the result differs from it.

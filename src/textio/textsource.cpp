@@ -27,13 +27,6 @@ qsizetype bufferBytes(qsizetype block) {
     return std::max<qsizetype>(block, 4) + 16;
 }
 
-// A few spare buffers per thread, each with its size.
-struct Spare {
-    std::unique_ptr<char[]> data;
-    qsizetype size = 0;
-};
-thread_local Spare spares[4];
-
 const QString& nulReason() {
     static const QString reason = QStringLiteral("it holds a NUL byte, so it is not a text file");
     return reason;
@@ -65,51 +58,6 @@ qsizetype ReadBlockSize() {
 
 void SetReadBlockSizeForTests(qsizetype size) {
     blockSizeForTests.store(size, std::memory_order_relaxed);
-}
-
-PooledBuffer::PooledBuffer(qsizetype bytes) : size_(bytes) {
-    if (bytes <= 0)
-        return;
-    // The smallest that is large enough, so that a small request does not take the buffer
-    // a larger one of the same file is about to ask for.
-    Spare* best = nullptr;
-    for (Spare& spare : spares)
-        if (spare.data && spare.size >= bytes && (!best || spare.size < best->size))
-            best = &spare;
-    if (best) {
-        data_ = std::move(best->data);
-        size_ = best->size;
-        return;
-    }
-    data_ = std::make_unique_for_overwrite<char[]>(size_t(bytes));
-}
-
-PooledBuffer::PooledBuffer(PooledBuffer&& other) noexcept
-    : data_(std::move(other.data_)), size_(std::exchange(other.size_, 0)) {}
-
-PooledBuffer& PooledBuffer::operator=(PooledBuffer&& other) noexcept {
-    PooledBuffer old(std::move(*this));
-    data_ = std::move(other.data_);
-    size_ = std::exchange(other.size_, 0);
-    return *this;
-}
-
-PooledBuffer::~PooledBuffer() {
-    if (!data_)
-        return;
-    Spare* smallest = &spares[0];
-    for (Spare& spare : spares) {
-        if (!spare.data) {
-            smallest = &spare;
-            break;
-        }
-        if (spare.size < smallest->size)
-            smallest = &spare;
-    }
-    if (!smallest->data || smallest->size < size_) {
-        smallest->data = std::move(data_);
-        smallest->size = size_;
-    }
 }
 
 QByteArray SourceFile::smallBytes() const {
@@ -195,8 +143,8 @@ SourceBlocks::SourceBlocks(SourceFile& source, LoadAs how, bool inBytes)
     emptyText_ = source.headSize <= skip_;
     decoder_.keepLeadingMark(); // the file's own mark is dropped here, once
     if (!inBytes_)
-        units_ = std::make_unique_for_overwrite<char16_t[]>(
-            size_t(bufferBytes(blockSize_) + Utf8Decoder::Slack + 8));
+        units_ = PooledBuffer(qsizetype(sizeof(char16_t)) *
+                              (bufferBytes(blockSize_) + Utf8Decoder::Slack + 8));
 }
 
 SourceBlocks::~SourceBlocks() = default;
@@ -308,7 +256,7 @@ SourceBlocks::Next SourceBlocks::next() {
 SourceBlocks::Next SourceBlocks::decodeUnits(qsizetype from, qsizetype to, bool atEnd) {
     const char* const bytes = buffer_ + from;
     const qsizetype n = to - from;
-    char16_t* const out = units_.get();
+    char16_t* const out = unitsData();
     unitCount_ = 0;
     keep_ = 0;
     switch (format_) {

@@ -2,6 +2,7 @@
 // decoded where the road needs it) as they come, so that memory does not grow with the file.
 #pragma once
 
+#include "textio/bufferpool.h"
 #include "textio/linearray.h"
 #include "textio/readonlyfile.h"
 #include "textio/textscan.h"
@@ -30,21 +31,6 @@ qsizetype ReadBlockSize();
 // Files up to this size keep their bytes, for an output that replaces the same file to tell
 // whether the result differs without reading it again.
 inline constexpr qsizetype KeepBytesUpTo = 64 * 1024;
-
-// A byte buffer of this thread's pool: a run over many files reuses a few buffers instead of
-// faulting in fresh ones for each. It carries no file's state from one owner to the next.
-class PooledBuffer {
-public:
-    explicit PooledBuffer(qsizetype bytes);
-    ~PooledBuffer();
-    PooledBuffer(PooledBuffer&& other) noexcept;
-    PooledBuffer& operator=(PooledBuffer&& other) noexcept;
-    char* data() const { return data_.get(); }
-
-private:
-    std::unique_ptr<char[]> data_;
-    qsizetype size_ = 0;
-};
 
 // An open source file as the reader found it, with all that the writer needs of it: which
 // file it is as it was opened, where it really is, its mark, and the bytes of a small one.
@@ -88,7 +74,7 @@ public:
 
     Next next();
     QByteArrayView bytes() const { return {buffer_ + blockFrom_, blockTo_ - blockFrom_}; }
-    QStringView units() const { return {units_.get(), unitCount_}; }
+    QStringView units() const { return {unitsData(), unitCount_}; }
     bool inBytes() const { return inBytes_; }
     // The road's format; for a mark-less file a guess until End.
     SourceFormat format() const { return format_; }
@@ -120,7 +106,8 @@ private:
     bool ended_ = false; // the file is read to its end
     qsizetype blockFrom_ = 0;
     qsizetype blockTo_ = 0;
-    std::unique_ptr<char16_t[]> units_;
+    char16_t* unitsData() const { return reinterpret_cast<char16_t*>(units_.data()); }
+    PooledBuffer units_{0};
     qsizetype unitCount_ = 0;
     bool nonAscii_ = false;
     bool bigEndian_ = false;

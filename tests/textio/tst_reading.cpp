@@ -2,10 +2,15 @@
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
+#include "textio/bufferpool.h"
 #include "textio/reading.h"
 #include "textio/textloader.h"
 
 #include <QtTest>
+
+#include <cstring>
+#include <future>
+#include <vector>
 
 using namespace parvello;
 using namespace parvello::testing;
@@ -322,6 +327,36 @@ private slots:
         QCOMPARE(openFiles(), before);
     }
 #endif
+
+    // The working buffers of files on several threads at once, of every size the engine asks
+    // for and one beyond a piece of the pool: no two ever share a byte, given back or not.
+    void pooledBuffersNeverOverlap() {
+        const auto work = [](int thread) {
+            bool apart = true;
+            for (int round = 0; round < 40; ++round) {
+                std::vector<PooledBuffer> held;
+                std::vector<qsizetype> sizes;
+                for (const qsizetype size : {qsizetype(1), qsizetype(262160), qsizetype(4100),
+                                             qsizetype(1) << 20, (qsizetype(5) << 20) + 1}) {
+                    if ((round + int(size)) % 3 == 0)
+                        continue;
+                    held.emplace_back(size);
+                    sizes.push_back(size);
+                    std::memset(held.back().data(), thread * 40 + round, size_t(size));
+                }
+                QThread::yieldCurrentThread();
+                for (std::size_t i = 0; i < held.size(); ++i)
+                    apart = apart && held[i].data()[0] == char(thread * 40 + round) &&
+                            held[i].data()[sizes[i] - 1] == char(thread * 40 + round);
+            }
+            return apart;
+        };
+        std::vector<std::future<bool>> threads;
+        for (int thread = 0; thread < 4; ++thread)
+            threads.push_back(std::async(std::launch::async, work, thread));
+        for (std::future<bool>& thread : threads)
+            QVERIFY(thread.get());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestReading)
