@@ -7,6 +7,7 @@
 
 #include <bitset>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -113,7 +114,10 @@ std::unique_ptr<CodePage> systemCodePage() {
 } // namespace
 
 CodePage::CodePage(QString name, const std::array<char16_t, 256>& table)
-    : name_(std::move(name)), toUnicode_(table), fromUnicode_(65536, 0) {
+    : name_(std::move(name)), toUnicode_(table),
+      fromUnicode_(static_cast<std::uint16_t*>(std::calloc(65536, sizeof(std::uint16_t)))) {
+    if (!fromUnicode_)
+        throw std::bad_alloc();
     for (int b = 0; b < 256; ++b) {
         fromUnicode_[table[b]] = std::uint16_t(0x100 | b);
         if (b < 0x80 && table[b] != b)

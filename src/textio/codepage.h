@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -50,8 +51,13 @@ private:
 
     QString name_;
     std::array<char16_t, 256> toUnicode_;
-    std::vector<std::uint16_t> fromUnicode_; // 65536 entries: 0x100 | byte, or 0 for none
-    bool asciiCompatible_ = true;            // bytes 0..127 are U+0000..U+007F
+    struct Free {
+        void operator()(void* memory) const { std::free(memory); }
+    };
+    // 65536 entries: 0x100 | byte, or 0 for none. Zeroed by calloc, so that the system's
+    // zero pages stand for the entries no byte decodes to instead of 128 KiB faulted in.
+    std::unique_ptr<std::uint16_t[], Free> fromUnicode_;
+    bool asciiCompatible_ = true; // bytes 0..127 are U+0000..U+007F
 };
 
 } // namespace parvello
