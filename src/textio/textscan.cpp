@@ -656,6 +656,7 @@ bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* 
 
 namespace {
 std::atomic<bool> quotesPassOff{false};
+std::atomic<ScanLevel> quotesPassLimit{ScanLevel::Avx512};
 } // namespace
 
 #if PARVELLO_X86_VECTORS
@@ -1035,15 +1036,264 @@ PARVELLO_VBMI2 qsizetype quotesPassVbmi2(const Unit* units, qsizetype i, qsizety
     return i;
 }
 
+// ---- The same pass for processors with AVX2 only: a group of 64 bytes is read as two
+// vectors of 32, its quotes and lone line breaks found as bit masks, and the units between
+// them copied 64 bytes at a time from the group as read (or as its quotes became), one copy
+// for each quote that goes and each CR or LF to make. Without AVX-512 there is no compress
+// or expand, but the copies are few: most groups have no quote and at most one line end. ----
+
+#define PARVELLO_AVX2_PASS __attribute__((target("avx2,bmi,popcnt")))
+
+bool avx2PassRuns() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("popcnt");
+}
+const bool avx2QuotesPassRuns = avx2PassRuns();
+
+// A group of 64 bytes as two vectors.
+struct Halves {
+    __m256i low, high;
+};
+
+// The lanes of such a group: bytes, or UTF-16 units; one bit a lane.
+template <class Unit> struct HalfLanes;
+template <> struct HalfLanes<char> {
+    using Mask = std::uint64_t;
+    static constexpr int Count = 64;
+    PARVELLO_AVX2_PASS static __m256i all(char c) { return _mm256_set1_epi8(c); }
+    PARVELLO_AVX2_PASS static Mask equal(const Halves& g, __m256i b) {
+        const auto low = std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(g.low, b)));
+        const auto high = std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(g.high, b)));
+        return low | Mask(high) << 32;
+    }
+};
+template <> struct HalfLanes<char16_t> {
+    using Mask = std::uint32_t;
+    static constexpr int Count = 32;
+    PARVELLO_AVX2_PASS static __m256i all(char16_t c) { return _mm256_set1_epi16(short(c)); }
+    PARVELLO_AVX2_PASS static Mask equal(const Halves& g, __m256i b) {
+        // One byte a unit, the packing's lanes put back in order.
+        const __m256i packed =
+            _mm256_packs_epi16(_mm256_cmpeq_epi16(g.low, b), _mm256_cmpeq_epi16(g.high, b));
+        return Mask(_mm256_movemask_epi8(_mm256_permute4x64_epi64(packed, 0xD8)));
+    }
+};
+
+// Quotes of one or three bytes, each compared on its own; the second of two three-byte
+// quotes that begin with the same two bytes (the UTF-8 family) shares their comparisons.
+// Gives the bytes that go, the quote ends whose last byte changes, and how many bytes of a
+// quote the group before wrote already that go.
+template <bool Changes> struct ByteQuotesAvx2 {
+    __m256i quoteBytes[3][3];
+    std::array<int, 3> length;
+    std::uint64_t drop[3], dropFirst[3], change[3];
+    std::array<char, 3> becomes;
+    bool sameStart;
+    struct Carry {
+        std::array<std::uint64_t, 3> firstBefore;
+        std::array<std::uint64_t, 3> secondBefore;
+    };
+    PARVELLO_AVX2_PASS explicit ByteQuotesAvx2(const PassQuotes& quotes)
+        : length(quotes.length), becomes(quotes.last),
+          sameStart(quotes.length[1] == 3 && quotes.length[2] == 3 &&
+                    quotes.bytes[1][0] == quotes.bytes[2][0] &&
+                    quotes.bytes[1][1] == quotes.bytes[2][1]) {
+        for (size_t q = 0; q < 3; ++q) {
+            for (size_t k = 0; k < 3; ++k)
+                quoteBytes[q][k] = _mm256_set1_epi8(quotes.bytes[q][k]);
+            drop[q] = allWhere(quotes.kept[q] == 0);
+            dropFirst[q] = allWhere(quotes.kept[q] <= 1);
+            change[q] = allWhere(quotes.kept[q] > 0);
+        }
+    }
+    Carry load(const QuotesPassCarry& carry) const {
+        return {carry.firstBefore, carry.secondBefore};
+    }
+    void save(const Carry& c, QuotesPassCarry& carry) const {
+        carry.firstBefore = c.firstBefore;
+        carry.secondBefore = c.secondBefore;
+    }
+    PARVELLO_AVX2_PASS std::uint64_t removed(const Halves& g, int& takeBack, Carry& c,
+                                             std::uint64_t (&changes)[3]) const {
+        using L = HalfLanes<char>;
+        std::uint64_t removed = 0;
+        std::uint64_t first = 0;
+        std::uint64_t second = 0;
+        takeBack = 0;
+        for (size_t q = 0; q < 3; ++q) {
+            std::uint64_t ends = 0;
+            if (length[q] == 1) {
+                ends = L::equal(g, quoteBytes[q][0]);
+            } else if (length[q] == 3) {
+                if (q != 2 || !sameStart) {
+                    first = L::equal(g, quoteBytes[q][0]);
+                    second = L::equal(g, quoteBytes[q][1]);
+                }
+                ends = L::equal(g, quoteBytes[q][2]) & (second << 1 | c.secondBefore[q]) &
+                       (first << 2 | c.firstBefore[q]);
+                c.firstBefore[q] = first >> 62;
+                c.secondBefore[q] = second >> 63;
+                const std::uint64_t firstGone = ends & dropFirst[q];
+                removed |= firstGone >> 1 | firstGone >> 2;
+                takeBack = std::max(takeBack, takeBackFor(firstGone));
+            }
+            removed |= ends & drop[q];
+            if constexpr (Changes)
+                changes[q] = ends & change[q];
+        }
+        return removed;
+    }
+};
+
+// Decoded text: the family's quotes are one unit each, removed or replaced by one unit.
+template <bool Changes> struct UnitQuotesAvx2 {
+    __m256i quote[3];
+    std::array<char16_t, 3> becomes;
+    std::uint32_t drop[3];
+    struct Carry {};
+    PARVELLO_AVX2_PASS explicit UnitQuotesAvx2(const PassUnits& quotes) : becomes(quotes.becomes) {
+        for (size_t q = 0; q < 3; ++q) {
+            quote[q] = _mm256_set1_epi16(short(quotes.quotes[q]));
+            drop[q] = quotes.removed[q] ? ~std::uint32_t(0) : 0;
+        }
+    }
+    Carry load(const QuotesPassCarry&) const { return {}; }
+    void save(const Carry&, QuotesPassCarry&) const {}
+    PARVELLO_AVX2_PASS std::uint32_t removed(const Halves& g, int& takeBack, Carry&,
+                                             std::uint32_t (&changes)[3]) const {
+        using L = HalfLanes<char16_t>;
+        takeBack = 0;
+        std::uint32_t removed = 0;
+        for (size_t q = 0; q < 3; ++q) {
+            const std::uint32_t at = L::equal(g, quote[q]);
+            removed |= at & drop[q];
+            if constexpr (Changes)
+                changes[q] = at & ~drop[q];
+        }
+        return removed;
+    }
+};
+
+// Copies 64 bytes from from to to (the caller keeps as many of them as it needs).
+PARVELLO_AVX2_PASS Q_ALWAYS_INLINE void copy64(void* to, const void* from) {
+    const auto* in = static_cast<const __m256i*>(from);
+    auto* out = static_cast<__m256i*>(to);
+    const __m256i low = _mm256_loadu_si256(in);
+    const __m256i high = _mm256_loadu_si256(in + 1);
+    _mm256_storeu_si256(out, low);
+    _mm256_storeu_si256(out + 1, high);
+}
+
+// The pass over units[i..end) a group at a time, for the quotes of Quotes and Rule.
+template <class Unit, class Quotes, class Rule>
+PARVELLO_AVX2_PASS qsizetype quotesPassAvx2(const Unit* units, qsizetype i, qsizetype end,
+                                            Unit*& out, const Rule& rule, bool lineBreaks,
+                                            QuotesPassCarry& carry) {
+    using L = HalfLanes<Unit>;
+    using Mask = typename L::Mask;
+    constexpr int count = L::Count;
+    constexpr int half = count / 2;
+    // Whether the unit before the group was a CR, at bit 0.
+    Mask crBefore = Mask(carry.crBefore);
+    const Quotes quotes(rule);
+    typename Quotes::Carry quoteCarry = quotes.load(carry);
+    const __m256i cr = L::all(Unit('\r'));
+    const __m256i lf = L::all(Unit('\n'));
+    // The group as its quotes become, with room for a copy from anywhere in it.
+    alignas(32) Unit group[2 * count];
+    Unit* o = out;
+    for (; i + count <= end; i += count) {
+        const Halves input{_mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i)),
+                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i + half))};
+        int takeBack = 0; // units of a quote written with the group before that go
+        Mask changes[3] = {};
+        const Mask removed = quotes.removed(input, takeBack, quoteCarry, changes);
+        // The line ends to make: a CR before each lone LF, an LF after each lone CR (before
+        // the unit that follows it, or after the whole group).
+        Mask crFirst = 0;
+        Mask lfFirst = 0;
+        bool lfLast = false;
+        if (lineBreaks) {
+            const Mask crs = L::equal(input, cr);
+            const Mask lfs = L::equal(input, lf);
+            const Mask lfAfter = Mask(lfs >> 1) | Mask(units[i + count] == Unit('\n'))
+                                                      << (count - 1);
+            const Mask loneCr = crs & ~lfAfter;
+            crFirst = lfs & ~Mask(crs << 1 | crBefore);
+            lfFirst = Mask(loneCr << 1);
+            lfLast = loneCr >> (count - 1);
+            crBefore = crs >> (count - 1);
+        }
+        // Copies read up to a group past where they start: from the block while it has that
+        // many units, else (and where quotes change) from the copy of the group.
+        const Unit* from = units + i;
+        if ((changes[0] | changes[1] | changes[2]) || i + 2 * count > end) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(group), input.low);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(group + half), input.high);
+            for (size_t q = 0; q < 3; ++q)
+                for (Mask at = changes[q]; at; at &= at - 1)
+                    group[std::countr_zero(at)] = quotes.becomes[q];
+            from = group;
+        }
+        Unit* at = o - takeBack;
+        // An event where a CR or LF is to be made, and where a run of units that go begins
+        // (a quote of three bytes is one run).
+        const Mask made = crFirst | lfFirst;
+        Mask events = made | (removed & ~Mask(removed << 1));
+        int next = 0; // the group's next unit to write
+        for (; events; events &= events - 1) {
+            // The units before the event copied, then, without a branch on what the event is,
+            // a CR or LF (always stored, kept only where one is made; the next copy goes
+            // over it otherwise) and the units that go from there skipped.
+            const int e = std::countr_zero(events);
+            copy64(at, from + next);
+            at += e - next;
+            *at = (crFirst >> e) & 1 ? Unit('\r') : Unit('\n');
+            at += (made >> e) & 1;
+            next = e + std::countr_one(Mask(removed >> e));
+        }
+        copy64(at, from + next);
+        at += count - next;
+        if (lfLast)
+            *at++ = Unit('\n');
+        o = at;
+    }
+    carry.crBefore = crBefore;
+    quotes.save(quoteCarry, carry);
+    out = o;
+    return i;
+}
+
 } // namespace
 #endif
 
-bool QuotesPassAvailable() {
+namespace {
+
+// Which pass runs: none, the one for AVX2, the one for AVX-512 with VBMI2.
+enum class PassKind { None, Avx2, Vbmi2 };
+
+PassKind passKind() {
 #if PARVELLO_X86_VECTORS
-    return quotesPassRuns && !quotesPassOff.load(std::memory_order_relaxed);
-#else
-    return false;
+    if (quotesPassOff.load(std::memory_order_relaxed))
+        return PassKind::None;
+    const ScanLevel limit = quotesPassLimit.load(std::memory_order_relaxed);
+    if (quotesPassRuns && limit >= ScanLevel::Avx512)
+        return PassKind::Vbmi2;
+    if (avx2QuotesPassRuns && limit >= ScanLevel::Avx2)
+        return PassKind::Avx2;
 #endif
+    return PassKind::None;
+}
+
+} // namespace
+
+bool QuotesPassAvailable() {
+    return passKind() != PassKind::None;
+}
+
+void LimitQuotesPassForTests(ScanLevel level) {
+    quotesPassLimit.store(level, std::memory_order_relaxed);
 }
 
 void TurnQuotesPassOffForTests(bool off) {
@@ -1053,7 +1303,15 @@ void TurnQuotesPassOffForTests(bool off) {
 qsizetype QuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
                      const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry) {
 #if PARVELLO_X86_VECTORS
-    if (QuotesPassAvailable()) {
+    const PassKind kind = passKind();
+    if (kind == PassKind::Avx2) {
+        return quotes.kept[0] + quotes.kept[1] + quotes.kept[2] > 0
+                   ? quotesPassAvx2<char, ByteQuotesAvx2<true>>(bytes, i, end, out, quotes,
+                                                                lineBreaks, carry)
+                   : quotesPassAvx2<char, ByteQuotesAvx2<false>>(bytes, i, end, out, quotes,
+                                                                 lineBreaks, carry);
+    }
+    if (kind == PassKind::Vbmi2) {
         const bool changes = quotes.kept[0] + quotes.kept[1] + quotes.kept[2] > 0;
         const auto pass = [&]<template <bool> class Quotes>() {
             return changes ? quotesPassVbmi2<char, Quotes<true>>(bytes, i, end, out, quotes,
@@ -1080,8 +1338,15 @@ qsizetype QuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
 qsizetype QuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
                      const PassUnits& quotes, bool lineBreaks, QuotesPassCarry& carry) {
 #if PARVELLO_X86_VECTORS
-    if (QuotesPassAvailable()) {
-        const bool changes = !quotes.removed[0] || !quotes.removed[1] || !quotes.removed[2];
+    const PassKind kind = passKind();
+    const bool changes = !quotes.removed[0] || !quotes.removed[1] || !quotes.removed[2];
+    if (kind == PassKind::Avx2) {
+        return changes ? quotesPassAvx2<char16_t, UnitQuotesAvx2<true>>(units, i, end, out, quotes,
+                                                                        lineBreaks, carry)
+                       : quotesPassAvx2<char16_t, UnitQuotesAvx2<false>>(units, i, end, out, quotes,
+                                                                         lineBreaks, carry);
+    }
+    if (kind == PassKind::Vbmi2) {
         return changes ? quotesPassVbmi2<char16_t, UnitQuotes<true>>(units, i, end, out, quotes,
                                                                      lineBreaks, carry)
                        : quotesPassVbmi2<char16_t, UnitQuotes<false>>(units, i, end, out, quotes,

@@ -266,9 +266,10 @@ struct QuotesPassCarry {
 // moved back over them. Returns the end of the last group it took: end's last whole group,
 // or the start of a group where a removed quote stands between a lone CR and a lone LF (the
 // caller takes that group itself). out moves past what was written, at most 128 bytes a
-// group, and up to 128 bytes past its new end may be overwritten. Available only where the
-// processor has AVX-512 with VBMI2 (elsewhere it returns i): 64 bytes at a time with no
-// branch on where the quotes and line breaks are.
+// group, and up to 128 bytes past its new end may be overwritten. Available where the
+// processor has AVX-512 with VBMI2 (64 bytes at a time with no branch on where the quotes
+// and line breaks are) or AVX2 (a copy for each run of quote bytes that go and each line
+// end made; it takes every group); elsewhere it returns i.
 bool QuotesPassAvailable();
 qsizetype QuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
                      const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry);
@@ -279,6 +280,8 @@ qsizetype QuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t
 // For tests: the passes above are not available while off, so that the engine's other pass is
 // tested on a processor that has it too.
 void TurnQuotesPassOffForTests(bool off);
+// For tests: the pass for processors with at most that level is used (below Avx2: none).
+void LimitQuotesPassForTests(ScanLevel level);
 
 // What a check of bytes as UTF-8 found.
 struct Utf8Check {

@@ -408,36 +408,47 @@ private slots:
         QTest::addColumn<QByteArrayList>("rule");
         QTest::addColumn<QByteArrayList>("results");
         QTest::addColumn<bool>("units"); // decoded text: each byte widened to a unit
+        QTest::addColumn<ScanLevel>("level");
         const QByteArrayList utf8 = {"\"", "\xE2\x80\x9C", "\xE2\x80\x9D"};
         const QByteArrayList codePage = {"'", "\x91", "\x92"};
         const QByteArrayList oneMissing = {"\x93", "", "\x94"};
         const QByteArrayList other = {"\xE2\x80\x9C", "\"", "\xE2\x80\x9D"};
+        const QByteArrayList decoded = {"\"", "\x93", "\x94"};
         const QByteArrayList removed = {"", "", ""};
-        QTest::newRow("UTF-8, removed") << utf8 << removed << false;
-        QTest::newRow("UTF-8, to single quotes")
-            << utf8 << QByteArrayList{"'", "\xE2\x80\x98", "\xE2\x80\x99"} << false;
-        QTest::newRow("UTF-8, to one byte") << utf8 << QByteArrayList{"'", "'", "'"} << false;
-        QTest::newRow("UTF-8, mixed") << utf8 << QByteArrayList{"", "*", "\xE2\x80\x99"} << false;
-        QTest::newRow("code page, removed") << codePage << removed << false;
-        QTest::newRow("code page, to double quotes")
-            << codePage << QByteArrayList{"\"", "\x93", "\x94"} << false;
-        QTest::newRow("code page, one missing") << oneMissing << removed << false;
-        QTest::newRow("code page, one missing, changed")
-            << oneMissing << QByteArrayList{"'", "", "x"} << false;
-        QTest::newRow("any other, removed") << other << removed << false;
-        QTest::newRow("any other, changed")
-            << other << QByteArrayList{"'", "", "\xE2\x80\x99"} << false;
-        QTest::newRow("decoded text, removed")
-            << QByteArrayList{"\"", "\x93", "\x94"} << removed << true;
-        QTest::newRow("decoded text, changed")
-            << QByteArrayList{"\"", "\x93", "\x94"} << QByteArrayList{"'", "", "\x91"} << true;
+        const struct {
+            const char* name;
+            QByteArrayList rule, results;
+            bool units;
+        } rows[] = {
+            {"UTF-8, removed", utf8, removed, false},
+            {"UTF-8, to single quotes", utf8, {"'", "\xE2\x80\x98", "\xE2\x80\x99"}, false},
+            {"UTF-8, to one byte", utf8, {"'", "'", "'"}, false},
+            {"UTF-8, mixed", utf8, {"", "*", "\xE2\x80\x99"}, false},
+            {"code page, removed", codePage, removed, false},
+            {"code page, to double quotes", codePage, {"\"", "\x93", "\x94"}, false},
+            {"code page, one missing", oneMissing, removed, false},
+            {"code page, one missing, changed", oneMissing, {"'", "", "x"}, false},
+            {"any other, removed", other, removed, false},
+            {"any other, changed", other, {"'", "", "\xE2\x80\x99"}, false},
+            {"decoded text, removed", decoded, removed, true},
+            {"decoded text, changed", decoded, {"'", "", "\x91"}, true},
+        };
+        // Each for the pass of each processor level this one runs.
+        for (const auto& row : rows)
+            for (const ScanLevel level : {ScanLevel::Avx2, ScanLevel::Avx512})
+                if (ScanLevelAvailable(level))
+                    QTest::addRow("%s, %s", row.name, levelName(level))
+                        << row.rule << row.results << row.units << level;
     }
     void quotesPass() {
-        if (!QuotesPassAvailable())
-            QSKIP("this processor has no AVX-512 with VBMI2; the engine's other pass is used");
         QFETCH(QByteArrayList, rule);
         QFETCH(QByteArrayList, results);
         QFETCH(bool, units);
+        QFETCH(ScanLevel, level);
+        LimitQuotesPassForTests(level);
+        const auto best = qScopeGuard([] { LimitQuotesPassForTests(ScanLevel::Avx512); });
+        if (!QuotesPassAvailable())
+            QSKIP("this processor has neither AVX2 nor AVX-512; the engine's other pass is used");
         const qsizetype group = units ? 32 : 64;
         PassUnits family;
         PassQuotes quotes;
