@@ -853,14 +853,14 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         return {FileOutcome::NotText, blocks.notText()};
     }
 
-    // In place, the result goes to the file just read, as the system found it when it was
-    // opened; elsewhere it takes the output name's place. A small file's bytes go along, to
+    // In place, the result goes to the file just read (the file a link there leads to, not
+    // the link); elsewhere it takes the output name's place. A small file's bytes go along, to
     // compare the result with.
     OutputTarget where;
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
         where.kind = OutputTarget::Kind::FileRead;
-        where.realPath = source.realPath;
+        where.linkFreePath = source.file->linkFreePath();
         where.identity = source.identity;
     }
     where.sourceBytes = source.smallBytes();

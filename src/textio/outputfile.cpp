@@ -47,7 +47,7 @@ void OutputFile::open() {
 #ifdef Q_OS_UNIX
     target_ = path_;
     if (where_.kind == OutputTarget::Kind::FileRead) {
-        target_ = where_.realPath;
+        target_ = where_.linkFreePath;
     } else if (where_.kind == OutputTarget::Kind::Resolved) {
         if (char* resolved = ::realpath(QFile::encodeName(path_).constData(), nullptr)) {
             target_ = QFile::decodeName(resolved);
@@ -85,7 +85,7 @@ void OutputFile::open() {
         mode_ = status.st_mode & 07777;
     }
 #else
-    target_ = where_.kind == OutputTarget::Kind::FileRead ? where_.realPath : path_;
+    target_ = where_.kind == OutputTarget::Kind::FileRead ? where_.linkFreePath : path_;
     const QFileInfo info(target_);
     if (where_.kind == OutputTarget::Kind::Resolved && info.exists())
         target_ = info.canonicalFilePath();

@@ -21,12 +21,13 @@ struct OutputTarget {
         Resolved,
         // The name itself: a symbolic link there is replaced by the result, never followed.
         Name,
-        // The file that was just read: exactly that file, at realPath (where the system said
-        // it was when it was opened), and only while that name still holds it unchanged.
+        // The file that was just read: exactly that file, at linkFreePath (a path to it
+        // with no link at its end, as the reader found it), and only while that path still
+        // holds it unchanged.
         FileRead,
     };
     Kind kind = Kind::Resolved;
-    QString realPath;      // FileRead only
+    QString linkFreePath;  // FileRead only
     FileIdentity identity; // FileRead only: the file as it was when it was opened
     // The whole content of a small file just read, and that file as it was when it was
     // opened: a target that is still that file, unchanged, is compared with these bytes

@@ -51,11 +51,20 @@ bool ReadOnlyFile::open(bool followLinks) {
     const QByteArray native = QFile::encodeName(path_);
     // Without waiting: a pipe that nobody writes would otherwise hold the open for ever. Only
     // a regular file is read (a device could be endless), and that reads as usual.
-    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW);
-    int fd = -1;
-    do {
-        fd = ::open(native.constData(), flags);
-    } while (fd < 0 && errno == EINTR);
+    const auto openName = [&](int flags) {
+        int fd = -1;
+        do {
+            fd = ::open(native.constData(), flags);
+        } while (fd < 0 && errno == EINTR);
+        return fd;
+    };
+    // The name is opened first without following a link at its end: where that works, the
+    // name itself leads to the file, and no other name of it has to be asked for.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    int fd = openName(flags | O_NOFOLLOW);
+    nameIsFile_ = fd >= 0;
+    if (fd < 0 && followLinks && (errno == ELOOP || errno == EMLINK))
+        fd = openName(flags);
     if (fd < 0) {
         error_ = qt_error_string(errno);
         return false;
@@ -79,9 +88,13 @@ FileIdentity ReadOnlyFile::identity() const {
     return fd_ >= 0 ? FileIdentity::Of(status_) : FileIdentity();
 }
 
-QString ReadOnlyFile::realPath() const {
+QString ReadOnlyFile::linkFreePath() const {
     if (fd_ < 0)
         return {};
+    // No link at the name's end: the name leads to the file, its folders resolved by the
+    // system at each use.
+    if (nameIsFile_)
+        return path_;
 #ifdef Q_OS_LINUX
     // The system's own name for the open file.
     char buffer[PATH_MAX + 1];
@@ -147,7 +160,7 @@ FileIdentity ReadOnlyFile::identity() const {
     return {};
 }
 
-QString ReadOnlyFile::realPath() const {
+QString ReadOnlyFile::linkFreePath() const {
     return QFileInfo(path_).canonicalFilePath();
 }
 

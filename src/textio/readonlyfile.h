@@ -74,9 +74,11 @@ public:
     bool rewind();
     // The identity of the open file as it was when it was opened.
     FileIdentity identity() const;
-    // Where the open file really is, as the system resolves it (every link and ".." of the
-    // name followed); empty when the system cannot tell.
-    QString realPath() const;
+    // A path to the open file with no symbolic link at its end, so that a file put at that
+    // path replaces this file and not a link to it: the name it was opened by where that is
+    // not a link, else where the system says the file is (every link and ".." followed);
+    // empty when the system cannot tell.
+    QString linkFreePath() const;
 
     QString errorString() const { return error_; }
 
@@ -92,6 +94,7 @@ private:
     QString error_;
 #ifdef Q_OS_UNIX
     int fd_ = -1;
+    bool nameIsFile_ = false; // opened without following a link at the name's end
     struct stat status_ {};
 #else
     QFile file_;

@@ -85,7 +85,6 @@ SourceFile OpenSource(const QString& path) {
     if (!source.file->open())
         ThrowOpenFailure(source.file->errorString(), path);
     source.identity = source.file->identity();
-    source.realPath = source.file->realPath();
     const qsizetype block = blockSize();
     const qint64 size = source.file->size();
     const qint64 atMost = std::max<qsizetype>(block, 4);

@@ -33,12 +33,11 @@ qsizetype ReadBlockSize();
 inline constexpr qsizetype KeepBytesUpTo = 64 * 1024;
 
 // An open source file as the reader found it, with all that the writer needs of it: which
-// file it is as it was opened, where it really is, its mark, and the bytes of a small one.
+// file it is as it was opened, its mark, and the bytes of a small one.
 struct SourceFile {
     QString path;
     std::unique_ptr<ReadOnlyFile> file;
     FileIdentity identity; // as it was opened
-    QString realPath;      // where the system found it (every link followed)
     bool fileIsUnicode = false;
     bool fileIsUtf8 = false;
     PooledBuffer buffer{0}; // the first read, then each block read after it

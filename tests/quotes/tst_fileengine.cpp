@@ -404,9 +404,16 @@ private slots:
             QStringList{"f.txt"});
     }
 
-    // In place, the system says where a link leads: dl/link.txt -> ../target.txt, with dl a
-    // link to real/a, leads to real/target.txt, not to the target.txt beside dl.
+    // In place, the system says where a name leads: with dl a link to real/a, both
+    // dl/link.txt -> ../target.txt and dl/../target.txt lead to real/target.txt, not to the
+    // target.txt beside dl (where the name read as text would lead).
+    void linkResolvedByTheSystem_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a link at the name's end") << "dl/link.txt";
+        QTest::newRow("a link among its folders") << "dl/../target.txt";
+    }
     void linkResolvedByTheSystem() {
+        QFETCH(QString, name);
         TempFolder folder;
         FakePrompts prompts;
         QVERIFY(QDir(folder.root()).mkpath("real/a"));
@@ -414,13 +421,17 @@ private slots:
         const QString beside = folder.write("target.txt", "\"unrelated\"\n");
         QVERIFY(QFile::link(folder.path("real/a"), folder.path("dl")));
         QCOMPARE(::symlink("../target.txt", QFile::encodeName(folder.path("real/a/link.txt"))), 0);
-        const QString listed = folder.path("dl/link.txt");
+        const QString listed = folder.root() + '/' + name;
         QCOMPARE(
             ProcessFile(listed, listed, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts)
                 .outcome,
             FileOutcome::Written);
         QCOMPARE(ReadBytes(real) + ReadBytes(beside), QByteArray("real\r\n\"unrelated\"\n"));
-        QVERIFY(QFileInfo(listed).isSymLink());
+        QCOMPARE(QFileInfo(listed).isSymLink(), name.endsWith("link.txt"));
+        QVERIFY(QFileInfo(folder.path("dl")).isSymLink());
+        QCOMPARE(QDir(folder.path("real"))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 (QStringList{"a", "target.txt"})); // no temporary file left
     }
 
     // A user who may not give the result to the original's owner still gives it the
