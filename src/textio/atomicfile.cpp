@@ -16,6 +16,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <QFile>
+#include <chrono>
+#include <linux/magic.h>
+#include <mutex>
+#include <sys/vfs.h>
+#include <vector>
+#endif
 
 namespace parvello {
 
@@ -69,6 +77,60 @@ int syncToDisk(int fd) {
 #endif
 }
 
+// The process's mask of permission bits for new files, read once without changing it (the
+// umask call would change it for a moment, for every thread); -1 when the system cannot tell.
+int processMask() {
+#ifdef Q_OS_LINUX
+    static const int mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("Umask:")) {
+                bool octal = false;
+                const int value = line.mid(6).trimmed().toInt(&octal, 8);
+                return octal ? value : -1;
+            }
+        return -1;
+    }();
+    return mask;
+#else
+    return -1;
+#endif
+}
+
+#ifdef Q_OS_LINUX
+// Whether the file system of `device`, which holds the open file fd, keeps its files in
+// memory only (tmpfs, ramfs), where a flush to the disk does nothing. The answer for a
+// device is kept for a second: a device number freed by an unmount may come back as another
+// file system, which must not inherit it for long.
+bool memoryOnly(int fd, unsigned long long device) {
+    using Clock = std::chrono::steady_clock;
+    struct Known {
+        unsigned long long device;
+        bool memory;
+        Clock::time_point asked;
+    };
+    static std::mutex mutex;
+    static std::vector<Known> known;
+    const Clock::time_point now = Clock::now();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        for (const Known& k : known)
+            if (k.device == device && now - k.asked < std::chrono::seconds(1))
+                return k.memory;
+    }
+    struct statfs system {};
+    const bool memory = ::fstatfs(fd, &system) == 0 &&
+                        (system.f_type == TMPFS_MAGIC || system.f_type == RAMFS_MAGIC);
+    const std::lock_guard<std::mutex> lock(mutex);
+    std::erase_if(known, [&](const Known& k) { return k.device == device; });
+    if (known.size() < 64)
+        known.push_back({device, memory, now});
+    return memory;
+}
+#endif
+
 } // namespace
 
 void AtomicFile::AllowUnnamedFiles(bool allowed) {
@@ -89,6 +151,7 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     cancel();
     written_ = 0;
     behindRefused_ = false;
+    syncNeedless_ = false;
     targetExisted_ = targetExists;
     const QByteArray target = QFile::encodeName(target_);
     RemoveLeftoversBeside(target);
@@ -100,7 +163,8 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
         const QByteArray folder = slash < 0    ? QByteArray(".")
                                   : slash == 0 ? QByteArray("/")
                                                : target.left(slash);
-        const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                              creationMode(targetExists, permissionBits));
         if (fd >= 0) {
             fd_ = fd;
             unnamed_ = true;
@@ -111,7 +175,8 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
         QByteArray name = TemporaryNameBeside(target);
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              creationMode(targetExists, permissionBits));
         if (fd >= 0) {
             fd_ = fd;
             temporaryName_ = std::move(name);
@@ -126,8 +191,16 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     return false;
 }
 
+unsigned AtomicFile::creationMode(bool targetExists, unsigned permissionBits) {
+    return targetExists ? permissionBits & 0777 : 0666;
+}
+
 bool AtomicFile::givePermissionBits(bool targetExists, unsigned permissionBits) {
-    if (!targetExists || ::fchmod(fd_, mode_t(permissionBits & 0777)) == 0)
+    // The file was made with the bits; they need setting again only where the process's
+    // mask took some away.
+    const int mask = processMask();
+    if (!targetExists || (mask >= 0 && (permissionBits & 0777 & unsigned(mask)) == 0) ||
+        ::fchmod(fd_, mode_t(permissionBits & 0777)) == 0)
         return true;
     const int number = errno;
     cancel();
@@ -234,6 +307,14 @@ int AtomicFile::handle() const {
     return fd_;
 }
 
+void AtomicFile::onDevice(unsigned long long device) {
+#ifdef Q_OS_LINUX
+    syncNeedless_ = fd_ >= 0 && memoryOnly(fd_, device);
+#else
+    Q_UNUSED(device);
+#endif
+}
+
 bool AtomicFile::commit(const std::function<bool()>& stillSafe) {
     changed_ = false;
     hookRan_ = false;
@@ -242,7 +323,8 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe) {
         return false;
     }
     // As with QSaveFile, a file system that cannot sync is no reason to fail.
-    (void)syncToDisk(fd_);
+    if (!syncNeedless_)
+        (void)syncToDisk(fd_);
     if (unnamed_) {
         // A new target may take its name in this one step: the last moment to check.
         if (!targetExisted_ && !checkStillSafe(stillSafe))
@@ -284,6 +366,8 @@ void AtomicFile::cancel() {
 #else
 
 void AtomicFile::AllowUnnamedFiles(bool) {}
+
+void AtomicFile::onDevice(unsigned long long) {}
 
 AtomicFile::AtomicFile(const QString& target) : target_(target), save_(target) {}
 

@@ -30,8 +30,9 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     // Creates the temporary file. For a target that exists, permissionBits (the lowest
-    // nine mode bits) are given to the temporary file; a new one gets the usual bits for a
-    // new file. False on failure, see errorString().
+    // nine mode bits) are given to the temporary file (a folder's default access list may
+    // still take some away: compare the bits the file has before the commit); a new one
+    // gets the usual bits for a new file. False on failure, see errorString().
     bool open(bool targetExists, unsigned permissionBits);
     // Writes all n bytes; false on failure.
     bool write(const char* data, qint64 n);
@@ -39,6 +40,10 @@ public:
     bool rewind();
     // The native handle of the temporary file, for owner and mode changes.
     int handle() const;
+    // The device of the temporary file, as the caller found it through handle(): on a file
+    // system that keeps its files in memory only, the commit then leaves out the flush to
+    // the disk, which would do nothing there.
+    void onDevice(unsigned long long device);
     // Flushes to the disk and moves the temporary file over the target. With stillSafe, the
     // target is replaced only if stillSafe() holds right before: otherwise nothing is
     // replaced and changedMeanwhile() is true. The replace is a rename in the target's
@@ -69,6 +74,7 @@ private:
     bool hookRan_ = false;
 #ifdef Q_OS_UNIX
     void fail(int number);
+    static unsigned creationMode(bool targetExists, unsigned permissionBits);
     bool givePermissionBits(bool targetExists, unsigned permissionBits);
     bool nameUnnamedFile();
     QByteArray temporaryName_; // empty while the file has no name
@@ -80,6 +86,7 @@ private:
     bool finishWrites();
     bool unnamed_ = false;
     bool targetExisted_ = false;
+    bool syncNeedless_ = false; // on a file system held in memory only
 #else
     QSaveFile save_;
 #endif

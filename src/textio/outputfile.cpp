@@ -306,6 +306,8 @@ OutputFile::Result OutputFile::commit() {
         // group when they belong to it, and this keeps what the system allows.
         struct stat now {};
         const bool known = ::fstat(fd, &now) == 0;
+        if (known)
+            save_->onDevice(now.st_dev);
         bool ownerKept = known && now.st_uid == ownerId_ && now.st_gid == groupId_;
         if (!ownerKept)
             ownerKept = ::fchown(fd, ownerId_, groupId_) == 0;
@@ -314,9 +316,12 @@ OutputFile::Result OutputFile::commit() {
         // After a change of owner or group the set-user and set-group bits need setting
         // again; a file that now belongs to the running user keeps its permission bits, and
         // the set-group bit only with its group.
+        // The bits the file was made with may also have lost some to the folder's default
+        // access list.
         const bool specialBits = (mode_ & 07000) != 0;
         const unsigned bits = ownerKept ? mode_ : groupKept ? mode_ & 02777 : mode_ & 0777;
-        if ((specialBits || !ownerKept) && ::fchmod(fd, mode_t(bits)) != 0) {
+        const bool bitsDiffer = !known || (now.st_mode & 07777) != bits;
+        if ((specialBits || !ownerKept || bitsDiffer) && ::fchmod(fd, mode_t(bits)) != 0) {
             // The temporary file already has the permission bits.
         }
     }

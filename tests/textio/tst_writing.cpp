@@ -217,6 +217,38 @@ private slots:
         QCOMPARE(ReadBytes(path), QByteArray("new"));
     }
 
+    // A replaced file keeps its permission bits whatever the process's mask for new files
+    // takes away, also when the mask changes during the run (the file is then made with
+    // fewer bits than the writer expected, as under a folder's default access list).
+    void replacingKeepsPermissionBits_data() {
+        QTest::addColumn<unsigned>("bits");
+        QTest::addColumn<unsigned>("mask");
+        QTest::newRow("0666, mask 022") << 0666u << 022u;
+        QTest::newRow("0640, mask 077") << 0640u << 077u;
+        QTest::newRow("0604, no mask") << 0604u << 0u;
+        QTest::newRow("0777, mask 0777") << 0777u << 0777u;
+    }
+    void replacingKeepsPermissionBits() {
+        QFETCH(unsigned, bits);
+        QFETCH(unsigned, mask);
+        TempFolder folder;
+        FakePrompts prompts;
+        const QString first = folder.write("first", "old");
+        QCOMPARE(WritePiecesFSO(first, OutputEncoding::CodePage, pieces({"new"}), prompts),
+                 WriteResult::Written);
+        const QString path = folder.write("file", "old");
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(bits)), 0);
+        const mode_t before = ::umask(mode_t(mask));
+        const WriteResult result =
+            WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"new"}), prompts);
+        ::umask(before);
+        QCOMPARE(result, WriteResult::Written);
+        struct stat status {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 07777, bits);
+        QCOMPARE(ReadBytes(path), QByteArray("new"));
+    }
+
     void symbolicLinkStaysALink() {
         TempFolder folder;
         FakePrompts prompts;
