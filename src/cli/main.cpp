@@ -784,6 +784,7 @@ int run(const Options& options) {
     const bool examine = options.mode == Mode::Check || options.mode == Mode::Diff;
 
     std::vector<Job> jobs;
+    jobs.reserve(size_t(options.paths.size()));
     int skipped = 0;
     // A file left untouched before the engine sees it: named on standard error and, with
     // --report json, on standard output.
