@@ -172,7 +172,7 @@ void Form1::PushButton2_Click() {
             const FileReport report = ProcessFile(sourcePath, outputPath, rule, prompts_, &trap);
             if (report.outcome == FileOutcome::NotText ||
                 report.outcome == FileOutcome::CannotHold ||
-                report.outcome == FileOutcome::NotAFile)
+                report.outcome == FileOutcome::NotAFile || report.outcome == FileOutcome::InUse)
                 untouched.append({sourcePath, report.reason});
             // A later row that lists the replaced file now reads the new file of that name.
             if (unread && report.outcome == FileOutcome::Written && unread->isUnread(replacing))

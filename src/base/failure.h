@@ -33,6 +33,7 @@ inline constexpr int TypeMismatch = 13;
 inline constexpr int FileNotFound = 53;
 inline constexpr int PermissionDenied = 70;
 inline constexpr int FileChanged = 75; // a file changed while it was being processed
+inline constexpr int FileInUse = 74;   // another program was writing a file being processed
 inline constexpr int PathNotFound = 76;
 inline constexpr int InvalidArgument = 5;
 inline constexpr int SelectionTooLong = 20476;

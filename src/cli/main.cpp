@@ -666,6 +666,8 @@ QString outcomeName(FileOutcome outcome) {
         return QStringLiteral("not-a-file");
     case FileOutcome::Changed:
         return QStringLiteral("changed");
+    case FileOutcome::InUse:
+        return QStringLiteral("in-use");
     }
     return {};
 }

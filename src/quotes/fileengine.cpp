@@ -828,6 +828,14 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         return notRead;
     SourceBlocks& blocks = read.blocks();
     SourceFile& source = read.source();
+    // In place, what another program writes to the file would be lost with the file it
+    // writes to: a file open for writing elsewhere is left alone, and the lease taken (where
+    // the system grants one) tells at the replace whether a writer came meanwhile.
+    const FileReport inUse{FileOutcome::InUse, QStringLiteral("another program is writing it")};
+    if (inPlace && source.file->takeReadLease() == ReadOnlyFile::Lease::Busy) {
+        read.finish();
+        return inUse;
+    }
     const bool utf8Route = read.fileIsUtf8();
     const auto encodingNow = [&] {
         if (utf8Route)
@@ -862,6 +870,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         where.kind = OutputTarget::Kind::FileRead;
         where.linkFreePath = source.file->linkFreePath();
         where.identity = source.identity;
+        where.source = source.file.get();
     }
     where.sourceBytes = source.smallBytes();
     where.sourceBytesKnown = source.whole && source.headSize <= KeepBytesUpTo;
@@ -1043,6 +1052,8 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         return {FileOutcome::CannotHold, CannotHoldReason(encoding)};
     case WriteResult::Changed:
         return {FileOutcome::Changed, QStringLiteral("it changed while it was being processed")};
+    case WriteResult::InUse: // reported as a failure to write, as a change is
+        return {FileOutcome::Changed, inUse.reason};
     case WriteResult::Failed:
         break;
     }

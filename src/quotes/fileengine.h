@@ -23,6 +23,8 @@ enum class FileOutcome {
     NotAFile,   // left untouched, not even opened: a pipe, socket or device
     Changed,    // left untouched: it changed while it was being processed (reported as a
                 // failure to write)
+    InUse,      // left untouched: another program had it open to write when it was read (one
+                // that opens it later makes it Changed, with that reason)
 };
 
 struct FileReport {

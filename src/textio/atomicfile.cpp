@@ -1,5 +1,6 @@
 #include "textio/atomicfile.h"
 
+#include "textio/bufferpool.h"
 #include "textio/leftovers.h"
 #include "textio/writebehind.h"
 
@@ -11,8 +12,12 @@
 #include <utility>
 
 #ifdef Q_OS_UNIX
+#include <QDir>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <mutex>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -68,6 +73,38 @@ bool canNameUnnamedFiles() {
     return can && unnamedAllowed;
 }
 #endif
+
+QByteArray folderOf(const QByteArray& target) {
+    const qsizetype slash = target.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+}
+
+// A file larger than the process may write (ulimit -f) is a failed write like any other, not
+// the end of the program: the signal that would end it is ignored, unless the program handles
+// it itself, and the write then fails with EFBIG.
+void ignoreFileSizeSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            ::signal(SIGXFSZ, SIG_IGN);
+    });
+}
+
+// Whether names in the folder may be added but neither replaced nor removed (the append-only
+// attribute): a rename over a file there would fail after its temporary file had been named,
+// and that name could not be removed again.
+bool folderAppendOnly(const QByteArray& folder) {
+#if defined(Q_OS_LINUX) && defined(STATX_ATTR_APPEND)
+    struct statx status {};
+    return ::statx(AT_FDCWD, folder.constData(), AT_STATX_DONT_SYNC, 0, &status) == 0 &&
+           (status.stx_attributes_mask & STATX_ATTR_APPEND) != 0 &&
+           (status.stx_attributes & STATX_ATTR_APPEND) != 0;
+#else
+    Q_UNUSED(folder);
+    return false;
+#endif
+}
 
 int syncToDisk(int fd) {
 #if defined(Q_OS_LINUX)
@@ -152,17 +189,23 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     written_ = 0;
     behindRefused_ = false;
     syncNeedless_ = false;
+    folderRefused_ = false;
+    intoTarget_ = false;
     targetExisted_ = targetExists;
+    ignoreFileSizeSignal();
     const QByteArray target = QFile::encodeName(target_);
+    const QByteArray folder = folderOf(target);
+    if (targetExists && folderAppendOnly(folder)) {
+        folderRefused_ = true;
+        error_ = QStringLiteral("its folder is append-only: files may be added there, "
+                                "not replaced");
+        return false;
+    }
     RemoveLeftoversBeside(target);
 #ifdef O_TMPFILE
     // Where the system has them, a file without a name in the target's folder: a run that
     // is killed leaves nothing behind.
     if (canNameUnnamedFiles()) {
-        const qsizetype slash = target.lastIndexOf('/');
-        const QByteArray folder = slash < 0    ? QByteArray(".")
-                                  : slash == 0 ? QByteArray("/")
-                                               : target.left(slash);
         const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
                               creationMode(targetExists, permissionBits));
         if (fd >= 0) {
@@ -183,12 +226,132 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
             return givePermissionBits(targetExists, permissionBits);
         }
         if (errno != EEXIST) {
+            folderRefused_ = errno == EACCES || errno == EPERM;
             fail(errno);
             return false;
         }
     }
     fail(EEXIST);
     return false;
+}
+
+bool AtomicFile::openToWriteInto(const FileIdentity& expected) {
+    cancel();
+    written_ = 0;
+    behindRefused_ = false;
+    syncNeedless_ = false;
+    folderRefused_ = false;
+    intoTarget_ = true;
+    targetExisted_ = true;
+    expectedTarget_ = expected;
+    ignoreFileSizeSignal();
+    return openPrivate();
+}
+
+// The private temporary file of a result that is copied into its target: readable and
+// writable by this user only, and never left behind, since it has no name, or loses it at
+// once.
+bool AtomicFile::openPrivate() {
+    const QByteArray temporaryFolder = QFile::encodeName(QDir::tempPath());
+#ifdef O_TMPFILE
+    for (const QByteArray& place : {folderOf(QFile::encodeName(target_)), temporaryFolder}) {
+        const int fd = ::open(place.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            fd_ = fd;
+            return true;
+        }
+    }
+#endif
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = TemporaryNameBeside(temporaryFolder + "/x");
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::unlink(name.constData());
+            fd_ = fd;
+            return true;
+        }
+        if (errno != EEXIST) {
+            fail(errno);
+            return false;
+        }
+    }
+    fail(EEXIST);
+    return false;
+}
+
+// Copies the complete result from the private temporary file into the target, which must
+// still be the file expected, unchanged. Room for a longer result is asked for first, so
+// that a full disk or the file size limit fails before the target's first byte changes.
+bool AtomicFile::copyIntoTarget(const std::function<void()>& beforeWriting) {
+    if (beforeWriting)
+        beforeWriting();
+    const QByteArray target = QFile::encodeName(target_);
+    const int out = ::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (out < 0) {
+        fail(errno);
+        return false;
+    }
+    struct stat now {};
+    struct stat result {};
+    if (::fstat(out, &now) != 0 || ::fstat(fd_, &result) != 0 ||
+        !(FileIdentity::Of(now) == expectedTarget_)) {
+        ::close(out);
+        changed_ = true;
+        error_ = QStringLiteral("it changed while it was being processed");
+        return false;
+    }
+    const off_t total = result.st_size;
+    if (total > now.st_size) {
+        struct rlimit limit {};
+        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+            rlim_t(total) > limit.rlim_cur) {
+            ::close(out);
+            fail(EFBIG);
+            return false;
+        }
+#ifdef Q_OS_LINUX
+        if (::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, total) != 0 && errno != EOPNOTSUPP &&
+            errno != ENOSYS) {
+            const int number = errno;
+            ::close(out);
+            fail(number);
+            return false;
+        }
+#endif
+    }
+    const auto cut = [&](int number) {
+        ::close(out);
+        fail(number);
+        error_ += QStringLiteral("; the file may now hold only part of its result");
+        return false;
+    };
+    constexpr qsizetype Piece = 1 << 18;
+    const PooledBuffer buffer(Piece);
+    for (off_t at = 0; at < total;) {
+        const ssize_t got =
+            ::pread(fd_, buffer.data(), size_t(std::min<off_t>(Piece, total - at)), at);
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            return cut(got < 0 ? errno : EIO);
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::pwrite(out, buffer.data() + done, size_t(got - done), at + done);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return cut(put < 0 ? errno : EIO);
+            done += put;
+        }
+        at += got;
+    }
+    if (::ftruncate(out, total) != 0 || syncToDisk(out) != 0)
+        return cut(errno);
+    if (::close(out) != 0) {
+        fail(errno);
+        return false;
+    }
+    return true;
 }
 
 unsigned AtomicFile::creationMode(bool targetExists, unsigned permissionBits) {
@@ -315,12 +478,20 @@ void AtomicFile::onDevice(unsigned long long device) {
 #endif
 }
 
-bool AtomicFile::commit(const std::function<bool()>& stillSafe) {
+bool AtomicFile::commit(const std::function<bool()>& stillSafe,
+                        const std::function<void()>& beforeWriting) {
     changed_ = false;
     hookRan_ = false;
     if (!finishWrites()) {
         cancel();
         return false;
+    }
+    if (intoTarget_) {
+        if (!checkStillSafe(stillSafe))
+            return false;
+        const bool copied = copyIntoTarget(beforeWriting);
+        cancel();
+        return copied;
     }
     // As with QSaveFile, a file system that cannot sync is no reason to fail.
     if (!syncNeedless_)
@@ -400,7 +571,12 @@ int AtomicFile::handle() const {
     return save_.handle();
 }
 
-bool AtomicFile::commit(const std::function<bool()>& stillSafe) {
+bool AtomicFile::openToWriteInto(const FileIdentity&) {
+    error_ = QStringLiteral("not supported on this system");
+    return false;
+}
+
+bool AtomicFile::commit(const std::function<bool()>& stillSafe, const std::function<void()>&) {
     changed_ = false;
     hookRan_ = false;
     if (!checkStillSafe(stillSafe))

@@ -1,6 +1,8 @@
 // The temporary file beside a target that replaces the target in one step.
 #pragma once
 
+#include "textio/readonlyfile.h"
+
 #include <QString>
 
 #include <functional>
@@ -34,6 +36,19 @@ public:
     // still take some away: compare the bits the file has before the commit); a new one
     // gets the usual bits for a new file. False on failure, see errorString().
     bool open(bool targetExists, unsigned permissionBits);
+    // The other way to a target that exists, where a rename cannot serve (a file with other
+    // names, which would keep the old text; a folder where no file may be made or replaced):
+    // the result is made whole in a private temporary file (in the target's folder without a
+    // name where the system allows it, else in the temporary folder) and copied into the
+    // target itself at commit(), so that the file keeps its identity, every name of it sees the
+    // result, and its owner, access list and attributes stay as they are. The copy is made
+    // only while the target is still `expected`, unchanged; it is the one step during which a
+    // crash could leave the target cut. False on failure, see errorString().
+    bool openToWriteInto(const FileIdentity& expected);
+    // Whether the last open() failed because the folder refuses what a rename needs: no file
+    // may be made there (no permission), or names there may be added but not replaced or
+    // removed (an append-only folder, found out before anything is named).
+    bool folderRefused() const { return folderRefused_; }
     // Writes all n bytes; false on failure.
     bool write(const char* data, qint64 n);
     // Empties the temporary file, to be written again from its start; false on failure.
@@ -49,7 +64,10 @@ public:
     // replaced and changedMeanwhile() is true. The replace is a rename in the target's
     // folder, which never follows a link at the target's name. False on failure, and the
     // temporary file is then gone.
-    bool commit(const std::function<bool()>& stillSafe = {});
+    // When the result is written into the target (openToWriteInto), beforeWriting runs right
+    // after stillSafe() held and before the target is opened for writing.
+    bool commit(const std::function<bool()>& stillSafe = {},
+                const std::function<void()>& beforeWriting = {});
     // Whether the last commit() was refused because stillSafe() no longer held.
     bool changedMeanwhile() const { return changed_; }
     // Removes the temporary file; the target stays as it was.
@@ -72,8 +90,13 @@ private:
     QString error_;
     bool changed_ = false;
     bool hookRan_ = false;
+    bool folderRefused_ = false;
 #ifdef Q_OS_UNIX
     void fail(int number);
+    bool openPrivate();
+    bool copyIntoTarget(const std::function<void()>& beforeWriting);
+    bool intoTarget_ = false; // written into the target at commit instead of renamed over it
+    FileIdentity expectedTarget_;
     static unsigned creationMode(bool targetExists, unsigned permissionBits);
     bool givePermissionBits(bool targetExists, unsigned permissionBits);
     bool nameUnnamedFile();

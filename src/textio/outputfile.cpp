@@ -2,6 +2,7 @@
 
 #include "base/failure.h"
 #include "base/platform.h"
+#include "textio/extendedattributes.h"
 #include "textio/fileerrors.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -23,6 +25,20 @@ namespace {
 [[noreturn]] void notOpen() {
     throw Failure(QStringLiteral("The output file is not open"), failure_numbers::InvalidArgument);
 }
+
+#ifdef Q_OS_UNIX
+// Whether the running user may write the file, as the system decides it (its access list
+// included). Root may write every file: for root the attributes alone decide.
+bool userMayWrite(const QString& path, const struct stat& status) {
+    const uid_t user = ::geteuid();
+    if (user == 0)
+        return true;
+    if (user == status.st_uid) // the owner's own bits, whatever the group or a list allows
+        return (status.st_mode & S_IWUSR) != 0;
+    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0 ||
+           errno != EACCES;
+}
+#endif
 
 [[noreturn]] void changedMeanwhile(const QString& path) {
     throw Failure(QStringLiteral("Cannot replace ") + path +
@@ -78,7 +94,8 @@ void OutputFile::open() {
         exists = true;
         folder = S_ISDIR(status.st_mode);
         special = !folder && !S_ISREG(status.st_mode);
-        readOnly_ = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+        readOnly_ = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+                    (S_ISREG(status.st_mode) && !userMayWrite(target_, status));
         restoreOwner_ = true;
         ownerId_ = status.st_uid;
         groupId_ = status.st_gid;
@@ -123,14 +140,28 @@ void OutputFile::open() {
 #else
         const unsigned permissionBits = 0;
 #endif
-        if (!save_->open(exists, permissionBits)) {
+        // In place, a file with other names is written into, so that every name sees the
+        // result; so is a file in a folder where its temporary file cannot be made or
+        // renamed, where the file itself may still be written.
+        const bool fileRead = where_.kind == OutputTarget::Kind::FileRead && exists;
+        intoTarget_ = fileRead && expected_.links > 1;
+        bool ready =
+            intoTarget_ ? save_->openToWriteInto(expected_) : save_->open(exists, permissionBits);
+        if (!ready && !intoTarget_ && fileRead && save_->folderRefused()) {
+            intoTarget_ = true;
+            ready = save_->openToWriteInto(expected_);
+        }
+        if (!ready) {
             if (!QFileInfo(target_).absoluteDir().exists())
                 throw Failure(QStringLiteral("Path not found: ") + path_,
                               failure_numbers::PathNotFound);
-            throw Failure(QStringLiteral("Cannot create ") + path_ + QStringLiteral(": ") +
-                              save_->errorString(),
-                          failure_numbers::PermissionDenied);
+            throw Failure(
+                (exists ? QStringLiteral("Cannot replace ") : QStringLiteral("Cannot create ")) +
+                    path_ + QStringLiteral(": ") + save_->errorString(),
+                failure_numbers::PermissionDenied);
         }
+        if (exists && !intoTarget_)
+            carryAttributes();
     }
     opened_ = true;
     buffer_ = PooledBuffer(BufferCapacity);
@@ -138,6 +169,20 @@ void OutputFile::open() {
     if (!mark.isEmpty())
         std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
     filled_ = mark.size();
+}
+
+// The result takes the place of a file that exists: it gets that file's extended attributes
+// and access list (or none, where the folder's default list gave the temporary file one), so
+// it gives no one more access than the file gave.
+void OutputFile::carryAttributes() {
+#ifdef Q_OS_LINUX
+    const QString error = CopyExtendedAttributes(QFile::encodeName(target_), save_->handle());
+    if (!error.isEmpty()) {
+        save_->cancel();
+        throw Failure(QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") + error,
+                      failure_numbers::PermissionDenied);
+    }
+#endif
 }
 
 void OutputFile::startComparing() {
@@ -299,8 +344,9 @@ OutputFile::Result OutputFile::commit() {
         discard();
         return Result::Refused;
     }
+    anotherWriter_ = false;
 #ifdef Q_OS_UNIX
-    if (restoreOwner_) {
+    if (restoreOwner_ && !intoTarget_) {
         const int fd = save_->handle();
         // Only root may give a file away; anyone else may still give it the original's
         // group when they belong to it, and this keeps what the system allows.
@@ -327,7 +373,17 @@ OutputFile::Result OutputFile::commit() {
     }
 #endif
     opened_ = false;
-    if (!save_->commit([this] { return stillSafe(); })) {
+    // The source's read lease is given back before the result is written into it: this
+    // process's own open for writing would break it.
+    const auto releaseLease = [this] {
+        if (where_.source)
+            where_.source->releaseLease();
+    };
+    if (!save_->commit([this] { return stillSafe(); }, releaseLease)) {
+        if (anotherWriter_)
+            throw Failure(QStringLiteral("Cannot replace ") + path_ +
+                              QStringLiteral(": another program is writing it"),
+                          failure_numbers::FileInUse);
         if (save_->changedMeanwhile())
             changedMeanwhile(path_);
         throw Failure(QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
@@ -337,8 +393,12 @@ OutputFile::Result OutputFile::commit() {
     return Result::Written;
 }
 
-bool OutputFile::stillSafe() const {
+bool OutputFile::stillSafe() {
 #ifdef Q_OS_UNIX
+    if (where_.source && !where_.source->leaseIntact()) {
+        anotherWriter_ = true;
+        return false;
+    }
     return FileIdentity::AtName(target_) == expected_;
 #else
     return true;

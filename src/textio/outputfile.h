@@ -29,6 +29,9 @@ struct OutputTarget {
     Kind kind = Kind::Resolved;
     QString linkFreePath;  // FileRead only
     FileIdentity identity; // FileRead only: the file as it was when it was opened
+    // FileRead only, or none: the open file just read, whose read lease (where one is held)
+    // must still be unbroken when the result replaces it.
+    ReadOnlyFile* source = nullptr;
     // The whole content of a small file just read, and that file as it was when it was
     // opened: a target that is still that file, unchanged, is compared with these bytes
     // instead of being read again.
@@ -99,7 +102,8 @@ private:
     void put(const char* bytes, qsizetype n);
     void startComparing();
 
-    bool stillSafe() const;
+    bool stillSafe();
+    void carryAttributes();
 
     QString path_;
     QString target_;
@@ -121,6 +125,8 @@ private:
     bool exists_ = false;
     char16_t pendingHigh_ = 0; // a high surrogate that ended a piece, paired with the next
     bool opened_ = false;
+    bool intoTarget_ = false;    // the result is written into the target, not renamed over it
+    bool anotherWriter_ = false; // the source's lease was broken: another program writes it
     bool restoreOwner_ = false;
     unsigned ownerId_ = 0;
     unsigned groupId_ = 0;

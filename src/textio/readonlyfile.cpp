@@ -1,12 +1,15 @@
 #include "textio/readonlyfile.h"
 
 #include <QCoreApplication>
+
 #include <QFile>
 #include <QFileInfo>
+#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,6 +26,7 @@ FileIdentity FileIdentity::Of(const struct stat& status) {
     identity.mode = status.st_mode & 07777;
     identity.owner = status.st_uid;
     identity.group = status.st_gid;
+    identity.links = status.st_nlink;
     identity.device = status.st_dev;
     identity.inode = status.st_ino;
     identity.size = status.st_size;
@@ -135,6 +139,58 @@ qint64 ReadOnlyFile::read(char* data, qint64 max) {
     return got;
 }
 
+namespace {
+
+#ifdef Q_OS_LINUX
+// A broken lease is announced with a signal whose default action would end the program; the
+// lease's state is asked for instead, so the signal is ignored, unless the program handles
+// it itself.
+void ignoreLeaseSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            ::signal(SIGIO, SIG_IGN);
+    });
+}
+#endif
+
+} // namespace
+
+ReadOnlyFile::Lease ReadOnlyFile::takeReadLease() {
+#ifdef Q_OS_LINUX
+    if (fd_ < 0)
+        return Lease::Unavailable;
+    ignoreLeaseSignal();
+    if (::fcntl(fd_, F_SETLEASE, F_RDLCK) == 0) {
+        leased_ = true;
+        return Lease::Held;
+    }
+    // EAGAIN: the file is open for writing somewhere. Anything else (not the owner, a file
+    // system without leases) tells nothing.
+    return errno == EAGAIN ? Lease::Busy : Lease::Unavailable;
+#else
+    return Lease::Unavailable;
+#endif
+}
+
+bool ReadOnlyFile::leaseIntact() const {
+#ifdef Q_OS_LINUX
+    // A lease being broken already reports what it is to become.
+    return !leased_ || ::fcntl(fd_, F_GETLEASE) == F_RDLCK;
+#else
+    return true;
+#endif
+}
+
+void ReadOnlyFile::releaseLease() {
+#ifdef Q_OS_LINUX
+    if (leased_)
+        (void)::fcntl(fd_, F_SETLEASE, F_UNLCK);
+#endif
+    leased_ = false;
+}
+
 qint64 ReadOnlyFile::size() const {
     return S_ISREG(status_.st_mode) ? qint64(status_.st_size) : 0;
 }
@@ -181,6 +237,16 @@ qint64 ReadOnlyFile::read(char* data, qint64 max) {
 qint64 ReadOnlyFile::size() const {
     return file_.size();
 }
+
+ReadOnlyFile::Lease ReadOnlyFile::takeReadLease() {
+    return Lease::Unavailable;
+}
+
+bool ReadOnlyFile::leaseIntact() const {
+    return true;
+}
+
+void ReadOnlyFile::releaseLease() {}
 
 bool ReadOnlyFile::rewind() {
     if (file_.seek(0))

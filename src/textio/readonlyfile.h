@@ -44,6 +44,7 @@ struct FileIdentity {
     unsigned mode = 0; // the permission bits, with the set-user, set-group and sticky bits
     unsigned owner = 0;
     unsigned group = 0;
+    unsigned long long links = 0; // how many names the file has
 
 #ifdef Q_OS_UNIX
     static FileIdentity Of(const struct stat& status);
@@ -82,6 +83,20 @@ public:
 
     QString errorString() const { return error_; }
 
+    // A read lease on the open file, where the system grants one (Linux, a local file system,
+    // the running user owns the file or may take leases): while it is held, no other program
+    // has the file open for writing, and one that opens it for writing breaks it.
+    enum class Lease {
+        Held,
+        Busy,        // another program has the file open for writing
+        Unavailable, // no lease to be had here: nothing is known either way
+    };
+    Lease takeReadLease();
+    // Whether the lease taken is still unbroken (true where none was taken).
+    bool leaseIntact() const;
+    // Gives the lease back, so that this process may open the file for writing itself.
+    void releaseLease();
+
 #ifdef Q_OS_UNIX
     // The status of the open file, taken when it was opened.
     const struct stat& status() const {
@@ -94,6 +109,7 @@ private:
     QString error_;
 #ifdef Q_OS_UNIX
     int fd_ = -1;
+    bool leased_ = false;
     bool nameIsFile_ = false; // opened without following a link at the name's end
     struct stat status_ {};
 #else

@@ -42,14 +42,16 @@ private:
     bool cannotHold_ = false;
 };
 
-// Runs body; a failure that says the target changed while it was being processed sets
-// result to Changed on its way to the trap.
+// Runs body; a failure that says the target changed while it was being processed (or that
+// another program was writing it) sets result to Changed (or InUse) on its way to the trap.
 template <class Body> void watchingChanges(WriteResult& result, Body&& body) {
     try {
         body();
     } catch (const Failure& failure) {
         if (failure.number() == failure_numbers::FileChanged)
             result = WriteResult::Changed;
+        else if (failure.number() == failure_numbers::FileInUse)
+            result = WriteResult::InUse;
         throw;
     }
 }

@@ -20,6 +20,7 @@ enum class WriteResult {
     CannotHold, // the encoding cannot hold some character: the file was left untouched
     Failed,     // a failure was reported; the file was left untouched
     Changed,    // the same, for a target that changed while it was being processed
+    InUse,      // the same, for a target that another program opened to write meanwhile
 };
 
 // Receives the text of one output file piece by piece. append() returns false when the

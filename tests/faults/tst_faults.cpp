@@ -3,6 +3,7 @@
 // Every case checks that no byte of any input was lost.
 #include "common/runwindow.h"
 #include "common/tempfiles.h"
+#include "common/otherwriter.h"
 #include "common/unprivileged.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/fileengine.h"
@@ -217,23 +218,22 @@ void TestFaults::specialFilesInTheList() {
     QCOMPARE(TestWindow::readFile(text), QByteArray("a\r\n"));
 }
 
-// Text added while a file is processed is kept: the file is left as it is now, and the
-// failure to replace it is reported as any other failure to write.
+// Text another program adds while a file is processed is kept: the file is left as it is
+// now, and the failure to replace it is reported as any other failure to write.
 void TestFaults::changedWhileProcessedInTheWindow() {
     Scene s;
     const QString file = s.source("grows.txt", "\"a\"\n");
     s.form->Option7->click();
-    AtomicFile::SetBeforeReplaceHook([&](const QString&) {
-        QFile grows(file);
-        QVERIFY(grows.open(QIODevice::Append) && grows.write("more\n") == 5);
-    });
+    std::optional<AppendingWriter> writer;
+    AtomicFile::SetBeforeReplaceHook([&](const QString&) { writer.emplace(file, "more\n"); });
     s.form->PushButton2_Click();
     AtomicFile::SetBeforeReplaceHook({});
+    QVERIFY(writer && writer->wait());
     QCOMPARE(TestWindow::readFile(file), QByteArray("\"a\"\nmore\n"));
     QCOMPARE(s.prompts.errorTexts().size(), 1);
     QVERIFY(s.prompts.errorTexts()[0].startsWith(
         "Cannot replace " + file +
-        ": it changed while it was being processed\r\n"
+        ": another program is writing it\r\n"
         "in Qwellan2021/08/31.RFTSFSO.AppendStringFSO at line 124"));
     QCOMPARE(s.messages(), QStringList{"Done."});
     QCOMPARE(QDir(s.in).entryList(QDir::Files | QDir::Hidden), QStringList{"grows.txt"});

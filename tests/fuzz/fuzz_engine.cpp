@@ -421,6 +421,8 @@ const char* outcomeName(FileOutcome outcome) {
         return "NotAFile";
     case FileOutcome::Changed:
         return "Changed";
+    case FileOutcome::InUse:
+        return "InUse";
     }
     return "?";
 }

@@ -1,4 +1,5 @@
 #include "common/fakeprompts.h"
+#include "common/otherwriter.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "quotes/fileengine.h"
@@ -6,10 +7,17 @@
 #include "textio/reading.h"
 #include "textio/textencoder.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <array>
 #include <iterator>
+#include <optional>
+
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+#endif
 
 using namespace parvello;
 using namespace parvello::testing;
@@ -34,6 +42,44 @@ FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArra
             return {FileOutcome::CannotHold, CannotHoldReason(OutputEncodingFor(lines))};
     return {FileOutcome::Written, {}};
 }
+
+#ifdef Q_OS_LINUX
+// An access list as the system keeps it in an extended attribute: a version, then one entry
+// (tag, permission bits, user or group id) per line of `getfacl`, in the system's order.
+QByteArray AccessListBytes(std::initializer_list<std::array<unsigned, 3>> entries) {
+    QByteArray bytes;
+    const auto put = [&](quint32 value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes.append(char((value >> (8 * i)) & 0xFF));
+    };
+    put(2, 4);
+    for (const auto& [tag, permissions, id] : entries) {
+        put(tag, 2);
+        put(permissions, 2);
+        put(id, 4);
+    }
+    return bytes;
+}
+constexpr unsigned UserObj = 0x01, NamedUser = 0x02, GroupObj = 0x04, Mask = 0x10, Other = 0x20;
+constexpr unsigned NoId = 0xFFFFFFFF;
+
+QByteArray Attribute(const QString& path, const char* name) {
+    char value[512];
+    const ssize_t n = ::lgetxattr(QFile::encodeName(path).constData(), name, value, sizeof value);
+    return n < 0 ? QByteArray() : QByteArray(value, n);
+}
+
+bool SetAttribute(const QString& path, const char* name, const QByteArray& value) {
+    return ::lsetxattr(QFile::encodeName(path).constData(), name, value.constData(),
+                       size_t(value.size()), 0) == 0;
+}
+
+struct stat StatusOf(const QString& path) {
+    struct stat status {};
+    ::lstat(QFile::encodeName(path).constData(), &status);
+    return status;
+}
+#endif
 
 // Random file contents from pieces that matter to the byte road: quotes of both families
 // in UTF-8 and in windows-1252, other characters that share their first byte, line breaks
@@ -313,9 +359,10 @@ private slots:
             FileOutcome::Unchanged);
         QVERIFY(QFileInfo(folder.path("link.txt")).isSymLink());
     }
-    // Between reading and replacing, the file read is swapped for a link, appended to or
-    // replaced, or a link appears at an output name: nothing is written, the file is
-    // reported as changed, and what the change left stays.
+    // Between reading and replacing, the file read is swapped for a link, appended to by
+    // another program or replaced, or a link appears at an output name: nothing is written,
+    // the file is reported as changed (or as written by another program), and what the
+    // change left stays.
     void changedWhileProcessed_data() {
         QTest::addColumn<int>("change");
         QTest::addColumn<bool>("inPlace");
@@ -334,10 +381,11 @@ private slots:
         const QString source = folder.write("f.txt", "\"a\"\n");
         const QString victim = folder.write("victim.txt", "theirs\n");
         const QString output = inPlace ? source : folder.path("out.txt");
+        std::optional<AppendingWriter> writer;
         AtomicFile::SetBeforeReplaceHook([&](const QString&) {
-            QFile file(source);
             if (change == 1) {
-                QVERIFY(file.open(QIODevice::Append) && file.write("more\n") == 5);
+                writer.emplace(source, "more\n");
+                QVERIFY(writer->leaseBroken());
                 return;
             }
             const QString swapped = change == 0 ? victim : folder.write("new", "other\n");
@@ -347,9 +395,11 @@ private slots:
         const FileReport report =
             ProcessFile(source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
         AtomicFile::SetBeforeReplaceHook({});
+        QVERIFY(!writer || writer->wait());
         QCOMPARE(report.outcome, FileOutcome::Changed);
         QCOMPARE(prompts.errorTexts().size(), 1);
-        QVERIFY(prompts.errorTexts()[0].contains("it changed while it was being processed"));
+        QVERIFY(prompts.errorTexts()[0].contains(
+            writer ? "another program is writing it" : "it changed while it was being processed"));
         QCOMPARE(ReadBytes(output), after);
         QCOMPARE(ReadBytes(victim), QByteArray("theirs\n"));
         QCOMPARE(folder.entries().size(), inPlace ? 2 : 3); // no temporary file
@@ -433,6 +483,102 @@ private slots:
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  (QStringList{"a", "target.txt"})); // no temporary file left
     }
+
+#ifdef Q_OS_LINUX
+    // In place, the result carries everything the file carried, and gives no one more
+    // access; where a rename cannot serve, the file itself is written, so every name of it
+    // sees the result; a file the user may not write, or that another program writes, is
+    // left as it is. Rows marked unprivileged run as a user whom permissions stop.
+    void replacedFileKeepsWhatItCarried_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<bool>("unprivileged");
+        QTest::addColumn<FileOutcome>("outcome");
+        const auto row = [](const char* name, bool unprivileged, FileOutcome outcome) {
+            QTest::newRow(name) << QString::fromLatin1(name) << unprivileged << outcome;
+        };
+        row("access list", false, FileOutcome::Written);
+        row("default list of the folder", false, FileOutcome::Written);
+        row("user attribute", false, FileOutcome::Written);
+        row("hard link", false, FileOutcome::Written);
+        row("append-only folder", false, FileOutcome::Written);
+        row("writable file in a locked folder", true, FileOutcome::Written);
+        row("a file of another user", true, FileOutcome::NotWritten);
+        row("open for writing elsewhere", false, FileOutcome::InUse);
+    }
+    void replacedFileKeepsWhatItCarried() {
+        QFETCH(QString, situation);
+        QFETCH(bool, unprivileged);
+        QFETCH(FileOutcome, outcome);
+        TempFolder folder;
+        QVERIFY(QDir(folder.root()).mkdir("in"));
+        const QString in = folder.path("in");
+        const QString path = folder.write("in/f.txt", "\"a\"\n");
+        const QByteArray native = QFile::encodeName(path);
+        const QByteArray list = AccessListBytes({{UserObj, 6, NoId},
+                                                 {NamedUser, 6, NobodyId},
+                                                 {GroupObj, 0, NoId},
+                                                 {Mask, 6, NoId},
+                                                 {Other, 0, NoId}});
+        std::optional<HeldOpenForWriting> writer;
+        QCOMPARE(::chmod(native.constData(), 0600), 0);
+        if (situation == "access list") {
+            QVERIFY(SetAttribute(path, "system.posix_acl_access", list));
+        } else if (situation == "default list of the folder") {
+            QVERIFY(SetAttribute(in, "system.posix_acl_default",
+                                 AccessListBytes({{UserObj, 7, NoId},
+                                                  {NamedUser, 6, NobodyId},
+                                                  {GroupObj, 5, NoId},
+                                                  {Mask, 7, NoId},
+                                                  {Other, 0, NoId}})));
+            QCOMPARE(::chmod(native.constData(), 0640), 0);
+        } else if (situation == "user attribute") {
+            if (!SetAttribute(path, "user.note", "kept"))
+                QSKIP("this file system keeps no user attributes");
+        } else if (situation == "hard link") {
+            QCOMPARE(
+                ::link(native.constData(), QFile::encodeName(folder.path("other")).constData()), 0);
+        } else if (situation == "append-only folder") {
+            if (!RunningAsRoot())
+                QSKIP("needs root to make a folder append-only");
+            QCOMPARE(QProcess::execute("chattr", {"+a", in}), 0);
+        } else if (situation == "writable file in a locked folder") {
+            QCOMPARE(::chmod(native.constData(), 0666) + ::chmod(QFile::encodeName(in), 0555), 0);
+        } else if (situation == "a file of another user") {
+            QCOMPARE(::chmod(native.constData(), 0644) + ::chmod(QFile::encodeName(in), 0777), 0);
+        } else {
+            writer.emplace(path);
+            QVERIFY(writer->open());
+        }
+        const struct stat before = StatusOf(path);
+        const auto run = [&] {
+            FakePrompts prompts;
+            const QuoteReplacer rule(QuoteRule::RemoveDouble, {}, {});
+            return int(ProcessFile(path, path, rule, prompts).outcome);
+        };
+        const int got = unprivileged ? RunUnprivileged(run) : run();
+        if (situation == "append-only folder")
+            QProcess::execute("chattr", {"-a", in});
+        writer.reset();
+        QCOMPARE(FileOutcome(got), outcome);
+        const struct stat after = StatusOf(path);
+        QCOMPARE(ReadBytes(path),
+                 QByteArray(outcome == FileOutcome::Written ? "a\r\n" : "\"a\"\n"));
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(Attribute(path, "system.posix_acl_access"),
+                 situation == "access list" ? list : QByteArray());
+        if (situation == "user attribute")
+            QCOMPARE(Attribute(path, "user.note"), QByteArray("kept"));
+        if (situation == "hard link")
+            QCOMPARE(ReadBytes(folder.path("other")), QByteArray("a\r\n"));
+        // Written into (or left as it was), the file is still the same file.
+        if (situation != "access list" && situation != "default list of the folder" &&
+            situation != "user attribute")
+            QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(QDir(in).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"f.txt"}); // nothing left beside it
+    }
+#endif
 
     // A user who may not give the result to the original's owner still gives it the
     // original's group, being a member of it; the permission bits stay.
