@@ -69,6 +69,10 @@ void Form1::PushButton3_Click() {
     if (!unrepresentable.isEmpty())
         trap.step(AddAllLines::ReportNames,
                   [&] { prompts_.message(UnrepresentableNamesMessage(unrepresentable)); });
+    // Folders and links the scan left out are named, never dropped silently.
+    if (!services.skipped.isEmpty())
+        trap.step(AddAllLines::ReportSkipped,
+                  [&] { prompts_.message(ScanSkipsMessage(services.skipped)); });
 }
 
 } // namespace parvello

@@ -148,6 +148,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
     const PathStyle style = folders.style();
     const QChar separator = Separator(style);
     QStringList unrepresentable;
+    QList<ScanSkip> skipped;
     const QStringList paths = droppedPaths(data, &unrepresentable);
     for (const QString& p : paths) {
         if (!isFolder(folders, p)) {
@@ -171,13 +172,16 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
                 if (names[i].startsWith(QLatin1Char('~')))
                     continue;
                 const QString s = d + separator + names[i];
-                if (QualifiesForList(folders, s))
+                if (TakeFoundFile(services, s))
                     ListItems->Add(CollapseBackslashes(s, style));
             }
         }
+        skipped += services.skipped;
     }
     if (!unrepresentable.isEmpty())
         prompts_.message(UnrepresentableNamesMessage(unrepresentable));
+    if (!skipped.isEmpty())
+        prompts_.message(ScanSkipsMessage(skipped));
 }
 
 void Form1::removeSelectedRow() {

@@ -3,10 +3,17 @@
 #include "base/failure.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace parvello {
 
@@ -16,6 +23,35 @@ std::unique_ptr<QSettings> openStore(const QString& path, bool registry) {
     if (registry)
         return std::make_unique<QSettings>(path, QSettings::NativeFormat);
     return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+// What the INI file's path leads to decides how the store may use it; asked afresh before
+// every read and write, without opening anything.
+enum class FileUse {
+    ReadWrite, // a regular file, one reached through a link to the user's own regular file,
+               // or nothing yet (a write makes the file)
+    ReadOnly,  // a link to another user's regular file: read, never written through
+    None,      // a pipe, socket, device or folder, or a link to one or to nothing
+};
+
+FileUse fileUse(const QString& path) {
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    // Nothing there, or a folder on the way that cannot be looked into: the store's own
+    // read gives the defaults and its write fails as it would.
+    if (::lstat(native.constData(), &info) != 0 || S_ISREG(info.st_mode))
+        return FileUse::ReadWrite;
+    if (!S_ISLNK(info.st_mode))
+        return FileUse::None;
+    struct stat target {};
+    if (::stat(native.constData(), &target) != 0 || !S_ISREG(target.st_mode))
+        return FileUse::None;
+    return target.st_uid == ::geteuid() ? FileUse::ReadWrite : FileUse::ReadOnly;
+#else
+    const QFileInfo info(path);
+    return info.exists() && !info.isFile() ? FileUse::None : FileUse::ReadWrite;
+#endif
 }
 
 } // namespace
@@ -42,7 +78,10 @@ QString QSettingsStore::location(const QString& appName) const {
 
 QString QSettingsStore::GetSetting(const QString& appName, const QString& section,
                                    const QString& key, const SettingDefault& defaultValue) const {
-    const auto store = openStore(location(appName), kind_ == Kind::Registry);
+    const QString path = location(appName);
+    if (kind_ == Kind::IniFolder && fileUse(path) == FileUse::None)
+        return defaultValue.text();
+    const auto store = openStore(path, kind_ == Kind::Registry);
     store->beginGroup(section);
     if (store->status() != QSettings::NoError || !store->contains(key))
         return defaultValue.text();
@@ -56,6 +95,12 @@ QString QSettingsStore::GetSetting(const QString& appName, const QString& sectio
 void QSettingsStore::SaveSetting(const QString& appName, const QString& section, const QString& key,
                                  const QString& value) {
     const QString path = location(appName);
+    if (const FileUse use = kind_ == Kind::IniFolder ? fileUse(path) : FileUse::ReadWrite;
+        use != FileUse::ReadWrite)
+        throw Failure(QStringLiteral("Cannot write the settings to ") + path +
+                          (use == FileUse::None ? QStringLiteral(": it is not a regular file")
+                                                : QStringLiteral(": it is another user's file")),
+                      failure_numbers::PermissionDenied);
     if (kind_ == Kind::IniFolder && !QDir().mkpath(root_))
         throw Failure(QStringLiteral("Cannot create the settings folder ") + root_,
                       failure_numbers::PathNotFound);

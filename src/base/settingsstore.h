@@ -52,6 +52,11 @@ public:
 // builds kept their settings; elsewhere an INI file "<app>.ini" in the user's
 // configuration folder, with the section as its group. Each call opens the store afresh,
 // so two running copies see each other's last writes.
+// The INI file is used only as a regular file: a pipe, socket, device or folder at its
+// path is never opened (reads give the defaults); a symbolic link is followed to a regular
+// file of the user running the program, and to another user's regular file only to read
+// it; nothing opened there can wait. A save the file may not take fails as a refused
+// write does.
 class QSettingsStore : public SettingsStore {
 public:
     static QSettingsStore userStore();

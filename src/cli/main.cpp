@@ -103,8 +103,10 @@ Which files (in the order given; any mix):
                      are taken as bytes, exactly as they stand
   -0, --null         names in --files-from end with NUL instead of a line break
   --recursive DIR    the files that "Add All File(s) In Folder" adds for DIR: DIR and
-                     all its subfolders, hidden system folders, "~" names, hidden files
-                     and links leading back up the tree left out; may be repeated
+                     all its subfolders, hidden system folders, "~" names and hidden
+                     files left out, each folder and file once; links leading out of
+                     DIR and folders that cannot be read or are too deep are named
+                     (exit status 1); may be repeated
   --ext EXT          the extension --recursive takes: txt, md, ... or * for every file
                      (default: *)
 
@@ -172,6 +174,8 @@ struct Options {
     // name another file or none.
     QStringList paths;
     QStringList unrepresentable;
+    // A --recursive scan left a folder or link out (each named on standard error).
+    bool scanLeftOut = false;
     bool help = false;
     bool version = false;
 };
@@ -431,6 +435,10 @@ void gather(Options& options, StderrPrompts& prompts) {
             AddFilesInFolderTree(services, trap, chosen, options.extension,
                                  [&](const QString& path) { options.paths << path; });
             options.unrepresentable << services.unrepresentable;
+            for (const ScanSkip& left : std::as_const(services.skipped))
+                prompts.printLine(
+                    QStringLiteral("left out of the scan: %1: %2").arg(left.path, left.reason));
+            options.scanLeftOut = options.scanLeftOut || !services.skipped.isEmpty();
             break;
         }
         }
@@ -988,7 +996,7 @@ int run(const Options& options) {
             summary += QStringLiteral("; %1 left untouched").arg(untouched.load());
         writeStdout(summary.toLocal8Bit() + '\n');
     }
-    if (untouched > 0 || (options.mode == Mode::Check && wouldChange > 0))
+    if (untouched > 0 || options.scanLeftOut || (options.mode == Mode::Check && wouldChange > 0))
         return ExitSomeUntouched;
     return ExitAllWritten;
 }

@@ -1,6 +1,7 @@
 #include "filelist/addfolder.h"
 
 #include "base/failure.h"
+#include "base/platform.h"
 #include "base/prompts.h"
 #include "filelist/folderaccess.h"
 
@@ -35,25 +36,44 @@ bool mayDescend(FolderAccess& folders, const QString& folder) {
     return value != HiddenSystemFolder && value != HiddenSystemLinkedFolder;
 }
 
-// True when the link leads to a folder on `parent`'s own path (the parent itself or one
-// of the folders it lies in, wherever those really are): following it would reach the
-// link again and again.
-bool leadsBack(FolderAccess& folders, const QString& parent, const QString& link) {
-    const QString target = folders.resolvedPath(link);
-    if (target.isEmpty())
+// What the scan says of what it leaves out.
+const QString LeadsOut = QStringLiteral("the link leads out of the chosen folder");
+const QString BeyondLimit = QStringLiteral("its path is 260 characters or more");
+const QString NoPermission = QStringLiteral("permission denied");
+const QString CannotBeRead = QStringLiteral("it cannot be read");
+// Names shown in the box, at most.
+constexpr qsizetype ShownSkips = 10;
+
+void skip(ScanServices& services, const QString& path, const QString& reason) {
+    services.skipped.append({CollapseBackslashes(path, services.folders.style()), reason});
+}
+
+// True when a real location (as resolvedPath gives it) is one of the chosen folders or
+// lies inside one.
+bool insideChosen(const ScanServices::Record& record, const QString& real) {
+    if (real.isEmpty())
         return false;
-    const QString inside = target.endsWith(QLatin1Char('/')) ? target : target + QLatin1Char('/');
-    const QChar separator = Separator(folders.style());
-    QString prefix = parent;
-    while (!prefix.isEmpty()) {
-        const QString real = folders.resolvedPath(prefix);
-        if (!real.isEmpty() && (real == target || real.startsWith(inside)))
+    for (const QString& chosen : record.chosen) {
+        if (chosen.isEmpty())
+            continue;
+        if (real == chosen ||
+            real.startsWith(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/')))
             return true;
-        while (prefix.endsWith(separator))
-            prefix.chop(1);
-        prefix.truncate(prefix.lastIndexOf(separator) + 1);
     }
     return false;
+}
+
+// The subfolders of an entry beyond the path limit are not scanned: they are named.
+void nameBeyondLimit(ScanServices& services, const QString& entry) {
+    const QChar separator = Separator(services.folders.style());
+    try {
+        const QList<SubFolder> subFolders = services.folders.subFolders(entry);
+        for (const SubFolder& sub : subFolders)
+            if (sub.exactName)
+                skip(services, entry + sub.name + separator, BeyondLimit);
+    } catch (...) {
+        // Its files are listed as before; a folder that cannot be listed has none to name.
+    }
 }
 
 // Case-insensitive match of `*` (any run) and `?` (one character).
@@ -118,9 +138,31 @@ struct ScanLines {
     };
 };
 
+QString ScanSkipsMessage(const QList<ScanSkip>& skipped) {
+    if (skipped.isEmpty())
+        return QString();
+    QString text = QStringLiteral("These folders and links were left out of the scan:");
+    for (qsizetype i = 0; i < skipped.size() && i < ShownSkips; ++i)
+        text += QStringLiteral("\r\n") + skipped[i].path + QStringLiteral(": ") + skipped[i].reason;
+    if (skipped.size() > ShownSkips)
+        text += QStringLiteral("\r\n... and %1 more.").arg(skipped.size() - ShownSkips);
+    return text;
+}
+
 void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool recurse) {
     FolderAccess& folders = services.folders;
     const QChar separator = Separator(folders.style());
+    // The first call's entries are the chosen folders: links may lead anywhere inside
+    // them, and they are entered already.
+    ScanServices::Record& record = services.record;
+    if (!record.started) {
+        record.started = true;
+        for (const QString& chosen : std::as_const(folderList)) {
+            record.chosen.append(folders.resolvedPath(chosen));
+            if (const QString identity = folders.target(chosen).identity; !identity.isEmpty())
+                record.folders.insert(identity);
+        }
+    }
     Trap trap(services.prompts, GetSubDirectories2016Tag);
     trap.step(ScanLines::NoService, [] {}); // the file system needs no service object here
     QStringList found;
@@ -130,15 +172,17 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
     for (const QString& v : entries) {
         if (!trap.test(ScanLines::IsFolderTest, [&] { return isFolder(folders, v); }))
             continue;
-        if (!trap.test(ScanLines::LengthTest, [&] { return v.size() < PathLimit; }))
+        if (!trap.test(ScanLines::LengthTest, [&] { return v.size() < PathLimit; })) {
+            nameBeyondLimit(services, v);
             continue;
+        }
         trap.step(ScanLines::HandleEvents, [&] { services.doEvents(); });
         if (services.stopped())
             return;
         if (!trap.test(ScanLines::MayDescendTest, [&] { return mayDescend(folders, v); }))
             continue;
-        // The listing: permission denied and path not found drop the entry silently; any
-        // other failure ends this entry's listing unreported.
+        // The listing: permission denied and path not found drop the entry; any other
+        // failure ends this entry's listing. Either way the entry is named.
         try {
             const QList<SubFolder> subFolders = folders.subFolders(v);
             for (const SubFolder& sub : subFolders) {
@@ -150,21 +194,36 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
                     services.unrepresentable.append(v + name);
                     continue;
                 }
-                if (name.size() >= PathLimit || name == QLatin1String(".") ||
-                    name == QLatin1String(".."))
+                if (name == QLatin1String(".") || name == QLatin1String(".."))
                     continue;
-                if (sub.isLink && leadsBack(folders, v, v + name))
+                const QString path = v + name + separator;
+                if (name.size() >= PathLimit) {
+                    skip(services, path, BeyondLimit);
                     continue;
-                found.append(v + name + separator);
+                }
+                if (sub.isLink && !insideChosen(record, folders.resolvedPath(v + name))) {
+                    skip(services, path, LeadsOut);
+                    continue;
+                }
+                // A folder reached again (through a link, or a mount) is not entered again.
+                const QString identity = folders.target(path).identity;
+                if (!identity.isEmpty()) {
+                    if (record.folders.contains(identity))
+                        continue;
+                    record.folders.insert(identity);
+                }
+                found.append(path);
             }
         } catch (const Failure& failure) {
-            if (failure.number() == failure_numbers::PermissionDenied ||
-                failure.number() == failure_numbers::PathNotFound) {
+            const bool denied = failure.number() == failure_numbers::PermissionDenied;
+            if (denied || failure.number() == failure_numbers::PathNotFound) {
                 const qsizetype at = folderList.indexOf(v);
                 if (at >= 0)
                     folderList.removeAt(at);
             }
+            skip(services, v, denied ? NoPermission : CannotBeRead);
         } catch (...) {
+            skip(services, v, CannotBeRead);
         }
     }
     trap.step(ScanLines::Recurse, [&] {
@@ -223,6 +282,27 @@ bool IsExistingFile(FolderAccess& folders, const QString& path) {
 
 bool QualifiesForList(FolderAccess& folders, const QString& path) {
     return IsExistingFile(folders, path) && folders.attributes(path) != HiddenArchiveFile;
+}
+
+bool TakeFoundFile(ScanServices& services, const QString& path) {
+    FolderAccess& folders = services.folders;
+    const PathTarget target = folders.target(path);
+    if (!target.regularFile)
+        return false;
+    const int value = folders.attributes(path);
+    if (value == HiddenArchiveFile)
+        return false;
+    if ((value & attributes::ReparsePoint) != 0 &&
+        !insideChosen(services.record, folders.resolvedPath(path))) {
+        skip(services, path, LeadsOut);
+        return false;
+    }
+    if (target.identity.isEmpty())
+        return true;
+    if (services.record.files.contains(target.identity))
+        return false;
+    services.record.files.insert(target.identity);
+    return true;
 }
 
 } // namespace parvello

@@ -4,6 +4,8 @@
 
 #include "base/pathhelpers.h"
 
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -44,29 +46,59 @@ int BrowseCallback(int message, QString& selection);
 // folder (a root keeps its trailing separator, other folders have none) or "" on Cancel.
 QString BrowseForFolder(Prompts& prompts, const QString& prompt, const QString& startFolder);
 
+// A folder or link the scan left out, with why, for the caller to name.
+struct ScanSkip {
+    QString path; // folders end with a separator
+    QString reason;
+};
+
 // What the scan needs besides the folder list: the box for its failures, the file
 // system, and a way to let the window handle pending events. After each pause the scan
 // asks `stopped` (the window is closing) and, if so, ends at once. Folders whose names
 // cannot be held exactly are not entered; their escaped paths are added to
-// `unrepresentable` for the caller to report.
+// `unrepresentable` for the caller to report. Folders that cannot be read, folders beyond
+// the path limit and links that lead out of the chosen folder are added to `skipped`.
+// One ScanServices serves one scan: `record` keeps, across its levels, the chosen
+// folders (the entries of the first GetSubDirectories2016 call) and what was taken.
 struct ScanServices {
     Prompts& prompts;
     FolderAccess& folders;
     std::function<void()> doEvents;
     std::function<bool()> stopped = [] { return false; };
     QStringList unrepresentable = {};
+    QList<ScanSkip> skipped = {};
+    struct Record {
+        bool started = false;
+        QStringList chosen;    // the chosen folders' real locations
+        QSet<QString> folders; // identities of the folders entered or to be entered
+        QSet<QString> files;   // identities of the files taken
+    } record = {};
 };
+
+// The box text that names what a scan left out, one "path: reason" a line; "" when
+// nothing was.
+QString ScanSkipsMessage(const QList<ScanSkip>& skipped);
+
+// Whether a file found by a folder scan or a folder drop goes into the list: it
+// qualifies (QualifiesForList), it is not a link whose real target lies outside the
+// chosen folder (such a link is added to services.skipped), and the file it leads to was
+// not taken before in this scan. A taken file is remembered. Fails as
+// FolderAccess::attributes does.
+bool TakeFoundFile(ScanServices& services, const QString& path);
 
 // Appends to folderList every qualifying folder below its entries, in level order: each
 // entry ends with one separator, a subfolder is its parent's entry, its name and a
 // separator. Folders whose attribute value is exactly 22 or 1046 (hidden system folders)
 // are neither reported nor descended into unless they are a root; entries of 260
-// characters or more are not descended into and subfolder names of 260 characters or more
-// are skipped. No folder is skipped for the characters of its name.
+// characters or more are not descended into (their subfolders are named in
+// services.skipped) and subfolder names of 260 characters or more are skipped and named.
+// No folder is skipped for the characters of its name.
 // An entry whose subfolders cannot be listed (permission denied, path not found) is
-// removed from the list without a message. A subfolder reached through a link that leads
-// back to a folder on its own path is skipped, so the scan ends on every tree. Subfolders
-// come in name order. Failures elsewhere show the "Application Error" box with
+// removed from the list and named. A link whose real target lies outside the chosen
+// folders is not followed and is named; no folder is entered twice (folders are told
+// apart by identity, not by path), so each folder stands once in the list, under the
+// first path the level order reaches it by, and the scan ends quickly on any shape of
+// links. Subfolders come in name order. Failures elsewhere show the "Application Error" box with
 // GetSubDirectories2016Tag and never reach the caller. With recurse false only the
 // entries' own subfolders are examined.
 void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool recurse);

@@ -175,6 +175,17 @@ public:
         return QFileInfo(folder).canonicalFilePath();
     }
 
+#ifdef Q_OS_UNIX
+    // One status call answers both questions.
+    PathTarget target(const QString& path) override {
+        struct stat info {};
+        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return {};
+        return {QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino)),
+                S_ISREG(info.st_mode)};
+    }
+#endif
+
 private:
     Platform& platform_;
 };

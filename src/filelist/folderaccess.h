@@ -32,6 +32,14 @@ struct FileEntry {
     bool exactName = true;
 };
 
+// What a path leads to, every link followed.
+struct PathTarget {
+    // Stands for the file or folder itself, whatever name reaches it (device and inode
+    // where the system has them); "" when the path cannot be examined.
+    QString identity;
+    bool regularFile = false;
+};
+
 class FolderAccess {
 public:
     virtual ~FolderAccess() = default;
@@ -62,6 +70,11 @@ public:
     // The folder's real location with every link resolved, with "/" separators, or ""
     // when it cannot be resolved.
     virtual QString resolvedPath(const QString& folder) = 0;
+
+    // What the path leads to; by default its resolved path stands for its identity.
+    virtual PathTarget target(const QString& path) {
+        return {resolvedPath(path), isRegularFile(path)};
+    }
 };
 
 // A path that came in as text (from a dialog) may stand for a name whose bytes the

@@ -32,7 +32,7 @@ void AddFilesInFolderTree(ScanServices& services, Trap& trap, const QString& cho
                           [&] { return !name.startsWith(QLatin1Char('~')); })) {
                 trap.step(AddAllLines::FilePath, [&] { path = entry + separator + name; });
                 trap.step(AddAllLines::AddFile, [&] {
-                    if (QualifiesForList(folders, path))
+                    if (TakeFoundFile(services, path))
                         add(CollapseBackslashes(path, folders.style()));
                 });
             }

@@ -34,6 +34,7 @@ struct AddAllLines {
         AddFile = 136,
         DefaultPointer = 140,
         ReportNames = 142,
+        ReportSkipped = 144,
     };
 };
 
@@ -41,9 +42,10 @@ struct AddAllLines {
 // the browse dialog gives it: a root keeps its trailing separator, other folders have
 // none) whose names match "*." + extension: the folder itself and every subfolder that
 // GetSubDirectories2016 finds, each folder's files in name order, leaving out names that
-// begin with "~" and files whose attribute value is exactly HiddenArchiveFile. Names that
-// cannot be held exactly are added to services.unrepresentable. Each numbered step runs
-// through the caller's trap (lines 118 to 136 of the window's handler); `add` runs inside
+// begin with "~" and files whose attribute value is exactly HiddenArchiveFile, each file
+// once (TakeFoundFile). Names that cannot be held exactly are added to
+// services.unrepresentable; what the scan leaves out otherwise, to services.skipped. Each numbered
+// step runs through the caller's trap (lines 118 to 136 of the window's handler); `add` runs inside
 // step 136. Ends at once, adding nothing more, when services.stopped() becomes true.
 void AddFilesInFolderTree(ScanServices& services, Trap& trap, const QString& chosen,
                           const QString& extension, const std::function<void(const QString&)>& add);

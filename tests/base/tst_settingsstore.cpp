@@ -1,12 +1,14 @@
 // The per-user settings store over QSettings.
 #include "base/failure.h"
 #include "base/settingsstore.h"
+#include "common/tempfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace parvello;
+using namespace parvello::testing;
 
 class TestSettingsStore : public QObject {
     Q_OBJECT
@@ -18,6 +20,8 @@ private slots:
     void writesReachTheFileAtOnce();
     void applicationAndSectionAreSeparate();
     void refusedWriteFails();
+    void onlyARegularFileIsUsed_data();
+    void onlyARegularFileIsUsed();
     void optionValues_data();
     void optionValues();
 };
@@ -97,6 +101,39 @@ void TestSettingsStore::refusedWriteFails() {
     QSettingsStore store = QSettingsStore::iniFolder(blocker.fileName() + QStringLiteral("/conf"));
     QVERIFY_THROWS_EXCEPTION(Failure, store.save(QStringLiteral("Text1"), QStringLiteral("x")));
     QCOMPARE(store.get(QStringLiteral("Text1"), "d"), QStringLiteral("d"));
+}
+
+// Only a regular file is read, never waited for; only the user's own is written via a link.
+void TestSettingsStore::onlyARegularFileIsUsed_data() {
+    QTest::addColumn<QString>("kind");
+    for (const char* kind : {"pipe", "folder", "device link", "other's file link", "own file link"})
+        QTest::newRow(kind) << QString::fromLatin1(kind);
+}
+
+void TestSettingsStore::onlyARegularFileIsUsed() {
+    QFETCH(QString, kind);
+    TempFolder folder;
+    QSettingsStore store = QSettingsStore::iniFolder(folder.root());
+    const QString path = store.location(StoreApp);
+    QString target = folder.write("target.ini", "[Parvello]\nText1=kept\n");
+    if (kind.contains("device") && !MakeSpecial(target = folder.path("null"), S_IFCHR))
+        target = QStringLiteral("/dev/null"); // no one but root may make the node
+    if (kind.contains("other") && ::chown(QFile::encodeName(target), 65534, 0) != 0)
+        QSKIP("only root may give a file to another user");
+    QVERIFY(kind == "pipe"     ? MakeSpecial(path, S_IFIFO)
+            : kind == "folder" ? QDir().mkpath(path)
+                               : QFile::link(target, path));
+    const mode_t types[] = {FileType(path), FileType(target)};
+    std::atomic<bool> fired = false;
+    const std::jthread freer = FreePipeLater(path, fired);
+    QCOMPARE(store.get("Text1", "d"), kind.contains("file") ? "kept" : "d");
+    if (kind.contains("own"))
+        store.save("Text1", "new");
+    else // refused, as any write the store cannot make
+        QVERIFY_THROWS_EXCEPTION(Failure, store.save("Text1", "new"));
+    QVERIFY(!fired);
+    QVERIFY(FileType(path) == types[0] && FileType(target) == types[1]);
+    QCOMPARE(ReadBytes(target).contains("Text1=new"), kind.contains("own"));
 }
 
 void TestSettingsStore::optionValues_data() {

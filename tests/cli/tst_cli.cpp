@@ -246,6 +246,7 @@ private slots:
                                  "a b/d.txt", ".dot/e.txt", "A/f.txt", "A/deep/g.txt"});
         QVERIFY(QFile::link(folder.root(), folder.path("A/loop")));
         QVERIFY(QFile::link(folder.path("z"), folder.path("A/to-z")));
+        QVERIFY(QFile::link("/etc/passwd", folder.path("s.txt"))); // out: named, exit 1
         parvello::testing::FakePlatform platform;
         parvello::testing::FakePrompts prompts;
         const auto access = parvello::LocalFolderAccess(platform);
@@ -261,6 +262,8 @@ private slots:
         for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts))
             listed << QJsonDocument::fromJson(line.toUtf8()).object().value("path").toString();
         QCOMPARE(listed, window);
+        QCOMPARE(run.status, 1);
+        QVERIFY(run.err.contains("left out of the scan: " + folder.path("s.txt") + ": the link"));
     }
 
     // Names from a NUL-separated list are taken byte for byte: spaces and line breaks stay

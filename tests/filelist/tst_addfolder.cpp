@@ -7,6 +7,7 @@
 #include "common/unprivileged.h"
 #include "filelist/addfolder.h"
 #include "filelist/folderaccess.h"
+#include "filelist/foldertree.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,6 +33,8 @@ struct Scan {
         ScanServices services{prompts, *folders, [this] { ++eventPoints; }};
         QStringList list{start};
         GetSubDirectories2016(services, list, recurse);
+        for (const ScanSkip& skip : services.skipped) // what it named follows the entries
+            list << skip.path + ": " + skip.reason;
         QStringList relative;
         for (const QString& entry : list)
             relative << entry.mid(root.size());
@@ -52,6 +55,7 @@ private slots:
     void longEntriesAreNotDescended();
     void foldersThatCannotBeListed();
     void linksThatLeadBackAreNotFollowed();
+    void doublingLinksEndAtOnce();
     void failureOutsideTheListingShowsTheBox();
     void wildcards_data();
     void wildcards();
@@ -142,7 +146,8 @@ void TestAddFolder::longEntriesAreNotDescended() {
     QVERIFY((root + third).size() >= 260);
     QVERIFY((root + "/" + part + "/" + part + "/").size() < 260);
     QCOMPARE(scan.run(root, root + "/"),
-             (QStringList{"/", "/" + part + "/", "/" + part + "/" + part + "/", third}));
+             (QStringList{"/", "/" + part + "/", "/" + part + "/" + part + "/", third,
+                          third + part + "/: its path is 260 characters or more"}));
 }
 
 // Scans `start` as a user whom permission bits really stop (see RunUnprivileged) and
@@ -171,10 +176,11 @@ void TestAddFolder::foldersThatCannotBeListed() {
     for (const QString& folder : {root + "/locked", root + "/open/locked2"})
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0) == 0);
 
-    // Each folder that cannot be listed is missing with everything below it; no box.
-    QCOMPARE(scanDenied(root, root + "/", {"/", "/open/", "/open/inner/"}), 0);
+    // Each folder that cannot be listed is missing with everything below it, and named.
+    const QStringList named{"/locked/: permission denied", "/open/locked2/: permission denied"};
+    QCOMPARE(scanDenied(root, root + "/", QStringList{"/", "/open/", "/open/inner/"} + named), 0);
     // A start folder that cannot be listed leaves nothing to scan.
-    QCOMPARE(scanDenied(root, root + "/locked/", {}), 0);
+    QCOMPARE(scanDenied(root, root + "/locked/", named.mid(0, 1)), 0);
 
     for (const QString& folder : {root + "/locked", root + "/open/locked2"})
         ::chmod(QFile::encodeName(folder).constData(), 0700);
@@ -189,11 +195,34 @@ void TestAddFolder::linksThatLeadBackAreNotFollowed() {
     QVERIFY(QFile::link(root + "/b", root + "/a/side"));   // elsewhere: followed
     QVERIFY(QFile::link(root + "/a", root + "/b/x/back")); // into a/, which holds side -> b
     Scan scan;
-    // b/x/back leads to a/ (not on its own path) and is followed once; inside it, side
-    // leads back to b/, which is on the path, and loop and top lead above it.
+    // loop, side and back lead to folders entered already; top leads out, and is named.
     QCOMPARE(scan.run(root, root + "/"),
-             (QStringList{"/", "/a/", "/b/", "/a/side/", "/b/x/", "/a/side/x/", "/b/x/back/"}));
+             (QStringList{"/", "/a/", "/b/", "/b/x/",
+                          "/a/top/: the link leads out of the chosen folder"}));
     QVERIFY(scan.prompts.calls.isEmpty());
+}
+
+// Two links from each of 30 folders to the next: each folder and file is taken once, at once.
+void TestAddFolder::doublingLinksEndAtOnce() {
+    QTemporaryDir dir;
+    QStringList expected;
+    for (int i = 1; i <= 30; ++i) {
+        const QString folder = dir.path() + QStringLiteral("/d%1").arg(i);
+        makeTree(folder, {"f.txt"});
+        expected << folder + "/f.txt";
+        for (const QString link : {"/x", "/y"})
+            QVERIFY(i == 30 || QFile::link(QStringLiteral("../d%1").arg(i + 1), folder + link));
+    }
+    QVERIFY(QFile::link(expected[0], dir.path() + "/d30/twin.txt"));
+    std::sort(expected.begin(), expected.end());
+    Scan scan;
+    ScanServices services{scan.prompts, *scan.folders, [] {}};
+    Trap trap(scan.prompts, QStringLiteral("scan"));
+    QStringList taken;
+    const auto start = std::chrono::steady_clock::now();
+    AddFilesInFolderTree(services, trap, dir.path(), "txt", [&](const QString& p) { taken << p; });
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500));
+    QCOMPARE(taken, expected);
 }
 
 void TestAddFolder::failureOutsideTheListingShowsTheBox() {

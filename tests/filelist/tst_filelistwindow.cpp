@@ -241,6 +241,7 @@ void TestFileListWindow::scanAddsMatchingFiles() {
     // everything in the hidden system folder "sys".
     makeTree(root, {"a.txt", "B.TXT", "c.md", "noext", "~$a.txt", ".h34.txt", ".r35.txt",
                     "sub/d.txt", "sub/~e.txt", "sys/f.txt"});
+    QVERIFY(QFile::link(w.dir.path(), root + "/up")); // leads out: named after the scan
     QVERIFY(::chmod(QFile::encodeName(root + "/.r35.txt").constData(), 0444) == 0);
     w.platform.attributeOverrides[root + "/sys/"] = 22;
     Form1& form = w.load();
@@ -259,7 +260,9 @@ void TestFileListWindow::scanAddsMatchingFiles() {
         expected << root + row;
     QCOMPARE(form.ListItems->Rows(), expected);
     QCOMPARE(w.prompts.callsOf("error").size(), 0);
-    QCOMPARE(w.prompts.calls.size(), 2);
+    QCOMPARE(w.prompts.calls.size(), 3);
+    QCOMPARE(w.prompts.calls[2].text, "These folders and links were left out of the scan:\r\n" +
+                                          root + "/up/: the link leads out of the chosen folder");
     QCOMPARE(w.store->get("Extension", ""), extension);
     QCOMPARE(w.store->get("LastFolder", ""), root);
     QVERIFY(!pointers.isEmpty());
