@@ -2,6 +2,7 @@
 
 #include "cli/scratchfolder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
