@@ -4,6 +4,9 @@
 #include "base/failure.h"
 #include "base/pathhelpers.h"
 #include "base/platform.h"
+#include "base/printablename.h"
+#include "cli/scratchfolder.h"
+#include "cli/standardoutput.h"
 #include "cli/stderrprompts.h"
 #include "cli/unifieddiff.h"
 #include "filelist/folderaccess.h"
@@ -22,22 +25,24 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringDecoder>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
 #include <mutex>
 #include <numeric>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #ifdef Q_OS_UNIX
+#include <climits>
 #include <sys/stat.h>
 #endif
 #ifdef Q_OS_WIN
@@ -100,7 +105,8 @@ What to do (exactly one):
 Which files (in the order given; any mix):
   PATH               a file
   --files-from FILE  the names listed in FILE, one a line ("-": standard input); names
-                     are taken as bytes, exactly as they stand
+                     are taken as bytes, exactly as they stand; a name longer than the
+                     system's longest path ends the reading of the list
   -0, --null         names in --files-from end with NUL instead of a line break
   --recursive DIR    the files that "Add All File(s) In Folder" adds for DIR: DIR and
                      all its subfolders, hidden system folders, "~" names and hidden
@@ -134,14 +140,17 @@ pipe, socket or device (given, or at a result's name in the --out folder), and a
 whose result would replace a file named after it (not yet processed, so not yet read)
 are left untouched and named on standard error, one line each, as are the failures
 behind them. --check and --diff put each result in a private temporary folder,
-removed afterwards, and compare it with the file.
+removed afterwards, and compare it with the file (the filter keeps its input and result
+there); the folder goes also when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends the run.
+A name that holds a control character, a line break or bytes that are not UTF-8 is
+printed quoted with C escapes ("a\nb.txt", "caf\351.txt"), one line for each name.
 On a terminal a progress line is shown while a long job runs.
 
 Exit status:
   0  every file was written or already held its result; --check: no file would
      change; --diff: every file could be compared
   1  any file was left untouched; --check: also when any file would change
-  2  usage error (nothing is read or written)
+  2  usage error (nothing is read or written), or standard output failed
 )";
 
 enum class Mode {
@@ -155,7 +164,25 @@ enum class Mode {
 struct Source {
     enum class Kind { Path, Unrepresentable, FilesFrom, Recursive } kind;
     QString value;
+    QString shown = {}; // Unrepresentable: the name's bytes as printed
 };
+
+// A name left out before the engine sees it: as --report json gives it, as the lines on
+// standard error print it, and why.
+struct LeftOut {
+    QString path;
+    QString shown;
+    QString outcome;
+    QString reason;
+};
+
+// The longest name a list may hold: the system's limit on a path. A list that holds a
+// longer stretch without a name's end (a device that gives zeros, say) is read no further.
+#ifdef PATH_MAX
+constexpr qsizetype NameLimit = PATH_MAX;
+#else
+constexpr qsizetype NameLimit = 32767;
+#endif
 
 struct Options {
     QuoteRule rule = QuoteRule::None;
@@ -169,11 +196,11 @@ struct Options {
     bool nullSeparated = false;
     QString extension = QStringLiteral("*");
     std::vector<Source> sources;
-    // Filled in from the sources by gather(): the files, and the names whose bytes cannot
-    // be held exactly as text, escaped for showing: never opened, since the text would
-    // name another file or none.
+    // Filled in from the sources by gather(): the files, and what is left out before any
+    // file is opened: names whose bytes cannot be held exactly as text (the text would name
+    // another file or none) and lists read no further.
     QStringList paths;
-    QStringList unrepresentable;
+    std::vector<LeftOut> leftOut;
     // A --recursive scan left a folder or link out (each named on standard error).
     bool scanLeftOut = false;
     bool help = false;
@@ -215,7 +242,8 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
         const QString& arg = args[i];
         if (onlyPaths || !arg.startsWith(QLatin1Char('-')) || arg == u"-") {
             if (!exact(i))
-                options.sources.push_back({Source::Kind::Unrepresentable, EscapedName(raw[i])});
+                options.sources.push_back(
+                    {Source::Kind::Unrepresentable, EscapedName(raw[i]), PrintableName(raw[i])});
             else
                 options.sources.push_back({Source::Kind::Path, arg});
             stdinPath = stdinPath || (arg == u"-" && !onlyPaths);
@@ -250,7 +278,7 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
             const QString taken = takeValue();
             if (!inlineValue && !exact(i))
                 throw UsageError{QStringLiteral("the name after %1 cannot be held exactly: %2")
-                                     .arg(name, EscapedName(raw[i]))};
+                                     .arg(name, PrintableName(raw[i]))};
             return taken;
         };
         if (name == u"--help" || name == u"-h") {
@@ -353,29 +381,36 @@ Options parse(const QStringList& args, const QList<QByteArray>& raw = {}) {
             QStringLiteral("exactly one of --out, --in-place, --check, --diff and - is required")};
     }
     if (haveOut && !IsFolder(options.outDir))
-        throw UsageError{QStringLiteral("Folder does not exist: %1").arg(options.outDir)};
+        throw UsageError{
+            QStringLiteral("Folder does not exist: %1").arg(PrintablePath(options.outDir))};
     if (options.sources.empty())
         throw UsageError{QStringLiteral("no files given")};
     return options;
 }
 
-// Everything read from standard input until its end.
-QByteArray readAllStdin() {
-#ifdef Q_OS_WIN
-    _setmode(_fileno(stdin), _O_BINARY);
-#endif
-    QByteArray all;
-    char buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
-        all.append(buffer, qsizetype(n));
-    return all;
-}
-
-void writeStdout(QByteArrayView bytes) {
-    if (bytes.isEmpty()) // an empty view may have no data at all
-        return;
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+// The names of a --files-from list, a block at a time, each handed to `take` as its bytes.
+// A name longer than NameLimit is no file's name: reading stops there, so a list without
+// ends of names (zeros from a device, say) never fills the memory. False then.
+bool readNameList(QIODevice& list, char separator,
+                  const std::function<void(const QByteArray&)>& take) {
+    QByteArray name;
+    QByteArray block(1 << 16, Qt::Uninitialized);
+    for (qint64 got; (got = list.read(block.data(), block.size())) > 0;) {
+        for (qsizetype from = 0; from < got;) {
+            const qsizetype end = block.first(got).indexOf(separator, from);
+            name.append(block.constData() + from, (end < 0 ? got : end) - from);
+            if (name.size() >= NameLimit)
+                return false;
+            if (end < 0)
+                break;
+            if (!name.isEmpty())
+                take(std::exchange(name, QByteArray()));
+            from = end + 1;
+        }
+    }
+    if (!name.isEmpty())
+        take(name);
+    return true;
 }
 
 // The real file system for the folder scan; the cli asks nothing else of the platform.
@@ -388,6 +423,12 @@ public:
     double randomDraw() override { return 0; }
 };
 
+// A name whose bytes cannot be held exactly as text.
+LeftOut unheld(const QString& escaped, const QString& shown) {
+    return {escaped, shown, QStringLiteral("unrepresentable-name"),
+            QStringLiteral("its name cannot be held exactly, so it could name another file")};
+}
+
 // Turns the sources into the list of files, in order. A list that cannot be read and a
 // folder that does not exist are usage errors; nothing has been read or written yet.
 void gather(Options& options, StderrPrompts& prompts) {
@@ -399,28 +440,34 @@ void gather(Options& options, StderrPrompts& prompts) {
             options.paths << source.value;
             break;
         case Source::Kind::Unrepresentable:
-            options.unrepresentable << source.value;
+            options.leftOut.push_back(unheld(source.value, source.shown));
             break;
         case Source::Kind::FilesFrom: {
-            QByteArray list;
-            if (source.value == u"-") {
-                list = readAllStdin();
-            } else {
-                QFile file(source.value);
-                if (!file.open(QIODevice::ReadOnly))
-                    throw UsageError{QStringLiteral("cannot read the list %1: %2")
-                                         .arg(source.value, file.errorString())};
-                list = file.readAll();
-            }
+            QFile file(source.value);
+#ifdef Q_OS_WIN
+            if (source.value == u"-")
+                _setmode(_fileno(stdin), _O_BINARY);
+#endif
+            const bool open = source.value == u"-"
+                                  ? file.open(stdin, QIODevice::ReadOnly | QIODevice::Unbuffered)
+                                  : file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+            if (!open)
+                throw UsageError{QStringLiteral("cannot read the list %1: %2")
+                                     .arg(PrintablePath(source.value), file.errorString())};
             const char separator = options.nullSeparated ? '\0' : '\n';
-            for (const QByteArray& name : list.split(separator)) {
-                if (name.isEmpty())
-                    continue;
+            const bool whole = readNameList(file, separator, [&](const QByteArray& name) {
                 if (NameRoundTrips(name))
                     options.paths << QFile::decodeName(name);
                 else
-                    options.unrepresentable << EscapedName(name);
-            }
+                    options.leftOut.push_back(unheld(EscapedName(name), PrintableName(name)));
+            });
+            if (!whole)
+                options.leftOut.push_back(
+                    {source.value, QStringLiteral("--files-from ") + PrintablePath(source.value),
+                     QStringLiteral("name-too-long"),
+                     QStringLiteral("a name in it is longer than %1 bytes, the longest path the "
+                                    "system takes; the rest of the list is not read")
+                         .arg(NameLimit)});
             break;
         }
         case Source::Kind::Recursive: {
@@ -434,10 +481,11 @@ void gather(Options& options, StderrPrompts& prompts) {
             Trap trap(prompts, ModuleTag(QStringLiteral("Cli"), QStringLiteral("Recursive")));
             AddFilesInFolderTree(services, trap, chosen, options.extension,
                                  [&](const QString& path) { options.paths << path; });
-            options.unrepresentable << services.unrepresentable;
+            for (const QString& name : services.unrepresentable)
+                options.leftOut.push_back(unheld(name, PrintablePath(name)));
             for (const ScanSkip& left : std::as_const(services.skipped))
-                prompts.printLine(
-                    QStringLiteral("left out of the scan: %1: %2").arg(left.path, left.reason));
+                prompts.printLine(QStringLiteral("left out of the scan: %1: %2")
+                                      .arg(PrintablePath(left.path), left.reason));
             options.scanLeftOut = options.scanLeftOut || !services.skipped.isEmpty();
             break;
         }
@@ -711,7 +759,8 @@ public:
         const std::lock_guard lock(mutex_);
         pending_[job] = std::move(text);
         for (; next_ < pending_.size() && pending_[next_]; ++next_) {
-            writeStdout(*pending_[next_]);
+            if (!pending_[next_]->isEmpty())
+                WriteStdout(*pending_[next_]);
             pending_[next_].reset();
         }
     }
@@ -722,28 +771,30 @@ private:
     size_t next_ = 0;
 };
 
-// Copies the file to standard output a block at a time, up to limit bytes.
+// Copies the file to standard output a block at a time, up to limit bytes, unless standard
+// output fails.
 void fileToStdout(const QString& path, qint64 limit = std::numeric_limits<qint64>::max()) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
     QByteArray block(1 << 16, Qt::Uninitialized);
     for (qint64 got;
-         limit > 0 && (got = file.read(block.data(), std::min<qint64>(block.size(), limit))) > 0;) {
-        writeStdout(block.first(got));
-        limit -= got;
-    }
+         limit > 0 && (got = file.read(block.data(), std::min<qint64>(block.size(), limit))) > 0;
+         limit -= got)
+        if (!WriteStdout(block.first(got)))
+            return;
 }
 
 // Standard input through the engine to standard output. The text goes through a private
 // temporary folder, a block at a time, so it takes exactly the road a file would and memory
 // does not grow with it; input the engine leaves untouched is copied through unchanged.
+// The folder goes when the run ends, whether it ends here or by a signal (ScratchFolder).
 int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
 #ifdef Q_OS_WIN
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    QTemporaryDir scratch;
+    ScratchFolder scratch;
     const QString in = scratch.filePath(QStringLiteral("standard-input"));
     const QString out = scratch.filePath(QStringLiteral("standard-output"));
     QString reason = QStringLiteral("no temporary folder could be made");
@@ -769,7 +820,8 @@ int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
             reason = QStringLiteral("it could not be kept in a temporary file");
     }
     if (whole) {
-        const FileReport report = ProcessFile(in, out, rule, prompts);
+        NamedPrompts named(prompts, {in, out});
+        const FileReport report = ProcessFile(in, out, rule, named);
         if (report.succeeded() && QFile::exists(out)) {
             fileToStdout(out);
             return ExitAllWritten;
@@ -777,9 +829,9 @@ int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
         reason = report.reason;
     }
     fileToStdout(in, kept);
-    writeStdout(notKept);
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
-        writeStdout(QByteArrayView(buffer, qsizetype(n)));
+    WriteStdout(notKept);
+    for (size_t n; !StdoutFailed() && (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+        WriteStdout(QByteArrayView(buffer, qsizetype(n)));
     prompts.printLine(
         QStringLiteral("left untouched: -: %1; copied to standard output unchanged").arg(reason));
     return ExitSomeUntouched;
@@ -798,19 +850,20 @@ int run(const Options& options) {
     int skipped = 0;
     // A file left untouched before the engine sees it: named on standard error and, with
     // --report json, on standard output.
-    const auto skip = [&](const QString& path, const QString& outcome, const QString& reason) {
-        prompts.printLine(QStringLiteral("left untouched: %1: %2").arg(path, reason));
+    const auto skip = [&](const QString& path, const QString& shown, const QString& outcome,
+                          const QString& reason) {
+        prompts.printLine(QStringLiteral("left untouched: %1: %2").arg(shown, reason));
         if (options.json)
-            writeStdout(jsonLine(path, outcome, nullptr, std::nullopt, reason));
+            WriteStdout(jsonLine(path, outcome, nullptr, std::nullopt, reason));
         ++skipped;
     };
-    for (const QString& name : options.unrepresentable)
-        skip(name, QStringLiteral("unrepresentable-name"),
-             QStringLiteral("its name cannot be held exactly, so it could name another file"));
+    for (const LeftOut& name : options.leftOut)
+        skip(name.path, name.shown, name.outcome, name.reason);
     for (const QString& path : options.paths) {
         PathStatus status = statusOf(path);
         if (status.folder) {
-            skip(path, QStringLiteral("folder"), QStringLiteral("it is a folder, not a file"));
+            skip(path, PrintablePath(path), QStringLiteral("folder"),
+                 QStringLiteral("it is a folder, not a file"));
             continue;
         }
         QString output = path;
@@ -841,14 +894,15 @@ int run(const Options& options) {
         if (!replacing[j])
             kept.push_back(std::move(jobs[j]));
         else
-            skip(jobs[j].source, QStringLiteral("replaces-unread-file"),
-                 ReplacesUnreadFileReason());
+            skip(jobs[j].source, PrintablePath(jobs[j].source),
+                 QStringLiteral("replaces-unread-file"), ReplacesUnreadFileReason());
     }
     jobs = std::move(kept);
 
     // Compared results are made in a private temporary folder, one file at a time each, and
-    // removed as soon as they are compared.
-    std::optional<QTemporaryDir> scratch;
+    // removed as soon as they are compared; the folder goes when the run ends, whether it
+    // ends here or by a signal (ScratchFolder).
+    std::optional<ScratchFolder> scratch;
     if (examine) {
         scratch.emplace();
         if (!scratch->isValid()) {
@@ -881,7 +935,8 @@ int run(const Options& options) {
 
     const auto leftUntouched = [&](const Job& job, const FileReport& report) {
         ++untouched;
-        prompts.printLine(QStringLiteral("left untouched: %1: %2").arg(job.source, report.reason));
+        prompts.printLine(
+            QStringLiteral("left untouched: %1: %2").arg(PrintablePath(job.source), report.reason));
     };
 
     // --out or --in-place.
@@ -889,7 +944,8 @@ int run(const Options& options) {
         std::optional<SourceFacts> facts;
         if (options.json && job.sourceStatus.regular)
             facts = factsOf(job.source, rule);
-        const FileReport report = ProcessFile(job.source, job.output, rule, prompts);
+        NamedPrompts named(prompts, {job.source, job.output});
+        const FileReport report = ProcessFile(job.source, job.output, rule, named);
         if (!report.succeeded())
             leftUntouched(job, report);
         if (!options.json)
@@ -904,7 +960,8 @@ int run(const Options& options) {
     // --check and --diff.
     const auto compare = [&](const Job& job, size_t j) {
         const QString resultPath = scratch->filePath(QString::number(j));
-        FileReport report = ProcessFile(job.source, resultPath, rule, prompts);
+        NamedPrompts named(prompts, {job.source, resultPath});
+        FileReport report = ProcessFile(job.source, resultPath, rule, named);
         SourceFacts facts;
         std::optional<bool> same;
         const qint64 resultSize = QFileInfo(resultPath).size();
@@ -938,16 +995,17 @@ int run(const Options& options) {
             ++wouldChange;
             quotesChanged += facts.quotes;
             if (options.mode == Mode::Diff) {
-                text = UnifiedDiff(job.source, job.source, sourceLines.text, resultText);
+                const QString shown = PrintablePath(job.source);
+                text = UnifiedDiff(shown, shown, sourceLines.text, resultText);
             } else {
                 const QString line =
                     facts.quotes > 0
                         ? QStringLiteral("%1: %2 quote(s) would change")
-                              .arg(job.source)
+                              .arg(PrintablePath(job.source))
                               .arg(facts.quotes)
                         : QStringLiteral("%1: no quotes, but its line ends or encoding would "
                                          "change")
-                              .arg(job.source);
+                              .arg(PrintablePath(job.source));
                 if (options.json)
                     prompts.printLine(line);
                 else
@@ -961,28 +1019,50 @@ int run(const Options& options) {
         return text;
     };
 
+    // One job; a limit met on the way (no memory to be had) leaves its file untouched and
+    // the run goes on.
+    const auto doJob = [&](size_t j) {
+        const Job& job = jobs[j];
+        try {
+            return examine ? compare(job, j) : write(job);
+        } catch (const std::exception& failure) {
+            ++untouched;
+            prompts.printLine(
+                QStringLiteral("left untouched: %1: it could not be processed (%2)")
+                    .arg(PrintablePath(job.source), QString::fromLocal8Bit(failure.what())));
+            return QByteArray();
+        }
+    };
+    // Once standard output has failed, what is left to do would go nowhere: the run stops
+    // taking files.
     const auto work = [&] {
-        for (size_t c = nextChain++; c < chains.size(); c = nextChain++) {
+        for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {
             for (const size_t j : chains[c]) {
                 const Job& job = jobs[j];
-                out.put(j, examine ? compare(job, j) : write(job));
+                out.put(j, doJob(j));
                 const size_t finished = ++done;
                 if (prompts.stderrIsTerminal() && clock.elapsed() > 1000) {
                     const std::lock_guard lock(progressMutex);
                     if (clock.elapsed() - lastProgress >= 200) {
                         lastProgress = clock.elapsed();
-                        prompts.showProgress(QStringLiteral("[%1/%2] %3")
-                                                 .arg(finished)
-                                                 .arg(jobs.size())
-                                                 .arg(NameAfterLastSlash(job.source)));
+                        prompts.showProgress(
+                            QStringLiteral("[%1/%2] %3")
+                                .arg(finished)
+                                .arg(jobs.size())
+                                .arg(PrintablePath(NameAfterLastSlash(job.source))));
                     }
                 }
             }
         }
     };
+    // A thread the system will not give (a limit on processes or on memory) is one worker
+    // fewer: the work goes on with those there are, at least this one.
     std::vector<std::thread> threads;
-    for (int t = 1; t < workers; ++t)
-        threads.emplace_back(work);
+    try {
+        for (int t = 1; t < workers; ++t)
+            threads.emplace_back(work);
+    } catch (const std::system_error&) {
+    }
     work();
     for (std::thread& thread : threads)
         thread.join();
@@ -994,16 +1074,28 @@ int run(const Options& options) {
                               .arg(quotesChanged.load());
         if (untouched > 0)
             summary += QStringLiteral("; %1 left untouched").arg(untouched.load());
-        writeStdout(summary.toLocal8Bit() + '\n');
+        WriteStdout(summary.toLocal8Bit() + '\n');
     }
     if (untouched > 0 || options.scanLeftOut || (options.mode == Mode::Check && wouldChange > 0))
         return ExitSomeUntouched;
     return ExitAllWritten;
 }
 
+// The status of the run, once standard output is closed: when it failed, the failure named
+// and status 2.
+int finish(int status) {
+    if (const QString failure = FinishStdout(); !failure.isEmpty()) {
+        std::fprintf(stderr, "parvello-cli: standard output: %s\n",
+                     failure.toLocal8Bit().constData());
+        return ExitUsage;
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    InstallSignalCleanup();
     QStringList args;
     QList<QByteArray> raw;
     for (int i = 1; i < argc; ++i) {
@@ -1016,24 +1108,31 @@ int main(int argc, char* argv[]) {
     Options options;
     try {
         options = parse(args, raw);
-        if (options.help) {
-            std::fputs(HelpText, stdout);
-            return ExitAllWritten;
-        }
-        if (options.version) {
-            std::fputs("parvello-cli " PARVELLO_VERSION "\n", stdout);
-            return ExitAllWritten;
+        if (options.help || options.version) {
+            WriteStdout(options.help ? HelpText : "parvello-cli " PARVELLO_VERSION "\n");
+            return finish(ExitAllWritten);
         }
         CodePage::ansi(); // a misnamed code page is a usage error, before any file is read
         StderrPrompts prompts;
         gather(options, prompts);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "parvello-cli: %s\nTry 'parvello-cli --help' for more information.\n",
-                     error.message.toLocal8Bit().constData());
+                     PrintableLine(error.message).toLocal8Bit().constData());
         return ExitUsage;
     } catch (const Failure& failure) {
-        std::fprintf(stderr, "parvello-cli: %s\n", failure.description().toLocal8Bit().constData());
+        std::fprintf(stderr, "parvello-cli: %s\n",
+                     PrintableLine(failure.description()).toLocal8Bit().constData());
         return ExitUsage;
+    } catch (const std::exception& failure) {
+        // A limit met before any file was read (no memory for the list of files).
+        std::fprintf(stderr, "parvello-cli: %s\n", failure.what());
+        return ExitSomeUntouched;
     }
-    return run(options);
+    try {
+        return finish(run(options));
+    } catch (const std::exception& failure) {
+        // A limit met outside the work on one file.
+        std::fprintf(stderr, "parvello-cli: %s\n", failure.what());
+        return finish(ExitSomeUntouched);
+    }
 }

@@ -1,5 +1,10 @@
 #include "cli/stderrprompts.h"
 
+#include "base/printablename.h"
+#include "cli/scratchfolder.h"
+
+#include <algorithm>
+
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -23,6 +28,8 @@ QString StderrPrompts::errorLine(const QString& boxText) {
 }
 
 void StderrPrompts::write(const QByteArray& bytes) {
+    if (RunIsEnding())
+        return;
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
@@ -32,7 +39,7 @@ void StderrPrompts::printLine(const QString& text) {
     QByteArray out;
     if (terminal_ && !progress_.isEmpty())
         out += "\r\x1b[K";
-    out += "parvello-cli: " + text.toLocal8Bit() + '\n';
+    out += "parvello-cli: " + PrintableLine(text).toLocal8Bit() + '\n';
     if (terminal_ && !progress_.isEmpty())
         out += progress_.toLocal8Bit();
     write(out);
@@ -42,8 +49,8 @@ void StderrPrompts::showProgress(const QString& text) {
     if (!terminal_)
         return;
     const std::lock_guard lock(mutex_);
-    progress_ = text;
-    write("\r\x1b[K" + text.toLocal8Bit());
+    progress_ = PrintableLine(text);
+    write("\r\x1b[K" + progress_.toLocal8Bit());
 }
 
 void StderrPrompts::message(const QString& text) {
@@ -69,5 +76,40 @@ QString StderrPrompts::browseForFolder(const QString&, const QString&) {
     return {};
 }
 void StderrPrompts::shellOpen(const QString&) {}
+
+NamedPrompts::NamedPrompts(StderrPrompts& out, std::initializer_list<QString> paths) : out_(out) {
+    for (const QString& path : paths)
+        if (QString shown = PrintablePath(path); !path.isEmpty() && shown != path)
+            names_.emplace_back(path, std::move(shown));
+    // A path that holds another is replaced first.
+    std::sort(names_.begin(), names_.end(),
+              [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+}
+
+QString NamedPrompts::named(QString text) const {
+    for (const auto& [path, shown] : names_)
+        text.replace(path, shown);
+    return text;
+}
+
+void NamedPrompts::message(const QString& text) {
+    out_.message(named(text));
+}
+bool NamedPrompts::askYesNo(const QString& text) {
+    return out_.askYesNo(named(text));
+}
+void NamedPrompts::applicationError(const QString& text) {
+    out_.applicationError(named(text));
+}
+QString NamedPrompts::inputBox(const QString&, const QString&, const QString&) {
+    return {};
+}
+QString NamedPrompts::openFiles(const QString&, const QString&) {
+    return {};
+}
+QString NamedPrompts::browseForFolder(const QString&, const QString&) {
+    return {};
+}
+void NamedPrompts::shellOpen(const QString&) {}
 
 } // namespace parvello

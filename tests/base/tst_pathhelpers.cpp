@@ -1,6 +1,7 @@
 // The path and list helpers, in both separator styles.
 #include "base/failure.h"
 #include "base/pathhelpers.h"
+#include "base/printablename.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -29,6 +30,8 @@ private slots:
     void sixteenBitLimits();
     void isFolder();
     void listHasItem();
+    void printableName_data();
+    void printableName();
 };
 
 void TestPathHelpers::collapseBackslashes_data() {
@@ -156,6 +159,39 @@ void TestPathHelpers::listHasItem() {
     QVERIFY(ListHasItem(rows, QStringLiteral("/a/y.txt")));
     QVERIFY(!ListHasItem(rows, QStringLiteral("/a/X.txt")));
     QVERIFY(!ListHasItem({}, QStringLiteral("/a/x.txt")));
+}
+
+// Names print on one line, harmless, quoted with C escapes only where they must be.
+void TestPathHelpers::printableName_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("printed");
+    QTest::newRow("plain") << QByteArray("/a/b c.txt") << "/a/b c.txt";
+    QTest::newRow("accented, curly quotes") << QByteArray("caf\xC3\xA9 \xE2\x80\x9Cx\xE2\x80\x9D")
+                                            << QStringLiteral("caf\u00E9 \u201Cx\u201D");
+    QTest::newRow("quote and backslash inside") << QByteArray("it's \"a\\b\"") << "it's \"a\\b\"";
+    QTest::newRow("every named escape")
+        << QByteArray("\a\b\t\n\v\f\r") << "\"\\a\\b\\t\\n\\v\\f\\r\"";
+    QTest::newRow("escape sequence, with quote and backslash")
+        << QByteArray("\x1B[2J\"\\") << "\"\\033[2J\\\"\\\\\"";
+    QTest::newRow("NUL and DEL") << QByteArray("a\0\x7F", 3) << "\"a\\000\\177\"";
+    QTest::newRow("C1 control as UTF-8") << QByteArray("a\xC2\x9B"
+                                                       "2J")
+                                         << "\"a\\302\\2332J\"";
+    QTest::newRow("last below C1 stays") << QByteArray("\xC2\xA0") << QStringLiteral("\u00A0");
+    QTest::newRow("not UTF-8") << QByteArray("caf\xE9.txt") << "\"caf\\351.txt\"";
+    QTest::newRow("truncated sequence") << QByteArray("\xE2\x80") << "\"\\342\\200\"";
+    QTest::newRow("leading double quote") << QByteArray("\"x\"") << "\"\\\"x\\\"\"";
+}
+
+void TestPathHelpers::printableName() {
+    QFETCH(QByteArray, name);
+    QFETCH(QString, printed);
+    QCOMPARE(PrintableName(name), printed);
+    // A name held as text prints from the bytes that text stands for.
+    if (NameRoundTrips(name))
+        QCOMPARE(PrintablePath(QFile::decodeName(name)), printed);
+    // Any line: control characters escaped, nothing else touched.
+    QCOMPARE(PrintableLine(QStringLiteral("x\n\u009B\u00E9\"")), "x\\n\\302\\233\u00E9\"");
 }
 
 QTEST_APPLESS_MAIN(TestPathHelpers)

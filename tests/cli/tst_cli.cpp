@@ -287,7 +287,7 @@ private slots:
         }
         QCOMPARE(records.value(folder.root() + "/caf\\xE9.txt").value("outcome").toString(),
                  "unrepresentable-name");
-        QVERIFY(run.err.contains("caf\\xE9.txt: its name cannot be held exactly"));
+        QVERIFY(run.err.contains("caf\\351.txt\": its name cannot be held exactly"));
     }
 
     // Every JSON line parses and tells what happened to the file it names.
@@ -411,8 +411,8 @@ private slots:
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitCode(), 1);
         QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
-                 "parvello-cli: left untouched: " + folder.root() +
-                     "/caf\\xE9.txt: its name cannot be held exactly, so it could name another "
+                 "parvello-cli: left untouched: \"" + folder.root() +
+                     "/caf\\351.txt\": its name cannot be held exactly, so it could name another "
                      "file\n");
         QCOMPARE(ReadBytes(replacement), QByteArray("\"fffd\""));
         file = std::fopen(raw.constData(), "rb");
@@ -502,6 +502,71 @@ private slots:
         QCOMPARE(run.status, untouched.isEmpty() ? 0 : 1);
         QCOMPARE(ReadBytes(folder.path("in/a.txt")), QByteArray("one\""));
         QCOMPARE(ReadBytes(folder.path("out/a.txt")), QByteArray("two\r\n"));
+    }
+
+    // Standard output that fails (a full disk) is named, with status 2, in every mode that
+    // writes to it.
+    void stdoutFails_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("filter") << QStringList{"-"};
+        QTest::newRow("diff") << QStringList{"--diff", "f.txt"};
+        QTest::newRow("report json") << QStringList{"--in-place", "--report", "json", "f.txt"};
+    }
+    void stdoutFails() {
+        QFETCH(QStringList, args);
+        TempFolder folder;
+        folder.write("f.txt", "\"a\"\n");
+        QProcess process;
+        process.setWorkingDirectory(folder.root());
+        process.setStandardOutputFile("/dev/full");
+        process.start(PARVELLO_CLI, QStringList{"--rule", "remove-double"} + args);
+        process.write("\"a\"\n");
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(process.readAllStandardError().endsWith(
+            "parvello-cli: standard output: No space left on device\n"));
+    }
+
+    // A name with an escape sequence, a line break or bytes that are not UTF-8 is printed
+    // quoted, on one line, on standard error, by --check and in --diff's headers.
+    void printedNames_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("escape") << QByteArray("e\x1B]52;c;eA==\a\x1B[2J")
+                                << "e\\033]52;c;eA==\\a\\033[2J";
+        QTest::newRow("line break") << QByteArray("x\n+++ v.txt\n@@ -1 +1 @@\n+PWNED")
+                                    << "x\\n+++ v.txt\\n@@ -1 +1 @@\\n+PWNED";
+        QTest::newRow("carriage return") << QByteArray("a.txt\r") << "a.txt\\r";
+        QTest::newRow("not UTF-8") << QByteArray("caf\xE9") << "caf\\351";
+    }
+    void printedNames() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, printed);
+        TempFolder folder;
+        const QByteArray path = QFile::encodeName(folder.root()) + '/' + name;
+        const QString shown = '"' + folder.root() + '/' + printed;
+        FILE* file = std::fopen(path.constData(), "wb");
+        QVERIFY(file && std::fputs("\"q\"\n", file) >= 0 && std::fclose(file) == 0);
+        const bool held = !name.contains('\xE9');
+        for (const QString mode : {"--check", "--diff"}) {
+            const Run run = piped({"--rule", "remove-double", mode, "--files-from", "-", "-0"},
+                                  path + '\0' + path + "-gone" + '\0');
+            QCOMPARE(run.status, 1);
+            QVERIFY(!run.err.contains('\x1B') && !run.out.contains('\x1B'));
+            QCOMPARE(run.err.count("\nparvello-cli: "), run.err.count('\n') - 1); // one line each
+            QVERIFY(run.err.split('\n').contains(
+                "parvello-cli: left untouched: " + shown + "-gone\": " +
+                (held ? "it could not be read"
+                      : "its name cannot be held exactly, so it could name "
+                        "another file")));
+            const QString out =
+                held ? mode == "--check" ? shown + "\": 2 quote(s) would change\n"
+                                         : "--- " + shown + "\"\n+++ " + shown + "\"\n@@ -1 +1 @@\n"
+                     : QString();
+            QVERIFY2(run.out.startsWith(out), qPrintable(run.out));
+        }
+        QVERIFY(::unlink(path.constData()) == 0);
     }
 };
 

@@ -6,6 +6,7 @@
 // and nothing else appears beside it.
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
+#include "common/unprivileged.h"
 #include "quotes/fileengine.h"
 #include "textio/textloader.h"
 
@@ -21,6 +22,7 @@
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -518,6 +520,48 @@ private slots:
         QVERIFY(ReadBytes(path) == mark + encode(kept + "\r\n"));
         QCOMPARE(folder.entries(), QStringList{"line.txt"});
     }
+
+#ifdef Q_OS_UNIX
+    // Limits are failures like any other: with no thread to be had the work is done on the
+    // one there is; a list whose name never ends is read no further than the longest path,
+    // and named. The rest of the run goes on, nothing crashes, nothing is left behind.
+    void limits_data() {
+        QTest::addColumn<QByteArray>("limit"); // for the unprivileged user
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<QByteArray>("named");
+        QTest::newRow("no thread to be had")
+            << QByteArray("ulimit -u 1") << QByteArray() << QByteArray();
+        QTest::newRow("a list without line ends")
+            << QByteArray(":") << QByteArray("--files-from /dev/zero")
+            << QByteArray("parvello-cli: left untouched: --files-from /dev/zero: a name in it is "
+                          "longer than 4096 bytes, the longest path the system takes; the rest "
+                          "of the list is not read\n");
+    }
+    void limits() {
+        QFETCH(QByteArray, limit);
+        QFETCH(QByteArray, list);
+        QFETCH(QByteArray, named);
+        TempFolder folder, tmp;
+        const QByteArray root = QFile::encodeName(folder.root());
+        QByteArray command =
+            "TMPDIR=" + QFile::encodeName(tmp.root()) + " bash -c '" + limit +
+            "; exec \"$0\" \"$@\"' " PARVELLO_CLI " --rule remove-double --check --jobs 3 " + list;
+        QByteArray expected;
+        for (const QString name : {"a.txt", "b.txt", "c.txt"}) {
+            command += ' ' + QFile::encodeName(folder.write(name, "\"q\"\n"));
+            expected += QFile::encodeName(folder.path(name)) + ": 2 quote(s) would change\n";
+        }
+        command += " >" + root + "/out 2>" + root + "/err";
+        const int status = RunUnprivileged([&] {
+            const int result = std::system(command.constData());
+            return WIFEXITED(result) ? WEXITSTATUS(result) : 254;
+        });
+        QCOMPARE(ReadBytes(folder.path("err")), named);
+        QCOMPARE(status, 1); // the files would change
+        QCOMPARE(ReadBytes(folder.path("out")), expected);
+        QVERIFY(QDir(tmp.root()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+#endif
 
     // 100,000 one-line files, in place, through the cli (in batches, as a shell passes
     // them) and each checked afterwards; a broken one among them stays untouched.

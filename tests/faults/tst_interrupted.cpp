@@ -2,6 +2,7 @@
 // original or exactly its finished result, and the next run over the same folder finishes
 // the job and leaves no temporary file behind.
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -11,6 +12,8 @@
 #include <QtTest>
 
 #include <algorithm>
+
+#include <csignal>
 
 namespace {
 
@@ -89,6 +92,17 @@ int runToEnd(const QStringList& args) {
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
+// Waits until the folder holds an entry of at least `size` bytes (0: any entry).
+bool waitForEntry(const QString& folder, qint64 size) {
+    for (int tick = 0; tick < 1000; ++tick, QThread::msleep(10))
+        for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            if (it.next(), it.fileInfo().size() >= size)
+                return true;
+    return false;
+}
+
 } // namespace
 
 class TestInterrupted : public QObject {
@@ -96,6 +110,8 @@ class TestInterrupted : public QObject {
 private slots:
     void killedAtRandomMoments();
     void onlyOurOwnLeftoversAreRemoved();
+    void nothingLeftInTheTemporaryFolder_data();
+    void nothingLeftInTheTemporaryFolder();
 };
 
 void TestInterrupted::killedAtRandomMoments() {
@@ -199,6 +215,66 @@ void TestInterrupted::onlyOurOwnLeftoversAreRemoved() {
     QStringList now = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
     now.sort();
     QCOMPARE(now, expected);
+}
+
+// --check, --diff and the filter keep their results in a private folder in TMPDIR: a closed
+// pipe or a signal at any moment leaves nothing there; a run killed outright leaves a folder
+// that the next run recognises as its own and removes.
+void TestInterrupted::nothingLeftInTheTemporaryFolder_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("signal"); // 0: standard output is a pipe closed at once
+    QTest::addColumn<bool>("input"); // false: none yet, more is awaited
+    QTest::newRow("filter, closed pipe") << "-" << 0 << true;
+    QTest::newRow("filter, closed pipe, SIGPIPE ignored") << "- PIPE" << 0 << true;
+    QTest::newRow("filter, SIGINT while waiting for input") << "-" << SIGINT << false;
+    QTest::newRow("filter, SIGINT while working") << "-" << SIGINT << true;
+    QTest::newRow("diff, SIGTERM while working") << "--diff" << SIGTERM << true;
+    QTest::newRow("filter, killed outright") << "-" << SIGKILL << false;
+}
+
+void TestInterrupted::nothingLeftInTheTemporaryFolder() {
+    QFETCH(QString, mode);
+    QFETCH(int, signal);
+    QFETCH(bool, input);
+    QTemporaryDir dir, tmp;
+    const QString source = dir.filePath("in.txt");
+    constexpr int size = 8 << 20;
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::WriteOnly) &&
+            file.write(QByteArray("\"a\"\n").repeated(size / 4)) && file.flush());
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", tmp.path());
+    process.setProcessEnvironment(env);
+    qint64 child = 0;
+    if (signal == 0) {
+        // The filter's result goes to a pipe whose reader leaves after one byte.
+        process.start("/bin/sh",
+                      {"-c", "trap '' ${2:-USR1}; \"$0\" --rule remove-double - <\"$1\" | head -c1",
+                       PARVELLO_CLI, source, mode.section(' ', 1)});
+    } else {
+        if (input)
+            process.setStandardInputFile(source);
+        process.start(PARVELLO_CLI,
+                      QStringList{"--rule", "remove-double", mode} +
+                          (mode == "-" ? QStringList() : QStringList{source, source}));
+        // Standard output is not read: a run that has worked through its input waits there.
+        QVERIFY(waitForEntry(tmp.path(), input && mode == "-" ? size : 0));
+        QThread::msleep(100);
+        child = process.processId();
+        ::kill(pid_t(child), signal);
+    }
+    QVERIFY(process.waitForFinished());
+    QCOMPARE(process.readAllStandardError(), QByteArray()); // a closed pipe is no failure
+    if (signal != 0)
+        QVERIFY(process.exitStatus() == QProcess::CrashExit && process.exitCode() == signal);
+    if (signal == SIGKILL) {
+        const QString left = ".~pv" + QString::number(child) + "-*";
+        QCOMPARE(QDir(tmp.path()).entryList({left}, QDir::Dirs | QDir::Hidden).size(), 1);
+        process.start(PARVELLO_CLI, {"--rule", "remove-double", "--check", source});
+        QVERIFY(process.waitForFinished());
+    }
+    QVERIFY(QDir(tmp.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 QTEST_GUILESS_MAIN(TestInterrupted)
