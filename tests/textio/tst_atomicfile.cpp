@@ -178,6 +178,43 @@ private slots:
         QCOMPARE(status, 0);
         QVERIFY(ReadBytes(target) == bytes + "end");
     }
+
+    // A result larger than the process may write (ulimit -f) is a failed write, not the end
+    // of the program; the target stays as it was and nothing is left beside it, whether the
+    // result was to be renamed over the target or written into it.
+    void fileSizeLimitFailsCleanly_data() {
+        QTest::addColumn<bool>("into");
+        QTest::newRow("renamed over the target") << false;
+        QTest::newRow("written into the target") << true;
+    }
+    void fileSizeLimitFailsCleanly() {
+        QFETCH(bool, into);
+        TempFolder folder;
+        const QString target = folder.write("t.txt", "old");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const rlimit small{4096, 4096};
+            if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
+                ::_exit(3);
+            AtomicFile file(target);
+            const QByteArray bytes(8192, 'q');
+            const bool opened = into ? file.openToWriteInto(FileIdentity::AtName(target))
+                                     : file.open(true, 0644);
+            if (!opened)
+                ::_exit(4);
+            // The write fails, or (written into) the commit, before the target changes.
+            const bool written = file.write(bytes.constData(), bytes.size()) && file.commit();
+            const bool named = file.errorString().contains("too large");
+            file.cancel(); // as the writer does on a failure
+            ::_exit(!written && named ? 0 : 1);
+        }
+        int result = 0;
+        QCOMPARE(::waitpid(child, &result, 0), child);
+        QVERIFY(WIFEXITED(result));
+        QCOMPARE(WEXITSTATUS(result), 0);
+        QCOMPARE(ReadBytes(target), QByteArray("old"));
+        QCOMPARE(folder.entries(), QStringList{"t.txt"});
+    }
 #endif
 
     void cancelledOrAbandonedLeavesTargetAlone() {
