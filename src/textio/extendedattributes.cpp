@@ -28,8 +28,10 @@ bool noAttributesHere(int number) {
 template <class Get> bool readGrowing(QByteArray& into, Get&& get) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         const ssize_t size = get(nullptr, 0);
-        if (size < 0)
-            return false;
+        if (size <= 0) {
+            into.clear();
+            return size == 0;
+        }
         into.resize(size);
         const ssize_t got = get(into.data(), size_t(size));
         if (got >= 0) {
