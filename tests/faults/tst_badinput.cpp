@@ -529,8 +529,10 @@ private slots:
         QTest::addColumn<QByteArray>("limit"); // for the unprivileged user
         QTest::addColumn<QByteArray>("list");
         QTest::addColumn<QByteArray>("named");
+        // The leak checker of a sanitized build needs a thread of its own at the end.
         QTest::newRow("no thread to be had")
-            << QByteArray("ulimit -u 1") << QByteArray() << QByteArray();
+            << QByteArray("ulimit -u 1; export ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\"")
+            << QByteArray() << QByteArray();
         QTest::newRow("a list without line ends")
             << QByteArray(":") << QByteArray("--files-from /dev/zero")
             << QByteArray("parvello-cli: left untouched: --files-from /dev/zero: a name in it is "
