@@ -1,4 +1,5 @@
 // "Start Removing" through the real window offscreen, on real files.
+#include "app/form1.h"
 #include "base/failure.h"
 #include "common/listorder.h"
 #include "common/runwindow.h"
@@ -60,6 +61,8 @@ private slots:
     void unreadableFileIsNotWritten();
     void untouchedFilesAreNamedAfterDone();
     void listIsLockedDuringARun();
+    void stoppedAtAFileBoundary_data();
+    void stoppedAtAFileBoundary();
     void vanishedRowIsSkipped();
     void failedOutputIsReportedOnce();
     void failureIsReportedAtItsLine_data();
@@ -179,8 +182,20 @@ void TestBatchRun::sameNameTwiceIntoOneFolder() {
     TestWindow::writeFile(r.path("two/a.txt"), "second\"");
     r.form->ListItems->Add(r.path("one/a.txt"));
     r.form->ListItems->Add(r.path("two/a.txt"));
+    TestWindow::writeFile(r.path("three/b.txt"), "third\"");
+    r.form->ListItems->Add(r.path("three/b.txt"));
+    r.form->ListItems->Add(r.path("two/a.txt")); // the same file again replaces nothing
     r.form->PushButton2_Click();
     QCOMPARE(TestWindow::readFile(r.out + "/a.txt"), QByteArray("second\r\n"));
+    QCOMPARE(r.messages(),
+             (QStringList{"Done.", "1 result was replaced by a later file's result of the same "
+                                   "name:\r\n" +
+                                       r.out + "/a.txt: the result of " + r.path("one/a.txt") +
+                                       " was replaced by the result of " + r.path("two/a.txt")}));
+    // Beside the originals, no result takes another's place.
+    r.form->Option7->click();
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages().mid(2), QStringList{"Done."});
 }
 
 void TestBatchRun::ruleChangeBetweenFiles() {
@@ -239,6 +254,47 @@ void TestBatchRun::untouchedFilesAreNamedAfterDone() {
         qPrintable(messages[1]));
     QVERIFY(!QFile::exists(r.out + "/image.bin"));
     QCOMPARE(TestWindow::readFile(r.out + "/ok.txt"), QByteArray("ok\r\n"));
+}
+
+void TestBatchRun::stoppedAtAFileBoundary_data() {
+    QTest::addColumn<bool>("close");          // else Escape after files 1 and 3
+    QTest::addColumn<QList<bool>>("answers"); // to "Stop after the current file?", in turn
+    QTest::addColumn<int>("done");
+    QTest::newRow("Escape: No, then Yes") << false << QList<bool>{false, true} << 3;
+    QTest::newRow("Escape: No, No") << false << QList<bool>{false, false} << 5;
+    QTest::newRow("closing after file 2: No") << true << QList<bool>{false} << 5;
+    QTest::newRow("closing after file 2: Yes") << true << QList<bool>{true} << 2;
+}
+
+void TestBatchRun::stoppedAtAFileBoundary() {
+    QFETCH(bool, close);
+    QFETCH(QList<bool>, answers);
+    QFETCH(int, done);
+    Run r;
+    r.form->show();
+    for (int i = 1; i <= 5; ++i)
+        r.source(QStringLiteral("%1.txt").arg(i), "\"x\"");
+    for (bool answer : answers)
+        r.prompts.answerYesNo(answer);
+    // Escape again while the question is open asks nothing more.
+    r.prompts.onBox([&](const PromptCall&) { QTest::keyClick(r.form.get(), Qt::Key_Escape); });
+    Pauses pauses([&](int pause) {
+        if (close && pause == 3)
+            r.form->close();
+        else if (!close && pause % 2 == 0) // from a box that takes keys, or the list
+            QTest::keyClick(pause == 2 ? static_cast<QWidget*>(r.form->Text2) : r.form->ListView1,
+                            Qt::Key_Escape);
+    });
+    r.form->PushButton2_Click();
+    QCOMPARE(r.prompts.callsOf("yesno").size(), answers.size());
+    QCOMPARE(r.prompts.callsOf("yesno").last().text, StopQuestion);
+    QCOMPARE(QDir(r.out).entryList(QDir::Files).size(), done);
+    QCOMPARE(r.form->IsUnloading(), close && answers.last());
+    if (done == 3)
+        QCOMPARE(r.form->ProgressBar1->format(), QStringLiteral("Stopped after 3 of 5 files."));
+    QCOMPARE(r.messages(), done == 5 ? QStringList{"Done."} : QStringList{});
+    QCOMPARE(StoppedProgressText(1234, 100000),
+             QStringLiteral("Stopped after 1,234 of 100,000 files."));
 }
 
 void TestBatchRun::listIsLockedDuringARun() {
