@@ -10,6 +10,7 @@
 #include "quotes/unreadsources.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QLocale>
 #include <QProgressBar>
@@ -17,6 +18,7 @@
 #include <QRadioButton>
 #include <QTreeView>
 
+#include <algorithm>
 #include <optional>
 
 namespace parvello {
@@ -25,6 +27,8 @@ namespace {
 
 // Milliseconds between two paintings of the progress bar during a run.
 constexpr qint64 BarPaintInterval = 40;
+// Milliseconds the engine may work on one file before the window handles events again.
+constexpr qint64 LargeFileEventsInterval = 25;
 
 // A result written into the output folder under a name an earlier row's result had.
 struct Collision {
@@ -225,7 +229,24 @@ void Form1::PushButton2_Click() {
                     return;
                 }
             }
-            const FileReport report = ProcessFile(sourcePath, outputPath, rule, prompts_, &trap);
+            // A large file hands control back between its blocks: the bar moves with its
+            // bytes, and the window repaints and answers (Escape included) meanwhile.
+            QElapsedTimer sinceEvents;
+            sinceEvents.start();
+            qint64 fileSize = -1;
+            const auto afterBlock = [&](qint64 bytesRead) {
+                if (!sinceEvents.hasExpired(LargeFileEventsInterval))
+                    return;
+                if (fileSize < 0)
+                    fileSize = QFileInfo(sourcePath).size();
+                const double part = fileSize > 0 ? std::min(1.0, double(bytesRead) / fileSize) : 1;
+                ProgressBar1->setUpdatesEnabled(true);
+                ProgressBar1->setValue(qRound((row - 1 + part) / double(ListItems->Count()) * 100));
+                DoEvents();
+                sinceEvents.start();
+            };
+            const FileReport report =
+                ProcessFile(sourcePath, outputPath, rule, prompts_, &trap, afterBlock);
             if (report.outcome == FileOutcome::NotText ||
                 report.outcome == FileOutcome::CannotHold ||
                 report.outcome == FileOutcome::NotAFile || report.outcome == FileOutcome::InUse)

@@ -6,6 +6,7 @@
 #include "filelist/filelistmodel.h"
 #include "quotes/unreadsources.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
@@ -60,6 +61,7 @@ private slots:
     void noSaveOptionWritesIntoTheFolder();
     void unreadableFileIsNotWritten();
     void untouchedFilesAreNamedAfterDone();
+    void largeFileKeepsTheWindowAnswering();
     void listIsLockedDuringARun();
     void stoppedAtAFileBoundary_data();
     void stoppedAtAFileBoundary();
@@ -295,6 +297,50 @@ void TestBatchRun::stoppedAtAFileBoundary() {
     QCOMPARE(r.messages(), done == 5 ? QStringList{"Done."} : QStringList{});
     QCOMPARE(StoppedProgressText(1234, 100000),
              QStringLiteral("Stopped after 1,234 of 100,000 files."));
+}
+
+// Escape during a large file: while its blocks are processed the window answers at most
+// 100 ms apart and the bar moves; the file is completed and the run stops after it.
+void TestBatchRun::largeFileKeepsTheWindowAnswering() {
+    Run r;
+    r.form->show();
+    const QString large = r.source("large.txt", {});
+    QFile file(large);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QByteArray lines = QByteArray("say \"hi\" to them\n").repeated(1 << 16);
+    for (qint64 written = 0; written < 256 << 20; written += lines.size())
+        file.write(lines);
+    file.close();
+    r.source("small.txt", "\"x\"");
+    r.form->Option5->click(); // a longer replacement: the slower road
+    r.form->Text2->setText("<<>>");
+    r.prompts.answerYesNo(true);
+    QElapsedTimer clock, sinceTick;
+    qint64 longest = 0, blocksTime = 0;
+    QSet<int> bar;
+    QTimer ticks;
+    connect(&ticks, &QTimer::timeout, [&] {
+        if (!r.form->IsRunning())
+            return;
+        if (!sinceTick.isValid())
+            clock.start();
+        else if (r.form->ProgressBar1->value() < 50) { // still in the large file's blocks
+            longest = std::max(longest, sinceTick.elapsed());
+            blocksTime = clock.elapsed();
+        }
+        sinceTick.start();
+        bar.insert(r.form->ProgressBar1->value());
+        if (clock.elapsed() > 50 && r.prompts.callsOf("yesno").isEmpty())
+            QTest::keyClick(r.form.get(), Qt::Key_Escape);
+    });
+    ticks.start(5);
+    r.form->PushButton2_Click();
+    QVERIFY2(blocksTime > 120, qPrintable(QString::number(blocksTime) + " ms: too short to tell"));
+    QVERIFY2(longest <= 100, qPrintable(QString::number(longest)));
+    QVERIFY(std::any_of(bar.cbegin(), bar.cend(), [](int v) { return v > 0 && v < 50; }));
+    QCOMPARE(QFileInfo(r.out + "/large.txt").size(), QFileInfo(large).size() / 17 * 24);
+    QVERIFY(!QFile::exists(r.out + "/small.txt"));
+    QCOMPARE(r.form->ProgressBar1->format(), QStringLiteral("Stopped after 1 of 2 files."));
 }
 
 void TestBatchRun::listIsLockedDuringARun() {
