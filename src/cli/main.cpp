@@ -139,7 +139,9 @@ cannot be read or changes while it is processed, an output that cannot be writte
 pipe, socket or device (given, or at a result's name in the --out folder), and a file
 whose result would replace a file named after it (not yet processed, so not yet read)
 are left untouched and named on standard error, one line each, as are the failures
-behind them. --check and --diff put each result in a private temporary folder,
+behind them. With --out, a result that a later file's result of the same name replaced
+is named on standard error too ("replaced: OUT: the result of A was replaced by the
+result of B"). --check and --diff put each result in a private temporary folder,
 removed afterwards, and compare it with the file (the filter keeps its input and result
 there); the folder goes also when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends the run.
 A name that holds a control character, a line break or bytes that are not UTF-8 is
