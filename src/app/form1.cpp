@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -21,8 +22,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTreeView>
 
+#include <algorithm>
 #include <limits>
 
 namespace parvello {
@@ -50,10 +54,7 @@ QPushButton* pushButton(QWidget* parent, const QString& name, const QString& cap
     auto* button = place(new QPushButton(caption, parent), left, top, width, height);
     button->setObjectName(name);
     button->setFont(arial(11.25));
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, Qt::white);
-    button->setPalette(palette);
-    return button;
+    return button; // white, with dark text, from the window's palette
 }
 
 QRadioButton* optionButton(QWidget* parent, const QString& name, const QString& caption, int left,
@@ -81,6 +82,24 @@ QLineEdit* textBox(QWidget* parent, const QString& name, const QString& text, in
 
 } // namespace
 
+QPalette WhiteWindowPalette(const QPalette& theme) {
+    // Built from white buttons on a white window, so every text colour is the dark one
+    // that goes with white, whatever the theme's colour scheme (a dark scheme's light text
+    // would otherwise land on the fixed white). The selection colours stay the theme's.
+    QPalette palette(QColor(Qt::white), QColor(Qt::white));
+    const QColor disabledText(0x6d, 0x6d, 0x6d); // 5.2:1 on white
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        palette.setColor(QPalette::Disabled, role, disabledText);
+    palette.setColor(QPalette::PlaceholderText, disabledText);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (const QPalette::ColorRole role :
+             {QPalette::Highlight, QPalette::HighlightedText, QPalette::Link})
+            palette.setColor(group, role, theme.color(group, role));
+    }
+    return palette;
+}
+
 Form1::Form1(Prompts& prompts, Platform& platform, SettingsStore& store, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -91,9 +110,7 @@ Form1::Form1(Prompts& prompts, Platform& platform, SettingsStore& store, QWidget
     setFixedSize(Twips(8040), Twips(9765));
     setFont(arial(9));
     setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    setPalette(palette);
+    setPalette(WhiteWindowPalette(QGuiApplication::palette()));
     setMouseTracking(true);
 
     createControls();
@@ -107,6 +124,46 @@ Form1::Form1(Prompts& prompts, Platform& platform, SettingsStore& store, QWidget
 }
 
 Form1::~Form1() = default;
+
+void Form1::FitInto(const QRect& available) {
+    const QSize content(Twips(8040), Twips(9765));
+    // Room for the window's own area: the title bar goes above it.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const QSize room(available.width(), available.height() - titleBar);
+    if (content.width() <= room.width() && content.height() <= room.height()) {
+        move(available.center() - rect().center());
+        return;
+    }
+    // Larger than the screen (a large scale factor, a small screen): the controls move, as
+    // they are, into an area that scrolls, and the window is made as large as fits.
+    if (!scroller_) {
+        scroller_ = new QScrollArea(this);
+        scroller_->setObjectName(QStringLiteral("Scroller"));
+        scroller_->setFrameShape(QFrame::NoFrame);
+        scroller_->setWidgetResizable(false);
+        auto* page = new QWidget;
+        page->setObjectName(QStringLiteral("Page"));
+        page->setFixedSize(content);
+        page->setMouseTracking(true);
+        page->installEventFilter(this); // moves over the page are moves over the window
+        scroller_->setWidget(page);
+        const auto controls = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* control : controls) {
+            if (control != scroller_)
+                control->setParent(page);
+        }
+        setTabOrderFromTable();
+    }
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    QSize fitted = content;
+    if (content.height() > room.height())
+        fitted = QSize(content.width() + bar, room.height());
+    if (fitted.width() > room.width())
+        fitted = QSize(room.width(), std::min(fitted.height() + bar, room.height()));
+    setFixedSize(fitted);
+    scroller_->setGeometry(rect());
+    move(available.topLeft());
+}
 
 void Form1::createControls() {
     PushButton5 = pushButton(this, QStringLiteral("PushButton5"), QStringLiteral("Help"), 120, 120,
@@ -182,6 +239,32 @@ void Form1::createControls() {
     ProgressBar1->setTextVisible(true);
     ProgressBar1->setAlignment(Qt::AlignCenter);
     ProgressBar1->setFormat(IdleProgressText);
+
+    // What a screen reader says for the controls whose captions do not say what they are
+    // for (the boxes would otherwise take their frame's title, the browse button its dots).
+    ListView1->setAccessibleName(QStringLiteral("Files to process"));
+    Text1->setAccessibleName(QStringLiteral("Output folder"));
+    PushButton4->setAccessibleName(QStringLiteral("Choose output folder"));
+    Text2->setAccessibleName(QStringLiteral("Replacement for double quotes"));
+    Text3->setAccessibleName(QStringLiteral("Replacement for single quotes"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Progress"));
+}
+
+void Form1::keepTabOnSelectedOptions() {
+    // Tab enters each group of options at its selected option (its first when none is);
+    // the arrow keys move within the group. So Tab never rests on an option that a Space
+    // would select by accident.
+    const QList<QList<QRadioButton*>> groups{{Option1, Option2, Option3, Option4, Option5, Option6},
+                                             {Option7, Option8}};
+    for (const QList<QRadioButton*>& group : groups) {
+        QRadioButton* entry = group.first();
+        for (QRadioButton* option : group) {
+            if (option->isChecked())
+                entry = option;
+        }
+        for (QRadioButton* option : group)
+            option->setFocusPolicy(option == entry ? Qt::StrongFocus : Qt::ClickFocus);
+    }
 }
 
 void Form1::setTabOrderFromTable() {
@@ -196,6 +279,10 @@ void Form1::setTabOrderFromTable() {
 }
 
 void Form1::connectHandlers() {
+    for (QRadioButton* option :
+         {Option1, Option2, Option3, Option4, Option5, Option6, Option7, Option8})
+        connect(option, &QRadioButton::toggled, this, [this] { keepTabOnSelectedOptions(); });
+    keepTabOnSelectedOptions();
     const auto onSelected = [this](QRadioButton* button, const QString& name,
                                    void (Form1::*handler)()) {
         connect(button, &QRadioButton::toggled, this, [this, name, handler](bool selected) {
@@ -373,7 +460,26 @@ void Form1::Form_Unload(bool& cancel) {
     QCoreApplication::quit();
 }
 
+void Form1::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && IsRunning()) {
+        RunHandler(prompts_, FormTag(QStringLiteral("Form_KeyDown")), [this] { AskToStop(); });
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void Form1::closeEvent(QCloseEvent* event) {
+    // During a run, closing is stopping: the program ends once the current file is done.
+    if (IsRunning() && !IsUnloading()) {
+        bool stop = false;
+        RunHandler(prompts_, FormTag(QStringLiteral("Form_QueryUnload")),
+                   [&] { stop = AskToStop(); });
+        if (!stop) {
+            event->ignore();
+            return;
+        }
+    }
     bool cancel = false;
     RunHandler(prompts_, FormTag(QStringLiteral("Form_Unload")), [&] { Form_Unload(cancel); });
     if (cancel)
@@ -522,6 +628,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         {PushButton5, "PushButton5_MouseMove", &Form1::PushButton5_MouseMove},
         {PushButton8, "PushButton8_MouseMove", &Form1::PushButton8_MouseMove},
         {PushButton9, "PushButton9_MouseMove", &Form1::PushButton9_MouseMove},
+        {scroller_ ? scroller_->widget() : nullptr, "Form_MouseMove", &Form1::Form_MouseMove},
     };
     for (const auto& entry : handlers) {
         if (entry.control == watched) {
@@ -542,9 +649,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 void Form1::ApplySkin() {
     if (!QFileInfo(ProgramFile(platform_, QStringLiteral("x/o.cjs"))).isFile())
         return;
-    const QColor buttonFace = QGuiApplication::palette().color(QPalette::Button);
+    // The skin takes the theme's button face, and with it the theme's text colour.
+    const QPalette theme = QGuiApplication::palette();
+    const QColor buttonFace = theme.color(QPalette::Button);
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, buttonFace);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        windowPalette.setColor(group, QPalette::WindowText,
+                               theme.color(group, QPalette::ButtonText));
     setPalette(windowPalette);
     const auto skinned = findChildren<QWidget*>();
     for (QWidget* control : skinned) {
@@ -552,7 +664,15 @@ void Form1::ApplySkin() {
             !qobject_cast<QGroupBox*>(control) && !qobject_cast<QLabel*>(control))
             continue;
         QPalette controlPalette = control->palette();
+        // Option buttons fill with their button colour: it is the face too.
         controlPalette.setColor(QPalette::Window, buttonFace);
+        controlPalette.setColor(QPalette::Button, buttonFace);
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            controlPalette.setColor(group, QPalette::WindowText,
+                                    theme.color(group, QPalette::ButtonText));
+            controlPalette.setColor(group, QPalette::ButtonText,
+                                    theme.color(group, QPalette::ButtonText));
+        }
         control->setPalette(controlPalette);
         control->setAutoFillBackground(true);
     }

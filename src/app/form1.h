@@ -16,6 +16,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QTreeView;
 
 namespace parvello {
@@ -33,11 +34,20 @@ constexpr int Twips(int twips) {
     return (twips + 7) / 15;
 }
 
+// The window's colours: white backgrounds with the dark texts that go with them, under any
+// theme; the theme gives only the selection colours.
+QPalette WhiteWindowPalette(const QPalette& theme);
+
 class Form1 : public QWidget {
     Q_OBJECT
 public:
     Form1(Prompts& prompts, Platform& platform, SettingsStore& store, QWidget* parent = nullptr);
     ~Form1() override;
+
+    // Places the window in the screen's available area; where it does not fit, its
+    // controls scroll inside a window as large as fits. The same size and place as ever
+    // where it fits.
+    void FitInto(const QRect& available);
 
     // Runs the start-up steps; the window is shown by the caller afterwards.
     void Form_Load();
@@ -51,6 +61,9 @@ public:
 
     // True while a batch run is going on: the list must not change under it.
     bool IsRunning() const { return running_; }
+    // Escape or closing the window during a run: asks whether to stop after the current
+    // file; true when the run is to stop. Asks once, however often it is called meanwhile.
+    bool AskToStop();
 
     int MousePointer() const { return mousePointer_; }
     void SetMousePointer(int value);
@@ -110,6 +123,8 @@ public:
     void ListView1_OLEDragOver(const QMimeData* data, Qt::DropAction& effect);
     // Adds each dropped file, and every file inside each dropped folder.
     void ListView1_OLEDragDrop(const QMimeData* data);
+    // Adds the files and folders named on the command line, as a drop of them would.
+    void OpenStartArguments(const QStringList& arguments);
     // Double-click and Delete remove the selected row.
     void ListView1_DblClick();
     void ListView1_KeyDown(int keyCode, Qt::KeyboardModifiers shift);
@@ -173,12 +188,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
     void setTabOrderFromTable();
+    void keepTabOnSelectedOptions();
     void connectHandlers();
     void writeRuleOptions();
     void writeSaveOptions();
@@ -200,6 +217,13 @@ private:
     bool customPointerLoaded_ = false;
     bool unloading_ = false;
     bool running_ = false;
+    QScrollArea* scroller_ = nullptr;
+    bool stopRequested_ = false;
+    bool askingToStop_ = false;
 };
+
+// The question Escape asks during a run, and the bar's text after a stopped run.
+inline const QString StopQuestion = QStringLiteral("Stop after the current file?");
+QString StoppedProgressText(int done, int total);
 
 } // namespace parvello

@@ -10,12 +10,15 @@
 #include "quotes/unreadsources.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeView>
 
+#include <algorithm>
 #include <optional>
 
 namespace parvello {
@@ -24,6 +27,32 @@ namespace {
 
 // Milliseconds between two paintings of the progress bar during a run.
 constexpr qint64 BarPaintInterval = 40;
+// Milliseconds the engine may work on one file before the window handles events again.
+constexpr qint64 LargeFileEventsInterval = 25;
+
+// A result written into the output folder under a name an earlier row's result had.
+struct Collision {
+    QString output;  // the one name both results took
+    QString earlier; // the row whose result was replaced
+    QString later;   // the row whose result is there now
+};
+
+// The box after "Done." that names the results a later row's result replaced.
+QString CollisionSummary(const QList<Collision>& collisions) {
+    QString text =
+        collisions.size() == 1
+            ? QStringLiteral("1 result was replaced by a later file's result of the same name:")
+            : QStringLiteral("%1 results were replaced by later files' results of the same name:")
+                  .arg(collisions.size());
+    for (qsizetype i = 0; i < collisions.size() && i < SummaryNames; ++i) {
+        const Collision& c = collisions[i];
+        text += QStringLiteral("\r\n%1: the result of %2 was replaced by the result of %3")
+                    .arg(c.output, c.earlier, c.later);
+    }
+    if (collisions.size() > SummaryNames)
+        text += QStringLiteral("\r\n... and %1 more.").arg(collisions.size() - SummaryNames);
+    return text;
+}
 
 } // namespace
 
@@ -33,6 +62,25 @@ void Form1::setRunning(bool running) {
     for (QPushButton* button : {PushButton1, PushButton2, PushButton3, PushButton8, PushButton9})
         button->setEnabled(!running);
     ListView1->setAcceptDrops(!running);
+    stopRequested_ = false;
+}
+
+bool Form1::AskToStop() {
+    // One box at a time, and none once the run is to stop.
+    if (!running_ || stopRequested_ || askingToStop_)
+        return stopRequested_;
+    askingToStop_ = true;
+    const bool stop = prompts_.askYesNo(StopQuestion);
+    askingToStop_ = false;
+    if (stop && running_)
+        stopRequested_ = true;
+    return stop;
+}
+
+QString StoppedProgressText(int done, int total) {
+    const QLocale english(QLocale::English);
+    return QStringLiteral("Stopped after %1 of %2 files.")
+        .arg(english.toString(done), english.toString(total));
 }
 
 // The lines of "Start Removing" (PushButton2_Click): the numbers users see in the "Application
@@ -110,6 +158,11 @@ void Form1::PushButton2_Click() {
     };
     std::optional<RunningScope> running(std::in_place, this);
     QList<Untouched> untouched;
+    // Into one folder: which row's result each output name holds, to name the results a
+    // later row's result of the same name replaces.
+    QHash<QString, QString> resultsInFolder;
+    QList<Collision> collisions;
+    std::optional<int> stoppedAfter;
     QElapsedTimer barClock;
     for (int row = 1; row <= rowCount; ++row) {
         // A row that no longer exists is skipped, so no file is processed twice.
@@ -134,15 +187,22 @@ void Form1::PushButton2_Click() {
         trap.step(RunLines::HandleEvents, [&] { DoEvents(); });
         if (IsUnloading())
             return; // the window is closing: the program ends
+        if (stopRequested_) {
+            stoppedAfter = row - 1; // every earlier row is done; this one is not begun
+            break;
+        }
         trap.step(RunLines::Hourglass, [&] { SetMousePointer(PointerHourglass); });
         // Options and texts are read afresh for every file: a change made while the window
         // handled events applies from this file on. With neither option selected (only
         // through stored values) the result goes into the folder of the box, as with Option8.
         const QChar separator = Separator();
+        bool intoFolder = false;
         if (trap.test(RunLines::IntoFolderTest,
                       [&] { return Option8->isChecked() || !Option7->isChecked(); })) {
-            trap.step(RunLines::IntoFolder,
-                      [&] { outputPath = Text1->text() + separator + FileNameOfPath(sourcePath); });
+            trap.step(RunLines::IntoFolder, [&] {
+                outputPath = Text1->text() + separator + FileNameOfPath(sourcePath);
+                intoFolder = true;
+            });
         } else if (trap.test(RunLines::BesideOriginalTest, [&] { return Option7->isChecked(); })) {
             trap.step(RunLines::BesideOriginal, [&] {
                 outputPath = FolderOfPath(sourcePath) + separator + FileNameOfPath(sourcePath);
@@ -169,11 +229,35 @@ void Form1::PushButton2_Click() {
                     return;
                 }
             }
-            const FileReport report = ProcessFile(sourcePath, outputPath, rule, prompts_, &trap);
+            // A large file hands control back between its blocks: the bar moves with its
+            // bytes, and the window repaints and answers (Escape included) meanwhile.
+            QElapsedTimer sinceEvents;
+            sinceEvents.start();
+            qint64 fileSize = -1;
+            const auto afterBlock = [&](qint64 bytesRead) {
+                if (!sinceEvents.hasExpired(LargeFileEventsInterval))
+                    return;
+                if (fileSize < 0)
+                    fileSize = QFileInfo(sourcePath).size();
+                const double part = fileSize > 0 ? std::min(1.0, double(bytesRead) / fileSize) : 1;
+                ProgressBar1->setUpdatesEnabled(true);
+                ProgressBar1->setValue(qRound((row - 1 + part) / double(ListItems->Count()) * 100));
+                DoEvents();
+                sinceEvents.start();
+            };
+            const FileReport report =
+                ProcessFile(sourcePath, outputPath, rule, prompts_, &trap, afterBlock);
             if (report.outcome == FileOutcome::NotText ||
                 report.outcome == FileOutcome::CannotHold ||
                 report.outcome == FileOutcome::NotAFile || report.outcome == FileOutcome::InUse)
                 untouched.append({sourcePath, report.reason});
+            if (intoFolder && (report.outcome == FileOutcome::Written ||
+                               report.outcome == FileOutcome::Unchanged)) {
+                const auto earlier = resultsInFolder.constFind(outputPath);
+                if (earlier != resultsInFolder.cend() && *earlier != sourcePath)
+                    collisions.append({outputPath, *earlier, sourcePath});
+                resultsInFolder.insert(outputPath, sourcePath);
+            }
             // A later row that lists the replaced file now reads the new file of that name.
             if (unread && report.outcome == FileOutcome::Written && unread->isUnread(replacing))
                 unread->replaced(replacing, PathIdentity(outputPath));
@@ -182,11 +266,18 @@ void Form1::PushButton2_Click() {
     running.reset();
     trap.step(RunLines::DefaultPointer, [&] { SetMousePointer(PointerDefault); });
     trap.step(RunLines::BarToZero, [&] { ProgressBar1->setValue(0); });
-    trap.step(RunLines::IdleBarText, [&] { ProgressBar1->setFormat(IdleProgressText); });
+    trap.step(RunLines::IdleBarText, [&] {
+        // A stopped run says how far it went until the next run.
+        ProgressBar1->setFormat(stoppedAfter ? StoppedProgressText(*stoppedAfter, rowCount)
+                                             : IdleProgressText);
+    });
     trap.step(RunLines::Done, [&] {
-        prompts_.message(QStringLiteral("Done."));
+        if (!stoppedAfter)
+            prompts_.message(QStringLiteral("Done."));
         if (!untouched.isEmpty())
             prompts_.message(UntouchedSummary(untouched));
+        if (!collisions.isEmpty())
+            prompts_.message(CollisionSummary(collisions));
     });
 }
 

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -24,6 +25,15 @@ namespace {
 
 // The key code of Delete as the list's key handler receives it.
 constexpr int KeyCodeDelete = 46;
+
+// A drop is taken as a copy, or as a link where the source offers only that; never as a move.
+Qt::DropAction CopyOrLink(Qt::DropActions offered) {
+    if (offered & Qt::CopyAction)
+        return Qt::CopyAction;
+    if (offered & Qt::LinkAction)
+        return Qt::LinkAction;
+    return Qt::IgnoreAction;
+}
 
 // The local files and folders a drag carries, in the order the source lists them. A path
 // whose bytes cannot be held exactly as text goes, escaped, to `unrepresentable` instead.
@@ -111,8 +121,9 @@ bool Form1::fileListEvent(QObject* watched, QEvent* event) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        Qt::DropAction effect = drag->proposedAction();
-        run("ListView1_OLEDragOver", [&] { ListView1_OLEDragOver(drag->mimeData(), effect); });
+        Qt::DropAction effect = CopyOrLink(drag->possibleActions());
+        if (effect != Qt::IgnoreAction)
+            run("ListView1_OLEDragOver", [&] { ListView1_OLEDragOver(drag->mimeData(), effect); });
         if (effect == Qt::IgnoreAction) {
             drag->ignore();
         } else {
@@ -123,8 +134,16 @@ bool Form1::fileListEvent(QObject* watched, QEvent* event) {
     }
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
+        const Qt::DropAction effect = CopyOrLink(drop->possibleActions());
+        if (effect == Qt::IgnoreAction) {
+            drop->ignore();
+            return true;
+        }
         run("ListView1_OLEDragDrop", [&] { ListView1_OLEDragDrop(drop->mimeData()); });
-        drop->acceptProposedAction();
+        // The list only names the files: the source keeps them, so a source that offered
+        // a move must never be told to delete them.
+        drop->setDropAction(effect);
+        drop->accept();
         return true;
     }
     default:
@@ -182,6 +201,20 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
         prompts_.message(UnrepresentableNamesMessage(unrepresentable));
     if (!skipped.isEmpty())
         prompts_.message(ScanSkipsMessage(skipped));
+}
+
+void Form1::OpenStartArguments(const QStringList& arguments) {
+    // The files and folders the program was started with (the desktop's "Open With") are
+    // added as if they were dropped on the list together.
+    QList<QUrl> urls;
+    for (const QString& argument : arguments)
+        urls.append(QUrl::fromLocalFile(QFileInfo(argument).absoluteFilePath()));
+    if (urls.isEmpty())
+        return;
+    QMimeData data;
+    data.setUrls(urls);
+    RunHandler(prompts_, FormTag(QStringLiteral("ListView1_OLEDragDrop")),
+               [&] { ListView1_OLEDragDrop(&data); });
 }
 
 void Form1::removeSelectedRow() {

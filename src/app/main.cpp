@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -33,6 +34,9 @@ int main(int argc, char* argv[]) {
     parvello::Form1 form(prompts, platform, store);
     prompts.setOwner(&form);
     form.Form_Load();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        form.FitInto(screen->availableGeometry());
     form.show();
+    form.OpenStartArguments(QApplication::arguments().mid(1));
     return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
@@ -13,8 +14,12 @@ QString SystemPlatform::programFolder() {
 }
 
 QString SystemPlatform::desktopFolder() {
-    return QDir::toNativeSeparators(
-        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    // The desktop folder the system names (on Linux the XDG user folder); many desktops
+    // have none, and results must go to a folder that exists: then the home folder.
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!desktop.isEmpty() && QFileInfo(desktop).isDir())
+        return QDir::toNativeSeparators(desktop);
+    return QDir::toNativeSeparators(QDir::homePath());
 }
 
 int SystemPlatform::fileAttributes(const QString& path) {

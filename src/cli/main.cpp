@@ -139,7 +139,9 @@ cannot be read or changes while it is processed, an output that cannot be writte
 pipe, socket or device (given, or at a result's name in the --out folder), and a file
 whose result would replace a file named after it (not yet processed, so not yet read)
 are left untouched and named on standard error, one line each, as are the failures
-behind them. --check and --diff put each result in a private temporary folder,
+behind them. With --out, a result that a later file's result of the same name replaced
+is named on standard error too ("replaced: OUT: the result of A was replaced by the
+result of B"). --check and --diff put each result in a private temporary folder,
 removed afterwards, and compare it with the file (the filter keeps its input and result
 there); the folder goes also when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends the run.
 A name that holds a control character, a line break or bytes that are not UTF-8 is
@@ -939,8 +941,11 @@ int run(const Options& options) {
             QStringLiteral("left untouched: %1: %2").arg(PrintablePath(job.source), report.reason));
     };
 
+    // Which jobs made their result (each job's own element: no two threads share one).
+    std::vector<char> resultMade(jobs.size(), 0);
+
     // --out or --in-place.
-    const auto write = [&](const Job& job) {
+    const auto write = [&](const Job& job, size_t j) {
         std::optional<SourceFacts> facts;
         if (options.json && job.sourceStatus.regular)
             facts = factsOf(job.source, rule);
@@ -948,6 +953,8 @@ int run(const Options& options) {
         const FileReport report = ProcessFile(job.source, job.output, rule, named);
         if (!report.succeeded())
             leftUntouched(job, report);
+        else
+            resultMade[j] = 1;
         if (!options.json)
             return QByteArray();
         std::optional<qint64> bytesOut;
@@ -1024,7 +1031,7 @@ int run(const Options& options) {
     const auto doJob = [&](size_t j) {
         const Job& job = jobs[j];
         try {
-            return examine ? compare(job, j) : write(job);
+            return examine ? compare(job, j) : write(job, j);
         } catch (const std::exception& failure) {
             ++untouched;
             prompts.printLine(
@@ -1067,6 +1074,23 @@ int run(const Options& options) {
     for (std::thread& thread : threads)
         thread.join();
     prompts.showProgress(QString());
+    // Into one folder, a later file's result of the same name replaces an earlier one's
+    // (jobs sharing an output ran in their given order): each replaced result is named.
+    if (!options.inPlace && !examine) {
+        QHash<QString, size_t> holder;
+        for (size_t j = 0; j < jobs.size(); ++j) {
+            if (!resultMade[j])
+                continue;
+            const auto earlier = holder.constFind(jobs[j].output);
+            if (earlier != holder.cend() && jobs[*earlier].source != jobs[j].source)
+                prompts.printLine(QStringLiteral("replaced: %1: the result of %2 was replaced by "
+                                                 "the result of %3")
+                                      .arg(PrintablePath(jobs[j].output),
+                                           PrintablePath(jobs[*earlier].source),
+                                           PrintablePath(jobs[j].source)));
+            holder.insert(jobs[j].output, j);
+        }
+    }
     if (options.mode == Mode::Diff) {
         QString summary = QStringLiteral("%1 of %2 file(s) would change, %3 quote(s) in all")
                               .arg(wouldChange.load())

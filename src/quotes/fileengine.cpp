@@ -810,7 +810,8 @@ struct PieceOut {
 } // namespace
 
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
-                       const QuoteReplacer& rule, Prompts& prompts, Trap* steps) {
+                       const QuoteReplacer& rule, Prompts& prompts, Trap* steps,
+                       const std::function<void(qint64 bytesRead)>& afterBlock) {
     // A pipe could keep the run waiting for ever and a device never end, and neither is
     // the user's text: they are left alone without being opened.
     if (isSpecialFile(sourcePath))
@@ -946,6 +947,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                 steps->reach(run_lines::Utf8Appended);
         }
         bool refused = false;
+        qint64 blocksRead = 0;
         for (;;) {
             switch (next) {
             case SourceBlocks::Next::Block:
@@ -971,11 +973,14 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                 } catch (const OutputRefused&) {
                     refused = true;
                 }
+                if (afterBlock)
+                    afterBlock(++blocksRead * ReadBlockSize());
                 break;
             case SourceBlocks::Next::Restart:
                 // The file is read again in another encoding: a refusal in the old one no
                 // longer holds.
                 refused = false;
+                blocksRead = 0;
                 startOver();
                 break;
             case SourceBlocks::Next::NotText:

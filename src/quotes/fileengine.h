@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace parvello {
 
 class Prompts;
@@ -53,7 +55,11 @@ struct FileReport {
 // step of the run that it carries out (the per-line steps and the UTF-8 route's steps), and
 // a failure in one of them leaves the output untouched and is thrown back to the caller, to
 // be reported at that step's line.
+// With afterBlock, the engine hands control back after each block it has read (about
+// ReadBlockSize() bytes), with the bytes read so far: the window answers and shows the
+// progress of a large file meanwhile. It must not throw.
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
-                       const QuoteReplacer& rule, Prompts& prompts, Trap* steps = nullptr);
+                       const QuoteReplacer& rule, Prompts& prompts, Trap* steps = nullptr,
+                       const std::function<void(qint64 bytesRead)>& afterBlock = {});
 
 } // namespace parvello

@@ -1,6 +1,7 @@
 // The main window driven offscreen: start-up from the settings store, the persisting
 // handlers, the failure boxes of start-up, hover pointers, layout and skin.
 #include "app/form1.h"
+#include "app/systemplatform.h"
 #include "base/addresses.h"
 #include "base/failure.h"
 #include "base/prompts.h"
@@ -10,12 +11,16 @@
 #include "common/testwindow.h"
 #include "filelist/filelistmodel.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
@@ -42,6 +47,27 @@ void moveMouseOver(QWidget* widget) {
     QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &move);
+}
+
+// The text's contrast as painted: that of the pixel of `area` standing out most from the
+// commonest one, the background.
+double paintedContrast(QWidget* control, const QRect& area) {
+    const QImage image = control->grab(area).toImage();
+    const auto light = [](QRgb c) {
+        return 0.2126 * std::pow(qRed(c) / 255.0, 2.2) + 0.7152 * std::pow(qGreen(c) / 255.0, 2.2) +
+               0.0722 * std::pow(qBlue(c) / 255.0, 2.2) + 0.05;
+    };
+    QHash<QRgb, int> counts;
+    for (int i = 0; i < image.width() * image.height(); ++i)
+        ++counts[image.pixel(i % image.width(), i / image.width())];
+    const double back =
+        light(std::max_element(counts.keyValueBegin(), counts.keyValueEnd(), [](auto a, auto b) {
+                  return a.second < b.second;
+              })->first);
+    double best = 1;
+    for (const QRgb c : counts.keys())
+        best = std::max({best, light(c) / back, back / light(c)});
+    return best;
 }
 
 Writes sixOptionWrites(int selected) {
@@ -75,6 +101,13 @@ private slots:
     void skinFollowsSkinFile();
     void layout();
     void closingEndsTheProgram();
+    void readableInEveryTheme_data();
+    void readableInEveryTheme();
+    void namedForScreenReaders_data();
+    void namedForScreenReaders();
+    void fitsTheScreen_data();
+    void fitsTheScreen();
+    void desktopFolderOfTheSystem();
 };
 
 void TestForm1::cleanup() {
@@ -515,6 +548,141 @@ void TestForm1::closingEndsTheProgram() {
     QVERIFY(form.close());
     QVERIFY(form.IsUnloading());
     QVERIFY(w.store->writes.isEmpty()); // nothing is saved at the end
+}
+
+void TestForm1::readableInEveryTheme_data() {
+    QTest::addColumn<QPalette>("theme");
+    QTest::addColumn<bool>("skin");
+    const QColor light(0xee, 0xee, 0xee), grey(0x35, 0x35, 0x35);
+    const QPalette dark(light, grey, grey.lighter(), grey.darker(), grey, light, Qt::white,
+                        grey.darker(), grey.darker(130));
+    QTest::newRow("light") << QPalette(QColor(0xef, 0xef, 0xef)) << false;
+    QTest::newRow("dark") << dark << false;
+    QTest::newRow("dark, skinned") << dark << true;
+}
+
+// Every caption, title, box, bar and list text, as painted under the theme.
+void TestForm1::readableInEveryTheme() {
+    QFETCH(QPalette, theme);
+    QFETCH(bool, skin);
+    struct Restore {
+        QPalette palette = QApplication::palette();
+        ~Restore() { QApplication::setPalette(palette); }
+    } restore;
+    QApplication::setPalette(theme);
+    Window w;
+    if (skin)
+        w.programFile("x/o.cjs", "");
+    Form1& form = w.load();
+    form.ListItems->Add(QStringLiteral("/home/tester/a.txt"));
+    form.show();
+    int checked = 0;
+    for (QWidget* control : form.findChildren<QWidget*>()) {
+        QRect area = control->rect().adjusted(4, 4, -4, -4); // inside any frame
+        auto* group = qobject_cast<QGroupBox*>(control);
+        if (group && !group->title().isEmpty())
+            area = QRect(0, 0, group->width(), group->fontMetrics().height()); // the title
+        else if (qobject_cast<QRadioButton*>(control))
+            area.setLeft(control->height()); // the caption, right of the round mark
+        else if (!control->isVisible() || group ||
+                 !(qobject_cast<QAbstractButton*>(control) || qobject_cast<QLineEdit*>(control) ||
+                   qobject_cast<QProgressBar*>(control) || control == form.ListView1->viewport() ||
+                   control == form.ListView1->header()))
+            continue;
+        ++checked;
+        const double ratio = paintedContrast(control, area);
+        QVERIFY2(ratio >= 4.5, qPrintable(control->objectName() + QString(": %1").arg(ratio)));
+    }
+    QCOMPARE(checked, 23);
+}
+
+void TestForm1::namedForScreenReaders_data() {
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QStringList>("afterHelp"); // the controls Tab reaches from Help
+    QTest::newRow("first start") << QStringList{} << QStringList{"Option8", "Text1"};
+    QTest::newRow("replace double, beside the original")
+        << QStringList{"Option1=False", "Option5=True", "Option8=False", "Option7=True"}
+        << QStringList{"Option5", "Option7", "ListView1"}; // the folder box is off
+    QTest::newRow("replace single") << QStringList{"Option1=False", "Option6=True"}
+                                    << QStringList{"Option6", "Option8", "Text1"};
+}
+
+// Each control's name for screen readers, the list's rows, and where Tab goes from Help.
+void TestForm1::namedForScreenReaders() {
+    QFETCH(QStringList, stored);
+    QFETCH(QStringList, afterHelp);
+    Window w;
+    for (const QString& pair : stored)
+        w.preset(pair.section('=', 0, 0), pair.section('=', 1));
+    Form1& form = w.load();
+    form.ListItems->AddMany({"/home/tester/first.txt", "/home/tester/second.txt"});
+    form.show();
+    const auto nameOf = [](QObject* control) {
+        return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+    };
+    QSet<QString> names{QString()};
+    for (QWidget* control : form.findChildren<QWidget*>())
+        if (control->focusPolicy() != Qt::NoFocus || control == form.ProgressBar1)
+            names.insert(nameOf(control));
+    QCOMPARE(names.size(), 21); // one for each control that takes focus and the bar, and ""
+    QCOMPARE((QStringList{nameOf(form.ListView1), nameOf(form.Text1), nameOf(form.PushButton4),
+                          nameOf(form.Text2), nameOf(form.Text3), nameOf(form.ProgressBar1)}),
+             (QStringList{"Files to process", "Output folder", "Choose output folder",
+                          "Replacement for double quotes", "Replacement for single quotes",
+                          "Progress"}));
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(form.ListView1);
+    QCOMPARE(list->child(list->childCount() - 1)->text(QAccessible::Name),
+             "/home/tester/second.txt");
+
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.PushButton5->setFocus(Qt::TabFocusReason);
+    QStringList reached;
+    for (qsizetype i = 0; i < afterHelp.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached << QApplication::focusWidget()->objectName();
+        if (auto* option = qobject_cast<QRadioButton*>(QApplication::focusWidget()))
+            QVERIFY(option->isChecked()); // a Space here changes nothing
+    }
+    QCOMPARE(reached, afterHelp);
+}
+
+void TestForm1::fitsTheScreen_data() {
+    QTest::addColumn<QRect>("available");
+    QTest::newRow("1600x1200 at 100 %") << QRect(0, 0, 1600, 1160);
+    QTest::newRow("1600x1200 at 200 %") << QRect(0, 0, 800, 580);
+    QTest::newRow("a narrow, low screen") << QRect(100, 50, 400, 300);
+}
+
+void TestForm1::fitsTheScreen() {
+    QFETCH(QRect, available);
+    Window w;
+    Form1& form = w.load();
+    form.FitInto(available);
+    auto* scroller = form.findChild<QScrollArea*>();
+    if (available.width() > 1000) { // it fits: as ever
+        QVERIFY(!scroller);
+        QCOMPARE(form.geometry(), QRect(available.center() - QPoint(267, 325), QSize(536, 651)));
+        return;
+    }
+    const int titleBar = form.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &form);
+    QCOMPARE(form.pos(), available.topLeft());
+    QVERIFY(form.width() <= available.width() && form.height() <= available.height() - titleBar);
+    form.show();
+    // The page scrolls over its whole height; the controls keep their places on it.
+    QCOMPARE(scroller->verticalScrollBar()->maximum() + scroller->viewport()->height(), 651);
+    QCOMPARE(form.ProgressBar1->mapTo(scroller->widget(), QPoint()), QPoint(8, 617));
+}
+
+void TestForm1::desktopFolderOfTheSystem() {
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path())); // this test runs last
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+    Window::writeFile(home.filePath("user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n");
+    SystemPlatform system;
+    QCOMPARE(system.desktopFolder(), home.path()); // no such folder: the home folder
+    QVERIFY(QDir(home.path()).mkdir("Bureau"));
+    QCOMPARE(system.desktopFolder(), home.filePath("Bureau"));
 }
 
 QTEST_MAIN(TestForm1)

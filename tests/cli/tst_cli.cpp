@@ -372,6 +372,9 @@ private slots:
         QCOMPARE(ReadBytes(out.path("f0.txt")), QByteArray("x\r\n"));
         QCOMPARE(ReadBytes(out.path("f3.txt")), QByteArray("later\r\n"));
         QCOMPARE(ReadBytes(in.path("f0.txt")), QByteArray("\"x\""));
+        QCOMPARE(run.err, "parvello-cli: replaced: " + out.path("f3.txt") + ": the result of " +
+                              in.path("f3.txt") + " was replaced by the result of " +
+                              in.path("sub/f3.txt") + "\n");
     }
 
     void untouchedFilesAreNamed() {

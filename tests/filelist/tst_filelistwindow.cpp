@@ -163,6 +163,8 @@ private slots:
     void scanFailuresAreReportedAndTheScanGoesOn();
     void drops_data();
     void drops();
+    void dropsAreCopies_data();
+    void dropsAreCopies();
     void dropOfTheRoot();
     void dragWithoutFilesIsRefused();
     void removingRows();
@@ -392,6 +394,37 @@ void TestFileListWindow::drops() {
         expected << root + "/" + row;
     QCOMPARE(form.ListItems->Rows(), expected);
     QVERIFY(w.prompts.calls.isEmpty());
+    // Started with the same paths (the desktop's "Open With"), the list is the same.
+    TestWindow started;
+    Form1& opened = started.load();
+    opened.ListItems->Add("/before.txt");
+    opened.OpenStartArguments(paths);
+    QCOMPARE(opened.ListItems->Rows(), expected);
+}
+
+void TestFileListWindow::dropsAreCopies_data() {
+    QTest::addColumn<int>("offered");
+    QTest::addColumn<int>("taken");
+    QTest::newRow("move or copy") << int(Qt::MoveAction | Qt::CopyAction) << int(Qt::CopyAction);
+    QTest::newRow("all three") << int(Qt::MoveAction | Qt::LinkAction | Qt::CopyAction)
+                               << int(Qt::CopyAction);
+    QTest::newRow("move or link") << int(Qt::MoveAction | Qt::LinkAction) << int(Qt::LinkAction);
+    QTest::newRow("move only") << int(Qt::MoveAction) << int(Qt::IgnoreAction);
+}
+
+void TestFileListWindow::dropsAreCopies() {
+    QFETCH(int, offered);
+    QFETCH(int, taken);
+    TestWindow w;
+    Form1& form = w.load();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(w.dir.path())});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::DropActions(offered), &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(form.ListView1->viewport(), &enter);
+    QDropEvent dropped(QPointF(5, 5), Qt::DropActions(offered), &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(form.ListView1->viewport(), &dropped);
+    for (const QDropEvent* event : {static_cast<QDropEvent*>(&enter), &dropped})
+        QCOMPARE(int(event->isAccepted() ? event->dropAction() : Qt::IgnoreAction), taken);
 }
 
 void TestFileListWindow::dropOfTheRoot() {

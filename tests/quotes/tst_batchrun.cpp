@@ -1,10 +1,12 @@
 // "Start Removing" through the real window offscreen, on real files.
+#include "app/form1.h"
 #include "base/failure.h"
 #include "common/listorder.h"
 #include "common/runwindow.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/unreadsources.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
@@ -59,7 +61,10 @@ private slots:
     void noSaveOptionWritesIntoTheFolder();
     void unreadableFileIsNotWritten();
     void untouchedFilesAreNamedAfterDone();
+    void largeFileKeepsTheWindowAnswering();
     void listIsLockedDuringARun();
+    void stoppedAtAFileBoundary_data();
+    void stoppedAtAFileBoundary();
     void vanishedRowIsSkipped();
     void failedOutputIsReportedOnce();
     void failureIsReportedAtItsLine_data();
@@ -179,8 +184,20 @@ void TestBatchRun::sameNameTwiceIntoOneFolder() {
     TestWindow::writeFile(r.path("two/a.txt"), "second\"");
     r.form->ListItems->Add(r.path("one/a.txt"));
     r.form->ListItems->Add(r.path("two/a.txt"));
+    TestWindow::writeFile(r.path("three/b.txt"), "third\"");
+    r.form->ListItems->Add(r.path("three/b.txt"));
+    r.form->ListItems->Add(r.path("two/a.txt")); // the same file again replaces nothing
     r.form->PushButton2_Click();
     QCOMPARE(TestWindow::readFile(r.out + "/a.txt"), QByteArray("second\r\n"));
+    QCOMPARE(r.messages(),
+             (QStringList{"Done.", "1 result was replaced by a later file's result of the same "
+                                   "name:\r\n" +
+                                       r.out + "/a.txt: the result of " + r.path("one/a.txt") +
+                                       " was replaced by the result of " + r.path("two/a.txt")}));
+    // Beside the originals, no result takes another's place.
+    r.form->Option7->click();
+    r.form->PushButton2_Click();
+    QCOMPARE(r.messages().mid(2), QStringList{"Done."});
 }
 
 void TestBatchRun::ruleChangeBetweenFiles() {
@@ -239,6 +256,91 @@ void TestBatchRun::untouchedFilesAreNamedAfterDone() {
         qPrintable(messages[1]));
     QVERIFY(!QFile::exists(r.out + "/image.bin"));
     QCOMPARE(TestWindow::readFile(r.out + "/ok.txt"), QByteArray("ok\r\n"));
+}
+
+void TestBatchRun::stoppedAtAFileBoundary_data() {
+    QTest::addColumn<bool>("close");          // else Escape after files 1 and 3
+    QTest::addColumn<QList<bool>>("answers"); // to "Stop after the current file?", in turn
+    QTest::addColumn<int>("done");
+    QTest::newRow("Escape: No, then Yes") << false << QList<bool>{false, true} << 3;
+    QTest::newRow("Escape: No, No") << false << QList<bool>{false, false} << 5;
+    QTest::newRow("closing after file 2: No") << true << QList<bool>{false} << 5;
+    QTest::newRow("closing after file 2: Yes") << true << QList<bool>{true} << 2;
+}
+
+void TestBatchRun::stoppedAtAFileBoundary() {
+    QFETCH(bool, close);
+    QFETCH(QList<bool>, answers);
+    QFETCH(int, done);
+    Run r;
+    r.form->show();
+    for (int i = 1; i <= 5; ++i)
+        r.source(QStringLiteral("%1.txt").arg(i), "\"x\"");
+    for (bool answer : answers)
+        r.prompts.answerYesNo(answer);
+    // Escape again while the question is open asks nothing more.
+    r.prompts.onBox([&](const PromptCall&) { QTest::keyClick(r.form.get(), Qt::Key_Escape); });
+    Pauses pauses([&](int pause) {
+        if (close && pause == 3)
+            r.form->close();
+        else if (!close && pause % 2 == 0) // from a box that takes keys, or the list
+            QTest::keyClick(pause == 2 ? static_cast<QWidget*>(r.form->Text2) : r.form->ListView1,
+                            Qt::Key_Escape);
+    });
+    r.form->PushButton2_Click();
+    QCOMPARE(r.prompts.callsOf("yesno").size(), answers.size());
+    QCOMPARE(r.prompts.callsOf("yesno").last().text, StopQuestion);
+    QCOMPARE(QDir(r.out).entryList(QDir::Files).size(), done);
+    QCOMPARE(r.form->IsUnloading(), close && answers.last());
+    if (done == 3)
+        QCOMPARE(r.form->ProgressBar1->format(), QStringLiteral("Stopped after 3 of 5 files."));
+    QCOMPARE(r.messages(), done == 5 ? QStringList{"Done."} : QStringList{});
+    QCOMPARE(StoppedProgressText(1234, 100000),
+             QStringLiteral("Stopped after 1,234 of 100,000 files."));
+}
+
+// Escape during a large file: while its blocks are processed the window answers at most
+// 100 ms apart and the bar moves; the file is completed and the run stops after it.
+void TestBatchRun::largeFileKeepsTheWindowAnswering() {
+    Run r;
+    r.form->show();
+    const QString large = r.source("large.txt", {});
+    QFile file(large);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QByteArray lines = QByteArray("say \"hi\" to them\n").repeated(1 << 16);
+    for (qint64 written = 0; written < 256 << 20; written += lines.size())
+        file.write(lines);
+    file.close();
+    r.source("small.txt", "\"x\"");
+    r.form->Option5->click(); // a longer replacement: the slower road
+    r.form->Text2->setText("<<>>");
+    r.prompts.answerYesNo(true);
+    QElapsedTimer clock, sinceTick;
+    qint64 longest = 0, blocksTime = 0;
+    QSet<int> bar;
+    QTimer ticks;
+    connect(&ticks, &QTimer::timeout, [&] {
+        if (!r.form->IsRunning())
+            return;
+        if (!sinceTick.isValid())
+            clock.start();
+        else if (r.form->ProgressBar1->value() < 50) { // still in the large file's blocks
+            longest = std::max(longest, sinceTick.elapsed());
+            blocksTime = clock.elapsed();
+        }
+        sinceTick.start();
+        bar.insert(r.form->ProgressBar1->value());
+        if (clock.elapsed() > 50 && r.prompts.callsOf("yesno").isEmpty())
+            QTest::keyClick(r.form.get(), Qt::Key_Escape);
+    });
+    ticks.start(5);
+    r.form->PushButton2_Click();
+    QVERIFY2(blocksTime > 120, qPrintable(QString::number(blocksTime) + " ms: too short to tell"));
+    QVERIFY2(longest <= 100, qPrintable(QString::number(longest)));
+    QVERIFY(std::any_of(bar.cbegin(), bar.cend(), [](int v) { return v > 0 && v < 50; }));
+    QCOMPARE(QFileInfo(r.out + "/large.txt").size(), QFileInfo(large).size() / 17 * 24);
+    QVERIFY(!QFile::exists(r.out + "/small.txt"));
+    QCOMPARE(r.form->ProgressBar1->format(), QStringLiteral("Stopped after 1 of 2 files."));
 }
 
 void TestBatchRun::listIsLockedDuringARun() {
