@@ -1,6 +1,7 @@
 #include "textio/codepage.h"
 
 #include "base/failure.h"
+#include "textio/simd/kernels.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -8,10 +9,6 @@
 #include <bitset>
 #include <cstring>
 #include <new>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -190,59 +187,16 @@ std::unique_ptr<CodePage> CodePage::forName(const QString& name) {
     return std::unique_ptr<CodePage>(new CodePage(trimmed, tableOf(encodedName, alone, defined)));
 }
 
+// A page whose bytes 0..127 are ASCII takes blocks of ASCII whole at the vector levels;
+// any other page goes through its table one byte or unit at a time.
 void CodePage::decode(const char* bytes, qsizetype n, char16_t* out) const {
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    if (asciiCompatible_) {
-        const __m128i zero = _mm_setzero_si128();
-        for (; i + 16 <= n; i += 16) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-            if (_mm_movemask_epi8(chunk) == 0) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                                 _mm_unpacklo_epi8(chunk, zero));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8),
-                                 _mm_unpackhi_epi8(chunk, zero));
-            } else {
-                for (qsizetype k = i; k < i + 16; ++k)
-                    out[k] = toUnicode_[static_cast<unsigned char>(bytes[k])];
-            }
-        }
-    }
-#endif
-    for (; i < n; ++i)
-        out[i] = toUnicode_[static_cast<unsigned char>(bytes[i])];
+    const ScanKernels& kernels = asciiCompatible_ ? scanKernels : ScanKernelsFor(ScanLevel::Plain);
+    kernels.decodeSingleByte(bytes, n, out, toUnicode_.data());
 }
 
 qsizetype CodePage::encode(const char16_t* units, qsizetype n, char* out) const {
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    if (asciiCompatible_) {
-        const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-        const __m128i zero = _mm_setzero_si128();
-        for (; i + 16 <= n; i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + 8));
-            const __m128i nonAscii = _mm_and_si128(_mm_or_si128(a, b), high);
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(nonAscii, zero)) == 0xFFFF) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
-                continue;
-            }
-            for (qsizetype k = i; k < i + 16; ++k) {
-                const std::uint16_t entry = fromUnicode_[units[k]];
-                if (!entry)
-                    return k;
-                out[k] = char(entry & 0xFF);
-            }
-        }
-    }
-#endif
-    for (; i < n; ++i) {
-        const std::uint16_t entry = fromUnicode_[units[i]];
-        if (!entry)
-            return i;
-        out[i] = char(entry & 0xFF);
-    }
-    return -1;
+    const ScanKernels& kernels = asciiCompatible_ ? scanKernels : ScanKernelsFor(ScanLevel::Plain);
+    return kernels.encodeSingleByte(units, n, out, fromUnicode_.get());
 }
 
 } // namespace parvello

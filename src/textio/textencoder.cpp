@@ -8,10 +8,6 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace parvello {
 
 OutputEncoding OutputEncodingFor(const LineArray& lines) {
@@ -27,19 +23,10 @@ qsizetype FindUnpairedSurrogate(QStringView text) {
     const qsizetype n = text.size();
     qsizetype i = 0;
     while (i < n) {
-#if defined(__SSE2__)
-        // Skip blocks of eight units without any surrogate.
-        const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
-        const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
-        while (i + 8 <= n) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate)))
-                break;
-            i += 8;
-        }
+        // Blocks without any surrogate are passed over at the vector levels.
+        i = scanKernels.skipNonSurrogates(units, i, n);
         if (i >= n)
             break;
-#endif
         const char16_t unit = units[i];
         if (QChar::isHighSurrogate(unit)) {
             if (i + 1 >= n || !QChar::isLowSurrogate(units[i + 1]))

@@ -450,10 +450,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const unsigned textLength = second & 7;
     // The result written behind on a thread of its own.
     parvello::ForceWriteBehindForTests(second & 8);
-    parvello::TurnQuotesPassOffForTests(second & 16);
-    // The vector pass of processors with AVX2 only, where this one has AVX-512 too.
-    parvello::LimitQuotesPassForTests(second & 32 ? parvello::ScanLevel::Avx2
-                                                  : parvello::ScanLevel::Avx512);
+    // Bits 16 and 32 are left unread: the processor level comes from PARVELLO_VECTOR_LEVEL.
     QString replacementText;
     for (unsigned i = 0; i < textLength && at < size; ++i)
         replacementText += alphabet()[data[at++] % alphabet().size()];
