@@ -1,5 +1,7 @@
 #include "app/systemplatform.h"
 
+#include "base/startup.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -9,8 +11,15 @@
 
 namespace parvello {
 
+// Where the build installs the data folder, from the folder of the installed executable
+// (src/CMakeLists.txt): "../share/parvello" on Linux.
+#ifndef PARVELLO_DATA_FROM_PROGRAM
+#define PARVELLO_DATA_FROM_PROGRAM ""
+#endif
+
 QString SystemPlatform::programFolder() {
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    return QDir::toNativeSeparators(ProgramFolderFor(QCoreApplication::applicationDirPath(),
+                                                     QStringLiteral(PARVELLO_DATA_FROM_PROGRAM)));
 }
 
 QString SystemPlatform::desktopFolder() {

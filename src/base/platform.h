@@ -21,7 +21,8 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    // The folder of the program's executable, without a trailing separator.
+    // The program folder, without a trailing separator: the folder that holds Samples/,
+    // the pointer files and the optional skin (see ProgramFolderFor).
     virtual QString programFolder() = 0;
 
     // The user's desktop folder as the system reports it, or "" when it has none.

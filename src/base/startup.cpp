@@ -58,6 +58,19 @@ void OpenHomePageAtRandom(Platform& platform, Prompts& prompts) {
         prompts.shellOpen(QString::fromUtf8(addresses::HomePage));
 }
 
+QString ProgramFolderFor(const QString& executableFolder, const QString& dataFromExecutable) {
+    const QDir executable(executableFolder);
+    if (QFileInfo(executable.filePath(QStringLiteral("Samples"))).isDir() ||
+        QFileInfo(executable.filePath(QStringLiteral("HAND-M.CUR"))).isFile())
+        return executableFolder;
+    if (!dataFromExecutable.isEmpty()) {
+        const QString data = QDir::cleanPath(executable.filePath(dataFromExecutable));
+        if (QFileInfo(data).isDir())
+            return data;
+    }
+    return executableFolder;
+}
+
 QString ProgramFile(Platform& platform, const QString& relative) {
     QString joined = platform.programFolder() + QLatin1Char('/') + relative;
     return QDir::toNativeSeparators(joined);

@@ -35,6 +35,14 @@ QString GetDesktopFolder(Platform& platform, PathStyle style = NativePathStyle()
 // page in the user's browser.
 void OpenHomePageAtRandom(Platform& platform, Prompts& prompts);
 
+// The program folder of an executable that lies in `executableFolder`: the folder that
+// holds Samples/, the pointer files and the optional skin. That is the executable's own
+// folder when it holds the examples or the hand pointer (the build tree, and installs that
+// keep everything together, as on Windows); else the data folder installed with it,
+// `dataFromExecutable` taken from the executable's folder (such as "../share/parvello"),
+// when that folder exists; else the executable's own folder.
+QString ProgramFolderFor(const QString& executableFolder, const QString& dataFromExecutable);
+
 // The program folder joined with a literal such as "HAND-M.CUR" or "x/o.cjs", using the
 // native separator.
 QString ProgramFile(Platform& platform, const QString& relative);

@@ -18,6 +18,8 @@ private slots:
     void appTitle();
     void fileExists();
     void desktopFolder();
+    void programFolder_data();
+    void programFolder();
 };
 
 void TestStartup::appTitle_data() {
@@ -64,6 +66,47 @@ void TestStartup::desktopFolder() {
     platform.desktop.clear();
     QVERIFY_THROWS_EXCEPTION(Failure, GetDesktopFolder(platform, PathStyle::Posix));
     QCOMPARE(GetSpecialFolderPath(platform, 5), QString());
+}
+
+// The program folder from the executable's folder, in a real tree: "bin" beside
+// "share/parvello" as an install lays them out, with or without the data beside bin.
+void TestStartup::programFolder_data() {
+    QTest::addColumn<QStringList>("made");
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<QString>("expected");
+    const QString installed = QStringLiteral("../share/parvello");
+    QTest::newRow("build tree: examples beside the program")
+        << QStringList{QStringLiteral("bin/Samples/"), QStringLiteral("share/parvello/")}
+        << installed << "bin";
+    QTest::newRow("build tree: the hand pointer beside the program")
+        << QStringList{QStringLiteral("bin/HAND-M.CUR")} << installed << "bin";
+    QTest::newRow("installed: the data folder")
+        << QStringList{QStringLiteral("share/parvello/Samples/")} << installed << "share/parvello";
+    QTest::newRow("no data anywhere") << QStringList{} << installed << "bin";
+    QTest::newRow("a file where the data folder belongs")
+        << QStringList{QStringLiteral("share/parvello")} << installed << "bin";
+    QTest::newRow("no data folder named")
+        << QStringList{QStringLiteral("share/parvello/")} << QString() << "bin";
+}
+
+void TestStartup::programFolder() {
+    QFETCH(QStringList, made);
+    QFETCH(QString, relative);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    QVERIFY(root.mkpath(QStringLiteral("bin")));
+    for (const QString& path : made) {
+        if (path.endsWith(QLatin1Char('/'))) {
+            QVERIFY(root.mkpath(path));
+        } else {
+            QVERIFY(root.mkpath(QFileInfo(path).path()));
+            QFile file(root.filePath(path));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+    QCOMPARE(ProgramFolderFor(root.filePath(QStringLiteral("bin")), relative),
+             root.filePath(expected));
 }
 
 QTEST_APPLESS_MAIN(TestStartup)
