@@ -2,6 +2,7 @@
 
 #include "base/failure.h"
 #include "base/platform.h"
+#include "base/printablename.h"
 
 #include <QFile>
 
@@ -27,40 +28,6 @@ QString collapsePairs(QStringView text, QChar separator) {
     return result;
 }
 
-// The length of the valid UTF-8 sequence at the start of `bytes`, or 0 when it is not one
-// (overlong forms, surrogates and code points beyond U+10FFFF are not valid).
-qsizetype validSequenceLength(QByteArrayView bytes) {
-    const auto lead = uchar(bytes[0]);
-    if (lead < 0x80)
-        return 1;
-    qsizetype length = 0;
-    char32_t smallest = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        smallest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        smallest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        smallest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length)
-        return 0;
-    char32_t code = lead & (0x7F >> length);
-    for (qsizetype k = 1; k < length; ++k) {
-        const auto next = uchar(bytes[k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 // How many names a message about left-out names shows one by one.
 constexpr qsizetype ShownNames = 10;
 
@@ -74,7 +41,8 @@ QString EscapedName(const QByteArray& nativeName) {
     QString shown;
     const QByteArrayView bytes(nativeName);
     for (qsizetype i = 0; i < bytes.size();) {
-        const qsizetype length = validSequenceLength(bytes.sliced(i));
+        char32_t code = 0;
+        const qsizetype length = Utf8SequenceAt(bytes.sliced(i), code);
         if (length > 0) {
             shown += QString::fromUtf8(bytes.sliced(i, length));
             i += length;

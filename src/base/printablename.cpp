@@ -6,10 +6,26 @@ namespace parvello {
 
 namespace {
 
-// The length of the valid UTF-8 sequence at the start of `bytes` and the code point it
-// stands for; length 0 when it is not one (overlong forms, surrogates and code points
-// beyond U+10FFFF are not valid).
-qsizetype sequenceAt(QByteArrayView bytes, char32_t& code) {
+bool isControl(char32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+// The escape of one byte that may not be printed as it is.
+void appendEscape(QString& out, uchar byte) {
+    static constexpr char named[] = "abtnvfr"; // 7..13
+    out += QLatin1Char('\\');
+    if (byte >= 7 && byte <= 13) {
+        out += QLatin1Char(named[byte - 7]);
+        return;
+    }
+    out += QLatin1Char(char('0' + (byte >> 6)));
+    out += QLatin1Char(char('0' + ((byte >> 3) & 7)));
+    out += QLatin1Char(char('0' + (byte & 7)));
+}
+
+} // namespace
+
+qsizetype Utf8SequenceAt(QByteArrayView bytes, char32_t& code) {
     const auto lead = uchar(bytes[0]);
     code = lead;
     if (lead < 0x80)
@@ -42,30 +58,11 @@ qsizetype sequenceAt(QByteArrayView bytes, char32_t& code) {
     return length;
 }
 
-bool isControl(char32_t code) {
-    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
-}
-
-// The escape of one byte that may not be printed as it is.
-void appendEscape(QString& out, uchar byte) {
-    static constexpr char named[] = "abtnvfr"; // 7..13
-    out += QLatin1Char('\\');
-    if (byte >= 7 && byte <= 13) {
-        out += QLatin1Char(named[byte - 7]);
-        return;
-    }
-    out += QLatin1Char(char('0' + (byte >> 6)));
-    out += QLatin1Char(char('0' + ((byte >> 3) & 7)));
-    out += QLatin1Char(char('0' + (byte & 7)));
-}
-
-} // namespace
-
 QString PrintableName(QByteArrayView name) {
     bool plain = !name.startsWith('"');
     for (qsizetype i = 0; plain && i < name.size();) {
         char32_t code = 0;
-        const qsizetype length = sequenceAt(name.sliced(i), code);
+        const qsizetype length = Utf8SequenceAt(name.sliced(i), code);
         plain = length > 0 && !isControl(code);
         i += length;
     }
@@ -74,7 +71,7 @@ QString PrintableName(QByteArrayView name) {
     QString out(QLatin1Char('"'));
     for (qsizetype i = 0; i < name.size();) {
         char32_t code = 0;
-        const qsizetype length = sequenceAt(name.sliced(i), code);
+        const qsizetype length = Utf8SequenceAt(name.sliced(i), code);
         if (length == 0 || isControl(code)) {
             for (const char byte : name.sliced(i, std::max<qsizetype>(length, 1)))
                 appendEscape(out, uchar(byte));

@@ -7,6 +7,11 @@
 
 namespace parvello {
 
+// The length of the valid UTF-8 sequence at the start of `bytes` (not empty), with the code
+// point it stands for; 0 when it is not one (overlong forms, surrogates and code points
+// beyond U+10FFFF are not valid).
+qsizetype Utf8SequenceAt(QByteArrayView bytes, char32_t& code);
+
 // A name's bytes for printing. A name that holds a control character (C0, DEL, or C1 as
 // UTF-8, U+0080..U+009F), bytes that are not valid UTF-8, or that begins with a double
 // quote, is printed between double quotes with C escapes: \a \b \t \n \v \f \r \" \\ and

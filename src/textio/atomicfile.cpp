@@ -2,6 +2,7 @@
 
 #include "textio/bufferpool.h"
 #include "textio/leftovers.h"
+#include "textio/signals.h"
 #include "textio/writebehind.h"
 
 #include <QFile>
@@ -14,9 +15,7 @@
 #ifdef Q_OS_UNIX
 #include <QDir>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,12 +82,8 @@ QByteArray folderOf(const QByteArray& target) {
 // the end of the program: the signal that would end it is ignored, unless the program handles
 // it itself, and the write then fails with EFBIG.
 void ignoreFileSizeSignal() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction current {};
-        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-            ::signal(SIGXFSZ, SIG_IGN);
-    });
+    static const bool ignored = (IgnoreSignalUnlessHandled(SIGXFSZ), true);
+    Q_UNUSED(ignored);
 }
 
 // Whether names in the folder may be added but neither replaced nor removed (the append-only

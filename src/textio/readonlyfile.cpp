@@ -1,15 +1,14 @@
 #include "textio/readonlyfile.h"
 
-#include <QCoreApplication>
+#include "textio/signals.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -146,12 +145,8 @@ namespace {
 // lease's state is asked for instead, so the signal is ignored, unless the program handles
 // it itself.
 void ignoreLeaseSignal() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction current {};
-        if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-            ::signal(SIGIO, SIG_IGN);
-    });
+    static const bool ignored = (IgnoreSignalUnlessHandled(SIGIO), true);
+    Q_UNUSED(ignored);
 }
 #endif
 

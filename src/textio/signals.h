@@ -1,0 +1,17 @@
+// Signals whose default action would end the program for what is only a failed file.
+#pragma once
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+
+namespace parvello {
+
+// Ignores `number` unless the program handles it (or ignores it) already.
+inline void IgnoreSignalUnlessHandled(int number) {
+    struct sigaction current {};
+    if (::sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        ::signal(number, SIG_IGN);
+}
+
+} // namespace parvello
+#endif
