@@ -14,6 +14,11 @@
 #include <windows.h>
 #endif
 
+#ifndef Q_OS_WIN
+#include <clocale>
+#include <langinfo.h>
+#endif
+
 namespace parvello {
 
 namespace {
@@ -124,7 +129,22 @@ CodePage::CodePage(QString name, const std::array<char16_t, 256>& table)
 
 const CodePage& CodePage::ansi() {
     // A throwing initialiser leaves the static unset, so every later file reports it again.
-    static const std::unique_ptr<CodePage> page = systemCodePage();
+    static const std::unique_ptr<CodePage> page = [] {
+        std::unique_ptr<CodePage> system = systemCodePage();
+#ifndef Q_OS_WIN
+        // The character set the user's locale names, read from the environment as the
+        // system reads it, whether or not the program has set its locale yet.
+        bool localeUtf8 = false;
+        if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", locale_t(nullptr))) {
+            const char* characters = ::nl_langinfo_l(CODESET, user);
+            localeUtf8 = characters && qstricmp(characters, "UTF-8") == 0;
+            ::freelocale(user);
+        }
+        system->asciiIsUtf8_ =
+            localeUtf8 && qEnvironmentVariable("PARVELLO_CODEPAGE").trimmed().isEmpty();
+#endif
+        return system;
+    }();
     return *page;
 }
 

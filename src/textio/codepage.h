@@ -32,6 +32,11 @@ public:
     const QString& name() const { return name_; }
     // Whether bytes 0..127 are the ASCII characters U+0000..U+007F.
     bool asciiCompatible() const { return asciiCompatible_; }
+    // Whether a mark-less file of plain ASCII is taken for UTF-8 rather than for this code
+    // page: on a system whose locale speaks UTF-8 (not on Windows), unless PARVELLO_CODEPAGE
+    // names a code page. Its bytes are the same either way; a replacement that is not ASCII
+    // is then written in UTF-8, as every other program on such a system reads it.
+    bool asciiIsUtf8() const { return asciiIsUtf8_; }
 
     char16_t toUnicode(unsigned char byte) const { return toUnicode_[byte]; }
     // The byte for a character, or -1 when the code page cannot hold it.
@@ -58,6 +63,7 @@ private:
     // zero pages stand for the entries no byte decodes to instead of 128 KiB faulted in.
     std::unique_ptr<std::uint16_t[], Free> fromUnicode_;
     bool asciiCompatible_ = true; // bytes 0..127 are U+0000..U+007F
+    bool asciiIsUtf8_ = false;
 };
 
 } // namespace parvello

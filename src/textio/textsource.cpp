@@ -214,7 +214,8 @@ SourceBlocks::Next SourceBlocks::next() {
                 restartAsCodePage();
                 return Next::Restart;
             }
-            format_ = nonAscii_ ? SourceFormat::Utf8 : SourceFormat::CodePage;
+            format_ = nonAscii_ || CodePage::ansi().asciiIsUtf8() ? SourceFormat::Utf8
+                                                                  : SourceFormat::CodePage;
             // Decoded as the code page, pure ASCII would give other characters.
             if (!nonAscii_ && !inBytes_ && !CodePage::ansi().asciiCompatible()) {
                 restartAsCodePage();

@@ -482,6 +482,19 @@ private slots:
         QVERIFY2(cannotHold.status == 1 && cannotHold.err.contains("ISO-8859-7 cannot hold"),
                  qPrintable(cannotHold.err));
         QCOMPARE(ReadBytes(folder.path("g.txt")), QByteArray("\"a\""));
+        // Plain ASCII where the locale speaks UTF-8: a replacement that is not ASCII is
+        // written in UTF-8; with a code page named, in that code page.
+        env.remove("PARVELLO_CODEPAGE");
+        env.insert("LC_ALL", "C.UTF-8");
+        const QStringList curly{"--rule", "double-to-text", "--double-text",
+                                QStringLiteral("\u201C"), "--in-place"};
+        QCOMPARE(cli(curly + QStringList{folder.write("u.txt", "a \"b\"")}, env).status, 0);
+        QCOMPARE(ReadBytes(folder.path("u.txt")), QByteArray("a \xE2\x80\x9C"
+                                                             "b\xE2\x80\x9C\r\n"));
+        env.insert("PARVELLO_CODEPAGE", "windows-1252");
+        QCOMPARE(cli(curly + QStringList{folder.write("w.txt", "a \"b\"")}, env).status, 0);
+        QCOMPARE(ReadBytes(folder.path("w.txt")), QByteArray("a \x93"
+                                                             "b\x93\r\n"));
     }
 
     // No named file is replaced before it is read: the job that would replace it is left

@@ -19,6 +19,7 @@
 #include "base/prompts.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
+#include "textio/codepage.h"
 #include "textio/textscan.h"
 #include "textio/textsource.h"
 #include "textio/writebehind.h"
@@ -223,15 +224,15 @@ Reading classify(const QByteArray& bytes) {
         r.isText = wellFormed(r.text);
         return r;
     }
-    // No mark: a NUL byte means binary data; valid UTF-8 with some non-ASCII byte is UTF-8;
-    // anything else is the code page.
+    // No mark: a NUL byte means binary data; valid UTF-8 with some non-ASCII byte is UTF-8,
+    // and so is plain ASCII where the locale speaks UTF-8; anything else is the code page.
     if (bytes.contains('\0'))
         return r;
     r.isText = true;
     bool ascii = true;
     for (size_t i = 0; i < n && ascii; ++i)
         ascii = p[i] < 0x80;
-    if (!ascii) {
+    if (!ascii || parvello::CodePage::ansi().asciiIsUtf8()) {
         if (std::optional<QString> text = decodeUtf8(p, n)) {
             r.family = Family::Utf8;
             r.text = *text;
