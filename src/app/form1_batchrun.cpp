@@ -1,10 +1,10 @@
 // "Start Removing": the batch run over the file list.
+#include "app/fileboxes.h"
 #include "app/form1.h"
 #include "base/failure.h"
 #include "base/pathhelpers.h"
 #include "base/prompts.h"
 #include "filelist/filelistmodel.h"
-#include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
 #include "quotes/runtexts.h"
 #include "quotes/unreadsources.h"
@@ -85,7 +85,8 @@ QString StoppedProgressText(int done, int total) {
 
 // The lines of "Start Removing" (PushButton2_Click): the numbers users see in the "Application
 // Error" box ("in ...PushButton2_Click at line N") when a step fails. Keep each number.
-// Lines 128 to 194, the steps for each line of a file, are the engine's (ProcessFile).
+// Lines 128 to 194, the steps for each line of a file, stand for the engine's work
+// (run_lines in app/fileboxes.h).
 struct RunLines {
     enum : int {
         EmptyListTest = 100,
@@ -245,8 +246,8 @@ void Form1::PushButton2_Click() {
                 DoEvents();
                 sinceEvents.start();
             };
-            const FileReport report =
-                ProcessFile(sourcePath, outputPath, rule, prompts_, &trap, afterBlock);
+            const FileReport report = ProcessFileShowingFailures(sourcePath, outputPath, rule,
+                                                                 prompts_, &trap, afterBlock);
             if (report.outcome == FileOutcome::NotText ||
                 report.outcome == FileOutcome::CannotHold ||
                 report.outcome == FileOutcome::NotAFile || report.outcome == FileOutcome::InUse)

@@ -3,6 +3,7 @@
 #include "app/systemplatform.h"
 #include "app/widgetprompts.h"
 #include "base/failure.h"
+#include "textio/fileerror.h"
 #include "base/settingsstore.h"
 #include "textio/codepage.h"
 
@@ -27,7 +28,7 @@ int main(int argc, char* argv[]) {
     // cannot be used the program does not start, rather than fail on every file of a run.
     try {
         parvello::CodePage::ansi();
-    } catch (const parvello::Failure& failure) {
+    } catch (const parvello::FileError& failure) {
         prompts.applicationError(failure.description()); // it names the variable
         return 2;
     }

@@ -37,6 +37,13 @@ QString ErrorBoxText(const QString& description, const QString& locationTag, int
            QString::fromUtf8(addresses::SupportEmail);
 }
 
+void ShowErrorBox(Prompts& prompts, const QString& locationTag, int line,
+                  const QString& description) {
+    // The box is modal; handlers it lets run report their own failures.
+    Trap::Suspend noTrap;
+    prompts.applicationError(ErrorBoxText(description, locationTag, line));
+}
+
 QString FormTag(const QString& procedure) {
     return ModuleTag(QStringLiteral("Form1"), procedure);
 }

@@ -46,6 +46,11 @@ QString DescribeFailure(std::exception_ptr failure);
 // CR CR, and the request to send a screenshot to the support address.
 QString ErrorBoxText(const QString& description, const QString& locationTag, int line);
 
+// Shows the "Application Error" box for a failure that happened elsewhere (a step of a file's
+// processing, say) at the given tag and line, as a trap there would have shown it.
+void ShowErrorBox(Prompts& prompts, const QString& locationTag, int line,
+                  const QString& description);
+
 // Every location tag is the project word and date, the module and the procedure.
 QString FormTag(const QString& procedure); // "Qwellan2021/08/31.Form1.<procedure>"
 QString ModuleTag(const QString& module, const QString& procedure); // "Qwellan2021/08/31.<m>.<p>"

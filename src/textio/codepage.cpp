@@ -1,6 +1,6 @@
 #include "textio/codepage.h"
 
-#include "base/failure.h"
+#include "textio/fileerror.h"
 #include "textio/simd/kernels.h"
 
 #include <QStringDecoder>
@@ -45,10 +45,10 @@ bool isWindows1252(const QString& name) {
 }
 
 [[noreturn]] void notSingleByte(const QString& name) {
-    throw Failure(QStringLiteral("\"%1\" is not a single-byte code page: some byte does not "
-                                 "decode on its own to one character")
-                      .arg(name),
-                  failure_numbers::InvalidArgument);
+    throw FileError(FileProblem::InvalidArgument,
+                    QStringLiteral("\"%1\" is not a single-byte code page: some byte does not "
+                                   "decode on its own to one character")
+                        .arg(name));
 }
 
 // The table of a code page from the unit each byte decodes to alone. Each byte must come
@@ -106,9 +106,9 @@ std::unique_ptr<CodePage> systemCodePage() {
         return CodePage::forName(QStringLiteral("windows-1252"));
     try {
         return CodePage::forName(configured);
-    } catch (const Failure& failure) {
-        throw Failure(QStringLiteral("PARVELLO_CODEPAGE: ") + failure.description(),
-                      failure.number());
+    } catch (const FileError& failure) {
+        throw FileError(failure.problem(),
+                        QStringLiteral("PARVELLO_CODEPAGE: ") + failure.description());
     }
 #endif
 }
@@ -155,8 +155,8 @@ std::unique_ptr<CodePage> CodePage::forName(const QString& name) {
             new CodePage(QStringLiteral("windows-1252"), windows1252Table()));
     const QByteArray encodedName = trimmed.toLatin1();
     if (trimmed.isEmpty() || !QStringDecoder(encodedName.constData()).isValid())
-        throw Failure(QStringLiteral("Unknown code page \"%1\"").arg(name),
-                      failure_numbers::InvalidArgument);
+        throw FileError(FileProblem::InvalidArgument,
+                        QStringLiteral("Unknown code page \"%1\"").arg(name));
     const auto decode = [&](QByteArrayView bytes, bool* error = nullptr) {
         QStringDecoder decoder(encodedName.constData(), QStringDecoder::Flag::Stateless);
         QString text = decoder(bytes);

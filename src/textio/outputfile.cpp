@@ -1,9 +1,8 @@
 #include "textio/outputfile.h"
 
-#include "base/failure.h"
 #include "base/platform.h"
 #include "textio/extendedattributes.h"
-#include "textio/fileerrors.h"
+#include "textio/fileerror.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,7 +22,7 @@ namespace parvello {
 namespace {
 
 [[noreturn]] void notOpen() {
-    throw Failure(QStringLiteral("The output file is not open"), failure_numbers::InvalidArgument);
+    throw FileError(FileProblem::NotOpen, QStringLiteral("The output file is not open"));
 }
 
 #ifdef Q_OS_UNIX
@@ -41,9 +40,10 @@ bool userMayWrite(const QString& path, const struct stat& status) {
 #endif
 
 [[noreturn]] void changedMeanwhile(const QString& path) {
-    throw Failure(QStringLiteral("Cannot replace ") + path +
-                      QStringLiteral(": it changed while it was being processed"),
-                  failure_numbers::FileChanged);
+    throw FileError(FileProblem::Changed,
+                    QStringLiteral("Cannot replace ") + path +
+                        QStringLiteral(": it changed while it was being processed"),
+                    QStringLiteral("it changed while it was being processed"));
 }
 
 } // namespace
@@ -112,12 +112,15 @@ void OutputFile::open() {
     readOnly_ = exists && !folder && (FileAttributes(target_) & attributes::ReadOnly);
 #endif
     if (folder)
-        throw Failure(QStringLiteral("Cannot write ") + path_ + QStringLiteral(": it is a folder"),
-                      failure_numbers::PermissionDenied);
+        throw FileError(FileProblem::Denied,
+                        QStringLiteral("Cannot write ") + path_ +
+                            QStringLiteral(": it is a folder"),
+                        QStringLiteral("Is a directory"));
     if (special)
-        throw Failure(QStringLiteral("Cannot write ") + path_ +
-                          QStringLiteral(": it is a pipe, socket or device, not a file"),
-                      failure_numbers::PermissionDenied);
+        throw FileError(FileProblem::Denied,
+                        QStringLiteral("Cannot write ") + path_ +
+                            QStringLiteral(": it is a pipe, socket or device, not a file"),
+                        QStringLiteral("it is a pipe, socket or device, not a file"));
 #ifdef Q_OS_UNIX
     // The file just read, unchanged since: its bytes are at hand.
     const FileIdentity& read = where_.sourceIdentity;
@@ -153,12 +156,14 @@ void OutputFile::open() {
         }
         if (!ready) {
             if (!QFileInfo(target_).absoluteDir().exists())
-                throw Failure(QStringLiteral("Path not found: ") + path_,
-                              failure_numbers::PathNotFound);
-            throw Failure(
+                throw FileError(FileProblem::PathNotFound,
+                                QStringLiteral("Path not found: ") + path_,
+                                QStringLiteral("No such file or directory"));
+            throw FileError(
+                FileProblem::Denied,
                 (exists ? QStringLiteral("Cannot replace ") : QStringLiteral("Cannot create ")) +
                     path_ + QStringLiteral(": ") + save_->errorString(),
-                failure_numbers::PermissionDenied);
+                save_->errorString());
         }
         if (exists && !intoTarget_)
             carryAttributes();
@@ -179,8 +184,9 @@ void OutputFile::carryAttributes() {
     const QString error = CopyExtendedAttributes(QFile::encodeName(target_), save_->handle());
     if (!error.isEmpty()) {
         save_->cancel();
-        throw Failure(QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") + error,
-                      failure_numbers::PermissionDenied);
+        throw FileError(FileProblem::Denied,
+                        QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") + error,
+                        error);
     }
 #endif
 }
@@ -264,9 +270,10 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return;
     if (pendingHigh_)
-        throw Failure(QStringLiteral("Cannot write ") + path_ +
-                          QStringLiteral(": a surrogate without its pair"),
-                      failure_numbers::InvalidArgument);
+        throw FileError(FileProblem::InvalidArgument,
+                        QStringLiteral("Cannot write ") + path_ +
+                            QStringLiteral(": a surrogate without its pair"),
+                        QStringLiteral("a surrogate without its pair"));
     // A long stretch (such as a block the engine's pass gathered) goes to the file straight
     // from where it is, without a copy.
     if (bytes.size() >= BufferSize / 4) {
@@ -323,9 +330,10 @@ OutputFile::Result OutputFile::commit() {
     if (!opened_)
         notOpen();
     if (pendingHigh_)
-        throw Failure(QStringLiteral("Cannot write ") + path_ +
-                          QStringLiteral(": a surrogate without its pair"),
-                      failure_numbers::InvalidArgument);
+        throw FileError(FileProblem::InvalidArgument,
+                        QStringLiteral("Cannot write ") + path_ +
+                            QStringLiteral(": a surrogate without its pair"),
+                        QStringLiteral("a surrogate without its pair"));
     flush();
     if (!differs_ && useKnownBytes_) {
         if (compared_ == knownBytes_.size()) {
@@ -381,14 +389,16 @@ OutputFile::Result OutputFile::commit() {
     };
     if (!save_->commit([this] { return stillSafe(); }, releaseLease)) {
         if (anotherWriter_)
-            throw Failure(QStringLiteral("Cannot replace ") + path_ +
-                              QStringLiteral(": another program is writing it"),
-                          failure_numbers::FileInUse);
+            throw FileError(FileProblem::InUse,
+                            QStringLiteral("Cannot replace ") + path_ +
+                                QStringLiteral(": another program is writing it"),
+                            QStringLiteral("another program is writing it"));
         if (save_->changedMeanwhile())
             changedMeanwhile(path_);
-        throw Failure(QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
-                          save_->errorString(),
-                      failure_numbers::PermissionDenied);
+        throw FileError(FileProblem::Denied,
+                        QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
+                            save_->errorString(),
+                        save_->errorString());
     }
     return Result::Written;
 }
@@ -406,8 +416,9 @@ bool OutputFile::stillSafe() {
 }
 
 void OutputFile::refuse() const {
-    throw Failure(QStringLiteral("Permission denied: ") + path_ + QStringLiteral(" is read-only"),
-                  failure_numbers::PermissionDenied);
+    throw FileError(FileProblem::Denied,
+                    QStringLiteral("Permission denied: ") + path_ + QStringLiteral(" is read-only"),
+                    QStringLiteral("it is read-only"));
 }
 
 void OutputFile::discard() {

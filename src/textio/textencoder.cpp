@@ -11,11 +11,7 @@
 namespace parvello {
 
 OutputEncoding OutputEncodingFor(const LineArray& lines) {
-    if (lines.fileIsUtf8)
-        return OutputEncoding::Utf8WithMark;
-    if (lines.fileIsUnicode)
-        return OutputEncoding::Utf16LE;
-    return lines.format == SourceFormat::Utf8 ? OutputEncoding::Utf8 : OutputEncoding::CodePage;
+    return OutputEncodingFor(lines.format);
 }
 
 qsizetype FindUnpairedSurrogate(QStringView text) {
@@ -122,6 +118,27 @@ QString CannotHoldReason(OutputEncoding encoding) {
         return QStringLiteral("the code page %1 cannot hold the replacement text")
             .arg(CodePage::ansi().name());
     return QStringLiteral("the replacement text is not valid Unicode");
+}
+
+} // namespace parvello
+
+namespace parvello {
+
+OutputEncoding OutputEncodingFor(SourceFormat format) {
+    switch (format) {
+    case SourceFormat::Utf8WithMark:
+        return OutputEncoding::Utf8WithMark;
+    case SourceFormat::Utf16LE:
+    case SourceFormat::Utf16BE:
+    case SourceFormat::Utf32LE:
+    case SourceFormat::Utf32BE:
+        return OutputEncoding::Utf16LE;
+    case SourceFormat::Utf8:
+        return OutputEncoding::Utf8;
+    case SourceFormat::CodePage:
+        break;
+    }
+    return OutputEncoding::CodePage;
 }
 
 } // namespace parvello

@@ -18,9 +18,10 @@ enum class OutputEncoding {
     Utf16LE,      // FF FE, then UTF-16 little-endian
 };
 
-// The encoding a file is written back in: UTF-8 with its mark for a marked UTF-8 input,
-// UTF-16 LE with FF FE for any UTF-16 or UTF-32 input, mark-less UTF-8 for a mark-less
-// UTF-8 input, the code page otherwise.
+// The encoding a file is written back in, from the format it was read in: UTF-8 with its
+// mark for a marked UTF-8 input, UTF-16 LE with FF FE for any UTF-16 or UTF-32 input,
+// mark-less UTF-8 for a mark-less UTF-8 input, the code page otherwise.
+OutputEncoding OutputEncodingFor(SourceFormat format);
 OutputEncoding OutputEncodingFor(const LineArray& lines);
 
 // Why a file was left untouched when its encoding cannot hold the result.

@@ -1,7 +1,7 @@
 #include "textio/textsource.h"
 
 #include "textio/codepage.h"
-#include "textio/fileerrors.h"
+#include "textio/fileerror.h"
 #include "textio/textencoder.h"
 
 #include <QtEndian>

@@ -1,6 +1,7 @@
 // Writing the result of one file in the encoding family of its input.
 #pragma once
 
+#include "textio/fileerror.h"
 #include "textio/outputfile.h"
 #include "textio/textencoder.h"
 
@@ -11,14 +12,12 @@
 
 namespace parvello {
 
-class Prompts;
-
 // What became of one output file.
 enum class WriteResult {
     Written,    // the file now holds the text
     Unchanged,  // it already held exactly these bytes and was left alone
     CannotHold, // the encoding cannot hold some character: the file was left untouched
-    Failed,     // a failure was reported; the file was left untouched
+    Failed,     // a step failed, or the text stopped early: the file was left untouched
     Changed,    // the same, for a target that changed while it was being processed
     InUse,      // the same, for a target that another program opened to write meanwhile
 };
@@ -42,28 +41,23 @@ protected:
 // sink refused a piece.
 using TextPieces = std::function<bool(PieceSink& sink)>;
 
-// Writes text as UTF-8 after the mark EF BB BF, creating or replacing the file. Nothing of
-// the text is stripped, translated or added. Failures are reported with the location
-// tag of WriteFileToStringUTF: a file that cannot be created or replaced at line 108
-// (SaveToFile), once. `where` says which file the path stands for (see OutputTarget).
-WriteResult WriteFileToStringUTF(const QString& path, QStringView text, Prompts& prompts);
-WriteResult WriteFileToStringUTF(const QString& path, const TextPieces& text, Prompts& prompts,
-                                 const OutputTarget& where = {});
+// What became of one output file, and the step that failed if one did.
+struct WriteOutcome {
+    WriteResult result = WriteResult::Failed;
+    FileFailure failure; // set when a step failed (Failed, Changed, InUse)
+};
 
-// Writes one piece of text in the given encoding. A piece number of 1 or less creates the
-// file or replaces it (a UTF-16 output begins with FF FE); a higher one appends, creating
-// the file when it is missing (with the mark, as it is new). Failures are reported with
-// the location tag of AppendStringFSO and the line of the open (106 appending, 108
-// replacing), the write (116) or the close (124), once per call.
-WriteResult AppendStringFSO(QStringView text, const QString& path, int pieceNumber,
-                            OutputEncoding encoding, Prompts& prompts);
+// Writes the whole output of one file in the encoding (a UTF-8 or UTF-16 output begins with
+// its mark), piece by piece as text hands them on, with one open, replacing the target
+// atomically (see OutputFile; `where` says which file the path stands for). Nothing of the
+// text is stripped, translated or added. A failure leaves the target as it was and is told
+// in the outcome, with its step: preparing the output (a read-only target that would change
+// is refused there), writing, or committing.
+WriteOutcome WriteOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
+                         const OutputTarget& where = {});
 
-// The whole output of one file on the text-stream route, written with one open: exactly
-// the bytes that AppendStringFSO would leave after one call per piece with piece numbers
-// 1, 2, 3 ..., but replaced atomically, and a failure is reported once for the file, not
-// once per piece (same location tag and lines as AppendStringFSO; a read-only target that
-// would change is reported at the line of the open, 108, as a refused open).
-WriteResult WritePiecesFSO(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                           Prompts& prompts, const OutputTarget& where = {});
+// Appends text in the encoding to the file at path, creating it (with the mark) when it is
+// missing, as one write at the end. Only a regular file is appended to.
+WriteOutcome AppendOutput(const QString& path, OutputEncoding encoding, QStringView text);
 
 } // namespace parvello

@@ -7,6 +7,7 @@
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
+#include "app/fileboxes.h"
 #include "quotes/fileengine.h"
 #include "textio/textloader.h"
 
@@ -210,7 +211,7 @@ private:
         const QuoteReplacer rule(QuoteRule::DoubleToText, QStringLiteral("<>"), {});
         for (const QString& output : {out.path("f.txt"), source}) {
             FakePrompts prompts;
-            const FileReport report = ProcessFile(source, output, rule, prompts);
+            const FileReport report = ProcessFileShowingFailures(source, output, rule, prompts);
             QCOMPARE(report.outcome, FileOutcome::NotText);
             QVERIFY(!report.reason.isEmpty());
             QCOMPARE(prompts.calls.size(), 0);
@@ -310,7 +311,7 @@ private slots:
         FakePrompts prompts;
         const QString source = in.write("f.txt", input);
         const FileReport report =
-            ProcessFile(source, out.path("f.txt"), QuoteReplacer(QuoteRule::None, {}, {}), prompts);
+            ProcessFileShowingFailures(source, out.path("f.txt"), QuoteReplacer(QuoteRule::None, {}, {}), prompts);
         QCOMPARE(report.outcome, FileOutcome::Written);
         QCOMPARE(prompts.calls.size(), 0);
         QVERIFY(ReadBytes(out.path("f.txt")) == output); // QCOMPARE would print megabytes
@@ -345,7 +346,7 @@ private slots:
         FakePrompts prompts;
         const QString source = folder.write("all.bin", input);
         const FileReport report =
-            ProcessFile(source, source, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+            ProcessFileShowingFailures(source, source, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
         QCOMPARE(report.outcome, FileOutcome::Written);
         QCOMPARE(ReadBytes(source), WithCrLf(kept));
         QCOMPARE(folder.entries(), QStringList{"all.bin"});
@@ -388,7 +389,7 @@ private slots:
         const QuoteReplacer rule(QuoteRule::RemoveDouble, {}, {});
 
         FakePrompts prompts;
-        QCOMPARE(ProcessFile(source, out.path(name), rule, prompts).outcome, FileOutcome::Written);
+        QCOMPARE(ProcessFileShowingFailures(source, out.path(name), rule, prompts).outcome, FileOutcome::Written);
         QCOMPARE(prompts.calls.size(), 0);
         QCOMPARE(Snapshot(out.root()), (QMap<QString, QByteArray>{{name, result}}));
         QCOMPARE(ReadBytes(source), input);

@@ -6,6 +6,7 @@
 #include "common/otherwriter.h"
 #include "common/unprivileged.h"
 #include "filelist/filelistmodel.h"
+#include "app/fileboxes.h"
 #include "quotes/fileengine.h"
 #include "textio/atomicfile.h"
 #include "textio/writebehind.h"
@@ -258,7 +259,7 @@ void TestFaults::folderThatMayNotBeWritten() {
             return 10;
         FakePrompts prompts;
         const FileReport report =
-            ProcessFile(source, locked + "/source.txt",
+            ProcessFileShowingFailures(source, locked + "/source.txt",
                         QuoteReplacer(QuoteRule::RemoveDouble, "", ""), prompts);
         if (report.outcome != FileOutcome::NotWritten)
             return 11;

@@ -16,7 +16,6 @@
 //            bit 4:    the vector pass that removes quotes is not used, where it could be
 //   n bytes  characters of the replacement text, each from a small alphabet (see below)
 //   the rest the file's bytes
-#include "base/prompts.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
 #include "textio/codepage.h"
@@ -43,33 +42,6 @@ using parvello::FileOutcome;
 using parvello::QuoteRule;
 
 namespace {
-
-// Every box the engine shows; for a readable file in a writable folder there must be none.
-class RecordingPrompts final : public parvello::Prompts {
-public:
-    QStringList calls;
-    void message(const QString& text) override { calls << QStringLiteral("message: ") + text; }
-    bool askYesNo(const QString& text) override {
-        calls << QStringLiteral("yes/no: ") + text;
-        return false;
-    }
-    void applicationError(const QString& text) override {
-        calls << QStringLiteral("Application Error: ") + text;
-    }
-    QString inputBox(const QString& prompt, const QString&, const QString&) override {
-        calls << QStringLiteral("input: ") + prompt;
-        return {};
-    }
-    QString openFiles(const QString& title, const QString&) override {
-        calls << QStringLiteral("open files: ") + title;
-        return {};
-    }
-    QString browseForFolder(const QString& prompt, const QString&) override {
-        calls << QStringLiteral("browse: ") + prompt;
-        return {};
-    }
-    void shellOpen(const QString& target) override { calls << QStringLiteral("shell: ") + target; }
-};
 
 // ---- The model -------------------------------------------------------------------------
 
@@ -496,10 +468,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     }
 
     // What happened.
-    RecordingPrompts prompts;
     const parvello::FileReport report = parvello::ProcessFile(
-        ws.source, outputPath, parvello::QuoteReplacer(rule, replacementText, replacementText),
-        prompts);
+        ws.source, outputPath, parvello::QuoteReplacer(rule, replacementText, replacementText));
     const QByteArray sourceAfter = readAll(ws.source);
     const bool outputPresent = QFile::exists(ws.output);
     const QByteArray outputAfter = inPlace ? sourceAfter : readAll(ws.output);
@@ -516,8 +486,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             .arg(reading.isText ? QString() : QStringLiteral(" (not text)"))
             .arg(hex(input));
 
-    if (!prompts.calls.isEmpty())
-        violation("a valid temporary file is processed without any box", context, prompts.calls);
+    if (report.failure)
+        violation("a valid temporary file is processed without any failure", context,
+                  {report.failure.description});
     if (report.outcome != expectedOutcome)
         violation("the outcome follows from the bytes",
                   context + QStringLiteral("\nexpected %1, got %2 (%3)")

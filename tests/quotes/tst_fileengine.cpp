@@ -2,6 +2,8 @@
 #include "common/otherwriter.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
+#include "app/fileboxes.h"
+#include "app/linereaders.h"
 #include "quotes/fileengine.h"
 #include "textio/atomicfile.h"
 #include "textio/reading.h"
@@ -34,7 +36,7 @@ namespace {
 // bytes of UTF-8 and code-page files without decoding them.
 FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArray& bytes) {
     FakePrompts prompts;
-    const LineArray lines = ReadFileToStringLine(path, prompts, LineForm::Text);
+    const LineArray lines = ReadFileLines(path, prompts, LineForm::Text);
     if (lines.status == ReadStatus::NotText)
         return {FileOutcome::NotText, lines.problem};
     const TextEncoder encoder(OutputEncodingFor(lines));
@@ -163,7 +165,7 @@ private slots:
             QFile::remove(output);
             QByteArray expected;
             const FileReport reference = decodedRoad(source, replacer, expected);
-            const FileReport report = ProcessFile(source, output, replacer, prompts);
+            const FileReport report = ProcessFileShowingFailures(source, output, replacer, prompts);
             if (report.outcome != reference.outcome ||
                 (report.outcome == FileOutcome::Written && ReadBytes(output) != expected))
                 qWarning() << "round" << round << "rule" << int(rule) << "text" << text << "content"
@@ -234,7 +236,7 @@ private slots:
         FakePrompts prompts;
         const QString source = folder.write("in.txt", input);
         const FileReport report =
-            ProcessFile(source, folder.path("out.txt"), QuoteReplacer(rule, text, text), prompts);
+            ProcessFileShowingFailures(source, folder.path("out.txt"), QuoteReplacer(rule, text, text), prompts);
         QCOMPARE(report.outcome, FileOutcome::Written);
         QCOMPARE(ReadBytes(folder.path("out.txt")), output);
         QCOMPARE(ReadBytes(source), input);
@@ -253,8 +255,8 @@ private slots:
         FakePrompts prompts;
         const QString path = folder.write("all.txt", bytes);
         const QuoteReplacer none(QuoteRule::None, {}, {});
-        QCOMPARE(ProcessFile(path, path, none, prompts).outcome, FileOutcome::Unchanged);
-        QCOMPARE(ProcessFile(path, folder.path("copy.txt"), none, prompts).outcome,
+        QCOMPARE(ProcessFileShowingFailures(path, path, none, prompts).outcome, FileOutcome::Unchanged);
+        QCOMPARE(ProcessFileShowingFailures(path, folder.path("copy.txt"), none, prompts).outcome,
                  FileOutcome::Written);
         QCOMPARE(ReadBytes(folder.path("copy.txt")), bytes);
     }
@@ -282,7 +284,7 @@ private slots:
         FakePrompts prompts;
         const QString path = folder.write("f.txt", input);
         const FileReport report =
-            ProcessFile(path, path, QuoteReplacer(QuoteRule::DoubleToText, text, {}), prompts);
+            ProcessFileShowingFailures(path, path, QuoteReplacer(QuoteRule::DoubleToText, text, {}), prompts);
         QCOMPARE(report.outcome, outcome);
         QVERIFY2(report.reason.contains(reason), qPrintable(report.reason));
         QCOMPARE(ReadBytes(path), input);
@@ -300,7 +302,7 @@ private slots:
         QFile::setPermissions(output, QFileDevice::Permissions(0x6666));
         const int status = RunUnprivileged([&] {
             FakePrompts prompts;
-            const FileReport report = ProcessFile(
+            const FileReport report = ProcessFileShowingFailures(
                 source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
             return report.outcome == FileOutcome::NotRead ? 0 : 1;
         });
@@ -313,7 +315,7 @@ private slots:
         FakePrompts prompts;
         const QString source = folder.write("in.txt", "\"a\"");
         const FileReport report =
-            ProcessFile(source, folder.path("missing/out.txt"),
+            ProcessFileShowingFailures(source, folder.path("missing/out.txt"),
                         QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
         QCOMPARE(report.outcome, FileOutcome::NotWritten);
         QCOMPARE(prompts.errorTexts().size(), 1);
@@ -348,7 +350,7 @@ private slots:
                 file.setFileTime(past, QFileDevice::FileModificationTime));
         file.close();
         const FileReport report =
-            ProcessFile(path, path, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+            ProcessFileShowingFailures(path, path, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
         QCOMPARE(report.outcome, input == output ? FileOutcome::Unchanged : FileOutcome::Written);
         QCOMPARE(ReadBytes(path), output);
         QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch() == past.toSecsSinceEpoch(),
@@ -364,12 +366,12 @@ private slots:
         const QString first = folder.write("first.txt", "ab\r\n");
         const QString second = folder.write("second.txt", "xy\r\n");
         const QuoteReplacer none(QuoteRule::None, {}, {});
-        QCOMPARE(ProcessFile(first, second, none, prompts).outcome, FileOutcome::Written);
+        QCOMPARE(ProcessFileShowingFailures(first, second, none, prompts).outcome, FileOutcome::Written);
         QCOMPARE(ReadBytes(second), QByteArray("ab\r\n"));
         // The same file through a symbolic link is the same file.
         QVERIFY(QFile::link(first, folder.path("link.txt")));
         QCOMPARE(
-            ProcessFile(folder.path("link.txt"), folder.path("link.txt"), none, prompts).outcome,
+            ProcessFileShowingFailures(folder.path("link.txt"), folder.path("link.txt"), none, prompts).outcome,
             FileOutcome::Unchanged);
         QVERIFY(QFileInfo(folder.path("link.txt")).isSymLink());
     }
@@ -407,7 +409,7 @@ private slots:
             QVERIFY(change == 0 ? QFile::link(swapped, output) : QFile::rename(swapped, output));
         });
         const FileReport report =
-            ProcessFile(source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+            ProcessFileShowingFailures(source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
         AtomicFile::SetBeforeReplaceHook({});
         QVERIFY(!writer || writer->wait());
         QCOMPARE(report.outcome, FileOutcome::Changed);
@@ -450,7 +452,7 @@ private slots:
         std::atomic<bool> fired{false};
         std::jthread guard = special == S_IFIFO ? FreePipeLater(output, fired) : std::jthread();
         const FileReport report =
-            ProcessFile(source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
+            ProcessFileShowingFailures(source, output, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts);
         guard = std::jthread();
         QVERIFY(!fired);
         QCOMPARE(report.outcome, special ? FileOutcome::NotWritten : FileOutcome::Written);
@@ -487,7 +489,7 @@ private slots:
         QCOMPARE(::symlink("../target.txt", QFile::encodeName(folder.path("real/a/link.txt"))), 0);
         const QString listed = folder.root() + '/' + name;
         QCOMPARE(
-            ProcessFile(listed, listed, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts)
+            ProcessFileShowingFailures(listed, listed, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), prompts)
                 .outcome,
             FileOutcome::Written);
         QCOMPARE(ReadBytes(real) + ReadBytes(beside), QByteArray("real\r\n\"unrelated\"\n"));
@@ -567,7 +569,7 @@ private slots:
         const auto run = [&] {
             FakePrompts prompts;
             const QuoteReplacer rule(QuoteRule::RemoveDouble, {}, {});
-            return int(ProcessFile(path, path, rule, prompts).outcome);
+            return int(ProcessFileShowingFailures(path, path, rule, prompts).outcome);
         };
         const int got = unprivileged ? RunUnprivileged(run) : run();
         if (situation == "append-only folder")
@@ -609,7 +611,7 @@ private slots:
                 return 10; // the owner could be given away: no real denial
             FakePrompts prompts;
             const QuoteReplacer rule(QuoteRule::RemoveDouble, {}, {});
-            return ProcessFile(path, path, rule, prompts).outcome == FileOutcome::Written ? 0 : 11;
+            return ProcessFileShowingFailures(path, path, rule, prompts).outcome == FileOutcome::Written ? 0 : 11;
         };
         QCOMPARE(RunUnprivileged(asMember, {Group}), 0);
         struct stat after {};

@@ -1,3 +1,4 @@
+#include "app/linereaders.h"
 #include "base/failure.h"
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
@@ -139,7 +140,7 @@ private slots:
                                    format == SourceFormat::Utf8 ||
                                    format == SourceFormat::Utf8WithMark;
         for (const LineForm form : {LineForm::Text, LineForm::Bytes}) {
-            const LineArray read = ReadFileToStringLine(path, prompts, form);
+            const LineArray read = ReadFileLines(path, prompts, form);
             QCOMPARE(prompts.calls.size(), 0);
             QCOMPARE(read.status, ReadStatus::Read);
             QCOMPARE(read.toStringList(), lines);
@@ -172,8 +173,8 @@ private slots:
         TempFolder folder;
         FakePrompts prompts;
         const QString path = folder.write("f", bytes);
-        const LineArray decoded = ReadFileToStringLine(path, prompts, LineForm::Text);
-        const LineArray undecoded = ReadFileToStringLine(path, prompts, LineForm::Bytes);
+        const LineArray decoded = ReadFileLines(path, prompts, LineForm::Text);
+        const LineArray undecoded = ReadFileLines(path, prompts, LineForm::Bytes);
         for (const LineArray* read : {&decoded, &undecoded}) {
             QCOMPARE(read->status, ReadStatus::NotText);
             QVERIFY(!read->problem.isEmpty());
@@ -192,24 +193,24 @@ private slots:
         QByteArray marked = "\xEF\xBB\xBF" + bytes;
         marked.chop(1);
         marked += "\xF0\x9F\x98"; // a four-byte sequence cut off by the end of the file
-        const LineArray plain = ReadFileToStringLine(folder.write("plain", bytes), prompts);
+        const LineArray plain = ReadFileLines(folder.write("plain", bytes), prompts);
         QCOMPARE(plain.format, SourceFormat::Utf8);
         QCOMPARE(plain.text.right(2), QStringLiteral("\u201C|"));
         QCOMPARE(plain.text.size(), LoadChunkSize + 1);
-        QCOMPARE(ReadFileToStringLine(folder.write("cut", marked), prompts).status,
+        QCOMPARE(ReadFileLines(folder.write("cut", marked), prompts).status,
                  ReadStatus::NotText);
         // The same without decoding: the check goes on across reads.
         const LineArray plainBytes =
-            ReadFileToStringLine(folder.path("plain"), prompts, LineForm::Bytes);
+            ReadFileLines(folder.path("plain"), prompts, LineForm::Bytes);
         QCOMPARE(plainBytes.format, SourceFormat::Utf8);
         QVERIFY(plainBytes.inBytes);
         QCOMPARE(plainBytes.bytes, bytes);
-        QCOMPARE(ReadFileToStringLine(folder.path("cut"), prompts, LineForm::Bytes).status,
+        QCOMPARE(ReadFileLines(folder.path("cut"), prompts, LineForm::Bytes).status,
                  ReadStatus::NotText);
         marked.chop(3);
         marked += "\xE2\x80\x9D";
         const LineArray markedBytes =
-            ReadFileToStringLine(folder.write("marked", marked), prompts, LineForm::Bytes);
+            ReadFileLines(folder.write("marked", marked), prompts, LineForm::Bytes);
         QCOMPARE(markedBytes.status, ReadStatus::Read);
         QCOMPARE(markedBytes.byteLine(0), QByteArrayView(marked).sliced(3));
     }
@@ -217,7 +218,7 @@ private slots:
     void missingFileGivesOneEmptyLineAfterFourBoxes() {
         TempFolder folder;
         FakePrompts prompts;
-        const LineArray read = ReadFileToStringLine(folder.path("missing.txt"), prompts);
+        const LineArray read = ReadFileLines(folder.path("missing.txt"), prompts);
         QCOMPARE(read.status, ReadStatus::NotRead);
         QCOMPARE(read.toStringList(), QStringList{""});
         QVERIFY(!read.fileIsUtf8);
@@ -236,7 +237,7 @@ private slots:
     void folderIsNotRead() {
         TempFolder folder;
         FakePrompts prompts;
-        const LineArray read = ReadFileToStringLine(folder.root(), prompts);
+        const LineArray read = ReadFileLines(folder.root(), prompts);
         QCOMPARE(read.status, ReadStatus::NotRead);
         const QStringList boxes = prompts.errorTexts();
         QVERIFY(!boxes.isEmpty());
@@ -251,7 +252,7 @@ private slots:
         QFile::setPermissions(path, QFileDevice::Permissions());
         const int status = RunUnprivileged([&] {
             FakePrompts prompts;
-            const LineArray read = ReadFileToStringLine(path, prompts);
+            const LineArray read = ReadFileLines(path, prompts);
             return read.status == ReadStatus::NotRead && prompts.errorTexts().size() == 4 ? 0 : 1;
         });
         QCOMPARE(status, 0);
@@ -276,7 +277,7 @@ private slots:
             if (where == tag("ReadFileToStringFSOLine") && at == line)
                 throw Failure(QStringLiteral("Injected"));
         });
-        const LineArray read = ReadFileToStringLine(path, prompts);
+        const LineArray read = ReadFileLines(path, prompts);
         QCOMPARE(prompts.errorTexts().size(), 1);
         QCOMPARE(read.status, ReadStatus::NotRead);
         QCOMPARE(read.toStringList(), lines);
@@ -307,7 +308,7 @@ private slots:
         QFETCH(QStringList, lines);
         TempFolder folder;
         FakePrompts prompts;
-        const LineArray read = ReadFileToStringLine(folder.write("f", bytes), prompts);
+        const LineArray read = ReadFileLines(folder.write("f", bytes), prompts);
         QCOMPARE(read.status, ReadStatus::Read);
         QCOMPARE(read.toStringList(), lines);
         QCOMPARE(prompts.calls.size(), 0);
@@ -326,7 +327,7 @@ private slots:
         bool utf8 = false;
         QVERIFY(!IsFileUnicode(path, utf8));
         QCOMPARE(openFiles(), before);
-        ReadFileToStringLine(path, prompts);
+        ReadFileLines(path, prompts);
         QCOMPARE(openFiles(), before);
     }
 #endif

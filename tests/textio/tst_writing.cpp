@@ -1,3 +1,4 @@
+#include "app/fileboxes.h"
 #include "base/failure.h"
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
@@ -56,7 +57,7 @@ private slots:
         TempFolder folder;
         FakePrompts prompts;
         const QString path = folder.write("out.txt", "an older and longer content");
-        QCOMPARE(WriteFileToStringUTF(path, text, prompts), WriteResult::Written);
+        QCOMPARE(WriteUtf8WithMark(path, text, prompts), WriteResult::Written);
         QCOMPARE(ReadBytes(path), bytes);
         QCOMPARE(prompts.calls.size(), 0);
     }
@@ -81,11 +82,11 @@ private slots:
         FakePrompts prompts;
         const QString appended = folder.write("appended", "old");
         for (int i = 0; i < list.size(); ++i)
-            QCOMPARE(AppendStringFSO(list[i], appended, i + 1, encoding, prompts),
+            QCOMPARE(AppendInEncoding(list[i], appended, i + 1, encoding, prompts),
                      WriteResult::Written);
         QCOMPARE(ReadBytes(appended), bytes);
         const QString whole = folder.path("whole");
-        QCOMPARE(WritePiecesFSO(whole, encoding, pieces(list), prompts), WriteResult::Written);
+        QCOMPARE(WriteInEncoding(whole, encoding, pieces(list), prompts), WriteResult::Written);
         QCOMPARE(ReadBytes(whole), bytes);
         QCOMPARE(prompts.calls.size(), 0);
     }
@@ -109,7 +110,7 @@ private slots:
         std::unique_ptr<CodePage> page;
         try {
             page = CodePage::forName(name);
-        } catch (const Failure& failure) {
+        } catch (const FileError& failure) {
             QVERIFY2(!taken, qPrintable(failure.description()));
             return;
         }
@@ -127,13 +128,13 @@ private slots:
         TempFolder folder;
         FakePrompts prompts;
         const QString path = folder.write("f", "old content");
-        AppendStringFSO(u"x", path, 0, OutputEncoding::CodePage, prompts);
+        AppendInEncoding(u"x", path, 0, OutputEncoding::CodePage, prompts);
         QCOMPARE(ReadBytes(path), QByteArray("x"));
-        AppendStringFSO(u"y", path, -3, OutputEncoding::CodePage, prompts);
+        AppendInEncoding(u"y", path, -3, OutputEncoding::CodePage, prompts);
         QCOMPARE(ReadBytes(path), QByteArray("y"));
         // Piece 2 on a missing file creates it, with the mark since the file is new.
         const QString missing = folder.path("missing");
-        AppendStringFSO(u"z", missing, 2, OutputEncoding::Utf16LE, prompts);
+        AppendInEncoding(u"z", missing, 2, OutputEncoding::Utf16LE, prompts);
         QCOMPARE(ReadBytes(missing), QByteArray("\xFF\xFEz\x00", 4));
         QCOMPARE(prompts.calls.size(), 0);
     }
@@ -144,13 +145,13 @@ private slots:
         TempFolder folder;
         FakePrompts prompts;
         const QString path = folder.write("f", "original\r\n");
-        QCOMPARE(WritePiecesFSO(path, OutputEncoding::CodePage,
+        QCOMPARE(WriteInEncoding(path, OutputEncoding::CodePage,
                                 pieces({"fine\r\n", QStringLiteral("\u2605\r\n")}), prompts),
                  WriteResult::CannotHold);
         QCOMPARE(ReadBytes(path), QByteArray("original\r\n"));
         QCOMPARE(folder.entries(), QStringList{"f"});
         QCOMPARE(prompts.calls.size(), 0);
-        QCOMPARE(WriteFileToStringUTF(path, QString(QChar(0xD800)), prompts),
+        QCOMPARE(WriteUtf8WithMark(path, QString(QChar(0xD800)), prompts),
                  WriteResult::CannotHold);
         QCOMPARE(ReadBytes(path), QByteArray("original\r\n"));
     }
@@ -161,7 +162,7 @@ private slots:
         FakePrompts prompts;
         const QString path = folder.write("ro.txt", "keep");
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
-        QCOMPARE(WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"new"}), prompts),
+        QCOMPARE(WriteInEncoding(path, OutputEncoding::CodePage, pieces({"new"}), prompts),
                  WriteResult::Failed);
         QCOMPARE(ReadBytes(path), QByteArray("keep"));
         const QStringList boxes = prompts.errorTexts();
@@ -173,7 +174,7 @@ private slots:
     void missingFolderIsReportedOnce() {
         TempFolder folder;
         FakePrompts prompts;
-        QCOMPARE(WriteFileToStringUTF(folder.path("no/such/f"), u"x", prompts),
+        QCOMPARE(WriteUtf8WithMark(folder.path("no/such/f"), u"x", prompts),
                  WriteResult::Failed);
         const QStringList boxes = prompts.errorTexts();
         QCOMPARE(boxes.size(), 1);
@@ -191,7 +192,7 @@ private slots:
         const int status = RunUnprivileged([&] {
             FakePrompts prompts;
             const WriteResult result =
-                WritePiecesFSO(sub + "/f", OutputEncoding::CodePage, pieces({"x"}), prompts);
+                WriteInEncoding(sub + "/f", OutputEncoding::CodePage, pieces({"x"}), prompts);
             return result == WriteResult::Failed && prompts.errorTexts().size() == 1 ? 0 : 1;
         });
         QCOMPARE(status, 0);
@@ -207,7 +208,7 @@ private slots:
         const QByteArray native = QFile::encodeName(path);
         QCOMPARE(::chown(native.constData(), NobodyId, NobodyId), 0);
         QCOMPARE(::chmod(native.constData(), 02640), 0);
-        QCOMPARE(WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"new"}), prompts),
+        QCOMPARE(WriteInEncoding(path, OutputEncoding::CodePage, pieces({"new"}), prompts),
                  WriteResult::Written);
         struct stat status {};
         QCOMPARE(::stat(native.constData(), &status), 0);
@@ -234,13 +235,13 @@ private slots:
         TempFolder folder;
         FakePrompts prompts;
         const QString first = folder.write("first", "old");
-        QCOMPARE(WritePiecesFSO(first, OutputEncoding::CodePage, pieces({"new"}), prompts),
+        QCOMPARE(WriteInEncoding(first, OutputEncoding::CodePage, pieces({"new"}), prompts),
                  WriteResult::Written);
         const QString path = folder.write("file", "old");
         QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(bits)), 0);
         const mode_t before = ::umask(mode_t(mask));
         const WriteResult result =
-            WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"new"}), prompts);
+            WriteInEncoding(path, OutputEncoding::CodePage, pieces({"new"}), prompts);
         ::umask(before);
         QCOMPARE(result, WriteResult::Written);
         struct stat status {};
@@ -255,7 +256,7 @@ private slots:
         const QString target = folder.write("target", "old");
         const QString link = folder.path("link");
         QVERIFY(QFile::link(target, link));
-        QCOMPARE(WriteFileToStringUTF(link, u"new", prompts), WriteResult::Written);
+        QCOMPARE(WriteUtf8WithMark(link, u"new", prompts), WriteResult::Written);
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(ReadBytes(target), QByteArray("\xEF\xBB\xBFnew"));
         QCOMPARE(folder.entries(), (QStringList{"link", "target"}));
@@ -273,15 +274,15 @@ private slots:
         file.close();
         const ino_t inode = inodeOf(path);
         QCOMPARE(
-            WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r\n"}), prompts),
+            WriteInEncoding(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r\n"}), prompts),
             WriteResult::Unchanged);
         QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), past.toSecsSinceEpoch());
         QCOMPARE(inodeOf(path), inode);
         // One byte more or less is a change.
-        QCOMPARE(WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r"}), prompts),
+        QCOMPARE(WriteInEncoding(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r"}), prompts),
                  WriteResult::Written);
         QCOMPARE(
-            WritePiecesFSO(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r\n"}), prompts),
+            WriteInEncoding(path, OutputEncoding::CodePage, pieces({"a\r\n", "b\r\n"}), prompts),
             WriteResult::Written);
         QCOMPARE(folder.entries(), QStringList{"same"});
     }

@@ -1,0 +1,344 @@
+// One block of a file's text after another through the rule, line ends made CR LF: line by
+// line, or in one vector pass over the whole block where the output's stage allows it.
+#pragma once
+
+#include "textio/textscan.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+
+namespace parvello {
+
+// The lines of a text that comes in blocks, each line written as it is read and ended
+// with CR LF. On the text-stream road a line ends at CR LF, at a lone LF or at a lone CR; on
+// the UTF-8 road at CR LF only (a lone CR or LF stays in its line). A final line break gives
+// no extra line, an empty text one empty line. Content goes through the rule; the file's own
+// CR LF goes out as it is. Unit is char for a text left in its bytes, char16_t for decoded
+// text. Out has content(units, n) and raw(units, n).
+template <class Unit, class Out> class BlockLines {
+public:
+    BlockLines(bool crLfOnly, Out& out) : crLfOnly_(crLfOnly), out_(&out) {}
+
+    void reset() { *this = BlockLines(crLfOnly_, *out_); }
+
+    void block(const Unit* u, qsizetype n) {
+        if (n == 0)
+            return;
+        any_ = true;
+        if (crLfOnly_)
+            crLfBlock(u, n);
+        else
+            anyBreakBlock(u, n);
+        beforeLast_ = n >= 2 ? u[n - 2] : last_;
+        last_ = u[n - 1];
+    }
+
+    // The whole block in one pass, for a run whose lines need no steps of their own: the
+    // units are copied to the output's stage in vectors, and only a line break that is not
+    // CR LF and a quote of the rule stop the copy. On the UTF-8 road a line
+    // break changes nothing, so only the quotes stop it; a CR at the end of the block goes
+    // out at once, as the LF that may follow it would anyway. Out also has stops(units),
+    // put(units, n), stageEnd(units), setStageEnd(at), stageLimit(units),
+    // flushStage(at, keep) and quote(units, from, at, o).
+    void pass(const Unit* u, qsizetype n) {
+        if (n == 0)
+            return;
+        any_ = true;
+        qsizetype i = 0;
+        if (!crLfOnly_ && std::exchange(pendingCr_, false) && u[0] == Unit('\n'))
+            i = 1; // the rest of a CR LF written whole at its CR
+        const StopUnits<Unit>* const stops = out_->stops(u);
+        if (!stops) {
+            out_->put(u + i, n - i);
+        } else {
+            // The units of a quote before its last one were copied already; they stay in
+            // the stage when it is handed on early.
+            constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
+            qsizetype from = i; // where the quote that ends at a stop may begin
+            Unit* o = out_->stageEnd(u);
+            Unit* limit = out_->stageLimit(u);
+            const auto roomFor = [&] {
+                if (o > limit) {
+                    o = out_->flushStage(o, keep);
+                    limit = out_->stageLimit(u);
+                }
+            };
+            if (out_->quotesPass)
+                passInGroups(u, n, i, o, from, limit);
+            if (stops->vectors()) {
+                constexpr qsizetype width = StopUnits<Unit>::Width;
+                // Sixty-four bytes at a time, while a copy of that many from anywhere in them
+                // stays inside the block: the stretch before each stop is copied whole,
+                // without a loop, and the stops are taken from one mask.
+                constexpr qsizetype quad = 4 * width;
+                const auto copyQuad = [&](qsizetype to) {
+                    std::memcpy(o, u + i, 64);
+                    o += to - i;
+                    i = to;
+                };
+                // The CR bit of the unit before these, at bit 0.
+                std::uint64_t crBefore = 0;
+                for (qsizetype base = i; base + 2 * quad <= n; base += quad) {
+                    std::uint64_t mask = 0;
+                    std::uint64_t cr = 0;
+                    std::uint64_t lf = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        unsigned crBits = 0;
+                        unsigned lfBits = 0;
+                        mask |= std::uint64_t(stops->mask(u + base + k * width, crBits, lfBits))
+                                << 16 * k;
+                        cr |= std::uint64_t(crBits) << 16 * k;
+                        lf |= std::uint64_t(lfBits) << 16 * k;
+                    }
+                    if (!crLfOnly_) {
+                        // An LF right after a CR goes out with it, at the CR's stop: each
+                        // stop is then the next bit, whatever the stop before it took.
+                        mask &= ~(lf & (cr << sizeof(Unit) | crBefore));
+                        crBefore = cr >> (64 - sizeof(Unit));
+                    }
+                    if (i > base) // past a CR LF that crossed into these units
+                        mask &= ~std::uint64_t(0) << ((i - base) * qsizetype(sizeof(Unit)));
+                    for (; mask; mask &= mask - 1) {
+                        roomFor();
+                        copyQuad(base + std::countr_zero(mask) / qsizetype(sizeof(Unit)));
+                        stop(u, n, i, o, from);
+                    }
+                    if (i < base + quad) {
+                        roomFor();
+                        copyQuad(base + quad);
+                    }
+                }
+                while (i + width <= n) {
+                    roomFor();
+                    const unsigned mask = stops->mask(u + i);
+                    std::memcpy(o, u + i, 16);
+                    if (!mask) {
+                        o += width;
+                        i += width;
+                        continue;
+                    }
+                    const qsizetype k = std::countr_zero(mask) / qsizetype(sizeof(Unit));
+                    o += k;
+                    i += k;
+                    stop(u, n, i, o, from);
+                }
+            }
+            while (i < n) {
+                roomFor();
+                if (stops->isStop(u[i]))
+                    stop(u, n, i, o, from);
+                else
+                    *o++ = u[i++];
+            }
+            out_->setStageEnd(o);
+            // A CR at the end is a stop on the text-stream road; the LF that may follow it
+            // in the next block belongs to it.
+            pendingCr_ = !crLfOnly_ && u[n - 1] == Unit('\r');
+        }
+        beforeLast_ = n >= 2 ? u[n - 2] : last_;
+        last_ = u[n - 1];
+    }
+
+    // The start of a pass for a rule that the vector pass serves (see fillPassQuotes), where
+    // the processor has it: whole groups of 64 bytes (32 units of decoded text) at a time, the
+    // stage handed on between calls as the stops do. On the text-stream road each group needs
+    // the unit after it, and the pass stops early before a group with two line ends to make
+    // between two kept units; the stops take the rest of the block.
+    void passInGroups(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from,
+                      Unit*& limit) {
+        // A quote's first bytes, taken back by its last (the family's units are whole quotes).
+        constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
+        constexpr qsizetype group = 64 / qsizetype(sizeof(Unit)); // units read at a time
+        constexpr qsizetype most = 2 * group;                     // and written at most
+        const bool lineBreaks = !crLfOnly_;
+        const qsizetype last = lineBreaks ? n - 1 : n;
+        QuotesPassCarry carry;
+        Unit* const stageEnd = out_->stageBytesEnd(u);
+        while (i + group <= last) {
+            if (o > limit || stageEnd - o < 2 * most) {
+                o = out_->flushStage(o, keep);
+                limit = out_->stageLimit(u);
+            }
+            // Each group may store up to most units past where it ends.
+            const qsizetype groups =
+                std::max<qsizetype>(1, (std::min(limit, stageEnd - most) - o) / most);
+            const qsizetype end = std::min(last, i + group * groups);
+            qsizetype at = i;
+            if constexpr (sizeof(Unit) == 1)
+                at = QuotesPass(u, i, end, o, out_->passQuotes, lineBreaks, carry);
+            else
+                at = QuotesPass(u, i, end, o, out_->passUnits, lineBreaks, carry);
+            if (at == i)
+                break;
+            i = at;
+            if (lineBreaks && u[i - 1] == Unit('\r') && u[i] == Unit('\n')) {
+                // The LF of a CR LF cut where the groups ended goes out with its CR.
+                *o++ = Unit('\n');
+                carry = {};
+                ++i;
+            }
+            if (at + group <= end) // stopped before a group it leaves to the stops
+                break;
+        }
+        from = std::max(from, i - keep); // a quote's first bytes are never stops
+    }
+
+    // At the stop u[i] of a pass: a line break goes out as CR LF, a quote as what it becomes;
+    // i moves past it, o past what was written for it.
+    Q_ALWAYS_INLINE void stop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from) {
+        if (out_->tableStops) {
+            tableStop(u, n, i, o, from);
+            return;
+        }
+        searchedStop(u, n, i, o, from);
+    }
+
+    // The same for decoded text: the stop is a line break or one of the family's three
+    // quotes, and the action to take is chosen without a branch on which.
+    Q_ALWAYS_INLINE void tableStop(const char16_t* u, qsizetype n, qsizetype& i, char16_t*& o,
+                                   qsizetype& from) {
+        const auto& t = out_->unitTable;
+        const char16_t c = u[i];
+        const bool lineBreak = int(c == u'\r') | int(c == u'\n');
+        const unsigned q = unsigned(c == t.family[1]) | unsigned(c == t.family[2]) << 1;
+        const auto& action = t.actions[lineBreak ? 3 : q];
+        std::memcpy(o, action.units, sizeof action.units);
+        o += action.length;
+        const bool crLf = c == u'\r' && i + 1 < n && u[i + 1] == u'\n';
+        i += crLf ? 2 : 1;
+        from = i;
+    }
+
+    // The same for the byte road with the output's table: what the byte becomes is looked
+    // up, and only whether a quote's first bytes stand before its last one is compared.
+    Q_ALWAYS_INLINE void tableStop(const char* u, qsizetype n, qsizetype& i, char*& o,
+                                   qsizetype& from) {
+        static constexpr char noBytes[2] = {};
+        const auto& t = *out_->stopTable;
+        const uchar c = uchar(u[i]);
+        // The two bytes before, or none where they would lie before the quote may begin
+        // (chosen without a branch: whether a stop is a quote of three bytes is not
+        // predictable).
+        quint16 two;
+        std::memcpy(&two, i >= from + 2 ? u + i - 2 : noBytes, 2);
+        const bool whole = int(t.before[c] == 0) | int(two == t.prefix[c]);
+        const auto& action = t.actions[c + (whole ? 0u : 256u)];
+        std::memcpy(o - action.back, action.bytes, sizeof action.bytes);
+        o += action.length - action.back;
+        const bool crLf = c == '\r' && i + 1 < n && u[i + 1] == '\n';
+        i += crLf ? 2 : 1;
+        from = action.ends ? i : from;
+    }
+
+    Q_ALWAYS_INLINE void searchedStop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o,
+                                      qsizetype& from) {
+        const Unit c = u[i];
+        if (c != Unit('\r') && c != Unit('\n')) {
+            i = out_->quote(u, from, i, o);
+            return;
+        }
+        *o++ = Unit('\r');
+        *o++ = Unit('\n');
+        const bool crLf = c == Unit('\r') && i + 1 < n && u[i + 1] == Unit('\n');
+        pendingCr_ = c == Unit('\r') && i + 1 == n;
+        i += crLf ? 2 : 1;
+        from = i;
+    }
+
+    void finish() {
+        if (crLfOnly_) {
+            if (std::exchange(pendingCr_, false))
+                out_->raw(cr(), 1); // a CR at the very end stays in the last line
+            if (!any_ || beforeLast_ != Unit('\r') || last_ != Unit('\n'))
+                endLine();
+        } else if (!any_ || (last_ != Unit('\r') && last_ != Unit('\n'))) {
+            endLine();
+        }
+    }
+
+private:
+    static const Unit* crLf() {
+        if constexpr (std::is_same_v<Unit, char>)
+            return "\r\n";
+        else
+            return u"\r\n";
+    }
+    static const Unit* cr() { return crLf(); }
+    // Where the first CR (crOnly) or the first CR or LF is in u[0..n), or n.
+    static qsizetype findBreak(const Unit* u, qsizetype n, bool crOnly) {
+        if constexpr (std::is_same_v<Unit, char>)
+            return crOnly ? FindCarriageReturnByte(u, n) : FindLineBreakByte(u, n);
+        else
+            return crOnly ? FindCarriageReturn(u, n) : FindLineBreak(u, n);
+    }
+
+    void endLine() { out_->raw(crLf(), 2); }
+
+    void anyBreakBlock(const Unit* u, qsizetype n) {
+        qsizetype pos = 0;
+        // A CR LF cut by the end of the last block was written whole at its CR.
+        if (std::exchange(pendingCr_, false) && u[0] == Unit('\n'))
+            pos = 1;
+        while (pos < n) {
+            const qsizetype at = pos + findBreak(u + pos, n - pos, false);
+            if (at >= n) {
+                out_->content(u + pos, n - pos);
+                return;
+            }
+            out_->content(u + pos, at - pos);
+            if (u[at] == Unit('\r') && at + 1 < n && u[at + 1] == Unit('\n')) {
+                out_->raw(u + at, 2);
+                pos = at + 2;
+            } else {
+                out_->raw(crLf(), 2);
+                pendingCr_ = u[at] == Unit('\r') && at + 1 == n;
+                pos = at + 1;
+            }
+        }
+    }
+
+    void crLfBlock(const Unit* u, qsizetype n) {
+        qsizetype start = 0;
+        if (std::exchange(pendingCr_, false)) {
+            if (u[0] == Unit('\n')) {
+                out_->raw(crLf(), 2);
+                start = 1;
+            } else {
+                out_->raw(cr(), 1);
+            }
+        }
+        for (qsizetype search = start;;) {
+            const qsizetype at = search + findBreak(u + search, n - search, true);
+            if (at >= n) {
+                out_->content(u + start, n - start);
+                return;
+            }
+            if (at + 1 == n) { // is it a CR LF? The next block tells.
+                out_->content(u + start, at - start);
+                pendingCr_ = true;
+                return;
+            }
+            search = at + 1;
+            if (u[at + 1] == Unit('\n')) {
+                out_->content(u + start, at - start);
+                out_->raw(u + at, 2);
+                start = search = at + 2;
+            }
+        }
+    }
+
+    bool crLfOnly_;
+    Out* out_;
+    bool any_ = false;
+    bool pendingCr_ = false; // the last block ended with a CR
+    Unit last_ = 0;
+    Unit beforeLast_ = 0;
+};
+
+} // namespace parvello

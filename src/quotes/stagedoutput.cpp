@@ -1,0 +1,155 @@
+#include "quotes/stagedoutput.h"
+
+#include <QSysInfo>
+
+#include <algorithm>
+
+namespace parvello {
+
+bool StagedOutput::fillPassQuotes() {
+    if (!QuotesPassAvailable())
+        return false;
+    passQuotes = {};
+    for (size_t q = 0; q < 3; ++q) {
+        const QByteArrayView quote = byteRule_->quoteBytes(int(q));
+        passQuotes.length[q] = int(quote.size());
+        if (quote.isEmpty())
+            continue;
+        const QByteArrayView result = byteRule_->resultBytes(int(q));
+        if (!byteRule_->resultEncodable(int(q)) || result.contains('\r') || result.contains('\n'))
+            return false;
+        const bool lastDiffers =
+            result.size() == quote.size() && quote.size() == 3 && result.first(2) == quote.first(2);
+        if (!result.isEmpty() && result.size() != 1 && !lastDiffers)
+            return false;
+        std::memcpy(passQuotes.bytes[q].data(), quote.data(), size_t(quote.size()));
+        passQuotes.kept[q] = int(result.size());
+        passQuotes.last[q] = result.isEmpty() ? '\0' : result.back();
+    }
+    return true;
+}
+
+bool StagedOutput::fillPassUnits() {
+    if (!QuotesPassAvailable())
+        return false;
+    for (size_t q = 0; q < 3; ++q) {
+        const UnitAction& action = unitTable.actions[q];
+        if (action.length > 1 ||
+            (action.length == 1 && (action.units[0] == u'\r' || action.units[0] == u'\n')))
+            return false;
+        passUnits.quotes[q] = unitTable.family[q];
+        passUnits.removed[q] = action.length == 0;
+        passUnits.becomes[q] = action.units[0];
+    }
+    return true;
+}
+
+bool StagedOutput::fillUnitTable() {
+    unitTable.family = rule_->family();
+    for (size_t q = 0; q < 3; ++q) {
+        const QStringView result = rule_->result(q);
+        if (result.size() > 8)
+            return false;
+        std::memcpy(unitTable.actions[q].units, result.utf16(), size_t(result.size()) * 2);
+        unitTable.actions[q].length = result.size();
+    }
+    unitTable.actions[3] = UnitAction{{u'\r', u'\n'}, 2};
+    return true;
+}
+
+bool StagedOutput::fillStopTable(bool crLfOnly) {
+    if (!stopTable)
+        stopTable = std::make_unique<StopTable>();
+    StopTable& t = *stopTable;
+    // Only the stop bytes are ever looked up: each stands for itself unless it is a
+    // line break or ends a quote.
+    for (int q = -2; q < 3; ++q) {
+        const uchar c = q == -2 ? '\r' : q == -1 ? '\n' : uchar(byteRule_->lastBytes()[size_t(q)]);
+        StopAction self;
+        self.bytes[0] = char(c);
+        self.length = 1;
+        t.actions[c] = t.actions[c + 256u] = self;
+        t.before[c] = 0;
+    }
+    if (!crLfOnly)
+        for (const uchar c : {uchar('\r'), uchar('\n')})
+            t.actions[c] = StopAction{{'\r', '\n'}, 2, 0, true};
+    std::array<bool, 256> taken{};
+    for (int q = 0; q < 3; ++q) {
+        const QByteArrayView quote = byteRule_->quoteBytes(q);
+        if (quote.isEmpty())
+            continue;
+        const QByteArrayView result = byteRule_->resultBytes(q);
+        const uchar last = uchar(quote.back());
+        if ((quote.size() != 1 && quote.size() != 3) || !byteRule_->resultEncodable(q) ||
+            result.size() > 16 || taken[last] || last == '\r' || last == '\n')
+            return false;
+        taken[last] = true;
+        StopAction action;
+        std::memcpy(action.bytes, result.data(), size_t(result.size()));
+        action.length = qint8(result.size());
+        action.back = qint8(quote.size() - 1);
+        action.ends = true;
+        t.actions[last] = action;
+        t.before[last] = qint8(quote.size() - 1);
+        if (quote.size() == 3)
+            std::memcpy(&t.prefix[last], quote.data(), 2);
+    }
+    return true;
+}
+
+bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding) {
+    staged = 0;
+    tableStops = false;
+    quotesPass = false;
+    unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
+                     QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    for (size_t k = 0; k < 3 && unitsAreOutput; ++k)
+        unitsAreOutput = FindUnpairedSurrogate(rule_->result(k)) < 0;
+    byteStops.reset();
+    unitStops.reset();
+    std::array<char16_t, 5> stop = {u'\r', u'\n', u'\r', u'\r', u'\r'};
+    bool anyQuote = false;
+    qsizetype longest = 4; // CR LF
+    if (units && rule_->rule() != QuoteRule::None) {
+        anyQuote = true;
+        for (size_t k = 0; k < 3; ++k) {
+            stop[k + 2] = rule_->family()[k];
+            longest = std::max(longest, rule_->result(k).size() * 2);
+        }
+    } else if (!units && !byteRule_->findsNothing()) {
+        anyQuote = true;
+        for (int k = 0; k < 3; ++k) {
+            stop[size_t(k) + 2] = char16_t(uchar(byteRule_->lastBytes()[size_t(k)]));
+            longest = std::max(longest, byteRule_->resultBytes(k).size());
+        }
+    }
+    if (longest > LongestResult)
+        return false;
+    unitStage = units;
+    if (!stage.data())
+        stage = PooledBuffer(StageBytes);
+    // The stage is handed on about every half block's worth (every few bytes where the
+    // tests read a few at a time, so that quotes are seen cut by hand-overs).
+    limit = std::min(StageBytes - 64 - 2 * longest - qsizetype(sizeof(StopAction::bytes)),
+                     std::max<qsizetype>(ReadBlockSize() / 2, 4));
+    if (crLfOnly) // line breaks stop nothing: only quotes, or no search at all
+        stop[0] = stop[1] = stop[2];
+    if (crLfOnly && !anyQuote)
+        return true;
+    if (units) {
+        unitStops.emplace(stop);
+        tableStops = anyQuote && fillUnitTable();
+        quotesPass = tableStops && fillPassUnits();
+    } else {
+        std::array<char, 5> bytes{};
+        for (size_t k = 0; k < 5; ++k)
+            bytes[k] = char(stop[k]);
+        byteStops.emplace(bytes);
+        tableStops = fillStopTable(crLfOnly);
+        quotesPass = tableStops && fillPassQuotes();
+    }
+    return true;
+}
+
+} // namespace parvello
