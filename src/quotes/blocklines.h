@@ -53,98 +53,111 @@ public:
         qsizetype i = 0;
         if (!crLfOnly_ && std::exchange(pendingCr_, false) && u[0] == Unit('\n'))
             i = 1; // the rest of a CR LF written whole at its CR
-        const StopUnits<Unit>* const stops = out_->stops(u);
-        if (!stops) {
+        if (const StopUnits<Unit>* const stops = out_->stops(u))
+            passToStops(u, n, i, *stops);
+        else
             out_->put(u + i, n - i);
-        } else {
-            // The units of a quote before its last one were copied already; they stay in
-            // the stage when it is handed on early.
-            constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
-            qsizetype from = i; // where the quote that ends at a stop may begin
-            Unit* o = out_->stageEnd(u);
-            Unit* limit = out_->stageLimit(u);
-            const auto roomFor = [&] {
-                if (o > limit) {
-                    o = out_->flushStage(o, keep);
-                    limit = out_->stageLimit(u);
-                }
-            };
-            if (out_->quotesPass)
-                passInGroups(u, n, i, o, from, limit);
-            if (stops->vectors()) {
-                constexpr qsizetype width = StopUnits<Unit>::Width;
-                // Sixty-four bytes at a time, while a copy of that many from anywhere in them
-                // stays inside the block: the stretch before each stop is copied whole,
-                // without a loop, and the stops are taken from one mask.
-                constexpr qsizetype quad = 4 * width;
-                const auto copyQuad = [&](qsizetype to) {
-                    std::memcpy(o, u + i, 64);
-                    o += to - i;
-                    i = to;
-                };
-                // The CR bit of the unit before these, at bit 0.
-                std::uint64_t crBefore = 0;
-                for (qsizetype base = i; base + 2 * quad <= n; base += quad) {
-                    std::uint64_t mask = 0;
-                    std::uint64_t cr = 0;
-                    std::uint64_t lf = 0;
-                    for (int k = 0; k < 4; ++k) {
-                        unsigned crBits = 0;
-                        unsigned lfBits = 0;
-                        mask |= std::uint64_t(stops->mask(u + base + k * width, crBits, lfBits))
-                                << 16 * k;
-                        cr |= std::uint64_t(crBits) << 16 * k;
-                        lf |= std::uint64_t(lfBits) << 16 * k;
-                    }
-                    if (!crLfOnly_) {
-                        // An LF right after a CR goes out with it, at the CR's stop: each
-                        // stop is then the next bit, whatever the stop before it took.
-                        mask &= ~(lf & (cr << sizeof(Unit) | crBefore));
-                        crBefore = cr >> (64 - sizeof(Unit));
-                    }
-                    if (i > base) // past a CR LF that crossed into these units
-                        mask &= ~std::uint64_t(0) << ((i - base) * qsizetype(sizeof(Unit)));
-                    for (; mask; mask &= mask - 1) {
-                        roomFor();
-                        copyQuad(base + std::countr_zero(mask) / qsizetype(sizeof(Unit)));
-                        stop(u, n, i, o, from);
-                    }
-                    if (i < base + quad) {
-                        roomFor();
-                        copyQuad(base + quad);
-                    }
-                }
-                while (i + width <= n) {
-                    roomFor();
-                    const unsigned mask = stops->mask(u + i);
-                    std::memcpy(o, u + i, 16);
-                    if (!mask) {
-                        o += width;
-                        i += width;
-                        continue;
-                    }
-                    const qsizetype k = std::countr_zero(mask) / qsizetype(sizeof(Unit));
-                    o += k;
-                    i += k;
-                    stop(u, n, i, o, from);
-                }
-            }
-            while (i < n) {
-                roomFor();
-                if (stops->isStop(u[i]))
-                    stop(u, n, i, o, from);
-                else
-                    *o++ = u[i++];
-            }
-            out_->setStageEnd(o);
-            // A CR at the end is a stop on the text-stream road; the LF that may follow it
-            // in the next block belongs to it.
-            pendingCr_ = !crLfOnly_ && u[n - 1] == Unit('\r');
-        }
         beforeLast_ = n >= 2 ? u[n - 2] : last_;
         last_ = u[n - 1];
     }
 
+private:
+    // The pass where something stops the copy: groups of quotes first where the processor
+    // takes them, then sixty-four bytes, then sixteen, then one unit at a time.
+    Q_ALWAYS_INLINE void passToStops(const Unit* u, qsizetype n, qsizetype i,
+                                     const StopUnits<Unit>& stops) {
+        qsizetype from = i; // where the quote that ends at a stop may begin
+        Unit* o = out_->stageEnd(u);
+        Unit* limit = out_->stageLimit(u);
+        if (out_->quotesPass)
+            passInGroups(u, n, i, o, from, limit);
+        if (stops.vectors()) {
+            passInQuads(u, n, i, o, from, limit, stops);
+            constexpr qsizetype width = StopUnits<Unit>::Width;
+            while (i + width <= n) {
+                roomFor(u, o, limit);
+                const unsigned mask = stops.mask(u + i);
+                std::memcpy(o, u + i, 16);
+                if (!mask) {
+                    o += width;
+                    i += width;
+                    continue;
+                }
+                const qsizetype k = std::countr_zero(mask) / qsizetype(sizeof(Unit));
+                o += k;
+                i += k;
+                stop(u, n, i, o, from);
+            }
+        }
+        while (i < n) {
+            roomFor(u, o, limit);
+            if (stops.isStop(u[i]))
+                stop(u, n, i, o, from);
+            else
+                *o++ = u[i++];
+        }
+        out_->setStageEnd(o);
+        // A CR at the end is a stop on the text-stream road; the LF that may follow it in the
+        // next block belongs to it.
+        pendingCr_ = !crLfOnly_ && u[n - 1] == Unit('\r');
+    }
+
+    // Hands the stage on when the next stop might not fit. The units of a quote before its
+    // last one were copied already; they stay in the stage when it is handed on early.
+    Q_ALWAYS_INLINE void roomFor(const Unit* u, Unit*& o, Unit*& limit) {
+        constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
+        if (o > limit) {
+            o = out_->flushStage(o, keep);
+            limit = out_->stageLimit(u);
+        }
+    }
+
+    // Sixty-four bytes at a time, while a copy of that many from anywhere in them stays
+    // inside the block: the stretch before each stop is copied whole, without a loop, and the
+    // stops are taken from one mask.
+    Q_ALWAYS_INLINE void passInQuads(const Unit* u, qsizetype n, qsizetype& i, Unit*& o,
+                                     qsizetype& from, Unit*& limit, const StopUnits<Unit>& stops) {
+        constexpr qsizetype width = StopUnits<Unit>::Width;
+        constexpr qsizetype quad = 4 * width;
+        const auto copyQuad = [&](qsizetype to) {
+            std::memcpy(o, u + i, 64);
+            o += to - i;
+            i = to;
+        };
+        // The CR bit of the unit before these, at bit 0.
+        std::uint64_t crBefore = 0;
+        for (qsizetype base = i; base + 2 * quad <= n; base += quad) {
+            std::uint64_t mask = 0;
+            std::uint64_t cr = 0;
+            std::uint64_t lf = 0;
+            for (int k = 0; k < 4; ++k) {
+                unsigned crBits = 0;
+                unsigned lfBits = 0;
+                mask |= std::uint64_t(stops.mask(u + base + k * width, crBits, lfBits)) << 16 * k;
+                cr |= std::uint64_t(crBits) << 16 * k;
+                lf |= std::uint64_t(lfBits) << 16 * k;
+            }
+            if (!crLfOnly_) {
+                // An LF right after a CR goes out with it, at the CR's stop: each stop is
+                // then the next bit, whatever the stop before it took.
+                mask &= ~(lf & (cr << sizeof(Unit) | crBefore));
+                crBefore = cr >> (64 - sizeof(Unit));
+            }
+            if (i > base) // past a CR LF that crossed into these units
+                mask &= ~std::uint64_t(0) << ((i - base) * qsizetype(sizeof(Unit)));
+            for (; mask; mask &= mask - 1) {
+                roomFor(u, o, limit);
+                copyQuad(base + std::countr_zero(mask) / qsizetype(sizeof(Unit)));
+                stop(u, n, i, o, from);
+            }
+            if (i < base + quad) {
+                roomFor(u, o, limit);
+                copyQuad(base + quad);
+            }
+        }
+    }
+
+public:
     // The start of a pass for a rule that the vector pass serves (see fillPassQuotes), where
     // the processor has it: whole groups of 64 bytes (32 units of decoded text) at a time, the
     // stage handed on between calls as the stops do. On the text-stream road each group needs

@@ -57,9 +57,35 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::open() {
-    bool exists = false;
-    bool folder = false;
-    bool special = false;
+    const TargetKind kind = examineTarget();
+    if (kind == TargetKind::Folder)
+        throw FileError(FileProblem::Denied,
+                        QStringLiteral("Cannot write ") + path_ +
+                            QStringLiteral(": it is a folder"),
+                        QStringLiteral("Is a directory"));
+    if (kind == TargetKind::Special)
+        throw FileError(FileProblem::Denied,
+                        QStringLiteral("Cannot write ") + path_ +
+                            QStringLiteral(": it is a pipe, socket or device, not a file"),
+                        QStringLiteral("it is a pipe, socket or device, not a file"));
+    exists_ = kind == TargetKind::File;
+    takeKnownBytes();
+    startComparing();
+    // Decided by the attributes, not by trying: root could write over it anyway. It is
+    // only compared, so that one that already holds its result is left as it is.
+    if (!readOnly_)
+        openTemporary();
+    opened_ = true;
+    buffer_ = PooledBuffer(BufferCapacity);
+    const QByteArrayView mark = encoder_.mark();
+    if (!mark.isEmpty())
+        std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
+    filled_ = mark.size();
+}
+
+// Which file the result replaces (target_), what it is, and what it must still be when it is
+// replaced (expected_); whether it is read-only, and the owner, group and bits to keep.
+OutputFile::TargetKind OutputFile::examineTarget() {
 #ifdef Q_OS_UNIX
     target_ = path_;
     if (where_.kind == OutputTarget::Kind::FileRead) {
@@ -90,41 +116,40 @@ void OutputFile::open() {
         if (where_.kind == OutputTarget::Kind::FileRead)
             changedMeanwhile(path_); // the reader could not say which file it read
     }
-    if (present && !S_ISLNK(status.st_mode)) {
-        exists = true;
-        folder = S_ISDIR(status.st_mode);
-        special = !folder && !S_ISREG(status.st_mode);
-        readOnly_ = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-                    (S_ISREG(status.st_mode) && !userMayWrite(target_, status));
-        restoreOwner_ = true;
-        ownerId_ = status.st_uid;
-        groupId_ = status.st_gid;
-        mode_ = status.st_mode & 07777;
-    }
+    if (!present || S_ISLNK(status.st_mode))
+        return TargetKind::Missing;
+    if (S_ISDIR(status.st_mode))
+        return TargetKind::Folder;
+    if (!S_ISREG(status.st_mode))
+        return TargetKind::Special;
+    readOnly_ =
+        (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || !userMayWrite(target_, status);
+    restoreOwner_ = true;
+    ownerId_ = status.st_uid;
+    groupId_ = status.st_gid;
+    mode_ = status.st_mode & 07777;
+    return TargetKind::File;
 #else
     target_ = where_.kind == OutputTarget::Kind::FileRead ? where_.linkFreePath : path_;
     const QFileInfo info(target_);
     if (where_.kind == OutputTarget::Kind::Resolved && info.exists())
         target_ = info.canonicalFilePath();
-    exists = info.exists();
-    folder = exists && info.isDir();
-    special = exists && !folder && !info.isFile();
-    readOnly_ = exists && !folder && (FileAttributes(target_) & attributes::ReadOnly);
+    if (!info.exists())
+        return TargetKind::Missing;
+    if (info.isDir())
+        return TargetKind::Folder;
+    if (!info.isFile())
+        return TargetKind::Special;
+    readOnly_ = FileAttributes(target_) & attributes::ReadOnly;
+    return TargetKind::File;
 #endif
-    if (folder)
-        throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": it is a folder"),
-                        QStringLiteral("Is a directory"));
-    if (special)
-        throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": it is a pipe, socket or device, not a file"),
-                        QStringLiteral("it is a pipe, socket or device, not a file"));
+}
+
+// The file just read, unchanged since: its bytes are at hand to compare the result with.
+void OutputFile::takeKnownBytes() {
 #ifdef Q_OS_UNIX
-    // The file just read, unchanged since: its bytes are at hand.
     const FileIdentity& read = where_.sourceIdentity;
-    if (exists && where_.sourceBytesKnown && read.known && read.device == expected_.device &&
+    if (exists_ && where_.sourceBytesKnown && read.known && read.device == expected_.device &&
         read.inode == expected_.inode && read.size == expected_.size &&
         read.modified[0] == expected_.modified[0] && read.modified[1] == expected_.modified[1] &&
         where_.sourceBytes.size() == expected_.size) {
@@ -132,48 +157,39 @@ void OutputFile::open() {
         useKnownBytes_ = true;
     }
 #endif
-    exists_ = exists;
-    startComparing();
-    // Decided by the attributes, not by trying: root could write over it anyway. It is
-    // only compared, so that one that already holds its result is left as it is.
-    if (!readOnly_) {
-        save_ = std::make_unique<AtomicFile>(target_);
+}
+
+// The temporary file the result is written to, or, in place, the private one whose bytes
+// are copied into the file itself: for a file with other names, so that every name sees the
+// result, and for a file in a folder where its temporary file cannot be made or renamed,
+// where the file itself may still be written.
+void OutputFile::openTemporary() {
+    save_ = std::make_unique<AtomicFile>(target_);
 #ifdef Q_OS_UNIX
-        const unsigned permissionBits = mode_ & 0777;
+    const unsigned permissionBits = mode_ & 0777;
 #else
-        const unsigned permissionBits = 0;
+    const unsigned permissionBits = 0;
 #endif
-        // In place, a file with other names is written into, so that every name sees the
-        // result; so is a file in a folder where its temporary file cannot be made or
-        // renamed, where the file itself may still be written.
-        const bool fileRead = where_.kind == OutputTarget::Kind::FileRead && exists;
-        intoTarget_ = fileRead && expected_.links > 1;
-        bool ready =
-            intoTarget_ ? save_->openToWriteInto(expected_) : save_->open(exists, permissionBits);
-        if (!ready && !intoTarget_ && fileRead && save_->folderRefused()) {
-            intoTarget_ = true;
-            ready = save_->openToWriteInto(expected_);
-        }
-        if (!ready) {
-            if (!QFileInfo(target_).absoluteDir().exists())
-                throw FileError(FileProblem::PathNotFound,
-                                QStringLiteral("Path not found: ") + path_,
-                                QStringLiteral("No such file or directory"));
-            throw FileError(
-                FileProblem::Denied,
-                (exists ? QStringLiteral("Cannot replace ") : QStringLiteral("Cannot create ")) +
-                    path_ + QStringLiteral(": ") + save_->errorString(),
-                save_->errorString());
-        }
-        if (exists && !intoTarget_)
-            carryAttributes();
+    const bool fileRead = where_.kind == OutputTarget::Kind::FileRead && exists_;
+    intoTarget_ = fileRead && expected_.links > 1;
+    bool ready =
+        intoTarget_ ? save_->openToWriteInto(expected_) : save_->open(exists_, permissionBits);
+    if (!ready && !intoTarget_ && fileRead && save_->folderRefused()) {
+        intoTarget_ = true;
+        ready = save_->openToWriteInto(expected_);
     }
-    opened_ = true;
-    buffer_ = PooledBuffer(BufferCapacity);
-    const QByteArrayView mark = encoder_.mark();
-    if (!mark.isEmpty())
-        std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
-    filled_ = mark.size();
+    if (!ready) {
+        if (!QFileInfo(target_).absoluteDir().exists())
+            throw FileError(FileProblem::PathNotFound, QStringLiteral("Path not found: ") + path_,
+                            QStringLiteral("No such file or directory"));
+        throw FileError(
+            FileProblem::Denied,
+            (exists_ ? QStringLiteral("Cannot replace ") : QStringLiteral("Cannot create ")) +
+                path_ + QStringLiteral(": ") + save_->errorString(),
+            save_->errorString());
+    }
+    if (exists_ && !intoTarget_)
+        carryAttributes();
 }
 
 // The result takes the place of a file that exists: it gets that file's extended attributes

@@ -98,6 +98,10 @@ public:
     static constexpr qsizetype BufferCapacity = BufferSize + 3 * SliceUnits;
 
 private:
+    enum class TargetKind { Missing, File, Folder, Special };
+    TargetKind examineTarget();
+    void takeKnownBytes();
+    void openTemporary();
     void flush();
     void put(const char* bytes, qsizetype n);
     void startComparing();

@@ -256,88 +256,95 @@ SourceBlocks::Next SourceBlocks::next() {
 SourceBlocks::Next SourceBlocks::decodeUnits(qsizetype from, qsizetype to, bool atEnd) {
     const char* const bytes = buffer_ + from;
     const qsizetype n = to - from;
-    char16_t* const out = unitsData();
     unitCount_ = 0;
     keep_ = 0;
     switch (format_) {
     case SourceFormat::CodePage:
-        CodePage::ansi().decode(bytes, n, out);
+        CodePage::ansi().decode(bytes, n, unitsData());
         unitCount_ = n;
         return Next::Block;
     case SourceFormat::Utf8:
-    case SourceFormat::Utf8WithMark: {
-        const char16_t* end = decoder_.decode(bytes, n, out);
-        if (!end) {
-            if (how_ != LoadAs::Ansi)
-                return notText(afterMarkReason());
-            restartAsCodePage();
-            return Next::Restart;
-        }
-        unitCount_ = end - out;
-        // Every non-ASCII sequence decodes to fewer units than it has bytes; a sequence cut
-        // by the end of the read counts where it ends.
-        for (qsizetype i = 0; how_ == LoadAs::Ansi && i < n && !nonAscii_; ++i)
-            nonAscii_ = uchar(bytes[i]) >= 0x80;
-        return Next::Block;
-    }
+    case SourceFormat::Utf8WithMark:
+        return decodeUtf8(bytes, n);
     case SourceFormat::Utf16LE:
-    case SourceFormat::Utf16BE: {
-        const QLatin1String name(bigEndian_ ? "UTF-16 big-endian" : "UTF-16 little-endian");
-        if (atEnd && n % 2) {
+    case SourceFormat::Utf16BE:
+        return decodeUtf16(bytes, n, atEnd);
+    case SourceFormat::Utf32LE:
+    case SourceFormat::Utf32BE:
+        return decodeUtf32(bytes, n, atEnd);
+    }
+    return Next::Block;
+}
+
+SourceBlocks::Next SourceBlocks::decodeUtf8(const char* bytes, qsizetype n) {
+    char16_t* const out = unitsData();
+    const char16_t* end = decoder_.decode(bytes, n, out);
+    if (!end) {
+        if (how_ != LoadAs::Ansi)
+            return notText(afterMarkReason());
+        restartAsCodePage();
+        return Next::Restart;
+    }
+    unitCount_ = end - out;
+    // Every non-ASCII sequence decodes to fewer units than it has bytes; a sequence cut by
+    // the end of the read counts where it ends.
+    for (qsizetype i = 0; how_ == LoadAs::Ansi && i < n && !nonAscii_; ++i)
+        nonAscii_ = uchar(bytes[i]) >= 0x80;
+    return Next::Block;
+}
+
+SourceBlocks::Next SourceBlocks::decodeUtf16(const char* bytes, qsizetype n, bool atEnd) {
+    const QLatin1String name(bigEndian_ ? "UTF-16 big-endian" : "UTF-16 little-endian");
+    if (atEnd && n % 2)
+        return notText(QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name));
+    char16_t* const out = unitsData();
+    qsizetype count = 0;
+    if (held_)
+        out[count++] = std::exchange(held_, 0);
+    const qsizetype whole = n / 2;
+    const bool surrogates = DecodeUtf16Units(bytes, whole, bigEndian_, out + count) || count > 0;
+    count += whole;
+    keep_ = n - whole * 2;
+    // A pair is never cut: a high surrogate at the end waits for the next block.
+    if (!atEnd && count > 0 && QChar::isHighSurrogate(out[count - 1]))
+        held_ = out[--count];
+    if (surrogates && FindUnpairedSurrogate(QStringView(out, count)) >= 0) {
+        // A file of an odd length is named for that, as a whole-file check would.
+        const qint64 size = source_.file->size();
+        if (size > 0 && size % 2)
             return notText(
                 QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name));
-        }
-        qsizetype count = 0;
-        if (held_)
-            out[count++] = std::exchange(held_, 0);
-        const qsizetype whole = n / 2;
-        const bool surrogates =
-            DecodeUtf16Units(bytes, whole, bigEndian_, out + count) || count > 0;
-        count += whole;
-        keep_ = n - whole * 2;
-        // A pair is never cut: a high surrogate at the end waits for the next block.
-        if (!atEnd && count > 0 && QChar::isHighSurrogate(out[count - 1]))
-            held_ = out[--count];
-        if (surrogates && FindUnpairedSurrogate(QStringView(out, count)) >= 0) {
-            // A file of an odd length is named for that, as a whole-file check would.
-            const qint64 size = source_.file->size();
-            if (size > 0 && size % 2)
-                return notText(
-                    QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name));
-            return notText(
-                QStringLiteral("its bytes are not valid %1 (an unpaired surrogate)").arg(name));
-        }
-        unitCount_ = count;
-        return Next::Block;
+        return notText(
+            QStringLiteral("its bytes are not valid %1 (an unpaired surrogate)").arg(name));
     }
-    case SourceFormat::Utf32LE:
-    case SourceFormat::Utf32BE: {
-        const QLatin1String name(bigEndian_ ? "UTF-32 big-endian" : "UTF-32 little-endian");
-        const qsizetype whole = n / 4 * 4;
-        char16_t* at = out;
-        for (qsizetype i = 0; i < whole; i += 4) {
-            const quint32 cp = bigEndian_ ? qFromBigEndian<quint32>(bytes + i)
-                                          : qFromLittleEndian<quint32>(bytes + i);
-            if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-                return notText(
-                    QStringLiteral("its bytes are not valid %1 (%2 is not a character)")
-                        .arg(name, QStringLiteral("0x%1").arg(cp, 8, 16, QLatin1Char('0'))));
-            if (cp >= 0x10000) {
-                *at++ = QChar::highSurrogate(cp);
-                *at++ = QChar::lowSurrogate(cp);
-            } else {
-                *at++ = char16_t(cp);
-            }
+    unitCount_ = count;
+    return Next::Block;
+}
+
+SourceBlocks::Next SourceBlocks::decodeUtf32(const char* bytes, qsizetype n, bool atEnd) {
+    const QLatin1String name(bigEndian_ ? "UTF-32 big-endian" : "UTF-32 little-endian");
+    const qsizetype whole = n / 4 * 4;
+    char16_t* const out = unitsData();
+    char16_t* at = out;
+    for (qsizetype i = 0; i < whole; i += 4) {
+        const quint32 cp =
+            bigEndian_ ? qFromBigEndian<quint32>(bytes + i) : qFromLittleEndian<quint32>(bytes + i);
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return notText(QStringLiteral("its bytes are not valid %1 (%2 is not a character)")
+                               .arg(name, QStringLiteral("0x%1").arg(cp, 8, 16, QLatin1Char('0'))));
+        if (cp >= 0x10000) {
+            *at++ = QChar::highSurrogate(cp);
+            *at++ = QChar::lowSurrogate(cp);
+        } else {
+            *at++ = char16_t(cp);
         }
-        if (atEnd && whole < n)
-            return notText(
-                QStringLiteral("its length after its %1 mark is not a multiple of four bytes")
-                    .arg(name));
-        keep_ = n - whole;
-        unitCount_ = at - out;
-        return Next::Block;
     }
-    }
+    if (atEnd && whole < n)
+        return notText(
+            QStringLiteral("its length after its %1 mark is not a multiple of four bytes")
+                .arg(name));
+    keep_ = n - whole;
+    unitCount_ = at - out;
     return Next::Block;
 }
 

@@ -88,6 +88,9 @@ public:
 private:
     bool fill();
     Next decodeUnits(qsizetype from, qsizetype to, bool atEnd);
+    Next decodeUtf8(const char* bytes, qsizetype n);
+    Next decodeUtf16(const char* bytes, qsizetype n, bool atEnd);
+    Next decodeUtf32(const char* bytes, qsizetype n, bool atEnd);
     Next notText(const QString& reason);
 
     SourceFile& source_;
