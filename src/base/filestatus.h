@@ -64,6 +64,8 @@ struct FileStatus {
     // only when asked for (FileAttributes::Read), on systems that tell it; false otherwise.
     bool appendOnly = false;
 
+    bool operator==(const FileStatus&) const = default;
+
     // The status of what a path names; on systems without the Unix calls, what QFileInfo
     // tells (no identity, no nanoseconds, no owner).
     static FileStatus Of(const QString& path, Links links = Links::Follow,
