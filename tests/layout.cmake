@@ -1,13 +1,8 @@
-# Checks the floors of src/: each folder includes only the folders it may stand on, and the
-# window (Form1) is defined only in app/. Run by CTest: cmake -DSRC=<src dir> -P layout.cmake
+# Checks the floors of src/: each folder includes only the folders it may stand on and none
+# of the headers it must not include (the table is src/layout.cmake), and the window (Form1)
+# is defined only in app/. Run by CTest: cmake -DSRC=<src dir> -P layout.cmake
 cmake_minimum_required(VERSION 3.16)
-set(may_include_base base)
-set(may_include_textio textio base)
-set(may_include_quotes quotes textio base)
-set(may_include_filelist filelist textio base)
-set(may_include_samples samples filelist textio base)
-set(may_include_cli cli quotes filelist textio base)
-set(may_include_app app quotes filelist samples textio base)
+include("${SRC}/layout.cmake")
 
 set(faults "")
 file(GLOB folders RELATIVE "${SRC}" "${SRC}/*")
@@ -27,6 +22,10 @@ foreach(folder IN LISTS folders)
             string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"/]+)/.*" "\\1" used "${line}")
             if(NOT used IN_LIST may_include_${folder})
                 string(APPEND faults "\n  src/${name} includes ${used}/ (${folder}/ may include: ${may_include_${folder}})")
+            endif()
+            string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"]+)\".*" "\\1" header "${line}")
+            if(header IN_LIST must_not_include_${folder})
+                string(APPEND faults "\n  src/${name} includes ${header}, which ${folder}/ must not include")
             endif()
         endforeach()
         if(NOT folder STREQUAL "app")

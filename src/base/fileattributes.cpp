@@ -1,4 +1,5 @@
 #include "base/failure.h"
+#include "base/filestatus.h"
 #include "base/platform.h"
 
 #include <QDir>
@@ -6,8 +7,6 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
 
 namespace parvello {
@@ -20,22 +19,22 @@ int FileAttributes(const QString& path) {
         throw Failure(QStringLiteral("File not found: ") + path, failure_numbers::FileNotFound);
     return static_cast<int>(value);
 #else
-    struct stat info {};
     const QByteArray native = QFile::encodeName(path);
-    if (path.isEmpty() || ::lstat(native.constData(), &info) != 0)
+    FileStatus info = path.isEmpty() ? FileStatus() : FileStatus::Of(native, Links::DoNotFollow);
+    if (!info.exists())
         throw Failure(QStringLiteral("File not found: ") + path, failure_numbers::FileNotFound);
     int result = 0;
-    if (S_ISLNK(info.st_mode)) {
+    if (info.isLink()) {
         result |= attributes::ReparsePoint;
-        struct stat target {};
-        if (::stat(native.constData(), &target) == 0)
+        // A link to nothing keeps the link's own status.
+        if (const FileStatus target = FileStatus::Of(native); target.exists())
             info = target;
     }
-    if (S_ISDIR(info.st_mode))
+    if (info.isFolder())
         result |= attributes::Directory;
     else
         result |= attributes::Archive;
-    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    if (info.unwritable())
         result |= attributes::ReadOnly;
     const QString name = QFileInfo(path).fileName();
     if (name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") &&

@@ -1,6 +1,7 @@
 #include "base/settingsstore.h"
 
 #include "base/failure.h"
+#include "base/filestatus.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,6 @@
 #include <memory>
 
 #ifdef Q_OS_UNIX
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -37,17 +37,17 @@ enum class FileUse {
 FileUse fileUse(const QString& path) {
 #ifdef Q_OS_UNIX
     const QByteArray native = QFile::encodeName(path);
-    struct stat info {};
+    const FileStatus info = FileStatus::Of(native, Links::DoNotFollow);
     // Nothing there, or a folder on the way that cannot be looked into: the store's own
     // read gives the defaults and its write fails as it would.
-    if (::lstat(native.constData(), &info) != 0 || S_ISREG(info.st_mode))
+    if (!info.exists() || info.isRegular())
         return FileUse::ReadWrite;
-    if (!S_ISLNK(info.st_mode))
+    if (!info.isLink())
         return FileUse::None;
-    struct stat target {};
-    if (::stat(native.constData(), &target) != 0 || !S_ISREG(target.st_mode))
+    const FileStatus target = FileStatus::Of(native);
+    if (!target.isRegular())
         return FileUse::None;
-    return target.st_uid == ::geteuid() ? FileUse::ReadWrite : FileUse::ReadOnly;
+    return target.owner == ::geteuid() ? FileUse::ReadWrite : FileUse::ReadOnly;
 #else
     const QFileInfo info(path);
     return info.exists() && !info.isFile() ? FileUse::None : FileUse::ReadWrite;

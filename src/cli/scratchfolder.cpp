@@ -1,5 +1,6 @@
 #include "cli/scratchfolder.h"
 
+#include "base/filestatus.h"
 #include "textio/leftovers.h"
 
 #include <QDir>
@@ -100,9 +101,8 @@ void removeLeftFolders(const QByteArray& temporaryFolder) {
         if (::kill(pid_t(processId), 0) == 0 || errno != ESRCH)
             continue;
         const QByteArray path = temporaryFolder + '/' + name;
-        struct stat status {};
-        if (::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
-            status.st_uid == ::geteuid())
+        if (const FileStatus status = FileStatus::Of(path, Links::DoNotFollow);
+            status.isFolder() && status.owner == ::geteuid())
             gone << path;
     }
     ::closedir(dir);

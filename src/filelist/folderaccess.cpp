@@ -1,6 +1,7 @@
 #include "filelist/folderaccess.h"
 
 #include "base/failure.h"
+#include "base/filestatus.h"
 #include "base/platform.h"
 
 #include <QDir>
@@ -14,7 +15,6 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <sys/stat.h>
 #endif
 
 namespace parvello {
@@ -50,20 +50,17 @@ EntryKind kindOf(const QByteArray& folder, const dirent* entry) {
     if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
         return EntryKind::Other;
     const QByteArray full = folder + '/' + entry->d_name;
-    struct stat info {};
     if (entry->d_type == DT_UNKNOWN) {
-        if (::lstat(full.constData(), &info) != 0)
-            return EntryKind::Other;
-        if (S_ISDIR(info.st_mode))
+        const FileStatus info = FileStatus::Of(full, Links::DoNotFollow);
+        if (info.isFolder())
             return EntryKind::Folder;
-        if (!S_ISLNK(info.st_mode))
-            return S_ISREG(info.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
+        if (!info.isLink())
+            return info.isRegular() ? EntryKind::RegularFile : EntryKind::Other;
     }
-    if (::stat(full.constData(), &info) != 0)
-        return EntryKind::Other;
-    if (S_ISDIR(info.st_mode))
+    const FileStatus info = FileStatus::Of(full);
+    if (info.isFolder())
         return EntryKind::LinkToFolder;
-    return S_ISREG(info.st_mode) ? EntryKind::RegularFile : EntryKind::Other;
+    return info.isRegular() ? EntryKind::RegularFile : EntryKind::Other;
 }
 
 // The entry's name as text; a name that does not survive the trip to text and back is
@@ -164,8 +161,7 @@ public:
         if (path.isEmpty())
             return false;
 #ifdef Q_OS_UNIX
-        struct stat info {};
-        return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+        return FileStatus::Of(path).isRegular();
 #else
         return QFileInfo(path).isFile();
 #endif
@@ -178,11 +174,10 @@ public:
 #ifdef Q_OS_UNIX
     // One status call answers both questions.
     PathTarget target(const QString& path) override {
-        struct stat info {};
-        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+        const FileStatus info = path.isEmpty() ? FileStatus() : FileStatus::Of(path);
+        if (!info.exists())
             return {};
-        return {QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino)),
-                S_ISREG(info.st_mode)};
+        return {info.id.text(), info.isRegular()};
     }
 #endif
 

@@ -1,11 +1,8 @@
 #include "quotes/unreadsources.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "base/filestatus.h"
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
+#include <QFileInfo>
 
 namespace parvello {
 
@@ -13,10 +10,8 @@ QString PathIdentity(const QString& path) {
     if (path.isEmpty())
         return {};
 #ifdef Q_OS_UNIX
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return {};
-    return QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
+    const FileStatus status = FileStatus::Of(path);
+    return status.exists() ? status.id.text() : QString();
 #else
     return QFileInfo(path).canonicalFilePath();
 #endif

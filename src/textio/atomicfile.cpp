@@ -1,5 +1,6 @@
 #include "textio/atomicfile.h"
 
+#include "base/filestatus.h"
 #include "textio/bufferpool.h"
 #include "textio/leftovers.h"
 #include "textio/signals.h"
@@ -91,10 +92,7 @@ void ignoreFileSizeSignal() {
 // and that name could not be removed again.
 bool folderAppendOnly(const QByteArray& folder) {
 #if defined(Q_OS_LINUX) && defined(STATX_ATTR_APPEND)
-    struct statx status {};
-    return ::statx(AT_FDCWD, folder.constData(), AT_STATX_DONT_SYNC, 0, &status) == 0 &&
-           (status.stx_attributes_mask & STATX_ATTR_APPEND) != 0 &&
-           (status.stx_attributes & STATX_ATTR_APPEND) != 0;
+    return FileStatus::Of(folder, Links::Follow, Attributes::Read).appendOnly;
 #else
     Q_UNUSED(folder);
     return false;
@@ -286,17 +284,16 @@ bool AtomicFile::copyIntoTarget(const std::function<void()>& beforeWriting) {
         fail(errno);
         return false;
     }
-    struct stat now {};
-    struct stat result {};
-    if (::fstat(out, &now) != 0 || ::fstat(fd_, &result) != 0 ||
-        !(FileIdentity::Of(now) == expectedTarget_)) {
+    const FileStatus now = FileStatus::Of(out);
+    const FileStatus result = now.exists() ? FileStatus::Of(fd_) : FileStatus();
+    if (!now.exists() || !result.exists() || !(FileIdentity::Of(now) == expectedTarget_)) {
         ::close(out);
         changed_ = true;
         error_ = QStringLiteral("it changed while it was being processed");
         return false;
     }
-    const off_t total = result.st_size;
-    if (total > now.st_size) {
+    const off_t total = result.size;
+    if (total > now.size) {
         struct rlimit limit {};
         if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
             rlim_t(total) > limit.rlim_cur) {

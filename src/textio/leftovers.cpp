@@ -1,5 +1,7 @@
 #include "textio/leftovers.h"
 
+#include "base/filestatus.h"
+
 #include <QCoreApplication>
 #include <QRandomGenerator>
 
@@ -10,7 +12,6 @@
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -97,9 +98,8 @@ void RemoveLeftoversBeside(const QByteArray& target) {
         // And only a file of the running user's is ours: another user's file of such a name
         // is theirs, even where this user may remove it.
         const QByteArray path = folder + '/' + name;
-        struct stat status {};
-        if (::lstat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
-            status.st_uid != ::geteuid())
+        if (const FileStatus status = FileStatus::Of(path, Links::DoNotFollow);
+            !status.isRegular() || status.owner != ::geteuid())
             continue;
         ::unlink(path.constData());
     }

@@ -16,31 +16,34 @@
 
 namespace parvello {
 
-#ifdef Q_OS_UNIX
-
-FileIdentity FileIdentity::Of(const struct stat& status) {
+FileIdentity FileIdentity::Of(const FileStatus& status) {
+    if (!status.exists())
+        return {};
     FileIdentity identity;
     identity.known = true;
-    identity.type = status.st_mode & S_IFMT;
-    identity.mode = status.st_mode & 07777;
-    identity.owner = status.st_uid;
-    identity.group = status.st_gid;
-    identity.links = status.st_nlink;
-    identity.device = status.st_dev;
-    identity.inode = status.st_ino;
-    identity.size = status.st_size;
-    identity.modified[0] = ModifiedTime(status).tv_sec;
-    identity.modified[1] = ModifiedTime(status).tv_nsec;
-    identity.changed[0] = ChangedTime(status).tv_sec;
-    identity.changed[1] = ChangedTime(status).tv_nsec;
+    identity.type = status.type;
+    identity.mode = status.mode;
+    identity.owner = status.owner;
+    identity.group = status.group;
+    identity.links = status.links;
+    identity.device = status.id.device;
+    identity.inode = status.id.inode;
+    identity.size = status.size;
+    identity.modified[0] = status.modified.seconds;
+    identity.modified[1] = status.modified.nanoseconds;
+    identity.changed[0] = status.changed.seconds;
+    identity.changed[1] = status.changed.nanoseconds;
     return identity;
 }
 
+#ifdef Q_OS_UNIX
+
+FileIdentity FileIdentity::Of(const struct stat& status) {
+    return Of(FileStatus::From(status));
+}
+
 FileIdentity FileIdentity::AtName(const QString& path) {
-    struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
-        return {};
-    return Of(status);
+    return Of(FileStatus::Of(path, Links::DoNotFollow));
 }
 
 ReadOnlyFile::ReadOnlyFile(const QString& path) : path_(path) {}
@@ -72,15 +75,15 @@ bool ReadOnlyFile::open(bool followLinks) {
         error_ = qt_error_string(errno);
         return false;
     }
-    if (::fstat(fd, &status_) != 0 || !S_ISREG(status_.st_mode)) {
-        const int number = errno;
+    status_ = FileStatus::Of(fd);
+    if (!status_.isRegular()) {
         ::close(fd);
-        if (S_ISDIR(status_.st_mode)) // QFile's words for it
+        if (status_.isFolder()) // QFile's words for it
             error_ = QCoreApplication::translate("QIODevice", "file to open is a directory");
-        else if (status_.st_mode != 0)
+        else if (status_.exists())
             error_ = QStringLiteral("it is a pipe, socket or device, not a file");
         else
-            error_ = qt_error_string(number);
+            error_ = qt_error_string(status_.error);
         return false;
     }
     fd_ = fd;
@@ -112,9 +115,7 @@ QString ReadOnlyFile::linkFreePath() const {
         return {};
     const QString real = QFile::decodeName(resolved);
     std::free(resolved);
-    struct stat status {};
-    if (::stat(QFile::encodeName(real).constData(), &status) != 0 ||
-        status.st_dev != status_.st_dev || status.st_ino != status_.st_ino)
+    if (const FileStatus status = FileStatus::Of(real); !status.exists() || status.id != status_.id)
         return {};
     return real;
 }
@@ -187,7 +188,7 @@ void ReadOnlyFile::releaseLease() {
 }
 
 qint64 ReadOnlyFile::size() const {
-    return S_ISREG(status_.st_mode) ? qint64(status_.st_size) : 0;
+    return status_.isRegular() ? qint64(status_.size) : 0;
 }
 
 bool ReadOnlyFile::rewind() {

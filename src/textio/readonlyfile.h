@@ -1,34 +1,15 @@
 // A file opened for reading, with the failures described as QFile describes them.
 #pragma once
 
+#include "base/filestatus.h"
+
 #include <QString>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#else
+#ifndef Q_OS_UNIX
 #include <QFile>
 #endif
 
 namespace parvello {
-
-#ifdef Q_OS_UNIX
-// When a file's content last changed, as the status gives it on this system.
-inline const struct timespec& ModifiedTime(const struct stat& status) {
-#ifdef Q_OS_DARWIN
-    return status.st_mtimespec;
-#else
-    return status.st_mtim;
-#endif
-}
-// When a file's status (content, links, owner, mode) last changed.
-inline const struct timespec& ChangedTime(const struct stat& status) {
-#ifdef Q_OS_DARWIN
-    return status.st_ctimespec;
-#else
-    return status.st_ctim;
-#endif
-}
-#endif
 
 // Which file a name led to, and how it was then: two identities are equal only for the same
 // file (device and inode), of the same kind, unchanged in between (size, modification and
@@ -46,6 +27,8 @@ struct FileIdentity {
     unsigned group = 0;
     unsigned long long links = 0; // how many names the file has
 
+    // Not known for a status that could not be read.
+    static FileIdentity Of(const FileStatus& status);
 #ifdef Q_OS_UNIX
     static FileIdentity Of(const struct stat& status);
 #endif
@@ -99,7 +82,7 @@ public:
 
 #ifdef Q_OS_UNIX
     // The status of the open file, taken when it was opened.
-    const struct stat& status() const {
+    const FileStatus& status() const {
         return status_;
     }
 #endif
@@ -111,7 +94,7 @@ private:
     int fd_ = -1;
     bool leased_ = false;
     bool nameIsFile_ = false; // opened without following a link at the name's end
-    struct stat status_ {};
+    FileStatus status_;
 #else
     QFile file_;
 #endif

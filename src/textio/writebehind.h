@@ -3,13 +3,12 @@
 // file gets the thread only while a processor is free for it.
 #pragma once
 
-#include "textio/textsource.h"
+#include "textio/bufferpool.h"
 
 #include <QtGlobal>
 
 #include <atomic>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <thread>
 

@@ -1,5 +1,6 @@
-// The path and list helpers, in both separator styles.
+// The path and list helpers, in both separator styles, and the status of a file.
 #include "base/failure.h"
+#include "base/filestatus.h"
 #include "base/pathhelpers.h"
 #include "base/printablename.h"
 
@@ -7,9 +8,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using namespace parvello;
 
 Q_DECLARE_METATYPE(parvello::PathStyle)
+Q_DECLARE_METATYPE(parvello::FileKind)
 
 namespace {
 // Writes a Windows-style example in the given style.
@@ -32,6 +41,10 @@ private slots:
     void listHasItem();
     void printableName_data();
     void printableName();
+#ifdef Q_OS_UNIX
+    void fileStatus_data();
+    void fileStatus();
+#endif
 };
 
 void TestPathHelpers::collapseBackslashes_data() {
@@ -193,6 +206,65 @@ void TestPathHelpers::printableName() {
     // Any line: control characters escaped, nothing else touched.
     QCOMPARE(PrintableLine(QStringLiteral("x\n\u009B\u00E9\"")), "x\\n\\302\\233\u00E9\"");
 }
+
+#ifdef Q_OS_UNIX
+void TestPathHelpers::fileStatus_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("follow");
+    QTest::addColumn<FileKind>("kind");
+    QTest::addColumn<int>("error");
+    const auto row = [](const char* tag, const char* name, bool follow, FileKind kind, int error) {
+        QTest::newRow(tag) << QString::fromLatin1(name) << follow << kind << error;
+    };
+    row("file", "file", true, FileKind::Regular, 0);
+    row("second name of the file", "hard", false, FileKind::Regular, 0);
+    row("folder", "folder", true, FileKind::Folder, 0);
+    row("pipe", "pipe", false, FileKind::Other, 0);
+    row("link followed", "link", true, FileKind::Regular, 0);
+    row("link itself", "link", false, FileKind::Link, 0);
+    row("link to nothing followed", "dangling", true, FileKind::Missing, ENOENT);
+    row("link to nothing itself", "dangling", false, FileKind::Link, 0);
+    row("missing", "missing", false, FileKind::Missing, ENOENT);
+    row("below a file", "file/x", true, FileKind::Missing, ENOTDIR);
+}
+
+// Every way of asking (a name, an open file, with the attributes) agrees, and every name of
+// a file gives the same identity.
+void TestPathHelpers::fileStatus() {
+    QFETCH(QString, name);
+    QFETCH(bool, follow);
+    QFETCH(FileKind, kind);
+    QFETCH(int, error);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray at = QFile::encodeName(dir.path()) + '/';
+    QFile file(dir.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("text") == 4);
+    file.close();
+    QVERIFY(::link(at + "file", at + "hard") == 0 && ::mkdir(at + "folder", 0700) == 0 &&
+            ::mkfifo(at + "pipe", 0600) == 0 && ::symlink("file", at + "link") == 0 &&
+            ::symlink("missing", at + "dangling") == 0);
+
+    const Links links = follow ? Links::Follow : Links::DoNotFollow;
+    const FileStatus status = FileStatus::Of(dir.filePath(name), links);
+    QCOMPARE(status.kind, kind);
+    QCOMPARE(status.error, error);
+    QVERIFY(FileStatus::Of(dir.filePath(name), links, Attributes::Read) == status);
+    if (!status.isRegular())
+        return;
+    const FileStatus first = FileStatus::Of(at + "file", Links::DoNotFollow);
+    QCOMPARE(status.id, first.id);
+    QCOMPARE(status.id.text(), FileStatus::Of(at + "hard").id.text());
+    QCOMPARE(status.size, 4ll);
+    QCOMPARE(status.links, 2ull);
+    const int fd = ::open(at + name.toLatin1(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    const FileStatus open = FileStatus::Of(fd);
+    ::close(fd);
+    QVERIFY(open == first);
+    QVERIFY(FileStatus::Of(at + "folder").id != first.id);
+}
+#endif
 
 QTEST_APPLESS_MAIN(TestPathHelpers)
 #include "tst_pathhelpers.moc"

@@ -1,0 +1,101 @@
+// What the system says about one file: its kind, which file it is, its mode, owner, size and
+// times. The core asks for a file's status through FileStatus::Of, so that the kinds, the
+// identity and the nanoseconds of the times are read the same way everywhere.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#ifdef Q_OS_UNIX
+struct stat;
+#endif
+
+namespace parvello {
+
+enum class FileKind {
+    Missing, // nothing could be asked: see FileStatus::error
+    Regular,
+    Folder,
+    Link,  // only when links are not followed
+    Other, // a pipe, socket or device
+};
+
+// Which file it is, whatever name reaches it: the device and inode.
+struct FileId {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+
+    bool operator==(const FileId&) const = default;
+    // "inode:<device>:<inode>", the form lists of files are keyed by.
+    QString text() const;
+};
+
+// A time as the system keeps it, to the nanosecond where it has them.
+struct FileTime {
+    long long seconds = 0;
+    long long nanoseconds = 0;
+
+    bool operator==(const FileTime&) const = default;
+};
+
+enum class Links {
+    Follow,     // the status of what the links lead to
+    DoNotFollow // a link at the name's end is itself the answer
+};
+
+enum class Attributes {
+    Skip,
+    Read // fill FileStatus::appendOnly too
+};
+
+struct FileStatus {
+    FileKind kind = FileKind::Missing;
+    int error = 0;     // the system's error number when kind is Missing, else 0
+    unsigned type = 0; // the file-type bits of the mode, as the system gives them
+    unsigned mode = 0; // the permission bits, with the set-user, set-group and sticky bits
+    unsigned owner = 0;
+    unsigned group = 0;
+    unsigned long long links = 0; // how many names the file has
+    FileId id;
+    long long size = 0;
+    FileTime modified; // the content last changed
+    FileTime changed;  // the status (content, names, owner, mode) last changed
+    // The append-only attribute: names may be added but neither replaced nor removed. Read
+    // only when asked for (FileAttributes::Read), on systems that tell it; false otherwise.
+    bool appendOnly = false;
+
+    bool operator==(const FileStatus&) const = default;
+
+    // The status of what a path names; on systems without the Unix calls, what QFileInfo
+    // tells (no identity, no nanoseconds, no owner).
+    static FileStatus Of(const QString& path, Links links = Links::Follow,
+                         Attributes attributes = Attributes::Skip);
+    // The same for a path already in the file system's encoding.
+    static FileStatus Of(const QByteArray& nativePath, Links links = Links::Follow,
+                         Attributes attributes = Attributes::Skip);
+#ifdef Q_OS_UNIX
+    // The status of an open file.
+    static FileStatus Of(int descriptor);
+    // A status the system has already given.
+    static FileStatus From(const struct stat& status);
+#endif
+
+    bool exists() const {
+        return kind != FileKind::Missing;
+    }
+    bool isRegular() const {
+        return kind == FileKind::Regular;
+    }
+    bool isFolder() const {
+        return kind == FileKind::Folder;
+    }
+    bool isLink() const {
+        return kind == FileKind::Link;
+    }
+    // No permission bit for writing, for anyone.
+    bool unwritable() const {
+        return (mode & 0222) == 0;
+    }
+};
+
+} // namespace parvello

@@ -1,0 +1,15 @@
+# The layout of src/, written once: which folders each folder may include (itself first),
+# and which headers of those folders it must not include all the same. tests/layout.cmake
+# checks every source against it; src/CMakeLists.txt and ARCHITECTURE.md point here.
+# The core's folders stand on one another (base on Qt Core only); nothing includes app/.
+set(may_include_base base)
+set(may_include_textio textio base)
+set(may_include_quotes quotes textio base)
+set(may_include_filelist filelist textio base)
+set(may_include_samples samples filelist textio base)
+set(may_include_cli cli quotes filelist textio base)
+set(may_include_app app quotes filelist samples textio base)
+
+# Headers, named as they are included ("base/failure.h"), that one folder must not include
+# although their folder is allowed. A folder with no such list has none.
+set(must_not_include_textio)
