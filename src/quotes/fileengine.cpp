@@ -1,5 +1,6 @@
 #include "quotes/fileengine.h"
 
+#include "base/filestatus.h"
 #include "quotes/blocklines.h"
 #include "quotes/stagedoutput.h"
 #include "textio/reading.h"
@@ -11,24 +12,13 @@
 
 #include <optional>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
-
 namespace parvello {
 
 namespace {
 
 // Whether the path leads to a pipe, socket or device, asked without opening it.
 bool isSpecialFile(const QString& path) {
-#ifdef Q_OS_UNIX
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode) &&
-           !S_ISDIR(status.st_mode);
-#else
-    const QFileInfo info(path);
-    return info.exists() && !info.isFile() && !info.isDir();
-#endif
+    return FileStatus::Of(path).kind == FileKind::Other;
 }
 
 // Whether output is the source's own name: the same text, or the same name in the same
@@ -41,11 +31,8 @@ bool isSourceName(const QString& source, const QString& output) {
     if (sourceInfo.fileName() != outputInfo.fileName())
         return false;
 #ifdef Q_OS_UNIX
-    struct stat a {};
-    struct stat b {};
-    return ::stat(QFile::encodeName(sourceInfo.path()).constData(), &a) == 0 &&
-           ::stat(QFile::encodeName(outputInfo.path()).constData(), &b) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    const FileStatus sourceFolder = FileStatus::Of(sourceInfo.path());
+    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(outputInfo.path()).id;
 #else
     const QString folder = QFileInfo(sourceInfo.path()).canonicalFilePath();
     return !folder.isEmpty() && folder == QFileInfo(outputInfo.path()).canonicalFilePath();

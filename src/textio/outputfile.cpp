@@ -1,5 +1,6 @@
 #include "textio/outputfile.h"
 
+#include "base/filestatus.h"
 #include "base/platform.h"
 #include "textio/extendedattributes.h"
 #include "textio/fileerror.h"
@@ -28,12 +29,12 @@ namespace {
 #ifdef Q_OS_UNIX
 // Whether the running user may write the file, as the system decides it (its access list
 // included). Root may write every file: for root the attributes alone decide.
-bool userMayWrite(const QString& path, const struct stat& status) {
+bool userMayWrite(const QString& path, const FileIdentity& file) {
     const uid_t user = ::geteuid();
     if (user == 0)
         return true;
-    if (user == status.st_uid) // the owner's own bits, whatever the group or a list allows
-        return (status.st_mode & S_IWUSR) != 0;
+    if (user == file.owner) // the owner's own bits, whatever the group or a list allows
+        return (file.mode & S_IWUSR) != 0;
     return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0 ||
            errno != EACCES;
 }
@@ -99,35 +100,28 @@ OutputFile::TargetKind OutputFile::examineTarget() {
     // One status call of the name itself answers everything: a link there (only where the
     // name itself is the target) is replaced like a file that is not there; the read-only
     // attribute is "no write bit in the mode", as FileAttributes reports it on this system.
-    struct stat status {};
-    bool present = false;
     if (where_.kind == OutputTarget::Kind::FileRead && where_.identity.known) {
         // The file just read, as it was when it was opened: whether its name still holds it,
         // unchanged, is asked right before it is replaced.
-        present = true;
         expected_ = where_.identity;
-        status.st_mode = mode_t(expected_.type | expected_.mode);
-        status.st_uid = uid_t(expected_.owner);
-        status.st_gid = gid_t(expected_.group);
     } else {
-        present =
-            !target_.isEmpty() && ::lstat(QFile::encodeName(target_).constData(), &status) == 0;
-        expected_ = present ? FileIdentity::Of(status) : FileIdentity();
+        expected_ = target_.isEmpty()
+                        ? FileIdentity()
+                        : FileIdentity::Of(FileStatus::Of(target_, Links::DoNotFollow));
         if (where_.kind == OutputTarget::Kind::FileRead)
             changedMeanwhile(path_); // the reader could not say which file it read
     }
-    if (!present || S_ISLNK(status.st_mode))
+    if (!expected_.known || S_ISLNK(expected_.type))
         return TargetKind::Missing;
-    if (S_ISDIR(status.st_mode))
+    if (S_ISDIR(expected_.type))
         return TargetKind::Folder;
-    if (!S_ISREG(status.st_mode))
+    if (!S_ISREG(expected_.type))
         return TargetKind::Special;
-    readOnly_ =
-        (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || !userMayWrite(target_, status);
+    readOnly_ = (expected_.mode & 0222) == 0 || !userMayWrite(target_, expected_);
     restoreOwner_ = true;
-    ownerId_ = status.st_uid;
-    groupId_ = status.st_gid;
-    mode_ = status.st_mode & 07777;
+    ownerId_ = expected_.owner;
+    groupId_ = expected_.group;
+    mode_ = expected_.mode & 07777;
     return TargetKind::File;
 #else
     target_ = where_.kind == OutputTarget::Kind::FileRead ? where_.linkFreePath : path_;
@@ -374,15 +368,15 @@ OutputFile::Result OutputFile::commit() {
         const int fd = save_->handle();
         // Only root may give a file away; anyone else may still give it the original's
         // group when they belong to it, and this keeps what the system allows.
-        struct stat now {};
-        const bool known = ::fstat(fd, &now) == 0;
+        const FileStatus now = FileStatus::Of(fd);
+        const bool known = now.exists();
         if (known)
-            save_->onDevice(now.st_dev);
-        bool ownerKept = known && now.st_uid == ownerId_ && now.st_gid == groupId_;
+            save_->onDevice(now.id.device);
+        bool ownerKept = known && now.owner == ownerId_ && now.group == groupId_;
         if (!ownerKept)
             ownerKept = ::fchown(fd, ownerId_, groupId_) == 0;
-        const bool groupKept = ownerKept || (known && now.st_gid == groupId_) ||
-                               ::fchown(fd, uid_t(-1), groupId_) == 0;
+        const bool groupKept =
+            ownerKept || (known && now.group == groupId_) || ::fchown(fd, uid_t(-1), groupId_) == 0;
         // After a change of owner or group the set-user and set-group bits need setting
         // again; a file that now belongs to the running user keeps its permission bits, and
         // the set-group bit only with its group.
@@ -390,7 +384,7 @@ OutputFile::Result OutputFile::commit() {
         // access list.
         const bool specialBits = (mode_ & 07000) != 0;
         const unsigned bits = ownerKept ? mode_ : groupKept ? mode_ & 02777 : mode_ & 0777;
-        const bool bitsDiffer = !known || (now.st_mode & 07777) != bits;
+        const bool bitsDiffer = !known || now.mode != bits;
         if ((specialBits || !ownerKept || bitsDiffer) && ::fchmod(fd, mode_t(bits)) != 0) {
             // The temporary file already has the permission bits.
         }
