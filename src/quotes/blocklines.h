@@ -205,7 +205,7 @@ public:
     // At the stop u[i] of a pass: a line break goes out as CR LF, a quote as what it becomes;
     // i moves past it, o past what was written for it.
     Q_ALWAYS_INLINE void stop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from) {
-        if (out_->tableStops) {
+        if (out_->stopsLookedUp) {
             tableStop(u, n, i, o, from);
             return;
         }

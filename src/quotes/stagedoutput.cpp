@@ -100,7 +100,7 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
 
 bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding) {
     staged = 0;
-    tableStops = false;
+    stopsLookedUp = false;
     quotesPass = false;
     unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
                      QSysInfo::ByteOrder == QSysInfo::LittleEndian;
@@ -139,15 +139,15 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
         return true;
     if (units) {
         unitStops.emplace(stop);
-        tableStops = anyQuote && fillUnitTable();
-        quotesPass = tableStops && fillPassUnits();
+        stopsLookedUp = anyQuote && fillUnitTable();
+        quotesPass = stopsLookedUp && fillPassUnits();
     } else {
         std::array<char, 5> bytes{};
         for (size_t k = 0; k < 5; ++k)
             bytes[k] = char(stop[k]);
         byteStops.emplace(bytes);
-        tableStops = fillStopTable(crLfOnly);
-        quotesPass = tableStops && fillPassQuotes();
+        stopsLookedUp = fillStopTable(crLfOnly);
+        quotesPass = stopsLookedUp && fillPassQuotes();
     }
     return true;
 }

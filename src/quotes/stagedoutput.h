@@ -99,7 +99,9 @@ private:
         std::array<quint16, 256> prefix{}; // those two bytes, as they lie in memory
     };
     std::unique_ptr<StopTable> stopTable;
-    bool tableStops = false;
+    // Whether what each stop becomes is looked up in the tables above (stopTable, unitTable)
+    // rather than searched for in the rule.
+    bool stopsLookedUp = false;
     // A rule whose quotes go, become one unit or change only their last byte goes through the
     // vector step where the processor has it.
     bool quotesPass = false;
