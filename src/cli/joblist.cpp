@@ -174,15 +174,15 @@ PathStatus statusOf(const QString& path) {
         result.folder = S_ISDIR(status.st_mode);
         result.regular = S_ISREG(status.st_mode);
         result.exists = true;
-        result.identity = QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
+        result.identity = PathIdentity(status.st_dev, status.st_ino);
         return result;
     }
 #else
     result.folder = IsFolder(path);
     result.regular = QFileInfo(path).isFile();
-    if (const QString canonical = QFileInfo(path).canonicalFilePath(); !canonical.isEmpty()) {
+    if (const QString identity = PathIdentity(path); !identity.isEmpty()) {
         result.exists = true;
-        result.identity = canonical;
+        result.identity = identity;
         return result;
     }
 #endif

@@ -16,10 +16,14 @@ QString PathIdentity(const QString& path) {
     struct stat status {};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
-    return QStringLiteral("inode:%1:%2").arg(status.st_dev).arg(status.st_ino);
+    return PathIdentity(status.st_dev, status.st_ino);
 #else
     return QFileInfo(path).canonicalFilePath();
 #endif
+}
+
+QString PathIdentity(quint64 device, quint64 inode) {
+    return QStringLiteral("inode:%1:%2").arg(device).arg(inode);
 }
 
 QString ReplacesUnreadFileReason() {

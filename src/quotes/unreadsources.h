@@ -12,6 +12,9 @@ namespace parvello {
 // Which file a path names, as the system resolves it (links followed): its device and
 // inode, or where the platform has none, its canonical path. Empty when nothing is there.
 QString PathIdentity(const QString& path);
+// The same identity of the file with this device and inode, for a caller that has already
+// looked the file up.
+QString PathIdentity(quint64 device, quint64 inode);
 
 // Why a row was left untouched when its result would replace a file a later row reads.
 QString ReplacesUnreadFileReason();
