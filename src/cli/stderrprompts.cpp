@@ -77,39 +77,4 @@ QString StderrPrompts::browseForFolder(const QString&, const QString&) {
 }
 void StderrPrompts::shellOpen(const QString&) {}
 
-NamedPrompts::NamedPrompts(StderrPrompts& out, std::initializer_list<QString> paths) : out_(out) {
-    for (const QString& path : paths)
-        if (QString shown = PrintablePath(path); !path.isEmpty() && shown != path)
-            names_.emplace_back(path, std::move(shown));
-    // A path that holds another is replaced first.
-    std::sort(names_.begin(), names_.end(),
-              [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
-}
-
-QString NamedPrompts::named(QString text) const {
-    for (const auto& [path, shown] : names_)
-        text.replace(path, shown);
-    return text;
-}
-
-void NamedPrompts::message(const QString& text) {
-    out_.message(named(text));
-}
-bool NamedPrompts::askYesNo(const QString& text) {
-    return out_.askYesNo(named(text));
-}
-void NamedPrompts::applicationError(const QString& text) {
-    out_.applicationError(named(text));
-}
-QString NamedPrompts::inputBox(const QString&, const QString&, const QString&) {
-    return {};
-}
-QString NamedPrompts::openFiles(const QString&, const QString&) {
-    return {};
-}
-QString NamedPrompts::browseForFolder(const QString&, const QString&) {
-    return {};
-}
-void NamedPrompts::shellOpen(const QString&) {}
-
 } // namespace parvello

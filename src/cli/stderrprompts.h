@@ -46,27 +46,4 @@ private:
     bool terminal_ = false;
 };
 
-// The prompts of the work on one file: the engine's boxes name the file by the paths it was
-// given, as text; each of those paths that does not print as it is (a line break or an
-// escape sequence in it) is replaced by its printed form before the box becomes a line.
-class NamedPrompts final : public Prompts {
-public:
-    NamedPrompts(StderrPrompts& out, std::initializer_list<QString> paths);
-
-    void message(const QString& text) override;
-    bool askYesNo(const QString& text) override;
-    void applicationError(const QString& text) override;
-    QString inputBox(const QString& prompt, const QString& title,
-                     const QString& defaultAnswer) override;
-    QString openFiles(const QString& title, const QString& filter) override;
-    QString browseForFolder(const QString& prompt, const QString& startFolder) override;
-    void shellOpen(const QString& target) override;
-
-private:
-    QString named(QString text) const;
-
-    StderrPrompts& out_;
-    std::vector<std::pair<QString, QString>> names_; // path and printed form, longest first
-};
-
 } // namespace parvello

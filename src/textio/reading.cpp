@@ -2,6 +2,7 @@
 
 #include "textio/codepage.h"
 #include "textio/fileerror.h"
+#include "textio/textloader.h"
 #include "textio/textscan.h"
 
 #include <QFile>
@@ -37,7 +38,66 @@ void splitAtCrLf(const Unit* units, qsizetype from, qsizetype n, std::vector<Lin
     spans.push_back(LineSpan{start, n - start});
 }
 
+// The spans of text[0..n) split at every line break: CR LF, a lone LF or a lone CR. A final
+// line break gives no extra line; an empty text gives none (see ReadWholeLines).
+template <class Unit>
+void splitAtAnyBreak(const Unit* units, qsizetype n, std::vector<LineSpan>& spans) {
+    spans.clear();
+    for (qsizetype start = 0; start < n;) {
+        qsizetype end;
+        if constexpr (std::is_same_v<Unit, char>)
+            end = start + FindLineBreakByte(units + start, n - start);
+        else
+            end = start + FindLineBreak(units + start, n - start);
+        spans.push_back(LineSpan{start, end - start});
+        if (end >= n)
+            break;
+        const bool crLf = units[end] == Unit('\r') && end + 1 < n && units[end + 1] == Unit('\n');
+        start = end + (crLf ? 2 : 1);
+    }
+}
+
 } // namespace
+
+LineArray ReadWholeLines(const QString& path, LineForm form) {
+    LineArray lines;
+    try {
+        SourceFile source = OpenSource(path);
+        lines.fileIsUtf8 = source.fileIsUtf8;
+        lines.fileIsUnicode = source.fileIsUnicode;
+        const LoadAs how = source.fileIsUtf8      ? LoadAs::Utf8WithMark
+                           : source.fileIsUnicode ? LoadAs::Unicode
+                                                  : LoadAs::Ansi;
+        LoadedText loaded = LoadText(source, how, form);
+        lines.format = loaded.format;
+        if (!loaded.notText.isEmpty()) {
+            lines.status = ReadStatus::NotText;
+            lines.problem = loaded.notText;
+        } else if (source.fileIsUtf8) {
+            if (loaded.inBytes)
+                SplitStringToLines(loaded.bytes, 0, lines);
+            else
+                SplitStringToLines(loaded.text, lines);
+            // A text that ends with CR LF, the line break of this road, has no further line.
+            if (lines.spans.size() > 1 && lines.spans.back().length == 0)
+                lines.spans.pop_back();
+        } else {
+            lines.inBytes = loaded.inBytes;
+            lines.text = std::move(loaded.text);
+            lines.bytes = std::move(loaded.bytes);
+            if (lines.inBytes)
+                splitAtAnyBreak(lines.bytes.constData(), lines.bytes.size(), lines.spans);
+            else
+                splitAtAnyBreak(QStringView(lines.text).utf16(), lines.text.size(), lines.spans);
+        }
+    } catch (...) {
+        lines = LineArray();
+        lines.status = ReadStatus::NotRead;
+    }
+    if (lines.spans.empty())
+        lines.spans.push_back(LineSpan{});
+    return lines;
+}
 
 bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     fileIsUtf8 = false;

@@ -23,6 +23,12 @@ void SplitStringToLines(const QString& text, LineArray& lines);
 // The same over undecoded bytes from the index from on (byte form).
 void SplitStringToLines(const QByteArray& bytes, qsizetype from, LineArray& lines);
 
+// The file's text read whole and split into lines as its road splits them: at CR LF only on
+// the UTF-8 road (a text ending with CR LF has no further line), at CR LF, a lone LF or a
+// lone CR on the text-stream road (a final line break gives no extra line). At least one
+// line; status NotRead when the file cannot be read, NotText when its bytes are not text.
+LineArray ReadWholeLines(const QString& path, LineForm form = LineForm::Text);
+
 // A source file opened for a run that streams it: the mark test on its first block, then its
 // blocks on the road the mark chooses (the UTF-8 road for the UTF-8 mark, decoded by the mark
 // for UTF-16 and UTF-32, else the bytes as mark-less UTF-8 or the code page). Nothing is

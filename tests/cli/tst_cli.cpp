@@ -388,10 +388,8 @@ private slots:
         QVERIFY(lines.contains("parvello-cli: left untouched: " + binary +
                                ": it holds a NUL byte, so it is not a text file"));
         QVERIFY(lines.contains("parvello-cli: left untouched: " + folder.path("gone.txt") +
-                               ": it could not be read"));
-        QVERIFY(lines.contains("parvello-cli: error: File not found: " + folder.path("gone.txt") +
-                               " in Qwellan2021/08/31.RFTSFSO.ReadFileToStringLine at line 100"));
-        QCOMPARE(lines.size(), 6); // four failures of the missing file, two untouched files
+                               ": it could not be read: No such file or directory"));
+        QCOMPARE(lines.size(), 2); // one line per untouched file, the system's words in it
         QCOMPARE(ReadBytes(good), QByteArray("a\r\n"));
     }
 
@@ -442,7 +440,8 @@ private slots:
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
         const Run run = cli({"--rule", "remove-double", "--in-place", path});
         QCOMPARE(run.status, status);
-        QCOMPARE(run.err.contains(path + " is read-only"), status != 0);
+        QCOMPARE(run.err.contains(path + ": it could not be written: it is read-only"),
+                 status != 0);
         QCOMPARE(ReadBytes(path), content);
         QCOMPARE(folder.entries(), QStringList{"locked.txt"});
     }
@@ -573,7 +572,7 @@ private slots:
             QCOMPARE(run.err.count("\nparvello-cli: "), run.err.count('\n') - 1); // one line each
             QVERIFY(run.err.split('\n').contains(
                 "parvello-cli: left untouched: " + shown + "-gone\": " +
-                (held ? "it could not be read"
+                (held ? "it could not be read: No such file or directory"
                       : "its name cannot be held exactly, so it could name "
                         "another file")));
             const QString out =

@@ -1,0 +1,39 @@
+// The work on one file of a parvello-cli run, in each of its modes: written (--out,
+// --in-place), compared with its result (--check, --diff) or filtered from standard input.
+#pragma once
+
+#include "cli/joblist.h"
+#include "cli/options.h"
+#include "cli/report.h"
+#include "quotes/quoterule.h"
+
+#include <QByteArray>
+
+namespace parvello {
+class ScratchFolder;
+class StderrPrompts;
+} // namespace parvello
+
+namespace parvello::cli {
+
+// What the work on each file of a run shares.
+struct FileWork {
+    const Options& options;
+    const QuoteReplacer& rule;
+    StderrPrompts& prompts;
+    Tally& tally;
+    // --check and --diff: the private folder in which each result is made and compared.
+    const ScratchFolder* scratch = nullptr;
+};
+
+// One job of the run (jobs[index]): written or compared as the options ask, its failures
+// named on standard error and counted. Returns its text for standard output (the --check
+// line, the diff, the --report json line). resultMade is set when a written job made its
+// result. A limit met on the way (no memory to be had) leaves the file untouched and the
+// run goes on.
+QByteArray processJob(const FileWork& work, const Job& job, size_t index, char& resultMade);
+
+// Standard input through the engine to standard output; the run's exit status.
+int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts);
+
+} // namespace parvello::cli

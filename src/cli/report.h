@@ -1,0 +1,77 @@
+// What parvello-cli says about its files: the names of outcomes and encodings, the lines of
+// --report json, the lines on standard error for files left out or results replaced, the
+// summary of --diff, and standard output kept in the order of the files.
+#pragma once
+
+#include "cli/joblist.h"
+#include "cli/options.h"
+#include "quotes/fileengine.h"
+#include "textio/linearray.h"
+#include "textio/textencoder.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace parvello {
+class StderrPrompts;
+}
+
+namespace parvello::cli {
+
+// What the reader finds in a file: its encoding, the encoding its result is written in and
+// how many of its quotes the rule changes. Found block by block, so that memory does not
+// grow with the file.
+struct SourceFacts {
+    bool read = false;
+    SourceFormat format = SourceFormat::CodePage;
+    OutputEncoding writtenAs = OutputEncoding::CodePage;
+    qint64 bytes = 0;
+    qint64 quotes = 0;
+};
+
+// What the files of a run add up to, counted by every worker.
+struct Tally {
+    std::atomic<int> untouched{0};
+    std::atomic<int> wouldChange{0};
+    std::atomic<qint64> quotesChanged{0};
+};
+
+QString formatName(SourceFormat format);
+QString encodingName(OutputEncoding encoding);
+QString outcomeName(FileOutcome outcome);
+
+// One line of --report json.
+QByteArray jsonLine(const QString& path, const QString& outcome, const SourceFacts* facts,
+                    std::optional<qint64> bytesOut, const QString& reason);
+
+// A file left untouched before the engine sees it: named on standard error and, with
+// --report json, on standard output.
+void nameLeftOut(StderrPrompts& prompts, bool json, const LeftOut& name);
+
+// Into one folder, a later file's result of the same name replaces an earlier one's (jobs
+// sharing an output ran in their given order): each replaced result is named.
+void nameReplacedResults(StderrPrompts& prompts, const std::vector<Job>& jobs,
+                         const std::vector<char>& resultMade);
+
+// The last line of --diff on standard output.
+void writeDiffSummary(const Tally& tally, size_t files);
+
+// Standard output for results that finish in any order: each job's text is written once
+// every job before it has written its own.
+class InOrder {
+public:
+    explicit InOrder(size_t jobs) : pending_(jobs) {}
+    void put(size_t job, QByteArray text);
+
+private:
+    std::mutex mutex_;
+    std::vector<std::optional<QByteArray>> pending_;
+    size_t next_ = 0;
+};
+
+} // namespace parvello::cli
