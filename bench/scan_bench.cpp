@@ -99,7 +99,7 @@ int main(int argc, char* argv[]) {
     QTemporaryDir config;
     SystemPlatform platform;
     ScriptedPrompts prompts;
-    QSettingsStore store = QSettingsStore::iniFolder(config.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(config.path());
     Form1 form(prompts, platform, store);
     form.Form_Load();
     form.show();

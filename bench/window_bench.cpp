@@ -77,7 +77,7 @@ int main(int argc, char* argv[]) {
     CountingPrompts prompts;
     FixedPlatform platform;
     platform.folder = home.path();
-    QSettingsStore store = QSettingsStore::iniFolder(home.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(home.path());
     Form1 form(prompts, platform, store);
     form.Form_Load();
     form.show();

@@ -141,7 +141,7 @@ void TestForm1::firstStartOnEmptyStore() {
                           {"Text2", "'"},
                           {"Text3", "\""}};
     QCOMPARE(w.store->writes, expected);
-    QCOMPARE(QSettingsStore::iniFolder(w.dir.filePath("config")).get("Text3", "x"),
+    QCOMPARE(UserSettingsStore::iniFolder(w.dir.filePath("config")).get("Text3", "x"),
              QStringLiteral("\""));
 }
 
