@@ -178,7 +178,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
         QStringList folderList{p + separator};
         ScanServices services{prompts_, folders, [this] { DoEvents(); },
                               [this] { return IsUnloading(); }};
-        GetSubDirectories2016(services, folderList, true);
+        ListSubfolders(services, folderList, true);
         // Closed during the scan: the program ends, and no row is added now.
         if (IsUnloading())
             return;

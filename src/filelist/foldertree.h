@@ -41,7 +41,7 @@ struct AddAllLines {
 // Hands to `add`, in the order the window adds them, the files below `chosen` (a folder as
 // the browse dialog gives it: a root keeps its trailing separator, other folders have
 // none) whose names match "*." + extension: the folder itself and every subfolder that
-// GetSubDirectories2016 finds, each folder's files in name order, leaving out names that
+// ListSubfolders finds, each folder's files in name order, leaving out names that
 // begin with "~" and files whose attribute value is exactly HiddenArchiveFile, each file
 // once (TakeFoundFile). Names that cannot be held exactly are added to
 // services.unrepresentable; what the scan leaves out otherwise, to services.skipped. Each numbered

@@ -334,7 +334,7 @@ void TestFileListWindow::scanFailuresAreReportedAndTheScanGoesOn_data() {
     QTest::newRow("adding a row") << click << 136 << QStringList{"/b/y.txt"};
     QTest::newRow("the hourglass") << click << 116 << QStringList{"/a/x.txt", "/b/y.txt"};
     QTest::newRow("inside the scan")
-        << GetSubDirectories2016Tag << 114 << QStringList{"/a/x.txt", "/b/y.txt"};
+        << ListSubfoldersTag << 114 << QStringList{"/a/x.txt", "/b/y.txt"};
 }
 
 void TestFileListWindow::scanFailuresAreReportedAndTheScanGoesOn() {
