@@ -12,7 +12,7 @@ namespace parvello {
 
 class Trap;
 
-// The lines of "Add All File(s) In Folder" (PushButton3_Click): the numbers users see in the
+// The lines of "Add All File(s) In Folder" (addFilesInFolder): the numbers users see in the
 // "Application Error" box ("in ...PushButton3_Click at line N") when a step fails. Keep
 // each number. Lines 118 to 136 run inside AddFilesInFolderTree, through the caller's trap.
 struct AddAllLines {
