@@ -99,7 +99,7 @@ int main(int argc, char* argv[]) {
     QTemporaryDir config;
     SystemPlatform platform;
     ScriptedPrompts prompts;
-    QSettingsStore store = QSettingsStore::iniFolder(config.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(config.path());
     Form1 form(prompts, platform, store);
     form.Form_Load();
     form.show();
@@ -125,7 +125,7 @@ int main(int argc, char* argv[]) {
     double gapPerScan = 0;
     QString findCount;
     for (int run = 0; run < runs; ++run) {
-        form.ListItems->Clear();
+        form.listedFiles->Clear();
         QCoreApplication::processEvents();
         turns = 0;
         longestGap = 0;
@@ -133,10 +133,10 @@ int main(int argc, char* argv[]) {
         probe.start(0);
         QElapsedTimer timer;
         timer.start();
-        form.PushButton3->click();
+        form.addFolderButton->click();
         scanTimes << ms(timer);
         probe.stop();
-        rows = form.ListItems->Count();
+        rows = form.listedFiles->Count();
         turnsPerScan = turns;
         gapPerScan = longestGap;
 
@@ -162,7 +162,7 @@ int main(int argc, char* argv[]) {
     std::printf("other boxes shown: %d\n", prompts.otherBoxes);
 
     // The list with every file in it.
-    QTreeView* list = form.ListView1;
+    QTreeView* list = form.fileList;
     QElapsedTimer timer;
     timer.start();
     list->scrollToBottom();
@@ -176,7 +176,7 @@ int main(int argc, char* argv[]) {
     const double pages = ms(timer) / 200;
     QList<double> deletes;
     for (const int row : {1, rows / 2, rows - 10}) {
-        list->selectionModel()->setCurrentIndex(form.ListItems->index(row - 1, 0),
+        list->selectionModel()->setCurrentIndex(form.listedFiles->index(row - 1, 0),
                                                 QItemSelectionModel::ClearAndSelect |
                                                     QItemSelectionModel::Rows);
         QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
@@ -186,13 +186,13 @@ int main(int argc, char* argv[]) {
         deletes << ms(timer);
     }
     timer.restart();
-    form.ListItems->Add(QStringLiteral("/one/more.txt"));
+    form.listedFiles->Add(QStringLiteral("/one/more.txt"));
     QCoreApplication::processEvents();
     const double addOne = ms(timer);
     std::printf("list of %d rows: scroll to the end %.1f ms, one scroll step with repaint "
                 "%.2f ms, Delete %.1f / %.1f / %.1f ms (first, middle, end row), one more "
                 "row %.1f ms; rows now %d\n",
                 rows, toBottom, pages, deletes[0], deletes[1], deletes[2], addOne,
-                form.ListItems->Count());
-    return rows == 100000 && form.ListItems->Count() == rows - 2 ? 0 : 1;
+                form.listedFiles->Count());
+    return rows == 100000 && form.listedFiles->Count() == rows - 2 ? 0 : 1;
 }

@@ -77,18 +77,18 @@ int main(int argc, char* argv[]) {
     CountingPrompts prompts;
     FixedPlatform platform;
     platform.folder = home.path();
-    QSettingsStore store = QSettingsStore::iniFolder(home.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(home.path());
     Form1 form(prompts, platform, store);
     form.Form_Load();
     form.show();
-    form.Option1->setChecked(true);
-    form.Option8->setChecked(true);
-    form.Text1->setText(QString::fromLocal8Bit(argv[1]));
-    form.ListItems->AddMany(paths);
+    form.removeDoubleOption->setChecked(true);
+    form.intoFolderOption->setChecked(true);
+    form.outputFolderBox->setText(QString::fromLocal8Bit(argv[1]));
+    form.listedFiles->AddMany(paths);
 
     QElapsedTimer timer;
     timer.start();
-    form.PushButton2_Click();
+    form.startRemoving();
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     std::printf("%.4f s  %d files  %.0f files/s  %.1f MB/s  boxes: %s, %d errors\n", seconds,
                 int(paths.size()), paths.size() / seconds, double(bytes) / 1e6 / seconds,

@@ -166,96 +166,103 @@ void Form1::FitInto(const QRect& available) {
 }
 
 void Form1::createControls() {
-    PushButton5 = pushButton(this, QStringLiteral("PushButton5"), QStringLiteral("Help"), 120, 120,
-                             7800, 405);
+    helpButton =
+        pushButton(this, QStringLiteral("helpButton"), QStringLiteral("Help"), 120, 120, 7800, 405);
 
-    ListItems = new FileListModel(this);
-    ListView1 = place(new QTreeView(this), 120, 630, 7800, 2530);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setModel(ListItems);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    ListView1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->header()->setSectionsMovable(false);
-    ListView1->setToolTip(ListToolTip);
-    ListView1->setFont(arial(9));
+    listedFiles = new FileListModel(this);
+    fileList = place(new QTreeView(this), 120, 630, 7800, 2530);
+    fileList->setObjectName(QStringLiteral("fileList"));
+    fileList->setModel(listedFiles);
+    fileList->setRootIsDecorated(false);
+    fileList->setItemsExpandable(false);
+    fileList->setUniformRowHeights(true);
+    fileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    fileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    fileList->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    fileList->header()->setStretchLastSection(false);
+    fileList->header()->setSectionsMovable(false);
+    fileList->setToolTip(ListToolTip);
+    fileList->setFont(arial(9));
 
-    PushButton1 = pushButton(this, QStringLiteral("PushButton1"), QStringLiteral("Add File(s)"),
-                             120, 3250, 3840, 405);
-    PushButton3 = pushButton(this, QStringLiteral("PushButton3"),
-                             QStringLiteral("Add All File(s) In Folder"), 4080, 3250, 3840, 405);
-    PushButton8 = pushButton(this, QStringLiteral("PushButton8"), QStringLiteral("Clear List"), 120,
-                             3760, 3840, 405);
-    PushButton9 = pushButton(this, QStringLiteral("PushButton9"),
-                             QStringLiteral("Load Sample/Example Files"), 4080, 3760, 3840, 405);
+    addFilesButton = pushButton(this, QStringLiteral("addFilesButton"),
+                                QStringLiteral("Add File(s)"), 120, 3250, 3840, 405);
+    addFolderButton =
+        pushButton(this, QStringLiteral("addFolderButton"),
+                   QStringLiteral("Add All File(s) In Folder"), 4080, 3250, 3840, 405);
+    clearListButton = pushButton(this, QStringLiteral("clearListButton"),
+                                 QStringLiteral("Clear List"), 120, 3760, 3840, 405);
+    samplesButton = pushButton(this, QStringLiteral("samplesButton"),
+                               QStringLiteral("Load Sample/Example Files"), 4080, 3760, 3840, 405);
 
-    Frame3 = frame(this, QStringLiteral("Frame3"), QStringLiteral("Remove Options"), 120, 4210,
-                   7800, 2505);
-    Option1 = optionButton(Frame3, QStringLiteral("Option1"),
-                           QStringLiteral("Remove all double quotes"), 240, 330, 3600, 255);
-    Option2 = optionButton(Frame3, QStringLiteral("Option2"),
-                           QStringLiteral("Remove all single quotes"), 240, 675, 4695, 255);
-    Option3 = optionButton(Frame3, QStringLiteral("Option3"),
-                           QStringLiteral("Replace double quotes with single quotes"), 240, 1020,
-                           4695, 255);
-    Option4 = optionButton(Frame3, QStringLiteral("Option4"),
-                           QStringLiteral("Replace single quotes with double quotes"), 240, 1350,
-                           4695, 255);
-    Option5 = optionButton(Frame3, QStringLiteral("Option5"),
-                           QStringLiteral("Replace double quotes with this"), 240, 1695, 3855, 255);
-    Text2 =
-        textBox(Frame3, QStringLiteral("Text2"), QStringLiteral("Text2"), 4200, 1650, 1215, 345);
-    Option6 = optionButton(Frame3, QStringLiteral("Option6"),
-                           QStringLiteral("Replace single quotes with this"), 240, 2040, 3615, 255);
-    Text3 =
-        textBox(Frame3, QStringLiteral("Text3"), QStringLiteral("Text3"), 4200, 2010, 1215, 345);
-    Option1->setChecked(true);
+    ruleOptionsFrame = frame(this, QStringLiteral("ruleOptionsFrame"),
+                             QStringLiteral("Remove Options"), 120, 4210, 7800, 2505);
+    removeDoubleOption =
+        optionButton(ruleOptionsFrame, QStringLiteral("Option1"),
+                     QStringLiteral("Remove all double quotes"), 240, 330, 3600, 255);
+    removeSingleOption =
+        optionButton(ruleOptionsFrame, QStringLiteral("Option2"),
+                     QStringLiteral("Remove all single quotes"), 240, 675, 4695, 255);
+    doubleToSingleOption = optionButton(ruleOptionsFrame, QStringLiteral("Option3"),
+                                        QStringLiteral("Replace double quotes with single quotes"),
+                                        240, 1020, 4695, 255);
+    singleToDoubleOption = optionButton(ruleOptionsFrame, QStringLiteral("Option4"),
+                                        QStringLiteral("Replace single quotes with double quotes"),
+                                        240, 1350, 4695, 255);
+    doubleToTextOption =
+        optionButton(ruleOptionsFrame, QStringLiteral("Option5"),
+                     QStringLiteral("Replace double quotes with this"), 240, 1695, 3855, 255);
+    doubleReplacementBox = textBox(ruleOptionsFrame, QStringLiteral("Text2"),
+                                   QStringLiteral("Text2"), 4200, 1650, 1215, 345);
+    singleToTextOption =
+        optionButton(ruleOptionsFrame, QStringLiteral("Option6"),
+                     QStringLiteral("Replace single quotes with this"), 240, 2040, 3615, 255);
+    singleReplacementBox = textBox(ruleOptionsFrame, QStringLiteral("Text3"),
+                                   QStringLiteral("Text3"), 4200, 2010, 1215, 345);
+    removeDoubleOption->setChecked(true);
 
-    Frame2 =
-        frame(this, QStringLiteral("Frame2"), QStringLiteral("Save Option"), 120, 6760, 7800, 1845);
-    Option8 = optionButton(Frame2, QStringLiteral("Option8"),
-                           QStringLiteral("Save results to this folder:"), 240, 300, 3615, 285);
-    Frame1 = frame(Frame2, QStringLiteral("Frame1"), QString(), 480, 540, 7080, 810);
-    Text1 = textBox(Frame1, QStringLiteral("Text1"), QString(), 240, 300, 5775, 345);
-    PushButton4 = pushButton(Frame1, QStringLiteral("PushButton4"), QStringLiteral("..."), 6240,
-                             300, 600, 345);
-    Option7 = optionButton(Frame2, QStringLiteral("Option7"),
-                           QStringLiteral("Save results in folder of original file"), 240, 1440,
-                           3615, 285);
-    Option8->setChecked(true);
+    saveOptionsFrame = frame(this, QStringLiteral("saveOptionsFrame"),
+                             QStringLiteral("Save Option"), 120, 6760, 7800, 1845);
+    intoFolderOption =
+        optionButton(saveOptionsFrame, QStringLiteral("Option8"),
+                     QStringLiteral("Save results to this folder:"), 240, 300, 3615, 285);
+    outputFolderFrame = frame(saveOptionsFrame, QStringLiteral("outputFolderFrame"), QString(), 480,
+                              540, 7080, 810);
+    outputFolderBox =
+        textBox(outputFolderFrame, QStringLiteral("Text1"), QString(), 240, 300, 5775, 345);
+    browseFolderButton = pushButton(outputFolderFrame, QStringLiteral("browseFolderButton"),
+                                    QStringLiteral("..."), 6240, 300, 600, 345);
+    inPlaceOption = optionButton(saveOptionsFrame, QStringLiteral("Option7"),
+                                 QStringLiteral("Save results in folder of original file"), 240,
+                                 1440, 3615, 285);
+    intoFolderOption->setChecked(true);
 
-    PushButton2 = pushButton(this, QStringLiteral("PushButton2"), QStringLiteral("Start Removing"),
+    startButton = pushButton(this, QStringLiteral("startButton"), QStringLiteral("Start Removing"),
                              120, 8730, 7800, 405);
-    ProgressBar1 = place(new QProgressBar(this), 120, 9250, 7800, 405);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(true);
-    ProgressBar1->setAlignment(Qt::AlignCenter);
-    ProgressBar1->setFormat(IdleProgressText);
+    progressBar = place(new QProgressBar(this), 120, 9250, 7800, 405);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(true);
+    progressBar->setAlignment(Qt::AlignCenter);
+    progressBar->setFormat(IdleProgressText);
 
     // What a screen reader says for the controls whose captions do not say what they are
     // for (the boxes would otherwise take their frame's title, the browse button its dots).
-    ListView1->setAccessibleName(QStringLiteral("Files to process"));
-    Text1->setAccessibleName(QStringLiteral("Output folder"));
-    PushButton4->setAccessibleName(QStringLiteral("Choose output folder"));
-    Text2->setAccessibleName(QStringLiteral("Replacement for double quotes"));
-    Text3->setAccessibleName(QStringLiteral("Replacement for single quotes"));
-    ProgressBar1->setAccessibleName(QStringLiteral("Progress"));
+    fileList->setAccessibleName(QStringLiteral("Files to process"));
+    outputFolderBox->setAccessibleName(QStringLiteral("Output folder"));
+    browseFolderButton->setAccessibleName(QStringLiteral("Choose output folder"));
+    doubleReplacementBox->setAccessibleName(QStringLiteral("Replacement for double quotes"));
+    singleReplacementBox->setAccessibleName(QStringLiteral("Replacement for single quotes"));
+    progressBar->setAccessibleName(QStringLiteral("Progress"));
 }
 
 void Form1::keepTabOnSelectedOptions() {
     // Tab enters each group of options at its selected option (its first when none is);
     // the arrow keys move within the group. So Tab never rests on an option that a Space
     // would select by accident.
-    const QList<QList<QRadioButton*>> groups{{Option1, Option2, Option3, Option4, Option5, Option6},
-                                             {Option7, Option8}};
+    const QList<QList<QRadioButton*>> groups{ruleOptions(), {inPlaceOption, intoFolderOption}};
     for (const QList<QRadioButton*>& group : groups) {
         QRadioButton* entry = group.first();
         for (QRadioButton* option : group) {
@@ -269,73 +276,92 @@ void Form1::keepTabOnSelectedOptions() {
 
 void Form1::setTabOrderFromTable() {
     // Keyboard order of the controls that take focus, by their tab index.
-    const QList<QWidget*> order{ListView1,   PushButton1, PushButton3, PushButton2, PushButton8,
-                                PushButton9, Option1,     Option2,     Option3,     Option4,
-                                Text2,       Text3,       PushButton5, Option5,     Option6,
-                                Option7,     Option8,     Text1,       PushButton4};
+    const QList<QWidget*> order{fileList,
+                                addFilesButton,
+                                addFolderButton,
+                                startButton,
+                                clearListButton,
+                                samplesButton,
+                                removeDoubleOption,
+                                removeSingleOption,
+                                doubleToSingleOption,
+                                singleToDoubleOption,
+                                doubleReplacementBox,
+                                singleReplacementBox,
+                                helpButton,
+                                doubleToTextOption,
+                                singleToTextOption,
+                                inPlaceOption,
+                                intoFolderOption,
+                                outputFolderBox,
+                                browseFolderButton};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
-    ProgressBar1->setFocusPolicy(Qt::NoFocus);
+    progressBar->setFocusPolicy(Qt::NoFocus);
 }
 
 void Form1::connectHandlers() {
     for (QRadioButton* option :
-         {Option1, Option2, Option3, Option4, Option5, Option6, Option7, Option8})
+         ruleOptions() + QList<QRadioButton*>{inPlaceOption, intoFolderOption})
         connect(option, &QRadioButton::toggled, this, [this] { keepTabOnSelectedOptions(); });
     keepTabOnSelectedOptions();
-    const auto onSelected = [this](QRadioButton* button, const QString& name,
+    // Each handler runs under its location tag, the text users see in the "Application
+    // Error" box ("...Form1.Option5_Click"): the names the handlers had in earlier releases,
+    // kept as they were.
+    const auto onSelected = [this](QRadioButton* button, const QString& tag,
                                    void (Form1::*handler)()) {
-        connect(button, &QRadioButton::toggled, this, [this, name, handler](bool selected) {
+        connect(button, &QRadioButton::toggled, this, [this, tag, handler](bool selected) {
             if (selected)
-                RunHandler(prompts_, FormTag(name), [this, handler] { (this->*handler)(); });
+                RunHandler(prompts_, FormTag(tag), [this, handler] { (this->*handler)(); });
         });
     };
-    onSelected(Option1, QStringLiteral("Option1_Click"), &Form1::Option1_Click);
-    onSelected(Option2, QStringLiteral("Option2_Click"), &Form1::Option2_Click);
-    onSelected(Option3, QStringLiteral("Option3_Click"), &Form1::Option3_Click);
-    onSelected(Option4, QStringLiteral("Option4_Click"), &Form1::Option4_Click);
-    onSelected(Option5, QStringLiteral("Option5_Click"), &Form1::Option5_Click);
-    onSelected(Option6, QStringLiteral("Option6_Click"), &Form1::Option6_Click);
-    onSelected(Option7, QStringLiteral("Option7_Click"), &Form1::Option7_Click);
-    onSelected(Option8, QStringLiteral("Option8_Click"), &Form1::Option8_Click);
+    onSelected(removeDoubleOption, QStringLiteral("Option1_Click"), &Form1::ruleChosen);
+    onSelected(removeSingleOption, QStringLiteral("Option2_Click"), &Form1::ruleChosen);
+    onSelected(doubleToSingleOption, QStringLiteral("Option3_Click"), &Form1::ruleChosen);
+    onSelected(singleToDoubleOption, QStringLiteral("Option4_Click"), &Form1::ruleChosen);
+    onSelected(doubleToTextOption, QStringLiteral("Option5_Click"), &Form1::ruleChosen);
+    onSelected(singleToTextOption, QStringLiteral("Option6_Click"), &Form1::ruleChosen);
+    onSelected(inPlaceOption, QStringLiteral("Option7_Click"), &Form1::saveOptionChosen);
+    onSelected(intoFolderOption, QStringLiteral("Option8_Click"), &Form1::saveOptionChosen);
 
-    const auto onChange = [this](QLineEdit* box, const QString& name, void (Form1::*handler)()) {
-        connect(box, &QLineEdit::textChanged, this, [this, name, handler] {
-            RunHandler(prompts_, FormTag(name), [this, handler] { (this->*handler)(); });
+    const auto onChange = [this](QLineEdit* box, const QString& tag, void (Form1::*handler)()) {
+        connect(box, &QLineEdit::textChanged, this, [this, tag, handler] {
+            RunHandler(prompts_, FormTag(tag), [this, handler] { (this->*handler)(); });
         });
     };
-    onChange(Text1, QStringLiteral("Text1_Change"), &Form1::Text1_Change);
-    onChange(Text2, QStringLiteral("Text2_Change"), &Form1::Text2_Change);
-    onChange(Text3, QStringLiteral("Text3_Change"), &Form1::Text3_Change);
+    onChange(outputFolderBox, QStringLiteral("Text1_Change"), &Form1::outputFolderEdited);
+    onChange(doubleReplacementBox, QStringLiteral("Text2_Change"), &Form1::doubleReplacementEdited);
+    onChange(singleReplacementBox, QStringLiteral("Text3_Change"), &Form1::singleReplacementEdited);
 
     // Click handlers carry their own trap; the boundary only guards what lies between steps.
-    const auto onClick = [this](QPushButton* button, const QString& name,
-                                void (Form1::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, name, handler] {
-            RunHandler(prompts_, FormTag(name), [this, handler] { (this->*handler)(); });
+    const auto onClick = [this](QPushButton* button, const QString& tag, void (Form1::*handler)()) {
+        connect(button, &QPushButton::clicked, this, [this, tag, handler] {
+            RunHandler(prompts_, FormTag(tag), [this, handler] { (this->*handler)(); });
         });
     };
-    onClick(PushButton1, QStringLiteral("PushButton1_Click"), &Form1::PushButton1_Click);
-    onClick(PushButton2, QStringLiteral("PushButton2_Click"), &Form1::PushButton2_Click);
-    onClick(PushButton3, QStringLiteral("PushButton3_Click"), &Form1::PushButton3_Click);
-    onClick(PushButton4, QStringLiteral("PushButton4_Click"), &Form1::PushButton4_Click);
-    onClick(PushButton5, QStringLiteral("PushButton5_Click"), &Form1::PushButton5_Click);
-    onClick(PushButton8, QStringLiteral("PushButton8_Click"), &Form1::PushButton8_Click);
-    onClick(PushButton9, QStringLiteral("PushButton9_Click"), &Form1::PushButton9_Click);
+    onClick(addFilesButton, QStringLiteral("PushButton1_Click"), &Form1::addFiles);
+    onClick(startButton, QStringLiteral("PushButton2_Click"), &Form1::startRemoving);
+    onClick(addFolderButton, QStringLiteral("PushButton3_Click"), &Form1::addFilesInFolder);
+    onClick(browseFolderButton, QStringLiteral("PushButton4_Click"), &Form1::browseOutputFolder);
+    onClick(helpButton, QStringLiteral("PushButton5_Click"), &Form1::showHelp);
+    onClick(clearListButton, QStringLiteral("PushButton8_Click"), &Form1::clearList);
+    onClick(samplesButton, QStringLiteral("PushButton9_Click"), &Form1::loadSamples);
 
     // Mouse-move notices: the handlers' own controls, and the controls without a pointer
     // handler, which keep moves over them from reaching the frame or window beneath.
-    const QList<QWidget*> watched{Frame1,      Frame2,      Frame3,      Text1,       Text2,
-                                  Text3,       PushButton1, PushButton2, PushButton3, PushButton4,
-                                  PushButton5, PushButton8, PushButton9, Option1,     Option2,
-                                  Option3,     Option4,     Option5,     Option6,     Option7,
-                                  Option8,     ProgressBar1};
+    const QList<QWidget*> watched{
+        outputFolderFrame,    saveOptionsFrame,     ruleOptionsFrame,   outputFolderBox,
+        doubleReplacementBox, singleReplacementBox, addFilesButton,     startButton,
+        addFolderButton,      browseFolderButton,   helpButton,         clearListButton,
+        samplesButton,        removeDoubleOption,   removeSingleOption, doubleToSingleOption,
+        singleToDoubleOption, doubleToTextOption,   singleToTextOption, inPlaceOption,
+        intoFolderOption,     progressBar};
     for (QWidget* widget : watched) {
         widget->setMouseTracking(true);
         widget->installEventFilter(this);
     }
-    ListView1->viewport()->setMouseTracking(true);
-    ListView1->viewport()->installEventFilter(this);
+    fileList->viewport()->setMouseTracking(true);
+    fileList->viewport()->installEventFilter(this);
     connectFileListHandlers();
 }
 
@@ -395,40 +421,42 @@ void Form1::Form_Load() {
         trap.step(LoadLines::Snapshot, [&] { TakeSampleSnapshot(); });
     if (trap.test(LoadLines::SnapshotAgainTest, noSnapshot))
         trap.step(LoadLines::SnapshotAgain, [&] { TakeSampleSnapshot(); });
-    trap.step(LoadLines::ListColumn, [&] { ListItems->AddColumn(QStringLiteral("File(s)")); });
+    trap.step(LoadLines::ListColumn, [&] { listedFiles->AddColumn(QStringLiteral("File(s)")); });
     trap.step(LoadLines::ColumnWidth, [&] {
-        if (ListItems->columnCount() < 1)
+        if (listedFiles->columnCount() < 1)
             throw Failure(QStringLiteral("Index out of bounds"), 35600);
-        ListView1->setColumnWidth(0, Twips(7000));
+        fileList->setColumnWidth(0, Twips(7000));
     });
     trap.step(LoadLines::OutputFolderBox, [&] {
         const QString desktop = GetDesktopFolder(platform_);
-        setText(Text1, store_.get(QStringLiteral("Text1"), desktop));
+        setText(outputFolderBox, store_.get(QStringLiteral("Text1"), desktop));
     });
     trap.step(LoadLines::RestoreOption1,
-              [&] { restoreOption(Option1, QStringLiteral("Option1"), 1); });
+              [&] { restoreOption(removeDoubleOption, QStringLiteral("Option1"), 1); });
     trap.step(LoadLines::RestoreOption2,
-              [&] { restoreOption(Option2, QStringLiteral("Option2"), 0); });
+              [&] { restoreOption(removeSingleOption, QStringLiteral("Option2"), 0); });
     trap.step(LoadLines::RestoreOption3,
-              [&] { restoreOption(Option3, QStringLiteral("Option3"), 0); });
+              [&] { restoreOption(doubleToSingleOption, QStringLiteral("Option3"), 0); });
     trap.step(LoadLines::RestoreOption4,
-              [&] { restoreOption(Option4, QStringLiteral("Option4"), 0); });
+              [&] { restoreOption(singleToDoubleOption, QStringLiteral("Option4"), 0); });
     trap.step(LoadLines::RestoreOption5,
-              [&] { restoreOption(Option5, QStringLiteral("Option5"), 0); });
+              [&] { restoreOption(doubleToTextOption, QStringLiteral("Option5"), 0); });
     trap.step(LoadLines::RestoreOption6,
-              [&] { restoreOption(Option6, QStringLiteral("Option6"), 0); });
+              [&] { restoreOption(singleToTextOption, QStringLiteral("Option6"), 0); });
     trap.step(LoadLines::RestoreOption8,
-              [&] { restoreOption(Option8, QStringLiteral("Option8"), 1); });
+              [&] { restoreOption(intoFolderOption, QStringLiteral("Option8"), 1); });
     trap.step(LoadLines::RestoreOption7,
-              [&] { restoreOption(Option7, QStringLiteral("Option7"), 0); });
-    if (trap.test(LoadLines::FolderFrameTest, [&] { return Option8->isChecked(); }))
-        trap.step(LoadLines::FolderFrameOn, [&] { Frame1->setEnabled(true); });
+              [&] { restoreOption(inPlaceOption, QStringLiteral("Option7"), 0); });
+    if (trap.test(LoadLines::FolderFrameTest, [&] { return intoFolderOption->isChecked(); }))
+        trap.step(LoadLines::FolderFrameOn, [&] { outputFolderFrame->setEnabled(true); });
     else
-        trap.step(LoadLines::FolderFrameOff, [&] { Frame1->setEnabled(false); });
-    trap.step(LoadLines::DoubleQuoteText,
-              [&] { setText(Text2, store_.get(QStringLiteral("Text2"), QStringLiteral("'"))); });
-    trap.step(LoadLines::SingleQuoteText,
-              [&] { setText(Text3, store_.get(QStringLiteral("Text3"), QStringLiteral("\""))); });
+        trap.step(LoadLines::FolderFrameOff, [&] { outputFolderFrame->setEnabled(false); });
+    trap.step(LoadLines::DoubleQuoteText, [&] {
+        setText(doubleReplacementBox, store_.get(QStringLiteral("Text2"), QStringLiteral("'")));
+    });
+    trap.step(LoadLines::SingleQuoteText, [&] {
+        setText(singleReplacementBox, store_.get(QStringLiteral("Text3"), QStringLiteral("\"")));
+    });
 }
 
 void Form1::restoreOption(QRadioButton* button, const QString& key, int defaultValue) {
@@ -519,120 +547,74 @@ void Form1::hoverPointer(int value) {
     SetMousePointer(value);
 }
 
-void Form1::writeRuleOptions() {
-    const QRadioButton* const options[] = {Option1, Option2, Option3, Option4, Option5, Option6};
-    for (int i = 0; i < 6; ++i)
+QList<QRadioButton*> Form1::ruleOptions() const {
+    return {removeDoubleOption,   removeSingleOption, doubleToSingleOption,
+            singleToDoubleOption, doubleToTextOption, singleToTextOption};
+}
+
+void Form1::ruleChosen() {
+    // All six are stored, under "Option1" .. "Option6" in the order of the window.
+    const QList<QRadioButton*> options = ruleOptions();
+    for (qsizetype i = 0; i < options.size(); ++i)
         store_.save(QStringLiteral("Option%1").arg(i + 1), BoolText(options[i]->isChecked()));
 }
 
-void Form1::writeSaveOptions() {
-    store_.save(QStringLiteral("Option8"), BoolText(Option8->isChecked()));
-    store_.save(QStringLiteral("Option7"), BoolText(Option7->isChecked()));
-    Frame1->setEnabled(Option8->isChecked());
+void Form1::saveOptionChosen() {
+    store_.save(QStringLiteral("Option8"), BoolText(intoFolderOption->isChecked()));
+    store_.save(QStringLiteral("Option7"), BoolText(inPlaceOption->isChecked()));
+    outputFolderFrame->setEnabled(intoFolderOption->isChecked());
 }
 
-void Form1::Option1_Click() {
-    writeRuleOptions();
+void Form1::outputFolderEdited() {
+    store_.save(QStringLiteral("Text1"), outputFolderBox->text());
 }
-void Form1::Option2_Click() {
-    writeRuleOptions();
+void Form1::doubleReplacementEdited() {
+    store_.save(QStringLiteral("Text2"), doubleReplacementBox->text());
 }
-void Form1::Option3_Click() {
-    writeRuleOptions();
-}
-void Form1::Option4_Click() {
-    writeRuleOptions();
-}
-void Form1::Option5_Click() {
-    writeRuleOptions();
-}
-void Form1::Option6_Click() {
-    writeRuleOptions();
-}
-void Form1::Option7_Click() {
-    writeSaveOptions();
-}
-void Form1::Option8_Click() {
-    writeSaveOptions();
-}
-void Form1::Text1_Change() {
-    store_.save(QStringLiteral("Text1"), Text1->text());
-}
-void Form1::Text2_Change() {
-    store_.save(QStringLiteral("Text2"), Text2->text());
-}
-void Form1::Text3_Change() {
-    store_.save(QStringLiteral("Text3"), Text3->text());
+void Form1::singleReplacementEdited() {
+    store_.save(QStringLiteral("Text3"), singleReplacementBox->text());
 }
 
-void Form1::Form_MouseMove() {
+void Form1::pointerOverButton() {
+    hoverPointer(PointerCustom);
+}
+void Form1::pointerOverSurface() {
     hoverPointer(PointerDefault);
-}
-void Form1::Frame1_MouseMove() {
-    hoverPointer(PointerDefault);
-}
-void Form1::Frame2_MouseMove() {
-    hoverPointer(PointerDefault);
-}
-void Form1::Frame3_MouseMove() {
-    hoverPointer(PointerDefault);
-}
-void Form1::Text1_MouseMove() {
-    hoverPointer(PointerDefault);
-}
-void Form1::PushButton1_MouseMove() {
-    hoverPointer(PointerCustom);
-}
-void Form1::PushButton2_MouseMove() {
-    hoverPointer(PointerCustom);
-}
-void Form1::PushButton3_MouseMove() {
-    hoverPointer(PointerCustom);
-}
-void Form1::PushButton4_MouseMove() {
-    hoverPointer(PointerCustom);
-}
-void Form1::PushButton5_MouseMove() {
-    hoverPointer(PointerCustom);
-}
-void Form1::PushButton8_MouseMove() {
-    hoverPointer(PointerCustom);
-}
-void Form1::PushButton9_MouseMove() {
-    hoverPointer(PointerCustom);
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
-    RunHandler(prompts_, FormTag(QStringLiteral("Form_MouseMove")), [this] { Form_MouseMove(); });
+    RunHandler(prompts_, FormTag(QStringLiteral("Form_MouseMove")),
+               [this] { pointerOverSurface(); });
     QWidget::mouseMoveEvent(event);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ListView1 || watched == ListView1->viewport())
+    if (watched == fileList || watched == fileList->viewport())
         return fileListEvent(watched, event);
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
+    // Each control's hover handler, with the location tag its failures are reported under.
     const struct {
         QObject* control;
-        const char* name;
+        const char* tag;
         void (Form1::*handler)();
     } handlers[] = {
-        {Frame1, "Frame1_MouseMove", &Form1::Frame1_MouseMove},
-        {Frame2, "Frame2_MouseMove", &Form1::Frame2_MouseMove},
-        {Frame3, "Frame3_MouseMove", &Form1::Frame3_MouseMove},
-        {Text1, "Text1_MouseMove", &Form1::Text1_MouseMove},
-        {PushButton1, "PushButton1_MouseMove", &Form1::PushButton1_MouseMove},
-        {PushButton2, "PushButton2_MouseMove", &Form1::PushButton2_MouseMove},
-        {PushButton3, "PushButton3_MouseMove", &Form1::PushButton3_MouseMove},
-        {PushButton4, "PushButton4_MouseMove", &Form1::PushButton4_MouseMove},
-        {PushButton5, "PushButton5_MouseMove", &Form1::PushButton5_MouseMove},
-        {PushButton8, "PushButton8_MouseMove", &Form1::PushButton8_MouseMove},
-        {PushButton9, "PushButton9_MouseMove", &Form1::PushButton9_MouseMove},
-        {scroller_ ? scroller_->widget() : nullptr, "Form_MouseMove", &Form1::Form_MouseMove},
+        {outputFolderFrame, "Frame1_MouseMove", &Form1::pointerOverSurface},
+        {saveOptionsFrame, "Frame2_MouseMove", &Form1::pointerOverSurface},
+        {ruleOptionsFrame, "Frame3_MouseMove", &Form1::pointerOverSurface},
+        {outputFolderBox, "Text1_MouseMove", &Form1::pointerOverSurface},
+        {addFilesButton, "PushButton1_MouseMove", &Form1::pointerOverButton},
+        {startButton, "PushButton2_MouseMove", &Form1::pointerOverButton},
+        {addFolderButton, "PushButton3_MouseMove", &Form1::pointerOverButton},
+        {browseFolderButton, "PushButton4_MouseMove", &Form1::pointerOverButton},
+        {helpButton, "PushButton5_MouseMove", &Form1::pointerOverButton},
+        {clearListButton, "PushButton8_MouseMove", &Form1::pointerOverButton},
+        {samplesButton, "PushButton9_MouseMove", &Form1::pointerOverButton},
+        {scroller_ ? scroller_->widget() : nullptr, "Form_MouseMove", &Form1::pointerOverSurface},
     };
     for (const auto& entry : handlers) {
         if (entry.control == watched) {
-            RunHandler(prompts_, FormTag(QString::fromLatin1(entry.name)),
+            RunHandler(prompts_, FormTag(QString::fromLatin1(entry.tag)),
                        [this, &entry] { (this->*entry.handler)(); });
             break;
         }

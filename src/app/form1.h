@@ -69,73 +69,58 @@ public:
     void SetMousePointer(int value);
     bool HasCustomPointerImage() const { return customPointerLoaded_; }
 
-    // Choosing a rule, changing a replacement text.
-    void Option1_Click();
-    void Option2_Click();
-    void Option3_Click();
-    void Option4_Click();
-    void Option5_Click();
-    void Option6_Click();
-    void Text2_Change();
-    void Text3_Change();
-    // Choosing where results go, changing the output folder.
-    void Option7_Click();
-    void Option8_Click();
-    void Text1_Change();
+    // Choosing a rule (any of the six options), changing a replacement text.
+    void ruleChosen();
+    void doubleReplacementEdited();
+    void singleReplacementEdited();
+    // Choosing where results go (either save option), changing the output folder.
+    void saveOptionChosen();
+    void outputFolderEdited();
 
     // "Add File(s)": adds the files picked in the open-file dialog.
-    void PushButton1_Click();
+    void addFiles();
     // "Start Removing": applies the selected rule to every file of the list.
-    void PushButton2_Click();
+    void startRemoving();
     // "Load Sample/Example Files", and the record of the example files it loads.
-    void PushButton9_Click();
+    void loadSamples();
     void TakeSampleSnapshot();
     void LoadSampleFiles(FileListModel& list);
     // The program folder's "Samples" folder, without a trailing separator.
     QString samplesFolder();
 
     // "Help": the quote characters the rules act on, and the page to read about them.
-    void PushButton5_Click();
+    void showHelp();
     // "...": picks the output folder.
-    void PushButton4_Click();
+    void browseOutputFolder();
 
-    // Hover pointers.
-    void Form_MouseMove();
-    void Frame1_MouseMove();
-    void Frame2_MouseMove();
-    void Frame3_MouseMove();
-    void Text1_MouseMove();
-    // (ListView1_MouseMove belongs to the row reordering below.)
-    void PushButton1_MouseMove();
-    void PushButton2_MouseMove();
-    void PushButton3_MouseMove();
-    void PushButton4_MouseMove();
-    void PushButton5_MouseMove();
-    void PushButton8_MouseMove();
-    void PushButton9_MouseMove();
+    // Hover pointers: the hand over a button, the window's own pointer over the window, the
+    // frames and the output folder box. (fileListMouseMoved belongs to the row reordering
+    // below.)
+    void pointerOverButton();
+    void pointerOverSurface();
 
     // The file list: the folder scan, drops, removing rows and reordering them by dragging.
     // "Add All File(s) In Folder".
-    void PushButton3_Click();
+    void addFilesInFolder();
     // "Clear List".
-    void PushButton8_Click();
+    void clearList();
     // A drag over the list: the effect becomes Qt::IgnoreAction unless it carries files.
-    void ListView1_OLEDragOver(const QMimeData* data, Qt::DropAction& effect);
+    void fileListDragOver(const QMimeData* data, Qt::DropAction& effect);
     // Adds each dropped file, and every file inside each dropped folder.
-    void ListView1_OLEDragDrop(const QMimeData* data);
+    void fileListDropped(const QMimeData* data);
     // Adds the files and folders named on the command line, as a drop of them would.
     void OpenStartArguments(const QStringList& arguments);
     // Double-click and Delete remove the selected row.
-    void ListView1_DblClick();
-    void ListView1_KeyDown(int keyCode, Qt::KeyboardModifiers shift);
+    void fileListDoubleClicked();
+    void fileListKeyPressed(int keyCode, Qt::KeyboardModifiers shift);
     // Row reordering: a press on a row starts a drag, each move over another row swaps the
     // two texts. The first step of every move is the hover pointer.
-    void ListView1_MouseDown();
-    void ListView1_ItemClick();
-    void ListView1_MouseMove(int x, int y);
-    void ListView1_MouseUp();
+    void fileListPressed();
+    void fileRowPressed();
+    void fileListMouseMoved(int x, int y);
+    void fileListReleased();
     // The list's own pointer: 0 as the window, 1 arrow, 99 the drag pointer.
-    int ListView1MousePointer() const { return listPointer_; }
+    int fileListPointer() const { return listPointer_; }
     // The file system that the scan and drops read (the real one unless a test sets one).
     FolderAccess& folderAccess();
     void setFolderAccess(std::shared_ptr<FolderAccess> folders) { folders_ = std::move(folders); }
@@ -156,31 +141,32 @@ public:
     // Start-up routines that touch the window.
     void ApplySkin();
 
-    // The controls, named as the handlers refer to them.
-    QPushButton* PushButton1;   // "Add File(s)"
-    QPushButton* PushButton2;   // "Start Removing"
-    QPushButton* PushButton3;   // "Add All File(s) In Folder"
-    QPushButton* PushButton4;   // "..." : browse for the output folder
-    QPushButton* PushButton5;   // "Help"
-    QPushButton* PushButton8;   // "Clear List"
-    QPushButton* PushButton9;   // "Load Sample/Example Files"
-    QGroupBox* Frame1;          // the box around the output folder and its "..." button
-    QGroupBox* Frame2;          // "Save Option"
-    QGroupBox* Frame3;          // "Remove Options"
-    QRadioButton* Option1;      // "Remove all double quotes"
-    QRadioButton* Option2;      // "Remove all single quotes"
-    QRadioButton* Option3;      // "Replace double quotes with single quotes"
-    QRadioButton* Option4;      // "Replace single quotes with double quotes"
-    QRadioButton* Option5;      // "Replace double quotes with this" (the text in Text2)
-    QRadioButton* Option6;      // "Replace single quotes with this" (the text in Text3)
-    QRadioButton* Option7;      // "Save results in folder of original file"
-    QRadioButton* Option8;      // "Save results to this folder:" (the folder in Text1)
-    QLineEdit* Text1;           // the output folder
-    QLineEdit* Text2;           // the replacement of double quotes (Option5)
-    QLineEdit* Text3;           // the replacement of single quotes (Option6)
-    QTreeView* ListView1;       // the file list, one column "File(s)"
-    FileListModel* ListItems;   // the rows of the file list
-    QProgressBar* ProgressBar1; // the progress bar, "Progress Bar" while idle
+    // The controls. Their object names are their member names, except that each option and
+    // box is named after the settings key its state is stored under ("Option1", "Text1").
+    QPushButton* addFilesButton;        // "Add File(s)"
+    QPushButton* startButton;           // "Start Removing"
+    QPushButton* addFolderButton;       // "Add All File(s) In Folder"
+    QPushButton* browseFolderButton;    // "...", beside the output folder
+    QPushButton* helpButton;            // "Help"
+    QPushButton* clearListButton;       // "Clear List"
+    QPushButton* samplesButton;         // "Load Sample/Example Files"
+    QGroupBox* outputFolderFrame;       // around the output folder box and its "..." button
+    QGroupBox* saveOptionsFrame;        // "Save Option"
+    QGroupBox* ruleOptionsFrame;        // "Remove Options"
+    QRadioButton* removeDoubleOption;   // "Remove all double quotes"
+    QRadioButton* removeSingleOption;   // "Remove all single quotes"
+    QRadioButton* doubleToSingleOption; // "Replace double quotes with single quotes"
+    QRadioButton* singleToDoubleOption; // "Replace single quotes with double quotes"
+    QRadioButton* doubleToTextOption;   // "Replace double quotes with this"
+    QRadioButton* singleToTextOption;   // "Replace single quotes with this"
+    QRadioButton* inPlaceOption;        // "Save results in folder of original file"
+    QRadioButton* intoFolderOption;     // "Save results to this folder:"
+    QLineEdit* outputFolderBox;
+    QLineEdit* doubleReplacementBox; // beside doubleToTextOption
+    QLineEdit* singleReplacementBox; // beside singleToTextOption
+    QTreeView* fileList;             // one column, "File(s)"
+    FileListModel* listedFiles;      // the rows of fileList
+    QProgressBar* progressBar;       // "Progress Bar" while idle
 
     Prompts& prompts() { return prompts_; }
     Platform& platform() { return platform_; }
@@ -196,9 +182,9 @@ private:
     void createControls();
     void setTabOrderFromTable();
     void keepTabOnSelectedOptions();
+    // The six rule options, in the order of the window.
+    QList<QRadioButton*> ruleOptions() const;
     void connectHandlers();
-    void writeRuleOptions();
-    void writeSaveOptions();
     void hoverPointer(int value);
     // Sets a control the way code does it, raising its own handling; a failure of that
     // handling fails the calling step.

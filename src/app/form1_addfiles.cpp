@@ -16,7 +16,7 @@ namespace {
 constexpr int OpenDialogFlags = 0x280201;
 } // namespace
 
-// The lines of "Add File(s)" (PushButton1_Click): the numbers users see in the "Application
+// The lines of "Add File(s)" (addFiles): the numbers users see in the "Application
 // Error" box ("in ...PushButton1_Click at line N") when a step fails. Keep each number.
 struct AddFilesLines {
     enum : int {
@@ -39,7 +39,7 @@ struct AddFilesLines {
     };
 };
 
-void Form1::PushButton1_Click() {
+void Form1::addFiles() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton1_Click")));
     QString fileName;
     int flags = 0;
@@ -81,7 +81,7 @@ void Form1::PushButton1_Click() {
     const auto addPicked = [&](const QString& path) {
         const QStringList twins = UnrepresentableTwins(path);
         if (twins.isEmpty())
-            ListItems->Add(path);
+            listedFiles->Add(path);
         else
             unrepresentable += twins;
     };

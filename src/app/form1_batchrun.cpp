@@ -58,10 +58,11 @@ QString CollisionSummary(const QList<Collision>& collisions) {
 
 void Form1::setRunning(bool running) {
     running_ = running;
-    ProgressBar1->setUpdatesEnabled(true);
-    for (QPushButton* button : {PushButton1, PushButton2, PushButton3, PushButton8, PushButton9})
+    progressBar->setUpdatesEnabled(true);
+    for (QPushButton* button :
+         {addFilesButton, startButton, addFolderButton, clearListButton, samplesButton})
         button->setEnabled(!running);
-    ListView1->setAcceptDrops(!running);
+    fileList->setAcceptDrops(!running);
     stopRequested_ = false;
 }
 
@@ -83,7 +84,7 @@ QString StoppedProgressText(int done, int total) {
         .arg(english.toString(done), english.toString(total));
 }
 
-// The lines of "Start Removing" (PushButton2_Click): the numbers users see in the "Application
+// The lines of "Start Removing" (startRemoving): the numbers users see in the "Application
 // Error" box ("in ...PushButton2_Click at line N") when a step fails. Keep each number.
 // Lines 128 to 194, the steps for each line of a file, stand for the engine's work
 // (run_lines in app/fileboxes.h).
@@ -112,20 +113,21 @@ struct RunLines {
     };
 };
 
-void Form1::PushButton2_Click() {
+void Form1::startRemoving() {
     if (IsRunning())
         return;
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton2_Click")));
 
     bool noFiles = false;
-    trap.step(RunLines::EmptyListTest, [&] { noFiles = ListItems->Count() == 0; });
+    trap.step(RunLines::EmptyListTest, [&] { noFiles = listedFiles->Count() == 0; });
     if (noFiles) {
         trap.step(RunLines::NoFiles, [&] { prompts_.message(QStringLiteral("No files added.")); });
         return;
     }
     bool noFolder = false;
-    trap.step(RunLines::FolderTest,
-              [&] { noFolder = !IsFolder(Text1->text()) && !Option7->isChecked(); });
+    trap.step(RunLines::FolderTest, [&] {
+        noFolder = !IsFolder(outputFolderBox->text()) && !inPlaceOption->isChecked();
+    });
     if (noFolder) {
         trap.step(RunLines::NoFolder, [&] {
             prompts_.message(
@@ -140,8 +142,8 @@ void Form1::PushButton2_Click() {
     QHash<QString, QString> sourceIdentities;
     std::optional<UnreadSources> unread;
     trap.step(RunLines::RowCount, [&] {
-        rowCount = ListItems->Count();
-        const QStringList rows = ListItems->Rows();
+        rowCount = listedFiles->Count();
+        const QStringList rows = listedFiles->Rows();
         QStringList identities;
         identities.reserve(rows.size());
         for (const QString& row : rows) {
@@ -167,24 +169,24 @@ void Form1::PushButton2_Click() {
     QElapsedTimer barClock;
     for (int row = 1; row <= rowCount; ++row) {
         // A row that no longer exists is skipped, so no file is processed twice.
-        if (row > ListItems->Count())
+        if (row > listedFiles->Count())
             continue;
         QString sourcePath;
         QString outputPath;
-        trap.step(RunLines::SourcePath, [&] { sourcePath = ListItems->Item(row); });
+        trap.step(RunLines::SourcePath, [&] { sourcePath = listedFiles->Item(row); });
         trap.step(RunLines::BarPosition, [&] {
             // The bar takes its new figures for every file, but is painted at most every
             // few hundredths of a second: on thousands of small files painting would
             // otherwise take longer than the files themselves.
             const bool paint =
                 !barClock.isValid() || barClock.hasExpired(BarPaintInterval) || row == rowCount;
-            ProgressBar1->setUpdatesEnabled(paint);
+            progressBar->setUpdatesEnabled(paint);
             if (paint)
                 barClock.start();
-            const double position = double(row) / double(ListItems->Count()) * 100.0;
-            ProgressBar1->setValue(qRound(position));
+            const double position = double(row) / double(listedFiles->Count()) * 100.0;
+            progressBar->setValue(qRound(position));
         });
-        trap.step(RunLines::BarText, [&] { ProgressBar1->setFormat(ProgressText(sourcePath)); });
+        trap.step(RunLines::BarText, [&] { progressBar->setFormat(ProgressText(sourcePath)); });
         trap.step(RunLines::HandleEvents, [&] { DoEvents(); });
         if (IsUnloading())
             return; // the window is closing: the program ends
@@ -195,16 +197,19 @@ void Form1::PushButton2_Click() {
         trap.step(RunLines::Hourglass, [&] { SetMousePointer(PointerHourglass); });
         // Options and texts are read afresh for every file: a change made while the window
         // handled events applies from this file on. With neither option selected (only
-        // through stored values) the result goes into the folder of the box, as with Option8.
+        // through stored values) the result goes into the folder of the box, as with
+        // intoFolderOption.
         const QChar separator = Separator();
         bool intoFolder = false;
-        if (trap.test(RunLines::IntoFolderTest,
-                      [&] { return Option8->isChecked() || !Option7->isChecked(); })) {
+        if (trap.test(RunLines::IntoFolderTest, [&] {
+                return intoFolderOption->isChecked() || !inPlaceOption->isChecked();
+            })) {
             trap.step(RunLines::IntoFolder, [&] {
-                outputPath = Text1->text() + separator + FileNameOfPath(sourcePath);
+                outputPath = outputFolderBox->text() + separator + FileNameOfPath(sourcePath);
                 intoFolder = true;
             });
-        } else if (trap.test(RunLines::BesideOriginalTest, [&] { return Option7->isChecked(); })) {
+        } else if (trap.test(RunLines::BesideOriginalTest,
+                             [&] { return inPlaceOption->isChecked(); })) {
             trap.step(RunLines::BesideOriginal, [&] {
                 outputPath = FolderOfPath(sourcePath) + separator + FileNameOfPath(sourcePath);
             });
@@ -216,10 +221,11 @@ void Form1::PushButton2_Click() {
             continue;
         trap.step(RunLines::ProcessFile, [&] {
             const QuoteReplacer rule(
-                FirstSelectedRule({Option1->isChecked(), Option2->isChecked(), Option3->isChecked(),
-                                   Option4->isChecked(), Option5->isChecked(),
-                                   Option6->isChecked()}),
-                Text2->text(), Text3->text());
+                FirstSelectedRule(
+                    {removeDoubleOption->isChecked(), removeSingleOption->isChecked(),
+                     doubleToSingleOption->isChecked(), singleToDoubleOption->isChecked(),
+                     doubleToTextOption->isChecked(), singleToTextOption->isChecked()}),
+                doubleReplacementBox->text(), singleReplacementBox->text());
             const QString replacing = PathIdentity(outputPath);
             if (unread) {
                 const auto source = sourceIdentities.constFind(sourcePath);
@@ -241,8 +247,9 @@ void Form1::PushButton2_Click() {
                 if (fileSize < 0)
                     fileSize = QFileInfo(sourcePath).size();
                 const double part = fileSize > 0 ? std::min(1.0, double(bytesRead) / fileSize) : 1;
-                ProgressBar1->setUpdatesEnabled(true);
-                ProgressBar1->setValue(qRound((row - 1 + part) / double(ListItems->Count()) * 100));
+                progressBar->setUpdatesEnabled(true);
+                progressBar->setValue(
+                    qRound((row - 1 + part) / double(listedFiles->Count()) * 100));
                 DoEvents();
                 sinceEvents.start();
             };
@@ -266,11 +273,11 @@ void Form1::PushButton2_Click() {
     } // 196
     running.reset();
     trap.step(RunLines::DefaultPointer, [&] { SetMousePointer(PointerDefault); });
-    trap.step(RunLines::BarToZero, [&] { ProgressBar1->setValue(0); });
+    trap.step(RunLines::BarToZero, [&] { progressBar->setValue(0); });
     trap.step(RunLines::IdleBarText, [&] {
         // A stopped run says how far it went until the next run.
-        ProgressBar1->setFormat(stoppedAfter ? StoppedProgressText(*stoppedAfter, rowCount)
-                                             : IdleProgressText);
+        progressBar->setFormat(stoppedAfter ? StoppedProgressText(*stoppedAfter, rowCount)
+                                            : IdleProgressText);
     });
     trap.step(RunLines::Done, [&] {
         if (!stoppedAfter)

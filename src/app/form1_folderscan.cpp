@@ -26,7 +26,7 @@ FolderAccess& Form1::folderAccess() {
     return *folders_;
 }
 
-void Form1::PushButton3_Click() {
+void Form1::addFilesInFolder() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton3_Click")));
     // The list stays as it is while a batch run works through it.
     if (IsRunning())
@@ -59,7 +59,7 @@ void Form1::PushButton3_Click() {
     ScanServices services{prompts_, folders, [this] { DoEvents(); },
                           [this] { return IsUnloading(); }};
     AddFilesInFolderTree(services, trap, chosen, answer,
-                         [this](const QString& path) { ListItems->Add(path); });
+                         [this](const QString& path) { listedFiles->Add(path); });
     // Closed during the scan: the program ends, and no row is added now.
     if (IsUnloading())
         return;

@@ -7,7 +7,7 @@
 
 namespace parvello {
 
-// The lines of "Help" (PushButton5_Click): the numbers users see in the "Application
+// The lines of "Help" (showHelp): the numbers users see in the "Application
 // Error" box ("in ...PushButton5_Click at line N") when a step fails. Keep each number.
 struct HelpLines {
     enum : int {
@@ -17,7 +17,7 @@ struct HelpLines {
     };
 };
 
-void Form1::PushButton5_Click() {
+void Form1::showHelp() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton5_Click")));
     QString referencePage;
     bool yes = false;

@@ -70,33 +70,33 @@ bool isFolder(FolderAccess& folders, const QString& path) {
 // The list's own wiring; its buttons are wired with the others in connectHandlers.
 void Form1::connectFileListHandlers() {
     // A press on a row: the list has selected it by now.
-    connect(ListView1, &QAbstractItemView::pressed, this, [this] {
+    connect(fileList, &QAbstractItemView::pressed, this, [this] {
         RunHandler(prompts_, FormTag(QStringLiteral("ListView1_ItemClick")),
-                   [this] { ListView1_ItemClick(); });
+                   [this] { fileRowPressed(); });
     });
-    ListView1->setAcceptDrops(true);
-    ListView1->viewport()->setAcceptDrops(true);
-    ListView1->setDragEnabled(false);
-    ListView1->installEventFilter(this);
+    fileList->setAcceptDrops(true);
+    fileList->viewport()->setAcceptDrops(true);
+    fileList->setDragEnabled(false);
+    fileList->installEventFilter(this);
 }
 
 bool Form1::fileListEvent(QObject* watched, QEvent* event) {
     const auto run = [this](const char* name, const std::function<void()>& handler) {
         RunHandler(prompts_, FormTag(QString::fromLatin1(name)), handler);
     };
-    if (watched == ListView1) {
+    if (watched == fileList) {
         if (event->type() != QEvent::KeyPress)
             return false;
         const auto* key = static_cast<QKeyEvent*>(event);
         const int keyCode = key->key() == Qt::Key_Delete ? KeyCodeDelete : key->key();
-        run("ListView1_KeyDown", [&] { ListView1_KeyDown(keyCode, key->modifiers()); });
+        run("ListView1_KeyDown", [&] { fileListKeyPressed(keyCode, key->modifiers()); });
         return keyCode == KeyCodeDelete;
     }
     switch (event->type()) {
     case QEvent::MouseMove: {
         auto* move = static_cast<QMouseEvent*>(event);
         const QPoint at = move->position().toPoint();
-        run("ListView1_MouseMove", [&] { ListView1_MouseMove(at.x(), at.y()); });
+        run("ListView1_MouseMove", [&] { fileListMouseMoved(at.x(), at.y()); });
         // With a button down the list does not select rows of its own accord: the drag
         // handlers decide. A plain move belongs to the list alone, not to the window.
         if (move->buttons() == Qt::NoButton)
@@ -105,25 +105,25 @@ bool Form1::fileListEvent(QObject* watched, QEvent* event) {
         return true;
     }
     case QEvent::MouseButtonPress: {
-        run("ListView1_MouseDown", [&] { ListView1_MouseDown(); });
+        run("ListView1_MouseDown", [&] { fileListPressed(); });
         // A press on a row: the list selects it and reports the item click. A press on the
         // empty space below the rows keeps the selection, so that a double-click there
         // removes the selected row.
         const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
-        return !ListView1->indexAt(at).isValid();
+        return !fileList->indexAt(at).isValid();
     }
     case QEvent::MouseButtonRelease:
-        run("ListView1_MouseUp", [&] { ListView1_MouseUp(); });
+        run("ListView1_MouseUp", [&] { fileListReleased(); });
         return false;
     case QEvent::MouseButtonDblClick:
-        run("ListView1_DblClick", [&] { ListView1_DblClick(); });
+        run("ListView1_DblClick", [&] { fileListDoubleClicked(); });
         return true;
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
         Qt::DropAction effect = CopyOrLink(drag->possibleActions());
         if (effect != Qt::IgnoreAction)
-            run("ListView1_OLEDragOver", [&] { ListView1_OLEDragOver(drag->mimeData(), effect); });
+            run("ListView1_OLEDragOver", [&] { fileListDragOver(drag->mimeData(), effect); });
         if (effect == Qt::IgnoreAction) {
             drag->ignore();
         } else {
@@ -139,7 +139,7 @@ bool Form1::fileListEvent(QObject* watched, QEvent* event) {
             drop->ignore();
             return true;
         }
-        run("ListView1_OLEDragDrop", [&] { ListView1_OLEDragDrop(drop->mimeData()); });
+        run("ListView1_OLEDragDrop", [&] { fileListDropped(drop->mimeData()); });
         // The list only names the files: the source keeps them, so a source that offered
         // a move must never be told to delete them.
         drop->setDropAction(effect);
@@ -151,7 +151,7 @@ bool Form1::fileListEvent(QObject* watched, QEvent* event) {
     }
 }
 
-void Form1::ListView1_OLEDragOver(const QMimeData* data, Qt::DropAction& effect) {
+void Form1::fileListDragOver(const QMimeData* data, Qt::DropAction& effect) {
     // Only a list of files can be dropped, and not while a batch run uses the list. Files
     // whose names cannot be held are accepted too, so that the drop can name them.
     QStringList unrepresentable;
@@ -160,7 +160,7 @@ void Form1::ListView1_OLEDragOver(const QMimeData* data, Qt::DropAction& effect)
         effect = Qt::IgnoreAction;
 }
 
-void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
+void Form1::fileListDropped(const QMimeData* data) {
     if (IsRunning())
         return;
     FolderAccess& folders = folderAccess();
@@ -172,13 +172,13 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
     for (const QString& p : paths) {
         if (!isFolder(folders, p)) {
             // A dropped file is added as it is: no test, no clean-up.
-            ListItems->Add(p);
+            listedFiles->Add(p);
             continue;
         }
         QStringList folderList{p + separator};
         ScanServices services{prompts_, folders, [this] { DoEvents(); },
                               [this] { return IsUnloading(); }};
-        GetSubDirectories2016(services, folderList, true);
+        ListSubfolders(services, folderList, true);
         // Closed during the scan: the program ends, and no row is added now.
         if (IsUnloading())
             return;
@@ -192,7 +192,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
                     continue;
                 const QString s = d + separator + names[i];
                 if (TakeFoundFile(services, s))
-                    ListItems->Add(CollapseBackslashes(s, style));
+                    listedFiles->Add(CollapseBackslashes(s, style));
             }
         }
         skipped += services.skipped;
@@ -214,30 +214,30 @@ void Form1::OpenStartArguments(const QStringList& arguments) {
     QMimeData data;
     data.setUrls(urls);
     RunHandler(prompts_, FormTag(QStringLiteral("ListView1_OLEDragDrop")),
-               [&] { ListView1_OLEDragDrop(&data); });
+               [&] { fileListDropped(&data); });
 }
 
 void Form1::removeSelectedRow() {
     // Nothing is removed while the window is busy or a batch run works through the list.
-    if (MousePointer() == PointerHourglass || IsRunning() || ListItems->Count() < 1)
+    if (MousePointer() == PointerHourglass || IsRunning() || listedFiles->Count() < 1)
         return;
-    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    const QModelIndexList selected = fileList->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
-    ListItems->Remove(selected.first().row() + 1);
+    listedFiles->Remove(selected.first().row() + 1);
 }
 
-void Form1::ListView1_DblClick() {
+void Form1::fileListDoubleClicked() {
     removeSelectedRow();
 }
 
-void Form1::ListView1_KeyDown(int keyCode, Qt::KeyboardModifiers shift) {
+void Form1::fileListKeyPressed(int keyCode, Qt::KeyboardModifiers shift) {
     Q_UNUSED(shift);
     if (keyCode == KeyCodeDelete)
         removeSelectedRow();
 }
 
-// The lines of "Clear" (PushButton8_Click): the numbers users see in the "Application
+// The lines of "Clear" (clearList): the numbers users see in the "Application
 // Error" box ("in ...PushButton8_Click at line N") when a step fails. Keep each number.
 struct ClearLines {
     enum : int {
@@ -245,11 +245,11 @@ struct ClearLines {
     };
 };
 
-void Form1::PushButton8_Click() {
+void Form1::clearList() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton8_Click")));
     if (IsRunning())
         return;
-    trap.step(ClearLines::ClearList, [&] { ListItems->Clear(); });
+    trap.step(ClearLines::ClearList, [&] { listedFiles->Clear(); });
 }
 
 } // namespace parvello

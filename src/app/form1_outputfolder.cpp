@@ -9,7 +9,7 @@
 
 namespace parvello {
 
-// The lines of "Browse" for the output folder (PushButton4_Click): the numbers users see in the
+// The lines of "Browse" for the output folder (browseOutputFolder): the numbers users see in the
 // "Application Error" box ("in ...PushButton4_Click at line N") when a step fails. Keep each
 // number.
 struct BrowseLines {
@@ -22,7 +22,7 @@ struct BrowseLines {
     };
 };
 
-void Form1::PushButton4_Click() {
+void Form1::browseOutputFolder() {
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton4_Click")));
     QString lastFolderDot;
     QString folder;
@@ -40,9 +40,10 @@ void Form1::PushButton4_Click() {
         return !folder.endsWith(Separator());
     });
     if (needsSeparator)
-        trap.step(BrowseLines::WithSeparator, [&] { setText(Text1, folder + Separator()); });
+        trap.step(BrowseLines::WithSeparator,
+                  [&] { setText(outputFolderBox, folder + Separator()); });
     else // a drive root already ends with its separator
-        trap.step(BrowseLines::AsChosen, [&] { setText(Text1, folder); });
+        trap.step(BrowseLines::AsChosen, [&] { setText(outputFolderBox, folder); });
 }
 
 } // namespace parvello

@@ -27,13 +27,13 @@ constexpr int ListPointerCustom = 99;
 
 // While a batch run works through the list, a press starts no drag: the rows stay where
 // they are, so every listed file is processed once.
-void Form1::ListView1_MouseDown() {
+void Form1::fileListPressed() {
     if (IsRunning())
         return;
     MouseIsDown = true;
 }
 
-void Form1::ListView1_ItemClick() {
+void Form1::fileRowPressed() {
     if (IsRunning())
         return;
     // The drag pointer; without a usable drag.ico the drag works with the system's one.
@@ -42,50 +42,50 @@ void Form1::ListView1_ItemClick() {
         pointer = LoadCursorFile(ProgramFile(platform_, QStringLiteral("drag.ico")));
     } catch (const Failure&) {
     }
-    ListView1->viewport()->setCursor(pointer);
+    fileList->viewport()->setCursor(pointer);
     listPointer_ = ListPointerCustom;
     // The list never starts a drag of its own rows.
-    ListView1->setDragEnabled(false);
-    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    fileList->setDragEnabled(false);
+    const QModelIndexList selected = fileList->selectionModel()->selectedRows();
     DragRow = selected.isEmpty() ? QPersistentModelIndex() : QPersistentModelIndex(selected[0]);
 }
 
-void Form1::ListView1_MouseMove(int x, int y) {
+void Form1::fileListMouseMoved(int x, int y) {
     hoverPointer(PointerDefault);
     if (!MouseIsDown || IsRunning())
         return;
-    const QModelIndex hit = ListView1->indexAt(QPoint(x, y));
+    const QModelIndex hit = fileList->indexAt(QPoint(x, y));
     RowUnderMouse =
         hit.isValid() ? QPersistentModelIndex(hit.siblingAtColumn(0)) : QPersistentModelIndex();
     // A dragged row removed meanwhile leaves an invalid index: nothing happens then.
     if (RowUnderMouse.isValid() && DragRow.isValid()) {
         const int dragRow = DragRow.row() + 1;
         const int targetRow = RowUnderMouse.row() + 1;
-        const QString dragged = ListItems->Item(dragRow);
-        const QString target = ListItems->Item(targetRow);
+        const QString dragged = listedFiles->Item(dragRow);
+        const QString target = listedFiles->Item(targetRow);
         if (dragged != target) {
-            ListItems->SetItem(dragRow, target);
-            ListItems->SetItem(targetRow, dragged);
-            const QModelIndex selected = ListItems->index(targetRow - 1, 0);
-            ListView1->selectionModel()->setCurrentIndex(
+            listedFiles->SetItem(dragRow, target);
+            listedFiles->SetItem(targetRow, dragged);
+            const QModelIndex selected = listedFiles->index(targetRow - 1, 0);
+            fileList->selectionModel()->setCurrentIndex(
                 selected, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
             DragRow = QPersistentModelIndex(selected);
             const int screenY = platform_.cursorPosition().y();
             if (screenY < ScrollUpAbove && targetRow - 1 >= 1)
-                ListView1->scrollTo(ListItems->index(targetRow - 2, 0));
-            else if (screenY > ScrollDownBelow && ListItems->Count() >= targetRow + 1)
-                ListView1->scrollTo(ListItems->index(targetRow, 0));
+                fileList->scrollTo(listedFiles->index(targetRow - 2, 0));
+            else if (screenY > ScrollDownBelow && listedFiles->Count() >= targetRow + 1)
+                fileList->scrollTo(listedFiles->index(targetRow, 0));
         }
     }
     RowUnderMouse = QPersistentModelIndex();
 }
 
-void Form1::ListView1_MouseUp() {
+void Form1::fileListReleased() {
     if (IsRunning() && !MouseIsDown)
         return; // the press started nothing: the pointer stays as it is
     MouseIsDown = false;
     // Back to the arrow; the window's hourglass, when shown, shows over the list too.
-    ListView1->viewport()->unsetCursor();
+    fileList->viewport()->unsetCursor();
     listPointer_ = ListPointerArrow;
 }
 

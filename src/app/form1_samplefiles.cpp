@@ -56,7 +56,7 @@ void Form1::LoadSampleFiles(FileListModel& list) {
         prompts_.shellOpen(QLatin1Char('"') + samplesFolder() + Separator() + QLatin1Char('"'));
 }
 
-// The lines of "Examples" (PushButton9_Click): the numbers users see in the "Application
+// The lines of "Examples" (loadSamples): the numbers users see in the "Application
 // Error" box ("in ...PushButton9_Click at line N") when a step fails. Keep each number.
 struct ExamplesLines {
     enum : int {
@@ -64,12 +64,12 @@ struct ExamplesLines {
     };
 };
 
-void Form1::PushButton9_Click() {
+void Form1::loadSamples() {
     // The list stays as it is while a batch run works through it.
     if (IsRunning())
         return;
     Trap trap(prompts_, FormTag(QStringLiteral("PushButton9_Click")));
-    trap.step(ExamplesLines::LoadExamples, [&] { LoadSampleFiles(*ListItems); });
+    trap.step(ExamplesLines::LoadExamples, [&] { LoadSampleFiles(*listedFiles); });
 }
 
 } // namespace parvello

@@ -23,7 +23,7 @@ int main(int argc, char* argv[]) {
 
     parvello::SystemPlatform platform;
     parvello::WidgetPrompts prompts;
-    parvello::QSettingsStore store = parvello::QSettingsStore::userStore();
+    parvello::UserSettingsStore store = parvello::UserSettingsStore::userStore();
     // Files without a mark are read and written in the code page: with a code page that
     // cannot be used the program does not start, rather than fail on every file of a run.
     try {

@@ -56,28 +56,29 @@ FileUse fileUse(const QString& path) {
 
 } // namespace
 
-QSettingsStore QSettingsStore::userStore() {
+UserSettingsStore UserSettingsStore::userStore() {
 #ifdef Q_OS_WIN
-    return QSettingsStore(
+    return UserSettingsStore(
         Kind::Registry, QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings"));
 #else
-    return QSettingsStore(Kind::IniFolder,
-                          QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    return UserSettingsStore(
+        Kind::IniFolder, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 #endif
 }
 
-QSettingsStore QSettingsStore::iniFolder(const QString& folder) {
-    return QSettingsStore(Kind::IniFolder, folder);
+UserSettingsStore UserSettingsStore::iniFolder(const QString& folder) {
+    return UserSettingsStore(Kind::IniFolder, folder);
 }
 
-QString QSettingsStore::location(const QString& appName) const {
+QString UserSettingsStore::location(const QString& appName) const {
     if (kind_ == Kind::Registry)
         return root_ + QLatin1Char('\\') + appName;
     return QDir(root_).filePath(appName + QStringLiteral(".ini"));
 }
 
-QString QSettingsStore::GetSetting(const QString& appName, const QString& section,
-                                   const QString& key, const SettingDefault& defaultValue) const {
+QString UserSettingsStore::GetSetting(const QString& appName, const QString& section,
+                                      const QString& key,
+                                      const SettingDefault& defaultValue) const {
     const QString path = location(appName);
     if (kind_ == Kind::IniFolder && fileUse(path) == FileUse::None)
         return defaultValue.text();
@@ -92,8 +93,8 @@ QString QSettingsStore::GetSetting(const QString& appName, const QString& sectio
     return value.toString();
 }
 
-void QSettingsStore::SaveSetting(const QString& appName, const QString& section, const QString& key,
-                                 const QString& value) {
+void UserSettingsStore::SaveSetting(const QString& appName, const QString& section,
+                                    const QString& key, const QString& value) {
     const QString path = location(appName);
     if (const FileUse use = kind_ == Kind::IniFolder ? fileUse(path) : FileUse::ReadWrite;
         use != FileUse::ReadWrite)

@@ -47,7 +47,7 @@ public:
     }
 };
 
-// The store over QSettings. On Windows the registry key
+// The user's own store, over QSettings. On Windows the registry key
 // HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<app>, where earlier Windows
 // builds kept their settings; elsewhere an INI file "<app>.ini" in the user's
 // configuration folder, with the section as its group. Each call opens the store afresh,
@@ -57,12 +57,12 @@ public:
 // file of the user running the program, and to another user's regular file only to read
 // it; nothing opened there can wait. A save the file may not take fails as a refused
 // write does.
-class QSettingsStore : public SettingsStore {
+class UserSettingsStore : public SettingsStore {
 public:
-    static QSettingsStore userStore();
+    static UserSettingsStore userStore();
 
     // A store of INI files "<app>.ini" in the given folder.
-    static QSettingsStore iniFolder(const QString& folder);
+    static UserSettingsStore iniFolder(const QString& folder);
 
     QString GetSetting(const QString& appName, const QString& section, const QString& key,
                        const SettingDefault& defaultValue) const override;
@@ -74,7 +74,7 @@ public:
 
 private:
     enum class Kind { Registry, IniFolder };
-    QSettingsStore(Kind kind, QString root) : kind_(kind), root_(std::move(root)) {}
+    UserSettingsStore(Kind kind, QString root) : kind_(kind), root_(std::move(root)) {}
     Kind kind_;
     QString root_;
 };

@@ -120,7 +120,7 @@ QString BrowseForFolder(Prompts& prompts, const QString& prompt, const QString& 
     return prompts.browseForFolder(prompt, selection);
 }
 
-// The lines of the folder scan (GetSubDirectories2016): the numbers users see in the
+// The lines of the folder scan (ListSubfolders): the numbers users see in the
 // "Application Error" box ("in ...GetSubDirectories2016 at line N") when a step fails.
 struct ScanLines {
     enum : int {
@@ -149,7 +149,7 @@ QString ScanSkipsMessage(const QList<ScanSkip>& skipped) {
     return text;
 }
 
-void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool recurse) {
+void ListSubfolders(ScanServices& services, QStringList& folderList, bool recurse) {
     FolderAccess& folders = services.folders;
     const QChar separator = Separator(folders.style());
     // The first call's entries are the chosen folders: links may lead anywhere inside
@@ -163,7 +163,7 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
                 record.folders.insert(identity);
         }
     }
-    Trap trap(services.prompts, GetSubDirectories2016Tag);
+    Trap trap(services.prompts, ListSubfoldersTag);
     trap.step(ScanLines::NoService, [] {}); // the file system needs no service object here
     QStringList found;
     trap.step(ScanLines::ClearFound, [&] { found.clear(); });
@@ -228,7 +228,7 @@ void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool
     }
     trap.step(ScanLines::Recurse, [&] {
         if (recurse && !found.isEmpty())
-            GetSubDirectories2016(services, found, true);
+            ListSubfolders(services, found, true);
     });
     if (services.stopped())
         return;

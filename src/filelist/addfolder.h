@@ -17,8 +17,9 @@ class FolderAccess;
 class Platform;
 class Prompts;
 
-// The location tag of the folder scan's failure trap.
-inline const QString GetSubDirectories2016Tag =
+// The location tag of the folder scan's failure trap (ListSubfolders). Users quote it from
+// the "Application Error" box: it keeps the scan's earlier name.
+inline const QString ListSubfoldersTag =
     QStringLiteral("Dorrimane2021/08/31.AddFolder.GetSubDirectories2016");
 
 // The attribute value (hidden + archive and nothing else) of files that folder scans and
@@ -59,7 +60,7 @@ struct ScanSkip {
 // `unrepresentable` for the caller to report. Folders that cannot be read, folders beyond
 // the path limit and links that lead out of the chosen folder are added to `skipped`.
 // One ScanServices serves one scan: `record` keeps, across its levels, the chosen
-// folders (the entries of the first GetSubDirectories2016 call) and what was taken.
+// folders (the entries of the first ListSubfolders call) and what was taken.
 struct ScanServices {
     Prompts& prompts;
     FolderAccess& folders;
@@ -99,9 +100,9 @@ bool TakeFoundFile(ScanServices& services, const QString& path);
 // apart by identity, not by path), so each folder stands once in the list, under the
 // first path the level order reaches it by, and the scan ends quickly on any shape of
 // links. Subfolders come in name order. Failures elsewhere show the "Application Error" box with
-// GetSubDirectories2016Tag and never reach the caller. With recurse false only the
+// ListSubfoldersTag and never reach the caller. With recurse false only the
 // entries' own subfolders are examined.
-void GetSubDirectories2016(ScanServices& services, QStringList& folderList, bool recurse);
+void ListSubfolders(ScanServices& services, QStringList& folderList, bool recurse);
 
 // The names (no folder) of the files directly in `folder` whose names match the pattern
 // (`*` any run, `?` one character, letter case ignored; a trailing ".*" also matches

@@ -12,8 +12,7 @@ void AddFilesInFolderTree(ScanServices& services, Trap& trap, const QString& cho
     const QChar separator = Separator(folders.style());
     QStringList folderList;
     trap.step(AddAllLines::StartFolderList, [&] { folderList = QStringList{chosen + separator}; });
-    trap.step(AddAllLines::ScanSubfolders,
-              [&] { GetSubDirectories2016(services, folderList, true); });
+    trap.step(AddAllLines::ScanSubfolders, [&] { ListSubfolders(services, folderList, true); });
     if (services.stopped())
         return;
     QString entry;

@@ -12,7 +12,7 @@ namespace parvello {
 
 class Trap;
 
-// The lines of "Add All File(s) In Folder" (PushButton3_Click): the numbers users see in the
+// The lines of "Add All File(s) In Folder" (addFilesInFolder): the numbers users see in the
 // "Application Error" box ("in ...PushButton3_Click at line N") when a step fails. Keep
 // each number. Lines 118 to 136 run inside AddFilesInFolderTree, through the caller's trap.
 struct AddAllLines {
@@ -41,7 +41,7 @@ struct AddAllLines {
 // Hands to `add`, in the order the window adds them, the files below `chosen` (a folder as
 // the browse dialog gives it: a root keeps its trailing separator, other folders have
 // none) whose names match "*." + extension: the folder itself and every subfolder that
-// GetSubDirectories2016 finds, each folder's files in name order, leaving out names that
+// ListSubfolders finds, each folder's files in name order, leaving out names that
 // begin with "~" and files whose attribute value is exactly HiddenArchiveFile, each file
 // once (TakeFoundFile). Names that cannot be held exactly are added to
 // services.unrepresentable; what the scan leaves out otherwise, to services.skipped. Each numbered

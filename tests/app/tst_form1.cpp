@@ -120,19 +120,19 @@ void TestForm1::firstStartOnEmptyStore() {
     QCOMPARE(w.prompts.calls.size(), 0);
     QCOMPARE(form.windowTitle(), QStringLiteral("Parvello"));
     QCOMPARE(ApplicationTitle(), QStringLiteral("Parvello"));
-    QVERIFY(form.Option1->isChecked());
+    QVERIFY(form.removeDoubleOption->isChecked());
     for (QRadioButton* other : w.ruleOptions().mid(1))
         QVERIFY(!other->isChecked());
-    QVERIFY(form.Option8->isChecked());
-    QVERIFY(!form.Option7->isChecked());
-    QVERIFY(form.Frame1->isEnabled());
-    QCOMPARE(form.Text1->text(), QStringLiteral("/home/tester/Desktop/"));
-    QCOMPARE(form.Text2->text(), QStringLiteral("'"));
-    QCOMPARE(form.Text3->text(), QStringLiteral("\""));
-    QCOMPARE(form.ListItems->Count(), 0);
-    QCOMPARE(form.ListItems->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+    QVERIFY(form.intoFolderOption->isChecked());
+    QVERIFY(!form.inPlaceOption->isChecked());
+    QVERIFY(form.outputFolderFrame->isEnabled());
+    QCOMPARE(form.outputFolderBox->text(), QStringLiteral("/home/tester/Desktop/"));
+    QCOMPARE(form.doubleReplacementBox->text(), QStringLiteral("'"));
+    QCOMPARE(form.singleReplacementBox->text(), QStringLiteral("\""));
+    QCOMPARE(form.listedFiles->Count(), 0);
+    QCOMPARE(form.listedFiles->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
              QStringLiteral("File(s)"));
-    QCOMPARE(form.ListView1->columnWidth(0), 467);
+    QCOMPARE(form.fileList->columnWidth(0), 467);
     // Only the record of the example files (empty here: the program folder has none, so
     // it is tried twice) and the three texts are written on a first start.
     const Writes expected{{"Snapshot", ""},
@@ -141,7 +141,7 @@ void TestForm1::firstStartOnEmptyStore() {
                           {"Text2", "'"},
                           {"Text3", "\""}};
     QCOMPARE(w.store->writes, expected);
-    QCOMPARE(QSettingsStore::iniFolder(w.dir.filePath("config")).get("Text3", "x"),
+    QCOMPARE(UserSettingsStore::iniFolder(w.dir.filePath("config")).get("Text3", "x"),
              QStringLiteral("\""));
 }
 
@@ -151,11 +151,11 @@ void TestForm1::desktopFolderGetsOneSeparator() {
           QStringLiteral("/home/a/Desktop//")}) {
         Window w;
         w.platform.desktop = desktop;
-        QCOMPARE(w.load().Text1->text(), QStringLiteral("/home/a/Desktop/"));
+        QCOMPARE(w.load().outputFolderBox->text(), QStringLiteral("/home/a/Desktop/"));
     }
     Window root;
     root.platform.desktop = QStringLiteral("/");
-    QCOMPARE(root.load().Text1->text(), QStringLiteral("/"));
+    QCOMPARE(root.load().outputFolderBox->text(), QStringLiteral("/"));
 }
 
 void TestForm1::storedValues_data() {
@@ -200,13 +200,13 @@ void TestForm1::storedValues() {
     QCOMPARE(w.prompts.calls.size(), 0);
     for (QRadioButton* option : w.ruleOptions())
         QCOMPARE(option->isChecked(), option->objectName() == ruleSelected);
-    QCOMPARE(form.Option8->isChecked(), option8);
-    QCOMPARE(form.Option7->isChecked(), option7);
-    // The folder box and its button are usable exactly when Option8 is selected.
-    QCOMPARE(form.Frame1->isEnabled(), option8);
-    QCOMPARE(form.Text1->isEnabled(), option8);
-    QCOMPARE(form.PushButton4->isEnabled(), option8);
-    QCOMPARE(form.Text1->text(), text1);
+    QCOMPARE(form.intoFolderOption->isChecked(), option8);
+    QCOMPARE(form.inPlaceOption->isChecked(), option7);
+    // The folder box and its button are usable exactly when intoFolderOption is selected.
+    QCOMPARE(form.outputFolderFrame->isEnabled(), option8);
+    QCOMPARE(form.outputFolderBox->isEnabled(), option8);
+    QCOMPARE(form.browseFolderButton->isEnabled(), option8);
+    QCOMPARE(form.outputFolderBox->text(), text1);
 }
 
 void TestForm1::unreadableOptionValueReportsItsLine() {
@@ -219,10 +219,10 @@ void TestForm1::unreadableOptionValueReportsItsLine() {
     QVERIFY(errors[0].endsWith(loadError(136)));
     QVERIFY(errors[1].endsWith(loadError(148)));
     // The buttons keep the state they had.
-    QVERIFY(form.Option1->isChecked());
-    QVERIFY(!form.Option2->isChecked());
-    QVERIFY(form.Option8->isChecked());
-    QVERIFY(!form.Option7->isChecked());
+    QVERIFY(form.removeDoubleOption->isChecked());
+    QVERIFY(!form.removeSingleOption->isChecked());
+    QVERIFY(form.intoFolderOption->isChecked());
+    QVERIFY(!form.inPlaceOption->isChecked());
 }
 
 void TestForm1::failureAtStep132ThenLoadingGoesOn() {
@@ -241,13 +241,13 @@ void TestForm1::failureAtStep132ThenLoadingGoesOn() {
              QStringLiteral("Invalid procedure call or argument: the desktop folder is unknown") +
                  loadError(132));
     // The store is not read: the box stays empty and nothing is written for it.
-    QCOMPARE(form.Text1->text(), QString());
+    QCOMPARE(form.outputFolderBox->text(), QString());
     for (const auto& write : w.store->writes)
         QVERIFY(write.first != QStringLiteral("Text1"));
     // Steps 134 onwards ran.
-    QVERIFY(!form.Option1->isChecked());
-    QVERIFY(form.Option2->isChecked());
-    QCOMPARE(form.Text3->text(), QStringLiteral("\""));
+    QVERIFY(!form.removeDoubleOption->isChecked());
+    QVERIFY(form.removeSingleOption->isChecked());
+    QCOMPARE(form.singleReplacementBox->text(), QStringLiteral("\""));
 }
 
 void TestForm1::failedTestAtStep150RunsStep152() {
@@ -261,8 +261,8 @@ void TestForm1::failedTestAtStep150RunsStep152() {
     Form1& form = w.load();
     QCOMPARE(w.prompts.errorTexts(),
              QStringList{QStringLiteral("Object required") + loadError(150)});
-    QVERIFY(form.Option7->isChecked());
-    QVERIFY(form.Frame1->isEnabled()); // the guarded step ran, not the alternative
+    QVERIFY(form.inPlaceOption->isChecked());
+    QVERIFY(form.outputFolderFrame->isEnabled()); // the guarded step ran, not the alternative
 }
 
 void TestForm1::refusedSettingsWritesDuringLoad() {
@@ -279,8 +279,8 @@ void TestForm1::refusedSettingsWritesDuringLoad() {
     QVERIFY(errors[3].endsWith(loadError(138)));
     QVERIFY(errors[4].endsWith(loadError(156)));
     QVERIFY(errors[5].endsWith(loadError(158)));
-    QVERIFY(form.Option3->isChecked());
-    QCOMPARE(form.Text3->text(), QStringLiteral("\""));
+    QVERIFY(form.doubleToSingleOption->isChecked());
+    QCOMPARE(form.singleReplacementBox->text(), QStringLiteral("\""));
 }
 
 void TestForm1::optionClicksWriteTheirGroup() {
@@ -297,18 +297,18 @@ void TestForm1::optionClicksWriteTheirGroup() {
     }
 
     w.store->writes.clear();
-    const QString folder = form.Text1->text();
-    QTest::mouseClick(form.Option7, Qt::LeftButton);
+    const QString folder = form.outputFolderBox->text();
+    QTest::mouseClick(form.inPlaceOption, Qt::LeftButton);
     QCOMPARE(w.store->writes, (Writes{{"Option8", "False"}, {"Option7", "True"}}));
-    QVERIFY(!form.Frame1->isEnabled());
-    QVERIFY(!form.PushButton4->isEnabled());
-    QCOMPARE(form.Text1->text(), folder);
+    QVERIFY(!form.outputFolderFrame->isEnabled());
+    QVERIFY(!form.browseFolderButton->isEnabled());
+    QCOMPARE(form.outputFolderBox->text(), folder);
 
     w.store->writes.clear();
-    QTest::mouseClick(form.Option8, Qt::LeftButton);
+    QTest::mouseClick(form.intoFolderOption, Qt::LeftButton);
     QCOMPARE(w.store->writes, (Writes{{"Option8", "True"}, {"Option7", "False"}}));
-    QVERIFY(form.Frame1->isEnabled());
-    QVERIFY(form.Text1->isEnabled());
+    QVERIFY(form.outputFolderFrame->isEnabled());
+    QVERIFY(form.outputFolderBox->isEnabled());
     QCOMPARE(w.prompts.calls.size(), 0);
 }
 
@@ -317,7 +317,8 @@ void TestForm1::typingWritesEveryKeystroke() {
     Form1& form = w.load();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    for (QLineEdit* box : {form.Text2, form.Text3, form.Text1}) {
+    for (QLineEdit* box :
+         {form.doubleReplacementBox, form.singleReplacementBox, form.outputFolderBox}) {
         box->clear();
         w.store->writes.clear();
         QTest::keyClicks(box, QStringLiteral("abc"));
@@ -325,19 +326,19 @@ void TestForm1::typingWritesEveryKeystroke() {
         QCOMPARE(w.store->writes, (Writes{{key, "a"}, {key, "ab"}, {key, "abc"}}));
     }
     // A cleared box stays cleared at the next start.
-    form.Text1->clear();
+    form.outputFolderBox->clear();
     Window again;
     again.store = std::make_unique<RecordingStore>(w.dir.filePath("config"));
-    QCOMPARE(again.load().Text1->text(), QString());
-    QCOMPARE(again.form->Text2->text(), QStringLiteral("abc"));
+    QCOMPARE(again.load().outputFolderBox->text(), QString());
+    QCOMPARE(again.form->doubleReplacementBox->text(), QStringLiteral("abc"));
 }
 
 void TestForm1::refusedWriteFromAClick() {
     Window w;
     Form1& form = w.load();
     w.store->refuseWrites = true;
-    form.Option4->click();
-    QVERIFY(form.Option4->isChecked());
+    form.singleToDoubleOption->click();
+    QVERIFY(form.singleToDoubleOption->isChecked());
     QCOMPARE(w.prompts.errorTexts().size(), 1);
     QVERIFY(w.prompts.errorTexts()[0].startsWith(QStringLiteral(
         "Cannot write the settings\r\nin Qwellan2021/08/31.Form1.Option4_Click at line 0\r\r")));
@@ -347,11 +348,15 @@ void TestForm1::hoverPointers() {
     Window w;
     Form1& form = w.load();
     QVERIFY(!form.HasCustomPointerImage());
-    const QList<QWidget*> buttons{form.PushButton1, form.PushButton2, form.PushButton3,
-                                  form.PushButton4, form.PushButton5, form.PushButton8,
-                                  form.PushButton9};
-    const QList<QWidget*> plain{&form,       form.Frame1, form.Frame2,
-                                form.Frame3, form.Text1,  form.ListView1->viewport()};
+    const QList<QWidget*> buttons{form.addFilesButton,     form.startButton, form.addFolderButton,
+                                  form.browseFolderButton, form.helpButton,  form.clearListButton,
+                                  form.samplesButton};
+    const QList<QWidget*> plain{&form,
+                                form.outputFolderFrame,
+                                form.saveOptionsFrame,
+                                form.ruleOptionsFrame,
+                                form.outputFolderBox,
+                                form.fileList->viewport()};
     for (QWidget* button : buttons) {
         form.SetMousePointer(PointerDefault);
         moveMouseOver(button);
@@ -365,8 +370,8 @@ void TestForm1::hoverPointers() {
         QCOMPARE(form.MousePointer(), int(PointerDefault));
     }
     // Controls without a pointer handler change nothing.
-    for (QWidget* quiet :
-         QList<QWidget*>{form.Option3, form.Text2, form.Text3, form.ProgressBar1}) {
+    for (QWidget* quiet : QList<QWidget*>{form.doubleToSingleOption, form.doubleReplacementBox,
+                                          form.singleReplacementBox, form.progressBar}) {
         form.SetMousePointer(PointerCustom);
         moveMouseOver(quiet);
         QCOMPARE(form.MousePointer(), int(PointerCustom));
@@ -387,10 +392,10 @@ void TestForm1::handPointerFile() {
     Form1& form = w.load();
     QCOMPARE(w.prompts.calls.size(), 0);
     QVERIFY(form.HasCustomPointerImage());
-    moveMouseOver(form.PushButton2);
+    moveMouseOver(form.startButton);
     QCOMPARE(form.cursor().shape(), Qt::BitmapCursor);
     QCOMPARE(form.cursor().hotSpot(), QPoint(10, 0));
-    moveMouseOver(form.Frame3);
+    moveMouseOver(form.ruleOptionsFrame);
     QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
 }
 
@@ -401,7 +406,7 @@ void TestForm1::unloadableHandPointerFailsStep106() {
     QCOMPARE(w.prompts.errorTexts().size(), 1);
     QVERIFY(w.prompts.errorTexts()[0].endsWith(loadError(106)));
     QVERIFY(!form.HasCustomPointerImage());
-    QVERIFY(form.Option1->isChecked()); // loading went on
+    QVERIFY(form.removeDoubleOption->isChecked()); // loading went on
 }
 
 void TestForm1::homePageOpensOnSeven() {
@@ -425,7 +430,7 @@ void TestForm1::skinFollowsSkinFile() {
     Window plain;
     Form1& white = plain.load();
     QCOMPARE(white.palette().color(QPalette::Window), QColor(Qt::white));
-    QCOMPARE(white.PushButton1->palette().color(QPalette::Button), QColor(Qt::white));
+    QCOMPARE(white.addFilesButton->palette().color(QPalette::Button), QColor(Qt::white));
 
     Window skinned;
     skinned.programFile("x/o.cjs", "skin");
@@ -434,12 +439,13 @@ void TestForm1::skinFollowsSkinFile() {
     const QColor face = QGuiApplication::palette().color(QPalette::Button);
     QCOMPARE(form.palette().color(QPalette::Window), face);
     for (QWidget* control :
-         QList<QWidget*>{form.Option1, form.Option8, form.Frame1, form.Frame2, form.Frame3}) {
+         QList<QWidget*>{form.removeDoubleOption, form.intoFolderOption, form.outputFolderFrame,
+                         form.saveOptionsFrame, form.ruleOptionsFrame}) {
         QCOMPARE(control->palette().color(QPalette::Window), face);
         QVERIFY(control->autoFillBackground());
     }
     // Push buttons are not skinned.
-    QCOMPARE(form.PushButton1->palette().color(QPalette::Button), QColor(Qt::white));
+    QCOMPARE(form.addFilesButton->palette().color(QPalette::Button), QColor(Qt::white));
 }
 
 void TestForm1::layout() {
@@ -457,38 +463,53 @@ void TestForm1::layout() {
         const char* caption;
         QRect twips;
     } table[] = {
-        {form.PushButton5, &form, "Help", {120, 120, 7800, 405}},
-        {form.ListView1, &form, nullptr, {120, 630, 7800, 2530}},
-        {form.PushButton1, &form, "Add File(s)", {120, 3250, 3840, 405}},
-        {form.PushButton3, &form, "Add All File(s) In Folder", {4080, 3250, 3840, 405}},
-        {form.PushButton8, &form, "Clear List", {120, 3760, 3840, 405}},
-        {form.PushButton9, &form, "Load Sample/Example Files", {4080, 3760, 3840, 405}},
-        {form.Frame3, &form, "Remove Options", {120, 4210, 7800, 2505}},
-        {form.Option1, form.Frame3, "Remove all double quotes", {240, 330, 3600, 255}},
-        {form.Option2, form.Frame3, "Remove all single quotes", {240, 675, 4695, 255}},
-        {form.Option3,
-         form.Frame3,
+        {form.helpButton, &form, "Help", {120, 120, 7800, 405}},
+        {form.fileList, &form, nullptr, {120, 630, 7800, 2530}},
+        {form.addFilesButton, &form, "Add File(s)", {120, 3250, 3840, 405}},
+        {form.addFolderButton, &form, "Add All File(s) In Folder", {4080, 3250, 3840, 405}},
+        {form.clearListButton, &form, "Clear List", {120, 3760, 3840, 405}},
+        {form.samplesButton, &form, "Load Sample/Example Files", {4080, 3760, 3840, 405}},
+        {form.ruleOptionsFrame, &form, "Remove Options", {120, 4210, 7800, 2505}},
+        {form.removeDoubleOption,
+         form.ruleOptionsFrame,
+         "Remove all double quotes",
+         {240, 330, 3600, 255}},
+        {form.removeSingleOption,
+         form.ruleOptionsFrame,
+         "Remove all single quotes",
+         {240, 675, 4695, 255}},
+        {form.doubleToSingleOption,
+         form.ruleOptionsFrame,
          "Replace double quotes with single quotes",
          {240, 1020, 4695, 255}},
-        {form.Option4,
-         form.Frame3,
+        {form.singleToDoubleOption,
+         form.ruleOptionsFrame,
          "Replace single quotes with double quotes",
          {240, 1350, 4695, 255}},
-        {form.Option5, form.Frame3, "Replace double quotes with this", {240, 1695, 3855, 255}},
-        {form.Text2, form.Frame3, nullptr, {4200, 1650, 1215, 345}},
-        {form.Option6, form.Frame3, "Replace single quotes with this", {240, 2040, 3615, 255}},
-        {form.Text3, form.Frame3, nullptr, {4200, 2010, 1215, 345}},
-        {form.Frame2, &form, "Save Option", {120, 6760, 7800, 1845}},
-        {form.Option8, form.Frame2, "Save results to this folder:", {240, 300, 3615, 285}},
-        {form.Frame1, form.Frame2, "", {480, 540, 7080, 810}},
-        {form.Text1, form.Frame1, nullptr, {240, 300, 5775, 345}},
-        {form.PushButton4, form.Frame1, "...", {6240, 300, 600, 345}},
-        {form.Option7,
-         form.Frame2,
+        {form.doubleToTextOption,
+         form.ruleOptionsFrame,
+         "Replace double quotes with this",
+         {240, 1695, 3855, 255}},
+        {form.doubleReplacementBox, form.ruleOptionsFrame, nullptr, {4200, 1650, 1215, 345}},
+        {form.singleToTextOption,
+         form.ruleOptionsFrame,
+         "Replace single quotes with this",
+         {240, 2040, 3615, 255}},
+        {form.singleReplacementBox, form.ruleOptionsFrame, nullptr, {4200, 2010, 1215, 345}},
+        {form.saveOptionsFrame, &form, "Save Option", {120, 6760, 7800, 1845}},
+        {form.intoFolderOption,
+         form.saveOptionsFrame,
+         "Save results to this folder:",
+         {240, 300, 3615, 285}},
+        {form.outputFolderFrame, form.saveOptionsFrame, "", {480, 540, 7080, 810}},
+        {form.outputFolderBox, form.outputFolderFrame, nullptr, {240, 300, 5775, 345}},
+        {form.browseFolderButton, form.outputFolderFrame, "...", {6240, 300, 600, 345}},
+        {form.inPlaceOption,
+         form.saveOptionsFrame,
          "Save results in folder of original file",
          {240, 1440, 3615, 285}},
-        {form.PushButton2, &form, "Start Removing", {120, 8730, 7800, 405}},
-        {form.ProgressBar1, &form, nullptr, {120, 9250, 7800, 405}},
+        {form.startButton, &form, "Start Removing", {120, 8730, 7800, 405}},
+        {form.progressBar, &form, nullptr, {120, 9250, 7800, 405}},
     };
     for (const auto& row : table) {
         const QString name = row.control->objectName();
@@ -505,29 +526,43 @@ void TestForm1::layout() {
             caption = box->title();
         QCOMPARE(caption, QString::fromUtf8(row.caption));
     }
-    QCOMPARE(form.ProgressBar1->text(), QStringLiteral("Progress Bar"));
-    QCOMPARE(form.ProgressBar1->value(), 0);
+    QCOMPARE(form.progressBar->text(), QStringLiteral("Progress Bar"));
+    QCOMPARE(form.progressBar->value(), 0);
     QCOMPARE(
-        form.ListView1->toolTip(),
+        form.fileList->toolTip(),
         QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | line to "
                        "right and out of window to reveal full names."));
 
     // Fonts: Arial bold, 11.25 pt on push buttons, 9 pt elsewhere.
-    QCOMPARE(form.PushButton2->font().family(), QStringLiteral("Arial"));
-    QCOMPARE(form.PushButton2->font().pointSizeF(), 11.25);
-    QVERIFY(form.PushButton2->font().bold());
-    for (QWidget* control :
-         QList<QWidget*>{form.Option1, form.Frame2, form.Text1, form.ListView1}) {
+    QCOMPARE(form.startButton->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(form.startButton->font().pointSizeF(), 11.25);
+    QVERIFY(form.startButton->font().bold());
+    for (QWidget* control : QList<QWidget*>{form.removeDoubleOption, form.saveOptionsFrame,
+                                            form.outputFolderBox, form.fileList}) {
         QCOMPARE(control->font().pointSizeF(), 9.0);
         QVERIFY(control->font().bold());
     }
 
     // Keyboard order.
-    const QList<QWidget*> order{
-        form.ListView1,   form.PushButton1, form.PushButton3, form.PushButton2, form.PushButton8,
-        form.PushButton9, form.Option1,     form.Option2,     form.Option3,     form.Option4,
-        form.Text2,       form.Text3,       form.PushButton5, form.Option5,     form.Option6,
-        form.Option7,     form.Option8,     form.Text1,       form.PushButton4};
+    const QList<QWidget*> order{form.fileList,
+                                form.addFilesButton,
+                                form.addFolderButton,
+                                form.startButton,
+                                form.clearListButton,
+                                form.samplesButton,
+                                form.removeDoubleOption,
+                                form.removeSingleOption,
+                                form.doubleToSingleOption,
+                                form.singleToDoubleOption,
+                                form.doubleReplacementBox,
+                                form.singleReplacementBox,
+                                form.helpButton,
+                                form.doubleToTextOption,
+                                form.singleToTextOption,
+                                form.inPlaceOption,
+                                form.intoFolderOption,
+                                form.outputFolderBox,
+                                form.browseFolderButton};
     for (qsizetype i = 1; i < order.size(); ++i) {
         QWidget* next = order[i - 1]->nextInFocusChain();
         while (next && next->focusPolicy() == Qt::NoFocus && !order.contains(next))
@@ -536,13 +571,13 @@ void TestForm1::layout() {
     }
 
     // The list's column can be widened past the list's edge.
-    QVERIFY(!form.ListView1->header()->stretchLastSection());
+    QVERIFY(!form.fileList->header()->stretchLastSection());
 }
 
 void TestForm1::closingEndsTheProgram() {
     Window w;
     Form1& form = w.load();
-    form.ListItems->Add(QStringLiteral("/tmp/a.txt"));
+    form.listedFiles->Add(QStringLiteral("/tmp/a.txt"));
     form.show();
     w.store->writes.clear();
     QVERIFY(form.close());
@@ -574,7 +609,7 @@ void TestForm1::readableInEveryTheme() {
     if (skin)
         w.programFile("x/o.cjs", "");
     Form1& form = w.load();
-    form.ListItems->Add(QStringLiteral("/home/tester/a.txt"));
+    form.listedFiles->Add(QStringLiteral("/home/tester/a.txt"));
     form.show();
     int checked = 0;
     for (QWidget* control : form.findChildren<QWidget*>()) {
@@ -586,8 +621,8 @@ void TestForm1::readableInEveryTheme() {
             area.setLeft(control->height()); // the caption, right of the round mark
         else if (!control->isVisible() || group ||
                  !(qobject_cast<QAbstractButton*>(control) || qobject_cast<QLineEdit*>(control) ||
-                   qobject_cast<QProgressBar*>(control) || control == form.ListView1->viewport() ||
-                   control == form.ListView1->header()))
+                   qobject_cast<QProgressBar*>(control) || control == form.fileList->viewport() ||
+                   control == form.fileList->header()))
             continue;
         ++checked;
         const double ratio = paintedContrast(control, area);
@@ -602,7 +637,7 @@ void TestForm1::namedForScreenReaders_data() {
     QTest::newRow("first start") << QStringList{} << QStringList{"Option8", "Text1"};
     QTest::newRow("replace double, beside the original")
         << QStringList{"Option1=False", "Option5=True", "Option8=False", "Option7=True"}
-        << QStringList{"Option5", "Option7", "ListView1"}; // the folder box is off
+        << QStringList{"Option5", "Option7", "fileList"}; // the folder box is off
     QTest::newRow("replace single") << QStringList{"Option1=False", "Option6=True"}
                                     << QStringList{"Option6", "Option8", "Text1"};
 }
@@ -615,28 +650,29 @@ void TestForm1::namedForScreenReaders() {
     for (const QString& pair : stored)
         w.preset(pair.section('=', 0, 0), pair.section('=', 1));
     Form1& form = w.load();
-    form.ListItems->AddMany({"/home/tester/first.txt", "/home/tester/second.txt"});
+    form.listedFiles->AddMany({"/home/tester/first.txt", "/home/tester/second.txt"});
     form.show();
     const auto nameOf = [](QObject* control) {
         return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
     };
     QSet<QString> names{QString()};
     for (QWidget* control : form.findChildren<QWidget*>())
-        if (control->focusPolicy() != Qt::NoFocus || control == form.ProgressBar1)
+        if (control->focusPolicy() != Qt::NoFocus || control == form.progressBar)
             names.insert(nameOf(control));
     QCOMPARE(names.size(), 21); // one for each control that takes focus and the bar, and ""
-    QCOMPARE((QStringList{nameOf(form.ListView1), nameOf(form.Text1), nameOf(form.PushButton4),
-                          nameOf(form.Text2), nameOf(form.Text3), nameOf(form.ProgressBar1)}),
+    QCOMPARE((QStringList{nameOf(form.fileList), nameOf(form.outputFolderBox),
+                          nameOf(form.browseFolderButton), nameOf(form.doubleReplacementBox),
+                          nameOf(form.singleReplacementBox), nameOf(form.progressBar)}),
              (QStringList{"Files to process", "Output folder", "Choose output folder",
                           "Replacement for double quotes", "Replacement for single quotes",
                           "Progress"}));
-    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(form.ListView1);
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(form.fileList);
     QCOMPARE(list->child(list->childCount() - 1)->text(QAccessible::Name),
              "/home/tester/second.txt");
 
     QApplication::setActiveWindow(&form);
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    form.PushButton5->setFocus(Qt::TabFocusReason);
+    form.helpButton->setFocus(Qt::TabFocusReason);
     QStringList reached;
     for (qsizetype i = 0; i < afterHelp.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -671,7 +707,7 @@ void TestForm1::fitsTheScreen() {
     form.show();
     // The page scrolls over its whole height; the controls keep their places on it.
     QCOMPARE(scroller->verticalScrollBar()->maximum() + scroller->viewport()->height(), 651);
-    QCOMPARE(form.ProgressBar1->mapTo(scroller->widget(), QPoint()), QPoint(8, 617));
+    QCOMPARE(form.progressBar->mapTo(scroller->widget(), QPoint()), QPoint(8, 617));
 }
 
 void TestForm1::desktopFolderOfTheSystem() {

@@ -28,7 +28,7 @@ private slots:
 
 void TestSettingsStore::defaultsWhenMissing() {
     QTemporaryDir dir;
-    QSettingsStore store = QSettingsStore::iniFolder(dir.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(dir.path());
     QCOMPARE(store.get(QStringLiteral("Option1"), 1), QStringLiteral("1"));
     QCOMPARE(store.get(QStringLiteral("Option2"), 0), QStringLiteral("0"));
     QCOMPARE(store.get(QStringLiteral("Snapshot"), false), QStringLiteral("False"));
@@ -39,7 +39,7 @@ void TestSettingsStore::defaultsWhenMissing() {
 
 void TestSettingsStore::emptyValueIsNotMissing() {
     QTemporaryDir dir;
-    QSettingsStore store = QSettingsStore::iniFolder(dir.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(dir.path());
     store.save(QStringLiteral("Text1"), QString());
     QCOMPARE(store.get(QStringLiteral("Text1"), QStringLiteral("/home/u/Desktop/")), QString());
 }
@@ -63,14 +63,14 @@ void TestSettingsStore::valuesRoundTrip_data() {
 void TestSettingsStore::valuesRoundTrip() {
     QFETCH(QString, value);
     QTemporaryDir dir;
-    QSettingsStore store = QSettingsStore::iniFolder(dir.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(dir.path());
     store.save(QStringLiteral("Text2"), value);
-    QCOMPARE(QSettingsStore::iniFolder(dir.path()).get(QStringLiteral("Text2"), "x"), value);
+    QCOMPARE(UserSettingsStore::iniFolder(dir.path()).get(QStringLiteral("Text2"), "x"), value);
 }
 
 void TestSettingsStore::writesReachTheFileAtOnce() {
     QTemporaryDir dir;
-    QSettingsStore store = QSettingsStore::iniFolder(dir.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(dir.path());
     store.save(QStringLiteral("Option3"), QStringLiteral("True"));
     QFile file(store.location(StoreApp));
     QCOMPARE(QFileInfo(file).fileName(), QStringLiteral("Kestrilon.ini"));
@@ -82,7 +82,7 @@ void TestSettingsStore::writesReachTheFileAtOnce() {
 
 void TestSettingsStore::applicationAndSectionAreSeparate() {
     QTemporaryDir dir;
-    QSettingsStore store = QSettingsStore::iniFolder(dir.path());
+    UserSettingsStore store = UserSettingsStore::iniFolder(dir.path());
     store.SaveSetting(QStringLiteral("Other"), StoreSection, QStringLiteral("Text1"),
                       QStringLiteral("a"));
     store.SaveSetting(StoreApp, QStringLiteral("Elsewhere"), QStringLiteral("Text1"),
@@ -98,7 +98,8 @@ void TestSettingsStore::refusedWriteFails() {
     QFile blocker(dir.filePath(QStringLiteral("file")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    QSettingsStore store = QSettingsStore::iniFolder(blocker.fileName() + QStringLiteral("/conf"));
+    UserSettingsStore store =
+        UserSettingsStore::iniFolder(blocker.fileName() + QStringLiteral("/conf"));
     QVERIFY_THROWS_EXCEPTION(Failure, store.save(QStringLiteral("Text1"), QStringLiteral("x")));
     QCOMPARE(store.get(QStringLiteral("Text1"), "d"), QStringLiteral("d"));
 }
@@ -113,7 +114,7 @@ void TestSettingsStore::onlyARegularFileIsUsed_data() {
 void TestSettingsStore::onlyARegularFileIsUsed() {
     QFETCH(QString, kind);
     TempFolder folder;
-    QSettingsStore store = QSettingsStore::iniFolder(folder.root());
+    UserSettingsStore store = UserSettingsStore::iniFolder(folder.root());
     const QString path = store.location(StoreApp);
     QString target = folder.write("target.ini", "[Parvello]\nText1=kept\n");
     if (kind.contains("device") && !MakeSpecial(target = folder.path("null"), S_IFCHR))

@@ -12,7 +12,7 @@ namespace parvello::testing {
 
 class RecordingStore : public SettingsStore {
 public:
-    explicit RecordingStore(const QString& folder) : real_(QSettingsStore::iniFolder(folder)) {}
+    explicit RecordingStore(const QString& folder) : real_(UserSettingsStore::iniFolder(folder)) {}
 
     QList<QPair<QString, QString>> writes; // key, value
     bool refuseWrites = false;
@@ -29,11 +29,11 @@ public:
         real_.SaveSetting(appName, section, key, value);
         writes.append({key, value});
     }
-    QSettingsStore& real() { return real_; }
+    UserSettingsStore& real() { return real_; }
     QString file() const { return real_.location(StoreApp); }
 
 private:
-    QSettingsStore real_;
+    UserSettingsStore real_;
 };
 
 } // namespace parvello::testing

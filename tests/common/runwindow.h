@@ -18,13 +18,13 @@ struct RunWindow : TestWindow {
         QDir().mkpath(in);
         QDir().mkpath(out);
         load();
-        form->Text1->setText(out + QLatin1Char('/'));
+        form->outputFolderBox->setText(out + QLatin1Char('/'));
     }
     // Writes a source file and adds it to the list.
     QString source(const QString& name, const QByteArray& content) {
         const QString file = in + QLatin1Char('/') + name;
         writeFile(file, content);
-        form->ListItems->Add(file);
+        form->listedFiles->Add(file);
         return file;
     }
     QStringList messages() const {

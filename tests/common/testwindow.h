@@ -42,8 +42,8 @@ struct TestWindow {
         return *form;
     }
     QList<QRadioButton*> ruleOptions() const {
-        return {form->Option1, form->Option2, form->Option3,
-                form->Option4, form->Option5, form->Option6};
+        return {form->removeDoubleOption,   form->removeSingleOption, form->doubleToSingleOption,
+                form->singleToDoubleOption, form->doubleToTextOption, form->singleToTextOption};
     }
     // Writes a file into the program folder.
     void programFile(const QString& name, const QByteArray& content) {

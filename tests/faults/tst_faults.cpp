@@ -1,9 +1,9 @@
 // Runs that meet trouble: no room to write, read-only targets, sources that vanish or turn
 // into folders, links, a folder that may not be written, a link cycle in a scanned tree.
 // Every case checks that no byte of any input was lost.
+#include "common/otherwriter.h"
 #include "common/runwindow.h"
 #include "common/tempfiles.h"
-#include "common/otherwriter.h"
 #include "common/unprivileged.h"
 #include "filelist/filelistmodel.h"
 #include "app/fileboxes.h"
@@ -95,10 +95,10 @@ void TestFaults::noRoomInTheWindow() {
     const QByteArray big = bigText();
     const QString bigFile = s.source("big.txt", big);
     const QString smallFile = s.source("small.txt", "\"fits\"\n");
-    s.form->Option7->click(); // in place: the riskiest case
+    s.form->inPlaceOption->click(); // in place: the riskiest case
     {
         FileSizeLimit limit;
-        s.form->PushButton2_Click();
+        s.form->startRemoving();
     }
     QCOMPARE(TestWindow::readFile(bigFile), big);
     QCOMPARE(TestWindow::readFile(smallFile), QByteArray("fits\r\n"));
@@ -144,8 +144,8 @@ void TestFaults::readOnlyTargetEvenForRoot() {
     Scene s;
     const QString file = s.source("locked.txt", "\"keep me\"\n");
     QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-    s.form->Option7->click();
-    s.form->PushButton2_Click();
+    s.form->inPlaceOption->click();
+    s.form->startRemoving();
     QCOMPARE(TestWindow::readFile(file), QByteArray("\"keep me\"\n"));
     QCOMPARE(s.prompts.errorTexts().size(), 1);
     QCOMPARE(s.messages(), QStringList{"Done."});
@@ -156,7 +156,7 @@ void TestFaults::sourceDeletedAfterListing() {
     const QString gone = s.source("gone.txt", "\"x\"");
     s.source("kept.txt", "\"y\"");
     QVERIFY(QFile::remove(gone));
-    s.form->PushButton2_Click();
+    s.form->startRemoving();
     QVERIFY(!QFile::exists(s.out + "/gone.txt"));
     QCOMPARE(TestWindow::readFile(s.out + "/kept.txt"), QByteArray("y\r\n"));
     QVERIFY(!s.prompts.errorTexts().isEmpty());
@@ -169,8 +169,8 @@ void TestFaults::sourceReplacedByAFolder() {
     QVERIFY(QFile::remove(path));
     QVERIFY(QDir().mkpath(path + "/inner"));
     TestWindow::writeFile(path + "/inner/note.txt", "\"inside\"");
-    s.form->Option7->click();
-    s.form->PushButton2_Click();
+    s.form->inPlaceOption->click();
+    s.form->startRemoving();
     QVERIFY(QFileInfo(path).isDir());
     QCOMPARE(TestWindow::readFile(path + "/inner/note.txt"), QByteArray("\"inside\""));
     QCOMPARE(s.messages(), QStringList{"Done."});
@@ -182,9 +182,9 @@ void TestFaults::linkStaysALink() {
     TestWindow::writeFile(target, "\"linked\"\n");
     const QString link = s.in + "/link.txt";
     QVERIFY(QFile::link(target, link));
-    s.form->ListItems->Add(link);
-    s.form->Option7->click();
-    s.form->PushButton2_Click();
+    s.form->listedFiles->Add(link);
+    s.form->inPlaceOption->click();
+    s.form->startRemoving();
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(QFileInfo(link).symLinkTarget(), target);
     QCOMPARE(TestWindow::readFile(target), QByteArray("linked\r\n"));
@@ -201,13 +201,13 @@ void TestFaults::specialFilesInTheList() {
     for (int i = 0; i < 3; ++i) {
         if (!MakeSpecial(specials[i], types[i]))
             specials[i] = "/dev/null"; // a device node only root may make
-        s.form->ListItems->Add(specials[i]);
+        s.form->listedFiles->Add(specials[i]);
     }
-    s.form->Option7->click();
+    s.form->inPlaceOption->click();
     std::atomic<bool> fired{false};
     {
         const std::jthread guard = FreePipeLater(specials[0], fired);
-        s.form->PushButton2_Click();
+        s.form->startRemoving();
     }
     QVERIFY(!fired);
     QCOMPARE(s.prompts.errorTexts(), QStringList());
@@ -224,10 +224,10 @@ void TestFaults::specialFilesInTheList() {
 void TestFaults::changedWhileProcessedInTheWindow() {
     Scene s;
     const QString file = s.source("grows.txt", "\"a\"\n");
-    s.form->Option7->click();
+    s.form->inPlaceOption->click();
     std::optional<AppendingWriter> writer;
     AtomicFile::SetBeforeReplaceHook([&](const QString&) { writer.emplace(file, "more\n"); });
-    s.form->PushButton2_Click();
+    s.form->startRemoving();
     AtomicFile::SetBeforeReplaceHook({});
     QVERIFY(writer && writer->wait());
     QCOMPARE(TestWindow::readFile(file), QByteArray("\"a\"\nmore\n"));
@@ -278,8 +278,8 @@ void TestFaults::linkCycleInAScannedTree() {
     QVERIFY(QFile::link(s.path("tree"), s.path("tree/a/b/back")));
     s.prompts.answerInput("txt");
     s.prompts.answerFolder(s.path("tree"));
-    s.form->PushButton3_Click();
-    QStringList rows = s.form->ListItems->Rows();
+    s.form->addFilesInFolder();
+    QStringList rows = s.form->listedFiles->Rows();
     rows.sort();
     QCOMPARE(rows, (QStringList{s.path("tree/a/b/two.txt"), s.path("tree/a/one.txt")}));
 }
@@ -294,10 +294,10 @@ void TestFaults::settingsFileOfGarbage() {
     Form1& form = w.load();
     // The program starts with every default; the file is written afresh in good form.
     QCOMPARE(w.prompts.calls.size(), 0);
-    QVERIFY(form.Option1->isChecked());
-    QVERIFY(form.Option8->isChecked());
-    QCOMPARE(form.Text2->text(), QStringLiteral("'"));
-    QCOMPARE(form.Text3->text(), QStringLiteral("\""));
+    QVERIFY(form.removeDoubleOption->isChecked());
+    QVERIFY(form.intoFolderOption->isChecked());
+    QCOMPARE(form.doubleReplacementBox->text(), QStringLiteral("'"));
+    QCOMPARE(form.singleReplacementBox->text(), QStringLiteral("\""));
     QCOMPARE(w.store->get("Text2", "missing"), QStringLiteral("'"));
 }
 
@@ -305,8 +305,8 @@ void TestFaults::settingsFileThatCannotBeWritten() {
     TestWindow w;
     QVERIFY(QDir().mkpath(w.store->file())); // a folder stands where the file would be
     Form1& form = w.load();
-    QVERIFY(form.Option1->isChecked());
-    QCOMPARE(form.Text2->text(), QStringLiteral("'"));
+    QVERIFY(form.removeDoubleOption->isChecked());
+    QCOMPARE(form.doubleReplacementBox->text(), QStringLiteral("'"));
     // Each refused write is reported with the start-up step that made it.
     const QStringList errors = w.prompts.errorTexts();
     QCOMPARE(errors.size(), 5);

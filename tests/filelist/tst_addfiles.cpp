@@ -36,8 +36,8 @@ void TestAddFiles::dialogSettingsAndCancel() {
     TestWindow w;
     Form1& form = w.load();
     w.prompts.answerOpenFiles(QString());
-    QTest::mouseClick(form.PushButton1, Qt::LeftButton);
-    QCOMPARE(form.ListItems->Count(), 0);
+    QTest::mouseClick(form.addFilesButton, Qt::LeftButton);
+    QCOMPARE(form.listedFiles->Count(), 0);
     QCOMPARE(w.prompts.calls.size(), 1);
     QCOMPARE(w.prompts.calls[0].kind, QStringLiteral("openfiles"));
     QCOMPARE(w.prompts.calls[0].title,
@@ -101,8 +101,8 @@ void TestAddFiles::selections() {
     TestWindow w;
     Form1& form = w.load();
     w.prompts.answerOpenFiles(answer);
-    form.PushButton1_Click();
-    QCOMPARE(form.ListItems->Rows(), rows);
+    form.addFiles();
+    QCOMPARE(form.listedFiles->Rows(), rows);
     QCOMPARE(w.prompts.calls.size(), 1); // the dialog only
 }
 
@@ -111,23 +111,23 @@ void TestAddFiles::addingTwiceGivesTwoRows() {
     Form1& form = w.load();
     w.prompts.answerOpenFiles(QStringLiteral("/a/x.txt"));
     w.prompts.answerOpenFiles(QStringLiteral("/a/x.txt"));
-    form.PushButton1_Click();
-    form.PushButton1_Click();
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"/a/x.txt", "/a/x.txt"}));
+    form.addFiles();
+    form.addFiles();
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{"/a/x.txt", "/a/x.txt"}));
 }
 
 void TestAddFiles::tooManyFiles() {
     TestWindow w;
     Form1& form = w.load();
-    form.ListItems->Add(QStringLiteral("/kept.txt"));
+    form.listedFiles->Add(QStringLiteral("/kept.txt"));
     QStringList names;
     for (int i = 0; i < 2000; ++i)
         names << QStringLiteral("a-rather-long-file-name-%1.txt").arg(i);
     const QString tooLong = selection(QStringLiteral("/data"), names);
     QVERIFY(tooLong.size() > Prompts::MaxSelectionLength);
     w.prompts.answerOpenFiles(tooLong);
-    form.PushButton1_Click();
-    QCOMPARE(form.ListItems->Rows(), QStringList{"/kept.txt"});
+    form.addFiles();
+    QCOMPARE(form.listedFiles->Rows(), QStringList{"/kept.txt"});
     QCOMPARE(w.prompts.calls.size(), 2);
     const PromptCall box = w.prompts.calls[1];
     QCOMPARE(box.kind, QStringLiteral("message"));
@@ -153,13 +153,13 @@ void TestAddFiles::otherDialogFailureIsReported() {
                 throw Failure(QStringLiteral("Out of string space"));
         });
         w.prompts.answerOpenFiles(selection(QStringLiteral("/d"), {"a", "b"}));
-        form.PushButton1_Click();
+        form.addFiles();
         Trap::setFaultInjector({});
         QCOMPARE(w.prompts.errorTexts().size(), c.boxes);
         QVERIFY(w.prompts.errorTexts()[0].contains(
             QStringLiteral("in Qwellan2021/08/31.Form1.PushButton1_Click at line %1\r\r")
                 .arg(c.line)));
-        QCOMPARE(form.ListItems->Rows(), c.rows);
+        QCOMPARE(form.listedFiles->Rows(), c.rows);
     }
 }
 
@@ -180,8 +180,8 @@ void TestAddFiles::pickedNameThatMayStandForAnother() {
     } removeRawName{native + "/caf\xE9.txt"};
     w.prompts.answerOpenFiles(
         selection(root, {QStringLiteral("caf\uFFFD.txt"), QStringLiteral("only\uFFFD.txt")}));
-    form.PushButton1_Click();
-    QCOMPARE(form.ListItems->Rows(), QStringList{root + QStringLiteral("/only\uFFFD.txt")});
+    form.addFiles();
+    QCOMPARE(form.listedFiles->Rows(), QStringList{root + QStringLiteral("/only\uFFFD.txt")});
     QCOMPARE(w.prompts.callsOf("message").size(), 1);
     QCOMPARE(w.prompts.callsOf("message")[0].text,
              QStringLiteral("These names cannot be held exactly, so they were left out:\r\n") +

@@ -32,7 +32,7 @@ struct Scan {
     QStringList run(const QString& root, const QString& start, bool recurse = true) {
         ScanServices services{prompts, *folders, [this] { ++eventPoints; }};
         QStringList list{start};
-        GetSubDirectories2016(services, list, recurse);
+        ListSubfolders(services, list, recurse);
         for (const ScanSkip& skip : services.skipped) // what it named follows the entries
             list << skip.path + ": " + skip.reason;
         QStringList relative;
@@ -231,7 +231,7 @@ void TestAddFolder::failureOutsideTheListingShowsTheBox() {
     Scan scan;
     int failures = 0;
     Trap::setFaultInjector([&](const QString& tag, int line) {
-        if (tag == GetSubDirectories2016Tag && line == 156 && failures++ == 0)
+        if (tag == ListSubfoldersTag && line == 156 && failures++ == 0)
             throw Failure(QStringLiteral("Injected"));
     });
     const QStringList list = scan.run(dir.path(), dir.path() + "/");

@@ -75,7 +75,7 @@ Form1& shown(Form1& form) {
 }
 
 QPoint rowCentre(Form1& form, int row) {
-    return form.ListView1->visualRect(form.ListItems->index(row - 1, 0)).center();
+    return form.fileList->visualRect(form.listedFiles->index(row - 1, 0)).center();
 }
 
 void mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
@@ -86,17 +86,17 @@ void mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons butto
 }
 
 void press(Form1& form, QPoint at) {
-    mouse(form.ListView1->viewport(), QEvent::MouseButtonPress, at, Qt::LeftButton);
+    mouse(form.fileList->viewport(), QEvent::MouseButtonPress, at, Qt::LeftButton);
 }
 void dragOver(Form1& form, int row) {
-    mouse(form.ListView1->viewport(), QEvent::MouseMove, rowCentre(form, row), Qt::LeftButton);
+    mouse(form.fileList->viewport(), QEvent::MouseMove, rowCentre(form, row), Qt::LeftButton);
 }
 void release(Form1& form, QPoint at) {
-    mouse(form.ListView1->viewport(), QEvent::MouseButtonRelease, at, Qt::NoButton);
+    mouse(form.fileList->viewport(), QEvent::MouseButtonRelease, at, Qt::NoButton);
 }
 // A double-click as a real mouse gives it: press, release, press, double-click, release.
 void doubleClick(Form1& form, QPoint at) {
-    QWidget* list = form.ListView1->viewport();
+    QWidget* list = form.fileList->viewport();
     for (const QEvent::Type type :
          {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
           QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
@@ -104,18 +104,18 @@ void doubleClick(Form1& form, QPoint at) {
 }
 void pressDelete(Form1& form) {
     QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.ListView1, &key);
+    QCoreApplication::sendEvent(form.fileList, &key);
 }
 
 void select(Form1& form, int row) {
-    form.ListView1->selectionModel()->setCurrentIndex(form.ListItems->index(row - 1, 0),
-                                                      QItemSelectionModel::ClearAndSelect |
-                                                          QItemSelectionModel::Rows);
+    form.fileList->selectionModel()->setCurrentIndex(form.listedFiles->index(row - 1, 0),
+                                                     QItemSelectionModel::ClearAndSelect |
+                                                         QItemSelectionModel::Rows);
 }
 
 // Drops the paths on the list; false when the list refused the drag.
 bool drop(Form1& form, QMimeData& data) {
-    QWidget* viewport = form.ListView1->viewport();
+    QWidget* viewport = form.fileList->viewport();
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &enter);
     if (!enter.isAccepted())
@@ -134,12 +134,12 @@ bool dropPaths(Form1& form, const QStringList& paths) {
 }
 
 void setRows(Form1& form, const QStringList& rows) {
-    form.ListItems->Clear();
-    form.ListItems->AddMany(rows);
+    form.listedFiles->Clear();
+    form.listedFiles->AddMany(rows);
 }
 
 int topRow(Form1& form) {
-    return form.ListView1->indexAt(QPoint(2, 2)).row() + 1;
+    return form.fileList->indexAt(QPoint(2, 2)).row() + 1;
 }
 
 const QString ExtensionPrompt = QStringLiteral(
@@ -199,12 +199,12 @@ void TestFileListWindow::scanCancelled() {
     w.preset("Extension", "doc");
     w.preset("LastFolder", "/srv/last");
     Form1& form = w.load();
-    form.ListItems->Add("/kept.txt");
+    form.listedFiles->Add("/kept.txt");
     w.store->writes.clear(); // only the scan's own writes count below
     w.prompts.answerInput(extension);
     if (browse)
         w.prompts.answerFolder("");
-    form.PushButton3->click();
+    form.addFolderButton->click();
 
     QCOMPARE(w.prompts.calls[0].kind, QStringLiteral("input"));
     QCOMPARE(w.prompts.calls[0].text, ExtensionPrompt);
@@ -219,7 +219,7 @@ void TestFileListWindow::scanCancelled() {
     using Writes = QList<QPair<QString, QString>>;
     const Writes scanWrites = browse ? Writes{{"Extension", extension}} : Writes{};
     QCOMPARE(w.store->writes, scanWrites);
-    QCOMPARE(form.ListItems->Rows(), QStringList{"/kept.txt"});
+    QCOMPARE(form.listedFiles->Rows(), QStringList{"/kept.txt"});
     QCOMPARE(form.MousePointer(), int(PointerDefault));
 }
 
@@ -254,13 +254,13 @@ void TestFileListWindow::scanAddsMatchingFiles() {
     QTimer probe;
     connect(&probe, &QTimer::timeout, [&] { pointers << form.MousePointer(); });
     probe.start(0);
-    form.PushButton3->click();
+    form.addFolderButton->click();
     probe.stop();
 
     QStringList expected;
     for (const QString& row : rows)
         expected << root + row;
-    QCOMPARE(form.ListItems->Rows(), expected);
+    QCOMPARE(form.listedFiles->Rows(), expected);
     QCOMPARE(w.prompts.callsOf("error").size(), 0);
     QCOMPARE(w.prompts.calls.size(), 3);
     QCOMPARE(w.prompts.calls[2].text, "These folders and links were left out of the scan:\r\n" +
@@ -284,13 +284,13 @@ void TestFileListWindow::scanOfManyFilesTwice() {
     for (int turn = 0; turn < 2; ++turn) {
         w.prompts.answerInput("txt");
         w.prompts.answerFolder(root);
-        form.PushButton3->click();
+        form.addFolderButton->click();
     }
     // Every file of the folder, and all of them again on the second scan.
-    QCOMPARE(form.ListItems->Count(), 260);
-    QCOMPARE(form.ListItems->Item(1), root + "/n000.txt");
-    QCOMPARE(form.ListItems->Item(130), root + "/n129.txt");
-    QCOMPARE(form.ListItems->Item(131), root + "/n000.txt");
+    QCOMPARE(form.listedFiles->Count(), 260);
+    QCOMPARE(form.listedFiles->Item(1), root + "/n000.txt");
+    QCOMPARE(form.listedFiles->Item(130), root + "/n129.txt");
+    QCOMPARE(form.listedFiles->Item(131), root + "/n000.txt");
     // The folder just chosen is offered next time.
     QCOMPARE(w.prompts.callsOf("folder").last().extra, root);
 }
@@ -321,9 +321,9 @@ void TestFileListWindow::scanOfADriveRoot() {
         std::make_shared<RootedView>(w.platform, PathStyle(style), rootPath, real));
     w.prompts.answerInput("txt");
     w.prompts.answerFolder(rootPath);
-    form.PushButton3->click();
+    form.addFolderButton->click();
     // One separator after the root, in the root and below it alike.
-    QCOMPARE(form.ListItems->Rows(), rows);
+    QCOMPARE(form.listedFiles->Rows(), rows);
 }
 
 void TestFileListWindow::scanFailuresAreReportedAndTheScanGoesOn_data() {
@@ -334,7 +334,7 @@ void TestFileListWindow::scanFailuresAreReportedAndTheScanGoesOn_data() {
     QTest::newRow("adding a row") << click << 136 << QStringList{"/b/y.txt"};
     QTest::newRow("the hourglass") << click << 116 << QStringList{"/a/x.txt", "/b/y.txt"};
     QTest::newRow("inside the scan")
-        << GetSubDirectories2016Tag << 114 << QStringList{"/a/x.txt", "/b/y.txt"};
+        << ListSubfoldersTag << 114 << QStringList{"/a/x.txt", "/b/y.txt"};
 }
 
 void TestFileListWindow::scanFailuresAreReportedAndTheScanGoesOn() {
@@ -352,14 +352,14 @@ void TestFileListWindow::scanFailuresAreReportedAndTheScanGoesOn() {
     });
     w.prompts.answerInput("txt");
     w.prompts.answerFolder(root);
-    form.PushButton3->click();
+    form.addFolderButton->click();
     QCOMPARE(w.prompts.errorTexts().size(), 1);
     QVERIFY(w.prompts.errorTexts()[0].startsWith(
         QStringLiteral("Injected\r\nin %1 at line %2\r\r").arg(tag).arg(line)));
     QStringList expected;
     for (const QString& row : rows)
         expected << root + row;
-    QCOMPARE(form.ListItems->Rows(), expected);
+    QCOMPARE(form.listedFiles->Rows(), expected);
     QCOMPARE(form.MousePointer(), int(PointerDefault));
 }
 
@@ -384,7 +384,7 @@ void TestFileListWindow::drops() {
     makeTree(root, {"A/a.txt", "A/~$b.txt", "A/.h34.txt", "A/.r35.txt", "A/sub/c.txt", "B/z.md"});
     QVERIFY(::chmod(QFile::encodeName(root + "/A/.r35.txt").constData(), 0444) == 0);
     Form1& form = w.load();
-    form.ListItems->Add("/before.txt");
+    form.listedFiles->Add("/before.txt");
     QStringList paths;
     for (const QString& path : dropped)
         paths << root + "/" + path;
@@ -392,14 +392,14 @@ void TestFileListWindow::drops() {
     QStringList expected{"/before.txt"};
     for (const QString& row : rows)
         expected << root + "/" + row;
-    QCOMPARE(form.ListItems->Rows(), expected);
+    QCOMPARE(form.listedFiles->Rows(), expected);
     QVERIFY(w.prompts.calls.isEmpty());
     // Started with the same paths (the desktop's "Open With"), the list is the same.
     TestWindow started;
     Form1& opened = started.load();
-    opened.ListItems->Add("/before.txt");
+    opened.listedFiles->Add("/before.txt");
     opened.OpenStartArguments(paths);
-    QCOMPARE(opened.ListItems->Rows(), expected);
+    QCOMPARE(opened.listedFiles->Rows(), expected);
 }
 
 void TestFileListWindow::dropsAreCopies_data() {
@@ -420,9 +420,9 @@ void TestFileListWindow::dropsAreCopies() {
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(w.dir.path())});
     QDragEnterEvent enter(QPoint(5, 5), Qt::DropActions(offered), &data, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(form.ListView1->viewport(), &enter);
+    QCoreApplication::sendEvent(form.fileList->viewport(), &enter);
     QDropEvent dropped(QPointF(5, 5), Qt::DropActions(offered), &data, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(form.ListView1->viewport(), &dropped);
+    QCoreApplication::sendEvent(form.fileList->viewport(), &dropped);
     for (const QDropEvent* event : {static_cast<QDropEvent*>(&enter), &dropped})
         QCOMPARE(int(event->isAccepted() ? event->dropAction() : Qt::IgnoreAction), taken);
 }
@@ -434,7 +434,7 @@ void TestFileListWindow::dropOfTheRoot() {
     Form1& form = w.load();
     form.setFolderAccess(std::make_shared<RootedView>(w.platform, PathStyle::Posix, "/", real));
     QVERIFY(dropPaths(form, {"/"}));
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"/a.txt", "/sub/b.txt"}));
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{"/a.txt", "/sub/b.txt"}));
 }
 
 void TestFileListWindow::dragWithoutFilesIsRefused() {
@@ -446,7 +446,7 @@ void TestFileListWindow::dragWithoutFilesIsRefused() {
     QMimeData web;
     web.setUrls({QUrl("https://example.com/a.txt")});
     QVERIFY(!drop(form, web));
-    QCOMPARE(form.ListItems->Count(), 0);
+    QCOMPARE(form.listedFiles->Count(), 0);
 }
 
 void TestFileListWindow::removingRows() {
@@ -456,30 +456,30 @@ void TestFileListWindow::removingRows() {
     doubleClick(form, QPoint(5, 5));
     pressDelete(form);
     setRows(form, {"1", "2", "3", "4"});
-    form.ListView1->selectionModel()->clearSelection();
+    form.fileList->selectionModel()->clearSelection();
     pressDelete(form);
-    QCOMPARE(form.ListItems->Count(), 4);
+    QCOMPARE(form.listedFiles->Count(), 4);
 
     // Double-click below the last row removes the selected row, not the one under it.
     select(form, 2);
-    const QPoint below(5, form.ListView1->viewport()->height() - 3);
-    QVERIFY(!form.ListView1->indexAt(below).isValid());
+    const QPoint below(5, form.fileList->viewport()->height() - 3);
+    QVERIFY(!form.fileList->indexAt(below).isValid());
     doubleClick(form, below);
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"1", "3", "4"}));
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{"1", "3", "4"}));
     select(form, 3);
     pressDelete(form);
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"1", "3"}));
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{"1", "3"}));
     // Other keys do nothing.
     select(form, 1);
     QKeyEvent other(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.ListView1, &other);
-    QCOMPARE(form.ListItems->Count(), 2);
+    QCoreApplication::sendEvent(form.fileList, &other);
+    QCOMPARE(form.listedFiles->Count(), 2);
 
     // While the hourglass shows, nothing is removed.
     form.SetMousePointer(PointerHourglass);
     doubleClick(form, rowCentre(form, 1));
     pressDelete(form);
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"1", "3"}));
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{"1", "3"}));
     QVERIFY(w.prompts.calls.isEmpty());
 }
 
@@ -489,10 +489,10 @@ void TestFileListWindow::clearList() {
     setRows(form, {"a", "b"});
     // The hourglass does not hold "Clear List" back.
     form.SetMousePointer(PointerHourglass);
-    form.PushButton8->click();
-    QCOMPARE(form.ListItems->Count(), 0);
-    form.PushButton8->click();
-    QCOMPARE(form.ListItems->Count(), 0);
+    form.clearListButton->click();
+    QCOMPARE(form.listedFiles->Count(), 0);
+    form.clearListButton->click();
+    QCOMPARE(form.listedFiles->Count(), 0);
     QVERIFY(w.prompts.calls.isEmpty());
 }
 
@@ -529,13 +529,13 @@ void TestFileListWindow::rowDragSwapsTexts() {
     for (int row : movesOver)
         dragOver(form, row);
     release(form, rowCentre(form, movesOver.last()));
-    QCOMPARE(form.ListItems->Rows(), after);
-    const QModelIndexList selection = form.ListView1->selectionModel()->selectedRows();
+    QCOMPARE(form.listedFiles->Rows(), after);
+    const QModelIndexList selection = form.fileList->selectionModel()->selectedRows();
     QCOMPARE(selection.size(), 1);
     QCOMPARE(selection[0].row() + 1, selected);
     // Moves after the button came up change nothing.
     dragOver(form, 1);
-    QCOMPARE(form.ListItems->Rows(), after);
+    QCOMPARE(form.listedFiles->Rows(), after);
     QVERIFY(w.prompts.calls.isEmpty());
 }
 
@@ -549,14 +549,14 @@ void TestFileListWindow::rowDragPointer() {
         }
         Form1& form = shown(w.load());
         setRows(form, {"A", "B"});
-        QWidget* list = form.ListView1->viewport();
+        QWidget* list = form.fileList->viewport();
         press(form, rowCentre(form, 1));
-        QCOMPARE(form.ListView1MousePointer(), 99);
+        QCOMPARE(form.fileListPointer(), 99);
         QCOMPARE(list->cursor().shape(), shipped ? Qt::BitmapCursor : Qt::DragMoveCursor);
         dragOver(form, 2);
-        QCOMPARE(form.ListItems->Rows(), (QStringList{"B", "A"}));
+        QCOMPARE(form.listedFiles->Rows(), (QStringList{"B", "A"}));
         release(form, rowCentre(form, 2));
-        QCOMPARE(form.ListView1MousePointer(), 1);
+        QCOMPARE(form.fileListPointer(), 1);
         QCOMPARE(list->cursor().shape(), Qt::ArrowCursor);
         QVERIFY(!form.MouseIsDown);
         QVERIFY(w.prompts.calls.isEmpty());
@@ -570,21 +570,21 @@ void TestFileListWindow::removedDragRowDoesNothing() {
     press(form, rowCentre(form, 3));
     release(form, rowCentre(form, 3));
     pressDelete(form); // removes the dragged row
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"A", "B"}));
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{"A", "B"}));
     // A later press on empty space starts no item click: the old drag row is used.
-    press(form, QPoint(5, form.ListView1->viewport()->height() - 3));
+    press(form, QPoint(5, form.fileList->viewport()->height() - 3));
     dragOver(form, 1);
     dragOver(form, 2);
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"A", "B"}));
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{"A", "B"}));
     release(form, rowCentre(form, 2));
     // The same after "Clear List" and new rows.
     press(form, rowCentre(form, 1));
     release(form, rowCentre(form, 1));
-    form.PushButton8->click();
+    form.clearListButton->click();
     setRows(form, {"X", "Y"});
-    press(form, QPoint(5, form.ListView1->viewport()->height() - 3));
+    press(form, QPoint(5, form.fileList->viewport()->height() - 3));
     dragOver(form, 2);
-    QCOMPARE(form.ListItems->Rows(), (QStringList{"X", "Y"}));
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{"X", "Y"}));
     QVERIFY(w.prompts.calls.isEmpty());
 }
 
@@ -610,11 +610,11 @@ void TestFileListWindow::swapScrollsAtScreenLines() {
     for (int i = 1; i <= 60; ++i)
         rows << QStringLiteral("row %1").arg(i);
     setRows(form, rows);
-    form.ListView1->scrollTo(form.ListItems->index(19, 0), QAbstractItemView::PositionAtTop);
+    form.fileList->scrollTo(form.listedFiles->index(19, 0), QAbstractItemView::PositionAtTop);
     const int top = topRow(form);
     QCOMPARE(top, 20);
     const int bottom =
-        form.ListView1->indexAt(QPoint(2, form.ListView1->viewport()->height() - 1)).row() + 1;
+        form.fileList->indexAt(QPoint(2, form.fileList->viewport()->height() - 1)).row() + 1;
     QVERIFY(bottom > top + 2);
     const int target = atTop ? top : bottom - 1;
     const int from = atTop ? top + 1 : target - 1;
@@ -622,7 +622,7 @@ void TestFileListWindow::swapScrollsAtScreenLines() {
     press(form, rowCentre(form, from));
     dragOver(form, target);
     release(form, rowCentre(form, target));
-    QCOMPARE(form.ListItems->Item(target), QStringLiteral("row %1").arg(from));
+    QCOMPARE(form.listedFiles->Item(target), QStringLiteral("row %1").arg(from));
     QCOMPARE(topRow(form), top + scrolled);
 }
 
@@ -634,9 +634,9 @@ void TestFileListWindow::noRowDragDuringARun() {
     QStringList files;
     for (const char* name : {"1.txt", "2.txt", "3.txt"})
         files << r.source(QString::fromLatin1(name), QByteArray(name).left(1) + "\"");
-    form.Option7->click();
-    form.Option5->click();
-    form.Text2->setText("x\"");
+    form.inPlaceOption->click();
+    form.doubleToTextOption->click();
+    form.doubleReplacementBox->setText("x\"");
     int pauses = 0;
     QTimer pause;
     connect(&pause, &QTimer::timeout, [&] {
@@ -648,11 +648,11 @@ void TestFileListWindow::noRowDragDuringARun() {
         release(form, rowCentre(form, 3));
     });
     pause.start(0);
-    form.PushButton2_Click();
+    form.startRemoving();
     pause.stop();
     QVERIFY(pauses >= 2);
-    QCOMPARE(form.ListItems->Rows(), files);
-    QCOMPARE(form.ListView1MousePointer(), 0);
+    QCOMPARE(form.listedFiles->Rows(), files);
+    QCOMPARE(form.fileListPointer(), 0);
     QVERIFY(!form.MouseIsDown);
     for (int i = 0; i < 3; ++i)
         QCOMPARE(TestWindow::readFile(files[i]), QByteArray::number(i + 1) + "x\"\r\n");
@@ -690,16 +690,16 @@ void TestFileListWindow::closingStopsLongLoops() {
     if (loop == "scan") {
         w.prompts.answerInput("txt");
         w.prompts.answerFolder(root);
-        form.PushButton3->click();
+        form.addFolderButton->click();
     } else if (loop == "drop") {
         QVERIFY(dropPaths(form, {root}));
     } else {
-        form.PushButton9->click(); // the Yes/No box that would follow has no answer
+        form.samplesButton->click(); // the Yes/No box that would follow has no answer
     }
     closer.stop();
     QVERIFY(form.IsUnloading());
     QCOMPARE(pauses, 1);
-    QCOMPARE(form.ListItems->Count(), 0);
+    QCOMPARE(form.listedFiles->Count(), 0);
     QCOMPARE(w.prompts.calls.size(), boxesBefore + (loop == "scan" ? 2 : 0));
 }
 
@@ -735,9 +735,9 @@ void TestFileListWindow::namesNotHeldExactly() {
     // The folder scan, and a drop of the folder.
     w.prompts.answerInput("txt");
     w.prompts.answerFolder(root);
-    form.PushButton3->click();
+    form.addFolderButton->click();
     QVERIFY(dropPaths(form, {root}));
-    QCOMPARE(form.ListItems->Rows(), (QStringList{added, added}));
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{added, added}));
     QCOMPARE(w.prompts.callsOf("message").size(), 2);
     for (const PromptCall& box : w.prompts.callsOf("message"))
         QCOMPARE(box.text, report);
@@ -746,7 +746,7 @@ void TestFileListWindow::namesNotHeldExactly() {
     data.setUrls({QUrl::fromEncoded(
         "file://" + QUrl::toPercentEncoding(QString::fromLatin1(native), "/") + "/caf%E9.txt")});
     QVERIFY(drop(form, data));
-    QCOMPARE(form.ListItems->Count(), 2);
+    QCOMPARE(form.listedFiles->Count(), 2);
     QCOMPARE(w.prompts.callsOf("message").last().text,
              QStringLiteral(
                  "These names cannot be held exactly, so they were left out:\r\n%1/caf\\xE9.txt")

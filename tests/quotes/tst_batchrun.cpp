@@ -75,7 +75,7 @@ private slots:
 
 void TestBatchRun::emptyList() {
     Run r;
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QCOMPARE(r.messages(), QStringList{"No files added."});
     QCOMPARE(r.prompts.calls.size(), 1);
     QCOMPARE(QDir(r.out).entryList(QDir::Files).size(), 0);
@@ -84,17 +84,17 @@ void TestBatchRun::emptyList() {
 void TestBatchRun::folderMustExist() {
     Run r;
     const QString file = r.source("a.txt", "say \"hi\"\r\n");
-    r.form->Text1->setText(r.path("missing/"));
-    r.form->PushButton2_Click();
+    r.form->outputFolderBox->setText(r.path("missing/"));
+    r.form->startRemoving();
     QCOMPARE(r.messages(), QStringList{"Folder does not exist. Please select another folder."});
     QCOMPARE(TestWindow::readFile(file), QByteArray("say \"hi\"\r\n"));
     // A file is not a folder either.
-    r.form->Text1->setText(file);
-    r.form->PushButton2_Click();
+    r.form->outputFolderBox->setText(file);
+    r.form->startRemoving();
     QCOMPARE(r.messages().size(), 2);
     // Beside the original, the folder box does not matter.
-    r.form->Option7->click();
-    r.form->PushButton2_Click();
+    r.form->inPlaceOption->click();
+    r.form->startRemoving();
     QCOMPARE(r.messages().last(), QStringLiteral("Done."));
     QCOMPARE(TestWindow::readFile(file), QByteArray("say hi\r\n"));
 }
@@ -107,18 +107,18 @@ void TestBatchRun::progressAndDone() {
     QStringList texts;
     QList<int> pointers;
     Pauses pauses([&](int) {
-        positions << r.form->ProgressBar1->value();
-        texts << r.form->ProgressBar1->text();
+        positions << r.form->progressBar->value();
+        texts << r.form->progressBar->text();
         pointers << r.form->MousePointer();
     });
     QString barAtDone;
     r.prompts.onBox([&](const PromptCall&) {
         barAtDone = QStringLiteral("%1 %2 %3")
-                        .arg(r.form->ProgressBar1->value())
-                        .arg(r.form->ProgressBar1->text())
+                        .arg(r.form->progressBar->value())
+                        .arg(r.form->progressBar->text())
                         .arg(r.form->MousePointer());
     });
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QCOMPARE(pauses.count(), 4); // events handled once per file
     QCOMPARE(positions, (QList<int>{25, 50, 75, 100}));
     QCOMPARE(texts, (QStringList{"Processing: 1.txt", "Processing: 2.txt", "Processing: 3.txt",
@@ -140,8 +140,8 @@ void TestBatchRun::intoFolder() {
     Run r;
     const QString file =
         r.source("100% \u201Cdone\u201D.txt", "He said \"yes\".\nIt's \u201Cfine\u201D.");
-    r.form->Text1->setText(trailingSeparator ? r.out + "/" : r.out);
-    r.form->PushButton2_Click();
+    r.form->outputFolderBox->setText(trailingSeparator ? r.out + "/" : r.out);
+    r.form->startRemoving();
     QCOMPARE(r.messages(), QStringList{"Done."});
     // The source is left as it was; the result has CR LF after every line.
     QCOMPARE(TestWindow::readFile(file), QByteArray("He said \"yes\".\nIt's \u201Cfine\u201D."));
@@ -154,9 +154,9 @@ void TestBatchRun::inPlace() {
     const QByteArray bom = "\xEF\xBB\xBF";
     const QString utf8 = r.source("bom.txt", bom + "\u2018a\u2019 \"b\"\r\n");
     const QString empty = r.source("empty.txt", "");
-    r.form->Option7->click();
-    r.form->Option2->click();
-    r.form->PushButton2_Click();
+    r.form->inPlaceOption->click();
+    r.form->removeSingleOption->click();
+    r.form->startRemoving();
     QCOMPARE(r.messages(), QStringList{"Done."});
     // With the mark, the text ending in CR LF keeps its one line end: the file settles, and
     // later runs leave it exactly as it is (not even rewritten).
@@ -172,7 +172,7 @@ void TestBatchRun::inPlace() {
     };
     const QList<qint64> settled = identity(utf8);
     for (int run = 2; run <= 3; ++run) {
-        r.form->PushButton2_Click();
+        r.form->startRemoving();
         QCOMPARE(TestWindow::readFile(utf8), bom + "a \"b\"\r\n");
         QCOMPARE(identity(utf8), settled);
     }
@@ -182,12 +182,12 @@ void TestBatchRun::sameNameTwiceIntoOneFolder() {
     Run r;
     TestWindow::writeFile(r.path("one/a.txt"), "first\"");
     TestWindow::writeFile(r.path("two/a.txt"), "second\"");
-    r.form->ListItems->Add(r.path("one/a.txt"));
-    r.form->ListItems->Add(r.path("two/a.txt"));
+    r.form->listedFiles->Add(r.path("one/a.txt"));
+    r.form->listedFiles->Add(r.path("two/a.txt"));
     TestWindow::writeFile(r.path("three/b.txt"), "third\"");
-    r.form->ListItems->Add(r.path("three/b.txt"));
-    r.form->ListItems->Add(r.path("two/a.txt")); // the same file again replaces nothing
-    r.form->PushButton2_Click();
+    r.form->listedFiles->Add(r.path("three/b.txt"));
+    r.form->listedFiles->Add(r.path("two/a.txt")); // the same file again replaces nothing
+    r.form->startRemoving();
     QCOMPARE(TestWindow::readFile(r.out + "/a.txt"), QByteArray("second\r\n"));
     QCOMPARE(r.messages(),
              (QStringList{"Done.", "1 result was replaced by a later file's result of the same "
@@ -195,8 +195,8 @@ void TestBatchRun::sameNameTwiceIntoOneFolder() {
                                        r.out + "/a.txt: the result of " + r.path("one/a.txt") +
                                        " was replaced by the result of " + r.path("two/a.txt")}));
     // Beside the originals, no result takes another's place.
-    r.form->Option7->click();
-    r.form->PushButton2_Click();
+    r.form->inPlaceOption->click();
+    r.form->startRemoving();
     QCOMPARE(r.messages().mid(2), QStringList{"Done."});
 }
 
@@ -206,11 +206,11 @@ void TestBatchRun::ruleChangeBetweenFiles() {
     r.source("2.txt", "\"d\" 's'");
     Pauses pauses([&](int pause) {
         if (pause == 2) {
-            r.form->Option5->click();
-            r.form->Text2->setText(QStringLiteral("<>"));
+            r.form->doubleToTextOption->click();
+            r.form->doubleReplacementBox->setText(QStringLiteral("<>"));
         }
     });
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QCOMPARE(TestWindow::readFile(r.out + "/1.txt"), QByteArray("d 's'\r\n"));
     QCOMPARE(TestWindow::readFile(r.out + "/2.txt"), QByteArray("<>d<> 's'\r\n"));
 }
@@ -223,17 +223,17 @@ void TestBatchRun::noSaveOptionWritesIntoTheFolder() {
     QDir().mkpath(w.path("out"));
     w.load();
     TestWindow::writeFile(w.path("in/a.txt"), "\"q\"");
-    w.form->ListItems->Add(w.path("in/a.txt"));
-    w.form->PushButton2_Click();
+    w.form->listedFiles->Add(w.path("in/a.txt"));
+    w.form->startRemoving();
     QCOMPARE(TestWindow::readFile(w.path("out/a.txt")), QByteArray("q\r\n"));
     QCOMPARE(TestWindow::readFile(w.path("in/a.txt")), QByteArray("\"q\""));
 }
 
 void TestBatchRun::unreadableFileIsNotWritten() {
     Run r;
-    r.form->ListItems->Add(r.in + "/missing.txt");
+    r.form->listedFiles->Add(r.in + "/missing.txt");
     r.source("b.txt", "\"b\"");
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     // The reader reports the missing file (four times, as it always has); nothing else does.
     QCOMPARE(r.prompts.errorTexts().size(), 4);
     for (const QString& error : r.prompts.errorTexts())
@@ -247,7 +247,7 @@ void TestBatchRun::untouchedFilesAreNamedAfterDone() {
     Run r;
     const QString binary = r.source("image.bin", QByteArray("\x89PNG\0\0\"", 7));
     r.source("ok.txt", "\"ok\"");
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     const QStringList messages = r.messages();
     QCOMPARE(messages.size(), 2);
     QCOMPARE(messages[0], QStringLiteral("Done."));
@@ -284,16 +284,17 @@ void TestBatchRun::stoppedAtAFileBoundary() {
         if (close && pause == 3)
             r.form->close();
         else if (!close && pause % 2 == 0) // from a box that takes keys, or the list
-            QTest::keyClick(pause == 2 ? static_cast<QWidget*>(r.form->Text2) : r.form->ListView1,
+            QTest::keyClick(pause == 2 ? static_cast<QWidget*>(r.form->doubleReplacementBox)
+                                       : r.form->fileList,
                             Qt::Key_Escape);
     });
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QCOMPARE(r.prompts.callsOf("yesno").size(), answers.size());
     QCOMPARE(r.prompts.callsOf("yesno").last().text, StopQuestion);
     QCOMPARE(QDir(r.out).entryList(QDir::Files).size(), done);
     QCOMPARE(r.form->IsUnloading(), close && answers.last());
     if (done == 3)
-        QCOMPARE(r.form->ProgressBar1->format(), QStringLiteral("Stopped after 3 of 5 files."));
+        QCOMPARE(r.form->progressBar->format(), QStringLiteral("Stopped after 3 of 5 files."));
     QCOMPARE(r.messages(), done == 5 ? QStringList{"Done."} : QStringList{});
     QCOMPARE(StoppedProgressText(1234, 100000),
              QStringLiteral("Stopped after 1,234 of 100,000 files."));
@@ -312,8 +313,8 @@ void TestBatchRun::largeFileKeepsTheWindowAnswering() {
         file.write(lines);
     file.close();
     r.source("small.txt", "\"x\"");
-    r.form->Option5->click(); // a longer replacement: the slower road
-    r.form->Text2->setText("<<>>");
+    r.form->doubleToTextOption->click(); // a longer replacement: the slower road
+    r.form->doubleReplacementBox->setText("<<>>");
     r.prompts.answerYesNo(true);
     QElapsedTimer clock, sinceTick;
     qint64 longest = 0, blocksTime = 0;
@@ -324,23 +325,23 @@ void TestBatchRun::largeFileKeepsTheWindowAnswering() {
             return;
         if (!sinceTick.isValid())
             clock.start();
-        else if (r.form->ProgressBar1->value() < 50) { // still in the large file's blocks
+        else if (r.form->progressBar->value() < 50) { // still in the large file's blocks
             longest = std::max(longest, sinceTick.elapsed());
             blocksTime = clock.elapsed();
         }
         sinceTick.start();
-        bar.insert(r.form->ProgressBar1->value());
+        bar.insert(r.form->progressBar->value());
         if (clock.elapsed() > 50 && r.prompts.callsOf("yesno").isEmpty())
             QTest::keyClick(r.form.get(), Qt::Key_Escape);
     });
     ticks.start(5);
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QVERIFY2(blocksTime > 120, qPrintable(QString::number(blocksTime) + " ms: too short to tell"));
     QVERIFY2(longest <= 100, qPrintable(QString::number(longest)));
     QVERIFY(std::any_of(bar.cbegin(), bar.cend(), [](int v) { return v > 0 && v < 50; }));
     QCOMPARE(QFileInfo(r.out + "/large.txt").size(), QFileInfo(large).size() / 17 * 24);
     QVERIFY(!QFile::exists(r.out + "/small.txt"));
-    QCOMPARE(r.form->ProgressBar1->format(), QStringLiteral("Stopped after 1 of 2 files."));
+    QCOMPARE(r.form->progressBar->format(), QStringLiteral("Stopped after 1 of 2 files."));
 }
 
 void TestBatchRun::listIsLockedDuringARun() {
@@ -349,30 +350,31 @@ void TestBatchRun::listIsLockedDuringARun() {
     r.source("2.txt", "b");
     QList<bool> enabled;
     Pauses pauses([&](int) {
-        for (QPushButton* button : {r.form->PushButton1, r.form->PushButton2, r.form->PushButton3,
-                                    r.form->PushButton8, r.form->PushButton9})
+        for (QPushButton* button :
+             {r.form->addFilesButton, r.form->startButton, r.form->addFolderButton,
+              r.form->clearListButton, r.form->samplesButton})
             enabled << button->isEnabled();
         // A second press while the run goes on starts nothing, and no way of changing the
         // list changes it, even when reached other than through its disabled button.
-        r.form->PushButton2_Click();
-        const QStringList rows = r.form->ListItems->Rows();
-        r.form->PushButton8_Click();
-        r.form->PushButton3_Click();
-        r.form->PushButton9_Click();
-        r.form->ListView1->setCurrentIndex(r.form->ListItems->index(0, 0));
-        r.form->ListView1_DblClick();
-        r.form->ListView1_KeyDown(Qt::Key_Delete, Qt::NoModifier);
+        r.form->startRemoving();
+        const QStringList rows = r.form->listedFiles->Rows();
+        r.form->clearList();
+        r.form->addFilesInFolder();
+        r.form->loadSamples();
+        r.form->fileList->setCurrentIndex(r.form->listedFiles->index(0, 0));
+        r.form->fileListDoubleClicked();
+        r.form->fileListKeyPressed(Qt::Key_Delete, Qt::NoModifier);
         QMimeData drop;
         drop.setUrls({QUrl::fromLocalFile(r.in + "/1.txt")});
-        r.form->ListView1_OLEDragDrop(&drop);
-        QCOMPARE(r.form->ListItems->Rows(), rows);
+        r.form->fileListDropped(&drop);
+        QCOMPARE(r.form->listedFiles->Rows(), rows);
     });
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QCOMPARE(enabled, QList<bool>(10, false));
     QCOMPARE(r.prompts.calls.size(), 1); // only "Done."
     QCOMPARE(r.messages(), QStringList{"Done."});
-    QVERIFY(r.form->PushButton2->isEnabled());
-    QVERIFY(r.form->PushButton8->isEnabled());
+    QVERIFY(r.form->startButton->isEnabled());
+    QVERIFY(r.form->clearListButton->isEnabled());
 }
 
 void TestBatchRun::vanishedRowIsSkipped() {
@@ -381,9 +383,9 @@ void TestBatchRun::vanishedRowIsSkipped() {
         r.source(QString::fromLatin1(name), QByteArray(name) + "\"");
     Pauses pauses([&](int pause) {
         if (pause == 1)
-            r.form->ListItems->Remove(3);
+            r.form->listedFiles->Remove(3);
     });
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QCOMPARE(pauses.count(), 3);
     QCOMPARE(QDir(r.out).entryList(QDir::Files), (QStringList{"1.txt", "2.txt", "4.txt"}));
     QCOMPARE(TestWindow::readFile(r.out + "/4.txt"), QByteArray("4.txt\r\n"));
@@ -393,7 +395,7 @@ void TestBatchRun::failedOutputIsReportedOnce() {
     Run r;
     r.source("lines.txt", "a\nb\nc\nd\n");
     QDir().mkpath(r.out + "/lines.txt"); // a folder stands where the output would go
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QCOMPARE(r.prompts.errorTexts().size(), 1);
     QCOMPARE(r.messages(), QStringList{"Done."});
 }
@@ -405,7 +407,7 @@ void TestBatchRun::failureIsReportedAtItsLine_data() {
     QTest::addColumn<bool>("inPlace");
     QTest::addColumn<QString>("written"); // "out", "in" or "" (the file left alone)
     QTest::addColumn<bool>("utf8Mark");
-    QTest::addColumn<int>("option"); // the rule's button, Option1 to Option6
+    QTest::addColumn<int>("option"); // the rule's button, removeDoubleOption to singleToTextOption
     QTest::newRow("116 which folder (a failed test goes on as if true)")
         << 116 << true << "out" << false << 1;
     QTest::newRow("118 into the folder") << 118 << false << "" << false << 1;
@@ -438,18 +440,19 @@ void TestBatchRun::failureIsReportedAtItsLine() {
     Run r;
     const QByteArray content = utf8Mark ? QByteArray("\xEF\xBB\xBF\"a\"") : QByteArray("\"a\"");
     const QString source = r.source("a.txt", content);
-    r.form->Text1->setText(r.out); // no doubled separator to collapse
-    const QList<QRadioButton*> options = {r.form->Option1, r.form->Option2, r.form->Option3,
-                                          r.form->Option4, r.form->Option5, r.form->Option6};
+    r.form->outputFolderBox->setText(r.out); // no doubled separator to collapse
+    const QList<QRadioButton*> options = {
+        r.form->removeDoubleOption,   r.form->removeSingleOption, r.form->doubleToSingleOption,
+        r.form->singleToDoubleOption, r.form->doubleToTextOption, r.form->singleToTextOption};
     options[option - 1]->click();
     if (inPlace)
-        r.form->Option7->click();
+        r.form->inPlaceOption->click();
     int failures = 0;
     Trap::setFaultInjector([&](const QString& tag, int at) {
         if (tag.endsWith(QLatin1String("PushButton2_Click")) && at == line && failures++ == 0)
             throw Failure(QStringLiteral("Injected"));
     });
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     Trap::setFaultInjector({});
     QCOMPARE(r.prompts.errorTexts().size(), 1);
     QVERIFY2(r.prompts.errorTexts()[0].startsWith(
@@ -476,14 +479,14 @@ void TestBatchRun::listedFileIsReadBeforeItIsReplaced() {
     const QString root = QFileInfo(r.in).path();
     writeListOrderFiles(root);
     for (const QString& row : rows)
-        r.form->ListItems->Add(root + "/" + row);
+        r.form->listedFiles->Add(root + "/" + row);
     if (inPlace)
-        r.form->Option7->click();
+        r.form->inPlaceOption->click();
     QStringList messages = {"Done."};
     if (!untouched.isEmpty())
         messages << "1 file was left untouched:\r\n" + root + "/" + untouched + ": " +
                         ReplacesUnreadFileReason();
-    r.form->PushButton2_Click();
+    r.form->startRemoving();
     QCOMPARE(r.messages(), messages);
     QCOMPARE(r.prompts.calls.size(), messages.size());
     QCOMPARE(TestWindow::readFile(root + "/in/a.txt"), QByteArray("one\""));

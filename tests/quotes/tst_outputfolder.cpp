@@ -39,8 +39,8 @@ void TestOutputFolder::chosenFolderGetsOneSeparator() {
     Form1& form = w.load();
     w.store->writes.clear();
     w.prompts.answerFolder(chosen);
-    QTest::mouseClick(form.PushButton4, Qt::LeftButton);
-    QCOMPARE(form.Text1->text(), text1);
+    QTest::mouseClick(form.browseFolderButton, Qt::LeftButton);
+    QCOMPARE(form.outputFolderBox->text(), text1);
     QCOMPARE(w.store->writes, (Writes{{"LastFolderDot", chosen}, {"Text1", text1}}));
     QCOMPARE(w.prompts.calls.size(), 1);
     QCOMPARE(w.prompts.calls[0].text, QStringLiteral("Please select folder:"));
@@ -50,11 +50,11 @@ void TestOutputFolder::cancelChangesNothing() {
     TestWindow w;
     w.preset("LastFolderDot", "/before");
     Form1& form = w.load();
-    const QString folder = form.Text1->text();
+    const QString folder = form.outputFolderBox->text();
     w.store->writes.clear();
     w.prompts.answerFolder(QString());
-    form.PushButton4_Click();
-    QCOMPARE(form.Text1->text(), folder);
+    form.browseOutputFolder();
+    QCOMPARE(form.outputFolderBox->text(), folder);
     QVERIFY(w.store->writes.isEmpty());
     QCOMPARE(w.store->get("LastFolderDot", "x"), QStringLiteral("/before"));
 }
@@ -63,11 +63,11 @@ void TestOutputFolder::opensAtLastChosenFolder() {
     TestWindow w;
     Form1& form = w.load();
     w.prompts.answerFolder(QStringLiteral("/first"));
-    form.PushButton4_Click();
+    form.browseOutputFolder();
     // The user types another folder; the dialog still opens at the one chosen through it.
-    form.Text1->setText(QStringLiteral("/typed/elsewhere/"));
+    form.outputFolderBox->setText(QStringLiteral("/typed/elsewhere/"));
     w.prompts.answerFolder(QString());
-    form.PushButton4_Click();
+    form.browseOutputFolder();
     QCOMPARE(w.prompts.calls[0].extra, QString());
     QCOMPARE(w.prompts.calls[1].extra, QStringLiteral("/first"));
     // And across program runs.
@@ -75,7 +75,7 @@ void TestOutputFolder::opensAtLastChosenFolder() {
     again.store = std::make_unique<RecordingStore>(w.dir.filePath("config"));
     again.load();
     again.prompts.answerFolder(QString());
-    again.form->PushButton4_Click();
+    again.form->browseOutputFolder();
     QCOMPARE(again.prompts.calls[0].extra, QStringLiteral("/first"));
 }
 
@@ -84,14 +84,14 @@ void TestOutputFolder::refusedStoreWriteStillFillsTheBox() {
     Form1& form = w.load();
     w.store->refuseWrites = true;
     w.prompts.answerFolder(QStringLiteral("/"));
-    form.PushButton4_Click();
+    form.browseOutputFolder();
     // The failed step was the separator test: the step it guards runs.
     QCOMPARE(w.prompts.errorTexts().size(), 2);
     QVERIFY(
         w.prompts.errorTexts()[0].contains(QStringLiteral("PushButton4_Click at line 104\r\r")));
     QVERIFY(
         w.prompts.errorTexts()[1].contains(QStringLiteral("PushButton4_Click at line 106\r\r")));
-    QCOMPARE(form.Text1->text(), QStringLiteral("//"));
+    QCOMPARE(form.outputFolderBox->text(), QStringLiteral("//"));
 }
 
 QTEST_MAIN(TestOutputFolder)

@@ -1,8 +1,8 @@
 // The "Help" box.
 #include "base/addresses.h"
 #include "common/testwindow.h"
-#include "samples/helptext.h"
 #include "filelist/filelistmodel.h"
+#include "samples/helptext.h"
 
 #include <QPushButton>
 #include <QtTest>
@@ -44,10 +44,10 @@ void TestHelp::exactText() {
 void TestHelp::yesOpensThePage() {
     TestWindow w;
     Form1& form = w.load();
-    form.ListItems->Add(QStringLiteral("/a.txt"));
+    form.listedFiles->Add(QStringLiteral("/a.txt"));
     w.store->writes.clear();
     w.prompts.answerYesNo(true);
-    QTest::mouseClick(form.PushButton5, Qt::LeftButton);
+    QTest::mouseClick(form.helpButton, Qt::LeftButton);
     QCOMPARE(w.prompts.calls.size(), 2);
     QCOMPARE(w.prompts.calls[0].kind, QStringLiteral("yesno"));
     QCOMPARE(w.prompts.calls[0].title, QStringLiteral("Parvello"));
@@ -58,7 +58,7 @@ void TestHelp::yesOpensThePage() {
     QCOMPARE(w.prompts.calls[1].text, QLatin1Char('"') +
                                           QString::fromUtf8(addresses::QuotesReferencePage) +
                                           QLatin1Char('"'));
-    QCOMPARE(form.ListItems->Count(), 1);
+    QCOMPARE(form.listedFiles->Count(), 1);
     QVERIFY(w.store->writes.isEmpty());
 }
 
@@ -66,7 +66,7 @@ void TestHelp::noOpensNothing() {
     TestWindow w;
     Form1& form = w.load();
     w.prompts.answerYesNo(false);
-    form.PushButton5_Click();
+    form.showHelp();
     QCOMPARE(w.prompts.calls.size(), 1);
     QCOMPARE(w.prompts.calls[0].kind, QStringLiteral("yesno"));
 }

@@ -99,9 +99,9 @@ void TestSampleFiles::loadTwiceAddsOnceAndAsksTwice() {
     Form1& form = s.load();
     s.prompts.answerYesNo(false);
     s.prompts.answerYesNo(false);
-    QTest::mouseClick(form.PushButton9, Qt::LeftButton);
-    form.PushButton9_Click();
-    QCOMPARE(form.ListItems->Rows(), (QStringList{s.sample("a.txt"), s.sample("b.txt")}));
+    QTest::mouseClick(form.samplesButton, Qt::LeftButton);
+    form.loadSamples();
+    QCOMPARE(form.listedFiles->Rows(), (QStringList{s.sample("a.txt"), s.sample("b.txt")}));
     QCOMPARE(s.prompts.calls.size(), 2);
     for (const PromptCall& call : s.prompts.calls) {
         QCOMPARE(call.kind, QStringLiteral("yesno"));
@@ -118,8 +118,8 @@ void TestSampleFiles::deletedAndLaterFiles() {
     QVERIFY(QFile::remove(s.sample("b.txt")));
     s.add("c.txt");
     s.prompts.answerYesNo(false);
-    form.PushButton9_Click();
-    QCOMPARE(form.ListItems->Rows(), QStringList{s.sample("a.txt")});
+    form.loadSamples();
+    QCOMPARE(form.listedFiles->Rows(), QStringList{s.sample("a.txt")});
     QCOMPARE(s.prompts.errorTexts().size(), 0);
 }
 
@@ -127,8 +127,8 @@ void TestSampleFiles::loadBeforeAnyRecord() {
     Samples s;
     Form1& form = s.load();
     s.prompts.answerYesNo(false);
-    form.PushButton9_Click();
-    QCOMPARE(form.ListItems->Count(), 0);
+    form.loadSamples();
+    QCOMPARE(form.listedFiles->Count(), 0);
     QCOMPARE(s.prompts.calls.size(), 1);
 }
 
@@ -137,7 +137,7 @@ void TestSampleFiles::yesOpensTheSamplesFolder() {
     s.add("a.txt");
     Form1& form = s.load();
     s.prompts.answerYesNo(true);
-    form.PushButton9_Click();
+    form.loadSamples();
     QCOMPARE(s.prompts.calls.size(), 2);
     QCOMPARE(s.prompts.calls[1].kind, QStringLiteral("shell"));
     QCOMPARE(s.prompts.calls[1].text, "\"" + s.folder() + "/\"");
@@ -150,8 +150,8 @@ void TestSampleFiles::folderOutsideTheCodePage() {
     Form1& form = s.load();
     QVERIFY(s.store->get("Snapshot", "").startsWith(QChar(0xFFFD)));
     s.prompts.answerYesNo(false);
-    form.PushButton9_Click();
-    QCOMPARE(form.ListItems->Rows(), QStringList{s.sample("a.txt")});
+    form.loadSamples();
+    QCOMPARE(form.listedFiles->Rows(), QStringList{s.sample("a.txt")});
 }
 
 void TestSampleFiles::shippedExamplesAreProcessedCorrectly() {
@@ -168,9 +168,9 @@ void TestSampleFiles::shippedExamplesAreProcessedCorrectly() {
     s.platform.desktop = s.path("Desktop");
     Form1& form = s.load(); // the default choices: remove double quotes, into the desktop folder
     s.prompts.answerYesNo(false);
-    form.PushButton9_Click();
-    QCOMPARE(form.ListItems->Count(), 5);
-    form.PushButton2_Click();
+    form.loadSamples();
+    QCOMPARE(form.listedFiles->Count(), 5);
+    form.startRemoving();
     QCOMPARE(s.prompts.callsOf("message").size(), 1); // "Done." and nothing left untouched
     QCOMPARE(s.prompts.errorTexts().size(), 0);
 
