@@ -21,10 +21,12 @@ class QTreeView;
 
 namespace parvello {
 
+struct BatchRun;
 class FileListModel;
 class FolderAccess;
 class Platform;
 class Prompts;
+class Trap;
 
 // The window's pointer: one value for the whole window.
 enum MousePointerValue : int { PointerDefault = 0, PointerHourglass = 11, PointerCustom = 99 };
@@ -194,6 +196,13 @@ private:
     void restoreOption(QRadioButton* button, const QString& key, int defaultValue);
     // Disables "Start Removing" and every way of changing the list while a run goes on.
     void setRunning(bool running);
+    // The steps of "Start Removing" (form1_batchrun.cpp), over the state of one run.
+    bool runMayStart(Trap& trap);
+    void listRunFiles(BatchRun& run);
+    bool runRow(BatchRun& run, int row);
+    void processRow(BatchRun& run, int row, const QString& sourcePath, const QString& outputPath,
+                    bool intoFolder);
+    void endRun(BatchRun& run);
 
     Prompts& prompts_;
     Platform& platform_;

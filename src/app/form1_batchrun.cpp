@@ -5,6 +5,7 @@
 #include "base/pathhelpers.h"
 #include "base/prompts.h"
 #include "filelist/filelistmodel.h"
+#include "quotes/outputpath.h"
 #include "quotes/quoterule.h"
 #include "quotes/runtexts.h"
 #include "quotes/unreadsources.h"
@@ -113,16 +114,61 @@ struct RunLines {
     };
 };
 
+// The state of one run of "Start Removing".
+struct BatchRun {
+    explicit BatchRun(Prompts& prompts)
+        : trap(prompts, FormTag(QStringLiteral("PushButton2_Click"))) {}
+
+    Trap trap;
+    int rowCount = 0;
+    // Every listed file is looked at once, before the first is processed, so that no row's
+    // result replaces a file that a later row has still to read.
+    QHash<QString, QString> sourceIdentities;
+    std::optional<UnreadSources> unread;
+    QList<Untouched> untouched;
+    // Into one folder: which row's result each output name holds, to name the results a
+    // later row's result of the same name replaces.
+    QHash<QString, QString> resultsInFolder;
+    QList<Collision> collisions;
+    std::optional<int> stoppedAfter;
+    bool closing = false; // the window began to close while the run handled events
+    QElapsedTimer barClock;
+};
+
 void Form1::startRemoving() {
     if (IsRunning())
         return;
-    Trap trap(prompts_, FormTag(QStringLiteral("PushButton2_Click")));
+    BatchRun run(prompts_);
+    if (!runMayStart(run.trap))
+        return;
+    listRunFiles(run);
+    struct RunningScope {
+        Form1* form;
+        explicit RunningScope(Form1* f) : form(f) { form->setRunning(true); }
+        ~RunningScope() { form->setRunning(false); }
+    };
+    {
+        const RunningScope running(this);
+        for (int row = 1; row <= run.rowCount; ++row) {
+            // A row that no longer exists is skipped, so no file is processed twice.
+            if (row > listedFiles->Count())
+                continue;
+            if (!runRow(run, row))
+                break;
+        } // 196
+    }
+    if (run.closing)
+        return; // the window is closing: the program ends
+    endRun(run);
+}
 
+// An empty list, or no output folder where the results go into one, ends the run at once.
+bool Form1::runMayStart(Trap& trap) {
     bool noFiles = false;
     trap.step(RunLines::EmptyListTest, [&] { noFiles = listedFiles->Count() == 0; });
     if (noFiles) {
         trap.step(RunLines::NoFiles, [&] { prompts_.message(QStringLiteral("No files added.")); });
-        return;
+        return false;
     }
     bool noFolder = false;
     trap.step(RunLines::FolderTest, [&] {
@@ -133,159 +179,148 @@ void Form1::startRemoving() {
             prompts_.message(
                 QStringLiteral("Folder does not exist. Please select another folder."));
         });
-        return;
+        return false;
     }
+    return true;
+}
 
-    int rowCount = 0;
-    // Every listed file is looked at once, before the first is processed, so that no row's
-    // result replaces a file that a later row has still to read.
-    QHash<QString, QString> sourceIdentities;
-    std::optional<UnreadSources> unread;
-    trap.step(RunLines::RowCount, [&] {
-        rowCount = listedFiles->Count();
+void Form1::listRunFiles(BatchRun& run) {
+    run.trap.step(RunLines::RowCount, [&] {
+        run.rowCount = listedFiles->Count();
         const QStringList rows = listedFiles->Rows();
         QStringList identities;
         identities.reserve(rows.size());
         for (const QString& row : rows) {
-            auto found = sourceIdentities.constFind(row);
-            if (found == sourceIdentities.cend())
-                found = sourceIdentities.insert(row, PathIdentity(row));
+            auto found = run.sourceIdentities.constFind(row);
+            if (found == run.sourceIdentities.cend())
+                found = run.sourceIdentities.insert(row, PathIdentity(row));
             identities << *found;
         }
-        unread.emplace(identities);
+        run.unread.emplace(identities);
     });
-    struct RunningScope {
-        Form1* form;
-        explicit RunningScope(Form1* f) : form(f) { form->setRunning(true); }
-        ~RunningScope() { form->setRunning(false); }
+}
+
+// One row: the bar, the events, the output path and the file. False when the run stops
+// here (the user asked to stop, or the window is closing).
+bool Form1::runRow(BatchRun& run, int row) {
+    Trap& trap = run.trap;
+    QString sourcePath;
+    QString outputPath;
+    trap.step(RunLines::SourcePath, [&] { sourcePath = listedFiles->Item(row); });
+    trap.step(RunLines::BarPosition, [&] {
+        // The bar takes its new figures for every file, but is painted at most every few
+        // hundredths of a second: on thousands of small files painting would otherwise take
+        // longer than the files themselves.
+        const bool paint = !run.barClock.isValid() || run.barClock.hasExpired(BarPaintInterval) ||
+                           row == run.rowCount;
+        progressBar->setUpdatesEnabled(paint);
+        if (paint)
+            run.barClock.start();
+        const double position = double(row) / double(listedFiles->Count()) * 100.0;
+        progressBar->setValue(qRound(position));
+    });
+    trap.step(RunLines::BarText, [&] { progressBar->setFormat(ProgressText(sourcePath)); });
+    trap.step(RunLines::HandleEvents, [&] { DoEvents(); });
+    if (IsUnloading()) {
+        run.closing = true;
+        return false;
+    }
+    if (stopRequested_) {
+        run.stoppedAfter = row - 1; // every earlier row is done; this one is not begun
+        return false;
+    }
+    trap.step(RunLines::Hourglass, [&] { SetMousePointer(PointerHourglass); });
+    // Options and texts are read afresh for every file: a change made while the window
+    // handled events applies from this file on. With neither option selected (only through
+    // stored values) the result goes into the folder of the box, as with intoFolderOption.
+    bool intoFolder = false;
+    if (trap.test(RunLines::IntoFolderTest,
+                  [&] { return intoFolderOption->isChecked() || !inPlaceOption->isChecked(); })) {
+        trap.step(RunLines::IntoFolder, [&] {
+            outputPath = OutputPathFor(sourcePath, SaveChoice::ToFolder, outputFolderBox->text());
+            intoFolder = true;
+        });
+    } else if (trap.test(RunLines::BesideOriginalTest,
+                         [&] { return inPlaceOption->isChecked(); })) {
+        trap.step(RunLines::BesideOriginal, [&] {
+            outputPath = OutputPathFor(sourcePath, SaveChoice::BesideOriginal, QString());
+        });
+    }
+    // The path comes with its doubled separators collapsed already.
+    trap.step(RunLines::CollapseSeparators, [] {});
+    // A failed step above leaves no output path: nothing is written for this file.
+    if (!outputPath.isEmpty())
+        trap.step(RunLines::ProcessFile,
+                  [&] { processRow(run, row, sourcePath, outputPath, intoFolder); });
+    return true;
+}
+
+void Form1::processRow(BatchRun& run, int row, const QString& sourcePath, const QString& outputPath,
+                       bool intoFolder) {
+    const QuoteReplacer rule(
+        FirstSelectedRule({removeDoubleOption->isChecked(), removeSingleOption->isChecked(),
+                           doubleToSingleOption->isChecked(), singleToDoubleOption->isChecked(),
+                           doubleToTextOption->isChecked(), singleToTextOption->isChecked()}),
+        doubleReplacementBox->text(), singleReplacementBox->text());
+    const QString replacing = PathIdentity(outputPath);
+    if (run.unread) {
+        const auto source = run.sourceIdentities.constFind(sourcePath);
+        if (run.unread->wouldReplaceUnread(
+                source != run.sourceIdentities.cend() ? *source : PathIdentity(sourcePath),
+                replacing)) {
+            run.untouched.append({sourcePath, ReplacesUnreadFileReason()});
+            return;
+        }
+    }
+    // A large file hands control back between its blocks: the bar moves with its bytes, and
+    // the window repaints and answers (Escape included) meanwhile.
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
+    qint64 fileSize = -1;
+    const auto afterBlock = [&](qint64 bytesRead) {
+        if (!sinceEvents.hasExpired(LargeFileEventsInterval))
+            return;
+        if (fileSize < 0)
+            fileSize = QFileInfo(sourcePath).size();
+        const double part = fileSize > 0 ? std::min(1.0, double(bytesRead) / fileSize) : 1;
+        progressBar->setUpdatesEnabled(true);
+        progressBar->setValue(qRound((row - 1 + part) / double(listedFiles->Count()) * 100));
+        DoEvents();
+        sinceEvents.start();
     };
-    std::optional<RunningScope> running(std::in_place, this);
-    QList<Untouched> untouched;
-    // Into one folder: which row's result each output name holds, to name the results a
-    // later row's result of the same name replaces.
-    QHash<QString, QString> resultsInFolder;
-    QList<Collision> collisions;
-    std::optional<int> stoppedAfter;
-    QElapsedTimer barClock;
-    for (int row = 1; row <= rowCount; ++row) {
-        // A row that no longer exists is skipped, so no file is processed twice.
-        if (row > listedFiles->Count())
-            continue;
-        QString sourcePath;
-        QString outputPath;
-        trap.step(RunLines::SourcePath, [&] { sourcePath = listedFiles->Item(row); });
-        trap.step(RunLines::BarPosition, [&] {
-            // The bar takes its new figures for every file, but is painted at most every
-            // few hundredths of a second: on thousands of small files painting would
-            // otherwise take longer than the files themselves.
-            const bool paint =
-                !barClock.isValid() || barClock.hasExpired(BarPaintInterval) || row == rowCount;
-            progressBar->setUpdatesEnabled(paint);
-            if (paint)
-                barClock.start();
-            const double position = double(row) / double(listedFiles->Count()) * 100.0;
-            progressBar->setValue(qRound(position));
-        });
-        trap.step(RunLines::BarText, [&] { progressBar->setFormat(ProgressText(sourcePath)); });
-        trap.step(RunLines::HandleEvents, [&] { DoEvents(); });
-        if (IsUnloading())
-            return; // the window is closing: the program ends
-        if (stopRequested_) {
-            stoppedAfter = row - 1; // every earlier row is done; this one is not begun
-            break;
-        }
-        trap.step(RunLines::Hourglass, [&] { SetMousePointer(PointerHourglass); });
-        // Options and texts are read afresh for every file: a change made while the window
-        // handled events applies from this file on. With neither option selected (only
-        // through stored values) the result goes into the folder of the box, as with
-        // intoFolderOption.
-        const QChar separator = Separator();
-        bool intoFolder = false;
-        if (trap.test(RunLines::IntoFolderTest, [&] {
-                return intoFolderOption->isChecked() || !inPlaceOption->isChecked();
-            })) {
-            trap.step(RunLines::IntoFolder, [&] {
-                outputPath = outputFolderBox->text() + separator + FileNameOfPath(sourcePath);
-                intoFolder = true;
-            });
-        } else if (trap.test(RunLines::BesideOriginalTest,
-                             [&] { return inPlaceOption->isChecked(); })) {
-            trap.step(RunLines::BesideOriginal, [&] {
-                outputPath = FolderOfPath(sourcePath) + separator + FileNameOfPath(sourcePath);
-            });
-        }
-        trap.step(RunLines::CollapseSeparators,
-                  [&] { outputPath = CollapseBackslashes(outputPath); });
-        // A failed step above leaves no output path: nothing is written for this file.
-        if (outputPath.isEmpty())
-            continue;
-        trap.step(RunLines::ProcessFile, [&] {
-            const QuoteReplacer rule(
-                FirstSelectedRule(
-                    {removeDoubleOption->isChecked(), removeSingleOption->isChecked(),
-                     doubleToSingleOption->isChecked(), singleToDoubleOption->isChecked(),
-                     doubleToTextOption->isChecked(), singleToTextOption->isChecked()}),
-                doubleReplacementBox->text(), singleReplacementBox->text());
-            const QString replacing = PathIdentity(outputPath);
-            if (unread) {
-                const auto source = sourceIdentities.constFind(sourcePath);
-                if (unread->wouldReplaceUnread(
-                        source != sourceIdentities.cend() ? *source : PathIdentity(sourcePath),
-                        replacing)) {
-                    untouched.append({sourcePath, ReplacesUnreadFileReason()});
-                    return;
-                }
-            }
-            // A large file hands control back between its blocks: the bar moves with its
-            // bytes, and the window repaints and answers (Escape included) meanwhile.
-            QElapsedTimer sinceEvents;
-            sinceEvents.start();
-            qint64 fileSize = -1;
-            const auto afterBlock = [&](qint64 bytesRead) {
-                if (!sinceEvents.hasExpired(LargeFileEventsInterval))
-                    return;
-                if (fileSize < 0)
-                    fileSize = QFileInfo(sourcePath).size();
-                const double part = fileSize > 0 ? std::min(1.0, double(bytesRead) / fileSize) : 1;
-                progressBar->setUpdatesEnabled(true);
-                progressBar->setValue(
-                    qRound((row - 1 + part) / double(listedFiles->Count()) * 100));
-                DoEvents();
-                sinceEvents.start();
-            };
-            const FileReport report = ProcessFileShowingFailures(sourcePath, outputPath, rule,
-                                                                 prompts_, &trap, afterBlock);
-            if (report.outcome == FileOutcome::NotText ||
-                report.outcome == FileOutcome::CannotHold ||
-                report.outcome == FileOutcome::NotAFile || report.outcome == FileOutcome::InUse)
-                untouched.append({sourcePath, report.reason});
-            if (intoFolder && (report.outcome == FileOutcome::Written ||
-                               report.outcome == FileOutcome::Unchanged)) {
-                const auto earlier = resultsInFolder.constFind(outputPath);
-                if (earlier != resultsInFolder.cend() && *earlier != sourcePath)
-                    collisions.append({outputPath, *earlier, sourcePath});
-                resultsInFolder.insert(outputPath, sourcePath);
-            }
-            // A later row that lists the replaced file now reads the new file of that name.
-            if (unread && report.outcome == FileOutcome::Written && unread->isUnread(replacing))
-                unread->replaced(replacing, PathIdentity(outputPath));
-        });
-    } // 196
-    running.reset();
+    const FileReport report =
+        ProcessFileShowingFailures(sourcePath, outputPath, rule, prompts_, &run.trap, afterBlock);
+    if (report.outcome == FileOutcome::NotText || report.outcome == FileOutcome::CannotHold ||
+        report.outcome == FileOutcome::NotAFile || report.outcome == FileOutcome::InUse)
+        run.untouched.append({sourcePath, report.reason});
+    if (intoFolder && report.succeeded()) {
+        const auto earlier = run.resultsInFolder.constFind(outputPath);
+        if (earlier != run.resultsInFolder.cend() && *earlier != sourcePath)
+            run.collisions.append({outputPath, *earlier, sourcePath});
+        run.resultsInFolder.insert(outputPath, sourcePath);
+    }
+    // A later row that lists the replaced file now reads the new file of that name.
+    if (run.unread && report.outcome == FileOutcome::Written && run.unread->isUnread(replacing))
+        run.unread->replaced(replacing, PathIdentity(outputPath));
+}
+
+void Form1::endRun(BatchRun& run) {
+    Trap& trap = run.trap;
     trap.step(RunLines::DefaultPointer, [&] { SetMousePointer(PointerDefault); });
     trap.step(RunLines::BarToZero, [&] { progressBar->setValue(0); });
     trap.step(RunLines::IdleBarText, [&] {
         // A stopped run says how far it went until the next run.
-        progressBar->setFormat(stoppedAfter ? StoppedProgressText(*stoppedAfter, rowCount)
-                                            : IdleProgressText);
+        progressBar->setFormat(run.stoppedAfter
+                                   ? StoppedProgressText(*run.stoppedAfter, run.rowCount)
+                                   : IdleProgressText);
     });
     trap.step(RunLines::Done, [&] {
-        if (!stoppedAfter)
+        if (!run.stoppedAfter)
             prompts_.message(QStringLiteral("Done."));
-        if (!untouched.isEmpty())
-            prompts_.message(UntouchedSummary(untouched));
-        if (!collisions.isEmpty())
-            prompts_.message(CollisionSummary(collisions));
+        if (!run.untouched.isEmpty())
+            prompts_.message(UntouchedSummary(run.untouched));
+        if (!run.collisions.isEmpty())
+            prompts_.message(CollisionSummary(run.collisions));
     });
 }
 

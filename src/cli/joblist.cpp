@@ -8,6 +8,7 @@
 #include "cli/stderrprompts.h"
 #include "filelist/folderaccess.h"
 #include "filelist/foldertree.h"
+#include "quotes/outputpath.h"
 #include "quotes/unreadsources.h"
 
 #include <QDir>
@@ -204,10 +205,10 @@ JobList jobsOf(const Options& options, bool examine) {
         QString output = path;
         PathStatus outputStatus = status;
         if (!options.inPlace && !examine) {
-            // Not OutputPathFor: its file name stops at the window's limit of 32767
-            // characters with a failure, while a longer path given here is left untouched by
-            // the engine as a file that cannot be read, and the run goes on.
-            output = CollapseBackslashes(options.outDir + Separator() + NameAfterLastSlash(path));
+            // Any length: a path past the window's limit is left to the engine, which leaves
+            // it untouched as a file that cannot be read, and the run goes on.
+            output = OutputPathFor(path, SaveChoice::ToFolder, options.outDir, NativePathStyle(),
+                                   PathLength::AnyLength);
             outputStatus = statusOf(output);
         }
         jobs.push_back({path, output, std::move(status), std::move(outputStatus)});

@@ -3,13 +3,14 @@
 namespace parvello {
 
 QString OutputPathFor(const QString& sourcePath, SaveChoice choice, const QString& folderText,
-                      PathStyle style) {
+                      PathStyle style, PathLength length) {
     const QChar separator = Separator(style);
-    QString path;
-    if (choice == SaveChoice::BesideOriginal)
-        path = FolderOfPath(sourcePath, style) + separator + FileNameOfPath(sourcePath, style);
-    else
-        path = folderText + separator + FileNameOfPath(sourcePath, style);
+    if (choice == SaveChoice::BesideOriginal) // the source's own path
+        return CollapseBackslashes(
+            FolderOfPath(sourcePath, style) + separator + FileNameOfPath(sourcePath, style), style);
+    const QString name = length == PathLength::AnyLength ? NameAfterLastSlash(sourcePath, style)
+                                                         : FileNameOfPath(sourcePath, style);
+    const QString path = folderText + separator + name;
     return CollapseBackslashes(path, style);
 }
 
