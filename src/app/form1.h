@@ -36,6 +36,9 @@ constexpr int Twips(int twips) {
     return (twips + 7) / 15;
 }
 
+// The window's font: Arial at the size in points, bold unless asked otherwise.
+QFont WindowFont(qreal points, bool bold = true);
+
 // The window's colours: white backgrounds with the dark texts that go with them, under any
 // theme; the theme gives only the selection colours.
 QPalette WhiteWindowPalette(const QPalette& theme);
@@ -182,6 +185,9 @@ protected:
 
 private:
     void createControls();
+    void createListControls();
+    void createRuleOptions();
+    void createSaveOptions();
     void setTabOrderFromTable();
     void keepTabOnSelectedOptions();
     // The six rule options, in the order of the window.

@@ -149,9 +149,66 @@ QString ScanSkipsMessage(const QList<ScanSkip>& skipped) {
     return text;
 }
 
+namespace {
+
+// Adds to found the folders in v that the scan may enter (each once; a link only where it
+// leads inside the chosen folders). Permission denied and path not found drop v from
+// folderList; any other failure ends v's listing. Either way v is named. False when the scan
+// was stopped meanwhile.
+bool listSubfoldersOf(ScanServices& services, QStringList& folderList, const QString& v,
+                      QStringList& found) {
+    FolderAccess& folders = services.folders;
+    ScanServices::Record& record = services.record;
+    const QChar separator = Separator(folders.style());
+    try {
+        const QList<SubFolder> subFolders = folders.subFolders(v);
+        for (const SubFolder& sub : subFolders) {
+            services.doEvents();
+            if (services.stopped())
+                return false;
+            const QString& name = sub.name;
+            if (!sub.exactName) {
+                services.unrepresentable.append(v + name);
+                continue;
+            }
+            if (name == QLatin1String(".") || name == QLatin1String(".."))
+                continue;
+            const QString path = v + name + separator;
+            if (name.size() >= PathLimit) {
+                skip(services, path, BeyondLimit);
+                continue;
+            }
+            if (sub.isLink && !insideChosen(record, folders.resolvedPath(v + name))) {
+                skip(services, path, LeadsOut);
+                continue;
+            }
+            // A folder reached again (through a link, or a mount) is not entered again.
+            const QString identity = folders.target(path).identity;
+            if (!identity.isEmpty()) {
+                if (record.folders.contains(identity))
+                    continue;
+                record.folders.insert(identity);
+            }
+            found.append(path);
+        }
+    } catch (const Failure& failure) {
+        const bool denied = failure.number() == failure_numbers::PermissionDenied;
+        if (denied || failure.number() == failure_numbers::PathNotFound) {
+            const qsizetype at = folderList.indexOf(v);
+            if (at >= 0)
+                folderList.removeAt(at);
+        }
+        skip(services, v, denied ? NoPermission : CannotBeRead);
+    } catch (...) {
+        skip(services, v, CannotBeRead);
+    }
+    return true;
+}
+
+} // namespace
+
 void ListSubfolders(ScanServices& services, QStringList& folderList, bool recurse) {
     FolderAccess& folders = services.folders;
-    const QChar separator = Separator(folders.style());
     // The first call's entries are the chosen folders: links may lead anywhere inside
     // them, and they are entered already.
     ScanServices::Record& record = services.record;
@@ -181,50 +238,8 @@ void ListSubfolders(ScanServices& services, QStringList& folderList, bool recurs
             return;
         if (!trap.test(ScanLines::MayDescendTest, [&] { return mayDescend(folders, v); }))
             continue;
-        // The listing: permission denied and path not found drop the entry; any other
-        // failure ends this entry's listing. Either way the entry is named.
-        try {
-            const QList<SubFolder> subFolders = folders.subFolders(v);
-            for (const SubFolder& sub : subFolders) {
-                services.doEvents();
-                if (services.stopped())
-                    return;
-                const QString& name = sub.name;
-                if (!sub.exactName) {
-                    services.unrepresentable.append(v + name);
-                    continue;
-                }
-                if (name == QLatin1String(".") || name == QLatin1String(".."))
-                    continue;
-                const QString path = v + name + separator;
-                if (name.size() >= PathLimit) {
-                    skip(services, path, BeyondLimit);
-                    continue;
-                }
-                if (sub.isLink && !insideChosen(record, folders.resolvedPath(v + name))) {
-                    skip(services, path, LeadsOut);
-                    continue;
-                }
-                // A folder reached again (through a link, or a mount) is not entered again.
-                const QString identity = folders.target(path).identity;
-                if (!identity.isEmpty()) {
-                    if (record.folders.contains(identity))
-                        continue;
-                    record.folders.insert(identity);
-                }
-                found.append(path);
-            }
-        } catch (const Failure& failure) {
-            const bool denied = failure.number() == failure_numbers::PermissionDenied;
-            if (denied || failure.number() == failure_numbers::PathNotFound) {
-                const qsizetype at = folderList.indexOf(v);
-                if (at >= 0)
-                    folderList.removeAt(at);
-            }
-            skip(services, v, denied ? NoPermission : CannotBeRead);
-        } catch (...) {
-            skip(services, v, CannotBeRead);
-        }
+        if (!listSubfoldersOf(services, folderList, v, found))
+            return;
     }
     trap.step(ScanLines::Recurse, [&] {
         if (recurse && !found.isEmpty())
