@@ -261,9 +261,13 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         report = read.failed() ? notRead(read.failure())
                                : FileReport(FileOutcome::NotText, run.notText());
     } else {
+        OutputTarget where = targetFor(read.source(), inPlace);
+        // The wait for the disk at the end of a large file is the caller's too.
+        if (hooks.afterBlock)
+            where.whileWaiting = [&] { hooks.afterBlock(read.source().file->size()); };
         const WriteOutcome written = WriteOutput(
             outputPath, run.encoding(), [&](PieceSink& sink) { return run.transform(sink); },
-            targetFor(read.source(), inPlace));
+            where);
         report = reportOf(read, run, written);
     }
     report.formatRead = read.blocks().format();

@@ -55,8 +55,9 @@ struct FileReport {
 
 // Where the caller takes part in one file's run. Neither may throw.
 struct FileHooks {
-    // After each block read (about ReadBlockSize() bytes), with the bytes read so far: the
-    // window answers and shows the progress of a large file meanwhile.
+    // After each block read (about ReadBlockSize() bytes), with the bytes read so far, and
+    // about every 20 ms while a large result waits for the disk at its end (with the file's
+    // size): the window answers and shows the progress of a large file meanwhile.
     std::function<void(qint64 bytesRead)> afterBlock;
     // Once the whole result is made, right before it takes the output's place: false leaves
     // the output untouched (outcome NotWritten, with no failure).

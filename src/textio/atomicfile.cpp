@@ -10,7 +10,10 @@
 #include <QRandomGenerator>
 
 #include <atomic>
+#include <chrono>
 #include <exception>
+#include <future>
+#include <thread>
 #include <utility>
 
 #ifdef Q_OS_UNIX
@@ -35,6 +38,7 @@ namespace parvello {
 namespace {
 
 std::atomic<bool> hookSet{false};
+std::atomic<int> slowDisk{0}; // milliseconds every flush to the disk takes at least (tests)
 
 std::function<void(const QString&)>& beforeReplaceHook() {
     static std::function<void(const QString&)> hook;
@@ -46,6 +50,10 @@ std::function<void(const QString&)>& beforeReplaceHook() {
 void AtomicFile::SetBeforeReplaceHook(std::function<void(const QString& target)> hook) {
     hookSet = bool(hook);
     beforeReplaceHook() = std::move(hook);
+}
+
+void AtomicFile::SetSlowDiskForTests(int milliseconds) {
+    slowDisk = milliseconds;
 }
 
 bool AtomicFile::checkStillSafe(const std::function<bool()>& stillSafe) {
@@ -437,10 +445,21 @@ bool AtomicFile::write(const char* data, qint64 n) {
 }
 
 // Waits for the writes still on their way and ends the thread that makes them.
+template <class Wait> auto AtomicFile::waiting(Wait&& wait) {
+    // A small file is done long before a window would need to answer: no thread for it.
+    constexpr qint64 LargeFile = 1 << 20;
+    if (!whileWaiting_ || written_ < LargeFile)
+        return wait();
+    std::future<decltype(wait())> done = std::async(std::launch::async, std::forward<Wait>(wait));
+    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        whileWaiting_();
+    return done.get();
+}
+
 bool AtomicFile::finishWrites() {
     if (!behind_)
         return true;
-    const bool written = behind_->finish();
+    const bool written = waiting([this] { return behind_->finish(); });
     const int error = behind_->error();
     behind_.reset();
     if (!written)
@@ -486,8 +505,12 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         return copied;
     }
     // As with QSaveFile, a file system that cannot sync is no reason to fail.
-    if (!syncNeedless_)
-        (void)syncToDisk(fd_);
+    if (!syncNeedless_ || slowDisk.load())
+        (void)waiting([fd = fd_] {
+            if (const int delay = slowDisk.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            return syncToDisk(fd);
+        });
     if (unnamed_) {
         // A new target may take its name in this one step: the last moment to check.
         if (!targetExisted_ && !checkStillSafe(stillSafe))

@@ -68,6 +68,10 @@ public:
     // after stillSafe() held and before the target is opened for writing.
     bool commit(const std::function<bool()>& stillSafe = {},
                 const std::function<void()>& beforeWriting = {});
+    // Runs about every 20 ms while a commit waits for a large file's last writes and its
+    // flush to the disk, so that a window can answer meanwhile. Must not throw, and must not
+    // use this file.
+    void whileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
     // Whether the last commit() was refused because stillSafe() no longer held.
     bool changedMeanwhile() const { return changed_; }
     // Removes the temporary file; the target stays as it was.
@@ -82,9 +86,17 @@ public:
     // path, so that a test can change the target between reading and replacing it. Empty
     // (the default) for none; without one a commit costs no call.
     static void SetBeforeReplaceHook(std::function<void(const QString& target)> hook);
+    // For tests: every flush to the disk takes at least this long, as on a slow disk (0, the
+    // default, for no delay). Even on a file system held in memory.
+    static void SetSlowDiskForTests(int milliseconds);
 
 private:
     bool checkStillSafe(const std::function<bool()>& stillSafe);
+    // What wait() returns, run on a thread of its own while whileWaiting_ runs here, for a
+    // large file whose owner waits on it; else run right here.
+    template <class Wait> auto waiting(Wait&& wait);
+
+    std::function<void()> whileWaiting_;
 
     QString target_;
     QString error_;

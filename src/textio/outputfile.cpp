@@ -159,6 +159,7 @@ void OutputFile::takeKnownBytes() {
 // where the file itself may still be written.
 void OutputFile::openTemporary() {
     save_ = std::make_unique<AtomicFile>(target_);
+    save_->whileWaiting(where_.whileWaiting);
 #ifdef Q_OS_UNIX
     const unsigned permissionBits = mode_ & 0777;
 #else

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace parvello {
@@ -36,6 +37,9 @@ struct OutputTarget {
     // opened: a target that is still that file, unchanged, is compared with these bytes
     // instead of being read again.
     bool sourceBytesKnown = false;
+    // Runs about every 20 ms while the commit of a large result waits for the disk (see
+    // AtomicFile::whileWaiting).
+    std::function<void()> whileWaiting;
     QByteArray sourceBytes;
     FileIdentity sourceIdentity;
 };
