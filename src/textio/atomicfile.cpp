@@ -549,66 +549,6 @@ void AtomicFile::cancel() {
     temporaryName_.clear();
 }
 
-#else
-
-void AtomicFile::AllowUnnamedFiles(bool) {}
-
-void AtomicFile::onDevice(unsigned long long) {}
-
-AtomicFile::AtomicFile(const QString& target) : target_(target), save_(target) {}
-
-AtomicFile::~AtomicFile() {
-    cancel();
-}
-
-bool AtomicFile::open(bool, unsigned) {
-    if (save_.open(QIODevice::WriteOnly))
-        return true;
-    error_ = save_.errorString();
-    return false;
-}
-
-bool AtomicFile::write(const char* data, qint64 n) {
-    if (save_.write(data, n) == n)
-        return true;
-    error_ = save_.errorString();
-    return false;
-}
-
-bool AtomicFile::rewind() {
-    if (save_.seek(0) && save_.resize(0))
-        return true;
-    error_ = save_.errorString();
-    return false;
-}
-
-int AtomicFile::handle() const {
-    return save_.handle();
-}
-
-bool AtomicFile::openToWriteInto(const FileIdentity&) {
-    error_ = QStringLiteral("not supported on this system");
-    return false;
-}
-
-bool AtomicFile::commit(const std::function<bool()>& stillSafe, const std::function<void()>&) {
-    changed_ = false;
-    hookRan_ = false;
-    if (!checkStillSafe(stillSafe))
-        return false;
-    if (save_.commit())
-        return true;
-    error_ = save_.errorString();
-    return false;
-}
-
-void AtomicFile::cancel() {
-    if (save_.isOpen()) {
-        save_.cancelWriting();
-        save_.commit(); // with writing cancelled this removes the temporary file
-    }
-}
-
 #endif
 
 } // namespace parvello
