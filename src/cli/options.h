@@ -2,6 +2,7 @@
 // --help and --version.
 #pragma once
 
+#include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
 
 #include <QByteArray>
@@ -44,6 +45,9 @@ struct LeftOut {
     QString reason;
 };
 
+// When --diff colours its lines.
+enum class Colour { Auto, Always, Never };
+
 struct Options {
     QuoteRule rule = QuoteRule::None;
     QString doubleText = QStringLiteral("'");
@@ -53,6 +57,11 @@ struct Options {
     Mode mode = Mode::Write;
     int jobs = 0;
     bool json = false;
+    LineEnds lineEnds = LineEnds::CrLf; // --line-ends
+    QString backupSuffix;               // --backup[=SUFFIX]: empty without it
+    Colour colour = Colour::Auto;       // --color
+    bool quiet = false;                 // -q: only problems on standard error
+    bool verbose = false;               // -v: one line per file with its outcome
     bool nullSeparated = false;
     QString extension = QStringLiteral("*");
     std::vector<Source> sources;

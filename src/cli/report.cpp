@@ -65,6 +65,8 @@ QString outcomeName(FileOutcome outcome) {
         return QStringLiteral("changed");
     case FileOutcome::InUse:
         return QStringLiteral("in-use");
+    case FileOutcome::WouldChange:
+        return QStringLiteral("would-change");
     }
     return {};
 }

@@ -235,7 +235,9 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
 } // namespace
 
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
-                       const QuoteReplacer& rule, const FileHooks& hooks) {
+                       const QuoteReplacer& rule, const FileHooks& hooks,
+                       const FileOptions& options) {
+    Q_UNUSED(options); // taken up as each option is built
     // A pipe could keep the run waiting for ever and a device never end, and neither is
     // the user's text: they are left alone without being opened.
     if (isSpecialFile(sourcePath))

@@ -17,17 +17,37 @@ namespace parvello {
 
 // What happened to one file.
 enum class FileOutcome {
-    Written,    // the output now holds the result
-    Unchanged,  // the output already held exactly the result and was not touched
-    NotText,    // left untouched: the bytes are not text in the encoding they claim
-    CannotHold, // left untouched: the output's encoding cannot hold the replacement text
-    NotRead,    // left untouched: the file could not be read (see the report's failure)
-    NotWritten, // left untouched: the output could not be written (see the report's failure)
-    NotAFile,   // left untouched, not even opened: a pipe, socket or device
-    Changed,    // left untouched: it changed while it was being processed (reported as a
-                // failure to write)
-    InUse,      // left untouched: another program had it open to write when it was read (one
-                // that opens it later makes it Changed, with that reason)
+    Written,     // the output now holds the result
+    Unchanged,   // the output already held exactly the result and was not touched
+    NotText,     // left untouched: the bytes are not text in the encoding they claim
+    CannotHold,  // left untouched: the output's encoding cannot hold the replacement text
+    NotRead,     // left untouched: the file could not be read (see the report's failure)
+    NotWritten,  // left untouched: the output could not be written (see the report's failure)
+    NotAFile,    // left untouched, not even opened: a pipe, socket or device
+    Changed,     // left untouched: it changed while it was being processed (reported as a
+                 // failure to write)
+    InUse,       // left untouched: another program had it open to write when it was read (one
+                 // that opens it later makes it Changed, with that reason)
+    WouldChange, // compared only (FileOptions::compareOnly): the result differs from what the
+                 // output holds; nothing was written
+};
+
+// How the lines of the result end.
+enum class LineEnds {
+    CrLf, // every line ends with CR LF, the last one too (what the window always does)
+    Keep, // every line break stays exactly as it stands, and nothing is added at the end
+    Lf,   // every line ends with LF, the last one too
+};
+
+// How ProcessFile treats one file, beyond its rule.
+struct FileOptions {
+    LineEnds lineEnds = LineEnds::CrLf;
+    // The result is made only to be compared with what the output holds: no file is made,
+    // written or replaced, and no lease is taken. The outcome is Unchanged or WouldChange.
+    bool compareOnly = false;
+    // Not empty: right before the result replaces an existing output, the original is kept
+    // under the output's name followed by this suffix (a hard link: no copy is made).
+    QString backupSuffix;
 };
 
 // What one file's run reports: how it ended, why it was left untouched, the step that
@@ -47,9 +67,13 @@ struct FileReport {
     bool utf8Road = false;
     SourceFormat formatRead = SourceFormat::CodePage; // as far as the file was read
     OutputEncoding encodingWritten = OutputEncoding::CodePage;
+    // How many quotes of the rule's family the result changes (a quote whose replacement is
+    // itself is not counted), in the text as it was read last (after a restart, only that).
+    qint64 quotesChanged = 0;
 
     bool succeeded() const {
-        return outcome == FileOutcome::Written || outcome == FileOutcome::Unchanged;
+        return outcome == FileOutcome::Written || outcome == FileOutcome::Unchanged ||
+               outcome == FileOutcome::WouldChange;
     }
 };
 
@@ -74,6 +98,7 @@ struct FileHooks {
 // there is replaced, never followed. Nothing is thrown and nothing is shown: a failed step is
 // in the report.
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
-                       const QuoteReplacer& rule, const FileHooks& hooks = {});
+                       const QuoteReplacer& rule, const FileHooks& hooks = {},
+                       const FileOptions& options = {});
 
 } // namespace parvello

@@ -396,6 +396,8 @@ const char* outcomeName(FileOutcome outcome) {
         return "Changed";
     case FileOutcome::InUse:
         return "InUse";
+    case FileOutcome::WouldChange:
+        return "WouldChange";
     }
     return "?";
 }
