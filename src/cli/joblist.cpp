@@ -173,6 +173,7 @@ PathStatus statusOf(const QString& path) {
     const FileStatus status = path.isEmpty() ? FileStatus() : FileStatus::Of(path);
     result.folder = status.isFolder();
     result.regular = status.isRegular();
+    result.size = result.regular ? qint64(status.size) : 0;
 #ifdef Q_OS_UNIX
     if (status.exists()) {
         result.exists = true;

@@ -28,6 +28,7 @@ struct PathStatus {
     bool folder = false;
     bool exists = false;
     bool regular = false;
+    qint64 size = 0; // a regular file's size when it was looked at
     QString identity;
 };
 

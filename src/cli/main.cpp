@@ -8,6 +8,7 @@
 #include "cli/joblist.h"
 #include "cli/onefile.h"
 #include "cli/options.h"
+#include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/scratchfolder.h"
 #include "cli/standardoutput.h"
@@ -15,13 +16,11 @@
 #include "textio/codepage.h"
 #include "textio/fileerror.h"
 
-#include <QElapsedTimer>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -31,37 +30,6 @@ using namespace parvello;
 using namespace parvello::cli;
 
 namespace {
-
-// The progress line on a terminal, once a run has gone on for more than a second: how
-// many files are done and the name of the last, redrawn at most every 200 ms.
-class ProgressLine {
-public:
-    ProgressLine(StderrPrompts& prompts, size_t total) : prompts_(prompts), total_(total) {
-        clock_.start();
-    }
-    ProgressLine(const ProgressLine&) = delete;
-    ProgressLine& operator=(const ProgressLine&) = delete;
-
-    void done(size_t finished, const QString& source) {
-        if (!prompts_.stderrIsTerminal() || clock_.elapsed() <= 1000)
-            return;
-        const std::lock_guard lock(mutex_);
-        if (clock_.elapsed() - last_ < 200)
-            return;
-        last_ = clock_.elapsed();
-        prompts_.showProgress(QStringLiteral("[%1/%2] %3")
-                                  .arg(finished)
-                                  .arg(total_)
-                                  .arg(PrintablePath(NameAfterLastSlash(source))));
-    }
-
-private:
-    StderrPrompts& prompts_;
-    const size_t total_;
-    QElapsedTimer clock_;
-    std::mutex mutex_;
-    qint64 last_ = 0;
-};
 
 // Runs the chains of jobs side by side (the jobs of one chain in their order) on as many
 // threads as --jobs asks or the machine has processors, this one among them; returns which
@@ -75,16 +43,13 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     // Which jobs made their result (each job's own element: no two threads share one).
     std::vector<char> resultMade(jobs.size(), 0);
     std::atomic<size_t> nextChain{0};
-    std::atomic<size_t> done{0};
     InOrder out(jobs.size());
-    ProgressLine progress(work.prompts, jobs.size());
     // Once standard output has failed, what is left to do would go nowhere: the run
     // stops taking files.
     const auto worker = [&] {
         for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {
             for (const size_t j : chains[c]) {
                 out.put(j, processJob(work, jobs[j], j, resultMade[j]));
-                progress.done(++done, jobs[j].source);
             }
         }
     };
@@ -99,7 +64,8 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     worker();
     for (std::thread& thread : threads)
         thread.join();
-    work.prompts.showProgress(QString());
+    if (work.progress)
+        work.progress->clear();
     return resultMade;
 }
 
@@ -129,14 +95,21 @@ int run(const Options& options) {
 
     Tally tally;
     tally.untouched = int(list.leftOut.size());
-    const FileWork work{options, rule, prompts, tally, scratch ? &*scratch : nullptr};
+    qint64 totalBytes = 0;
+    for (const Job& job : list.jobs)
+        totalBytes += job.sourceStatus.size;
+    const bool onTerminal = prompts.stderrIsTerminal() && !options.quiet;
+    RunProgress progress(prompts, totalBytes, onTerminal);
+    const FileWork work{options, rule, prompts, tally, scratch ? &*scratch : nullptr, &progress};
     const std::vector<char> resultMade = runJobs(work, list.jobs, chainsOf(list.jobs, examine));
     if (!options.inPlace && !examine)
         nameReplacedResults(prompts, list.jobs, resultMade);
     if (options.mode == Mode::Diff)
         writeDiffSummary(tally, list.jobs.size());
+    else if (onTerminal && !StdoutFailed())
+        prompts.printLine(SummaryLine(tally, options.mode == Mode::Check));
     if (tally.untouched > 0 || options.scanLeftOut ||
-        (options.mode == Mode::Check && tally.wouldChange > 0))
+        (options.failOnChange && tally.wouldChange > 0))
         return ExitSomeUntouched;
     return ExitAllWritten;
 }
@@ -169,7 +142,7 @@ int main(int argc, char* argv[]) {
     try {
         options = parse(args, raw);
         if (options.help || options.version) {
-            WriteStdout(options.help ? HelpText : VersionText);
+            WriteStdout(options.help ? HelpText() : VersionText());
             return finish(ExitAllWritten);
         }
         CodePage::ansi(); // a misnamed code page is a usage error, before any file is read

@@ -1,6 +1,7 @@
 #include "cli/onefile.h"
 
 #include "base/printablename.h"
+#include "cli/progress.h"
 #include "cli/scratchfolder.h"
 #include "cli/standardoutput.h"
 #include "cli/stderrprompts.h"
@@ -28,12 +29,13 @@ namespace parvello::cli {
 
 namespace {
 
-// The one place where parvello-cli hands a file to the engine, in every mode. A failed step
-// is told in the file's one line: its reason gets the system's own words.
-FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule) {
-    FileReport report = ProcessFile(source, output, rule);
-    if (report.failure && report.failure.reason != report.reason)
-        report.reason += QStringLiteral(": ") + report.failure.reason;
+// The one place where parvello-cli hands a file to the engine, in every mode. Why a file was
+// left untouched is told in its one line, in the words of problemText.
+FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
+                      const FileHooks& hooks = {}) {
+    FileReport report = ProcessFile(source, output, rule, hooks);
+    if (!report.succeeded())
+        report.reason = problemText(source, output, report);
     return report;
 }
 
@@ -122,10 +124,61 @@ void fileToStdout(const QString& path, qint64 limit = std::numeric_limits<qint64
             return;
 }
 
+// The engine's hooks for one job: its bytes read move the progress line.
+struct JobHooks {
+    JobHooks(const FileWork& work, const Job& job) : progress(work.progress), job(job) {
+        if (progress && progress->shown())
+            hooks.afterBlock = [this](qint64 bytesRead) { moveTo(bytesRead); };
+    }
+    ~JobHooks() {
+        if (progress)
+            progress->advance(job.sourceStatus.size - reported, job.source);
+    }
+    JobHooks(const JobHooks&) = delete;
+    JobHooks& operator=(const JobHooks&) = delete;
+
+    void moveTo(qint64 bytesRead) {
+        const qint64 now = std::min(bytesRead, job.sourceStatus.size);
+        if (now > reported)
+            progress->advance(now - std::exchange(reported, now), job.source);
+    }
+
+    RunProgress* progress;
+    const Job& job;
+    qint64 reported = 0;
+    FileHooks hooks;
+};
+
+// A file the engine finished with: counted for the summary and, with --verbose, named with
+// its outcome and its quotes.
+void tellOutcome(const FileWork& work, const Job& job, const FileReport& report) {
+    QString outcome;
+    switch (report.outcome) {
+    case FileOutcome::Written:
+        ++work.tally.written;
+        outcome = QStringLiteral("written");
+        break;
+    case FileOutcome::Unchanged:
+        ++work.tally.unchanged;
+        outcome = QStringLiteral("unchanged");
+        break;
+    case FileOutcome::WouldChange:
+        outcome = QStringLiteral("would change");
+        break;
+    default:
+        return;
+    }
+    if (report.outcome != FileOutcome::Unchanged && work.options.mode == Mode::Write)
+        work.tally.quotesChanged += report.quotesChanged;
+    if (work.options.verbose)
+        work.prompts.printLine(
+            QStringLiteral("%1: %2, %3 quote(s)")
+                .arg(PrintablePath(job.source), outcome, GroupedNumber(report.quotesChanged)));
+}
+
 void leftUntouched(const FileWork& work, const Job& job, const FileReport& report) {
     ++work.tally.untouched;
-    work.prompts.printLine(
-        QStringLiteral("left untouched: %1: %2").arg(PrintablePath(job.source), report.reason));
+    work.prompts.printLine(PrintablePath(job.source) + QStringLiteral(": ") + report.reason);
 }
 
 // --out or --in-place.
@@ -134,7 +187,9 @@ QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
     std::optional<SourceFacts> facts;
     if (json && job.sourceStatus.regular)
         facts = factsOf(job.source, work.rule);
-    const FileReport report = processOne(job.source, job.output, work.rule);
+    const JobHooks hooks(work, job);
+    const FileReport report = processOne(job.source, job.output, work.rule, hooks.hooks);
+    tellOutcome(work, job, report);
     if (!report.succeeded())
         leftUntouched(work, job, report);
     else
@@ -169,7 +224,8 @@ QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes,
 // removed.
 QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     const QString resultPath = work.scratch->filePath(QString::number(index));
-    FileReport report = processOne(job.source, resultPath, work.rule);
+    const JobHooks hooks(work, job);
+    FileReport report = processOne(job.source, resultPath, work.rule, hooks.hooks);
     SourceFacts facts;
     std::optional<bool> same;
     const qint64 resultSize = QFileInfo(resultPath).size();
@@ -197,6 +253,9 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
                                  : QByteArray();
     }
     const bool differs = !*same;
+    FileReport compared(differs ? FileOutcome::WouldChange : FileOutcome::Unchanged, {});
+    compared.quotesChanged = facts.quotes;
+    tellOutcome(work, job, compared);
     QByteArray text;
     if (differs) {
         ++work.tally.wouldChange;
@@ -218,7 +277,7 @@ QByteArray processJob(const FileWork& work, const Job& job, size_t index, char& 
     } catch (const std::exception& failure) {
         ++work.tally.untouched;
         work.prompts.printLine(
-            QStringLiteral("left untouched: %1: it could not be processed (%2)")
+            QStringLiteral("%1: cannot process: %2")
                 .arg(PrintablePath(job.source), QString::fromLocal8Bit(failure.what())));
         return QByteArray();
     }
@@ -270,8 +329,7 @@ int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
     WriteStdout(notKept);
     for (size_t n; !StdoutFailed() && (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
         WriteStdout(QByteArrayView(buffer, qsizetype(n)));
-    prompts.printLine(
-        QStringLiteral("left untouched: -: %1; copied to standard output unchanged").arg(reason));
+    prompts.printLine(QStringLiteral("-: %1; copied to standard output unchanged").arg(reason));
     return ExitSomeUntouched;
 }
 

@@ -16,6 +16,8 @@ class StderrPrompts;
 
 namespace parvello::cli {
 
+class RunProgress;
+
 // What the work on each file of a run shares.
 struct FileWork {
     const Options& options;
@@ -24,6 +26,8 @@ struct FileWork {
     Tally& tally;
     // --check and --diff: the private folder in which each result is made and compared.
     const ScratchFolder* scratch = nullptr;
+    // The progress line on a terminal (null: none).
+    RunProgress* progress = nullptr;
 };
 
 // One job of the run (jobs[index]): written or compared as the options ask, its failures

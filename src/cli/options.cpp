@@ -1,111 +1,104 @@
 #include "cli/options.h"
 
+#include "base/addresses.h"
 #include "base/pathhelpers.h"
 #include "base/printablename.h"
 
 #include <algorithm>
 #include <map>
 
+#include <getopt.h>
+
 namespace parvello::cli {
 
-const char HelpText[] =
-    R"(Usage: parvello-cli --rule NAME [OPTIONS] (--out DIR | --in-place) FILES...
-       parvello-cli --rule NAME [OPTIONS] (--check | --diff) FILES...
-       parvello-cli --rule NAME [--double-text TEXT] [--single-text TEXT] -
-       parvello-cli --help | --version
+namespace {
+constexpr char HelpPage[] =
+    R"(Usage: parvello-cli --rule=NAME [OPTION]... (-i | -o DIR | -n | -d) FILE...
+       parvello-cli --rule=NAME [OPTION]... -
+Remove or replace quotation marks in text files, keeping each file's encoding.
 
-Removes or replaces quotation marks in text files, with the rules of Parvello.
-
-Files are read and written in blocks, so memory does not grow with a file's size (only
---diff holds a file that would change whole, to compare its lines). A file's encoding is recognised from its byte-order mark (UTF-8,
-UTF-16 or UTF-32), a mark-less file that is valid UTF-8 with non-ASCII characters is
-read as UTF-8, and any other mark-less file is read in the ANSI code page (windows-1252,
-or the single-byte code page named by the environment variable PARVELLO_CODEPAGE,
-such as IBM437 or ISO-8859-7; multi-byte and stateful encodings are refused).
-Every line of the result ends with CR LF. A file with the UTF-8 mark is written back as
-UTF-8 with the mark, a UTF-16 or UTF-32 file as UTF-16 little-endian with its mark, a
-mark-less UTF-8 file as UTF-8 without a mark, any other file in the code page.
-
-Rules (--rule NAME); each works on one family of quotes, the straight, left and right
+Rules (--rule=NAME), each on one family of quotes, the straight, left and right
 double quotes (" U+201C U+201D) or single quotes (' U+2018 U+2019):
-  remove-double      delete every double quote
-  remove-single      delete every single quote
-  double-to-single   replace each double quote by the single quote of the same kind
-  single-to-double   replace each single quote by the double quote of the same kind
-  double-to-text     replace each double quote by the text of --double-text
-                     (default: ')
-  single-to-text     replace each single quote by the text of --single-text
-                     (default: ")
-  --double-text TEXT the replacement of double-to-text, used exactly as given
-  --single-text TEXT the replacement of single-to-text, used exactly as given
+  remove-double, remove-single      delete every quote of the family
+  double-to-single, single-to-double
+                                    replace each quote by the one of the other
+                                    family of the same kind
+  double-to-text, single-to-text    replace each quote by the text of
+                                    --double-text or --single-text
+      --double-text=TEXT  replacement of double-to-text (default: ')
+      --single-text=TEXT  replacement of single-to-text (default: ")
 
-What to do (exactly one):
-  --out DIR          write each result into the existing folder DIR under the source
-                     file's name (two sources of the same name: the later one remains)
-  --in-place         replace each file with its result
-  --check            write nothing; name on standard output each file whose result
-                     would differ from what it holds, with its count of quotes changed
-  --diff             write nothing; print a unified diff of each file that would change,
-                     then a one-line summary. Old and new text are shown in UTF-8
-                     whatever the file's encoding; on removed and added lines a CR is
-                     shown as the sign U+240D, so changed line ends are visible
-  -                  as the only FILES: filter standard input to standard output; input
-                     that is not text is copied unchanged and named on standard error
+What to do (one; --check and --diff may go together):
+  -i, --in-place        replace each file with its result
+  -o, --out=DIR         write each result into the existing folder DIR, under
+                          the source's name
+  -n, --check           write nothing; name each file that would change, with
+                          its count of quotes (exit status 1 if any would)
+  -d, --diff            write nothing; print a unified diff of each file that
+                          would change, then a summary
+  -                     as the only FILE: filter standard input to standard
+                          output (input that is not text is copied unchanged)
 
 Which files (in the order given; any mix):
-  PATH               a file
-  --files-from FILE  the names listed in FILE, one a line ("-": standard input); names
-                     are taken as bytes, exactly as they stand; a name longer than the
-                     system's longest path ends the reading of the list
-  -0, --null         names in --files-from end with NUL instead of a line break
-  --recursive DIR    the files that "Add All File(s) In Folder" adds for DIR: DIR and
-                     all its subfolders, hidden system folders, "~" names and hidden
-                     files left out, each folder and file once; links leading out of
-                     DIR and folders that cannot be read or are too deep are named
-                     (exit status 1); may be repeated
-  --ext EXT          the extension --recursive takes: txt, md, ... or * for every file
-                     (default: *)
+  FILE                  a file
+  -r, --recursive=DIR   the files of DIR and its subfolders (hidden files and
+                          folders left out); may be repeated
+      --ext=EXT         the extension --recursive takes: txt, md, ... or * for
+                          every file (default: *)
+      --files-from=FILE the names listed in FILE, one a line (- : standard
+                          input), taken as the bytes they are
+  -0, --null            names in --files-from end with NUL, not a line break
 
-Other options:
-  --report json      one JSON object per line on standard output for each file: path,
-                     outcome, encoding, written_as, quotes, bytes_in, bytes_out and, for a
-                     file left untouched, reason; other lines stay on standard error
-  --jobs N           files processed at the same time (default: the number of
-                     processors); files that share a source or output path are
-                     always processed one after another, in the order given
-  --help             show this text
-  --version          show the program's version
-  --                 every later argument is a PATH
+How:
+      --line-ends=WHEN  crlf: every line ends with CR LF (default); keep: line
+                          breaks stay as they are; lf: every line ends with LF
+      --backup[=SUFFIX] keep each replaced file under its name followed by
+                          SUFFIX (default: ~)
+      --color[=WHEN]    colour --diff: auto (on a terminal, unless NO_COLOR is
+                          set), always (the default of --color alone), never
+      --report=json     one JSON object a line on standard output for each file
+  -j, --jobs=N          files processed at the same time (default: the number
+                          of processors)
+  -q, --quiet           name only problems on standard error
+  -v, --verbose         also name each file with its outcome and its quotes
+  -h, --help            show this help and exit
+  -V, --version         show the version and exit
+      --                every later argument is a FILE
 
-Outputs are written to a temporary file beside the target and moved over it when
-complete, and only if the target is still the file that was read, unchanged; a file
-that changes meanwhile is left as it is. In place, a symbolic link stays a link and the
-file it leads to receives the result; in the --out folder, a link at the result's name
-is replaced, never followed. A read-only target is refused unless it already holds its
-result. A result identical to what the target already holds is not written. A file
-that is not text (a NUL byte in a mark-less file, bytes that do not decode in the
-encoding of its mark), a file whose code page cannot hold the replacement, a file that
-cannot be read or changes while it is processed, an output that cannot be written, a
-pipe, socket or device (given, or at a result's name in the --out folder), and a file
-whose result would replace a file named after it (not yet processed, so not yet read)
-are left untouched and named on standard error, one line each, as are the failures
-behind them. With --out, a result that a later file's result of the same name replaced
-is named on standard error too ("replaced: OUT: the result of A was replaced by the
-result of B"). --check and --diff put each result in a private temporary folder,
-removed afterwards, and compare it with the file (the filter keeps its input and result
-there); the folder goes also when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends the run.
-A name that holds a control character, a line break or bytes that are not UTF-8 is
-printed quoted with C escapes ("a\nb.txt", "caf\351.txt"), one line for each name.
-On a terminal a progress line is shown while a long job runs.
+A file's encoding comes from its byte-order mark; a mark-less file is read as
+UTF-8 when it is valid UTF-8, else in the code page (windows-1252, or the
+single-byte code page named by PARVELLO_CODEPAGE). The result keeps the
+encoding: UTF-16 and UTF-32 come out as UTF-16 little-endian with its mark.
+Each result is written to a temporary file and moved over its target only
+when complete, and only if the target is still the file that was read. A file
+left untouched is named on standard error, one line each:
+  parvello-cli: notes.txt: cannot read: Permission denied
 
 Exit status:
-  0  every file was written or already held its result; --check: no file would
-     change; --diff: every file could be compared
-  1  any file was left untouched; --check: also when any file would change
-  2  usage error (nothing is read or written), or standard output failed
-)";
+  0  every file was done or already held its result (--check: none would
+     change)
+  1  some file was left untouched, or (--check) some file would change
+  2  usage error, or standard output failed
 
-const char VersionText[] = "parvello-cli " PARVELLO_VERSION "\n";
+Full documentation: man parvello-cli
+Report problems to <@SUPPORT_EMAIL@>.
+Home page: <@HOME_PAGE@>
+)";
+} // namespace
+
+QByteArray HelpText() {
+    return QByteArray(HelpPage)
+        .replace("@SUPPORT_EMAIL@", addresses::SupportEmail)
+        .replace("@HOME_PAGE@", addresses::HomePage);
+}
+
+QByteArray VersionText() {
+    return QByteArray("parvello-cli (Parvello) " PARVELLO_VERSION "\n"
+                      "Copyright (C) 2025-2026 Kestrilon.\n"
+                      "License: proprietary; all rights reserved.\n"
+                      "Home page: <") +
+           addresses::HomePage + ">\n";
+}
 
 QuoteRule ruleNamed(const QString& name) {
     static const std::map<QString, QuoteRule> rules = {
@@ -124,66 +117,134 @@ QuoteRule ruleNamed(const QString& name) {
 
 namespace {
 
-// Reads the command line one argument at a time: a path, "--", or an option that one of
-// the groups below takes (each answers whether the option is one of its own). The checks
-// of what the options say together follow once every argument is read.
+// The options, each with the code getopt_long gives for it: a short option's own letter,
+// or a number above every character for a long-only one.
+enum Code : int {
+    InPlace = 'i',
+    Out = 'o',
+    Check = 'n',
+    Diff = 'd',
+    Recursive = 'r',
+    Null = '0',
+    Jobs = 'j',
+    Quiet = 'q',
+    Verbose = 'v',
+    Help = 'h',
+    Version = 'V',
+    Rule = 0x100,
+    DoubleText,
+    SingleText,
+    Ext,
+    FilesFrom,
+    LineEndsCode,
+    Backup,
+    Color,
+    Report,
+};
+
+// "-" first: every argument that is not an option comes back in its place (code 1), so
+// files and lists keep their order; ":" next: a missing value is told apart (code ':').
+constexpr char ShortOptions[] = "-:io:ndr:0j:qvhV";
+
+const option LongOptions[] = {
+    {"in-place", no_argument, nullptr, InPlace},
+    {"out", required_argument, nullptr, Out},
+    {"check", no_argument, nullptr, Check},
+    {"diff", no_argument, nullptr, Diff},
+    {"recursive", required_argument, nullptr, Recursive},
+    {"null", no_argument, nullptr, Null},
+    {"jobs", required_argument, nullptr, Jobs},
+    {"quiet", no_argument, nullptr, Quiet},
+    {"verbose", no_argument, nullptr, Verbose},
+    {"help", no_argument, nullptr, Help},
+    {"version", no_argument, nullptr, Version},
+    {"rule", required_argument, nullptr, Rule},
+    {"double-text", required_argument, nullptr, DoubleText},
+    {"single-text", required_argument, nullptr, SingleText},
+    {"ext", required_argument, nullptr, Ext},
+    {"files-from", required_argument, nullptr, FilesFrom},
+    {"line-ends", required_argument, nullptr, LineEndsCode},
+    {"backup", optional_argument, nullptr, Backup},
+    {"color", optional_argument, nullptr, Color},
+    {"colour", optional_argument, nullptr, Color},
+    {"report", required_argument, nullptr, Report},
+    {nullptr, 0, nullptr, 0},
+};
+
+// How an option is named in a message: by its long name (empty for a code of none).
+QString optionName(int code) {
+    for (const option& o : LongOptions)
+        if (o.name && o.val == code)
+            return QStringLiteral("--") + QLatin1String(o.name);
+    return {};
+}
+
+// Reads the command line with getopt_long (unique abbreviations, --opt=value, combined
+// short options, "--" ending the options), one option or file at a time in the given
+// order. The checks of what the options say together follow once every argument is read.
 class Parser {
 public:
-    Parser(const QStringList& args, const QList<QByteArray>& raw) : args_(args), raw_(raw) {}
+    Parser(const QStringList& args, const QList<QByteArray>& raw);
     Options parse();
 
 private:
-    // Whether the bytes of argument i come back unchanged from its text.
-    bool exact(qsizetype i) const { return raw_.isEmpty() || NameRoundTrips(raw_[i]); }
-    void takePath(const QString& arg);
-    void splitOption(const QString& arg);
-    QString takeValue();
-    void noValue() const;
-    QString takeName();
+    QString text(const char* bytes) const {
+        return raw_.isEmpty() ? QString::fromUtf8(bytes) : QString::fromLocal8Bit(bytes);
+    }
+    // Whether these bytes come back unchanged from their text.
+    bool exact(const char* bytes) const { return raw_.isEmpty() || NameRoundTrips(bytes); }
+    [[noreturn]] void refuse(int result) const;
+    void takePath(const char* arg);
+    void take(int code);
+    // The option's value; a value that names a file or folder must name it exactly.
+    QString value() const { return text(optarg); }
+    QString name() const { return optionName(code_); }
     bool hasSource(Source::Kind kind) const;
-
-    bool infoOption();   // --help, --version
-    bool ruleOption();   // --rule, --double-text, --single-text
-    bool actionOption(); // --out, --in-place, --check, --diff
-    bool filesOption();  // --files-from, -0, --recursive, --ext
-    bool otherOption();  // --report, --jobs
 
     void checkSources() const;
     void checkFilter() const;
-    void checkAction() const;
+    void checkAction();
 
-    const QStringList& args_;
     const QList<QByteArray>& raw_;
-    qsizetype i_ = 0;
+    std::vector<QByteArray> bytes_;
+    std::vector<char*> argv_;
+    int code_ = 0;
     Options options_;
-    // The option being read: --name VALUE or --name=VALUE.
-    QString name_;
-    QString value_;
-    bool inlineValue_ = false;
     bool haveRule_ = false;
     bool haveOut_ = false;
     bool haveExt_ = false;
-    int modes_ = 0;
+    bool check_ = false;
+    bool diff_ = false;
     bool stdinPath_ = false;
     bool stdinList_ = false;
-    bool onlyPaths_ = false;
 };
 
+Parser::Parser(const QStringList& args, const QList<QByteArray>& raw) : raw_(raw) {
+    bytes_.emplace_back("parvello-cli");
+    for (qsizetype i = 0; i < args.size(); ++i)
+        bytes_.push_back(raw.isEmpty() ? args[i].toUtf8() : raw[i]);
+    for (QByteArray& arg : bytes_)
+        argv_.push_back(arg.data());
+    argv_.push_back(nullptr);
+}
+
 Options Parser::parse() {
-    for (i_ = 0; i_ < args_.size(); ++i_) {
-        const QString& arg = args_[i_];
-        if (onlyPaths_ || !arg.startsWith(QLatin1Char('-')) || arg == u"-") {
-            takePath(arg);
+    opterr = 0;
+    optind = 0; // starts getopt_long afresh
+    const int argc = int(argv_.size()) - 1;
+    for (int result;
+         (result = getopt_long(argc, argv_.data(), ShortOptions, LongOptions, nullptr)) != -1;) {
+        if (result == 1) {
+            takePath(optarg);
             continue;
         }
-        if (arg == u"--") {
-            onlyPaths_ = true;
-            continue;
-        }
-        splitOption(arg);
-        if (!infoOption() && !ruleOption() && !actionOption() && !filesOption() && !otherOption())
-            throw UsageError{QStringLiteral("unknown option %1").arg(name_)};
+        if (result == '?' || result == ':')
+            refuse(result);
+        code_ = result;
+        take(result);
     }
+    for (int i = optind; i < argc; ++i) // after "--"
+        takePath(argv_[size_t(i)]);
     if (options_.help || options_.version)
         return options_;
     checkSources();
@@ -196,46 +257,38 @@ Options Parser::parse() {
     return options_;
 }
 
-void Parser::takePath(const QString& arg) {
-    if (!exact(i_))
+// An option that getopt_long could not take: unknown, ambiguous, missing its value or
+// given one it does not take.
+void Parser::refuse(int result) const {
+    if (result == ':')
+        throw UsageError{QStringLiteral("%1 needs a value").arg(optionName(optopt))};
+    // A known option given a value it does not take was given in its long form.
+    if (optopt != 0 && !optionName(optopt).isEmpty() && optind > 0 &&
+        bytes_[size_t(optind - 1)].startsWith("--"))
+        throw UsageError{QStringLiteral("%1 takes no value").arg(optionName(optopt))};
+    if (optopt != 0)
+        throw UsageError{QStringLiteral("unknown option -%1").arg(QChar(optopt))};
+    const QString given = text(argv_[size_t(optind - 1)]);
+    const QString stem = given.section(QLatin1Char('='), 0, 0).mid(2);
+    QStringList matches;
+    for (const option& o : LongOptions)
+        if (o.name && QLatin1String(o.name).startsWith(stem) && !stem.isEmpty())
+            matches << QStringLiteral("--") + QLatin1String(o.name);
+    if (matches.size() > 1)
+        throw UsageError{QStringLiteral("option --%1 is ambiguous: %2")
+                             .arg(stem, matches.join(QStringLiteral(", ")))};
+    throw UsageError{
+        QStringLiteral("unknown option %1").arg(given.section(QLatin1Char('='), 0, 0))};
+}
+
+void Parser::takePath(const char* arg) {
+    const QByteArray bytes(arg);
+    if (!exact(arg))
         options_.sources.push_back(
-            {Source::Kind::Unrepresentable, EscapedName(raw_[i_]), PrintableName(raw_[i_])});
+            {Source::Kind::Unrepresentable, EscapedName(bytes), PrintableName(bytes)});
     else
-        options_.sources.push_back({Source::Kind::Path, arg});
-    stdinPath_ = stdinPath_ || (arg == u"-" && !onlyPaths_);
-}
-
-void Parser::splitOption(const QString& arg) {
-    name_ = arg;
-    value_.clear();
-    inlineValue_ = false;
-    if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); eq > 0) {
-        name_ = arg.left(eq);
-        value_ = arg.mid(eq + 1);
-        inlineValue_ = true;
-    }
-}
-
-QString Parser::takeValue() {
-    if (inlineValue_)
-        return value_;
-    if (i_ + 1 >= args_.size())
-        throw UsageError{QStringLiteral("%1 needs a value").arg(name_)};
-    return args_[++i_];
-}
-
-void Parser::noValue() const {
-    if (inlineValue_)
-        throw UsageError{QStringLiteral("%1 takes no value").arg(name_)};
-}
-
-// A value that names a file or folder must name it exactly.
-QString Parser::takeName() {
-    const QString taken = takeValue();
-    if (!inlineValue_ && !exact(i_))
-        throw UsageError{QStringLiteral("the name after %1 cannot be held exactly: %2")
-                             .arg(name_, PrintableName(raw_[i_]))};
-    return taken;
+        options_.sources.push_back({Source::Kind::Path, text(arg)});
+    stdinPath_ = stdinPath_ || bytes == "-";
 }
 
 bool Parser::hasSource(Source::Kind kind) const {
@@ -243,96 +296,122 @@ bool Parser::hasSource(Source::Kind kind) const {
                        [&](const Source& source) { return source.kind == kind; });
 }
 
-bool Parser::infoOption() {
-    if (name_ == u"--help" || name_ == u"-h") {
-        noValue();
+void Parser::take(int code) {
+    const auto nameValue = [&] {
+        if (!exact(optarg))
+            throw UsageError{QStringLiteral("the name after %1 cannot be held exactly: %2")
+                                 .arg(name(), PrintableName(QByteArray(optarg)))};
+        return value();
+    };
+    switch (code) {
+    case Help:
         options_.help = true;
-    } else if (name_ == u"--version") {
-        noValue();
+        break;
+    case Version:
         options_.version = true;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-bool Parser::ruleOption() {
-    if (name_ == u"--rule") {
+        break;
+    case Rule:
         if (haveRule_)
             throw UsageError{QStringLiteral("--rule given twice")};
-        options_.rule = ruleNamed(takeValue());
+        options_.rule = ruleNamed(value());
         haveRule_ = true;
-    } else if (name_ == u"--double-text") {
-        options_.doubleText = takeValue();
-    } else if (name_ == u"--single-text") {
-        options_.singleText = takeValue();
-    } else {
-        return false;
-    }
-    return true;
-}
-
-bool Parser::actionOption() {
-    if (name_ == u"--out") {
+        break;
+    case DoubleText:
+        options_.doubleText = value();
+        break;
+    case SingleText:
+        options_.singleText = value();
+        break;
+    case Out:
         if (haveOut_)
             throw UsageError{QStringLiteral("--out given twice")};
-        options_.outDir = takeName();
+        options_.outDir = nameValue();
         haveOut_ = true;
-    } else if (name_ == u"--in-place") {
-        noValue();
+        break;
+    case InPlace:
         options_.inPlace = true;
-    } else if (name_ == u"--check" || name_ == u"--diff") {
-        noValue();
-        const Mode mode = name_ == u"--check" ? Mode::Check : Mode::Diff;
-        if (options_.mode != mode)
-            ++modes_;
-        options_.mode = mode;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-bool Parser::filesOption() {
-    if (name_ == u"--files-from") {
-        const QString list = takeName();
+        break;
+    case Check:
+        check_ = true;
+        break;
+    case Diff:
+        diff_ = true;
+        break;
+    case FilesFrom: {
+        const QString list = nameValue();
         if (list == u"-") {
             if (stdinList_)
                 throw UsageError{QStringLiteral("standard input can be read only once")};
             stdinList_ = true;
         }
         options_.sources.push_back({Source::Kind::FilesFrom, list});
-    } else if (name_ == u"-0" || name_ == u"--null") {
-        noValue();
+        break;
+    }
+    case Null:
         options_.nullSeparated = true;
-    } else if (name_ == u"--recursive") {
-        options_.sources.push_back({Source::Kind::Recursive, takeName()});
-    } else if (name_ == u"--ext") {
-        options_.extension = takeValue();
+        break;
+    case Recursive:
+        options_.sources.push_back({Source::Kind::Recursive, nameValue()});
+        break;
+    case Ext:
+        options_.extension = value();
         if (options_.extension.isEmpty())
             throw UsageError{QStringLiteral("--ext needs an extension, or * for every file")};
         haveExt_ = true;
-    } else {
-        return false;
+        break;
+    case LineEndsCode: {
+        static const std::map<QString, LineEnds> ends = {{QStringLiteral("crlf"), LineEnds::CrLf},
+                                                         {QStringLiteral("keep"), LineEnds::Keep},
+                                                         {QStringLiteral("lf"), LineEnds::Lf}};
+        const auto found = ends.find(value());
+        if (found == ends.end())
+            throw UsageError{
+                QStringLiteral("--line-ends takes crlf, keep or lf, not \"%1\"").arg(value())};
+        options_.lineEnds = found->second;
+        break;
     }
-    return true;
-}
-
-bool Parser::otherOption() {
-    if (name_ == u"--report") {
-        if (const QString format = takeValue(); format != u"json")
+    case Backup:
+        options_.backupSuffix = optarg ? value() : QStringLiteral("~");
+        if (options_.backupSuffix.isEmpty() || options_.backupSuffix.contains(QLatin1Char('/')))
+            throw UsageError{QStringLiteral("--backup needs a suffix without /")};
+        break;
+    case Color: {
+        const QString when = optarg ? value() : QStringLiteral("always");
+        if (when == u"auto")
+            options_.colour = Colour::Auto;
+        else if (when == u"always")
+            options_.colour = Colour::Always;
+        else if (when == u"never")
+            options_.colour = Colour::Never;
+        else
+            throw UsageError{
+                QStringLiteral("--color takes auto, always or never, not \"%1\"").arg(when)};
+        break;
+    }
+    case Report:
+        if (const QString format = value(); format != u"json")
             throw UsageError{
                 QStringLiteral("unknown report format \"%1\"; the format is json").arg(format)};
         options_.json = true;
-    } else if (name_ == u"--jobs") {
+        break;
+    case Jobs: {
         bool ok = false;
-        options_.jobs = takeValue().toInt(&ok);
+        options_.jobs = value().toInt(&ok);
         if (!ok || options_.jobs < 1)
-            throw UsageError{QStringLiteral("--jobs needs a whole number of at least 1")};
-    } else {
-        return false;
+            throw UsageError{QStringLiteral("%1 needs a whole number of at least 1").arg(name())};
+        break;
     }
-    return true;
+    case Quiet:
+        options_.quiet = true;
+        options_.verbose = false;
+        break;
+    case Verbose:
+        options_.verbose = true;
+        options_.quiet = false;
+        break;
+    default:
+        throw UsageError{QStringLiteral("unknown option %1").arg(name())};
+    }
 }
 
 // A rule is named, and the options that qualify a kind of source come with one.
@@ -349,22 +428,26 @@ void Parser::checkSources() const {
 void Parser::checkFilter() const {
     if (options_.sources.size() != 1)
         throw UsageError{QStringLiteral("- (standard input) must be the only file")};
-    if (modes_ > 0 || haveOut_ || options_.inPlace || options_.json)
+    if (check_ || diff_ || haveOut_ || options_.inPlace || options_.json ||
+        !options_.backupSuffix.isEmpty())
         throw UsageError{QStringLiteral("- filters standard input to standard output; it "
-                                        "takes none of --out, --in-place, --check, --diff "
-                                        "and --report")};
+                                        "takes none of --out, --in-place, --check, --diff, "
+                                        "--backup and --report")};
 }
 
 // Exactly one thing to do, files to do it to, and an --out folder that exists.
-void Parser::checkAction() const {
-    if (modes_ > 1)
-        throw UsageError{QStringLiteral("--check and --diff cannot be given together")};
-    if (modes_ == 1) {
-        const QString flag =
-            options_.mode == Mode::Check ? QStringLiteral("--check") : QStringLiteral("--diff");
+void Parser::checkAction() {
+    if (check_ || diff_) {
+        options_.mode = diff_ ? Mode::Diff : Mode::Check;
+        options_.failOnChange = check_;
+        const QString flag = diff_ ? QStringLiteral("--diff") : QStringLiteral("--check");
         if (haveOut_ || options_.inPlace)
             throw UsageError{QStringLiteral("%1 writes nothing; it takes neither --out nor "
                                             "--in-place")
+                                 .arg(flag)};
+        if (!options_.backupSuffix.isEmpty())
+            throw UsageError{QStringLiteral("%1 writes nothing; --backup applies to --out "
+                                            "and --in-place")
                                  .arg(flag)};
         if (options_.mode == Mode::Diff && options_.json)
             throw UsageError{QStringLiteral("--diff and --report json both write to standard "
@@ -372,6 +455,8 @@ void Parser::checkAction() const {
     } else if (haveOut_ == options_.inPlace) {
         throw UsageError{
             QStringLiteral("exactly one of --out, --in-place, --check, --diff and - is required")};
+    } else {
+        options_.mode = Mode::Write;
     }
     if (haveOut_ && !IsFolder(options_.outDir))
         throw UsageError{

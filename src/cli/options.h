@@ -19,8 +19,9 @@ constexpr int ExitAllWritten = 0;
 constexpr int ExitSomeUntouched = 1;
 constexpr int ExitUsage = 2;
 
-extern const char HelpText[];
-extern const char VersionText[];
+// The texts of --help and --version.
+QByteArray HelpText();
+QByteArray VersionText();
 
 enum class Mode {
     Write,  // --out or --in-place
@@ -55,6 +56,7 @@ struct Options {
     QString outDir;
     bool inPlace = false;
     Mode mode = Mode::Write;
+    bool failOnChange = false; // --check (alone or with --diff): status 1 when a file would change
     int jobs = 0;
     bool json = false;
     LineEnds lineEnds = LineEnds::CrLf; // --line-ends

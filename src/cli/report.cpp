@@ -71,6 +71,23 @@ QString outcomeName(FileOutcome outcome) {
     return {};
 }
 
+QString problemText(const QString& source, const QString& output, const FileReport& report) {
+    const FileFailure& failure = report.failure;
+    const QString system = failure.reason.isEmpty() ? report.reason : failure.reason;
+    switch (report.outcome) {
+    case FileOutcome::NotRead:
+        return QStringLiteral("cannot read: ") + system;
+    case FileOutcome::NotWritten:
+        if (output != source)
+            return QStringLiteral("cannot write %1: %2").arg(PrintablePath(output), system);
+        return QStringLiteral("cannot write: ") + system;
+    default:
+        if (failure && !failure.reason.isEmpty() && failure.reason != report.reason)
+            return report.reason + QStringLiteral(": ") + failure.reason;
+        return report.reason;
+    }
+}
+
 // One line of --report json.
 QByteArray jsonLine(const QString& path, const QString& outcome, const SourceFacts* facts,
                     std::optional<qint64> bytesOut, const QString& reason) {
@@ -94,7 +111,7 @@ QByteArray jsonLine(const QString& path, const QString& outcome, const SourceFac
 }
 
 void nameLeftOut(StderrPrompts& prompts, bool json, const LeftOut& name) {
-    prompts.printLine(QStringLiteral("left untouched: %1: %2").arg(name.shown, name.reason));
+    prompts.printLine(name.shown + QStringLiteral(": ") + name.reason);
     if (json)
         WriteStdout(jsonLine(name.path, name.outcome, nullptr, std::nullopt, name.reason));
 }

@@ -36,6 +36,8 @@ struct SourceFacts {
 
 // What the files of a run add up to, counted by every worker.
 struct Tally {
+    std::atomic<int> written{0};
+    std::atomic<int> unchanged{0};
     std::atomic<int> untouched{0};
     std::atomic<int> wouldChange{0};
     std::atomic<qint64> quotesChanged{0};
@@ -44,6 +46,12 @@ struct Tally {
 QString formatName(SourceFormat format);
 QString encodingName(OutputEncoding encoding);
 QString outcomeName(FileOutcome outcome);
+
+// Why a file was left untouched, as its line on standard error says it after the name:
+// "cannot read: Permission denied", "cannot write OUT: No space left on device", or the
+// engine's reason ("it holds a NUL byte, so it is not a text file"), with the system's own
+// words where a step failed.
+QString problemText(const QString& source, const QString& output, const FileReport& report);
 
 // One line of --report json.
 QByteArray jsonLine(const QString& path, const QString& outcome, const SourceFacts* facts,

@@ -88,8 +88,21 @@ private slots:
         QTest::newRow("diff in place")
             << QStringList{"--rule", "remove-double", "--diff", "--in-place", "f"}
             << "--diff writes nothing";
-        QTest::newRow("check and diff")
-            << QStringList{"--rule", "remove-double", "--check", "--diff", "f"} << "together";
+        QTest::newRow("ambiguous abbreviation")
+            << QStringList{"--rule", "remove-double", "--c", "f"} << "option --c is ambiguous";
+        QTest::newRow("value to a flag")
+            << QStringList{"--rule", "remove-double", "--in-place=yes", "f"}
+            << "--in-place takes no value";
+        QTest::newRow("unknown short option")
+            << QStringList{"--rule", "remove-double", "-nz", "f"} << "unknown option -z";
+        QTest::newRow("short option without its value")
+            << QStringList{"--rule", "remove-double", "-n", "f", "-j"} << "--jobs needs a value";
+        QTest::newRow("line ends")
+            << QStringList{"--rule", "remove-double", "-n", "--line-ends=cr", "f"}
+            << "--line-ends takes crlf, keep or lf";
+        QTest::newRow("backup when checking")
+            << QStringList{"--rule", "remove-double", "-n", "--backup", "f"}
+            << "--backup applies to --out and --in-place";
         QTest::newRow("stdin beside a file")
             << QStringList{"--rule", "remove-double", "-", "f"} << "must be the only file";
         QTest::newRow("stdin in place")
@@ -126,11 +139,54 @@ private slots:
     }
 
     void version() {
-        const Run run = cli({"--version"});
+        const Run run = cli({"-V"});
         QCOMPARE(run.status, 0);
-        QVERIFY2(
-            QRegularExpression("^parvello-cli \\d+\\.\\d+\\.\\d+\n$").match(run.out).hasMatch(),
-            qPrintable(run.out));
+        QVERIFY2(QRegularExpression("^parvello-cli \\(Parvello\\) \\d+\\.\\d+\\.\\d+\nCopyright "
+                                    "\\(C\\) [^\\n]+\nLicense: [^\\n]+\n")
+                     .match(run.out)
+                     .hasMatch(),
+                 qPrintable(run.out));
+        const Run help = cli({"-h"});
+        QCOMPARE(help.status, 0);
+        for (const QString& line : help.out.split('\n'))
+            QVERIFY2(line.size() <= 80, qPrintable(line));
+        QVERIFY(help.out.contains("Report problems to <"));
+    }
+
+    // The forms of the command line people type: unique abbreviations, --opt=value, short
+    // options combined and with their values attached, "--" before a name that begins with
+    // "-", and --check with --diff (the diff, and status 1 when something would change).
+    void optionForms_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("written"); // the file "-n" afterwards
+        QTest::addColumn<QString>("out");
+        const QByteArray before = "\"a\"";
+        QTest::newRow("abbreviations") << QStringList{"--ru=remove-double", "--in-p", "--", "-n"}
+                                       << 0 << QByteArray("a\r\n") << QString();
+        QTest::newRow("combined short options")
+            << QStringList{"--rule", "remove-double", "-qij1", "--", "-n"} << 0
+            << QByteArray("a\r\n") << QString();
+        QTest::newRow("check and diff")
+            << QStringList{"--rule=remove-double", "-nd", "./-n"} << 1 << before
+            << "--- ./-n\n+++ ./-n\n@@ -1 +1 @@\n-\"a\"\n\\ No newline at end of file\n+a\u240D\n";
+        QTest::newRow("check") << QStringList{"--rule=remove-double", "-n", "--", "-n"} << 1
+                               << before << "-n: 2 quote(s) would change\n";
+    }
+    void optionForms() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QByteArray, written);
+        QFETCH(QString, out);
+        TempFolder folder;
+        folder.write("-n", "\"a\"");
+        QProcess process;
+        process.setWorkingDirectory(folder.root());
+        process.start(QStringLiteral(PARVELLO_CLI), args);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), status);
+        QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).startsWith(out));
+        QCOMPARE(ReadBytes(folder.path("-n")), written);
     }
 
     // The diff shows old and new text in UTF-8 whatever the encoding, a CR as U+240D on
@@ -200,7 +256,7 @@ private slots:
         const Run run = cli({"--rule", "remove-double", "--check", path});
         QCOMPARE(run.status, status);
         QCOMPARE(run.out, out.isEmpty() ? out : path + out);
-        QCOMPARE(run.err.contains("left untouched"), content.contains('\0'));
+        QCOMPARE(run.err.contains("not a text file"), content.contains('\0'));
         QCOMPARE(ReadBytes(path), content);
     }
 
@@ -230,7 +286,7 @@ private slots:
         const Run run = piped({"--rule", "remove-double", "-"}, input);
         QCOMPARE(run.status, status);
         QCOMPARE(run.outBytes, output);
-        QCOMPARE(run.err.contains("left untouched: -: "), status != 0);
+        QCOMPARE(run.err.contains("parvello-cli: -: "), status != 0);
     }
 
     // --recursive adds exactly what the window's "Add All File(s) In Folder" adds, in order.
@@ -385,10 +441,10 @@ private slots:
             cli({"--rule", "remove-double", "--in-place", good, binary, folder.path("gone.txt")});
         QCOMPARE(run.status, 1);
         const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
-        QVERIFY(lines.contains("parvello-cli: left untouched: " + binary +
+        QVERIFY(lines.contains("parvello-cli: " + binary +
                                ": it holds a NUL byte, so it is not a text file"));
-        QVERIFY(lines.contains("parvello-cli: left untouched: " + folder.path("gone.txt") +
-                               ": it could not be read: No such file or directory"));
+        QVERIFY(lines.contains("parvello-cli: " + folder.path("gone.txt") +
+                               ": cannot read: No such file or directory"));
         QCOMPARE(lines.size(), 2); // one line per untouched file, the system's words in it
         QCOMPARE(ReadBytes(good), QByteArray("a\r\n"));
     }
@@ -412,7 +468,7 @@ private slots:
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitCode(), 1);
         QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
-                 "parvello-cli: left untouched: \"" + folder.root() +
+                 "parvello-cli: \"" + folder.root() +
                      "/caf\\351.txt\": its name cannot be held exactly, so it could name another "
                      "file\n");
         QCOMPARE(ReadBytes(replacement), QByteArray("\"fffd\""));
@@ -440,8 +496,7 @@ private slots:
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
         const Run run = cli({"--rule", "remove-double", "--in-place", path});
         QCOMPARE(run.status, status);
-        QCOMPARE(run.err.contains(path + ": it could not be written: it is read-only"),
-                 status != 0);
+        QCOMPARE(run.err.contains(path + ": cannot write: it is read-only"), status != 0);
         QCOMPARE(ReadBytes(path), content);
         QCOMPARE(folder.entries(), QStringList{"locked.txt"});
     }
@@ -510,10 +565,9 @@ private slots:
         for (const QString& row : rows)
             args << folder.path(row);
         const Run run = cli(args);
-        QCOMPARE(run.err, untouched.isEmpty()
-                              ? QString()
-                              : "parvello-cli: left untouched: " + folder.path(untouched) + ": " +
-                                    parvello::ReplacesUnreadFileReason() + "\n");
+        QCOMPARE(run.err, untouched.isEmpty() ? QString()
+                                              : "parvello-cli: " + folder.path(untouched) + ": " +
+                                                    parvello::ReplacesUnreadFileReason() + "\n");
         QCOMPARE(run.status, untouched.isEmpty() ? 0 : 1);
         QCOMPARE(ReadBytes(folder.path("in/a.txt")), QByteArray("one\""));
         QCOMPARE(ReadBytes(folder.path("out/a.txt")), QByteArray("two\r\n"));
@@ -571,8 +625,8 @@ private slots:
             QVERIFY(!run.err.contains('\x1B') && !run.out.contains('\x1B'));
             QCOMPARE(run.err.count("\nparvello-cli: "), run.err.count('\n') - 1); // one line each
             QVERIFY(run.err.split('\n').contains(
-                "parvello-cli: left untouched: " + shown + "-gone\": " +
-                (held ? "it could not be read: No such file or directory"
+                "parvello-cli: " + shown + "-gone\": " +
+                (held ? "cannot read: No such file or directory"
                       : "its name cannot be held exactly, so it could name "
                         "another file")));
             const QString out =
