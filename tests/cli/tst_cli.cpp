@@ -3,6 +3,7 @@
 #include "common/fakeprompts.h"
 #include "common/listorder.h"
 #include "common/tempfiles.h"
+#include "common/unprivileged.h"
 #include "filelist/folderaccess.h"
 #include "filelist/foldertree.h"
 #include "quotes/unreadsources.h"
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace parvello::testing;
@@ -433,20 +435,64 @@ private slots:
                               in.path("sub/f3.txt") + "\n");
     }
 
+    // Each problem is one line, "parvello-cli: PATH: what happened", with the system's own
+    // words; the other files are done and the status is 1. Permissions are checked as a
+    // user whom they stop.
+    void untouchedFilesAreNamed_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("where"); // --in-place, or --out into the folder "out"
+        QTest::addColumn<QString>("line");  // after "parvello-cli: PATH: "
+        QTest::newRow("missing") << "gone.txt"
+                                 << "-i"
+                                 << "cannot read: No such file or directory";
+        QTest::newRow("unreadable") << "secret.txt"
+                                    << "-i"
+                                    << "cannot read: Permission denied";
+        QTest::newRow("folder") << "sub"
+                                << "-i"
+                                << "it is a folder, not a file";
+        QTest::newRow("not text") << "binary.dat"
+                                  << "-i"
+                                  << "it holds a NUL byte, so it is not a text file";
+        QTest::newRow("pipe") << "pipe"
+                              << "-i"
+                              << "it is a pipe, socket or device, not a file";
+        QTest::newRow("read-only") << "locked.txt"
+                                   << "-i"
+                                   << "cannot write: it is read-only";
+        QTest::newRow("folder not writable") << "plain.txt"
+                                             << "-o"
+                                             << "cannot write out/plain.txt: Permission denied";
+    }
     void untouchedFilesAreNamed() {
+        QFETCH(QString, name);
+        QFETCH(QString, where);
+        QFETCH(QString, line);
         TempFolder folder;
+        QFile::setPermissions(folder.root(), QFileDevice::Permissions(0x7777));
         const QString good = folder.write("good.txt", "\"a\"");
-        const QString binary = folder.write("binary.dat", QByteArray("\"\0\"", 3));
-        const Run run =
-            cli({"--rule", "remove-double", "--in-place", good, binary, folder.path("gone.txt")});
-        QCOMPARE(run.status, 1);
-        const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
-        QVERIFY(lines.contains("parvello-cli: " + binary +
-                               ": it holds a NUL byte, so it is not a text file"));
-        QVERIFY(lines.contains("parvello-cli: " + folder.path("gone.txt") +
-                               ": cannot read: No such file or directory"));
-        QCOMPARE(lines.size(), 2); // one line per untouched file, the system's words in it
-        QCOMPARE(ReadBytes(good), QByteArray("a\r\n"));
+        folder.write("binary.dat", QByteArray("\"\0\"", 3));
+        folder.write("plain.txt", "\"p\"");
+        QFile::setPermissions(folder.write("secret.txt", "\"s\""), {});
+        QFile::setPermissions(folder.write("locked.txt", "\"l\""), QFileDevice::ReadOther);
+        QVERIFY(QDir(folder.root()).mkdir("sub") && QDir(folder.root()).mkdir("out"));
+        QFile::setPermissions(folder.path("out"), QFileDevice::ReadOther | QFileDevice::ExeOther);
+        QVERIFY(::mkfifo(QFile::encodeName(folder.path("pipe")).constData(), 0666) == 0);
+        for (const QString& file : folder.entries())
+            if (file != "secret.txt" && file != "locked.txt" && file != "out")
+                QFile::setPermissions(folder.path(file), QFileDevice::Permissions(0x7777));
+        QStringList args = {QStringLiteral(PARVELLO_CLI), "--rule=remove-double", where};
+        args << (where == "-o" ? QStringList{"out", name} : QStringList{"good.txt", name});
+        QProcess process;
+        process.setWorkingDirectory(folder.root());
+        if (RunningAsRoot()) // as a user whom permission bits stop
+            args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + args;
+        process.start(RunningAsRoot() ? "setpriv" : args.takeFirst(), args);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+                 "parvello-cli: " + name + ": " + line + "\n");
+        QCOMPARE(ReadBytes(good), where == "-o" ? QByteArray("\"a\"") : QByteArray("a\r\n"));
     }
 
     // A name whose bytes are not valid UTF-8 is never turned into another name: the file of
