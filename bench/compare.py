@@ -8,6 +8,7 @@ import argparse
 import filecmp
 import os
 import resource
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -42,6 +43,7 @@ def timed_together(measures, runs):
     for _ in range(runs):
         for name, (command, prepare, shell) in measures.items():
             prepare()
+            os.sync()  # what the preparation wrote reaches the disk before the clock starts
             start = time.perf_counter()
             subprocess.run(command, check=False, env=ENV, shell=shell, stdout=subprocess.DEVNULL)
             times[name].append(time.perf_counter() - start)
@@ -210,6 +212,7 @@ def small_files(cli, corpus, work, runs, label, before=None):
     source = os.path.join(corpus, "small")
     count = len(files_in(source))
     pv, sed = os.path.join(work, "small-parvello"), os.path.join(work, "small-sed")
+    perl = os.path.join(work, "small-perl")
 
     def tree(folder):
         return lambda: (shutil.rmtree(folder, ignore_errors=True), shutil.copytree(source, folder))
@@ -221,6 +224,7 @@ def small_files(cli, corpus, work, runs, label, before=None):
         "parvello1": (xargs % pv1 + '"%s" --jobs 1 --rule remove-double --in-place' % cli, tree(pv1), True),
         "sed": (xargs % sed + "sed -i -e 's/\"//g' -e 's/\\xe2\\x80\\x9c//g' -e 's/\\xe2\\x80\\x9d//g'"
                 " -e 's/\\r$//' -e 's/$/\\r/'", tree(sed), True),
+        "perl": (xargs % perl + "perl -pi -e " + shlex.quote(PERL_UTF8 + PERL_CRLF), tree(perl), True),
     }
     pvb = os.path.join(work, "small-before1")
     if before:
@@ -228,11 +232,12 @@ def small_files(cli, corpus, work, runs, label, before=None):
                                tree(pvb), True)
     row = timed_together(measures, runs)
     t_pv, t_pv1, t_sed = row["parvello"], row["parvello1"], row["sed"]
-    agree = same_outputs(pv, sed) and same_outputs(pv1, sed)
+    agree = same_outputs(pv, sed) and same_outputs(pv1, sed) and same_outputs(perl, sed)
     print("%d small files in place, %s:" % (count, label))
     print("  %-28s %8.3f s %9.0f files/s" % ("parvello-cli (2 threads)", t_pv, count / t_pv))
     print("  %-28s %8.3f s %9.0f files/s" % ("parvello-cli --jobs 1", t_pv1, count / t_pv1))
     print("  %-28s %8.3f s %9.0f files/s" % ("sed -i", t_sed, count / t_sed))
+    print("  %-28s %8.3f s %9.0f files/s" % ("perl -pi", row["perl"], count / row["perl"]))
     if before:
         print("  %-28s %8.3f s %9.0f files/s (%.2fx sed -i)" % ("before: --jobs 1", row["before1"],
               count / row["before1"], t_sed / row["before1"]))
@@ -242,6 +247,30 @@ def small_files(cli, corpus, work, runs, label, before=None):
     shutil.rmtree(pv1, ignore_errors=True)
     shutil.rmtree(pv, ignore_errors=True)
     shutil.rmtree(sed, ignore_errors=True)
+    shutil.rmtree(perl, ignore_errors=True)
+
+
+def ext4_image(folder):
+    """A fresh 1 GiB ext4 file system in an image under folder, loop-mounted (root only):
+    the small files measured on a real disk file system that no other work shares.
+    Returns the mount point and a function that removes it all, or None."""
+    if os.geteuid() != 0 or not shutil.which("mkfs.ext4"):
+        print("ext4 image: not made (needs root and mkfs.ext4)")
+        return None
+    image, mount = os.path.join(folder, "ext4.img"), os.path.join(folder, "ext4")
+    os.makedirs(mount, exist_ok=True)
+    with open(image, "wb") as out:
+        out.truncate(2**30)
+
+    def remove():
+        subprocess.run(["umount", mount], stderr=subprocess.DEVNULL)
+        shutil.rmtree(folder, ignore_errors=True)
+    made = subprocess.run(["mkfs.ext4", "-q", "-F", image], stdout=subprocess.DEVNULL).returncode == 0
+    if not made or subprocess.run(["mount", "-o", "loop", image, mount]).returncode != 0:
+        print("ext4 image: could not be made or mounted here")
+        remove()
+        return None
+    return mount, remove
 
 
 def peak_kib(command):
@@ -298,20 +327,29 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--before", help="another parvello-cli to measure alongside (an earlier build)")
     parser.add_argument("--prepass", help="bench/prepass_bench, to time a read-only first pass")
+    parser.add_argument("--small-only", action="store_true", help="only the small files")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     print("parvello-cli: %s" % args.cli)
     clis = [("parvello", args.cli)] + ([("before", args.before)] if args.before else [])
-    peak_memory(clis, args.corpus, os.path.join(args.work, "memory"))
-    os.makedirs(args.work, exist_ok=True)
-    big_files(args.cli, args.corpus, args.work, args.runs, args.before)
-    if args.prepass:
-        first_pass(args.cli, args.prepass, args.corpus, args.work, args.runs)
+    if not args.small_only:
+        peak_memory(clis, args.corpus, os.path.join(args.work, "memory"))
+        os.makedirs(args.work, exist_ok=True)
+        big_files(args.cli, args.corpus, args.work, args.runs, args.before)
+        if args.prepass:
+            first_pass(args.cli, args.prepass, args.corpus, args.work, args.runs)
     small_files(args.cli, args.corpus, args.work, args.runs, "on " + args.work, args.before)
     if args.disk_work:
         os.makedirs(args.disk_work, exist_ok=True)
-        small_files(args.cli, args.corpus, args.disk_work, max(1, args.runs // 2), "on " + args.disk_work)
+        small_files(args.cli, args.corpus, args.disk_work, args.runs, "on " + args.disk_work, args.before)
         shutil.rmtree(args.disk_work, ignore_errors=True)
+        image = ext4_image(os.path.join(args.disk_work + "-image"))
+        if image:
+            mount, remove = image
+            try:
+                small_files(args.cli, args.corpus, mount, args.runs, "on a fresh ext4 image", args.before)
+            finally:
+                remove()
     shutil.rmtree(args.work, ignore_errors=True)
 
 

@@ -6,6 +6,8 @@
 #   bench/compare.sh            # everything, 5 runs per measure
 #   RUNS=9 bench/compare.sh     # more runs
 #   BEFORE=/path/to/parvello-cli bench/compare.sh   # an earlier build measured alongside
+#   SMALL_ONLY=1 bench/compare.sh   # only the small files: tmpfs, DISK_DIR and (as root) a
+#                                   # fresh ext4 image loop-mounted beside DISK_DIR
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -27,4 +29,4 @@ if [ ! -f "$bench/corpus/.complete" ]; then
 fi
 exec python3 "$here/compare.py" --cli "$build/bin/parvello-cli" --corpus "$bench/corpus" \
     --work "$bench/work" --disk-work "$disk" --runs "${RUNS:-5}" ${BEFORE:+--before "$BEFORE"} \
-    --prepass "$build/bin/prepass_bench"
+    --prepass "$build/bin/prepass_bench" ${SMALL_ONLY:+--small-only}
