@@ -30,8 +30,9 @@ namespace {
 
 // The one place where parvello-cli hands a file to the engine, in every mode. A failed step
 // is told in the file's one line: its reason gets the system's own words.
-FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule) {
-    FileReport report = ProcessFile(source, output, rule);
+FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
+                      const FileOptions& options = {}) {
+    FileReport report = ProcessFile(source, output, rule, {}, options);
     if (report.failure && report.failure.reason != report.reason)
         report.reason += QStringLiteral(": ") + report.failure.reason;
     return report;
@@ -134,7 +135,9 @@ QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
     std::optional<SourceFacts> facts;
     if (json && job.sourceStatus.regular)
         facts = factsOf(job.source, work.rule);
-    const FileReport report = processOne(job.source, job.output, work.rule);
+    FileOptions options;
+    options.lineEnds = work.options.lineEnds;
+    const FileReport report = processOne(job.source, job.output, work.rule, options);
     if (!report.succeeded())
         leftUntouched(work, job, report);
     else
@@ -169,7 +172,9 @@ QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes,
 // removed.
 QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     const QString resultPath = work.scratch->filePath(QString::number(index));
-    FileReport report = processOne(job.source, resultPath, work.rule);
+    FileOptions options;
+    options.lineEnds = work.options.lineEnds;
+    FileReport report = processOne(job.source, resultPath, work.rule, options);
     SourceFacts facts;
     std::optional<bool> same;
     const qint64 resultSize = QFileInfo(resultPath).size();
@@ -228,7 +233,7 @@ QByteArray processJob(const FileWork& work, const Job& job, size_t index, char& 
 // temporary folder, a block at a time, so it takes exactly the road a file would and memory
 // does not grow with it; input the engine leaves untouched is copied through unchanged.
 // The folder goes when the run ends, whether it ends here or by a signal (ScratchFolder).
-int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
+int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts, LineEnds lineEnds) {
 #ifdef Q_OS_WIN
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
@@ -259,7 +264,9 @@ int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
             reason = QStringLiteral("it could not be kept in a temporary file");
     }
     if (whole) {
-        const FileReport report = processOne(in, out, rule);
+        FileOptions options;
+        options.lineEnds = lineEnds;
+        const FileReport report = processOne(in, out, rule, options);
         if (report.succeeded() && QFile::exists(out)) {
             fileToStdout(out);
             return ExitAllWritten;

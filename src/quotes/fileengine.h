@@ -36,7 +36,8 @@ enum class FileOutcome {
 enum class LineEnds {
     CrLf, // every line ends with CR LF, the last one too (what the window always does)
     Keep, // every line break stays exactly as it stands, and nothing is added at the end
-    Lf,   // every line ends with LF, the last one too
+    Lf,   // every line ends with LF, the last one too: each CR LF, lone CR and lone LF
+          // becomes one LF (on the UTF-8 road as well), and an empty text one LF
 };
 
 // How ProcessFile treats one file, beyond its rule.
@@ -88,7 +89,8 @@ struct FileHooks {
     std::function<bool(bool utf8Road)> beforeReplace;
 };
 
-// Processes one file. Lines end with CR LF in the output, the last one too; the output is
+// Processes one file. Lines end with CR LF in the output, the last one too, unless
+// options.lineEnds says otherwise; the output is
 // in the encoding family of the input (see OutputEncoding), and replaces outputPath (which
 // may be the source itself) only once it is complete. Only a regular file is read; a pipe,
 // socket or device is left as it is (NotAFile). When outputPath is the source's own name (in
