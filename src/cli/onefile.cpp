@@ -137,6 +137,7 @@ QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
         facts = factsOf(job.source, work.rule);
     FileOptions options;
     options.lineEnds = work.options.lineEnds;
+    options.backupSuffix = work.options.backupSuffix;
     const FileReport report = processOne(job.source, job.output, work.rule, options);
     if (!report.succeeded())
         leftUntouched(work, job, report);

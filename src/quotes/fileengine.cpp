@@ -192,8 +192,9 @@ private:
 // Which file the result replaces: in place, the file just read (the file a link there leads
 // to, not the link); elsewhere the output name itself. A small file's bytes go along, to
 // compare the result with.
-OutputTarget targetFor(const SourceFile& source, bool inPlace) {
+OutputTarget targetFor(const SourceFile& source, bool inPlace, const QString& backupSuffix) {
     OutputTarget where;
+    where.backupSuffix = backupSuffix;
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
         where.kind = OutputTarget::Kind::FileRead;
@@ -270,7 +271,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         report = read.failed() ? notRead(read.failure())
                                : FileReport(FileOutcome::NotText, run.notText());
     } else {
-        OutputTarget where = targetFor(read.source(), inPlace);
+        OutputTarget where = targetFor(read.source(), inPlace, options.backupSuffix);
         // The wait for the disk at the end of a large file is the caller's too.
         if (hooks.afterBlock)
             where.whileWaiting = [&] { hooks.afterBlock(read.source().file->size()); };

@@ -47,7 +47,11 @@ struct FileOptions {
     // written or replaced, and no lease is taken. The outcome is Unchanged or WouldChange.
     bool compareOnly = false;
     // Not empty: right before the result replaces an existing output, the original is kept
-    // under the output's name followed by this suffix (a hard link: no copy is made).
+    // under the output's name followed by this suffix (in place, the name of the file a link
+    // leads to): a hard link, or a copy where the file system allows no link or where the
+    // result is written into the file itself. An existing file of that name is replaced. A
+    // file left as it is (Unchanged) gets none; when the backup cannot be made, nothing is
+    // written (NotWritten, "its backup could not be made: ...").
     QString backupSuffix;
 };
 

@@ -293,6 +293,48 @@ private slots:
                  ends == LineEnds::Keep);
     }
 
+#ifdef Q_OS_LINUX
+    // A file replaced is kept under its name and the suffix: the very file, or a copy where it
+    // is written into; an old backup is replaced; none is made for a file left as it is.
+    void backupOfTheReplacedFile_data() {
+        QTest::addColumn<QString>("situation");
+        for (const char* situation :
+             {"in place", "old backup", "output folder", "hard link", "unchanged", "folder"})
+            QTest::newRow(situation) << QString::fromLatin1(situation);
+    }
+    void backupOfTheReplacedFile() {
+        QFETCH(QString, situation);
+        const FileOutcome outcome = situation == "unchanged" ? FileOutcome::Unchanged
+                                    : situation == "folder"  ? FileOutcome::NotWritten
+                                                             : FileOutcome::Written;
+        TempFolder folder;
+        const QByteArray original = situation == "unchanged" ? "a\r\n" : "\"a\"\n";
+        const QString source = folder.write("f.txt", original);
+        const QString out = situation == "output folder" ? folder.write("g.txt", original) : source;
+        if (situation == "old backup")
+            folder.write("f.txt.bak", "old\n");
+        if (situation == "hard link")
+            QCOMPARE(::link(QFile::encodeName(out), QFile::encodeName(folder.path("other"))), 0);
+        if (situation == "folder") // the backup cannot be made: the file stays as it is
+            QVERIFY(QDir(folder.root()).mkdir("f.txt.bak"));
+        const struct stat before = StatusOf(out);
+        const FileReport report =
+            ProcessFile(source, out, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), {},
+                        {LineEnds::CrLf, false, ".bak"});
+        QCOMPARE(report.outcome, outcome);
+        QCOMPARE(ReadBytes(out), outcome == FileOutcome::NotWritten ? original : "a\r\n");
+        QCOMPARE(report.failure.reason,
+                 situation == "folder" ? "its backup could not be made: Is a directory" : "");
+        QCOMPARE(QFileInfo::exists(out + ".bak"), situation != "unchanged");
+        if (outcome == FileOutcome::Written) {
+            QCOMPARE(ReadBytes(out + ".bak"), original);
+            QCOMPARE(StatusOf(out + ".bak").st_ino == before.st_ino, situation != "hard link");
+            QCOMPARE(StatusOf(out + ".bak").st_mode, before.st_mode);
+        }
+        QCOMPARE(folder.entries().filter(".~pv"), QStringList()); // no temporary file left
+    }
+#endif
+
     // Every byte of windows-1252 except the line ends comes back as itself, the five
     // undefined ones included; in place, the identical result is not even written.
     void everyCodePageByteRoundTrips() {
