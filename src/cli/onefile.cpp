@@ -32,8 +32,8 @@ namespace {
 // The one place where parvello-cli hands a file to the engine, in every mode. Why a file was
 // left untouched is told in its one line, in the words of problemText.
 FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
-                      const FileHooks& hooks = {}) {
-    FileReport report = ProcessFile(source, output, rule, hooks);
+                      const FileHooks& hooks = {}, const FileOptions& options = {}) {
+    FileReport report = ProcessFile(source, output, rule, hooks, options);
     if (!report.succeeded())
         report.reason = problemText(source, output, report);
     return report;
@@ -187,8 +187,11 @@ QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
     std::optional<SourceFacts> facts;
     if (json && job.sourceStatus.regular)
         facts = factsOf(job.source, work.rule);
+    FileOptions options;
+    options.lineEnds = work.options.lineEnds;
+    options.backupSuffix = work.options.backupSuffix;
     const JobHooks hooks(work, job);
-    const FileReport report = processOne(job.source, job.output, work.rule, hooks.hooks);
+    const FileReport report = processOne(job.source, job.output, work.rule, hooks.hooks, options);
     tellOutcome(work, job, report);
     if (!report.succeeded())
         leftUntouched(work, job, report);
@@ -224,8 +227,10 @@ QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes,
 // removed.
 QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     const QString resultPath = work.scratch->filePath(QString::number(index));
+    FileOptions options;
+    options.lineEnds = work.options.lineEnds;
     const JobHooks hooks(work, job);
-    FileReport report = processOne(job.source, resultPath, work.rule, hooks.hooks);
+    FileReport report = processOne(job.source, resultPath, work.rule, hooks.hooks, options);
     SourceFacts facts;
     std::optional<bool> same;
     const qint64 resultSize = QFileInfo(resultPath).size();
@@ -287,7 +292,7 @@ QByteArray processJob(const FileWork& work, const Job& job, size_t index, char& 
 // temporary folder, a block at a time, so it takes exactly the road a file would and memory
 // does not grow with it; input the engine leaves untouched is copied through unchanged.
 // The folder goes when the run ends, whether it ends here or by a signal (ScratchFolder).
-int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
+int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts, LineEnds lineEnds) {
 #ifdef Q_OS_WIN
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
@@ -318,7 +323,9 @@ int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
             reason = QStringLiteral("it could not be kept in a temporary file");
     }
     if (whole) {
-        const FileReport report = processOne(in, out, rule);
+        FileOptions options;
+        options.lineEnds = lineEnds;
+        const FileReport report = processOne(in, out, rule, {}, options);
         if (report.succeeded() && QFile::exists(out)) {
             fileToStdout(out);
             return ExitAllWritten;
