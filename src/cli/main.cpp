@@ -77,13 +77,15 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     std::atomic<size_t> nextChain{0};
     std::atomic<size_t> done{0};
     InOrder out(jobs.size());
+    FileWork ordered = work;
+    ordered.order = &out;
     ProgressLine progress(work.prompts, jobs.size());
     // Once standard output has failed, what is left to do would go nowhere: the run
     // stops taking files.
     const auto worker = [&] {
         for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {
             for (const size_t j : chains[c]) {
-                out.put(j, processJob(work, jobs[j], j, resultMade[j]));
+                out.put(j, processJob(ordered, jobs[j], j, resultMade[j]));
                 progress.done(++done, jobs[j].source);
             }
         }

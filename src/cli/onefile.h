@@ -24,6 +24,9 @@ struct FileWork {
     Tally& tally;
     // --check and --diff: the private folder in which each result is made and compared.
     const ScratchFolder* scratch = nullptr;
+    // Standard output in the order of the jobs; a long --diff writes to it directly once
+    // its turn has come.
+    InOrder* order = nullptr;
 };
 
 // One job of the run (jobs[index]): written or compared as the options ask, its failures

@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <chrono>
+
 namespace parvello::cli {
 
 QString formatName(SourceFormat format) {
@@ -134,6 +136,16 @@ void InOrder::put(size_t job, QByteArray text) {
             WriteStdout(*pending_[next_]);
         pending_[next_].reset();
     }
+    turn_.notify_all();
+}
+
+bool InOrder::waitTurn(size_t job) {
+    std::unique_lock lock(mutex_);
+    // A job that fails to write wakes the others; the timeout is for a failure met
+    // elsewhere.
+    while (next_ < job && !StdoutFailed())
+        turn_.wait_for(lock, std::chrono::milliseconds(100));
+    return !StdoutFailed();
 }
 
 } // namespace parvello::cli

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -67,9 +68,14 @@ class InOrder {
 public:
     explicit InOrder(size_t jobs) : pending_(jobs) {}
     void put(size_t job, QByteArray text);
+    // Waits until every job before this one has written its text, so that this job may
+    // write to standard output directly before it puts the rest. False when standard
+    // output has failed meanwhile. (Every job before it must have been started.)
+    bool waitTurn(size_t job);
 
 private:
     std::mutex mutex_;
+    std::condition_variable turn_;
     std::vector<std::optional<QByteArray>> pending_;
     size_t next_ = 0;
 };
