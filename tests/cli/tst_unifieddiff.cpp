@@ -3,7 +3,6 @@
 #include "cli/unifieddiff.h"
 #include "common/tempfiles.h"
 #include "quotes/fileengine.h"
-#include "textio/codepage.h"
 #include "textio/reading.h"
 #include "textio/textsource.h"
 
@@ -52,28 +51,6 @@ QByteArray encoded(const QString& text, SourceFormat format) {
     default:
         return text.toUtf8();
     }
-}
-
-QString decodedResult(const QString& path, OutputEncoding encoding) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    switch (encoding) {
-    case OutputEncoding::Utf8WithMark:
-        return QString::fromUtf8(bytes.mid(3));
-    case OutputEncoding::Utf16LE:
-        return QStringDecoder(QStringConverter::Utf16LE)(bytes.mid(2));
-    case OutputEncoding::CodePage: {
-        QString text(bytes.size(), Qt::Uninitialized);
-        CodePage::ansi().decode(bytes.constData(), bytes.size(),
-                                reinterpret_cast<char16_t*>(text.data()));
-        return text;
-    }
-    case OutputEncoding::Utf8:
-        return QString::fromUtf8(bytes);
-    }
-    return {};
 }
 
 // Runs a program on files in folder; its standard output.
@@ -156,7 +133,7 @@ private slots:
             limits));
 
         const QString oldText = ReadWholeLines(source).text;
-        const QString newText = decodedResult(result, report.encodingWritten);
+        const QString newText = ReadWholeLines(result).text; // as the engine reads it
         folder.write("old", oldText.toUtf8());
         folder.write("new", newText.toUtf8());
         if (hunkUnits < (1 << 22)) {
