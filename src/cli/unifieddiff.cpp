@@ -79,6 +79,17 @@ public:
         return any;
     }
 
+    // Whether the text has no more lines (the next block is read to tell).
+    bool atEnd() {
+        while (!ended_ && at_ >= block_.size()) {
+            if (text_.next(block_))
+                at_ = 0;
+            else
+                ended_ = true;
+        }
+        return ended_;
+    }
+
 private:
     static void addTo(QCryptographicHash& hash, QStringView units) {
         hash.addData(QByteArrayView(reinterpret_cast<const char*>(units.utf16()),
@@ -114,7 +125,7 @@ public:
     }
     qsizetype size() const { return qsizetype(lines_.size()); }
     // Whether every line of the text has been read into the window.
-    bool ended() const { return ended_; }
+    bool ended() { return ended_ || reader_.atEnd(); }
     const Line& operator[](qsizetype i) const { return lines_[size_t(i)]; }
     Line take() {
         Line line = std::move(lines_.front());
@@ -314,8 +325,10 @@ private:
 // script to the next stretch where they agree again is found within the windows.
 class Differ {
 public:
-    Differ(DiffText& oldText, DiffText& newText, const DiffLimits& limits, HunkWriter& hunks)
-        : a_(oldText, limits), b_(newText, limits), limits_(limits), hunks_(hunks) {}
+    Differ(DiffText& oldText, DiffText& newText, const DiffLimits& limits, int context,
+           HunkWriter& hunks)
+        : a_(oldText, limits), b_(newText, limits), limits_(limits), context_(context),
+          hunks_(hunks) {}
 
     void run() {
         while (!hunks_.failed()) {
@@ -342,7 +355,7 @@ private:
 
     // The lines of agreement that end a search: as many as the hunks' context on both sides
     // and one, so that two changes closer than that are found together.
-    qsizetype syncLines() const { return 2 * 3 + 1; }
+    qsizetype syncLines() const { return 2 * qsizetype(context_) + 1; }
 
     // Myers' greedy search from the first lines (which differ) for the shortest edit script
     // that reaches a stretch of syncLines() agreeing lines, or the end of both texts.
@@ -471,6 +484,7 @@ private:
     Window a_;
     Window b_;
     const DiffLimits& limits_;
+    const int context_;
     HunkWriter& hunks_;
 };
 
@@ -553,7 +567,7 @@ private:
 bool WriteUnifiedDiff(DiffText& oldText, DiffText& newText, const DiffStyle& style,
                       const std::function<bool(QByteArrayView)>& write, const DiffLimits& limits) {
     HunkWriter hunks(style, limits, write);
-    Differ(oldText, newText, limits, hunks).run();
+    Differ(oldText, newText, limits, style.context, hunks).run();
     hunks.finish();
     return hunks.any();
 }
