@@ -371,26 +371,11 @@ private:
         for (int d = 0; d <= maxD; ++d) {
             std::vector<qsizetype> row(size_t(2 * d + 1), -1);
             for (int k = -d; k <= d; k += 2) {
-                qsizetype x = -1;
-                if (d > 0) {
-                    const std::vector<qsizetype>& last = v.back();
-                    const auto at = [&](int diagonal) -> qsizetype {
-                        return diagonal < -(d - 1) || diagonal > d - 1
-                                   ? -1
-                                   : last[size_t(diagonal + d - 1)];
-                    };
-                    const qsizetype down = at(k + 1); // an added line: x stays
-                    const qsizetype right = at(k - 1) >= 0 ? at(k - 1) + 1 : -1;
-                    const qsizetype downOk = down >= 0 && down - (k + 1) + 1 <= m ? down : -1;
-                    const qsizetype rightOk = right >= 0 && right <= n ? right : -1;
-                    x = std::max(downOk, rightOk);
-                    if (x < 0)
-                        continue;
-                } else {
-                    x = 0;
-                }
+                const qsizetype x0 = d == 0 ? 0 : reach(v.back(), d, k).x;
+                if (x0 < 0)
+                    continue;
+                qsizetype x = x0;
                 qsizetype y = x - k;
-                const qsizetype x0 = x;
                 while (x < n && y < m && x - x0 < syncLines() && a_[x] == b_[y]) {
                     ++x;
                     ++y;
@@ -408,6 +393,24 @@ private:
         cut();
     }
 
+    // Where diagonal k is reached with edit d from the furthest points of edit d - 1 (last):
+    // x after the move (-1 when no move within the windows gets there), and whether the move
+    // removed an old line (else it added a new one). Of two, the one that gets further.
+    struct Reach {
+        qsizetype x;
+        bool removed;
+    };
+    Reach reach(const std::vector<qsizetype>& last, int d, int k) const {
+        const auto at = [&](int diagonal) -> qsizetype {
+            return diagonal < -(d - 1) || diagonal > d - 1 ? -1 : last[size_t(diagonal + d - 1)];
+        };
+        const qsizetype down = at(k + 1); // x stays, y grows: a new line added
+        const qsizetype right = at(k - 1) >= 0 ? at(k - 1) + 1 : -1; // an old line removed
+        const qsizetype downOk = down >= 0 && down - k <= b_.size() ? down : -1;
+        const qsizetype rightOk = right >= 0 && right <= a_.size() ? right : -1;
+        return {std::max(downOk, rightOk), rightOk > downOk};
+    }
+
     // Takes the edit script that ends on diagonal k after d edits at x (the start of the
     // agreeing stretch found there), traced back through v.
     void commit(const std::vector<std::vector<qsizetype>>& v, int d, int k, qsizetype x) {
@@ -419,20 +422,8 @@ private:
         };
         std::vector<Move> moves;
         for (int e = d; e > 0; --e) {
-            const std::vector<qsizetype>& last = v[size_t(e - 1)];
-            const auto at = [&](int diagonal) -> qsizetype {
-                return diagonal < -(e - 1) || diagonal > e - 1 ? -1
-                                                               : last[size_t(diagonal + e - 1)];
-            };
-            const qsizetype down = at(k + 1);
-            const qsizetype right = at(k - 1) >= 0 ? at(k - 1) + 1 : -1;
-            const qsizetype m = b_.size();
-            const qsizetype n = a_.size();
-            const qsizetype downOk = down >= 0 && down - (k + 1) + 1 <= m ? down : -1;
-            const qsizetype rightOk = right >= 0 && right <= n ? right : -1;
-            // The same choice as the search made.
-            const bool removed = rightOk > downOk;
-            const qsizetype from = removed ? rightOk : downOk; // x after the move
+            // The same move as the search made.
+            const auto [from, removed] = reach(v[size_t(e - 1)], e, k); // x after the move
             moves.push_back({removed, x - from});
             k += removed ? -1 : 1;
             x = removed ? from - 1 : from;
@@ -456,22 +447,19 @@ private:
     void cut() {
         const qsizetype n = a_.size();
         const qsizetype m = b_.size();
-        std::unordered_multimap<size_t, qsizetype> newLines;
+        // The first new line of each hash.
+        std::unordered_map<size_t, qsizetype> newLines;
         const auto key = [](const Line& line) {
             return qHash(QStringView(line.text)) ^ size_t(line.length);
         };
-        for (qsizetype j = m - 1; j >= 0; --j)
-            newLines.emplace(key(b_[j]), j);
+        for (qsizetype j = 0; j < m; ++j)
+            newLines.try_emplace(key(b_[j]), j);
         qsizetype i = 0;
         qsizetype j = m;
         for (; i < n; ++i) {
-            const auto [first, last] = newLines.equal_range(key(a_[i]));
-            qsizetype found = m;
-            for (auto it = first; it != last; ++it)
-                if (it->second < found && a_[i] == b_[it->second])
-                    found = it->second;
-            if (found < m) {
-                j = found;
+            const auto found = newLines.find(key(a_[i]));
+            if (found != newLines.end() && a_[i] == b_[found->second]) {
+                j = found->second;
                 break;
             }
         }
