@@ -196,9 +196,8 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     if (report.succeeded() && work.options.mode == Mode::Diff && !*same) {
         try {
             diff = writeDiff(work, job, index, facts, resultPath);
-        } catch (const Failure&) { // the file no longer reads as it did
-            report = {FileOutcome::Changed,
-                      QStringLiteral("it changed while it was being processed")};
+        } catch (const Failure& failure) { // read again, the file or its result broke off
+            report = {FileOutcome::NotRead, failure.description()};
         }
     }
     QFile::remove(resultPath);

@@ -488,7 +488,8 @@ public:
         for (;;) {
             const SourceBlocks::Next next = read_.next();
             if (read_.failed())
-                throw Failure(read_.failure().description);
+                throw Failure(QStringLiteral("it could not be read again for its diff (%1)")
+                                  .arg(read_.failure().description));
             switch (next) {
             case SourceBlocks::Next::Block:
                 block = read_.blocks().units();
@@ -497,7 +498,7 @@ public:
                 return true;
             case SourceBlocks::Next::End:
                 return false;
-            case SourceBlocks::Next::Restart:
+            case SourceBlocks::Next::Restart: // not as the engine found it
             case SourceBlocks::Next::NotText:
                 throw Failure(QStringLiteral("it changed while it was being processed"));
             }
@@ -514,7 +515,8 @@ public:
     ResultText(const QString& path, OutputEncoding encoding)
         : file_(path), encoding_(encoding), bytes_(1 << 18, Qt::Uninitialized) {
         if (!file_.open(QIODevice::ReadOnly))
-            throw Failure(file_.errorString());
+            throw Failure(
+                QStringLiteral("its result could not be read (%1)").arg(file_.errorString()));
         qsizetype mark = 0;
         if (encoding == OutputEncoding::Utf8WithMark)
             mark = 3;
@@ -528,7 +530,8 @@ public:
     bool next(QStringView& block) override {
         const qint64 got = file_.read(bytes_.data(), bytes_.size());
         if (got < 0)
-            throw Failure(file_.errorString());
+            throw Failure(
+                QStringLiteral("its result could not be read (%1)").arg(file_.errorString()));
         if (got == 0)
             return false;
         const QByteArrayView bytes(bytes_.constData(), got);
