@@ -145,19 +145,21 @@ QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes) {
 }
 
 // --diff: the diff of the file with its result, found as both are read. It is held while it
-// is short, so that files diffed side by side keep their order cheaply; once it is long, and
-// every file before it has been written, it goes straight to standard output, so memory stays
-// bounded whatever the size of the file. Returns what is held.
+// is short, so that files diffed side by side keep their order cheaply; once it is long, or
+// the diffs held for later files add up to too much, it waits until every file before it has
+// been written and goes straight to standard output, so memory stays bounded whatever the
+// size and number of the files. Returns what is held.
 QByteArray writeDiff(const FileWork& work, const Job& job, size_t index, const SourceFacts& facts,
                      const QString& resultPath) {
     constexpr qsizetype HoldUpTo = 1 << 20;
+    constexpr qint64 AllHeldUpTo = 16 << 20;
     QByteArray held;
     bool direct = false;
     const auto write = [&](QByteArrayView bytes) {
         if (direct)
             return WriteStdout(bytes);
         held += bytes;
-        if (held.size() < HoldUpTo || !work.order)
+        if (!work.order || (held.size() < HoldUpTo && work.order->heldBytes() < AllHeldUpTo))
             return true;
         if (!work.order->waitTurn(index))
             return false;

@@ -130,10 +130,12 @@ void writeDiffSummary(const Tally& tally, size_t files) {
 
 void InOrder::put(size_t job, QByteArray text) {
     const std::lock_guard lock(mutex_);
+    held_ += text.size();
     pending_[job] = std::move(text);
     for (; next_ < pending_.size() && pending_[next_]; ++next_) {
         if (!pending_[next_]->isEmpty())
             WriteStdout(*pending_[next_]);
+        held_ -= pending_[next_]->size();
         pending_[next_].reset();
     }
     turn_.notify_all();

@@ -72,8 +72,11 @@ public:
     // write to standard output directly before it puts the rest. False when standard
     // output has failed meanwhile. (Every job before it must have been started.)
     bool waitTurn(size_t job);
+    // The bytes of texts put but not yet written (their jobs wait for an earlier one).
+    qint64 heldBytes() const { return held_; }
 
 private:
+    std::atomic<qint64> held_{0};
     std::mutex mutex_;
     std::condition_variable turn_;
     std::vector<std::optional<QByteArray>> pending_;
