@@ -10,7 +10,9 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -390,7 +392,22 @@ private:
             }
             v.push_back(std::move(row));
         }
-        cut();
+        // No agreement found within maxD edits: the path that got furthest is taken, when it
+        // keeps lines (changes close together), but only its first half, where the paths
+        // that got nearly as far agree with it; one that keeps none (a long disagreement) is
+        // cut short.
+        int best = 0;
+        const std::vector<qsizetype>& last = v.back();
+        const auto far = [&](int k) { return 2 * last[size_t(k + maxD)] - k; }; // x + y
+        for (int k = -maxD; k <= maxD; k += 2)
+            if (last[size_t(k + maxD)] >= 0 &&
+                (last[size_t(best + maxD)] < 0 || far(k) > far(best) ||
+                 (far(k) == far(best) && std::abs(k) < std::abs(best))))
+                best = k;
+        if (last[size_t(best + maxD)] >= 0 && far(best) > maxD)
+            commit(v, maxD, best, last[size_t(best + maxD)], far(best) / 2);
+        else
+            cut();
     }
 
     // Where diagonal k is reached with edit d from the furthest points of edit d - 1 (last):
@@ -411,9 +428,11 @@ private:
         return {std::max(downOk, rightOk), rightOk > downOk};
     }
 
-    // Takes the edit script that ends on diagonal k after d edits at x (the start of the
-    // agreeing stretch found there), traced back through v.
-    void commit(const std::vector<std::vector<qsizetype>>& v, int d, int k, qsizetype x) {
+    // Takes the edit script that ends on diagonal k after d edits at x, traced back through
+    // v; only as far as the first stretch of kept lines that ends past upTo lines of both
+    // texts, when upTo is given.
+    void commit(const std::vector<std::vector<qsizetype>>& v, int d, int k, qsizetype x,
+                qsizetype upTo = std::numeric_limits<qsizetype>::max()) {
         // The moves, last first: a removed or an added line, each with the kept lines that
         // follow it.
         struct Move {
@@ -431,7 +450,11 @@ private:
         // The kept lines before the first move.
         for (qsizetype i = 0; i < x; ++i)
             keepBoth();
+        qsizetype taken = 2 * x; // lines of both texts
         for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
+            if (taken >= upTo && move != moves.rbegin())
+                return;
+            taken += 1 + 2 * move->keptAfter;
             if (move->removed)
                 hunks_.remove(a_.take());
             else
@@ -441,12 +464,13 @@ private:
         }
     }
 
-    // No short edit script within the windows: the old lines up to the first one found again
-    // among the new ones are removed, and the new lines before it added; with none found, all
-    // the lines of both windows.
+    // A long disagreement: of the next 4 * maxEdits lines of each text, the old lines up to
+    // the first one found again among the new ones are removed, and the new lines before it
+    // added; with none found, all of them.
     void cut() {
-        const qsizetype n = a_.size();
-        const qsizetype m = b_.size();
+        const qsizetype span = 4 * qsizetype(limits_.maxEdits);
+        const qsizetype n = std::min(a_.size(), span);
+        const qsizetype m = std::min(b_.size(), span);
         // The first new line of each hash.
         std::unordered_map<size_t, qsizetype> newLines;
         const auto key = [](const Line& line) {

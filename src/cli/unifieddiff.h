@@ -36,8 +36,10 @@ struct DiffLimits {
     qsizetype windowLines = 4096;
     qsizetype windowUnits = 4 << 20;
     // Edit scripts up to this length (lines removed plus lines added between two stretches
-    // of agreement) are the shortest ones, as diff -u finds them. A longer one is cut at the
-    // first line of the old text found again among the next windowLines of the new one.
+    // of agreement) are the shortest ones, as diff -u finds them. Past it, the script that
+    // got furthest with maxEdits edits is taken when it keeps lines; when it keeps none, the
+    // old lines up to the first one found among the next 4 * maxEdits new ones are removed
+    // and the new lines before it added.
     int maxEdits = 64;
     // A hunk that would hold more units is written in pieces, each under a hunk header of
     // its own.

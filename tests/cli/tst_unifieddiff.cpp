@@ -18,8 +18,10 @@ using namespace parvello::testing;
 namespace {
 
 // A text of numbered lines (so that no two are alike), some with quotes, most ending in
-// CR LF, some in LF or holding a lone CR; lfOnly: every line ends in LF.
-QString randomText(quint32 seed, int lines, bool lfOnly) {
+// CR LF, some in LF or holding a lone CR.
+enum Kind { Sparse, EveryLineInLf, HalfQuoted };
+QString randomText(quint32 seed, int lines, Kind kind) {
+    const bool lfOnly = kind == EveryLineInLf;
     QRandomGenerator random(seed);
     const QStringList plain{"caf\u00E9", "plain", "na\u00EFve", "word", "it's"};
     const QStringList quoted{"\"said\"", "\u201Cso\u201D", "\u2018x\u2019\""};
@@ -28,7 +30,7 @@ QString randomText(quint32 seed, int lines, bool lfOnly) {
         text += QStringLiteral("line %1").arg(n);
         for (int w = random.bounded(6); w > 0; --w)
             text += u' ' + plain[random.bounded(plain.size())];
-        if (random.bounded(100) < 3)
+        if (random.bounded(100) < (kind == HalfQuoted ? 50 : 3))
             text += u' ' + quoted[random.bounded(quoted.size())];
         const int end = lfOnly ? 0 : random.bounded(100);
         if (end == 1)
@@ -88,7 +90,7 @@ private slots:
     void sameAsDiffU_data() {
         QTest::addColumn<quint32>("seed");
         QTest::addColumn<int>("formatNumber");
-        QTest::addColumn<bool>("lfOnly");
+        QTest::addColumn<int>("kind");
         QTest::addColumn<qsizetype>("hunkUnits");
         const std::pair<const char*, SourceFormat> formats[] = {
             {"utf-8", SourceFormat::Utf8},
@@ -97,26 +99,27 @@ private slots:
             {"code page", SourceFormat::CodePage}};
         for (quint32 seed = 1; seed <= 3; ++seed)
             for (const auto& [name, format] : formats) {
-                QTest::addRow("%s %u", name, seed)
-                    << seed << int(format) << false << qsizetype(1 << 22);
-                QTest::addRow("%s %u every line ends in LF", name, seed)
-                    << seed << int(format) << true << qsizetype(1 << 22);
+                for (const auto& [kind, text] :
+                     {std::pair(Sparse, "few quotes"), std::pair(EveryLineInLf, "every line in LF"),
+                      std::pair(HalfQuoted, "half the lines quoted")})
+                    QTest::addRow("%s %u %s", name, seed, text)
+                        << seed << int(format) << int(kind) << qsizetype(1 << 22);
             }
         QTest::addRow("hunks in pieces")
-            << 7u << int(SourceFormat::CodePage) << true << qsizetype(5000);
+            << 7u << int(SourceFormat::CodePage) << int(EveryLineInLf) << qsizetype(5000);
     }
     void sameAsDiffU() {
         QFETCH(quint32, seed);
         QFETCH(int, formatNumber);
         const auto format = SourceFormat(formatNumber);
-        QFETCH(bool, lfOnly);
+        QFETCH(int, kind);
         QFETCH(qsizetype, hunkUnits);
         if (QStandardPaths::findExecutable("diff").isEmpty() ||
             QStandardPaths::findExecutable("patch").isEmpty())
             QFAIL("diff and patch are needed");
         TempFolder folder;
         const QString source =
-            folder.write("source.txt", encoded(randomText(seed, 2000, lfOnly), format));
+            folder.write("source.txt", encoded(randomText(seed, 2000, Kind(kind)), format));
         const QString result = folder.path("result.txt");
         SetReadBlockSizeForTests(1024);
         const FileReport report =
