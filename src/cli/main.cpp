@@ -44,12 +44,14 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     std::vector<char> resultMade(jobs.size(), 0);
     std::atomic<size_t> nextChain{0};
     InOrder out(jobs.size());
+    FileWork ordered = work;
+    ordered.order = &out;
     // Once standard output has failed, what is left to do would go nowhere: the run
     // stops taking files.
     const auto worker = [&] {
         for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {
             for (const size_t j : chains[c]) {
-                out.put(j, processJob(work, jobs[j], j, resultMade[j]));
+                out.put(j, processJob(ordered, jobs[j], j, resultMade[j]));
             }
         }
     };

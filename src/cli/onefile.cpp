@@ -1,5 +1,6 @@
 #include "cli/onefile.h"
 
+#include "base/failure.h"
 #include "base/printablename.h"
 #include "cli/progress.h"
 #include "cli/scratchfolder.h"
@@ -7,12 +8,10 @@
 #include "cli/stderrprompts.h"
 #include "cli/unifieddiff.h"
 #include "quotes/fileengine.h"
-#include "textio/codepage.h"
 #include "textio/reading.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 #include <array>
 #include <cstdio>
@@ -23,6 +22,8 @@
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace parvello::cli {
@@ -89,25 +90,6 @@ std::optional<bool> sameBytes(const QString& a, const QString& b) {
         if (gotX == 0)
             return true;
     }
-}
-
-// The result's bytes as text, in the encoding the engine wrote them in.
-QString decodeResult(const QByteArray& bytes, OutputEncoding encoding) {
-    switch (encoding) {
-    case OutputEncoding::CodePage: {
-        QString text(bytes.size(), Qt::Uninitialized);
-        CodePage::ansi().decode(bytes.constData(), bytes.size(),
-                                reinterpret_cast<char16_t*>(text.data()));
-        return text;
-    }
-    case OutputEncoding::Utf8:
-        return QString::fromUtf8(bytes);
-    case OutputEncoding::Utf8WithMark:
-        return QString::fromUtf8(bytes.mid(3));
-    case OutputEncoding::Utf16LE:
-        return QStringDecoder(QStringConverter::Utf16LE)(bytes.mid(2));
-    }
-    return {};
 }
 
 // Copies the file to standard output a block at a time, up to limit bytes, unless standard
@@ -206,12 +188,9 @@ QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
                     report.reason);
 }
 
-// What --check and --diff print for a file whose result differs from what it holds.
-QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes,
-                      const QString& sourceText, const QString& resultText) {
+// What --check prints for a file whose result differs from what it holds.
+QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes) {
     const QString shown = PrintablePath(job.source);
-    if (work.options.mode == Mode::Diff)
-        return UnifiedDiff(shown, shown, sourceText, resultText);
     const QString line =
         quotes > 0 ? QStringLiteral("%1: %2 quote(s) would change").arg(shown).arg(quotes)
                    : QStringLiteral("%1: no quotes, but its line ends or encoding would change")
@@ -221,6 +200,41 @@ QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes,
         return QByteArray();
     }
     return line.toLocal8Bit() + '\n';
+}
+
+// --diff: the diff of the file with its result, found as both are read. It is held while it
+// is short, so that files diffed side by side keep their order cheaply; once it is long, or
+// the diffs held for later files add up to too much, it waits until every file before it has
+// been written and goes straight to standard output, so memory stays bounded whatever the
+// size and number of the files. Returns what is held.
+QByteArray writeDiff(const FileWork& work, const Job& job, size_t index, const SourceFacts& facts,
+                     const QString& resultPath) {
+    constexpr qsizetype HoldUpTo = 1 << 20;
+    constexpr qint64 AllHeldUpTo = 16 << 20;
+    QByteArray held;
+    bool direct = false;
+    const auto write = [&](QByteArrayView bytes) {
+        if (direct)
+            return WriteStdout(bytes);
+        held += bytes;
+        if (!work.order || (held.size() < HoldUpTo && work.order->heldBytes() < AllHeldUpTo))
+            return true;
+        if (!work.order->waitTurn(index))
+            return false;
+        direct = true;
+        const bool written = WriteStdout(held);
+        held.clear();
+        return written;
+    };
+#ifdef Q_OS_WIN
+    const bool terminal = _isatty(_fileno(stdout)) != 0;
+#else
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+#endif
+    const bool colour = DiffInColour(work.options.colour, terminal, qgetenv("NO_COLOR"));
+    WriteFileDiff(PrintablePath(job.source), job.source, facts.format, resultPath, facts.writtenAs,
+                  colour, write);
+    return held;
 }
 
 // --check and --diff: the result is made in the scratch folder, compared with the file and
@@ -241,14 +255,13 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
             report = {FileOutcome::Changed,
                       QStringLiteral("it changed while it was being processed")};
     }
-    // Only a diff needs the texts whole.
-    QString resultText;
-    LineArray sourceLines;
+    QByteArray diff;
     if (report.succeeded() && work.options.mode == Mode::Diff && !*same) {
-        QFile file(resultPath);
-        if (file.open(QIODevice::ReadOnly))
-            resultText = decodeResult(file.readAll(), facts.writtenAs);
-        sourceLines = ReadWholeLines(job.source, LineForm::Text);
+        try {
+            diff = writeDiff(work, job, index, facts, resultPath);
+        } catch (const Failure& failure) { // read again, the file or its result broke off
+            report = {FileOutcome::NotRead, failure.description()};
+        }
     }
     QFile::remove(resultPath);
     if (!report.succeeded()) {
@@ -265,7 +278,7 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     if (differs) {
         ++work.tally.wouldChange;
         work.tally.quotesChanged += facts.quotes;
-        text = changeText(work, job, facts.quotes, sourceLines.text, resultText);
+        text = work.options.mode == Mode::Diff ? diff : changeText(work, job, facts.quotes);
     }
     if (work.options.json)
         text = jsonLine(job.source,

@@ -28,6 +28,9 @@ struct FileWork {
     const ScratchFolder* scratch = nullptr;
     // The progress line on a terminal (null: none).
     RunProgress* progress = nullptr;
+    // Standard output in the order of the jobs; a long --diff writes to it directly once
+    // its turn has come.
+    InOrder* order = nullptr;
 };
 
 // One job of the run (jobs[index]): written or compared as the options ask, its failures
