@@ -92,6 +92,7 @@ public:
                     startOver();
                     break;
                 }
+                readWhole_ = true;
                 return finish();
             }
             next_ = read_.next();
@@ -104,6 +105,8 @@ public:
     OutputEncoding encoding() const { return encoding_; }
     const QString& notText() const { return notText_; }
     bool declined() const { return declined_; }
+    qint64 quotesChanged() const { return out_.quotesChanged(); }
+    bool readWhole() const { return readWhole_; }
 
 private:
     OutputEncoding encodingNow() const { return OutputEncodingFor(blocks_.format()); }
@@ -127,7 +130,7 @@ private:
     }
 
     // Once the output has refused a piece, the blocks are only read on, in case the rest
-    // turns out not to be text.
+    // turns out not to be text, and their quotes counted.
     void passBlock() {
         if (!out_.refused() && blocks_.inBytes()) {
             const QByteArrayView bytes = blocks_.bytes();
@@ -144,6 +147,10 @@ private:
             } else {
                 unitLines_.block(units.utf16(), units.size());
             }
+        } else if (blocks_.inBytes()) {
+            out_.countQuotes(blocks_.bytes().data(), blocks_.bytes().size());
+        } else {
+            out_.countQuotes(blocks_.units().utf16(), blocks_.units().size());
         }
         if (hooks_.afterBlock)
             hooks_.afterBlock(++blocksRead_ * ReadBlockSize());
@@ -179,6 +186,7 @@ private:
     qint64 blocksRead_ = 0;
     QString notText_;
     bool declined_ = false;
+    bool readWhole_ = false;
 };
 
 // Which file the result replaces: in place, the file just read (the file a link there leads
@@ -216,6 +224,8 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
     else if (written.result == WriteResult::Written || written.result == WriteResult::Unchanged)
         report.outcome =
             written.result == WriteResult::Written ? FileOutcome::Written : FileOutcome::Unchanged;
+    else if (written.result == WriteResult::Differs)
+        report.outcome = FileOutcome::WouldChange;
     else if (written.result == WriteResult::CannotHold)
         report = FileReport(FileOutcome::CannotHold, CannotHoldReason(run.encoding()));
     else if (written.result == WriteResult::Changed)
@@ -229,6 +239,10 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
         report.failure = written.failure;
     report.utf8Road = run.utf8Road();
     report.encodingWritten = run.encoding();
+    report.quotesChanged = run.quotesChanged();
+    report.readWhole = run.readWhole();
+    if (report.succeeded())
+        report.resultSize = written.size;
     return report;
 }
 
@@ -237,7 +251,6 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                        const QuoteReplacer& rule, const FileHooks& hooks,
                        const FileOptions& options) {
-    Q_UNUSED(options); // taken up as each option is built
     // A pipe could keep the run waiting for ever and a device never end, and neither is
     // the user's text: they are left alone without being opened.
     if (isSpecialFile(sourcePath))
@@ -253,17 +266,25 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         return notRead(read.failure());
     // In place, what another program writes to the file would be lost with the file it
     // writes to: a file open for writing elsewhere is left alone, and the lease taken (where
-    // the system grants one) tells at the replace whether a writer came meanwhile.
-    if (inPlace && read.source().file->takeReadLease() == ReadOnlyFile::Lease::Busy)
+    // the system grants one) tells at the replace whether a writer came meanwhile. A result
+    // that is only compared replaces nothing, and needs no lease.
+    if (inPlace && !options.compareOnly &&
+        read.source().file->takeReadLease() == ReadOnlyFile::Lease::Busy)
         return FileReport(FileOutcome::InUse, InUseReason);
 
-    TextRun run(read, rule, hooks);
+    // Nothing takes the output's place when the result is only compared: the caller is not
+    // asked before it.
+    FileHooks runHooks = hooks;
+    if (options.compareOnly)
+        runHooks.beforeReplace = nullptr;
+    TextRun run(read, rule, runHooks);
     FileReport report;
     if (!run.takeFirstBlock()) {
         report = read.failed() ? notRead(read.failure())
                                : FileReport(FileOutcome::NotText, run.notText());
     } else {
         OutputTarget where = targetFor(read.source(), inPlace);
+        where.compareOnly = options.compareOnly;
         // The wait for the disk at the end of a large file is the caller's too.
         if (hooks.afterBlock)
             where.whileWaiting = [&] { hooks.afterBlock(read.source().file->size()); };
