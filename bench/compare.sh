@@ -6,6 +6,7 @@
 #   bench/compare.sh            # everything, 5 runs per measure
 #   RUNS=9 bench/compare.sh     # more runs
 #   BEFORE=/path/to/parvello-cli bench/compare.sh   # an earlier build measured alongside
+# The large files are also compared in place with --check, shown beside --out.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
