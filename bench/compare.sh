@@ -8,6 +8,7 @@
 #   BEFORE=/path/to/parvello-cli bench/compare.sh   # an earlier build measured alongside
 #   SMALL_ONLY=1 bench/compare.sh   # only the small files: tmpfs, DISK_DIR and (as root) a
 #                                   # fresh ext4 image loop-mounted beside DISK_DIR
+# The large files are also compared in place with --check, shown beside --out.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")

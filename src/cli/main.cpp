@@ -82,17 +82,20 @@ int run(const Options& options) {
     for (const LeftOut& name : list.leftOut)
         nameLeftOut(prompts, options.json, name);
 
-    // Compared results are made in a private temporary folder, one file at a time each, and
-    // removed as soon as they are compared; the folder goes when the run ends, whether it
-    // ends here or by a signal (ScratchFolder).
+    // The results --diff shows are made in a private temporary folder, one file at a time
+    // each, and removed as soon as they are compared; the folder goes when the run ends,
+    // whether it ends here or by a signal (ScratchFolder). --check makes none, and only
+    // removes those that runs killed outright left.
     std::optional<ScratchFolder> scratch;
-    if (examine) {
+    if (options.mode == Mode::Diff) {
         scratch.emplace();
         if (!scratch->isValid()) {
             prompts.printLine(QStringLiteral("no temporary folder could be made: %1")
                                   .arg(scratch->errorString()));
             return ExitSomeUntouched;
         }
+    } else if (examine) {
+        RemoveLeftScratchFolders();
     }
 
     Tally tally;

@@ -40,33 +40,14 @@ FileReport processOne(const QString& source, const QString& output, const QuoteR
     return report;
 }
 
-SourceFacts factsOf(const QString& path, const QuoteReplacer& rule) {
+// What the engine found in a file of bytes bytes, as far as it read it to its end.
+SourceFacts factsOf(const FileReport& report, qint64 bytes) {
     SourceFacts facts;
-    facts.bytes = QFileInfo(path).size();
-    const std::array<char16_t, 3>& family = rule.family();
-    std::array<bool, 3> changes{};
-    for (size_t q = 0; q < 3; ++q)
-        changes[q] = rule.result(int(q)) != QString(QChar(family[q]));
-    SourceReader read(path, false);
-    qint64 quotes = 0;
-    for (SourceBlocks::Next next = read.next(); next != SourceBlocks::Next::End;
-         next = read.next()) {
-        if (next == SourceBlocks::Next::NotText)
-            return facts;
-        if (next == SourceBlocks::Next::Restart) { // read again in the code page
-            quotes = 0;
-            continue;
-        }
-        for (const QChar c : read.blocks().units())
-            for (size_t q = 0; q < 3; ++q)
-                quotes += c.unicode() == family[q] && changes[q];
-    }
-    if (read.failed())
-        return facts;
-    facts.read = true;
-    facts.quotes = quotes;
-    facts.format = read.blocks().format();
-    facts.writtenAs = OutputEncodingFor(facts.format);
+    facts.bytes = bytes;
+    facts.read = report.readWhole;
+    facts.quotes = report.quotesChanged;
+    facts.format = report.formatRead;
+    facts.writtenAs = report.encodingWritten;
     return facts;
 }
 
@@ -166,9 +147,8 @@ void leftUntouched(const FileWork& work, const Job& job, const FileReport& repor
 // --out or --in-place.
 QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
     const bool json = work.options.json;
-    std::optional<SourceFacts> facts;
-    if (json && job.sourceStatus.regular)
-        facts = factsOf(job.source, work.rule);
+    // The size before the file is replaced by its result.
+    const qint64 bytesIn = json && job.sourceStatus.regular ? job.sourceStatus.size : 0;
     FileOptions options;
     options.lineEnds = work.options.lineEnds;
     options.backupSuffix = work.options.backupSuffix;
@@ -181,9 +161,12 @@ QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
         resultMade = 1;
     if (!json)
         return QByteArray();
+    std::optional<SourceFacts> facts;
+    if (job.sourceStatus.regular)
+        facts = factsOf(report, bytesIn);
     std::optional<qint64> bytesOut;
     if (report.succeeded())
-        bytesOut = QFileInfo(job.output).size();
+        bytesOut = report.resultSize;
     return jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr, bytesOut,
                     report.reason);
 }
@@ -237,40 +220,43 @@ QByteArray writeDiff(const FileWork& work, const Job& job, size_t index, const S
     return held;
 }
 
-// --check and --diff: the result is made in the scratch folder, compared with the file and
-// removed.
+// --check: the result is made and compared with the file as it comes, and written nowhere.
+// --diff: the result is made in the scratch folder, compared with the file, shown as a diff
+// found as both are read, and removed.
 QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
-    const QString resultPath = work.scratch->filePath(QString::number(index));
+    const bool diff = work.options.mode == Mode::Diff;
+    const qint64 bytesIn = job.sourceStatus.size;
     FileOptions options;
     options.lineEnds = work.options.lineEnds;
+    options.compareOnly = !diff;
+    const QString resultPath = diff ? work.scratch->filePath(QString::number(index)) : job.source;
     const JobHooks hooks(work, job);
     FileReport report = processOne(job.source, resultPath, work.rule, hooks.hooks, options);
-    SourceFacts facts;
-    std::optional<bool> same;
-    const qint64 resultSize = QFileInfo(resultPath).size();
-    if (report.succeeded()) {
-        facts = factsOf(job.source, work.rule);
-        same = sameBytes(resultPath, job.source);
-        if (!facts.read || !same)
+    bool differs = report.outcome == FileOutcome::WouldChange;
+    if (diff && report.succeeded()) {
+        const std::optional<bool> same = sameBytes(resultPath, job.source);
+        if (!same)
             report = {FileOutcome::Changed,
                       QStringLiteral("it changed while it was being processed")};
+        differs = same && !*same;
     }
-    QByteArray diff;
-    if (report.succeeded() && work.options.mode == Mode::Diff && !*same) {
+    const SourceFacts facts = factsOf(report, bytesIn);
+    QByteArray shown;
+    if (report.succeeded() && diff && differs) {
         try {
-            diff = writeDiff(work, job, index, facts, resultPath);
+            shown = writeDiff(work, job, index, facts, resultPath);
         } catch (const Failure& failure) { // read again, the file or its result broke off
             report = {FileOutcome::NotRead, failure.description()};
         }
     }
-    QFile::remove(resultPath);
+    if (diff)
+        QFile::remove(resultPath);
     if (!report.succeeded()) {
         leftUntouched(work, job, report);
         return work.options.json ? jsonLine(job.source, outcomeName(report.outcome), nullptr,
                                             std::nullopt, report.reason)
                                  : QByteArray();
     }
-    const bool differs = !*same;
     FileReport compared(differs ? FileOutcome::WouldChange : FileOutcome::Unchanged, {});
     compared.quotesChanged = facts.quotes;
     tellOutcome(work, job, compared);
@@ -278,12 +264,12 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     if (differs) {
         ++work.tally.wouldChange;
         work.tally.quotesChanged += facts.quotes;
-        text = work.options.mode == Mode::Diff ? diff : changeText(work, job, facts.quotes);
+        text = diff ? shown : changeText(work, job, facts.quotes);
     }
     if (work.options.json)
         text = jsonLine(job.source,
                         differs ? QStringLiteral("would-change") : QStringLiteral("unchanged"),
-                        &facts, resultSize, {});
+                        &facts, report.resultSize, {});
     return text;
 }
 
@@ -291,7 +277,8 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
 
 QByteArray processJob(const FileWork& work, const Job& job, size_t index, char& resultMade) {
     try {
-        return work.scratch ? compareOne(work, job, index) : writeOne(work, job, resultMade);
+        const bool compare = work.options.mode == Mode::Check || work.options.mode == Mode::Diff;
+        return compare ? compareOne(work, job, index) : writeOne(work, job, resultMade);
     } catch (const std::exception& failure) {
         ++work.tally.untouched;
         work.prompts.printLine(

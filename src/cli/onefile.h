@@ -24,7 +24,7 @@ struct FileWork {
     const QuoteReplacer& rule;
     StderrPrompts& prompts;
     Tally& tally;
-    // --check and --diff: the private folder in which each result is made and compared.
+    // --diff: the private folder in which each result is made and compared.
     const ScratchFolder* scratch = nullptr;
     // The progress line on a terminal (null: none).
     RunProgress* progress = nullptr;

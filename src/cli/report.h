@@ -24,11 +24,11 @@ class StderrPrompts;
 
 namespace parvello::cli {
 
-// What the reader finds in a file: its encoding, the encoding its result is written in and
-// how many of its quotes the rule changes. Found block by block, so that memory does not
-// grow with the file.
+// What the engine found in a file (FileReport): its encoding, the encoding its result is
+// written in and how many of its quotes the rule changes, found in the one pass that makes
+// the result; and its size.
 struct SourceFacts {
-    bool read = false;
+    bool read = false; // the text was read to its end: the figures below tell the whole file
     SourceFormat format = SourceFormat::CodePage;
     OutputEncoding writtenAs = OutputEncoding::CodePage;
     qint64 bytes = 0;

@@ -287,7 +287,9 @@ private slots:
         QFETCH(int, status);
         TempFolder folder;
         const QString path = folder.write("f.txt", content);
-        const Run run = cli({"--rule", "remove-double", "--check", path});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", folder.path("none")); // --check makes no file, not even there
+        const Run run = cli({"--rule", "remove-double", "--check", path}, env);
         QCOMPARE(run.status, status);
         QCOMPARE(run.out, out.isEmpty() ? out : path + out);
         QCOMPARE(run.err.contains("not a text file"), content.contains('\0'));
