@@ -6,6 +6,8 @@
 
 #include <QLocale>
 
+#include <utility>
+
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -50,6 +52,7 @@ void RunProgress::advance(qint64 bytes, const QString& path) {
     if (!lock.owns_lock() || clock_.elapsed() - lastDrawn_ < 200)
         return;
     lastDrawn_ = clock_.elapsed();
+    drawn_ = true;
     prompts_.showProgress(line(path));
 }
 
@@ -67,7 +70,8 @@ QString RunProgress::line(const QString& path) const {
 }
 
 void RunProgress::clear() {
-    if (shown_)
+    const std::lock_guard lock(mutex_);
+    if (std::exchange(drawn_, false))
         prompts_.showProgress(QString());
 }
 

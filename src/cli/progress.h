@@ -28,7 +28,7 @@ public:
     // More bytes of the file at path were read. The line is drawn once the run has gone on
     // for a second, and redrawn at most every 200 ms. Safe from any thread.
     void advance(qint64 bytes, const QString& path);
-    // Takes the line away.
+    // Takes the line away, where one was drawn.
     void clear();
     bool shown() const { return shown_; }
 
@@ -42,6 +42,7 @@ private:
     QElapsedTimer clock_;
     std::mutex mutex_;
     qint64 lastDrawn_ = 0;
+    bool drawn_ = false; // a line is on the terminal
 };
 
 // The summary at the end of a run that wrote or checked files, e.g. "12 files changed,

@@ -155,6 +155,45 @@ private slots:
         QVERIFY(help.out.contains("Report problems to <"));
     }
 
+    // On a terminal (a real one: a pseudo-terminal from script(1)) the run ends with its
+    // summary, -v names each file, and -q keeps only problems; without a terminal neither
+    // shows (the other tests compare standard error whole).
+    void terminalSummary_data() {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("summary") << "-i"
+                                 << QStringList{"parvello-cli: 1 file changed, 1 "
+                                                "unchanged, 2 quotes"};
+        QTest::newRow("verbose") << "-vij1"
+                                 << QStringList{"parvello-cli: q.txt: written, 2 quote(s)",
+                                                "parvello-cli: plain.txt: unchanged, 0 quote(s)",
+                                                "parvello-cli: 1 file changed, 1 unchanged, 2 "
+                                                "quotes"};
+        QTest::newRow("check") << "-n"
+                               << QStringList{"q.txt: 2 quote(s) would change",
+                                              "parvello-cli: 1 file would change, 1 "
+                                              "unchanged, 2 quotes"};
+        QTest::newRow("quiet") << "-qi" << QStringList{};
+    }
+    void terminalSummary() {
+        QFETCH(QString, options);
+        QFETCH(QStringList, lines);
+        TempFolder folder;
+        folder.write("q.txt", "\"a\"\r\n");
+        folder.write("plain.txt", "b\r\n");
+        QProcess process;
+        process.setWorkingDirectory(folder.root());
+        process.start("script", {"-qec",
+                                 QStringLiteral("%1 --rule=remove-double %2 q.txt plain.txt")
+                                     .arg(QStringLiteral(PARVELLO_CLI), options),
+                                 "/dev/null"});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), options == "-n" ? 1 : 0);
+        QStringList shown = QString::fromUtf8(process.readAllStandardOutput())
+                                .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(shown, lines);
+    }
+
     // The forms of the command line people type: unique abbreviations, --opt=value, short
     // options combined and with their values attached, "--" before a name that begins with
     // "-", and --check with --diff (the diff, and status 1 when something would change).
