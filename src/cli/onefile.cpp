@@ -31,12 +31,15 @@ namespace {
 
 // The one place where parvello-cli hands a file to the engine, in every mode. Why a file was
 // left untouched is told in its one line, in the words of problemText.
-FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
-                      const FileHooks& hooks = {}) {
-    FileReport report = ProcessFile(source, output, rule, hooks);
+FileReport withProblemText(const QString& source, const QString& output, FileReport report) {
     if (!report.succeeded())
         report.reason = problemText(source, output, report);
     return report;
+}
+
+FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
+                      const FileHooks& hooks = {}) {
+    return withProblemText(source, output, ProcessFile(source, output, rule, hooks));
 }
 
 SourceFacts factsOf(const QString& path, const QuoteReplacer& rule) {
@@ -181,26 +184,36 @@ void leftUntouched(const FileWork& work, const Job& job, const FileReport& repor
     work.prompts.printLine(PrintablePath(job.source) + QStringLiteral(": ") + report.reason);
 }
 
-// --out or --in-place.
-QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
+// --out or --in-place: the file's report is told, and its text for standard output given,
+// once its result has replaced its output (through group: when the group commits).
+void writeOne(const FileWork& work, const Job& job, char& resultMade, CommitGroup* group,
+              const std::function<void(QByteArray)>& deliver) {
     const bool json = work.options.json;
     std::optional<SourceFacts> facts;
     if (json && job.sourceStatus.regular)
         facts = factsOf(job.source, work.rule);
+    const auto told = [&work, &job, &resultMade, json, facts, deliver](const FileReport& done) {
+        const FileReport report = withProblemText(job.source, job.output, done);
+        tellOutcome(work, job, report);
+        if (!report.succeeded())
+            leftUntouched(work, job, report);
+        else
+            resultMade = 1;
+        if (!json) {
+            deliver(QByteArray());
+            return;
+        }
+        std::optional<qint64> bytesOut;
+        if (report.succeeded())
+            bytesOut = QFileInfo(job.output).size();
+        deliver(jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr,
+                         bytesOut, report.reason));
+    };
     const JobHooks hooks(work, job);
-    const FileReport report = processOne(job.source, job.output, work.rule, hooks.hooks);
-    tellOutcome(work, job, report);
-    if (!report.succeeded())
-        leftUntouched(work, job, report);
+    if (group)
+        group->process(job.source, job.output, work.rule, hooks.hooks, {}, told);
     else
-        resultMade = 1;
-    if (!json)
-        return QByteArray();
-    std::optional<qint64> bytesOut;
-    if (report.succeeded())
-        bytesOut = QFileInfo(job.output).size();
-    return jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr, bytesOut,
-                    report.reason);
+        told(ProcessFile(job.source, job.output, work.rule, hooks.hooks));
 }
 
 // What --check and --diff print for a file whose result differs from what it holds.
@@ -271,15 +284,19 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
 
 } // namespace
 
-QByteArray processJob(const FileWork& work, const Job& job, size_t index, char& resultMade) {
+void processJob(const FileWork& work, const Job& job, size_t index, char& resultMade,
+                CommitGroup* group, const std::function<void(QByteArray)>& deliver) {
     try {
-        return work.scratch ? compareOne(work, job, index) : writeOne(work, job, resultMade);
+        if (work.scratch)
+            deliver(compareOne(work, job, index));
+        else
+            writeOne(work, job, resultMade, group, deliver);
     } catch (const std::exception& failure) {
         ++work.tally.untouched;
         work.prompts.printLine(
             QStringLiteral("%1: cannot process: %2")
                 .arg(PrintablePath(job.source), QString::fromLocal8Bit(failure.what())));
-        return QByteArray();
+        deliver(QByteArray());
     }
 }
 

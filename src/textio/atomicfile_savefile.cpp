@@ -9,6 +9,15 @@ void AtomicFile::AllowUnnamedFiles(bool) {}
 
 void AtomicFile::onDevice(unsigned long long) {}
 
+// QSaveFile flushes each file at its own commit.
+bool FlushTogether(const std::vector<int>&) {
+    return false;
+}
+void FlushFolders(const QStringList&) {}
+bool AtomicFile::mayShareFlush() const {
+    return false;
+}
+
 AtomicFile::AtomicFile(const QString& target) : target_(target), save_(target) {}
 
 AtomicFile::~AtomicFile() {
@@ -50,8 +59,10 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe, const std::funct
     hookRan_ = false;
     if (!checkStillSafe(stillSafe))
         return false;
-    if (save_.commit())
+    if (save_.commit()) {
+        renamed_ = true;
         return true;
+    }
     error_ = save_.errorString();
     return false;
 }

@@ -337,9 +337,11 @@ void OutputFile::put(const char* bytes, qsizetype n) {
         ThrowIoFailure(save_->errorString(), path_);
 }
 
-OutputFile::Result OutputFile::commit() {
+void OutputFile::finishWriting() {
     if (!opened_)
         notOpen();
+    if (finished_)
+        return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
                         QStringLiteral("Cannot write ") + path_ +
@@ -347,16 +349,30 @@ OutputFile::Result OutputFile::commit() {
                         QStringLiteral("a surrogate without its pair"));
     flush();
     if (!differs_ && useKnownBytes_) {
-        if (compared_ == knownBytes_.size()) {
-            discard();
-            return Result::Unchanged;
-        }
+        unchanged_ = compared_ == knownBytes_.size();
     } else if (!differs_) {
         char extra = 0;
-        if (existing_->read(&extra, 1) == 0) {
-            discard();
-            return Result::Unchanged;
-        }
+        unchanged_ = existing_->read(&extra, 1) == 0;
+    }
+    finished_ = true;
+    // What only the writing needed goes: a result waiting for its replace holds no buffer.
+    buffer_ = PooledBuffer(0);
+    existing_.reset();
+    compareBuffer_ = QByteArray();
+    knownBytes_ = QByteArray();
+    where_.sourceBytes = QByteArray();
+}
+
+bool OutputFile::mayShareFlush() const {
+    return finished_ && !unchanged_ && !readOnly_ && save_ && !intoTarget_ &&
+           save_->mayShareFlush();
+}
+
+OutputFile::Result OutputFile::commit() {
+    finishWriting();
+    if (unchanged_) {
+        discard();
+        return Result::Unchanged;
     }
     existing_.reset();
     if (readOnly_) {

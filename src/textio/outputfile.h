@@ -83,6 +83,30 @@ public:
     bool endText() { return pendingHigh_ == 0; }
     // Drops everything written so far and starts again, in another encoding.
     void restart(OutputEncoding encoding);
+    // After the last piece: the result is all in its temporary file, and whether it differs
+    // from the target is known (see unchanged()); the buffers are given back. commit() does
+    // this itself where it was not done.
+    void finishWriting();
+    // After finishWriting(): the target already holds exactly the result.
+    bool unchanged() const { return unchanged_; }
+    // After finishWriting(): whether the commit may leave the flush of the result's data to
+    // one shared with other files (FlushTogether over temporaryHandle(), then
+    // flushedAlready()).
+    bool mayShareFlush() const;
+    int temporaryHandle() const { return save_ ? save_->handle() : -1; }
+    // A result that waits past the call that wrote it no longer runs that call's hook.
+    void stopWaitingHook() {
+        where_.whileWaiting = {};
+        if (save_)
+            save_->whileWaiting({});
+    }
+    void flushedAlready() {
+        if (save_)
+            save_->flushedAlready();
+    }
+    // After a commit that wrote: whether the result took its name by a rename, so that the
+    // folder of targetPath() received a new name.
+    bool renamed() const { return save_ && save_->renamed(); }
     // Moves the complete result over the target, or leaves an identical target alone. A
     // read-only target that would change is left alone too, with Result::Refused.
     Result commit();
@@ -130,6 +154,8 @@ private:
     bool useKnownBytes_ = false;
     qsizetype compared_ = 0;
     bool differs_ = true;
+    bool finished_ = false;  // finishWriting() ran
+    bool unchanged_ = false; // and found the result identical to the target
     bool exists_ = false;
     char16_t pendingHigh_ = 0; // a high surrogate that ended a piece, paired with the next
     bool opened_ = false;
