@@ -1,9 +1,10 @@
 # Shared by the scripts in this folder: installs what is missing on Debian and builds.
 # Sourced, not run.
 
-# Debian 12 packages the build, the tests and the program need.
+# Debian 12 packages the build, the tests and the program need (shellcheck: the test of
+# the bash completion).
 PARVELLO_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-                   fonts-liberation xvfb xauth)
+                   fonts-liberation xvfb xauth shellcheck)
 
 # Installs the packages named (and the common ones) that are not installed yet, with
 # apt-get; through sudo when not running as root.

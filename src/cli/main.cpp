@@ -100,7 +100,7 @@ int run(const Options& options) {
     StderrPrompts prompts;
     const QuoteReplacer rule(options.rule, options.doubleText, options.singleText);
     if (options.mode == Mode::Filter)
-        return runFilter(rule, prompts);
+        return runFilter(rule, prompts, options.lineEnds);
     // --check and --diff compare each file with the result it would get in place.
     const bool examine = options.mode == Mode::Check || options.mode == Mode::Diff;
     const JobList list = jobsOf(options, examine);

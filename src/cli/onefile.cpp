@@ -29,17 +29,18 @@ namespace parvello::cli {
 
 namespace {
 
-// The one place where parvello-cli hands a file to the engine, in every mode. Why a file was
-// left untouched is told in its one line, in the words of problemText.
+// Why a file was left untouched, told in its one line in the words of problemText.
 FileReport withProblemText(const QString& source, const QString& output, FileReport report) {
     if (!report.succeeded())
         report.reason = problemText(source, output, report);
     return report;
 }
 
+// The file handed to the engine, for the modes that compare and for the filter (a written
+// job goes through writeOne).
 FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
-                      const FileHooks& hooks = {}) {
-    return withProblemText(source, output, ProcessFile(source, output, rule, hooks));
+                      const FileHooks& hooks = {}, const FileOptions& options = {}) {
+    return withProblemText(source, output, ProcessFile(source, output, rule, hooks, options));
 }
 
 SourceFacts factsOf(const QString& path, const QuoteReplacer& rule) {
@@ -209,11 +210,14 @@ void writeOne(const FileWork& work, const Job& job, char& resultMade, CommitGrou
         deliver(jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr,
                          bytesOut, report.reason));
     };
+    FileOptions options;
+    options.lineEnds = work.options.lineEnds;
+    options.backupSuffix = work.options.backupSuffix;
     const JobHooks hooks(work, job);
     if (group)
-        group->process(job.source, job.output, work.rule, hooks.hooks, {}, told);
+        group->process(job.source, job.output, work.rule, hooks.hooks, options, told);
     else
-        told(ProcessFile(job.source, job.output, work.rule, hooks.hooks));
+        told(ProcessFile(job.source, job.output, work.rule, hooks.hooks, options));
 }
 
 // What --check and --diff print for a file whose result differs from what it holds.
@@ -237,8 +241,10 @@ QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes,
 // removed.
 QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     const QString resultPath = work.scratch->filePath(QString::number(index));
+    FileOptions options;
+    options.lineEnds = work.options.lineEnds;
     const JobHooks hooks(work, job);
-    FileReport report = processOne(job.source, resultPath, work.rule, hooks.hooks);
+    FileReport report = processOne(job.source, resultPath, work.rule, hooks.hooks, options);
     SourceFacts facts;
     std::optional<bool> same;
     const qint64 resultSize = QFileInfo(resultPath).size();
@@ -304,7 +310,7 @@ void processJob(const FileWork& work, const Job& job, size_t index, char& result
 // temporary folder, a block at a time, so it takes exactly the road a file would and memory
 // does not grow with it; input the engine leaves untouched is copied through unchanged.
 // The folder goes when the run ends, whether it ends here or by a signal (ScratchFolder).
-int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
+int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts, LineEnds lineEnds) {
 #ifdef Q_OS_WIN
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
@@ -335,7 +341,9 @@ int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts) {
             reason = QStringLiteral("it could not be kept in a temporary file");
     }
     if (whole) {
-        const FileReport report = processOne(in, out, rule);
+        FileOptions options;
+        options.lineEnds = lineEnds;
+        const FileReport report = processOne(in, out, rule, {}, options);
         if (report.succeeded() && QFile::exists(out)) {
             fileToStdout(out);
             return ExitAllWritten;

@@ -42,7 +42,9 @@ struct FileWork {
 void processJob(const FileWork& work, const Job& job, size_t index, char& resultMade,
                 CommitGroup* group, const std::function<void(QByteArray)>& deliver);
 
-// Standard input through the engine to standard output; the run's exit status.
-int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts);
+// Standard input through the engine to standard output, its lines ended as asked; the run's
+// exit status.
+int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts,
+              LineEnds lineEnds = LineEnds::CrLf);
 
 } // namespace parvello::cli

@@ -1,5 +1,6 @@
-// One block of a file's text after another through the rule, line ends made CR LF: line by
-// line, or in one vector pass over the whole block where the output's stage allows it.
+// One block of a file's text after another through the rule, line ends made CR LF (or LF, or
+// kept as they stand): line by line, or in one vector pass over the whole block where the
+// output's stage allows it.
 #pragma once
 
 #include "textio/textscan.h"
@@ -16,16 +17,19 @@
 namespace parvello {
 
 // The lines of a text that comes in blocks, each line written as it is read and ended
-// with CR LF. On the text-stream road a line ends at CR LF, at a lone LF or at a lone CR; on
-// the UTF-8 road at CR LF only (a lone CR or LF stays in its line). A final line break gives
-// no extra line, an empty text one empty line. Content goes through the rule; the file's own
-// CR LF goes out as it is. Unit is char for a text left in its bytes, char16_t for decoded
-// text. Out has content(units, n) and raw(units, n).
+// with CR LF (with LF where lf is set). With crLfOnly unset (the text-stream road, and any
+// road whose lines end in LF) a line ends at CR LF, at a lone LF or at a lone CR; with it set
+// (the UTF-8 road, and a text whose breaks are kept) at CR LF only: a lone CR or LF stays in
+// its line, and the file's own CR LF goes out as it is. A final line break gives no extra
+// line, an empty text one empty line; without endLast nothing is added at the end (every
+// break then stays as it stands). Content goes through the rule. Unit is char for a text left
+// in its bytes, char16_t for decoded text. Out has content(units, n) and raw(units, n).
 template <class Unit, class Out> class BlockLines {
 public:
-    BlockLines(bool crLfOnly, Out& out) : crLfOnly_(crLfOnly), out_(&out) {}
+    BlockLines(bool crLfOnly, Out& out, bool lf = false, bool endLast = true)
+        : crLfOnly_(crLfOnly), lf_(lf), endLast_(endLast), out_(&out) {}
 
-    void reset() { *this = BlockLines(crLfOnly_, *out_); }
+    void reset() { *this = BlockLines(crLfOnly_, *out_, lf_, endLast_); }
 
     void block(const Unit* u, qsizetype n) {
         if (n == 0)
@@ -202,8 +206,8 @@ public:
         from = std::max(from, i - keep); // a quote's first bytes are never stops
     }
 
-    // At the stop u[i] of a pass: a line break goes out as CR LF, a quote as what it becomes;
-    // i moves past it, o past what was written for it.
+    // At the stop u[i] of a pass: a line break goes out as the line end, a quote as what it
+    // becomes; i moves past it, o past what was written for it.
     Q_ALWAYS_INLINE void stop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from) {
         if (out_->stopsLookedUp) {
             tableStop(u, n, i, o, from);
@@ -256,7 +260,8 @@ public:
             i = out_->quote(u, from, i, o);
             return;
         }
-        *o++ = Unit('\r');
+        if (!lf_)
+            *o++ = Unit('\r');
         *o++ = Unit('\n');
         const bool crLf = c == Unit('\r') && i + 1 < n && u[i + 1] == Unit('\n');
         pendingCr_ = c == Unit('\r') && i + 1 == n;
@@ -268,9 +273,9 @@ public:
         if (crLfOnly_) {
             if (std::exchange(pendingCr_, false))
                 out_->raw(cr(), 1); // a CR at the very end stays in the last line
-            if (!any_ || beforeLast_ != Unit('\r') || last_ != Unit('\n'))
+            if (endLast_ && (!any_ || beforeLast_ != Unit('\r') || last_ != Unit('\n')))
                 endLine();
-        } else if (!any_ || (last_ != Unit('\r') && last_ != Unit('\n'))) {
+        } else if (endLast_ && (!any_ || (last_ != Unit('\r') && last_ != Unit('\n')))) {
             endLine();
         }
     }
@@ -291,7 +296,8 @@ private:
             return crOnly ? FindCarriageReturn(u, n) : FindLineBreak(u, n);
     }
 
-    void endLine() { out_->raw(crLf(), 2); }
+    // CR LF, or its LF alone.
+    void endLine() { out_->raw(crLf() + int(lf_), 2 - int(lf_)); }
 
     void anyBreakBlock(const Unit* u, qsizetype n) {
         qsizetype pos = 0;
@@ -306,10 +312,13 @@ private:
             }
             out_->content(u + pos, at - pos);
             if (u[at] == Unit('\r') && at + 1 < n && u[at + 1] == Unit('\n')) {
-                out_->raw(u + at, 2);
+                if (lf_)
+                    endLine();
+                else
+                    out_->raw(u + at, 2);
                 pos = at + 2;
             } else {
-                out_->raw(crLf(), 2);
+                endLine();
                 pendingCr_ = u[at] == Unit('\r') && at + 1 == n;
                 pos = at + 1;
             }
@@ -347,6 +356,8 @@ private:
     }
 
     bool crLfOnly_;
+    bool lf_;      // lines end with LF, not CR LF
+    bool endLast_; // the last line gains its end, an empty text one
     Out* out_;
     bool any_ = false;
     bool pendingCr_ = false; // the last block ended with a CR

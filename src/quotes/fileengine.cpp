@@ -46,13 +46,19 @@ const QString InUseReason = QStringLiteral("another program is writing it");
 // The text of one file on its way from the reader to the output: block after block through
 // the rule; started over when a mark-less file proves to be in the code page, or when a
 // replacement text that is not ASCII meets a file that is all ASCII in the code page; ended
-// with the last line's end.
+// with the last line's end. The line ends: CR LF (on the UTF-8 road a lone CR or LF stays in
+// its line), LF (on every road each CR LF, lone CR and lone LF), or kept as they stand, with
+// nothing added at the end.
 class TextRun {
 public:
-    TextRun(SourceReader& read, const QuoteReplacer& rule, const FileHooks& hooks)
+    TextRun(SourceReader& read, const QuoteReplacer& rule, const FileHooks& hooks,
+            LineEnds lineEnds)
         : read_(read), blocks_(read.blocks()), rule_(rule), hooks_(hooks),
-          utf8Road_(read.fileIsUtf8()), out_(rule), byteLines_(utf8Road_, out_),
-          unitLines_(utf8Road_, out_) {
+          utf8Road_(read.fileIsUtf8()),
+          crLfOnly_(lineEnds == LineEnds::Keep || (utf8Road_ && lineEnds == LineEnds::CrLf)),
+          lf_(lineEnds == LineEnds::Lf), out_(rule),
+          byteLines_(crLfOnly_, out_, lf_, lineEnds != LineEnds::Keep),
+          unitLines_(crLfOnly_, out_, lf_, lineEnds != LineEnds::Keep) {
         // A pure-ASCII file taken for UTF-8 comes out the same as the code page would give
         // it, unless what a straight quote becomes is not ASCII.
         for (const QChar c : rule.result(0))
@@ -114,7 +120,7 @@ private:
         const ByteQuoteReplacer* byteRule = nullptr;
         if (blocks_.inBytes())
             byteRule = &byteRule_.emplace(rule_, encoding_);
-        out_.begin(*sink_, !blocks_.inBytes(), utf8Road_, encoding_, byteRule);
+        out_.begin(*sink_, !blocks_.inBytes(), crLfOnly_, encoding_, byteRule, lf_);
     }
 
     // The file is read again from its first byte in another encoding: what was written goes,
@@ -170,6 +176,8 @@ private:
     const QuoteReplacer& rule_;
     const FileHooks& hooks_;
     const bool utf8Road_;
+    const bool crLfOnly_; // lines end at CR LF only, and a lone CR or LF stays in its line
+    const bool lf_;       // lines end with LF
     bool resultAscii_ = true;
     SourceBlocks::Next next_ = SourceBlocks::Next::End;
     OutputEncoding encoding_ = OutputEncoding::CodePage;
@@ -186,8 +194,9 @@ private:
 // Which file the result replaces: in place, the file just read (the file a link there leads
 // to, not the link); elsewhere the output name itself. A small file's bytes go along, to
 // compare the result with.
-OutputTarget targetFor(const SourceFile& source, bool inPlace) {
+OutputTarget targetFor(const SourceFile& source, bool inPlace, const QString& backupSuffix) {
     OutputTarget where;
+    where.backupSuffix = backupSuffix;
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
         where.kind = OutputTarget::Kind::FileRead;
@@ -270,7 +279,6 @@ namespace {
 FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
                        const QuoteReplacer& rule, const FileHooks& hooks,
                        const FileOptions& options, std::unique_ptr<CommitGroup::Waiting>* waiting) {
-    Q_UNUSED(options); // taken up as each option is built
     // A pipe could keep the run waiting for ever and a device never end, and neither is
     // the user's text: they are left alone without being opened.
     if (isSpecialFile(sourcePath))
@@ -290,13 +298,13 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
     if (inPlace && read.source().file->takeReadLease() == ReadOnlyFile::Lease::Busy)
         return FileReport(FileOutcome::InUse, InUseReason);
 
-    TextRun run(read, rule, hooks);
+    TextRun run(read, rule, hooks, options.lineEnds);
     FileReport report;
     if (!run.takeFirstBlock()) {
         report = read.failed() ? notRead(read.failure())
                                : FileReport(FileOutcome::NotText, run.notText());
     } else {
-        OutputTarget where = targetFor(read.source(), inPlace);
+        OutputTarget where = targetFor(read.source(), inPlace, options.backupSuffix);
         // The wait for the disk at the end of a large file is the caller's too.
         if (hooks.afterBlock)
             where.whileWaiting = [&] { hooks.afterBlock(read.source().file->size()); };

@@ -38,7 +38,8 @@ enum class FileOutcome {
 enum class LineEnds {
     CrLf, // every line ends with CR LF, the last one too (what the window always does)
     Keep, // every line break stays exactly as it stands, and nothing is added at the end
-    Lf,   // every line ends with LF, the last one too
+    Lf,   // every line ends with LF, the last one too: each CR LF, lone CR and lone LF
+          // becomes one LF (on the UTF-8 road as well), and an empty text one LF
 };
 
 // How ProcessFile treats one file, beyond its rule.
@@ -48,7 +49,11 @@ struct FileOptions {
     // written or replaced, and no lease is taken. The outcome is Unchanged or WouldChange.
     bool compareOnly = false;
     // Not empty: right before the result replaces an existing output, the original is kept
-    // under the output's name followed by this suffix (a hard link: no copy is made).
+    // under the output's name followed by this suffix (in place, the name of the file a link
+    // leads to): a hard link, or a copy where the file system allows no link or where the
+    // result is written into the file itself. An existing file of that name is replaced. A
+    // file left as it is (Unchanged) gets none; when the backup cannot be made, nothing is
+    // written (NotWritten, "its backup could not be made: ...").
     QString backupSuffix;
 };
 
@@ -90,7 +95,8 @@ struct FileHooks {
     std::function<bool(bool utf8Road)> beforeReplace;
 };
 
-// Processes one file. Lines end with CR LF in the output, the last one too; the output is
+// Processes one file. Lines end with CR LF in the output, the last one too, unless
+// options.lineEnds says otherwise; the output is
 // in the encoding family of the input (see OutputEncoding), and replaces outputPath (which
 // may be the source itself) only once it is complete. Only a regular file is read; a pipe,
 // socket or device is left as it is (NotAFile). When outputPath is the source's own name (in

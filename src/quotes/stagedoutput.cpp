@@ -53,7 +53,7 @@ bool StagedOutput::fillUnitTable() {
         std::memcpy(unitTable.actions[q].units, result.utf16(), size_t(result.size()) * 2);
         unitTable.actions[q].length = result.size();
     }
-    unitTable.actions[3] = UnitAction{{u'\r', u'\n'}, 2};
+    unitTable.actions[3] = lf_ ? UnitAction{{u'\n'}, 1} : UnitAction{{u'\r', u'\n'}, 2};
     return true;
 }
 
@@ -73,7 +73,8 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
     }
     if (!crLfOnly)
         for (const uchar c : {uchar('\r'), uchar('\n')})
-            t.actions[c] = StopAction{{'\r', '\n'}, 2, 0, true};
+            t.actions[c] =
+                lf_ ? StopAction{{'\n'}, 1, 0, true} : StopAction{{'\r', '\n'}, 2, 0, true};
     std::array<bool, 256> taken{};
     for (int q = 0; q < 3; ++q) {
         const QByteArrayView quote = byteRule_->quoteBytes(q);
@@ -140,14 +141,15 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
     if (units) {
         unitStops.emplace(stop);
         stopsLookedUp = anyQuote && fillUnitTable();
-        quotesPass = stopsLookedUp && fillPassUnits();
+        // The groups make each lone line break CR LF and keep CR LF: not for LF ends.
+        quotesPass = stopsLookedUp && (crLfOnly || !lf_) && fillPassUnits();
     } else {
         std::array<char, 5> bytes{};
         for (size_t k = 0; k < 5; ++k)
             bytes[k] = char(stop[k]);
         byteStops.emplace(bytes);
         stopsLookedUp = fillStopTable(crLfOnly);
-        quotesPass = stopsLookedUp && fillPassQuotes();
+        quotesPass = stopsLookedUp && (crLfOnly || !lf_) && fillPassQuotes();
     }
     return true;
 }

@@ -30,11 +30,13 @@ public:
     explicit StagedOutput(const QuoteReplacer& rule) : rule_(&rule) {}
 
     // Starts a file's output (again, after a restart in another encoding): the pieces go to
-    // sink, and the pass is set up for the road (see setUpPass).
+    // sink, and the pass is set up for the road (see setUpPass); with lf, a line break that
+    // stops the pass becomes LF instead of CR LF.
     void begin(PieceSink& sink, bool units, bool crLfOnly, OutputEncoding encoding,
-               const ByteQuoteReplacer* byteRule) {
+               const ByteQuoteReplacer* byteRule, bool lf = false) {
         sink_ = &sink;
         byteRule_ = byteRule;
+        lf_ = lf;
         runLength_ = 0;
         refused_ = false;
         passing_ = setUpPass(units, crLfOnly, encoding);
@@ -113,8 +115,8 @@ private:
     // The same for decoded text: each result nothing or one unit that is no line break.
     PassUnits passUnits;
     bool fillPassUnits();
-    // For decoded text: what each of the family's quotes becomes, and CR LF for a line
-    // break ([3]).
+    // For decoded text: what each of the family's quotes becomes, and the line end for a
+    // line break ([3]).
     struct UnitAction {
         char16_t units[8] = {};
         qsizetype length = 0;
@@ -135,8 +137,8 @@ private:
     static constexpr qsizetype LongestResult = 4096;
 
     // Sets the pass up for the rule and road (false: results too long for it); the stops
-    // are the line breaks (on the text-stream road) and the last unit of each quote the
-    // rule looks for.
+    // are the line breaks (unless crLfOnly) and the last unit of each quote the rule looks
+    // for.
     bool setUpPass(bool units, bool crLfOnly, OutputEncoding encoding);
     // Decoded text whose units in memory already are the output's bytes (UTF-16 LE on a
     // little-endian processor) goes out as bytes, without being encoded again: the source
@@ -267,6 +269,7 @@ private:
     const QuoteReplacer* rule_;
     const ByteQuoteReplacer* byteRule_ = nullptr;
     PieceSink* sink_ = nullptr;
+    bool lf_ = false; // line ends are LF
     bool passing_ = false;
     bool refused_ = false;
     // Bytes that lie one after the other go to the output as one piece: most of a file

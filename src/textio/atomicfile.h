@@ -95,6 +95,14 @@ public:
 
     // Whether the last commit() was refused because stillSafe() no longer held.
     bool changedMeanwhile() const { return changed_; }
+    // Keeps the target that commit() replaces under `backup` (in the target's folder), made
+    // right before the replace and only once stillSafe() held: a hard link to the target, or
+    // a copy of it where the file system refuses the link or where the result is written into
+    // the target (a link would see the new bytes). An existing file at that name is replaced
+    // by a rename, so a backup is never seen half made. `expected` is the target as it must
+    // still be. When the backup cannot be made the target is not touched and commit() fails
+    // with "its backup could not be made: " and the system's words.
+    void keepBackup(const QString& backup, const FileIdentity& expected);
     // Removes the temporary file; the target stays as it was.
     void cancel();
 
@@ -119,6 +127,10 @@ private:
 
     std::function<void()> whileWaiting_;
 
+    bool makeBackup(bool copyOnly);
+    QString backup_; // empty for none
+    FileIdentity backupOf_;
+
     QString target_;
     QString error_;
     bool changed_ = false;
@@ -135,6 +147,7 @@ private:
     static unsigned creationMode(bool targetExists, unsigned permissionBits);
     bool givePermissionBits(bool targetExists, unsigned permissionBits);
     bool nameUnnamedFile();
+    int copyTargetTo(const QByteArray& name);
     QByteArray temporaryName_; // empty while the file has no name
     int fd_ = -1;
     // A large file's writes, from its second mebibyte on, go out on a thread of their own.

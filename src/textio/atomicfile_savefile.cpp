@@ -1,6 +1,8 @@
 // The replace of a file on systems without the Unix calls: QSaveFile does it.
 #include "textio/atomicfile.h"
 
+#include <QFile>
+
 #ifndef Q_OS_UNIX
 
 namespace parvello {
@@ -54,11 +56,37 @@ bool AtomicFile::openToWriteInto(const FileIdentity&) {
     return false;
 }
 
+void AtomicFile::keepBackup(const QString& backup, const FileIdentity& expected) {
+    backup_ = backup;
+    backupOf_ = expected;
+}
+
+// A copy of the target, itself written through a QSaveFile: never seen half made.
+bool AtomicFile::makeBackup(bool) {
+    QFile from(target_);
+    QSaveFile to(backup_);
+    bool made = from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly);
+    while (made && !from.atEnd()) {
+        const QByteArray block = from.read(1 << 18);
+        made = !block.isEmpty() && to.write(block) == block.size();
+    }
+    if (made && to.commit())
+        return true;
+    error_ = QStringLiteral("its backup could not be made: ") +
+             (from.error() != QFileDevice::NoError ? from.errorString() : to.errorString());
+    to.cancelWriting();
+    return false;
+}
+
 bool AtomicFile::commit(const std::function<bool()>& stillSafe, const std::function<void()>&) {
     changed_ = false;
     hookRan_ = false;
     if (!checkStillSafe(stillSafe))
         return false;
+    if (!backup_.isEmpty() && !makeBackup(true)) {
+        cancel();
+        return false;
+    }
     if (save_.commit()) {
         renamed_ = true;
         return true;

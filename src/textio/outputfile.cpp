@@ -185,6 +185,8 @@ void OutputFile::openTemporary() {
     }
     if (exists_ && !intoTarget_)
         carryAttributes();
+    if (exists_ && !where_.backupSuffix.isEmpty())
+        save_->keepBackup(target_ + where_.backupSuffix, expected_);
 }
 
 // The result takes the place of a file that exists: it gets that file's extended attributes

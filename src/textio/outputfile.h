@@ -42,6 +42,9 @@ struct OutputTarget {
     std::function<void()> whileWaiting;
     QByteArray sourceBytes;
     FileIdentity sourceIdentity;
+    // Not empty: a file the result replaces is kept under its own path followed by this
+    // (see AtomicFile::keepBackup). Nothing is kept where nothing is replaced.
+    QString backupSuffix;
 };
 
 // Writes text to a file in one encoding and replaces the file only when everything is

@@ -174,6 +174,15 @@ private slots:
             << "--- ./-n\n+++ ./-n\n@@ -1 +1 @@\n-\"a\"\n\\ No newline at end of file\n+a\u240D\n";
         QTest::newRow("check") << QStringList{"--rule=remove-double", "-n", "--", "-n"} << 1
                                << before << "-n: 2 quote(s) would change\n";
+        QTest::newRow("line ends kept")
+            << QStringList{"--rule=remove-double", "--line-e=keep", "-i", "./-n"} << 0
+            << QByteArray("a") << QString();
+        QTest::newRow("line ends LF")
+            << QStringList{"--rule=remove-double", "--line-ends", "lf", "-i", "./-n"} << 0
+            << QByteArray("a\n") << QString();
+        QTest::newRow("backup") << QStringList{"--rule=remove-double", "-i", "--backup=.orig",
+                                               "./-n"}
+                                << 0 << QByteArray("a\r\n") << QString();
     }
     void optionForms() {
         QFETCH(QStringList, args);
@@ -189,6 +198,9 @@ private slots:
         QCOMPARE(process.exitCode(), status);
         QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).startsWith(out));
         QCOMPARE(ReadBytes(folder.path("-n")), written);
+        QCOMPARE(QFile::exists(folder.path("-n.orig")), args.contains("--backup=.orig"));
+        if (args.contains("--backup=.orig"))
+            QCOMPARE(ReadBytes(folder.path("-n.orig")), QByteArray("\"a\""));
     }
 
     // The diff shows old and new text in UTF-8 whatever the encoding, a CR as U+240D on

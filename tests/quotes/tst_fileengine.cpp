@@ -8,6 +8,7 @@
 #include "textio/atomicfile.h"
 #include "textio/reading.h"
 #include "textio/textencoder.h"
+#include "textio/textsource.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -28,6 +29,7 @@ using namespace parvello::testing;
 
 Q_DECLARE_METATYPE(parvello::QuoteRule)
 Q_DECLARE_METATYPE(parvello::FileOutcome)
+Q_DECLARE_METATYPE(parvello::LineEnds)
 
 namespace {
 
@@ -242,6 +244,96 @@ private slots:
         QCOMPARE(ReadBytes(source), input);
         QCOMPARE(prompts.calls.size(), 0);
     }
+
+    // Line ends made LF or kept, on every road, with the line breaks cut at block edges: each
+    // CR LF, lone CR and lone LF made LF and the last line ended, or all kept and none added
+    // (a file without quotes is then not written again).
+    void lineEnds_data() {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<LineEnds>("ends");
+        for (const char* road : {"UTF-8 mark", "UTF-8", "UTF-16", "code page"})
+            for (const LineEnds ends : {LineEnds::Lf, LineEnds::Keep})
+                QTest::addRow("%s, %d", road, int(ends)) << QString::fromLatin1(road) << ends;
+    }
+    void lineEnds() {
+        QFETCH(QString, road);
+        QFETCH(LineEnds, ends);
+        const auto encoded = [&](const QString& text) {
+            return road == "UTF-8 mark" ? "\xEF\xBB\xBF" + text.toUtf8()
+                   : road == "UTF-8"    ? text.toUtf8()
+                   : road == "UTF-16"   ? "\xFF\xFE" + Utf16LE(text)
+                                        : text.toLatin1();
+        };
+        const QString texts[] = {"\u00E9\"a\"\r\nb\rc\n\nd\r\r\n\"e\u00E9", "\u00E9\r",
+                                 "\u00E9\n\r", "\u00E9\"\r\n\"", "\r\n\r\u00E9\"\n", "",
+                                 // long enough for the vector passes
+                                 QString("\u00E9 words \"q\"\r\nmore\rand\n\n").repeated(9)};
+        const QuoteReplacer rules[] = {{QuoteRule::RemoveDouble, {}, {}},
+                                       {QuoteRule::DoubleToText, "\u00AB\u00BB", {}},
+                                       {QuoteRule::DoubleToText, QString(4100, 'x'), {}}};
+        TempFolder folder;
+        const QString in = folder.path("in.txt"), out = folder.path("out.txt");
+        const FileOptions options{ends, false, {}};
+        for (const qsizetype block : {1, 2, 3, 7, 0}) {
+            SetReadBlockSizeForTests(block);
+            for (const QString& text : texts)
+                for (const QuoteReplacer& rule : rules) {
+                    QString expected = rule.apply(text);
+                    if (ends == LineEnds::Lf)
+                        expected = expected.replace("\r\n", "\n").replace('\r', '\n') +
+                                   (text.endsWith('\r') || text.endsWith('\n') ? "" : "\n");
+                    folder.write("in.txt", encoded(text));
+                    QVERIFY(ProcessFile(in, out, rule, {}, options).succeeded());
+                    QCOMPARE(ReadBytes(out), encoded(expected));
+                }
+        }
+        SetReadBlockSizeForTests(0);
+        const QString same = folder.write("same.txt", encoded("\u00E9\n\r\r\nb\r"));
+        QCOMPARE(ProcessFile(same, same, rules[0], {}, options).outcome == FileOutcome::Unchanged,
+                 ends == LineEnds::Keep);
+    }
+
+#ifdef Q_OS_LINUX
+    // A file replaced is kept under its name and the suffix: the very file, or a copy where it
+    // is written into; an old backup is replaced; none is made for a file left as it is.
+    void backupOfTheReplacedFile_data() {
+        QTest::addColumn<QString>("situation");
+        for (const char* situation :
+             {"in place", "old backup", "output folder", "hard link", "unchanged", "folder"})
+            QTest::newRow(situation) << QString::fromLatin1(situation);
+    }
+    void backupOfTheReplacedFile() {
+        QFETCH(QString, situation);
+        const FileOutcome outcome = situation == "unchanged" ? FileOutcome::Unchanged
+                                    : situation == "folder"  ? FileOutcome::NotWritten
+                                                             : FileOutcome::Written;
+        TempFolder folder;
+        const QByteArray original = situation == "unchanged" ? "a\r\n" : "\"a\"\n";
+        const QString source = folder.write("f.txt", original);
+        const QString out = situation == "output folder" ? folder.write("g.txt", original) : source;
+        if (situation == "old backup")
+            folder.write("f.txt.bak", "old\n");
+        if (situation == "hard link")
+            QCOMPARE(::link(QFile::encodeName(out), QFile::encodeName(folder.path("other"))), 0);
+        if (situation == "folder") // the backup cannot be made: the file stays as it is
+            QVERIFY(QDir(folder.root()).mkdir("f.txt.bak"));
+        const struct stat before = StatusOf(out);
+        const FileReport report =
+            ProcessFile(source, out, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), {},
+                        {LineEnds::CrLf, false, ".bak"});
+        QCOMPARE(report.outcome, outcome);
+        QCOMPARE(ReadBytes(out), outcome == FileOutcome::NotWritten ? original : "a\r\n");
+        QCOMPARE(report.failure.reason,
+                 situation == "folder" ? "its backup could not be made: Is a directory" : "");
+        QCOMPARE(QFileInfo::exists(out + ".bak"), situation != "unchanged");
+        if (outcome == FileOutcome::Written) {
+            QCOMPARE(ReadBytes(out + ".bak"), original);
+            QCOMPARE(StatusOf(out + ".bak").st_ino == before.st_ino, situation != "hard link");
+            QCOMPARE(StatusOf(out + ".bak").st_mode, before.st_mode);
+        }
+        QCOMPARE(folder.entries().filter(".~pv"), QStringList()); // no temporary file left
+    }
+#endif
 
     // Every byte of windows-1252 except the line ends comes back as itself, the five
     // undefined ones included; in place, the identical result is not even written.
