@@ -105,6 +105,8 @@ def big_files(cli, corpus, work, runs, before=None):
                          lambda: fresh(out), False),
             "parvello1": ([cli, "--jobs", "1", "--rule", "remove-double", "--out", out1] + sources,
                           lambda: fresh(out1), False),
+            # --check makes the same results and compares them with the files, writing none.
+            "check": ([cli, "--rule", "remove-double", "--check"] + sources, lambda: None, False),
             "cp": (["cp"] + sources + [cp_folder], lambda: fresh(cp_folder), False),
             "cat": (cat_script(sources, cat_folder), lambda: fresh(cat_folder), True),
             "dd": (dd_script(sources, dd_folder), lambda: fresh(dd_folder), True),
@@ -139,6 +141,8 @@ def big_files(cli, corpus, work, runs, before=None):
         t_pv, t_pv1, t_cp = row["parvello"], row["parvello1"], row["cp"]
         show("parvello-cli --out (2 thr.)", t_pv, size)
         show("parvello-cli --jobs 1 --out", t_pv1, size)
+        show("parvello-cli --check", row["check"], size, "(at %.2fx the time of --out)"
+             % (row["check"] / t_pv))
         show("cp", t_cp, size)
         show("cat SRC > DST", row["cat"], size)
         show("dd bs=256K", row["dd"], size)

@@ -8,6 +8,7 @@
 #   BEFORE=/path/to/parvello-cli bench/compare.sh   # an earlier build measured alongside
 #   SMALL_ONLY=1 bench/compare.sh   # only the small files: tmpfs, DISK_DIR and (as root) a
 #                                   # fresh ext4 image loop-mounted beside DISK_DIR
+# The large files are also compared in place with --check, shown beside --out.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -27,6 +28,9 @@ if [ ! -f "$bench/corpus/.complete" ]; then
     python3 "$here/make_corpus.py" "$bench/corpus"
     touch "$bench/corpus/.complete"
 fi
+# --diff on the 256 MiB file: every line ends in LF, so every line is in the diff.
+/usr/bin/time -f "Peak memory of --diff on the 256 MiB file: %M KiB (%e s)" \
+    "$build/bin/parvello-cli" --rule remove-double --diff "$bench/corpus/huge/huge.txt" >/dev/null
 exec python3 "$here/compare.py" --cli "$build/bin/parvello-cli" --corpus "$bench/corpus" \
     --work "$bench/work" --disk-work "$disk" --runs "${RUNS:-5}" ${BEFORE:+--before "$BEFORE"} \
     --prepass "$build/bin/prepass_bench" ${SMALL_ONLY:+--small-only}

@@ -62,6 +62,8 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     std::vector<char> resultMade(jobs.size(), 0);
     std::atomic<size_t> nextChain{0};
     InOrder out(jobs.size());
+    FileWork ordered = work;
+    ordered.order = &out;
     // Each worker's results wait in a group for one flush to the disk (see CommitGroup); a
     // chain of jobs that share a path runs outside the group, each job's result in place
     // before the next job reads it. Once standard output has failed, what is left to do
@@ -75,7 +77,7 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
             if (!alone)
                 group.commit();
             for (const size_t j : chains[c])
-                processJob(work, jobs[j], j, resultMade[j], alone && writing ? &group : nullptr,
+                processJob(ordered, jobs[j], j, resultMade[j], alone && writing ? &group : nullptr,
                            [&out, j](QByteArray text) { out.put(j, std::move(text)); });
         }
         group.commit();
@@ -107,17 +109,20 @@ int run(const Options& options) {
     for (const LeftOut& name : list.leftOut)
         nameLeftOut(prompts, options.json, name);
 
-    // Compared results are made in a private temporary folder, one file at a time each, and
-    // removed as soon as they are compared; the folder goes when the run ends, whether it
-    // ends here or by a signal (ScratchFolder).
+    // The results --diff shows are made in a private temporary folder, one file at a time
+    // each, and removed as soon as they are compared; the folder goes when the run ends,
+    // whether it ends here or by a signal (ScratchFolder). --check makes none, and only
+    // removes those that runs killed outright left.
     std::optional<ScratchFolder> scratch;
-    if (examine) {
+    if (options.mode == Mode::Diff) {
         scratch.emplace();
         if (!scratch->isValid()) {
             prompts.printLine(QStringLiteral("no temporary folder could be made: %1")
                                   .arg(scratch->errorString()));
             return ExitSomeUntouched;
         }
+    } else if (examine) {
+        RemoveLeftScratchFolders();
     }
 
     Tally tally;

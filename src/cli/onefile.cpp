@@ -1,5 +1,6 @@
 #include "cli/onefile.h"
 
+#include "base/failure.h"
 #include "base/printablename.h"
 #include "cli/progress.h"
 #include "cli/scratchfolder.h"
@@ -7,12 +8,10 @@
 #include "cli/stderrprompts.h"
 #include "cli/unifieddiff.h"
 #include "quotes/fileengine.h"
-#include "textio/codepage.h"
 #include "textio/reading.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 #include <array>
 #include <cstdio>
@@ -23,6 +22,8 @@
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace parvello::cli {
@@ -43,33 +44,14 @@ FileReport processOne(const QString& source, const QString& output, const QuoteR
     return withProblemText(source, output, ProcessFile(source, output, rule, hooks, options));
 }
 
-SourceFacts factsOf(const QString& path, const QuoteReplacer& rule) {
+// What the engine found in a file of bytes bytes, as far as it read it to its end.
+SourceFacts factsOf(const FileReport& report, qint64 bytes) {
     SourceFacts facts;
-    facts.bytes = QFileInfo(path).size();
-    const std::array<char16_t, 3>& family = rule.family();
-    std::array<bool, 3> changes{};
-    for (size_t q = 0; q < 3; ++q)
-        changes[q] = rule.result(int(q)) != QString(QChar(family[q]));
-    SourceReader read(path, false);
-    qint64 quotes = 0;
-    for (SourceBlocks::Next next = read.next(); next != SourceBlocks::Next::End;
-         next = read.next()) {
-        if (next == SourceBlocks::Next::NotText)
-            return facts;
-        if (next == SourceBlocks::Next::Restart) { // read again in the code page
-            quotes = 0;
-            continue;
-        }
-        for (const QChar c : read.blocks().units())
-            for (size_t q = 0; q < 3; ++q)
-                quotes += c.unicode() == family[q] && changes[q];
-    }
-    if (read.failed())
-        return facts;
-    facts.read = true;
-    facts.quotes = quotes;
-    facts.format = read.blocks().format();
-    facts.writtenAs = OutputEncodingFor(facts.format);
+    facts.bytes = bytes;
+    facts.read = report.readWhole;
+    facts.quotes = report.quotesChanged;
+    facts.format = report.formatRead;
+    facts.writtenAs = report.encodingWritten;
     return facts;
 }
 
@@ -93,25 +75,6 @@ std::optional<bool> sameBytes(const QString& a, const QString& b) {
         if (gotX == 0)
             return true;
     }
-}
-
-// The result's bytes as text, in the encoding the engine wrote them in.
-QString decodeResult(const QByteArray& bytes, OutputEncoding encoding) {
-    switch (encoding) {
-    case OutputEncoding::CodePage: {
-        QString text(bytes.size(), Qt::Uninitialized);
-        CodePage::ansi().decode(bytes.constData(), bytes.size(),
-                                reinterpret_cast<char16_t*>(text.data()));
-        return text;
-    }
-    case OutputEncoding::Utf8:
-        return QString::fromUtf8(bytes);
-    case OutputEncoding::Utf8WithMark:
-        return QString::fromUtf8(bytes.mid(3));
-    case OutputEncoding::Utf16LE:
-        return QStringDecoder(QStringConverter::Utf16LE)(bytes.mid(2));
-    }
-    return {};
 }
 
 // Copies the file to standard output a block at a time, up to limit bytes, unless standard
@@ -190,10 +153,9 @@ void leftUntouched(const FileWork& work, const Job& job, const FileReport& repor
 void writeOne(const FileWork& work, const Job& job, char& resultMade, CommitGroup* group,
               const std::function<void(QByteArray)>& deliver) {
     const bool json = work.options.json;
-    std::optional<SourceFacts> facts;
-    if (json && job.sourceStatus.regular)
-        facts = factsOf(job.source, work.rule);
-    const auto told = [&work, &job, &resultMade, json, facts, deliver](const FileReport& done) {
+    // The size before the file is replaced by its result.
+    const qint64 bytesIn = json && job.sourceStatus.regular ? job.sourceStatus.size : 0;
+    const auto told = [&work, &job, &resultMade, json, bytesIn, deliver](const FileReport& done) {
         const FileReport report = withProblemText(job.source, job.output, done);
         tellOutcome(work, job, report);
         if (!report.succeeded())
@@ -204,9 +166,12 @@ void writeOne(const FileWork& work, const Job& job, char& resultMade, CommitGrou
             deliver(QByteArray());
             return;
         }
+        std::optional<SourceFacts> facts;
+        if (job.sourceStatus.regular)
+            facts = factsOf(report, bytesIn);
         std::optional<qint64> bytesOut;
         if (report.succeeded())
-            bytesOut = QFileInfo(job.output).size();
+            bytesOut = report.resultSize;
         deliver(jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr,
                          bytesOut, report.reason));
     };
@@ -220,12 +185,9 @@ void writeOne(const FileWork& work, const Job& job, char& resultMade, CommitGrou
         told(ProcessFile(job.source, job.output, work.rule, hooks.hooks, options));
 }
 
-// What --check and --diff print for a file whose result differs from what it holds.
-QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes,
-                      const QString& sourceText, const QString& resultText) {
+// What --check prints for a file whose result differs from what it holds.
+QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes) {
     const QString shown = PrintablePath(job.source);
-    if (work.options.mode == Mode::Diff)
-        return UnifiedDiff(shown, shown, sourceText, resultText);
     const QString line =
         quotes > 0 ? QStringLiteral("%1: %2 quote(s) would change").arg(shown).arg(quotes)
                    : QStringLiteral("%1: no quotes, but its line ends or encoding would change")
@@ -237,41 +199,78 @@ QByteArray changeText(const FileWork& work, const Job& job, qint64 quotes,
     return line.toLocal8Bit() + '\n';
 }
 
-// --check and --diff: the result is made in the scratch folder, compared with the file and
-// removed.
+// --diff: the diff of the file with its result, found as both are read. It is held while it
+// is short, so that files diffed side by side keep their order cheaply; once it is long, or
+// the diffs held for later files add up to too much, it waits until every file before it has
+// been written and goes straight to standard output, so memory stays bounded whatever the
+// size and number of the files. Returns what is held.
+QByteArray writeDiff(const FileWork& work, const Job& job, size_t index, const SourceFacts& facts,
+                     const QString& resultPath) {
+    constexpr qsizetype HoldUpTo = 1 << 20;
+    constexpr qint64 AllHeldUpTo = 16 << 20;
+    QByteArray held;
+    bool direct = false;
+    const auto write = [&](QByteArrayView bytes) {
+        if (direct)
+            return WriteStdout(bytes);
+        held += bytes;
+        if (!work.order || (held.size() < HoldUpTo && work.order->heldBytes() < AllHeldUpTo))
+            return true;
+        if (!work.order->waitTurn(index))
+            return false;
+        direct = true;
+        const bool written = WriteStdout(held);
+        held.clear();
+        return written;
+    };
+#ifdef Q_OS_WIN
+    const bool terminal = _isatty(_fileno(stdout)) != 0;
+#else
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+#endif
+    const bool colour = DiffInColour(work.options.colour, terminal, qgetenv("NO_COLOR"));
+    WriteFileDiff(PrintablePath(job.source), job.source, facts.format, resultPath, facts.writtenAs,
+                  colour, write);
+    return held;
+}
+
+// --check: the result is made and compared with the file as it comes, and written nowhere.
+// --diff: the result is made in the scratch folder, compared with the file, shown as a diff
+// found as both are read, and removed.
 QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
-    const QString resultPath = work.scratch->filePath(QString::number(index));
+    const bool diff = work.options.mode == Mode::Diff;
+    const qint64 bytesIn = job.sourceStatus.size;
     FileOptions options;
     options.lineEnds = work.options.lineEnds;
+    options.compareOnly = !diff;
+    const QString resultPath = diff ? work.scratch->filePath(QString::number(index)) : job.source;
     const JobHooks hooks(work, job);
     FileReport report = processOne(job.source, resultPath, work.rule, hooks.hooks, options);
-    SourceFacts facts;
-    std::optional<bool> same;
-    const qint64 resultSize = QFileInfo(resultPath).size();
-    if (report.succeeded()) {
-        facts = factsOf(job.source, work.rule);
-        same = sameBytes(resultPath, job.source);
-        if (!facts.read || !same)
+    bool differs = report.outcome == FileOutcome::WouldChange;
+    if (diff && report.succeeded()) {
+        const std::optional<bool> same = sameBytes(resultPath, job.source);
+        if (!same)
             report = {FileOutcome::Changed,
                       QStringLiteral("it changed while it was being processed")};
+        differs = same && !*same;
     }
-    // Only a diff needs the texts whole.
-    QString resultText;
-    LineArray sourceLines;
-    if (report.succeeded() && work.options.mode == Mode::Diff && !*same) {
-        QFile file(resultPath);
-        if (file.open(QIODevice::ReadOnly))
-            resultText = decodeResult(file.readAll(), facts.writtenAs);
-        sourceLines = ReadWholeLines(job.source, LineForm::Text);
+    const SourceFacts facts = factsOf(report, bytesIn);
+    QByteArray shown;
+    if (report.succeeded() && diff && differs) {
+        try {
+            shown = writeDiff(work, job, index, facts, resultPath);
+        } catch (const Failure& failure) { // read again, the file or its result broke off
+            report = {FileOutcome::NotRead, failure.description()};
+        }
     }
-    QFile::remove(resultPath);
+    if (diff)
+        QFile::remove(resultPath);
     if (!report.succeeded()) {
         leftUntouched(work, job, report);
         return work.options.json ? jsonLine(job.source, outcomeName(report.outcome), nullptr,
                                             std::nullopt, report.reason)
                                  : QByteArray();
     }
-    const bool differs = !*same;
     FileReport compared(differs ? FileOutcome::WouldChange : FileOutcome::Unchanged, {});
     compared.quotesChanged = facts.quotes;
     tellOutcome(work, job, compared);
@@ -279,12 +278,12 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     if (differs) {
         ++work.tally.wouldChange;
         work.tally.quotesChanged += facts.quotes;
-        text = changeText(work, job, facts.quotes, sourceLines.text, resultText);
+        text = diff ? shown : changeText(work, job, facts.quotes);
     }
     if (work.options.json)
         text = jsonLine(job.source,
                         differs ? QStringLiteral("would-change") : QStringLiteral("unchanged"),
-                        &facts, resultSize, {});
+                        &facts, report.resultSize, {});
     return text;
 }
 
@@ -293,7 +292,8 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
 void processJob(const FileWork& work, const Job& job, size_t index, char& resultMade,
                 CommitGroup* group, const std::function<void(QByteArray)>& deliver) {
     try {
-        if (work.scratch)
+        const bool compare = work.options.mode == Mode::Check || work.options.mode == Mode::Diff;
+        if (compare)
             deliver(compareOne(work, job, index));
         else
             writeOne(work, job, resultMade, group, deliver);

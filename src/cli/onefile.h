@@ -27,10 +27,13 @@ struct FileWork {
     const QuoteReplacer& rule;
     StderrPrompts& prompts;
     Tally& tally;
-    // --check and --diff: the private folder in which each result is made and compared.
+    // --diff: the private folder in which each result is made and compared.
     const ScratchFolder* scratch = nullptr;
     // The progress line on a terminal (null: none).
     RunProgress* progress = nullptr;
+    // Standard output in the order of the jobs; a long --diff writes to it directly once
+    // its turn has come.
+    InOrder* order = nullptr;
 };
 
 // One job of the run (jobs[index]): written or compared as the options ask, its failures

@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <chrono>
+
 namespace parvello::cli {
 
 QString formatName(SourceFormat format) {
@@ -145,12 +147,24 @@ void writeDiffSummary(const Tally& tally, size_t files) {
 
 void InOrder::put(size_t job, QByteArray text) {
     const std::lock_guard lock(mutex_);
+    held_ += text.size();
     pending_[job] = std::move(text);
     for (; next_ < pending_.size() && pending_[next_]; ++next_) {
         if (!pending_[next_]->isEmpty())
             WriteStdout(*pending_[next_]);
+        held_ -= pending_[next_]->size();
         pending_[next_].reset();
     }
+    turn_.notify_all();
+}
+
+bool InOrder::waitTurn(size_t job) {
+    std::unique_lock lock(mutex_);
+    // A job that fails to write wakes the others; the timeout is for a failure met
+    // elsewhere.
+    while (next_ < job && !StdoutFailed())
+        turn_.wait_for(lock, std::chrono::milliseconds(100));
+    return !StdoutFailed();
 }
 
 } // namespace parvello::cli

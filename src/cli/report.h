@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -23,11 +24,11 @@ class StderrPrompts;
 
 namespace parvello::cli {
 
-// What the reader finds in a file: its encoding, the encoding its result is written in and
-// how many of its quotes the rule changes. Found block by block, so that memory does not
-// grow with the file.
+// What the engine found in a file (FileReport): its encoding, the encoding its result is
+// written in and how many of its quotes the rule changes, found in the one pass that makes
+// the result; and its size.
 struct SourceFacts {
-    bool read = false;
+    bool read = false; // the text was read to its end: the figures below tell the whole file
     SourceFormat format = SourceFormat::CodePage;
     OutputEncoding writtenAs = OutputEncoding::CodePage;
     qint64 bytes = 0;
@@ -75,9 +76,17 @@ class InOrder {
 public:
     explicit InOrder(size_t jobs) : pending_(jobs) {}
     void put(size_t job, QByteArray text);
+    // Waits until every job before this one has written its text, so that this job may
+    // write to standard output directly before it puts the rest. False when standard
+    // output has failed meanwhile. (Every job before it must have been started.)
+    bool waitTurn(size_t job);
+    // The bytes of texts put but not yet written (their jobs wait for an earlier one).
+    qint64 heldBytes() const { return held_; }
 
 private:
+    std::atomic<qint64> held_{0};
     std::mutex mutex_;
+    std::condition_variable turn_;
     std::vector<std::optional<QByteArray>> pending_;
     size_t next_ = 0;
 };

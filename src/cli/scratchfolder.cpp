@@ -146,6 +146,12 @@ ScratchFolder::ScratchFolder() {
 #endif
 }
 
+void RemoveLeftScratchFolders() {
+#ifdef Q_OS_UNIX
+    removeLeftFolders(QFile::encodeName(QDir::tempPath()));
+#endif
+}
+
 ScratchFolder::~ScratchFolder() {
 #ifdef Q_OS_UNIX
     removeRegistered();

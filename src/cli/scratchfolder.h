@@ -1,5 +1,5 @@
-// The private folder in which --check, --diff and the filter (-) keep the results they
-// compare or copy, and the signals that must not leave it behind.
+// The private folder in which --diff and the filter (-) keep the results they compare or
+// copy, and the signals that must not leave it behind.
 #pragma once
 
 #include <QString>
@@ -28,6 +28,10 @@ private:
     QString path_;
     QString error_;
 };
+
+// Removes the folders that earlier runs, no longer running, left in the system's temporary
+// folder, without making one (for a run that needs none, such as --check).
+void RemoveLeftScratchFolders();
 
 // Makes SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the scratch folder before they end the
 // process as they would have (so the shell sees 128 + the signal's number). A signal that

@@ -1,154 +1,610 @@
 #include "cli/unifieddiff.h"
 
-#include <QStringView>
+#include "base/failure.h"
+#include "textio/codepage.h"
+#include "textio/reading.h"
+#include "textio/textsource.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QStringDecoder>
 
 #include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <limits>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace parvello {
 
 namespace {
 
-// Lines with their LF, if any: two lines are the same only when their ends are too.
-std::vector<QStringView> linesOf(const QString& text) {
-    std::vector<QStringView> lines;
-    qsizetype from = 0;
-    while (from < text.size()) {
-        const qsizetype lf = text.indexOf(QLatin1Char('\n'), from);
-        const qsizetype end = lf < 0 ? text.size() : lf + 1;
-        lines.push_back(QStringView(text).sliced(from, end - from));
-        from = end;
-    }
-    return lines;
-}
+// One line of a text, with its LF if it has one. A line longer than the limit keeps only
+// its head in text, and a digest of all its units.
+struct Line {
+    QString text;
+    qsizetype length = 0; // of the whole line, in UTF-16 units
+    QByteArray digest;    // of the whole line, when text holds only its head
 
-struct Op {
-    char kind;       // ' ' kept, '-' removed, '+' added
-    qsizetype line;  // index into the old lines (' ' and '-') or the new lines ('+')
-    qsizetype atOld; // old lines before this one
-    qsizetype atNew; // new lines before this one
+    bool operator==(const Line& other) const {
+        return length == other.length && digest == other.digest && text == other.text;
+    }
+    bool endsWithLf() const { return digest.isEmpty() ? text.endsWith(u'\n') : bool(lastIsLf); }
+    bool lastIsLf = false; // for a cut line
 };
 
-std::vector<Op> editScript(const std::vector<QStringView>& a, const std::vector<QStringView>& b) {
-    std::vector<Op> ops;
-    qsizetype i = 0;
-    qsizetype j = 0;
-    const auto keep = [&] {
-        ops.push_back({' ', i, i, j});
-        ++i;
-        ++j;
-    };
-    const auto removeOld = [&] {
-        ops.push_back({'-', i, i, j});
-        ++i;
-    };
-    const auto addNew = [&] {
-        ops.push_back({'+', j, i, j});
-        ++j;
-    };
-    const qsizetype na = qsizetype(a.size());
-    const qsizetype nb = qsizetype(b.size());
-    if (na == nb) {
-        while (i < na) {
-            if (a[size_t(i)] == b[size_t(i)]) {
-                keep();
+// The lines of a text, one at a time.
+class LineReader {
+public:
+    LineReader(DiffText& text, qsizetype lineUnits) : text_(text), lineUnits_(lineUnits) {}
+
+    // The next line; false at the end of the text.
+    bool read(Line& line) {
+        line = Line();
+        std::optional<QCryptographicHash> hash;
+        bool any = false;
+        for (;;) {
+            if (at_ >= block_.size()) {
+                if (ended_ || !text_.next(block_)) {
+                    ended_ = true;
+                    break;
+                }
+                at_ = 0;
                 continue;
             }
-            qsizetype end = i;
-            while (end < na && a[size_t(end)] != b[size_t(end)])
-                ++end;
-            const qsizetype start = i;
-            while (i < end)
-                removeOld();
-            j = start;
-            while (j < end)
-                addNew();
+            const qsizetype lf = block_.indexOf(u'\n', at_);
+            const qsizetype end = lf < 0 ? block_.size() : lf + 1;
+            const QStringView piece = block_.sliced(at_, end - at_);
+            at_ = end;
+            any = true;
+            line.length += piece.size();
+            if (!hash && line.text.size() + piece.size() > lineUnits_) {
+                hash.emplace(QCryptographicHash::Sha1);
+                addTo(*hash, line.text);
+            }
+            if (hash) {
+                addTo(*hash, piece);
+                line.text.append(
+                    piece.first(std::min(piece.size(), lineUnits_ - line.text.size())));
+            } else {
+                line.text.append(piece);
+            }
+            if (lf >= 0) {
+                line.lastIsLf = true;
+                break;
+            }
         }
-        return ops;
+        if (hash)
+            line.digest = hash->result();
+        return any;
     }
-    qsizetype prefix = 0;
-    while (prefix < std::min(na, nb) && a[size_t(prefix)] == b[size_t(prefix)])
-        ++prefix;
-    qsizetype suffix = 0;
-    while (suffix < std::min(na, nb) - prefix &&
-           a[size_t(na - 1 - suffix)] == b[size_t(nb - 1 - suffix)])
-        ++suffix;
-    while (i < prefix)
-        keep();
-    while (i < na - suffix)
-        removeOld();
-    while (j < nb - suffix)
-        addNew();
-    while (i < na)
-        keep();
-    return ops;
-}
 
-void appendLine(QByteArray& out, char kind, QStringView line) {
-    const bool hasLf = line.endsWith(u'\n');
-    QString shown = (hasLf ? line.chopped(1) : line).toString();
-    if (kind != ' ')
-        shown.replace(QLatin1Char('\r'), QChar(0x240D));
-    out += kind;
-    out += shown.toUtf8();
-    out += '\n';
-    if (!hasLf)
-        out += "\\ No newline at end of file\n";
-}
+    // Whether the text has no more lines (the next block is read to tell).
+    bool atEnd() {
+        while (!ended_ && at_ >= block_.size()) {
+            if (text_.next(block_))
+                at_ = 0;
+            else
+                ended_ = true;
+        }
+        return ended_;
+    }
 
-QByteArray range(qsizetype before, qsizetype count) {
-    const QByteArray start = QByteArray::number(count == 0 ? before : before + 1);
-    return count == 1 ? start : start + ',' + QByteArray::number(count);
-}
+private:
+    static void addTo(QCryptographicHash& hash, QStringView units) {
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(units.utf16()),
+                                    units.size() * qsizetype(sizeof(char16_t))));
+    }
+
+    DiffText& text_;
+    const qsizetype lineUnits_;
+    QStringView block_;
+    qsizetype at_ = 0;
+    bool ended_ = false;
+};
+
+// The lines of one text read but not yet taken by the diff.
+class Window {
+public:
+    Window(DiffText& text, const DiffLimits& limits) : reader_(text, limits.lineUnits) {}
+
+    // Reads on until the window holds n lines (or the text ends); never past the limits
+    // once it holds a line. Whether it holds n lines.
+    bool holds(qsizetype n, const DiffLimits& limits) {
+        while (size() < n && !ended_ &&
+               (lines_.empty() || (size() < limits.windowLines && units_ < limits.windowUnits))) {
+            Line line;
+            if (!reader_.read(line)) {
+                ended_ = true;
+                break;
+            }
+            units_ += line.text.size();
+            lines_.push_back(std::move(line));
+        }
+        return size() >= n;
+    }
+    qsizetype size() const { return qsizetype(lines_.size()); }
+    // Whether every line of the text has been read into the window.
+    bool ended() { return ended_ || reader_.atEnd(); }
+    const Line& operator[](qsizetype i) const { return lines_[size_t(i)]; }
+    Line take() {
+        Line line = std::move(lines_.front());
+        lines_.pop_front();
+        units_ -= line.text.size();
+        ++taken_;
+        return line;
+    }
+    qsizetype taken() const { return taken_; }
+
+private:
+    LineReader reader_;
+    std::deque<Line> lines_;
+    qsizetype units_ = 0;
+    qsizetype taken_ = 0;
+    bool ended_ = false;
+};
+
+// The hunks, each written once it is complete: the kept lines before a change wait in a
+// ring of `context`; a hunk ends after more than 2 * context kept lines follow its last
+// change; its removed lines go before its added lines.
+class HunkWriter {
+public:
+    HunkWriter(const DiffStyle& style, const DiffLimits& limits,
+               const std::function<bool(QByteArrayView)>& write)
+        : style_(style), limits_(limits), write_(write) {}
+
+    void keep(Line line) {
+        ++oldAt_;
+        ++newAt_;
+        if (!open_) {
+            before_.push_back(std::move(line));
+            if (qsizetype(before_.size()) > style_.context)
+                before_.pop_front();
+            return;
+        }
+        endChange();
+        ++trailing_;
+        held_ += line.text.size();
+        entries_.push_back({' ', std::move(line)});
+        if (trailing_ > 2 * style_.context)
+            closeHunk();
+    }
+    void remove(Line line) { change(removed_, std::move(line), oldAt_); }
+    void add(Line line) { change(added_, std::move(line), newAt_); }
+
+    // Writes the last hunk; false when writing failed.
+    bool finish() {
+        if (open_) {
+            endChange();
+            closeHunk();
+        }
+        flush();
+        return !failed_;
+    }
+    bool failed() const { return failed_; }
+    bool any() const { return headed_; }
+
+private:
+    struct Entry {
+        char kind;
+        Line line;
+    };
+
+    void change(std::vector<Line>& side, Line line, qsizetype& at) {
+        if (!open_)
+            openHunk();
+        trailing_ = 0;
+        held_ += line.text.size();
+        side.push_back(std::move(line));
+        ++at;
+        if (held_ > limits_.hunkUnits) { // written in pieces: the rest under a header of its own
+            endChange();
+            writeHunk(qsizetype(entries_.size()));
+            open_ = false;
+        }
+    }
+    void openHunk() {
+        open_ = true;
+        trailing_ = 0;
+        held_ = 0;
+        oldStart_ = oldAt_ - qsizetype(before_.size());
+        newStart_ = newAt_ - qsizetype(before_.size());
+        for (Line& line : before_) {
+            held_ += line.text.size();
+            entries_.push_back({' ', std::move(line)});
+        }
+        before_.clear();
+    }
+    void endChange() {
+        for (Line& line : removed_)
+            entries_.push_back({'-', std::move(line)});
+        for (Line& line : added_)
+            entries_.push_back({'+', std::move(line)});
+        removed_.clear();
+        added_.clear();
+    }
+    // Writes the hunk up to `context` kept lines after its last change; the kept lines after
+    // those are the first context of the next one.
+    void closeHunk() {
+        const qsizetype keepAfter = std::min<qsizetype>(trailing_, style_.context);
+        const qsizetype end = qsizetype(entries_.size()) - trailing_ + keepAfter;
+        for (qsizetype i = end; i < qsizetype(entries_.size()); ++i) {
+            before_.push_back(std::move(entries_[size_t(i)].line));
+            if (qsizetype(before_.size()) > style_.context)
+                before_.pop_front();
+        }
+        writeHunk(end);
+        open_ = false;
+    }
+    void writeHunk(qsizetype end) {
+        qsizetype oldCount = 0;
+        qsizetype newCount = 0;
+        for (qsizetype i = 0; i < end; ++i) {
+            oldCount += entries_[size_t(i)].kind != '+';
+            newCount += entries_[size_t(i)].kind != '-';
+        }
+        if (!headed_) {
+            headed_ = true;
+            lineOf("--- " + style_.oldLabel.toUtf8(), Bold);
+            lineOf("+++ " + style_.newLabel.toUtf8(), Bold);
+        }
+        lineOf("@@ -" + range(oldStart_, oldCount) + " +" + range(newStart_, newCount) + " @@",
+               Cyan);
+        for (qsizetype i = 0; i < end; ++i) {
+            Entry& entry = entries_[size_t(i)];
+            shown(entry.kind, entry.line);
+            if (out_.size() >= FlushAt)
+                flush();
+        }
+        entries_.clear();
+        oldStart_ += oldCount;
+        newStart_ += newCount;
+        flush();
+    }
+
+    static constexpr const char* Bold = "\033[1m";
+    static constexpr const char* Cyan = "\033[36m";
+    static constexpr const char* Red = "\033[31m";
+    static constexpr const char* Green = "\033[32m";
+    static constexpr qsizetype FlushAt = 1 << 16;
+
+    static QByteArray range(qsizetype before, qsizetype count) {
+        const QByteArray start = QByteArray::number(count == 0 ? before : before + 1);
+        return count == 1 ? start : start + ',' + QByteArray::number(count);
+    }
+    void lineOf(const QByteArray& text, const char* colour) {
+        if (style_.colour)
+            out_ += colour + text + "\033[m\n";
+        else
+            out_ += text + '\n';
+    }
+    void shown(char kind, const Line& line) {
+        const bool hasLf = line.endsWithLf();
+        QString text = line.text;
+        if (line.digest.isEmpty() && hasLf)
+            text.chop(1);
+        else if (!line.digest.isEmpty())
+            text += QStringLiteral(" [... %1 more characters]")
+                        .arg(line.length - text.size() - (hasLf ? 1 : 0));
+        if (kind != ' ')
+            text.replace(QLatin1Char('\r'), QChar(0x240D));
+        const QByteArray bytes = kind + text.toUtf8();
+        if (kind == ' ')
+            out_ += bytes + '\n';
+        else
+            lineOf(bytes, kind == '-' ? Red : Green);
+        if (!hasLf)
+            out_ += "\\ No newline at end of file\n";
+    }
+    void flush() {
+        if (!out_.isEmpty() && !failed_)
+            failed_ = !write_(out_);
+        out_.clear();
+    }
+
+    const DiffStyle& style_;
+    const DiffLimits& limits_;
+    const std::function<bool(QByteArrayView)>& write_;
+    QByteArray out_;
+    bool headed_ = false;
+    bool failed_ = false;
+    std::deque<Line> before_;
+    std::vector<Entry> entries_;
+    std::vector<Line> removed_;
+    std::vector<Line> added_;
+    bool open_ = false;
+    qsizetype trailing_ = 0; // kept lines since the last change of the open hunk
+    qsizetype held_ = 0;     // units held by the open hunk
+    qsizetype oldAt_ = 0;    // lines of each text before the next one
+    qsizetype newAt_ = 0;
+    qsizetype oldStart_ = 0;
+    qsizetype newStart_ = 0;
+};
+
+// The diff proper: lines are taken while the texts agree; where they disagree, the edit
+// script to the next stretch where they agree again is found within the windows.
+class Differ {
+public:
+    Differ(DiffText& oldText, DiffText& newText, const DiffLimits& limits, int context,
+           HunkWriter& hunks)
+        : a_(oldText, limits), b_(newText, limits), limits_(limits), context_(context),
+          hunks_(hunks) {}
+
+    void run() {
+        while (!hunks_.failed()) {
+            const bool hasOld = a_.holds(1, limits_);
+            const bool hasNew = b_.holds(1, limits_);
+            if (!hasOld && !hasNew)
+                return;
+            if (hasOld && hasNew && a_[0] == b_[0])
+                keepBoth();
+            else if (!hasNew)
+                hunks_.remove(a_.take());
+            else if (!hasOld)
+                hunks_.add(b_.take());
+            else
+                resync();
+        }
+    }
+
+private:
+    void keepBoth() {
+        b_.take();
+        hunks_.keep(a_.take());
+    }
+
+    // The lines of agreement that end a search: as many as the hunks' context on both sides
+    // and one, so that two changes closer than that are found together.
+    qsizetype syncLines() const { return 2 * qsizetype(context_) + 1; }
+
+    // Myers' greedy search from the first lines (which differ) for the shortest edit script
+    // that reaches a stretch of syncLines() agreeing lines, or the end of both texts.
+    void resync() {
+        a_.holds(limits_.windowLines, limits_);
+        b_.holds(limits_.windowLines, limits_);
+        const qsizetype n = a_.size();
+        const qsizetype m = b_.size();
+        const bool textsEnd = a_.ended() && b_.ended();
+        const int maxD = limits_.maxEdits;
+        // v[d] holds, for each diagonal k = x - y in -d..d, the furthest x reached with d edits.
+        std::vector<std::vector<qsizetype>> v;
+        for (int d = 0; d <= maxD; ++d) {
+            std::vector<qsizetype> row(size_t(2 * d + 1), -1);
+            for (int k = -d; k <= d; k += 2) {
+                const qsizetype x0 = d == 0 ? 0 : reach(v.back(), d, k).x;
+                if (x0 < 0)
+                    continue;
+                qsizetype x = x0;
+                qsizetype y = x - k;
+                while (x < n && y < m && x - x0 < syncLines() && a_[x] == b_[y]) {
+                    ++x;
+                    ++y;
+                }
+                row[size_t(k + d)] = x;
+                const bool atEnd = x == n && y == m && textsEnd;
+                if (x - x0 >= syncLines() || atEnd) {
+                    v.push_back(std::move(row));
+                    commit(v, d, k, x0);
+                    return;
+                }
+            }
+            v.push_back(std::move(row));
+        }
+        // No agreement found within maxD edits: the path that got furthest is taken, when it
+        // keeps lines (changes close together), but only its first half, where the paths
+        // that got nearly as far agree with it; one that keeps none (a long disagreement) is
+        // cut short.
+        int best = 0;
+        const std::vector<qsizetype>& last = v.back();
+        const auto far = [&](int k) { return 2 * last[size_t(k + maxD)] - k; }; // x + y
+        for (int k = -maxD; k <= maxD; k += 2)
+            if (last[size_t(k + maxD)] >= 0 &&
+                (last[size_t(best + maxD)] < 0 || far(k) > far(best) ||
+                 (far(k) == far(best) && std::abs(k) < std::abs(best))))
+                best = k;
+        if (last[size_t(best + maxD)] >= 0 && far(best) > maxD)
+            commit(v, maxD, best, last[size_t(best + maxD)], far(best) / 2);
+        else
+            cut();
+    }
+
+    // Where diagonal k is reached with edit d from the furthest points of edit d - 1 (last):
+    // x after the move (-1 when no move within the windows gets there), and whether the move
+    // removed an old line (else it added a new one). Of two, the one that gets further.
+    struct Reach {
+        qsizetype x;
+        bool removed;
+    };
+    Reach reach(const std::vector<qsizetype>& last, int d, int k) const {
+        const auto at = [&](int diagonal) -> qsizetype {
+            return diagonal < -(d - 1) || diagonal > d - 1 ? -1 : last[size_t(diagonal + d - 1)];
+        };
+        const qsizetype down = at(k + 1); // x stays, y grows: a new line added
+        const qsizetype right = at(k - 1) >= 0 ? at(k - 1) + 1 : -1; // an old line removed
+        const qsizetype downOk = down >= 0 && down - k <= b_.size() ? down : -1;
+        const qsizetype rightOk = right >= 0 && right <= a_.size() ? right : -1;
+        return {std::max(downOk, rightOk), rightOk > downOk};
+    }
+
+    // Takes the edit script that ends on diagonal k after d edits at x, traced back through
+    // v; only as far as the first stretch of kept lines that ends past upTo lines of both
+    // texts, when upTo is given.
+    void commit(const std::vector<std::vector<qsizetype>>& v, int d, int k, qsizetype x,
+                qsizetype upTo = std::numeric_limits<qsizetype>::max()) {
+        // The moves, last first: a removed or an added line, each with the kept lines that
+        // follow it.
+        struct Move {
+            bool removed;
+            qsizetype keptAfter;
+        };
+        std::vector<Move> moves;
+        for (int e = d; e > 0; --e) {
+            // The same move as the search made.
+            const auto [from, removed] = reach(v[size_t(e - 1)], e, k); // x after the move
+            moves.push_back({removed, x - from});
+            k += removed ? -1 : 1;
+            x = removed ? from - 1 : from;
+        }
+        // The kept lines before the first move.
+        for (qsizetype i = 0; i < x; ++i)
+            keepBoth();
+        qsizetype taken = 2 * x; // lines of both texts
+        for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
+            if (taken >= upTo && move != moves.rbegin())
+                return;
+            taken += 1 + 2 * move->keptAfter;
+            if (move->removed)
+                hunks_.remove(a_.take());
+            else
+                hunks_.add(b_.take());
+            for (qsizetype i = 0; i < move->keptAfter; ++i)
+                keepBoth();
+        }
+    }
+
+    // A long disagreement: of the next 4 * maxEdits lines of each text, the old lines up to
+    // the first one found again among the new ones are removed, and the new lines before it
+    // added; with none found, all of them.
+    void cut() {
+        const qsizetype span = 4 * qsizetype(limits_.maxEdits);
+        const qsizetype n = std::min(a_.size(), span);
+        const qsizetype m = std::min(b_.size(), span);
+        // The first new line of each hash.
+        std::unordered_map<size_t, qsizetype> newLines;
+        const auto key = [](const Line& line) {
+            return qHash(QStringView(line.text)) ^ size_t(line.length);
+        };
+        for (qsizetype j = 0; j < m; ++j)
+            newLines.try_emplace(key(b_[j]), j);
+        qsizetype i = 0;
+        qsizetype j = m;
+        for (; i < n; ++i) {
+            const auto found = newLines.find(key(a_[i]));
+            if (found != newLines.end() && a_[i] == b_[found->second]) {
+                j = found->second;
+                break;
+            }
+        }
+        for (qsizetype r = 0; r < i; ++r)
+            hunks_.remove(a_.take());
+        for (qsizetype r = 0; r < j; ++r)
+            hunks_.add(b_.take());
+    }
+
+    Window a_;
+    Window b_;
+    const DiffLimits& limits_;
+    const int context_;
+    HunkWriter& hunks_;
+};
+
+// A source file decoded block by block, as the engine reads it.
+class SourceText : public DiffText {
+public:
+    SourceText(const QString& path, SourceFormat format) : read_(path, false) {
+        if (!read_.failed() && format == SourceFormat::CodePage && !read_.fileIsUtf8() &&
+            !read_.fileIsUnicode())
+            read_.blocks().restartAsCodePage();
+    }
+    bool next(QStringView& block) override {
+        for (;;) {
+            const SourceBlocks::Next next = read_.next();
+            if (read_.failed())
+                throw Failure(QStringLiteral("it could not be read again for its diff (%1)")
+                                  .arg(read_.failure().description));
+            switch (next) {
+            case SourceBlocks::Next::Block:
+                block = read_.blocks().units();
+                if (block.isEmpty())
+                    continue;
+                return true;
+            case SourceBlocks::Next::End:
+                return false;
+            case SourceBlocks::Next::Restart: // not as the engine found it
+            case SourceBlocks::Next::NotText:
+                throw Failure(QStringLiteral("it changed while it was being processed"));
+            }
+        }
+    }
+
+private:
+    SourceReader read_;
+};
+
+// A result file decoded block by block from the encoding it was written in.
+class ResultText : public DiffText {
+public:
+    ResultText(const QString& path, OutputEncoding encoding)
+        : file_(path), encoding_(encoding), bytes_(1 << 18, Qt::Uninitialized) {
+        if (!file_.open(QIODevice::ReadOnly))
+            throw Failure(
+                QStringLiteral("its result could not be read (%1)").arg(file_.errorString()));
+        qsizetype mark = 0;
+        if (encoding == OutputEncoding::Utf8WithMark)
+            mark = 3;
+        else if (encoding == OutputEncoding::Utf16LE)
+            mark = 2;
+        file_.read(bytes_.data(), mark);
+        if (encoding == OutputEncoding::Utf16LE)
+            decoder_ = QStringDecoder(QStringConverter::Utf16LE,
+                                      QStringConverter::Flag::ConvertInitialBom);
+    }
+    bool next(QStringView& block) override {
+        const qint64 got = file_.read(bytes_.data(), bytes_.size());
+        if (got < 0)
+            throw Failure(
+                QStringLiteral("its result could not be read (%1)").arg(file_.errorString()));
+        if (got == 0)
+            return false;
+        const QByteArrayView bytes(bytes_.constData(), got);
+        if (encoding_ == OutputEncoding::CodePage) {
+            units_.resize(got);
+            CodePage::ansi().decode(bytes.data(), got, reinterpret_cast<char16_t*>(units_.data()));
+        } else {
+            units_ = decoder_(bytes);
+        }
+        block = units_;
+        return true;
+    }
+
+private:
+    QFile file_;
+    OutputEncoding encoding_;
+    QByteArray bytes_;
+    QString units_;
+    QStringDecoder decoder_{QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom};
+};
 
 } // namespace
 
-QByteArray UnifiedDiff(const QString& oldLabel, const QString& newLabel, const QString& oldText,
-                       const QString& newText, int context) {
-    const std::vector<QStringView> a = linesOf(oldText);
-    const std::vector<QStringView> b = linesOf(newText);
-    const std::vector<Op> ops = editScript(a, b);
-    QByteArray out;
-    size_t at = 0;
-    while (at < ops.size()) {
-        while (at < ops.size() && ops[at].kind == ' ')
-            ++at;
-        if (at == ops.size())
-            break;
-        // A hunk: from `context` kept lines before the first change to `context` kept lines
-        // after the last change that lies within 2 * context kept lines of the one before.
-        const size_t first = at >= size_t(context) ? at - size_t(context) : 0;
-        size_t last = at;
-        size_t scan = at;
-        while (scan < ops.size()) {
-            if (ops[scan].kind != ' ') {
-                last = scan++;
-                continue;
-            }
-            size_t kept = scan;
-            while (kept < ops.size() && ops[kept].kind == ' ')
-                ++kept;
-            if (kept == ops.size() || kept - scan > size_t(2 * context))
-                break;
-            scan = kept;
-        }
-        const size_t end = std::min(ops.size(), last + 1 + size_t(context));
-        qsizetype oldCount = 0;
-        qsizetype newCount = 0;
-        for (size_t k = first; k < end; ++k) {
-            oldCount += ops[k].kind != '+';
-            newCount += ops[k].kind != '-';
-        }
-        if (out.isEmpty())
-            out += "--- " + oldLabel.toUtf8() + "\n+++ " + newLabel.toUtf8() + '\n';
-        out += "@@ -" + range(ops[first].atOld, oldCount) + " +" +
-               range(ops[first].atNew, newCount) + " @@\n";
-        for (size_t k = first; k < end; ++k)
-            appendLine(out, ops[k].kind,
-                       ops[k].kind == '+' ? b[size_t(ops[k].line)] : a[size_t(ops[k].line)]);
-        at = end;
+bool WriteUnifiedDiff(DiffText& oldText, DiffText& newText, const DiffStyle& style,
+                      const std::function<bool(QByteArrayView)>& write, const DiffLimits& limits) {
+    HunkWriter hunks(style, limits, write);
+    Differ(oldText, newText, limits, style.context, hunks).run();
+    hunks.finish();
+    return hunks.any();
+}
+
+bool WriteFileDiff(const QString& label, const QString& sourcePath, SourceFormat format,
+                   const QString& resultPath, OutputEncoding encoding, bool colour,
+                   const std::function<bool(QByteArrayView)>& write, const DiffLimits& limits) {
+    SourceText source(sourcePath, format);
+    ResultText result(resultPath, encoding);
+    return WriteUnifiedDiff(source, result, {label, label, colour}, write, limits);
+}
+
+bool DiffInColour(cli::Colour option, bool terminal, const QByteArray& noColor) {
+    switch (option) {
+    case cli::Colour::Always:
+        return true;
+    case cli::Colour::Never:
+        return false;
+    case cli::Colour::Auto:
+        break;
     }
-    return out;
+    return terminal && noColor.isEmpty();
 }
 
 } // namespace parvello

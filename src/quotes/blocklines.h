@@ -197,12 +197,13 @@ public:
             if (lineBreaks && u[i - 1] == Unit('\r') && u[i] == Unit('\n')) {
                 // The LF of a CR LF cut where the groups ended goes out with its CR.
                 *o++ = Unit('\n');
-                carry = {};
+                carry = {.changed = carry.changed};
                 ++i;
             }
             if (at + group <= end) // stopped before a group it leaves to the stops
                 break;
         }
+        out_->quotesChanged_ += carry.changed;
         from = std::max(from, i - keep); // a quote's first bytes are never stops
     }
 
@@ -227,6 +228,7 @@ public:
         const auto& action = t.actions[lineBreak ? 3 : q];
         std::memcpy(o, action.units, sizeof action.units);
         o += action.length;
+        out_->quotesChanged_ += action.changes;
         const bool crLf = c == u'\r' && i + 1 < n && u[i + 1] == u'\n';
         i += crLf ? 2 : 1;
         from = i;
@@ -248,6 +250,7 @@ public:
         const auto& action = t.actions[c + (whole ? 0u : 256u)];
         std::memcpy(o - action.back, action.bytes, sizeof action.bytes);
         o += action.length - action.back;
+        out_->quotesChanged_ += action.changes;
         const bool crLf = c == '\r' && i + 1 < n && u[i + 1] == '\n';
         i += crLf ? 2 : 1;
         from = action.ends ? i : from;

@@ -100,6 +100,7 @@ public:
                     startOver();
                     break;
                 }
+                readWhole_ = true;
                 return finish();
             }
             next_ = read_.next();
@@ -112,6 +113,8 @@ public:
     OutputEncoding encoding() const { return encoding_; }
     const QString& notText() const { return notText_; }
     bool declined() const { return declined_; }
+    qint64 quotesChanged() const { return out_.quotesChanged(); }
+    bool readWhole() const { return readWhole_; }
 
 private:
     OutputEncoding encodingNow() const { return OutputEncodingFor(blocks_.format()); }
@@ -135,7 +138,7 @@ private:
     }
 
     // Once the output has refused a piece, the blocks are only read on, in case the rest
-    // turns out not to be text.
+    // turns out not to be text, and their quotes counted.
     void passBlock() {
         if (!out_.refused() && blocks_.inBytes()) {
             const QByteArrayView bytes = blocks_.bytes();
@@ -152,6 +155,10 @@ private:
             } else {
                 unitLines_.block(units.utf16(), units.size());
             }
+        } else if (blocks_.inBytes()) {
+            out_.countQuotes(blocks_.bytes().data(), blocks_.bytes().size());
+        } else {
+            out_.countQuotes(blocks_.units().utf16(), blocks_.units().size());
         }
         if (hooks_.afterBlock)
             hooks_.afterBlock(++blocksRead_ * ReadBlockSize());
@@ -189,6 +196,7 @@ private:
     qint64 blocksRead_ = 0;
     QString notText_;
     bool declined_ = false;
+    bool readWhole_ = false;
 };
 
 // Which file the result replaces: in place, the file just read (the file a link there leads
@@ -221,6 +229,8 @@ FileReport writtenReport(const WriteOutcome& written, OutputEncoding encoding) {
     if (written.result == WriteResult::Written || written.result == WriteResult::Unchanged)
         report.outcome =
             written.result == WriteResult::Written ? FileOutcome::Written : FileOutcome::Unchanged;
+    else if (written.result == WriteResult::Differs)
+        report.outcome = FileOutcome::WouldChange;
     else if (written.result == WriteResult::CannotHold)
         report = FileReport(FileOutcome::CannotHold, CannotHoldReason(encoding));
     else if (written.result == WriteResult::Changed)
@@ -250,6 +260,10 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
         report.failure = written.failure;
     report.utf8Road = run.utf8Road();
     report.encodingWritten = run.encoding();
+    report.quotesChanged = run.quotesChanged();
+    report.readWhole = run.readWhole();
+    if (report.succeeded())
+        report.resultSize = written.size;
     return report;
 }
 
@@ -294,17 +308,25 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
         return notRead(read.failure());
     // In place, what another program writes to the file would be lost with the file it
     // writes to: a file open for writing elsewhere is left alone, and the lease taken (where
-    // the system grants one) tells at the replace whether a writer came meanwhile.
-    if (inPlace && read.source().file->takeReadLease() == ReadOnlyFile::Lease::Busy)
+    // the system grants one) tells at the replace whether a writer came meanwhile. A result
+    // that is only compared replaces nothing, and needs no lease.
+    if (inPlace && !options.compareOnly &&
+        read.source().file->takeReadLease() == ReadOnlyFile::Lease::Busy)
         return FileReport(FileOutcome::InUse, InUseReason);
 
-    TextRun run(read, rule, hooks, options.lineEnds);
+    // Nothing takes the output's place when the result is only compared: the caller is not
+    // asked before it.
+    FileHooks runHooks = hooks;
+    if (options.compareOnly)
+        runHooks.beforeReplace = nullptr;
+    TextRun run(read, rule, runHooks, options.lineEnds);
     FileReport report;
     if (!run.takeFirstBlock()) {
         report = read.failed() ? notRead(read.failure())
                                : FileReport(FileOutcome::NotText, run.notText());
     } else {
         OutputTarget where = targetFor(read.source(), inPlace, options.backupSuffix);
+        where.compareOnly = options.compareOnly;
         // The wait for the disk at the end of a large file is the caller's too.
         if (hooks.afterBlock)
             where.whileWaiting = [&] { hooks.afterBlock(read.source().file->size()); };

@@ -77,6 +77,11 @@ struct FileReport {
     // How many quotes of the rule's family the result changes (a quote whose replacement is
     // itself is not counted), in the text as it was read last (after a restart, only that).
     qint64 quotesChanged = 0;
+    // Whether the text was read to its end (whatever became of the output): quotesChanged and
+    // formatRead then tell the whole file.
+    bool readWhole = false;
+    // For Written, Unchanged and WouldChange: the size of the result in bytes.
+    qint64 resultSize = 0;
 
     bool succeeded() const {
         return outcome == FileOutcome::Written || outcome == FileOutcome::Unchanged ||
@@ -103,8 +108,10 @@ struct FileHooks {
 // place), the result goes to the very file that was read, where the system found it when it
 // opened it (so a link stays a link), and only if that file is still there unchanged right
 // before it is replaced (else Changed). Any other output path is itself replaced: a link
-// there is replaced, never followed. Nothing is thrown and nothing is shown: a failed step is
-// in the report.
+// there is replaced, never followed. With options.compareOnly the result is made the same
+// way, on the same road and with the same count, but only compared with what outputPath
+// holds as it comes: nothing is made, written or replaced anywhere (outcome Unchanged or
+// WouldChange). Nothing is thrown and nothing is shown: a failed step is in the report.
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                        const QuoteReplacer& rule, const FileHooks& hooks = {},
                        const FileOptions& options = {});

@@ -52,6 +52,7 @@ QuoteReplacer::QuoteReplacer(QuoteRule rule, const QString& doubleText, const QS
         for (size_t p = 0; p < 3; ++p)
             text.replace(QChar(family_[p]), replacement[p]);
         results_[q] = text;
+        changes_[q] = text != QString(QChar(family_[q]));
         for (const QChar unit : text)
             if (unit.isSurrogate())
                 piecesStandAlone_ = false;

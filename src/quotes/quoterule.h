@@ -55,8 +55,10 @@ public:
     // Hands the transformed line to hand as consecutive pieces, views into the line and into
     // the replacement texts (empty pieces left out), and stops with false as soon as hand
     // returns false. Joined, the pieces are what apply() returns. This is the pass apply()
-    // itself makes, without gathering the pieces into one text.
-    template <class Emit> bool forEachPiece(QStringView line, Emit&& hand) const;
+    // itself makes, without gathering the pieces into one text. With changed, each quote
+    // that becomes something else than itself adds one to it as it is met.
+    template <class Emit>
+    bool forEachPiece(QStringView line, Emit&& hand, qint64* changed = nullptr) const;
 
     // False when a replacement text holds a surrogate: only in the joined line could it
     // pair with a unit of the line, so such pieces must not be encoded one by one.
@@ -65,15 +67,20 @@ public:
     // The quotes of the rule's family, and what each finally becomes.
     const std::array<char16_t, 3>& family() const { return family_; }
     const QString& result(size_t position) const { return results_[position]; }
+    // Whether the quote at position becomes something else than itself: only such quotes
+    // count as changed.
+    bool changes(size_t position) const { return changes_[position]; }
 
 private:
     QuoteRule rule_;
     std::array<char16_t, 3> family_{};
     std::array<QString, 3> results_; // what each quote of the family finally becomes
+    std::array<bool, 3> changes_{};
     bool piecesStandAlone_ = true;
 };
 
-template <class Emit> bool QuoteReplacer::forEachPiece(QStringView line, Emit&& hand) const {
+template <class Emit>
+bool QuoteReplacer::forEachPiece(QStringView line, Emit&& hand, qint64* changed) const {
     if (rule_ == QuoteRule::None)
         return line.isEmpty() || hand(line);
     const char16_t* const units = line.utf16();
@@ -86,7 +93,10 @@ template <class Emit> bool QuoteReplacer::forEachPiece(QStringView line, Emit&& 
         if (found > from && !hand(line.sliced(from, found - from)))
             return false;
         const char16_t quote = units[found];
-        const QString& result = results_[quote == family_[0] ? 0 : quote == family_[1] ? 1 : 2];
+        const size_t q = quote == family_[0] ? 0 : quote == family_[1] ? 1 : 2;
+        if (changed)
+            *changed += changes_[q];
+        const QString& result = results_[q];
         if (!result.isEmpty() && !hand(QStringView(result)))
             return false;
         from = found + 1;
@@ -105,9 +115,11 @@ public:
 
     // Hands the transformed line on as pieces: bytes in the output's encoding to
     // handBytes, and a replacement that the encoding cannot hold as text to handText
-    // (whose sink then refuses it). Stops with false as soon as either returns false.
+    // (whose sink then refuses it). Stops with false as soon as either returns false. With
+    // changed, each quote that becomes something else than itself adds one to it.
     template <class EmitBytes, class EmitText>
-    bool forEachPiece(QByteArrayView line, EmitBytes&& handBytes, EmitText&& handText) const;
+    bool forEachPiece(QByteArrayView line, EmitBytes&& handBytes, EmitText&& handText,
+                      qint64* changed = nullptr) const;
 
     // For a caller that looks for the quotes itself among other bytes: whether the rule
     // finds nothing, the last byte of each quote (repeated to fill three), and which quote
@@ -134,6 +146,7 @@ public:
     bool resultEncodable(int q) const { return encodable_[size_t(q)]; }
     QByteArrayView resultBytes(int q) const { return results_[size_t(q)]; }
     QStringView resultText(int q) const { return rule_.result(size_t(q)); }
+    bool changes(int q) const { return rule_.changes(size_t(q)); }
 
 private:
     struct Quote {
@@ -154,7 +167,7 @@ private:
 
 template <class EmitBytes, class EmitText>
 bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
-                                     EmitText&& handText) const {
+                                     EmitText&& handText, qint64* changed) const {
     if (none_)
         return line.isEmpty() || handBytes(line);
     const char* const bytes = line.data();
@@ -173,6 +186,8 @@ bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
         if (found < 0) // the last byte of some other character
             continue;
         const size_t q = size_t(found);
+        if (changed)
+            *changed += rule_.changes(q);
         const qsizetype start = last - quotes_[q].length + 1;
         if (start > from && !handBytes(line.sliced(from, start - from)))
             return false;

@@ -25,6 +25,7 @@ bool StagedOutput::fillPassQuotes() {
         std::memcpy(passQuotes.bytes[q].data(), quote.data(), size_t(quote.size()));
         passQuotes.kept[q] = int(result.size());
         passQuotes.last[q] = result.isEmpty() ? '\0' : result.back();
+        passQuotes.changes[q] = byteRule_->changes(int(q));
     }
     return true;
 }
@@ -40,6 +41,7 @@ bool StagedOutput::fillPassUnits() {
         passUnits.quotes[q] = unitTable.family[q];
         passUnits.removed[q] = action.length == 0;
         passUnits.becomes[q] = action.units[0];
+        passUnits.changes[q] = action.changes;
     }
     return true;
 }
@@ -52,6 +54,7 @@ bool StagedOutput::fillUnitTable() {
             return false;
         std::memcpy(unitTable.actions[q].units, result.utf16(), size_t(result.size()) * 2);
         unitTable.actions[q].length = result.size();
+        unitTable.actions[q].changes = rule_->changes(q);
     }
     unitTable.actions[3] = lf_ ? UnitAction{{u'\n'}, 1} : UnitAction{{u'\r', u'\n'}, 2};
     return true;
@@ -91,6 +94,7 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
         action.length = qint8(result.size());
         action.back = qint8(quote.size() - 1);
         action.ends = true;
+        action.changes = byteRule_->changes(q);
         t.actions[last] = action;
         t.before[last] = qint8(quote.size() - 1);
         if (quote.size() == 3)

@@ -39,12 +39,27 @@ public:
         lf_ = lf;
         runLength_ = 0;
         refused_ = false;
+        quotesChanged_ = 0;
         passing_ = setUpPass(units, crLfOnly, encoding);
     }
     // Whether each block goes through in one pass (else line by line: a result too long for
     // the stage).
     bool passing() const { return passing_; }
     bool refused() const { return refused_; }
+    // How many of the rule's quotes the pieces so far changed (a quote that becomes itself
+    // is not counted); after a refusal, counted on by countQuotes().
+    qint64 quotesChanged() const { return quotesChanged_; }
+    // Counts the quotes of text that is not handed on: the rest of a file once the output
+    // has refused a piece.
+    void countQuotes(const char* bytes, qsizetype n) {
+        byteRule_->forEachPiece(
+            QByteArrayView(bytes, n), [](QByteArrayView) { return true; },
+            [](QStringView) { return true; }, &quotesChanged_);
+    }
+    void countQuotes(const char16_t* units, qsizetype n) {
+        rule_->forEachPiece(
+            QStringView(units, n), [](QStringView) { return true; }, &quotesChanged_);
+    }
     // Hands on everything gathered so far. False once the output has refused a piece.
     bool flush() {
         flushStage();
@@ -90,8 +105,9 @@ private:
     struct StopAction {
         char bytes[16] = {}; // written at the output, back bytes before where it stands
         qint8 length = 0;
-        qint8 back = 0;    // the quote's bytes before its last one, copied already
-        bool ends = false; // a line break or a quote: the next quote begins after it
+        qint8 back = 0;       // the quote's bytes before its last one, copied already
+        bool ends = false;    // a line break or a quote: the next quote begins after it
+        bool changes = false; // a whole quote that becomes something else than itself
     };
     struct StopTable {
         // [byte] where the byte ends its quote (or is a line break), [256 + byte] where
@@ -120,6 +136,7 @@ private:
     struct UnitAction {
         char16_t units[8] = {};
         qsizetype length = 0;
+        bool changes = false; // a quote that becomes something else than itself
     };
     struct UnitTable {
         std::array<char16_t, 3> family{};
@@ -216,6 +233,7 @@ private:
             return at + 1;
         }
         o -= byteRule_->quoteLength(q) - 1;
+        quotesChanged_ += byteRule_->changes(q);
         if (byteRule_->resultEncodable(q)) {
             const QByteArrayView result = byteRule_->resultBytes(q);
             if (!result.isEmpty())
@@ -234,7 +252,9 @@ private:
                                     char16_t*& o) {
         const std::array<char16_t, 3>& family = rule_->family();
         const char16_t c = units[at];
-        const QStringView result = rule_->result(c == family[0] ? 0 : c == family[1] ? 1 : 2);
+        const size_t q = c == family[0] ? 0 : c == family[1] ? 1 : 2;
+        quotesChanged_ += rule_->changes(q);
+        const QStringView result = rule_->result(q);
         if (!result.isEmpty())
             std::memcpy(o, result.utf16(), size_t(result.size()) * 2);
         o += result.size();
@@ -242,11 +262,15 @@ private:
         return from;
     }
 
+    // A line's content through the rule; where the output refuses a piece, the line's
+    // quotes are counted whole apart.
     void content(const char* bytes, qsizetype n) {
-        if (n > 0)
-            byteRule_->forEachPiece(
-                QByteArrayView(bytes, n), [&](QByteArrayView b) { return appendBytes(b); },
-                [&](QStringView t) { return appendText(t); });
+        qint64 changed = 0;
+        if (n > 0 && !byteRule_->forEachPiece(
+                         QByteArrayView(bytes, n), [&](QByteArrayView b) { return appendBytes(b); },
+                         [&](QStringView t) { return appendText(t); }, &changed))
+            return countQuotes(bytes, n);
+        quotesChanged_ += changed;
     }
     void raw(const char* bytes, qsizetype n) {
         if (passing_)
@@ -255,9 +279,12 @@ private:
             appendBytes({bytes, n});
     }
     void content(const char16_t* units, qsizetype n) {
-        if (n > 0)
-            rule_->forEachPiece(QStringView(units, n),
-                                [&](QStringView t) { return appendText(t); });
+        qint64 changed = 0;
+        if (n > 0 &&
+            !rule_->forEachPiece(
+                QStringView(units, n), [&](QStringView t) { return appendText(t); }, &changed))
+            return countQuotes(units, n);
+        quotesChanged_ += changed;
     }
     void raw(const char16_t* units, qsizetype n) {
         if (passing_)
@@ -272,6 +299,7 @@ private:
     bool lf_ = false; // line ends are LF
     bool passing_ = false;
     bool refused_ = false;
+    qint64 quotesChanged_ = 0;
     // Bytes that lie one after the other go to the output as one piece: most of a file
     // is copied in long stretches, line breaks that already are CR LF included.
     const char* runStart_ = nullptr;

@@ -74,7 +74,7 @@ void OutputFile::open() {
     startComparing();
     // Decided by the attributes, not by trying: root could write over it anyway. It is
     // only compared, so that one that already holds its result is left as it is.
-    if (!readOnly_)
+    if (!readOnly_ && !where_.compareOnly)
         openTemporary();
     opened_ = true;
     buffer_ = PooledBuffer(BufferCapacity);
@@ -229,6 +229,7 @@ void OutputFile::restart(OutputEncoding encoding) {
     startComparing();
     encoder_ = TextEncoder(encoding);
     pendingHigh_ = 0;
+    made_ = 0;
     const QByteArrayView mark = encoder_.mark();
     if (!mark.isEmpty())
         std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
@@ -315,6 +316,7 @@ void OutputFile::flush() {
 }
 
 void OutputFile::put(const char* bytes, qsizetype n) {
+    made_ += n;
     if (!differs_ && useKnownBytes_) {
         if (knownBytes_.size() - compared_ < n ||
             std::memcmp(knownBytes_.constData() + compared_, bytes, size_t(n)) != 0)
@@ -377,6 +379,10 @@ OutputFile::Result OutputFile::commit() {
         return Result::Unchanged;
     }
     existing_.reset();
+    if (where_.compareOnly) {
+        discard();
+        return Result::Differs;
+    }
     if (readOnly_) {
         discard();
         return Result::Refused;

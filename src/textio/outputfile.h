@@ -45,6 +45,9 @@ struct OutputTarget {
     // Not empty: a file the result replaces is kept under its own path followed by this
     // (see AtomicFile::keepBackup). Nothing is kept where nothing is replaced.
     QString backupSuffix;
+    // The result is only compared with what the target holds, as it comes: no temporary file
+    // is made and nothing is written or replaced, read-only or not (see OutputFile::commit).
+    bool compareOnly = false;
 };
 
 // Writes text to a file in one encoding and replaces the file only when everything is
@@ -63,7 +66,8 @@ struct OutputTarget {
 class OutputFile {
 public:
     // Refused: the target is read-only and the result differs from it (see refuse()).
-    enum class Result { Written, Unchanged, Refused };
+    // Differs: compared only, and the target holds something else (or is not there).
+    enum class Result { Written, Unchanged, Refused, Differs };
 
     OutputFile(QString path, OutputEncoding encoding, OutputTarget where = {});
     ~OutputFile();
@@ -111,7 +115,8 @@ public:
     // folder of targetPath() received a new name.
     bool renamed() const { return save_ && save_->renamed(); }
     // Moves the complete result over the target, or leaves an identical target alone. A
-    // read-only target that would change is left alone too, with Result::Refused.
+    // read-only target that would change is left alone too, with Result::Refused; one that
+    // is only compared with Result::Differs.
     Result commit();
     // Throws the failure of a read-only target (after Result::Refused).
     [[noreturn]] void refuse() const;
@@ -119,6 +124,8 @@ public:
     void discard();
 
     const QString& targetPath() const { return target_; }
+    // The bytes of the result so far, its mark included (all of it after commit()).
+    qint64 size() const { return made_ + filled_; }
     QString cannotHoldReason() const { return encoder_.cannotHoldReason(); }
 
     // Bytes gathered before each write to the temporary file.
@@ -156,6 +163,7 @@ private:
     QByteArray knownBytes_;
     bool useKnownBytes_ = false;
     qsizetype compared_ = 0;
+    qint64 made_ = 0; // bytes of the result handed on past the buffer
     bool differs_ = true;
     bool finished_ = false;  // finishWriting() ran
     bool unchanged_ = false; // and found the result identical to the target

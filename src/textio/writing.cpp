@@ -100,7 +100,9 @@ private:
 };
 
 WriteResult resultOf(OutputFile::Result result) {
-    return result == OutputFile::Result::Unchanged ? WriteResult::Unchanged : WriteResult::Written;
+    return result == OutputFile::Result::Unchanged ? WriteResult::Unchanged
+           : result == OutputFile::Result::Differs ? WriteResult::Differs
+                                                   : WriteResult::Written;
 }
 
 // Opens file, hands it the pieces (none: only the commit) and commits it with commit; a
@@ -130,6 +132,8 @@ WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text
                 file.refuse();
             }
         outcome.result = resultOf(done);
+        if constexpr (std::is_same_v<File, OutputFile>)
+            outcome.size = file.size();
     } catch (...) {
         outcome.failure = FailureOf(step, std::current_exception());
         outcome.result = outcome.failure.problem == FileProblem::Changed ? WriteResult::Changed

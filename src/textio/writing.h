@@ -21,6 +21,7 @@ enum class WriteResult {
     Failed,     // a step failed, or the text stopped early: the file was left untouched
     Changed,    // the same, for a target that changed while it was being processed
     InUse,      // the same, for a target that another program opened to write meanwhile
+    Differs,    // only compared (OutputTarget::compareOnly): the target holds something else
 };
 
 // Receives the text of one output file piece by piece. append() returns false when the
@@ -45,6 +46,7 @@ using TextPieces = std::function<bool(PieceSink& sink)>;
 // What became of one output file, and the step that failed if one did.
 struct WriteOutcome {
     WriteResult result = WriteResult::Failed;
+    qint64 size = 0;     // Written, Unchanged, Differs: the size of the whole result in bytes
     FileFailure failure; // set when a step failed (Failed, Changed, InUse)
     // The folder where the result took its name by a rename (empty when it did not): its
     // new name is durable once that folder is flushed (WriteOutput does it; see FlushFolders).

@@ -248,6 +248,26 @@ private slots:
         QCOMPARE(folder.entries(), (QStringList{"f.txt", "same.txt"}));
     }
 
+    // Diffs too long to hold go to standard output as they are found, each whole and in the
+    // order of the files, also when the files are compared side by side.
+    void longDiffsInOrder() {
+        TempFolder folder;
+        QByteArray lines;
+        for (int n = 0; n < 40000; ++n)
+            lines += "line " + QByteArray::number(n) + " \"quoted\"\n";
+        const QString a = folder.write("a.txt", lines);
+        const QString b = folder.write("b.txt", "first\n" + lines);
+        const auto diffOf = [](const QString& path) {
+            const QByteArray out = cli({"--rule", "remove-double", "--diff", path}).outBytes;
+            return out.left(out.lastIndexOf("1 of 1 file"));
+        };
+        const QByteArray diffs = diffOf(a) + diffOf(b);
+        QVERIFY(diffs.size() > 3 << 20); // each one more than is held
+        const Run run = cli({"--rule", "remove-double", "--diff", "--jobs", "2", a, b});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.outBytes, diffs + "2 of 2 file(s) would change, 160000 quote(s) in all\n");
+    }
+
     // --check names what would change; a file left untouched also makes the status 1.
     void check_data() {
         QTest::addColumn<QByteArray>("content");
@@ -267,7 +287,9 @@ private slots:
         QFETCH(int, status);
         TempFolder folder;
         const QString path = folder.write("f.txt", content);
-        const Run run = cli({"--rule", "remove-double", "--check", path});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", folder.path("none")); // --check makes no file, not even there
+        const Run run = cli({"--rule", "remove-double", "--check", path}, env);
         QCOMPARE(run.status, status);
         QCOMPARE(run.out, out.isEmpty() ? out : path + out);
         QCOMPARE(run.err.contains("not a text file"), content.contains('\0'));

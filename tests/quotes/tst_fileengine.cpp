@@ -16,6 +16,7 @@
 #include <array>
 #include <iterator>
 #include <optional>
+#include <tuple>
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
@@ -35,7 +36,8 @@ namespace {
 
 // What a file becomes on the decoded road: every line decoded, through the rule, CR LF after
 // it, encoded in the output's encoding. The reference for the engine, which works on the
-// bytes of UTF-8 and code-page files without decoding them.
+// bytes of UTF-8 and code-page files without decoding them. Its count: the decoded quotes of
+// the family whose result is not the quote itself.
 FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArray& bytes) {
     FakePrompts prompts;
     const LineArray lines = ReadFileLines(path, prompts, LineForm::Text);
@@ -43,10 +45,17 @@ FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArra
         return {FileOutcome::NotText, lines.problem};
     const TextEncoder encoder(OutputEncodingFor(lines));
     bytes = encoder.mark().toByteArray();
-    for (qsizetype i = 0; i < lines.size(); ++i)
+    FileReport report(FileOutcome::Written, {});
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        for (const QChar c : lines[i])
+            for (size_t q = 0; q < 3 && rule.rule() != QuoteRule::None; ++q)
+                report.quotesChanged += c == rule.family()[q] && rule.result(q) != QString(c);
         if (!encoder.append(rule.apply(lines[i]), bytes) || !encoder.append(u"\r\n", bytes))
-            return {FileOutcome::CannotHold, CannotHoldReason(OutputEncodingFor(lines))};
-    return {FileOutcome::Written, {}};
+            report.outcome = FileOutcome::CannotHold;
+    }
+    if (report.outcome == FileOutcome::CannotHold)
+        report.reason = CannotHoldReason(OutputEncodingFor(lines));
+    return report;
 }
 
 #ifdef Q_OS_LINUX
@@ -138,10 +147,12 @@ class TestFileEngine : public QObject {
     Q_OBJECT
 
 private slots:
-    // The engine gives, for every rule and replacement text, exactly the bytes and outcome
-    // of the decoded road, on files of every kind.
+    // The engine gives, for every rule and replacement text, exactly the bytes, outcome and
+    // count of the decoded road, on files of every kind (long ones too, and in UTF-16), read
+    // in blocks of any size; compared only, it tells whether they differ from the file.
     void sameAsDecodedRoad() {
-        const QList<QString> texts = {QString(),
+        const QList<QString> texts = {QString(5000, u'x'),
+                                      QString(),
                                       QStringLiteral("\u00AB"),
                                       QStringLiteral("''"),
                                       QStringLiteral("\""),
@@ -158,15 +169,22 @@ private slots:
         QRandomGenerator random(1208);
         const QString source = folder.path("in.txt");
         const QString output = folder.path("out.txt");
+        const qsizetype blocks[] = {0, 0, 1, 2, 3, 7, 64, 200};
+        FileOptions compareOnly;
+        compareOnly.compareOnly = true;
         for (int round = 0; round < 1500; ++round) {
-            const QByteArray content = randomContent(random);
+            QByteArray content = randomContent(random).repeated(random.bounded(3) ? 1 : 40);
+            if (random.bounded(8) == 0)
+                content = "\xFF\xFE" + Utf16LE(QString::fromUtf8(content));
             const QuoteRule rule = rules[random.bounded(int(std::size(rules)))];
             const QString text = texts[int(random.bounded(texts.size()))];
             const QuoteReplacer replacer(rule, text, text);
+            SetReadBlockSizeForTests(blocks[random.bounded(int(std::size(blocks)))]);
             folder.write("in.txt", content);
             QFile::remove(output);
             QByteArray expected;
             const FileReport reference = decodedRoad(source, replacer, expected);
+            const FileReport compared = ProcessFile(source, source, replacer, {}, compareOnly);
             const FileReport report = ProcessFileShowingFailures(source, output, replacer, prompts);
             if (report.outcome != reference.outcome ||
                 (report.outcome == FileOutcome::Written && ReadBytes(output) != expected))
@@ -174,12 +192,51 @@ private slots:
                            << content.toHex(' ');
             QCOMPARE(report.outcome, reference.outcome);
             QCOMPARE(report.reason, reference.reason);
+            QCOMPARE(ReadBytes(source), content);
+            QCOMPARE(compared.outcome, reference.outcome != FileOutcome::Written ? reference.outcome
+                                       : expected == content ? FileOutcome::Unchanged
+                                                             : FileOutcome::WouldChange);
+            if (reference.outcome != FileOutcome::NotText) {
+                QCOMPARE(report.quotesChanged, reference.quotesChanged);
+                QCOMPARE(compared.quotesChanged, reference.quotesChanged);
+            }
             if (report.outcome == FileOutcome::Written)
                 QCOMPARE(ReadBytes(output), expected);
             else
                 QVERIFY(!QFile::exists(output));
         }
+        SetReadBlockSizeForTests(0);
         QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    // Compared only, nothing is made anywhere: a folder the user may not write and a file
+    // that is read-only still answer, whether the file is small (its bytes kept) or not.
+    void comparedOnlyWritesNothing() {
+        TempFolder folder;
+        const QByteArray lines = QByteArray("a \"b\"\r\n").repeated(20000);
+        const QStringList paths = {folder.write("large.txt", lines),
+                                   folder.write("same.txt", QByteArray(lines).replace('"', ' ')),
+                                   folder.write("small.txt", "\"x\"\r\n")};
+        for (const QString& path : paths)
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther);
+        QFile::setPermissions(folder.root(), QFileDevice::Permissions(0x5555));
+        const int status = RunUnprivileged([&] {
+            FileOptions options;
+            options.compareOnly = true;
+            int failed = 0;
+            for (const auto& [k, outcome, quotes] : {std::tuple{0, FileOutcome::WouldChange, 40000},
+                                                     {1, FileOutcome::Unchanged, 0},
+                                                     {2, FileOutcome::WouldChange, 2}}) {
+                const FileReport report =
+                    ProcessFile(paths[k], paths[k], QuoteReplacer(QuoteRule::RemoveDouble, {}, {}),
+                                {}, options);
+                failed |= int(report.outcome != outcome || report.quotesChanged != quotes) << k;
+            }
+            return failed;
+        });
+        QFile::setPermissions(folder.root(), QFileDevice::Permissions(0x7777));
+        QCOMPARE(status, 0);
+        QCOMPARE(folder.entries(), (QStringList{"large.txt", "same.txt", "small.txt"}));
     }
 
     // One file through the engine, into another folder: the output's bytes per road.

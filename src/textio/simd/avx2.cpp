@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace parvello::simd::avx2 {
@@ -264,12 +265,12 @@ template <> struct HalfLanes<char16_t> {
 
 // Quotes of one or three bytes, each compared on its own; the second of two three-byte
 // quotes that begin with the same two bytes (the UTF-8 family) shares their comparisons.
-// Gives the bytes that go, the quote ends whose last byte changes, and how many bytes of a
-// quote the group before wrote already that go.
+// Gives the bytes that go, the quote ends whose last byte changes, the ends of the quotes
+// counted as changed, and how many bytes of a quote the group before wrote already that go.
 template <bool Changes> struct ByteQuotes {
     __m256i quoteBytes[3][3];
     std::array<int, 3> length;
-    std::uint64_t drop[3], dropFirst[3], change[3];
+    std::uint64_t drop[3], dropFirst[3], change[3], counted[3];
     std::array<char, 3> becomes;
     bool sameStart;
     struct Carry {
@@ -287,6 +288,7 @@ template <bool Changes> struct ByteQuotes {
             drop[q] = allWhere(quotes.kept[q] == 0);
             dropFirst[q] = allWhere(quotes.kept[q] <= 1);
             change[q] = allWhere(quotes.kept[q] > 0);
+            counted[q] = allWhere(quotes.changes[q]);
         }
     }
     Carry load(const QuotesPassCarry& carry) const {
@@ -297,9 +299,11 @@ template <bool Changes> struct ByteQuotes {
         carry.secondBefore = c.secondBefore;
     }
     PARVELLO_TARGET_AVX2 std::uint64_t removed(const Halves& g, int& takeBack, Carry& c,
-                                               std::uint64_t (&changes)[3]) const {
+                                               std::uint64_t (&changes)[3],
+                                               std::uint64_t& changed) const {
         using L = HalfLanes<char>;
         std::uint64_t removed = 0;
+        changed = 0;
         std::uint64_t first = 0;
         std::uint64_t second = 0;
         takeBack = 0;
@@ -321,6 +325,7 @@ template <bool Changes> struct ByteQuotes {
                 takeBack = std::max(takeBack, takeBackFor(firstGone));
             }
             removed |= ends & drop[q];
+            changed |= ends & counted[q];
             if constexpr (Changes)
                 changes[q] = ends & change[q];
         }
@@ -332,24 +337,28 @@ template <bool Changes> struct ByteQuotes {
 template <bool Changes> struct UnitQuotes {
     __m256i quote[3];
     std::array<char16_t, 3> becomes;
-    std::uint32_t drop[3];
+    std::uint32_t drop[3], counted[3];
     struct Carry {};
     PARVELLO_TARGET_AVX2 explicit UnitQuotes(const PassUnits& quotes) : becomes(quotes.becomes) {
         for (size_t q = 0; q < 3; ++q) {
             quote[q] = _mm256_set1_epi16(short(quotes.quotes[q]));
             drop[q] = quotes.removed[q] ? ~std::uint32_t(0) : 0;
+            counted[q] = quotes.changes[q] ? ~std::uint32_t(0) : 0;
         }
     }
     Carry load(const QuotesPassCarry&) const { return {}; }
     void save(const Carry&, QuotesPassCarry&) const {}
     PARVELLO_TARGET_AVX2 std::uint32_t removed(const Halves& g, int& takeBack, Carry&,
-                                               std::uint32_t (&changes)[3]) const {
+                                               std::uint32_t (&changes)[3],
+                                               std::uint32_t& changed) const {
         using L = HalfLanes<char16_t>;
         takeBack = 0;
         std::uint32_t removed = 0;
+        changed = 0;
         for (size_t q = 0; q < 3; ++q) {
             const std::uint32_t at = L::equal(g, quote[q]);
             removed |= at & drop[q];
+            changed |= at & counted[q];
             if constexpr (Changes)
                 changes[q] = at & ~drop[q];
         }
@@ -380,6 +389,7 @@ PARVELLO_TARGET_AVX2 qsizetype passGroups(const Unit* units, qsizetype i, qsizet
     Mask crBefore = Mask(carry.crBefore);
     const Quotes quotes(rule);
     typename Quotes::Carry quoteCarry = quotes.load(carry);
+    qint64 quotesChanged = carry.changed;
     const __m256i cr = L::all(Unit('\r'));
     const __m256i lf = L::all(Unit('\n'));
     // The group as its quotes become, with room for a copy from anywhere in it.
@@ -390,7 +400,9 @@ PARVELLO_TARGET_AVX2 qsizetype passGroups(const Unit* units, qsizetype i, qsizet
                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i + half))};
         int takeBack = 0; // units of a quote written with the group before that go
         Mask changes[3] = {};
-        const Mask removed = quotes.removed(input, takeBack, quoteCarry, changes);
+        Mask changed = 0; // the ends of the quotes counted
+        const Mask removed = quotes.removed(input, takeBack, quoteCarry, changes, changed);
+        quotesChanged += std::popcount(changed);
         // The line ends to make: a CR before each lone LF, an LF after each lone CR (before
         // the unit that follows it, or after the whole group).
         Mask crFirst = 0;
@@ -442,6 +454,7 @@ PARVELLO_TARGET_AVX2 qsizetype passGroups(const Unit* units, qsizetype i, qsizet
         o = at;
     }
     carry.crBefore = crBefore;
+    carry.changed = quotesChanged;
     quotes.save(quoteCarry, carry);
     out = o;
     return i;

@@ -103,17 +103,20 @@ PARVELLO_TARGET_AVX512VBMI2 inline std::uint64_t lowBits(int count) {
 
 // The quotes in a group of 64 bytes, for the common rules in a shape that needs few
 // comparisons, and for any rule. Each gives the bytes to remove, changes in v the last
-// bytes of the quotes that stay (only where Changes), tells how many bytes of a quote the
-// group before wrote already that go, and carries what a quote cut by the group's end needs.
+// bytes of the quotes that stay (only where Changes), marks in changed the last byte of
+// each quote counted as changed, tells how many bytes of a quote the group before wrote
+// already that go, and carries what a quote cut by the group's end needs.
 
-// What happens to one quote: drop (all its bytes go), dropFirst (its first bytes go) and
-// change (its last byte becomes last), each as all bits or none.
+// What happens to one quote: drop (all its bytes go), dropFirst (its first bytes go),
+// change (its last byte becomes last) and counted (it becomes something else than itself),
+// each as all bits or none.
 struct QuoteFate {
-    std::uint64_t drop, dropFirst, change;
+    std::uint64_t drop, dropFirst, change, counted;
     __m512i last;
     PARVELLO_TARGET_AVX512VBMI2 QuoteFate(const PassQuotes& quotes, size_t q)
         : drop(allWhere(quotes.kept[q] == 0)), dropFirst(allWhere(quotes.kept[q] <= 1)),
-          change(allWhere(quotes.kept[q] > 0)), last(_mm512_set1_epi8(quotes.last[q])) {}
+          change(allWhere(quotes.kept[q] > 0)), counted(allWhere(quotes.changes[q])),
+          last(_mm512_set1_epi8(quotes.last[q])) {}
 };
 
 // Quotes of one byte each (a code page, or a family with one quote only).
@@ -140,16 +143,21 @@ template <bool Changes> struct SingleByteQuotes {
         return l[0] <= 1 && l[1] <= 1 && l[2] <= 1 && l[0] + l[1] + l[2] > 0;
     }
     Carry load(const QuotesPassCarry&) const { return {}; }
-    PARVELLO_TARGET_AVX512VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry&) const {
+    PARVELLO_TARGET_AVX512VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry&,
+                                                      std::uint64_t& counted) const {
         takeBack = 0;
-        if constexpr (!Changes) // every quote goes
-            return _mm512_cmpeq_epi8_mask(v, quote[0]) | _mm512_cmpeq_epi8_mask(v, quote[1]) |
-                   _mm512_cmpeq_epi8_mask(v, quote[2]);
+        if constexpr (!Changes) { // every quote goes
+            counted = _mm512_cmpeq_epi8_mask(v, quote[0]) | _mm512_cmpeq_epi8_mask(v, quote[1]) |
+                      _mm512_cmpeq_epi8_mask(v, quote[2]);
+            return counted;
+        }
         std::uint64_t removed = 0;
+        counted = 0;
         __m512i changed = v;
         for (size_t q = 0; q < 3; ++q) {
             const std::uint64_t at = _mm512_cmpeq_epi8_mask(v, quote[q]);
             removed |= at & fate[q].drop;
+            counted |= at & fate[q].counted;
             changed = _mm512_mask_mov_epi8(changed, at & fate[q].change, fate[q].last);
         }
         v = changed;
@@ -178,7 +186,8 @@ template <bool Changes> struct OneAndTwoLongQuotes {
         return quotes.length[0] == 1 && quotes.length[1] == 3 && quotes.length[2] == 3 &&
                quotes.bytes[1][0] == quotes.bytes[2][0] && quotes.bytes[1][1] == quotes.bytes[2][1];
     }
-    PARVELLO_TARGET_AVX512VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry& c) const {
+    PARVELLO_TARGET_AVX512VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry& c,
+                                                      std::uint64_t& counted) const {
         const std::uint64_t singles = _mm512_cmpeq_epi8_mask(v, single);
         const std::uint64_t firsts = _mm512_cmpeq_epi8_mask(v, first);
         const std::uint64_t seconds = _mm512_cmpeq_epi8_mask(v, second);
@@ -191,8 +200,11 @@ template <bool Changes> struct OneAndTwoLongQuotes {
         if constexpr (!Changes) { // every quote goes
             const std::uint64_t ends = endsA | endsB;
             takeBack = takeBackFor(ends);
+            counted = singles | ends;
             return singles | ends | ends >> 1 | ends >> 2;
         }
+        counted =
+            (singles & fate[0].counted) | (endsA & fate[1].counted) | (endsB & fate[2].counted);
         const std::uint64_t firstGone = (endsA & fate[1].dropFirst) | (endsB & fate[2].dropFirst);
         takeBack = takeBackFor(firstGone);
         v = _mm512_mask_mov_epi8(v, singles & fate[0].change, fate[0].last);
@@ -225,8 +237,10 @@ template <bool Changes> struct AnyQuotes {
     Carry load(const QuotesPassCarry& carry) const {
         return {carry.firstBefore, carry.secondBefore};
     }
-    PARVELLO_TARGET_AVX512VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry& c) const {
+    PARVELLO_TARGET_AVX512VBMI2 std::uint64_t removed(__m512i& v, int& takeBack, Carry& c,
+                                                      std::uint64_t& counted) const {
         std::uint64_t removed = 0;
+        counted = 0;
         takeBack = 0;
         __m512i changed = v;
         for (size_t q = 0; q < 3; ++q) {
@@ -245,6 +259,7 @@ template <bool Changes> struct AnyQuotes {
                 c.secondBefore[q] = second >> 63;
             }
             removed |= ends & fate[q].drop;
+            counted |= ends & fate[q].counted;
             if constexpr (Changes)
                 changed = _mm512_mask_mov_epi8(changed, ends & fate[q].change, fate[q].last);
         }
@@ -262,26 +277,32 @@ template <bool Changes> struct AnyQuotes {
 template <bool Changes> struct UnitQuotes {
     __m512i quote[3];
     __m512i becomes[3];
-    std::uint32_t drop[3];
+    std::uint32_t drop[3], countedAt[3];
     struct Carry {};
     PARVELLO_TARGET_AVX512VBMI2 explicit UnitQuotes(const PassUnits& quotes) {
         for (size_t q = 0; q < 3; ++q) {
             quote[q] = _mm512_set1_epi16(short(quotes.quotes[q]));
             becomes[q] = _mm512_set1_epi16(short(quotes.becomes[q]));
             drop[q] = quotes.removed[q] ? ~std::uint32_t(0) : 0;
+            countedAt[q] = quotes.changes[q] ? ~std::uint32_t(0) : 0;
         }
     }
     Carry load(const QuotesPassCarry&) const { return {}; }
-    PARVELLO_TARGET_AVX512VBMI2 std::uint32_t removed(__m512i& v, int& takeBack, Carry&) const {
+    PARVELLO_TARGET_AVX512VBMI2 std::uint32_t removed(__m512i& v, int& takeBack, Carry&,
+                                                      std::uint32_t& counted) const {
         takeBack = 0;
-        if constexpr (!Changes) // every quote goes
-            return _mm512_cmpeq_epi16_mask(v, quote[0]) | _mm512_cmpeq_epi16_mask(v, quote[1]) |
-                   _mm512_cmpeq_epi16_mask(v, quote[2]);
+        if constexpr (!Changes) { // every quote goes
+            counted = _mm512_cmpeq_epi16_mask(v, quote[0]) | _mm512_cmpeq_epi16_mask(v, quote[1]) |
+                      _mm512_cmpeq_epi16_mask(v, quote[2]);
+            return counted;
+        }
         std::uint32_t removed = 0;
+        counted = 0;
         __m512i changed = v;
         for (size_t q = 0; q < 3; ++q) {
             const std::uint32_t at = _mm512_cmpeq_epi16_mask(v, quote[q]);
             removed |= at & drop[q];
+            counted |= at & countedAt[q];
             changed = _mm512_mask_mov_epi16(changed, at & ~drop[q], becomes[q]);
         }
         v = changed;
@@ -430,6 +451,7 @@ PARVELLO_TARGET_AVX512VBMI2 qsizetype passGroups(const Unit* units, qsizetype i,
     typename L::Mask crBefore = typename L::Mask(carry.crBefore);
     const Quotes quotes(rule);
     typename Quotes::Carry quoteCarry = quotes.load(carry);
+    qint64 quotesChanged = carry.changed;
     Unit* o = out;
     for (; i + L::Count <= end; i += L::Count) {
         // The group as read (its line breaks), and as its quotes become.
@@ -437,8 +459,9 @@ PARVELLO_TARGET_AVX512VBMI2 qsizetype passGroups(const Unit* units, qsizetype i,
         __m512i v = input;
         // A group left to the caller leaves the quotes' carry as it was.
         typename Quotes::Carry next = quoteCarry;
-        int takeBack = 0; // units of a quote written with the group before that go
-        const typename L::Mask keep = ~quotes.removed(v, takeBack, next);
+        int takeBack = 0;             // units of a quote written with the group before that go
+        typename L::Mask counted = 0; // the last units of the quotes counted as changed
+        const typename L::Mask keep = ~quotes.removed(v, takeBack, next, counted);
         const int kept = L::count(keep);
         const __m512i packed = L::compress(keep, v);
         Unit* at = o - takeBack;
@@ -451,8 +474,10 @@ PARVELLO_TARGET_AVX512VBMI2 qsizetype passGroups(const Unit* units, qsizetype i,
         }
         o = at;
         quoteCarry = next;
+        quotesChanged += L::count(counted);
     }
     carry.crBefore = crBefore;
+    carry.changed = quotesChanged;
     quotes.save(quoteCarry, carry);
     out = o;
     return i;

@@ -18,8 +18,9 @@ namespace parvello {
 struct PassQuotes {
     std::array<std::array<char, 3>, 3> bytes{};
     std::array<int, 3> length{};
-    std::array<int, 3> kept{};  // of the quote's bytes, how many stay: 0, 1 or all 3
-    std::array<char, 3> last{}; // what the last of them becomes
+    std::array<int, 3> kept{};     // of the quote's bytes, how many stay: 0, 1 or all 3
+    std::array<char, 3> last{};    // what the last of them becomes
+    std::array<bool, 3> changes{}; // whether it becomes something else than itself (counted)
 };
 // The same for decoded text: the family's three quotes, one unit each, and each removed or
 // replaced by one unit.
@@ -27,14 +28,18 @@ struct PassUnits {
     std::array<char16_t, 3> quotes{};
     std::array<bool, 3> removed{};
     std::array<char16_t, 3> becomes{};
+    std::array<bool, 3> changes{}; // whether it becomes something else than itself (counted)
 };
 // What the quotes pass carries from one call to the next over the same block: whether the
 // byte before was a CR, and each three-byte quote's first two bytes there. Cleared at a
-// block's start (and where a caller took the bytes before itself).
+// block's start (and where a caller took the bytes before itself, changed excepted).
+// changed counts the quotes the pass changed (those marked in changes), each at its last
+// unit, in the groups it took: every call adds to it.
 struct QuotesPassCarry {
     std::uint64_t crBefore = 0;
     std::array<std::uint64_t, 3> firstBefore{};
     std::array<std::uint64_t, 3> secondBefore{};
+    qint64 changed = 0;
 };
 
 // The loops of one level; every level gives exactly the results of the plain one.
