@@ -267,11 +267,14 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
     return report;
 }
 
-// What a file told in its report besides how it ended.
-void takeFacts(FileReport& report, const FileReport& from) {
-    report.utf8Road = from.utf8Road;
-    report.formatRead = from.formatRead;
-    report.encodingWritten = from.encodingWritten;
+// A waiting file's report once its replace has been tried: how it ended is the replace's,
+// the rest (what was read, counted and made) stays.
+FileReport afterReplace(FileReport report, const WriteOutcome& written) {
+    const FileReport ended = writtenReport(written, report.encodingWritten);
+    report.outcome = ended.outcome;
+    report.reason = ended.reason;
+    report.failure = ended.failure;
+    return report;
 }
 
 } // namespace
@@ -398,8 +401,7 @@ void CommitGroup::commit() {
     QStringList folders;
     for (const auto& file : files) {
         const WriteOutcome written = CommitOutput(*file->output);
-        FileReport report = writtenReport(written, file->report.encodingWritten);
-        takeFacts(report, file->report);
+        const FileReport report = afterReplace(file->report, written);
         if (!written.newNameIn.isEmpty() && !folders.contains(written.newNameIn))
             folders << written.newNameIn;
         file->output.reset();

@@ -94,6 +94,9 @@ public:
     // from the target is known (see unchanged()); the buffers are given back. commit() does
     // this itself where it was not done.
     void finishWriting();
+    // Whether a failure came from the temporary file, made once the result proved to differ:
+    // it is told as a failure to prepare the output, as when it is made at open().
+    bool temporaryRefused() const { return temporaryRefused_; }
     // After finishWriting(): the target already holds exactly the result.
     bool unchanged() const { return unchanged_; }
     // After finishWriting(): whether the commit may leave the flush of the result's data to
@@ -143,6 +146,7 @@ private:
     void flush();
     void put(const char* bytes, qsizetype n);
     void startComparing();
+    void startTemporary(qint64 equal);
 
     bool stillSafe();
     void carryAttributes();
@@ -165,8 +169,11 @@ private:
     qsizetype compared_ = 0;
     qint64 made_ = 0; // bytes of the result handed on past the buffer
     bool differs_ = true;
-    bool finished_ = false;  // finishWriting() ran
-    bool unchanged_ = false; // and found the result identical to the target
+    bool finished_ = false; // finishWriting() ran
+    // The temporary file is made once the result differs from the target (startTemporary).
+    bool temporaryLater_ = false;
+    bool temporaryRefused_ = false; // the temporary file made late could not be made
+    bool unchanged_ = false;        // and found the result identical to the target
     bool exists_ = false;
     char16_t pendingHigh_ = 0; // a high surrogate that ended a piece, paired with the next
     bool opened_ = false;

@@ -113,8 +113,10 @@ WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text
                       const std::function<OutputFile::Result(File&)>& commit) {
     WriteOutcome outcome;
     FileStep step = FileStep::OpenOutput;
+    File* opened = nullptr;
     try {
         File& file = open();
+        opened = &file;
         step = FileStep::Write;
         FileSink sink(file);
         if (text && (!text(sink) || !sink.finish())) {
@@ -135,6 +137,11 @@ WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text
         if constexpr (std::is_same_v<File, OutputFile>)
             outcome.size = file.size();
     } catch (...) {
+        // A temporary file made only once the result differed is still part of preparing
+        // the output.
+        if constexpr (std::is_same_v<File, OutputFile>)
+            if (opened && opened->temporaryRefused())
+                step = FileStep::OpenOutput;
         outcome.failure = FailureOf(step, std::current_exception());
         outcome.result = outcome.failure.problem == FileProblem::Changed ? WriteResult::Changed
                          : outcome.failure.problem == FileProblem::InUse ? WriteResult::InUse
