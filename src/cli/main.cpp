@@ -80,7 +80,7 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
                 processJob(ordered, jobs[j], j, resultMade[j], alone && writing ? &group : nullptr,
                            [&out, j](QByteArray text) { out.put(j, std::move(text)); });
         }
-        group.commit();
+        group.finish();
     };
     // A thread the system will not give (a limit on processes or on memory) is one
     // worker fewer: the work goes on with those there are, at least this one.

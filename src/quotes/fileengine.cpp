@@ -366,7 +366,7 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
 CommitGroup::CommitGroup(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
 
 CommitGroup::~CommitGroup() {
-    commit();
+    finish();
 }
 
 void CommitGroup::process(const QString& sourcePath, const QString& outputPath,
@@ -389,27 +389,33 @@ void CommitGroup::commit() {
         return;
     std::vector<std::unique_ptr<Waiting>> files = std::move(waiting_);
     waiting_.clear();
-    // One flush for the whole group, before any replace: a file alone makes its own.
+    // One flush for the whole group, before any replace (a file alone makes its own). It
+    // also makes durable the names the group before this one gave.
+    std::vector<unsigned long long> flushed;
     if (files.size() > 1) {
         std::vector<int> handles;
         for (const auto& file : files)
             handles.push_back(file->output->temporaryHandle());
-        if (FlushTogether(handles))
+        if (FlushTogether(handles, &flushed))
             for (const auto& file : files)
                 file->output->flushedAlready();
     }
-    QStringList folders;
+    FlushFolders(std::exchange(namedIn_, {}), flushed);
     for (const auto& file : files) {
         const WriteOutcome written = CommitOutput(*file->output);
         const FileReport report = afterReplace(file->report, written);
-        if (!written.newNameIn.isEmpty() && !folders.contains(written.newNameIn))
-            folders << written.newNameIn;
+        if (!written.newNameIn.isEmpty() && !namedIn_.contains(written.newNameIn))
+            namedIn_ << written.newNameIn;
         file->output.reset();
         file->source.reset();
         file->done(report);
     }
+}
+
+void CommitGroup::finish() {
+    commit();
     // The new names are made durable too, once for each folder that received one.
-    FlushFolders(folders);
+    FlushFolders(std::exchange(namedIn_, {}));
 }
 
 } // namespace parvello

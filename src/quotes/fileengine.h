@@ -9,6 +9,7 @@
 #include "textio/textencoder.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -119,8 +120,9 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
 // Files processed one after another whose results wait, whole in their temporary files, for
 // one flush per file system that makes them all durable at once, instead of one flush per
 // file. Then each replaces its output, in the order the files came and each after its own
-// checks (still the file read, unchanged, its lease unbroken), and each folder that received
-// a new name is flushed once, so that the names are durable too. No result replaces its
+// checks (still the file read, unchanged, its lease unbroken). The new names are made
+// durable by the next group's flush, and at finish() each folder that received one and
+// that no flush covered since is flushed once. No result replaces its
 // output before the flush that covers it. A file whose result cannot wait (it was left
 // untouched, its output already held it, it is written into its target or by a thread of
 // its own) is done at once, as ProcessFile does it. At most `capacity` results wait (each
@@ -141,11 +143,14 @@ public:
     bool full() const { return waiting_.size() >= capacity_; }
     // Flushes and replaces every waiting result (see above).
     void commit();
+    // commit(), then makes every name given durable. The destructor does it too.
+    void finish();
 
     struct Waiting;
 
 private:
     size_t capacity_;
+    QStringList namedIn_; // folders that received names no flush has covered yet
     std::vector<std::unique_ptr<Waiting>> waiting_;
 };
 

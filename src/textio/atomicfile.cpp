@@ -617,7 +617,7 @@ int AtomicFile::handle() const {
     return fd_;
 }
 
-bool FlushTogether(const std::vector<int>& handles) {
+bool FlushTogether(const std::vector<int>& handles, std::vector<unsigned long long>* flushed) {
 #ifdef Q_OS_LINUX
     std::vector<unsigned long long> devices;
     for (const int fd : handles) {
@@ -634,32 +634,38 @@ bool FlushTogether(const std::vector<int>& handles) {
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         if (::syncfs(fd) != 0)
             return false;
+        if (flushed)
+            flushed->push_back(device);
     }
     return true;
 #else
     // Elsewhere each file is flushed at its own commit.
     Q_UNUSED(handles);
+    Q_UNUSED(flushed);
     return false;
 #endif
 }
 
-void FlushFolders(const QStringList& folders) {
-#ifdef Q_OS_UNIX
+void FlushFolders(const QStringList& folders,
+                  const std::vector<unsigned long long>& alreadyFlushed) {
     for (const QString& folder : folders) {
         const int fd =
             ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             continue;
-#ifdef Q_OS_LINUX
         const FileStatus status = FileStatus::Of(fd);
-        if (!status.exists() || !memoryOnly(fd, status.id.device))
+        const bool covered =
+            status.exists() && std::find(alreadyFlushed.begin(), alreadyFlushed.end(),
+                                         status.id.device) != alreadyFlushed.end();
+#ifdef Q_OS_LINUX
+        const bool memory = status.exists() && memoryOnly(fd, status.id.device);
+#else
+        const bool memory = false;
 #endif
+        if (!covered && !memory)
             (void)::fsync(fd); // as with the files' own flush, a failure is no reason to fail
         ::close(fd);
     }
-#else
-    Q_UNUSED(folders);
-#endif
 }
 
 bool AtomicFile::mayShareFlush() const {

@@ -19,12 +19,16 @@ namespace parvello {
 class WriteBehind;
 
 // Makes the data written to each open file durable with one flush per file system (syncfs)
-// instead of one per file; file systems held in memory only are left out. False when a flush
-// failed: each file must then be flushed on its own.
-bool FlushTogether(const std::vector<int>& handles);
+// instead of one per file; file systems held in memory only are left out. That flush makes
+// every name made on those file systems before it durable too: their devices are added to
+// flushed. False when a flush failed: each file must then be flushed on its own.
+bool FlushTogether(const std::vector<int>& handles,
+                   std::vector<unsigned long long>* flushed = nullptr);
 // Makes the names in each folder durable (one flush of each folder, where the system has
-// one); folders on a file system held in memory only are left out.
-void FlushFolders(const QStringList& folders);
+// one); folders on a file system held in memory only, or on a device in alreadyFlushed, are
+// left out.
+void FlushFolders(const QStringList& folders,
+                  const std::vector<unsigned long long>& alreadyFlushed = {});
 
 // Writes to a temporary file in the target's folder and moves it over the target at
 // commit(), after the data has been flushed to the disk; the target is never seen half

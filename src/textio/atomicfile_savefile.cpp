@@ -12,10 +12,10 @@ void AtomicFile::AllowUnnamedFiles(bool) {}
 void AtomicFile::onDevice(unsigned long long) {}
 
 // QSaveFile flushes each file at its own commit.
-bool FlushTogether(const std::vector<int>&) {
+bool FlushTogether(const std::vector<int>&, std::vector<unsigned long long>*) {
     return false;
 }
-void FlushFolders(const QStringList&) {}
+void FlushFolders(const QStringList&, const std::vector<unsigned long long>&) {}
 bool AtomicFile::mayShareFlush() const {
     return false;
 }
