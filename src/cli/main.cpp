@@ -36,17 +36,30 @@ using namespace parvello::cli;
 
 namespace {
 
-// How many results each of the workers may keep waiting for a shared flush: up to 64, and
-// with each waiting result holding two open files, well within the limit on open files.
+// How many results each of the workers may keep waiting for a shared flush: up to 256 (on a
+// disk, larger groups mean fewer flushes: 64 cost some 10% more time than 256 on ext4), and
+// with each waiting result holding two open files, well within the limit on open files,
+// which is raised towards 4096 first where the system allows it (a soft limit of 1024 is
+// the usual default, far below what the system will give).
 size_t groupCapacity(int workers) {
     size_t limit = 1024;
 #ifdef Q_OS_UNIX
     rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
-        limit = size_t(files.rlim_cur);
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        constexpr rlim_t Wanted = 4096;
+        if (files.rlim_cur < Wanted &&
+            (files.rlim_max == RLIM_INFINITY || files.rlim_max > files.rlim_cur)) {
+            rlimit raised = files;
+            raised.rlim_cur =
+                files.rlim_max == RLIM_INFINITY ? Wanted : std::min(Wanted, files.rlim_max);
+            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+                files = raised;
+        }
+        limit = files.rlim_cur == RLIM_INFINITY ? size_t(Wanted) : size_t(files.rlim_cur);
+    }
 #endif
     const size_t spare = limit > 128 ? (limit - 128) / 4 : 1;
-    return std::clamp<size_t>(spare / size_t(std::max(workers, 1)), 1, 64);
+    return std::clamp<size_t>(spare / size_t(std::max(workers, 1)), 1, 256);
 }
 
 // Runs the chains of jobs side by side (the jobs of one chain in their order) on as many
