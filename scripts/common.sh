@@ -2,9 +2,9 @@
 # Sourced, not run.
 
 # Debian 12 packages the build, the tests and the program need (shellcheck: the test of
-# the bash completion).
+# the bash completion; python3 and strace: the test of the order of flushes and renames).
 PARVELLO_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-                   fonts-liberation xvfb xauth shellcheck)
+                   fonts-liberation xvfb xauth shellcheck python3 strace)
 
 # Installs the packages named (and the common ones) that are not installed yet, with
 # apt-get; through sudo when not running as root.

@@ -13,6 +13,7 @@
 #include "cli/scratchfolder.h"
 #include "cli/standardoutput.h"
 #include "cli/stderrprompts.h"
+#include "quotes/fileengine.h"
 #include "textio/codepage.h"
 #include "textio/fileerror.h"
 
@@ -26,10 +27,40 @@
 #include <thread>
 #include <vector>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
 using namespace parvello;
 using namespace parvello::cli;
 
 namespace {
+
+// How many results each of the workers may keep waiting for a shared flush: up to 256 (on a
+// disk, larger groups mean fewer flushes: 64 cost some 10% more time than 256 on ext4), and
+// with each waiting result holding two open files, well within the limit on open files,
+// which is raised towards 4096 first where the system allows it (a soft limit of 1024 is
+// the usual default, far below what the system will give).
+size_t groupCapacity(int workers) {
+    size_t limit = 1024;
+#ifdef Q_OS_UNIX
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        constexpr rlim_t Wanted = 4096;
+        if (files.rlim_cur < Wanted &&
+            (files.rlim_max == RLIM_INFINITY || files.rlim_max > files.rlim_cur)) {
+            rlimit raised = files;
+            raised.rlim_cur =
+                files.rlim_max == RLIM_INFINITY ? Wanted : std::min(Wanted, files.rlim_max);
+            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+                files = raised;
+        }
+        limit = files.rlim_cur == RLIM_INFINITY ? size_t(Wanted) : size_t(files.rlim_cur);
+    }
+#endif
+    const size_t spare = limit > 128 ? (limit - 128) / 4 : 1;
+    return std::clamp<size_t>(spare / size_t(std::max(workers, 1)), 1, 256);
+}
 
 // Runs the chains of jobs side by side (the jobs of one chain in their order) on as many
 // threads as --jobs asks or the machine has processors, this one among them; returns which
@@ -46,14 +77,23 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     InOrder out(jobs.size());
     FileWork ordered = work;
     ordered.order = &out;
-    // Once standard output has failed, what is left to do would go nowhere: the run
-    // stops taking files.
+    // Each worker's results wait in a group for one flush to the disk (see CommitGroup); a
+    // chain of jobs that share a path runs outside the group, each job's result in place
+    // before the next job reads it. Once standard output has failed, what is left to do
+    // would go nowhere: the run stops taking files.
+    const bool writing = work.options.mode == Mode::Write;
+    const size_t groupSize = groupCapacity(workers);
     const auto worker = [&] {
+        CommitGroup group(groupSize);
         for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {
-            for (const size_t j : chains[c]) {
-                out.put(j, processJob(ordered, jobs[j], j, resultMade[j]));
-            }
+            const bool alone = chains[c].size() == 1;
+            if (!alone)
+                group.commit();
+            for (const size_t j : chains[c])
+                processJob(ordered, jobs[j], j, resultMade[j], alone && writing ? &group : nullptr,
+                           [&out, j](QByteArray text) { out.put(j, std::move(text)); });
         }
+        group.finish();
     };
     // A thread the system will not give (a limit on processes or on memory) is one
     // worker fewer: the work goes on with those there are, at least this one.

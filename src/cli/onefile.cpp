@@ -30,14 +30,18 @@ namespace parvello::cli {
 
 namespace {
 
-// The one place where parvello-cli hands a file to the engine, in every mode. Why a file was
-// left untouched is told in its one line, in the words of problemText.
-FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
-                      const FileHooks& hooks = {}, const FileOptions& options = {}) {
-    FileReport report = ProcessFile(source, output, rule, hooks, options);
+// Why a file was left untouched, told in its one line in the words of problemText.
+FileReport withProblemText(const QString& source, const QString& output, FileReport report) {
     if (!report.succeeded())
         report.reason = problemText(source, output, report);
     return report;
+}
+
+// The file handed to the engine, for the modes that compare and for the filter (a written
+// job goes through writeOne).
+FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
+                      const FileHooks& hooks = {}, const FileOptions& options = {}) {
+    return withProblemText(source, output, ProcessFile(source, output, rule, hooks, options));
 }
 
 // What the engine found in a file of bytes bytes, as far as it read it to its end.
@@ -144,31 +148,41 @@ void leftUntouched(const FileWork& work, const Job& job, const FileReport& repor
     work.prompts.printLine(PrintablePath(job.source) + QStringLiteral(": ") + report.reason);
 }
 
-// --out or --in-place.
-QByteArray writeOne(const FileWork& work, const Job& job, char& resultMade) {
+// --out or --in-place: the file's report is told, and its text for standard output given,
+// once its result has replaced its output (through group: when the group commits).
+void writeOne(const FileWork& work, const Job& job, char& resultMade, CommitGroup* group,
+              const std::function<void(QByteArray)>& deliver) {
     const bool json = work.options.json;
     // The size before the file is replaced by its result.
     const qint64 bytesIn = json && job.sourceStatus.regular ? job.sourceStatus.size : 0;
+    const auto told = [&work, &job, &resultMade, json, bytesIn, deliver](const FileReport& done) {
+        const FileReport report = withProblemText(job.source, job.output, done);
+        tellOutcome(work, job, report);
+        if (!report.succeeded())
+            leftUntouched(work, job, report);
+        else
+            resultMade = 1;
+        if (!json) {
+            deliver(QByteArray());
+            return;
+        }
+        std::optional<SourceFacts> facts;
+        if (job.sourceStatus.regular)
+            facts = factsOf(report, bytesIn);
+        std::optional<qint64> bytesOut;
+        if (report.succeeded())
+            bytesOut = report.resultSize;
+        deliver(jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr,
+                         bytesOut, report.reason));
+    };
     FileOptions options;
     options.lineEnds = work.options.lineEnds;
     options.backupSuffix = work.options.backupSuffix;
     const JobHooks hooks(work, job);
-    const FileReport report = processOne(job.source, job.output, work.rule, hooks.hooks, options);
-    tellOutcome(work, job, report);
-    if (!report.succeeded())
-        leftUntouched(work, job, report);
+    if (group)
+        group->process(job.source, job.output, work.rule, hooks.hooks, options, told);
     else
-        resultMade = 1;
-    if (!json)
-        return QByteArray();
-    std::optional<SourceFacts> facts;
-    if (job.sourceStatus.regular)
-        facts = factsOf(report, bytesIn);
-    std::optional<qint64> bytesOut;
-    if (report.succeeded())
-        bytesOut = report.resultSize;
-    return jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr, bytesOut,
-                    report.reason);
+        told(ProcessFile(job.source, job.output, work.rule, hooks.hooks, options));
 }
 
 // What --check prints for a file whose result differs from what it holds.
@@ -275,16 +289,20 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
 
 } // namespace
 
-QByteArray processJob(const FileWork& work, const Job& job, size_t index, char& resultMade) {
+void processJob(const FileWork& work, const Job& job, size_t index, char& resultMade,
+                CommitGroup* group, const std::function<void(QByteArray)>& deliver) {
     try {
         const bool compare = work.options.mode == Mode::Check || work.options.mode == Mode::Diff;
-        return compare ? compareOne(work, job, index) : writeOne(work, job, resultMade);
+        if (compare)
+            deliver(compareOne(work, job, index));
+        else
+            writeOne(work, job, resultMade, group, deliver);
     } catch (const std::exception& failure) {
         ++work.tally.untouched;
         work.prompts.printLine(
             QStringLiteral("%1: cannot process: %2")
                 .arg(PrintablePath(job.source), QString::fromLocal8Bit(failure.what())));
-        return QByteArray();
+        deliver(QByteArray());
     }
 }
 

@@ -9,7 +9,10 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 namespace parvello {
+class CommitGroup;
 class ScratchFolder;
 class StderrPrompts;
 } // namespace parvello
@@ -34,11 +37,13 @@ struct FileWork {
 };
 
 // One job of the run (jobs[index]): written or compared as the options ask, its failures
-// named on standard error and counted. Returns its text for standard output (the --check
-// line, the diff, the --report json line). resultMade is set when a written job made its
-// result. A limit met on the way (no memory to be had) leaves the file untouched and the
-// run goes on.
-QByteArray processJob(const FileWork& work, const Job& job, size_t index, char& resultMade);
+// named on standard error and counted; its text for standard output (the --check line, the
+// diff, the --report json line) goes to deliver. A written job given a group waits there for
+// the group's flush: its report is told and its text delivered when the group commits.
+// resultMade is set when a written job made its result. A limit met on the way (no memory to
+// be had) leaves the file untouched and the run goes on.
+void processJob(const FileWork& work, const Job& job, size_t index, char& resultMade,
+                CommitGroup* group, const std::function<void(QByteArray)>& deliver);
 
 // Standard input through the engine to standard output, its lines ended as asked; the run's
 // exit status.

@@ -3,6 +3,8 @@
 #include "base/filestatus.h"
 #include "quotes/blocklines.h"
 #include "quotes/stagedoutput.h"
+#include "textio/atomicfile.h"
+#include "textio/outputfile.h"
 #include "textio/reading.h"
 #include "textio/writebehind.h"
 #include "textio/writing.h"
@@ -220,6 +222,28 @@ FileReport notRead(const FileFailure& failure) {
     return FileReport(FileOutcome::NotRead, QStringLiteral("it could not be read"), failure);
 }
 
+// The report of a result that went to its output: written, unchanged, or left untouched at
+// the write or the replace.
+FileReport writtenReport(const WriteOutcome& written, OutputEncoding encoding) {
+    FileReport report;
+    if (written.result == WriteResult::Written || written.result == WriteResult::Unchanged)
+        report.outcome =
+            written.result == WriteResult::Written ? FileOutcome::Written : FileOutcome::Unchanged;
+    else if (written.result == WriteResult::Differs)
+        report.outcome = FileOutcome::WouldChange;
+    else if (written.result == WriteResult::CannotHold)
+        report = FileReport(FileOutcome::CannotHold, CannotHoldReason(encoding));
+    else if (written.result == WriteResult::Changed)
+        report = FileReport(FileOutcome::Changed,
+                            QStringLiteral("it changed while it was being processed"));
+    else if (written.result == WriteResult::InUse) // told as a change is
+        report = FileReport(FileOutcome::Changed, InUseReason);
+    else
+        report = FileReport(FileOutcome::NotWritten, QStringLiteral("it could not be written"));
+    report.failure = written.failure;
+    return report;
+}
+
 // The report of a file whose text went to the writer.
 FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOutcome& written) {
     FileReport report;
@@ -230,20 +254,8 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
     else if (run.declined())
         report =
             FileReport(FileOutcome::NotWritten, QStringLiteral("the run was stopped before it"));
-    else if (written.result == WriteResult::Written || written.result == WriteResult::Unchanged)
-        report.outcome =
-            written.result == WriteResult::Written ? FileOutcome::Written : FileOutcome::Unchanged;
-    else if (written.result == WriteResult::Differs)
-        report.outcome = FileOutcome::WouldChange;
-    else if (written.result == WriteResult::CannotHold)
-        report = FileReport(FileOutcome::CannotHold, CannotHoldReason(run.encoding()));
-    else if (written.result == WriteResult::Changed)
-        report = FileReport(FileOutcome::Changed,
-                            QStringLiteral("it changed while it was being processed"));
-    else if (written.result == WriteResult::InUse) // told as a change is
-        report = FileReport(FileOutcome::Changed, InUseReason);
     else
-        report = FileReport(FileOutcome::NotWritten, QStringLiteral("it could not be written"));
+        report = writtenReport(written, run.encoding());
     if (!report.failure)
         report.failure = written.failure;
     report.utf8Road = run.utf8Road();
@@ -255,11 +267,35 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
     return report;
 }
 
+// A waiting file's report once its replace has been tried: how it ended is the replace's,
+// the rest (what was read, counted and made) stays.
+FileReport afterReplace(FileReport report, const WriteOutcome& written) {
+    const FileReport ended = writtenReport(written, report.encodingWritten);
+    report.outcome = ended.outcome;
+    report.reason = ended.reason;
+    report.failure = ended.failure;
+    return report;
+}
+
 } // namespace
 
-FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
+// A result whole in its temporary file, waiting in a group for its replace: the file read
+// stays open (its lease, where one is held, must still be unbroken at the replace), and the
+// report is that of a written file until the replace says otherwise.
+struct CommitGroup::Waiting {
+    std::unique_ptr<ReadOnlyFile> source;
+    std::unique_ptr<OutputFile> output;
+    FileReport report;
+    std::function<void(const FileReport&)> done;
+};
+
+namespace {
+
+// One file up to the replace of its output: its final report, or (when waiting is given and
+// its result may wait for a shared flush) its result left waiting there.
+FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
                        const QuoteReplacer& rule, const FileHooks& hooks,
-                       const FileOptions& options) {
+                       const FileOptions& options, std::unique_ptr<CommitGroup::Waiting>* waiting) {
     // A pipe could keep the run waiting for ever and a device never end, and neither is
     // the user's text: they are left alone without being opened.
     if (isSpecialFile(sourcePath))
@@ -297,14 +333,89 @@ FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
         // The wait for the disk at the end of a large file is the caller's too.
         if (hooks.afterBlock)
             where.whileWaiting = [&] { hooks.afterBlock(read.source().file->size()); };
-        const WriteOutcome written = WriteOutput(
-            outputPath, run.encoding(), [&](PieceSink& sink) { return run.transform(sink); },
-            where);
-        report = reportOf(read, run, written);
+        const TextPieces pieces = [&](PieceSink& sink) { return run.transform(sink); };
+        PreparedOutput prepared;
+        if (waiting)
+            prepared = PrepareOutput(outputPath, run.encoding(), pieces, where);
+        else
+            prepared.outcome = WriteOutput(outputPath, run.encoding(), pieces, where);
+        report = reportOf(read, run, prepared.outcome);
+        if (waiting && !prepared.outcome.newNameIn.isEmpty()) // replaced without waiting
+            FlushFolders({prepared.outcome.newNameIn});
+        if (prepared.waiting) {
+            *waiting = std::make_unique<CommitGroup::Waiting>();
+            (*waiting)->source = std::move(read.source().file);
+            (*waiting)->output = std::move(prepared.waiting);
+        }
     }
     report.formatRead = read.blocks().format();
     report.utf8Road = run.utf8Road();
+    if (waiting && *waiting)
+        (*waiting)->report = report;
     return report;
+}
+
+} // namespace
+
+FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
+                       const QuoteReplacer& rule, const FileHooks& hooks,
+                       const FileOptions& options) {
+    return prepareFile(sourcePath, outputPath, rule, hooks, options, nullptr);
+}
+
+CommitGroup::CommitGroup(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
+
+CommitGroup::~CommitGroup() {
+    finish();
+}
+
+void CommitGroup::process(const QString& sourcePath, const QString& outputPath,
+                          const QuoteReplacer& rule, const FileHooks& hooks,
+                          const FileOptions& options, std::function<void(const FileReport&)> done) {
+    if (full())
+        commit();
+    std::unique_ptr<Waiting> waiting;
+    const FileReport report = prepareFile(sourcePath, outputPath, rule, hooks, options, &waiting);
+    if (!waiting) {
+        done(report);
+        return;
+    }
+    waiting->done = std::move(done);
+    waiting_.push_back(std::move(waiting));
+}
+
+void CommitGroup::commit() {
+    if (waiting_.empty())
+        return;
+    std::vector<std::unique_ptr<Waiting>> files = std::move(waiting_);
+    waiting_.clear();
+    // One flush for the whole group, before any replace (a file alone makes its own). It
+    // also makes durable the names the group before this one gave.
+    std::vector<unsigned long long> flushed;
+    if (files.size() > 1) {
+        std::vector<int> handles;
+        for (const auto& file : files)
+            handles.push_back(file->output->temporaryHandle());
+        if (FlushTogether(handles, &flushed))
+            for (const auto& file : files)
+                file->output->flushedAlready();
+    }
+    FlushFolders(std::exchange(namedIn_, {}), flushed);
+    for (const auto& file : files) {
+        const WriteOutcome written = CommitOutput(*file->output);
+        const FileReport report = afterReplace(file->report, written);
+        if (!written.newNameIn.isEmpty() && !namedIn_.contains(written.newNameIn))
+            namedIn_ << written.newNameIn;
+        file->output.reset();
+        file->source.reset();
+        file->done(report);
+    }
+}
+
+void CommitGroup::finish() {
+    commit();
+    // The new names are made durable too, once for each folder that received one.
+    FlushFolders(std::exchange(namedIn_, {}));
 }
 
 } // namespace parvello

@@ -9,9 +9,12 @@
 #include "textio/textencoder.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace parvello {
 
@@ -113,5 +116,42 @@ struct FileHooks {
 FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
                        const QuoteReplacer& rule, const FileHooks& hooks = {},
                        const FileOptions& options = {});
+
+// Files processed one after another whose results wait, whole in their temporary files, for
+// one flush per file system that makes them all durable at once, instead of one flush per
+// file. Then each replaces its output, in the order the files came and each after its own
+// checks (still the file read, unchanged, its lease unbroken). The new names are made
+// durable by the next group's flush, and at finish() each folder that received one and
+// that no flush covered since is flushed once. No result replaces its
+// output before the flush that covers it. A file whose result cannot wait (it was left
+// untouched, its output already held it, it is written into its target or by a thread of
+// its own) is done at once, as ProcessFile does it. At most `capacity` results wait (each
+// holds two open files and no buffer). Used by one thread.
+class CommitGroup {
+public:
+    explicit CommitGroup(size_t capacity = 64);
+    ~CommitGroup(); // commits what waits
+    CommitGroup(const CommitGroup&) = delete;
+    CommitGroup& operator=(const CommitGroup&) = delete;
+
+    // Processes one file as ProcessFile does (committing the group first when it is full);
+    // done gets the file's report, at once or when the group commits. done must not throw.
+    void process(const QString& sourcePath, const QString& outputPath, const QuoteReplacer& rule,
+                 const FileHooks& hooks, const FileOptions& options,
+                 std::function<void(const FileReport&)> done);
+    size_t waiting() const { return waiting_.size(); }
+    bool full() const { return waiting_.size() >= capacity_; }
+    // Flushes and replaces every waiting result (see above).
+    void commit();
+    // commit(), then makes every name given durable. The destructor does it too.
+    void finish();
+
+    struct Waiting;
+
+private:
+    size_t capacity_;
+    QStringList namedIn_; // folders that received names no flush has covered yet
+    std::vector<std::unique_ptr<Waiting>> waiting_;
+};
 
 } // namespace parvello

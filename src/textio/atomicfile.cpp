@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -616,6 +617,61 @@ int AtomicFile::handle() const {
     return fd_;
 }
 
+bool FlushTogether(const std::vector<int>& handles, std::vector<unsigned long long>* flushed) {
+#ifdef Q_OS_LINUX
+    std::vector<unsigned long long> devices;
+    for (const int fd : handles) {
+        const FileStatus status = FileStatus::Of(fd);
+        if (!status.exists())
+            return false;
+        const unsigned long long device = status.id.device;
+        if (std::find(devices.begin(), devices.end(), device) != devices.end())
+            continue;
+        devices.push_back(device);
+        if (memoryOnly(fd, device) && !slowDisk.load())
+            continue;
+        if (const int delay = slowDisk.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        if (::syncfs(fd) != 0)
+            return false;
+        if (flushed)
+            flushed->push_back(device);
+    }
+    return true;
+#else
+    // Elsewhere each file is flushed at its own commit.
+    Q_UNUSED(handles);
+    Q_UNUSED(flushed);
+    return false;
+#endif
+}
+
+void FlushFolders(const QStringList& folders,
+                  const std::vector<unsigned long long>& alreadyFlushed) {
+    for (const QString& folder : folders) {
+        const int fd =
+            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const FileStatus status = FileStatus::Of(fd);
+        const bool covered =
+            status.exists() && std::find(alreadyFlushed.begin(), alreadyFlushed.end(),
+                                         status.id.device) != alreadyFlushed.end();
+#ifdef Q_OS_LINUX
+        const bool memory = status.exists() && memoryOnly(fd, status.id.device);
+#else
+        const bool memory = false;
+#endif
+        if (!covered && !memory)
+            (void)::fsync(fd); // as with the files' own flush, a failure is no reason to fail
+        ::close(fd);
+    }
+}
+
+bool AtomicFile::mayShareFlush() const {
+    return fd_ >= 0 && !behind_ && !intoTarget_;
+}
+
 void AtomicFile::onDevice(unsigned long long device) {
 #ifdef Q_OS_LINUX
     syncNeedless_ = fd_ >= 0 && memoryOnly(fd_, device);
@@ -628,6 +684,8 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
                         const std::function<void()>& beforeWriting) {
     changed_ = false;
     hookRan_ = false;
+    renamed_ = false;
+    const bool flushed = std::exchange(flushedAlready_, false);
     if (!finishWrites()) {
         cancel();
         return false;
@@ -645,7 +703,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         return copied;
     }
     // As with QSaveFile, a file system that cannot sync is no reason to fail.
-    if (!syncNeedless_ || slowDisk.load())
+    if ((!syncNeedless_ || slowDisk.load()) && !flushed)
         (void)waiting([fd = fd_] {
             if (const int delay = slowDisk.load())
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
@@ -662,6 +720,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         if (temporaryName_.isEmpty()) { // it took the target's name directly
             ::close(fd_);
             fd_ = -1;
+            renamed_ = true;
             return true;
         }
     }
@@ -679,6 +738,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         return false;
     }
     temporaryName_.clear();
+    renamed_ = true;
     return true;
 }
 

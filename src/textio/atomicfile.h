@@ -4,9 +4,11 @@
 #include "textio/readonlyfile.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #ifndef Q_OS_UNIX
 #include <QSaveFile>
@@ -15,6 +17,18 @@
 namespace parvello {
 
 class WriteBehind;
+
+// Makes the data written to each open file durable with one flush per file system (syncfs)
+// instead of one per file; file systems held in memory only are left out. That flush makes
+// every name made on those file systems before it durable too: their devices are added to
+// flushed. False when a flush failed: each file must then be flushed on its own.
+bool FlushTogether(const std::vector<int>& handles,
+                   std::vector<unsigned long long>* flushed = nullptr);
+// Makes the names in each folder durable (one flush of each folder, where the system has
+// one); folders on a file system held in memory only, or on a device in alreadyFlushed, are
+// left out.
+void FlushFolders(const QStringList& folders,
+                  const std::vector<unsigned long long>& alreadyFlushed = {});
 
 // Writes to a temporary file in the target's folder and moves it over the target at
 // commit(), after the data has been flushed to the disk; the target is never seen half
@@ -72,6 +86,17 @@ public:
     // flush to the disk, so that a window can answer meanwhile. Must not throw, and must not
     // use this file.
     void whileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
+    // Whether this result may wait for a flush shared with other files (FlushTogether): a
+    // temporary file renamed over its target, with every write already made here (a large
+    // file's writes on a thread of their own are finished at its own commit).
+    bool mayShareFlush() const;
+    // A flush shared with other files (FlushTogether) made this file's data durable after
+    // its last write: commit() then replaces the target without a flush of its own.
+    void flushedAlready() { flushedAlready_ = true; }
+    // Whether commit() renamed the temporary file over the target (so the target's folder
+    // received a new name, which FlushFolders makes durable).
+    bool renamed() const { return renamed_; }
+
     // Whether the last commit() was refused because stillSafe() no longer held.
     bool changedMeanwhile() const { return changed_; }
     // Keeps the target that commit() replaces under `backup` (in the target's folder), made
@@ -115,6 +140,8 @@ private:
     bool changed_ = false;
     bool hookRan_ = false;
     bool folderRefused_ = false;
+    bool flushedAlready_ = false;
+    bool renamed_ = false;
 #ifdef Q_OS_UNIX
     void fail(int number);
     bool openPrivate();

@@ -11,6 +11,15 @@ void AtomicFile::AllowUnnamedFiles(bool) {}
 
 void AtomicFile::onDevice(unsigned long long) {}
 
+// QSaveFile flushes each file at its own commit.
+bool FlushTogether(const std::vector<int>&, std::vector<unsigned long long>*) {
+    return false;
+}
+void FlushFolders(const QStringList&, const std::vector<unsigned long long>&) {}
+bool AtomicFile::mayShareFlush() const {
+    return false;
+}
+
 AtomicFile::AtomicFile(const QString& target) : target_(target), save_(target) {}
 
 AtomicFile::~AtomicFile() {
@@ -78,8 +87,10 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe, const std::funct
         cancel();
         return false;
     }
-    if (save_.commit())
+    if (save_.commit()) {
+        renamed_ = true;
         return true;
+    }
     error_ = save_.errorString();
     return false;
 }

@@ -73,9 +73,15 @@ void OutputFile::open() {
     takeKnownBytes();
     startComparing();
     // Decided by the attributes, not by trying: root could write over it anyway. It is
-    // only compared, so that one that already holds its result is left as it is.
-    if (!readOnly_ && !where_.compareOnly)
-        openTemporary();
+    // only compared, so that one that already holds its result is left as it is. A target
+    // being compared gets its temporary file only once the result proves to differ from it:
+    // one that already holds its result costs no temporary file at all.
+    if (!readOnly_ && !where_.compareOnly) {
+        if (differs_)
+            openTemporary();
+        else
+            temporaryLater_ = true;
+    }
     opened_ = true;
     buffer_ = PooledBuffer(BufferCapacity);
     const QByteArrayView mark = encoder_.mark();
@@ -315,7 +321,37 @@ void OutputFile::flush() {
     filled_ = 0;
 }
 
+// The result differs from the target after its first `equal` bytes, which the target holds
+// too: the temporary file is made now and given those bytes first, read again from the
+// target (the file compared, still open) or taken from the bytes the reader kept.
+void OutputFile::startTemporary(qint64 equal) {
+    temporaryLater_ = false;
+    try {
+        openTemporary();
+    } catch (...) {
+        temporaryRefused_ = true;
+        throw;
+    }
+    if (useKnownBytes_) {
+        if (equal > 0 && !save_->write(knownBytes_.constData(), equal))
+            ThrowIoFailure(save_->errorString(), path_);
+        return;
+    }
+    if (!existing_->rewind())
+        ThrowIoFailure(existing_->errorString(), path_);
+    QByteArray slice(qsizetype(std::min<qint64>(equal, BufferCapacity)), Qt::Uninitialized);
+    for (qint64 left = equal; left > 0;) {
+        const qint64 got = existing_->read(slice.data(), std::min<qint64>(left, slice.size()));
+        if (got <= 0)
+            changedMeanwhile(path_); // the target is no longer what it was when compared
+        if (!save_->write(slice.constData(), got))
+            ThrowIoFailure(save_->errorString(), path_);
+        left -= got;
+    }
+}
+
 void OutputFile::put(const char* bytes, qsizetype n) {
+    const qint64 equal = made_; // bytes of the result so far, all equal to the target's
     made_ += n;
     if (!differs_ && useKnownBytes_) {
         if (knownBytes_.size() - compared_ < n ||
@@ -331,19 +367,24 @@ void OutputFile::put(const char* bytes, qsizetype n) {
             if (got != slice ||
                 std::memcmp(compareBuffer_.constData(), bytes + done, size_t(got)) != 0) {
                 differs_ = true;
-                existing_.reset();
                 compareBuffer_ = QByteArray();
             }
             done += slice;
         }
     }
+    if (differs_ && temporaryLater_)
+        startTemporary(equal);
+    if (differs_)
+        existing_.reset();
     if (save_ && !save_->write(bytes, n))
         ThrowIoFailure(save_->errorString(), path_);
 }
 
-OutputFile::Result OutputFile::commit() {
+void OutputFile::finishWriting() {
     if (!opened_)
         notOpen();
+    if (finished_)
+        return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
                         QStringLiteral("Cannot write ") + path_ +
@@ -351,16 +392,33 @@ OutputFile::Result OutputFile::commit() {
                         QStringLiteral("a surrogate without its pair"));
     flush();
     if (!differs_ && useKnownBytes_) {
-        if (compared_ == knownBytes_.size()) {
-            discard();
-            return Result::Unchanged;
-        }
+        unchanged_ = compared_ == knownBytes_.size();
     } else if (!differs_) {
         char extra = 0;
-        if (existing_->read(&extra, 1) == 0) {
-            discard();
-            return Result::Unchanged;
-        }
+        unchanged_ = existing_->read(&extra, 1) == 0;
+    }
+    // The whole result is the start of what the target holds.
+    if (!unchanged_ && temporaryLater_)
+        startTemporary(made_);
+    finished_ = true;
+    // What only the writing needed goes: a result waiting for its replace holds no buffer.
+    buffer_ = PooledBuffer(0);
+    existing_.reset();
+    compareBuffer_ = QByteArray();
+    knownBytes_ = QByteArray();
+    where_.sourceBytes = QByteArray();
+}
+
+bool OutputFile::mayShareFlush() const {
+    return finished_ && !unchanged_ && !readOnly_ && save_ && !intoTarget_ &&
+           save_->mayShareFlush();
+}
+
+OutputFile::Result OutputFile::commit() {
+    finishWriting();
+    if (unchanged_) {
+        discard();
+        return Result::Unchanged;
     }
     existing_.reset();
     if (where_.compareOnly) {

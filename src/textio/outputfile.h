@@ -90,6 +90,33 @@ public:
     bool endText() { return pendingHigh_ == 0; }
     // Drops everything written so far and starts again, in another encoding.
     void restart(OutputEncoding encoding);
+    // After the last piece: the result is all in its temporary file, and whether it differs
+    // from the target is known (see unchanged()); the buffers are given back. commit() does
+    // this itself where it was not done.
+    void finishWriting();
+    // Whether a failure came from the temporary file, made once the result proved to differ:
+    // it is told as a failure to prepare the output, as when it is made at open().
+    bool temporaryRefused() const { return temporaryRefused_; }
+    // After finishWriting(): the target already holds exactly the result.
+    bool unchanged() const { return unchanged_; }
+    // After finishWriting(): whether the commit may leave the flush of the result's data to
+    // one shared with other files (FlushTogether over temporaryHandle(), then
+    // flushedAlready()).
+    bool mayShareFlush() const;
+    int temporaryHandle() const { return save_ ? save_->handle() : -1; }
+    // A result that waits past the call that wrote it no longer runs that call's hook.
+    void stopWaitingHook() {
+        where_.whileWaiting = {};
+        if (save_)
+            save_->whileWaiting({});
+    }
+    void flushedAlready() {
+        if (save_)
+            save_->flushedAlready();
+    }
+    // After a commit that wrote: whether the result took its name by a rename, so that the
+    // folder of targetPath() received a new name.
+    bool renamed() const { return save_ && save_->renamed(); }
     // Moves the complete result over the target, or leaves an identical target alone. A
     // read-only target that would change is left alone too, with Result::Refused; one that
     // is only compared with Result::Differs.
@@ -119,6 +146,7 @@ private:
     void flush();
     void put(const char* bytes, qsizetype n);
     void startComparing();
+    void startTemporary(qint64 equal);
 
     bool stillSafe();
     void carryAttributes();
@@ -141,6 +169,11 @@ private:
     qsizetype compared_ = 0;
     qint64 made_ = 0; // bytes of the result handed on past the buffer
     bool differs_ = true;
+    bool finished_ = false; // finishWriting() ran
+    // The temporary file is made once the result differs from the target (startTemporary).
+    bool temporaryLater_ = false;
+    bool temporaryRefused_ = false; // the temporary file made late could not be made
+    bool unchanged_ = false;        // and found the result identical to the target
     bool exists_ = false;
     char16_t pendingHigh_ = 0; // a high surrogate that ended a piece, paired with the next
     bool opened_ = false;

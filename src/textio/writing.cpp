@@ -105,18 +105,21 @@ WriteResult resultOf(OutputFile::Result result) {
                                                    : WriteResult::Written;
 }
 
-// Opens file, hands it the pieces and commits it; a failure leaves the target untouched and
-// is told with the step it happened in. A read-only target that would change is refused as
-// its open would be.
+// Opens file, hands it the pieces (none: only the commit) and commits it with commit; a
+// failure leaves the target untouched and is told with the step it happened in. A read-only
+// target that would change is refused as its open would be.
 template <class File>
-WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text) {
+WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text,
+                      const std::function<OutputFile::Result(File&)>& commit) {
     WriteOutcome outcome;
     FileStep step = FileStep::OpenOutput;
+    File* opened = nullptr;
     try {
         File& file = open();
+        opened = &file;
         step = FileStep::Write;
         FileSink sink(file);
-        if (!text(sink) || !sink.finish()) {
+        if (text && (!text(sink) || !sink.finish())) {
             if (sink.cannotHold()) {
                 file.discard();
                 outcome.result = WriteResult::CannotHold;
@@ -124,7 +127,7 @@ WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text
             return outcome;
         }
         step = FileStep::Commit;
-        const OutputFile::Result done = file.commit();
+        const OutputFile::Result done = commit(file);
         if constexpr (std::is_same_v<File, OutputFile>)
             if (done == OutputFile::Result::Refused) {
                 step = FileStep::OpenOutput;
@@ -134,6 +137,11 @@ WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text
         if constexpr (std::is_same_v<File, OutputFile>)
             outcome.size = file.size();
     } catch (...) {
+        // A temporary file made only once the result differed is still part of preparing
+        // the output.
+        if constexpr (std::is_same_v<File, OutputFile>)
+            if (opened && opened->temporaryRefused())
+                step = FileStep::OpenOutput;
         outcome.failure = FailureOf(step, std::current_exception());
         outcome.result = outcome.failure.problem == FileProblem::Changed ? WriteResult::Changed
                          : outcome.failure.problem == FileProblem::InUse ? WriteResult::InUse
@@ -144,16 +152,59 @@ WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text
 
 } // namespace
 
-WriteOutcome WriteOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                         const OutputTarget& where) {
-    std::optional<OutputFile> file;
-    return writeAll<OutputFile>(
+namespace {
+
+// The commit of a result, noting the folder where it took its name by a rename.
+OutputFile::Result commitNoting(OutputFile& file, QString& newNameIn) {
+    const OutputFile::Result result = file.commit();
+    if (file.renamed())
+        newNameIn = QFileInfo(file.targetPath()).path();
+    return result;
+}
+
+} // namespace
+
+PreparedOutput PrepareOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
+                             const OutputTarget& where) {
+    PreparedOutput prepared;
+    std::unique_ptr<OutputFile> file;
+    QString newNameIn;
+    prepared.outcome = writeAll<OutputFile>(
         [&]() -> OutputFile& {
-            file.emplace(path, encoding, where);
+            file = std::make_unique<OutputFile>(path, encoding, where);
             file->open();
             return *file;
         },
-        text);
+        text,
+        [&](OutputFile& done) {
+            done.finishWriting();
+            if (!done.mayShareFlush())
+                return commitNoting(done, newNameIn);
+            done.stopWaitingHook(); // the caller's hook belongs to this call
+            prepared.waiting = std::move(file);
+            return OutputFile::Result::Written;
+        });
+    prepared.outcome.newNameIn = newNameIn;
+    return prepared;
+}
+
+WriteOutcome CommitOutput(OutputFile& file) {
+    QString newNameIn;
+    WriteOutcome outcome =
+        writeAll<OutputFile>([&]() -> OutputFile& { return file; }, {},
+                             [&](OutputFile& done) { return commitNoting(done, newNameIn); });
+    outcome.newNameIn = newNameIn;
+    return outcome;
+}
+
+WriteOutcome WriteOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
+                         const OutputTarget& where) {
+    PreparedOutput prepared = PrepareOutput(path, encoding, text, where);
+    WriteOutcome outcome =
+        prepared.waiting ? CommitOutput(*prepared.waiting) : std::move(prepared.outcome);
+    if (!outcome.newNameIn.isEmpty())
+        FlushFolders({outcome.newNameIn});
+    return outcome;
 }
 
 WriteOutcome AppendOutput(const QString& path, OutputEncoding encoding, QStringView text) {
@@ -164,7 +215,8 @@ WriteOutcome AppendOutput(const QString& path, OutputEncoding encoding, QStringV
             file->open();
             return *file;
         },
-        [text](PieceSink& sink) { return sink.append(text); });
+        [text](PieceSink& sink) { return sink.append(text); },
+        [](AppendFile& done) { return done.commit(); });
 }
 
 } // namespace parvello

@@ -9,6 +9,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <memory>
 
 namespace parvello {
 
@@ -47,6 +48,9 @@ struct WriteOutcome {
     WriteResult result = WriteResult::Failed;
     qint64 size = 0;     // Written, Unchanged, Differs: the size of the whole result in bytes
     FileFailure failure; // set when a step failed (Failed, Changed, InUse)
+    // The folder where the result took its name by a rename (empty when it did not): its
+    // new name is durable once that folder is flushed (WriteOutput does it; see FlushFolders).
+    QString newNameIn;
 };
 
 // Writes the whole output of one file in the encoding (a UTF-8 or UTF-16 output begins with
@@ -57,6 +61,23 @@ struct WriteOutcome {
 // is refused there), writing, or committing.
 WriteOutcome WriteOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
                          const OutputTarget& where = {});
+
+// A result on its way to its output, stopped right before the flush and the replace, so that
+// many results can be made durable with one flush (FlushTogether) before each replaces its
+// output: waiting holds it, whole in its temporary file. Without waiting, outcome is final
+// (a failure, a result the output already held, or one written at once).
+struct PreparedOutput {
+    WriteOutcome outcome;
+    std::unique_ptr<OutputFile> waiting;
+};
+
+// WriteOutput up to the flush: a result that may share a flush with others waits; anything
+// else ends as WriteOutput ends it, but for the flush of the folder (see newNameIn).
+PreparedOutput PrepareOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
+                             const OutputTarget& where = {});
+// The rest of WriteOutput for a waiting result: the commit, with its failure told as
+// WriteOutput tells it, but for the flush of the folder (see newNameIn).
+WriteOutcome CommitOutput(OutputFile& file);
 
 // Appends text in the encoding to the file at path, creating it (with the mark) when it is
 // missing, as one write at the end. Only a regular file is appended to.

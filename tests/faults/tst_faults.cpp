@@ -1,12 +1,12 @@
 // Runs that meet trouble: no room to write, read-only targets, sources that vanish or turn
 // into folders, links, a folder that may not be written, a link cycle in a scanned tree.
 // Every case checks that no byte of any input was lost.
+#include "app/fileboxes.h"
 #include "common/otherwriter.h"
 #include "common/runwindow.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "filelist/filelistmodel.h"
-#include "app/fileboxes.h"
 #include "quotes/fileengine.h"
 #include "textio/atomicfile.h"
 #include "textio/writebehind.h"
@@ -250,6 +250,10 @@ void TestFaults::folderThatMayNotBeWritten() {
     QVERIFY(QDir().mkpath(locked));
     const QString source = dir.filePath("source.txt");
     TestWindow::writeFile(source, "\"stay\"\n");
+    // A result that differs from a file already there is refused at the same step (its
+    // temporary file is made only once the difference is found).
+    TestWindow::writeFile(locked + "/there.txt", "stax\r\n");
+    QVERIFY(QFile::setPermissions(locked + "/there.txt", QFileDevice::Permissions(0x6666)));
     QVERIFY(QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::ReadOther));
     QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
                                               QFileDevice::ReadOther | QFileDevice::ExeOther));
@@ -257,15 +261,21 @@ void TestFaults::folderThatMayNotBeWritten() {
         // The denial must be real for this user.
         if (::access(QFile::encodeName(locked).constData(), W_OK) == 0)
             return 10;
-        FakePrompts prompts;
-        const FileReport report =
-            ProcessFileShowingFailures(source, locked + "/source.txt",
-                        QuoteReplacer(QuoteRule::RemoveDouble, "", ""), prompts);
-        if (report.outcome != FileOutcome::NotWritten)
-            return 11;
-        if (prompts.errorTexts().size() != 1)
-            return 12;
-        return QDir(locked).entryList(QDir::Files | QDir::Hidden).isEmpty() ? 0 : 13;
+        QStringList places;
+        for (const QString& output : {locked + "/source.txt", locked + "/there.txt"}) {
+            FakePrompts prompts;
+            const FileReport report = ProcessFileShowingFailures(
+                source, output, QuoteReplacer(QuoteRule::RemoveDouble, "", ""), prompts);
+            if (report.outcome != FileOutcome::NotWritten)
+                return 11;
+            if (prompts.errorTexts().size() != 1)
+                return 12;
+            places << prompts.errorTexts()[0].section(QStringLiteral("\r\n"), 1);
+        }
+        if (places[0] != places[1])
+            return 14;
+        return QDir(locked).entryList(QDir::Files | QDir::Hidden) == QStringList{"there.txt"} ? 0
+                                                                                              : 13;
     });
     QCOMPARE(outcome, 0);
     QCOMPARE(TestWindow::readFile(source), QByteArray("\"stay\"\n"));

@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""parvello-cli in place over 200 small files under strace, on a disk file system: every
+result must be flushed to the disk before it takes its file's name (a rename, or a link for
+a new name), and the flushes must be far fewer than the files (they are shared by groups).
+Usage: flush_order.py PARVELLO_CLI WORK_FOLDER"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+FILES = 200
+FLUSHES = ("fdatasync", "fsync", "syncfs", "sync_file_range")
+CALL = re.compile(r"^(\d+)\s+(?:<\.\.\. (\w+) resumed>(.*)|(\w+)\((.*))$")
+
+
+def main():
+    cli, work = sys.argv[1], sys.argv[2]
+    shutil.rmtree(work, ignore_errors=True)
+    folder = os.path.join(work, "files")
+    os.makedirs(folder)
+    kind = subprocess.run(["stat", "-f", "-c", "%T", folder], capture_output=True, text=True).stdout.strip()
+    if kind in ("tmpfs", "ramfs"):
+        sys.exit("flush_order: %s is on %s, where nothing is flushed; run it on a disk" % (folder, kind))
+    targets = []
+    for i in range(FILES):
+        path = os.path.join(folder, "f%03d.txt" % i)
+        with open(path, "wb") as out:
+            out.write(b'"line %d"\nsecond\n' % i)
+        targets.append(os.path.realpath(path))
+    log = os.path.join(work, "strace.log")
+    traced = "openat,close,linkat,rename,renameat,renameat2," + ",".join(FLUSHES)
+    run = subprocess.run(["strace", "-f", "-qq", "-s", "4096", "-e", "trace=" + traced, "-o", log,
+                          cli, "--rule", "remove-double", "--in-place", "--jobs", "2"] + targets)
+    if run.returncode != 0:
+        sys.exit("flush_order: parvello-cli ended with %d" % run.returncode)
+    for i, path in enumerate(targets):
+        with open(path, "rb") as result:
+            if result.read() != b"line %d\r\nsecond\r\n" % i:
+                sys.exit("flush_order: %s does not hold its result" % path)
+
+    with open(log, encoding="utf-8", errors="replace") as text:
+        lines = text.read()
+    # Walk the calls in the order they began (an unfinished call is placed where it began).
+    ordered = []
+    begun = {}
+    for line in lines.splitlines():
+        match = CALL.match(line)
+        if not match:
+            continue
+        pid, resumed, rest, name, args = match.groups()
+        if resumed:
+            slot = begun.pop((pid, resumed), None)
+            if slot is not None:
+                ordered[slot] = (resumed, ordered[slot][1] + rest)
+            continue
+        if args.endswith("<unfinished ...>"):
+            begun[(pid, name)] = len(ordered)
+            args = args[: -len("<unfinished ...>")]
+        ordered.append((name, args))
+
+    opened = {}      # fd -> index of the call that opened a temporary file on it
+    named = {}       # temporary name -> fd it was linked from
+    flushed_at = {}  # fd -> index of the last flush of that very file
+    last_shared = -1  # index of the last syncfs
+    flush_calls = 0
+    checked = 0
+    target_set = set(targets)
+    for index, (name, args) in enumerate(ordered):
+        fd_match = re.match(r"(-?\d+)", args)
+        if name == "openat" and ("O_TMPFILE" in args or "O_EXCL" in args):
+            result = re.search(r"= (\d+)$", args)
+            if result:
+                opened[int(result.group(1))] = index
+        elif name in FLUSHES:
+            flush_calls += 1
+            if name == "syncfs":
+                last_shared = index
+            elif fd_match:
+                flushed_at[int(fd_match.group(1))] = index
+        elif name == "linkat":
+            # linkat(fd, "", dir, name, AT_EMPTY_PATH) or linkat(dir, "/proc/self/fd/N", dir, name)
+            empty = re.match(r'(\d+), "", [^,]+, "([^"]+)"', args)
+            proc = empty or re.search(r'"/proc/self/fd/(\d+)", [^,]+, "([^"]+)"', args)
+            if proc:
+                fd, destination = int(proc.group(1)), os.path.realpath(proc.group(2))
+                if fd not in opened:
+                    sys.exit("flush_order: the result for %s was opened outside the trace" % destination)
+                # What the name stands for is taken now: the descriptor may be reused.
+                named[destination] = (opened[fd], flushed_at.get(fd, -1))
+                if destination in target_set:  # a new file took its name at once
+                    checked += covered(named[destination], index, last_shared, destination)
+        elif name.startswith("rename"):
+            paths = re.findall(r'"([^"]+)"', args)
+            if len(paths) == 2 and os.path.realpath(paths[1]) in target_set:
+                source = os.path.realpath(paths[0])
+                if source not in named:
+                    sys.exit("flush_order: the temporary file %s came from no traced open" % source)
+                checked += covered(named[source], index, last_shared, paths[1])
+    if checked != FILES:
+        sys.exit("flush_order: %d of %d results were seen taking their names" % (checked, FILES))
+    if flush_calls * 4 > FILES:
+        sys.exit("flush_order: %d flushes for %d files; they are not shared" % (flush_calls, FILES))
+    print("flush_order: %d results each flushed before its replace, with %d flush calls"
+          % (FILES, flush_calls))
+    # Run again, every file already holds its result: no temporary file, no rename, no flush.
+    subprocess.run(["strace", "-f", "-qq", "-e", "trace=" + traced, "-o", log, cli, "--rule",
+                    "remove-double", "--in-place", "--jobs", "2"] + targets, check=True)
+    with open(log, encoding="utf-8", errors="replace") as text:
+        again = [line for line in text if re.search(r"O_TMPFILE|O_EXCL|rename|linkat|sync", line)]
+    if again:
+        sys.exit("flush_order: files that hold their result still cost: %s" % again[0].strip())
+
+
+def covered(temporary, index, last_shared, target):
+    """1 when a flush after the temporary file was opened and before this call covers it:
+    one of that file (before it was named) or one of its whole file system."""
+    start, own = temporary
+    if not (start < own < index or start < last_shared < index):
+        sys.exit("flush_order: %s took its name before a flush covered its data" % target)
+    return 1
+
+
+if __name__ == "__main__":
+    main()
