@@ -192,6 +192,7 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     written_ = 0;
     behindRefused_ = false;
     syncNeedless_ = false;
+    memoryKnown_ = false;
     folderRefused_ = false;
     intoTarget_ = false;
     targetExisted_ = targetExists;
@@ -243,6 +244,7 @@ bool AtomicFile::openToWriteInto(const FileIdentity& expected) {
     written_ = 0;
     behindRefused_ = false;
     syncNeedless_ = false;
+    memoryKnown_ = false;
     folderRefused_ = false;
     intoTarget_ = true;
     targetExisted_ = true;
@@ -668,13 +670,26 @@ void FlushFolders(const QStringList& folders,
     }
 }
 
-bool AtomicFile::mayShareFlush() const {
-    return fd_ >= 0 && !behind_ && !intoTarget_;
+bool AtomicFile::mayShareFlush() {
+    return fd_ >= 0 && !behind_ && !intoTarget_ && !flushesNothing();
+}
+
+bool AtomicFile::flushesNothing() {
+#ifdef Q_OS_LINUX
+    if (!memoryKnown_ && fd_ >= 0) {
+        const FileStatus status = FileStatus::Of(fd_);
+        if (status.exists())
+            onDevice(status.id.device);
+    }
+#endif
+    // A flush made slow for the tests is a flush all the same.
+    return syncNeedless_ && !slowDisk.load();
 }
 
 void AtomicFile::onDevice(unsigned long long device) {
 #ifdef Q_OS_LINUX
     syncNeedless_ = fd_ >= 0 && memoryOnly(fd_, device);
+    memoryKnown_ = fd_ >= 0;
 #else
     Q_UNUSED(device);
 #endif

@@ -89,7 +89,10 @@ public:
     // Whether this result may wait for a flush shared with other files (FlushTogether): a
     // temporary file renamed over its target, with every write already made here (a large
     // file's writes on a thread of their own are finished at its own commit).
-    bool mayShareFlush() const;
+    bool mayShareFlush();
+    // Whether the temporary file lies on a file system held in memory only, where a flush
+    // (of its data or of its folder) does nothing. Asked of the system once.
+    bool flushesNothing();
     // A flush shared with other files (FlushTogether) made this file's data durable after
     // its last write: commit() then replaces the target without a flush of its own.
     void flushedAlready() { flushedAlready_ = true; }
@@ -162,6 +165,7 @@ private:
     bool unnamed_ = false;
     bool targetExisted_ = false;
     bool syncNeedless_ = false; // on a file system held in memory only
+    bool memoryKnown_ = false;  // syncNeedless_ was asked of the system
 #else
     QSaveFile save_;
 #endif

@@ -16,7 +16,10 @@ bool FlushTogether(const std::vector<int>&, std::vector<unsigned long long>*) {
     return false;
 }
 void FlushFolders(const QStringList&, const std::vector<unsigned long long>&) {}
-bool AtomicFile::mayShareFlush() const {
+bool AtomicFile::mayShareFlush() {
+    return false;
+}
+bool AtomicFile::flushesNothing() {
     return false;
 }
 

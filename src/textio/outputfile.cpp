@@ -409,7 +409,7 @@ void OutputFile::finishWriting() {
     where_.sourceBytes = QByteArray();
 }
 
-bool OutputFile::mayShareFlush() const {
+bool OutputFile::mayShareFlush() {
     return finished_ && !unchanged_ && !readOnly_ && save_ && !intoTarget_ &&
            save_->mayShareFlush();
 }

@@ -102,7 +102,7 @@ public:
     // After finishWriting(): whether the commit may leave the flush of the result's data to
     // one shared with other files (FlushTogether over temporaryHandle(), then
     // flushedAlready()).
-    bool mayShareFlush() const;
+    bool mayShareFlush();
     int temporaryHandle() const { return save_ ? save_->handle() : -1; }
     // A result that waits past the call that wrote it no longer runs that call's hook.
     void stopWaitingHook() {
@@ -117,6 +117,9 @@ public:
     // After a commit that wrote: whether the result took its name by a rename, so that the
     // folder of targetPath() received a new name.
     bool renamed() const { return save_ && save_->renamed(); }
+    // Whether the new name of a renamed result needs its folder flushed to be durable (not
+    // on a file system held in memory only).
+    bool nameNeedsFlush() { return save_ && save_->renamed() && !save_->flushesNothing(); }
     // Moves the complete result over the target, or leaves an identical target alone. A
     // read-only target that would change is left alone too, with Result::Refused; one that
     // is only compared with Result::Differs.

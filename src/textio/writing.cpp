@@ -157,7 +157,7 @@ namespace {
 // The commit of a result, noting the folder where it took its name by a rename.
 OutputFile::Result commitNoting(OutputFile& file, QString& newNameIn) {
     const OutputFile::Result result = file.commit();
-    if (file.renamed())
+    if (file.nameNeedsFlush())
         newNameIn = QFileInfo(file.targetPath()).path();
     return result;
 }
