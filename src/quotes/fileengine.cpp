@@ -340,8 +340,6 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
         else
             prepared.outcome = WriteOutput(outputPath, run.encoding(), pieces, where);
         report = reportOf(read, run, prepared.outcome);
-        if (waiting && !prepared.outcome.newNameIn.isEmpty()) // replaced without waiting
-            FlushFolders({prepared.outcome.newNameIn});
         if (prepared.waiting) {
             *waiting = std::make_unique<CommitGroup::Waiting>();
             (*waiting)->source = std::move(read.source().file);

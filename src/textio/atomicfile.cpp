@@ -700,6 +700,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
     changed_ = false;
     hookRan_ = false;
     renamed_ = false;
+    folderFlushed_ = false;
     const bool flushed = std::exchange(flushedAlready_, false);
     if (!finishWrites()) {
         cancel();
@@ -736,6 +737,8 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
             ::close(fd_);
             fd_ = -1;
             renamed_ = true;
+            if (!flushed)
+                flushFolder();
             return true;
         }
     }
@@ -754,7 +757,25 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
     }
     temporaryName_.clear();
     renamed_ = true;
+    if (!flushed)
+        flushFolder();
     return true;
+}
+
+// The new name made durable, for a result that made its own flush: the folder is flushed
+// as the data was, waiting on a thread for a large file (see whileWaiting).
+void AtomicFile::flushFolder() {
+    folderFlushed_ = !syncNeedless_ || slowDisk.load();
+    if (!folderFlushed_)
+        return;
+    (void)waiting([folder = folderOf(QFile::encodeName(target_))] {
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            (void)::fsync(fd); // as with the file's own flush, a failure is no reason to fail
+            ::close(fd);
+        }
+        return 0;
+    });
 }
 
 void AtomicFile::cancel() {

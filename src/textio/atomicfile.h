@@ -99,6 +99,8 @@ public:
     // Whether commit() renamed the temporary file over the target (so the target's folder
     // received a new name, which FlushFolders makes durable).
     bool renamed() const { return renamed_; }
+    // Whether commit() flushed that folder itself (a result that made its own flush).
+    bool folderFlushed() const { return folderFlushed_; }
 
     // Whether the last commit() was refused because stillSafe() no longer held.
     bool changedMeanwhile() const { return changed_; }
@@ -145,6 +147,7 @@ private:
     bool folderRefused_ = false;
     bool flushedAlready_ = false;
     bool renamed_ = false;
+    bool folderFlushed_ = false; // commit() flushed the folder of the new name itself
 #ifdef Q_OS_UNIX
     void fail(int number);
     bool openPrivate();
@@ -154,6 +157,7 @@ private:
     static unsigned creationMode(bool targetExists, unsigned permissionBits);
     bool givePermissionBits(bool targetExists, unsigned permissionBits);
     bool nameUnnamedFile();
+    void flushFolder();
     int copyTargetTo(const QByteArray& name);
     QByteArray temporaryName_; // empty while the file has no name
     int fd_ = -1;

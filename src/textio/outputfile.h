@@ -119,7 +119,9 @@ public:
     bool renamed() const { return save_ && save_->renamed(); }
     // Whether the new name of a renamed result needs its folder flushed to be durable (not
     // on a file system held in memory only).
-    bool nameNeedsFlush() { return save_ && save_->renamed() && !save_->flushesNothing(); }
+    bool nameNeedsFlush() {
+        return save_ && save_->renamed() && !save_->folderFlushed() && !save_->flushesNothing();
+    }
     // Moves the complete result over the target, or leaves an identical target alone. A
     // read-only target that would change is left alone too, with Result::Refused; one that
     // is only compared with Result::Differs.

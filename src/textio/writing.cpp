@@ -200,11 +200,8 @@ WriteOutcome CommitOutput(OutputFile& file) {
 WriteOutcome WriteOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
                          const OutputTarget& where) {
     PreparedOutput prepared = PrepareOutput(path, encoding, text, where);
-    WriteOutcome outcome =
-        prepared.waiting ? CommitOutput(*prepared.waiting) : std::move(prepared.outcome);
-    if (!outcome.newNameIn.isEmpty())
-        FlushFolders({outcome.newNameIn});
-    return outcome;
+    // A result that makes its own flush flushes its folder too, at its commit.
+    return prepared.waiting ? CommitOutput(*prepared.waiting) : std::move(prepared.outcome);
 }
 
 WriteOutcome AppendOutput(const QString& path, OutputEncoding encoding, QStringView text) {

@@ -48,8 +48,9 @@ struct WriteOutcome {
     WriteResult result = WriteResult::Failed;
     qint64 size = 0;     // Written, Unchanged, Differs: the size of the whole result in bytes
     FileFailure failure; // set when a step failed (Failed, Changed, InUse)
-    // The folder where the result took its name by a rename (empty when it did not): its
-    // new name is durable once that folder is flushed (WriteOutput does it; see FlushFolders).
+    // The folder where the result took its name by a rename after a flush shared with other
+    // files (empty otherwise): its new name is durable once that folder is flushed (see
+    // FlushFolders). A result that made its own flush flushed its folder at its commit.
     QString newNameIn;
 };
 
@@ -72,11 +73,11 @@ struct PreparedOutput {
 };
 
 // WriteOutput up to the flush: a result that may share a flush with others waits; anything
-// else ends as WriteOutput ends it, but for the flush of the folder (see newNameIn).
+// else ends as WriteOutput ends it.
 PreparedOutput PrepareOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
                              const OutputTarget& where = {});
 // The rest of WriteOutput for a waiting result: the commit, with its failure told as
-// WriteOutput tells it, but for the flush of the folder (see newNameIn).
+// WriteOutput tells it (see newNameIn for the folder's flush).
 WriteOutcome CommitOutput(OutputFile& file);
 
 // Appends text in the encoding to the file at path, creating it (with the mark) when it is
