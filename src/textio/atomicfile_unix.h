@@ -1,0 +1,30 @@
+// What the Unix side of AtomicFile shares between its files (atomicfile.cpp, and the copies
+// in atomicfile_copies.cpp and atomicfile_flush.cpp). Internal to src/textio.
+#pragma once
+
+#include <QByteArray>
+
+#include <atomic>
+
+namespace parvello::atomicfile_unix {
+
+// The folder of a path: "." for a bare name, "/" for a file at the root.
+QByteArray folderOf(const QByteArray& target);
+// A file larger than the process may write (ulimit -f) is a failed write like any other, not
+// the end of the program: the signal that would end it is ignored, unless the program handles
+// it itself, and the write then fails with EFBIG.
+void ignoreFileSizeSignal();
+// Whether names in the folder may be added but neither replaced nor removed (the append-only
+// attribute).
+bool folderAppendOnly(const QByteArray& folder);
+// The flush of a file's data to the disk (fdatasync where the system has it).
+int syncToDisk(int fd);
+// For tests: milliseconds every flush to the disk takes at least (0: no delay).
+extern std::atomic<int> slowDisk;
+#ifdef Q_OS_LINUX
+// Whether the file system of `device`, which holds the open file fd, keeps its files in
+// memory only (tmpfs, ramfs), where a flush to the disk does nothing.
+bool memoryOnly(int fd, unsigned long long device);
+#endif
+
+} // namespace parvello::atomicfile_unix
