@@ -196,6 +196,7 @@ private:
     [[noreturn]] void refuse(int result) const;
     void takePath(const char* arg);
     void take(int code);
+    void takeHowOption(int code);
     // The option's value; a value that names a file or folder must name it exactly.
     QString value() const { return text(optarg); }
     QString name() const { return optionName(code_); }
@@ -359,6 +360,14 @@ void Parser::take(int code) {
             throw UsageError{QStringLiteral("--ext needs an extension, or * for every file")};
         haveExt_ = true;
         break;
+    default:
+        takeHowOption(code);
+    }
+}
+
+// The options of how the files are treated and told about.
+void Parser::takeHowOption(int code) {
+    switch (code) {
     case LineEndsCode: {
         static const std::map<QString, LineEnds> ends = {{QStringLiteral("crlf"), LineEnds::CrLf},
                                                          {QStringLiteral("keep"), LineEnds::Keep},
