@@ -15,3 +15,12 @@ set(may_include_app app quotes filelist samples textio base)
 # what happened to a file; the failure trap and the boxes are the window's.
 set(must_not_include_textio "base/failure.h" "base/prompts.h")
 set(must_not_include_quotes "base/failure.h" "base/prompts.h")
+
+# The engine's files: plain C++20 and the platform's own calls, built without Qt (the
+# parvello_engine library, also for Windows). Each may include no Qt header, nor a header of
+# src/ that is not itself one of them. Patterns are relative to src/.
+set(engine_files
+    base/portable.h
+    textio/bufferpool.* textio/signals.h textio/textscan.* textio/writebehind.*
+    textio/simd/*
+    quotes/blocklines.h)

@@ -5,7 +5,7 @@
 
 #include "textio/textscan.h"
 
-#include <QtGlobal>
+#include "base/portable.h"
 
 #include <algorithm>
 #include <bit>
@@ -31,7 +31,7 @@ public:
 
     void reset() { *this = BlockLines(crLfOnly_, *out_, lf_, endLast_); }
 
-    void block(const Unit* u, qsizetype n) {
+    void block(const Unit* u, std::ptrdiff_t n) {
         if (n == 0)
             return;
         any_ = true;
@@ -50,11 +50,11 @@ public:
     // out at once, as the LF that may follow it would anyway. Out also has stops(units),
     // put(units, n), stageEnd(units), setStageEnd(at), stageLimit(units),
     // flushStage(at, keep) and quote(units, from, at, o).
-    void pass(const Unit* u, qsizetype n) {
+    void pass(const Unit* u, std::ptrdiff_t n) {
         if (n == 0)
             return;
         any_ = true;
-        qsizetype i = 0;
+        std::ptrdiff_t i = 0;
         if (!crLfOnly_ && std::exchange(pendingCr_, false) && u[0] == Unit('\n'))
             i = 1; // the rest of a CR LF written whole at its CR
         if (const StopUnits<Unit>* const stops = out_->stops(u))
@@ -68,16 +68,16 @@ public:
 private:
     // The pass where something stops the copy: groups of quotes first where the processor
     // takes them, then sixty-four bytes, then sixteen, then one unit at a time.
-    Q_ALWAYS_INLINE void passToStops(const Unit* u, qsizetype n, qsizetype i,
-                                     const StopUnits<Unit>& stops) {
-        qsizetype from = i; // where the quote that ends at a stop may begin
+    PARVELLO_ALWAYS_INLINE void passToStops(const Unit* u, std::ptrdiff_t n, std::ptrdiff_t i,
+                                            const StopUnits<Unit>& stops) {
+        std::ptrdiff_t from = i; // where the quote that ends at a stop may begin
         Unit* o = out_->stageEnd(u);
         Unit* limit = out_->stageLimit(u);
         if (out_->quotesPass)
             passInGroups(u, n, i, o, from, limit);
         if (stops.vectors()) {
             passInQuads(u, n, i, o, from, limit, stops);
-            constexpr qsizetype width = StopUnits<Unit>::Width;
+            constexpr std::ptrdiff_t width = StopUnits<Unit>::Width;
             while (i + width <= n) {
                 roomFor(u, o, limit);
                 const unsigned mask = stops.mask(u + i);
@@ -87,7 +87,7 @@ private:
                     i += width;
                     continue;
                 }
-                const qsizetype k = std::countr_zero(mask) / qsizetype(sizeof(Unit));
+                const std::ptrdiff_t k = std::countr_zero(mask) / std::ptrdiff_t(sizeof(Unit));
                 o += k;
                 i += k;
                 stop(u, n, i, o, from);
@@ -108,8 +108,8 @@ private:
 
     // Hands the stage on when the next stop might not fit. The units of a quote before its
     // last one were copied already; they stay in the stage when it is handed on early.
-    Q_ALWAYS_INLINE void roomFor(const Unit* u, Unit*& o, Unit*& limit) {
-        constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
+    PARVELLO_ALWAYS_INLINE void roomFor(const Unit* u, Unit*& o, Unit*& limit) {
+        constexpr std::ptrdiff_t keep = sizeof(Unit) == 1 ? 2 : 0;
         if (o > limit) {
             o = out_->flushStage(o, keep);
             limit = out_->stageLimit(u);
@@ -119,18 +119,19 @@ private:
     // Sixty-four bytes at a time, while a copy of that many from anywhere in them stays
     // inside the block: the stretch before each stop is copied whole, without a loop, and the
     // stops are taken from one mask.
-    Q_ALWAYS_INLINE void passInQuads(const Unit* u, qsizetype n, qsizetype& i, Unit*& o,
-                                     qsizetype& from, Unit*& limit, const StopUnits<Unit>& stops) {
-        constexpr qsizetype width = StopUnits<Unit>::Width;
-        constexpr qsizetype quad = 4 * width;
-        const auto copyQuad = [&](qsizetype to) {
+    PARVELLO_ALWAYS_INLINE void passInQuads(const Unit* u, std::ptrdiff_t n, std::ptrdiff_t& i,
+                                            Unit*& o, std::ptrdiff_t& from, Unit*& limit,
+                                            const StopUnits<Unit>& stops) {
+        constexpr std::ptrdiff_t width = StopUnits<Unit>::Width;
+        constexpr std::ptrdiff_t quad = 4 * width;
+        const auto copyQuad = [&](std::ptrdiff_t to) {
             std::memcpy(o, u + i, 64);
             o += to - i;
             i = to;
         };
         // The CR bit of the unit before these, at bit 0.
         std::uint64_t crBefore = 0;
-        for (qsizetype base = i; base + 2 * quad <= n; base += quad) {
+        for (std::ptrdiff_t base = i; base + 2 * quad <= n; base += quad) {
             std::uint64_t mask = 0;
             std::uint64_t cr = 0;
             std::uint64_t lf = 0;
@@ -148,10 +149,10 @@ private:
                 crBefore = cr >> (64 - sizeof(Unit));
             }
             if (i > base) // past a CR LF that crossed into these units
-                mask &= ~std::uint64_t(0) << ((i - base) * qsizetype(sizeof(Unit)));
+                mask &= ~std::uint64_t(0) << ((i - base) * std::ptrdiff_t(sizeof(Unit)));
             for (; mask; mask &= mask - 1) {
                 roomFor(u, o, limit);
-                copyQuad(base + std::countr_zero(mask) / qsizetype(sizeof(Unit)));
+                copyQuad(base + std::countr_zero(mask) / std::ptrdiff_t(sizeof(Unit)));
                 stop(u, n, i, o, from);
             }
             if (i < base + quad) {
@@ -167,14 +168,14 @@ public:
     // stage handed on between calls as the stops do. On the text-stream road each group needs
     // the unit after it, and the pass stops early before a group with two line ends to make
     // between two kept units; the stops take the rest of the block.
-    void passInGroups(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from,
-                      Unit*& limit) {
+    void passInGroups(const Unit* u, std::ptrdiff_t n, std::ptrdiff_t& i, Unit*& o,
+                      std::ptrdiff_t& from, Unit*& limit) {
         // A quote's first bytes, taken back by its last (the family's units are whole quotes).
-        constexpr qsizetype keep = sizeof(Unit) == 1 ? 2 : 0;
-        constexpr qsizetype group = 64 / qsizetype(sizeof(Unit)); // units read at a time
-        constexpr qsizetype most = 2 * group;                     // and written at most
+        constexpr std::ptrdiff_t keep = sizeof(Unit) == 1 ? 2 : 0;
+        constexpr std::ptrdiff_t group = 64 / std::ptrdiff_t(sizeof(Unit)); // units read at a time
+        constexpr std::ptrdiff_t most = 2 * group;                          // and written at most
         const bool lineBreaks = !crLfOnly_;
-        const qsizetype last = lineBreaks ? n - 1 : n;
+        const std::ptrdiff_t last = lineBreaks ? n - 1 : n;
         QuotesPassCarry carry;
         Unit* const stageEnd = out_->stageBytesEnd(u);
         while (i + group <= last) {
@@ -183,10 +184,10 @@ public:
                 limit = out_->stageLimit(u);
             }
             // Each group may store up to most units past where it ends.
-            const qsizetype groups =
-                std::max<qsizetype>(1, (std::min(limit, stageEnd - most) - o) / most);
-            const qsizetype end = std::min(last, i + group * groups);
-            qsizetype at = i;
+            const std::ptrdiff_t groups =
+                std::max<std::ptrdiff_t>(1, (std::min(limit, stageEnd - most) - o) / most);
+            const std::ptrdiff_t end = std::min(last, i + group * groups);
+            std::ptrdiff_t at = i;
             if constexpr (sizeof(Unit) == 1)
                 at = QuotesPass(u, i, end, o, out_->passQuotes, lineBreaks, carry);
             else
@@ -209,7 +210,8 @@ public:
 
     // At the stop u[i] of a pass: a line break goes out as the line end, a quote as what it
     // becomes; i moves past it, o past what was written for it.
-    Q_ALWAYS_INLINE void stop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o, qsizetype& from) {
+    PARVELLO_ALWAYS_INLINE void stop(const Unit* u, std::ptrdiff_t n, std::ptrdiff_t& i, Unit*& o,
+                                     std::ptrdiff_t& from) {
         if (out_->stopsLookedUp) {
             tableStop(u, n, i, o, from);
             return;
@@ -219,8 +221,8 @@ public:
 
     // The same for decoded text: the stop is a line break or one of the family's three
     // quotes, and the action to take is chosen without a branch on which.
-    Q_ALWAYS_INLINE void tableStop(const char16_t* u, qsizetype n, qsizetype& i, char16_t*& o,
-                                   qsizetype& from) {
+    PARVELLO_ALWAYS_INLINE void tableStop(const char16_t* u, std::ptrdiff_t n, std::ptrdiff_t& i,
+                                          char16_t*& o, std::ptrdiff_t& from) {
         const auto& t = out_->unitTable;
         const char16_t c = u[i];
         const bool lineBreak = int(c == u'\r') | int(c == u'\n');
@@ -236,15 +238,15 @@ public:
 
     // The same for the byte road with the output's table: what the byte becomes is looked
     // up, and only whether a quote's first bytes stand before its last one is compared.
-    Q_ALWAYS_INLINE void tableStop(const char* u, qsizetype n, qsizetype& i, char*& o,
-                                   qsizetype& from) {
+    PARVELLO_ALWAYS_INLINE void tableStop(const char* u, std::ptrdiff_t n, std::ptrdiff_t& i,
+                                          char*& o, std::ptrdiff_t& from) {
         static constexpr char noBytes[2] = {};
         const auto& t = *out_->stopTable;
-        const uchar c = uchar(u[i]);
+        const unsigned char c = static_cast<unsigned char>(u[i]);
         // The two bytes before, or none where they would lie before the quote may begin
         // (chosen without a branch: whether a stop is a quote of three bytes is not
         // predictable).
-        quint16 two;
+        std::uint16_t two;
         std::memcpy(&two, i >= from + 2 ? u + i - 2 : noBytes, 2);
         const bool whole = int(t.before[c] == 0) | int(two == t.prefix[c]);
         const auto& action = t.actions[c + (whole ? 0u : 256u)];
@@ -256,8 +258,8 @@ public:
         from = action.ends ? i : from;
     }
 
-    Q_ALWAYS_INLINE void searchedStop(const Unit* u, qsizetype n, qsizetype& i, Unit*& o,
-                                      qsizetype& from) {
+    PARVELLO_ALWAYS_INLINE void searchedStop(const Unit* u, std::ptrdiff_t n, std::ptrdiff_t& i,
+                                             Unit*& o, std::ptrdiff_t& from) {
         const Unit c = u[i];
         if (c != Unit('\r') && c != Unit('\n')) {
             i = out_->quote(u, from, i, o);
@@ -292,7 +294,7 @@ private:
     }
     static const Unit* cr() { return crLf(); }
     // Where the first CR (crOnly) or the first CR or LF is in u[0..n), or n.
-    static qsizetype findBreak(const Unit* u, qsizetype n, bool crOnly) {
+    static std::ptrdiff_t findBreak(const Unit* u, std::ptrdiff_t n, bool crOnly) {
         if constexpr (std::is_same_v<Unit, char>)
             return crOnly ? FindCarriageReturnByte(u, n) : FindLineBreakByte(u, n);
         else
@@ -302,13 +304,13 @@ private:
     // CR LF, or its LF alone.
     void endLine() { out_->raw(crLf() + int(lf_), 2 - int(lf_)); }
 
-    void anyBreakBlock(const Unit* u, qsizetype n) {
-        qsizetype pos = 0;
+    void anyBreakBlock(const Unit* u, std::ptrdiff_t n) {
+        std::ptrdiff_t pos = 0;
         // A CR LF cut by the end of the last block was written whole at its CR.
         if (std::exchange(pendingCr_, false) && u[0] == Unit('\n'))
             pos = 1;
         while (pos < n) {
-            const qsizetype at = pos + findBreak(u + pos, n - pos, false);
+            const std::ptrdiff_t at = pos + findBreak(u + pos, n - pos, false);
             if (at >= n) {
                 out_->content(u + pos, n - pos);
                 return;
@@ -328,8 +330,8 @@ private:
         }
     }
 
-    void crLfBlock(const Unit* u, qsizetype n) {
-        qsizetype start = 0;
+    void crLfBlock(const Unit* u, std::ptrdiff_t n) {
+        std::ptrdiff_t start = 0;
         if (std::exchange(pendingCr_, false)) {
             if (u[0] == Unit('\n')) {
                 out_->raw(crLf(), 2);
@@ -338,8 +340,8 @@ private:
                 out_->raw(cr(), 1);
             }
         }
-        for (qsizetype search = start;;) {
-            const qsizetype at = search + findBreak(u + search, n - search, true);
+        for (std::ptrdiff_t search = start;;) {
+            const std::ptrdiff_t at = search + findBreak(u + search, n - search, true);
             if (at >= n) {
                 out_->content(u + start, n - start);
                 return;

@@ -129,8 +129,8 @@ QString ApplyQuoteRule(QStringView line, QuoteRule rule, const QString& doubleTe
     return QuoteReplacer(rule, doubleText, singleText).apply(line);
 }
 
-qsizetype FindAnyOf(QStringView text, const std::array<char16_t, 3>& characters) {
-    const qsizetype found = FindAnyOf3(text.utf16(), text.size(), characters);
+std::ptrdiff_t FindAnyOf(QStringView text, const std::array<char16_t, 3>& characters) {
+    const std::ptrdiff_t found = FindAnyOf3(text.utf16(), text.size(), characters);
     return found < text.size() ? found : -1;
 }
 

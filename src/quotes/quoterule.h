@@ -84,10 +84,10 @@ bool QuoteReplacer::forEachPiece(QStringView line, Emit&& hand, qint64* changed)
     if (rule_ == QuoteRule::None)
         return line.isEmpty() || hand(line);
     const char16_t* const units = line.utf16();
-    const qsizetype n = line.size();
-    qsizetype from = 0;
+    const std::ptrdiff_t n = line.size();
+    std::ptrdiff_t from = 0;
     for (;;) {
-        const qsizetype found = from + FindAnyOf3(units + from, n - from, family_);
+        const std::ptrdiff_t found = from + FindAnyOf3(units + from, n - from, family_);
         if (found >= n)
             break;
         if (found > from && !hand(line.sliced(from, found - from)))
@@ -126,10 +126,10 @@ public:
     // (0..2) ends at bytes[last] and begins at or after from, or -1.
     bool findsNothing() const { return none_; }
     const std::array<char, 3>& lastBytes() const { return lastBytes_; }
-    int quoteEndingAt(const char* bytes, qsizetype from, qsizetype last) const {
+    int quoteEndingAt(const char* bytes, std::ptrdiff_t from, std::ptrdiff_t last) const {
         for (size_t q = 0; q < 3; ++q) {
             const Quote& quote = quotes_[q];
-            const qsizetype start = last - quote.length + 1;
+            const std::ptrdiff_t start = last - quote.length + 1;
             if (quote.length > 0 && start >= from && bytes[last] == quote.bytes[quote.length - 1] &&
                 (quote.length == 1 || (bytes[start] == quote.bytes[0] &&
                                        (quote.length == 2 || bytes[start + 1] == quote.bytes[1]))))
@@ -137,7 +137,7 @@ public:
         }
         return -1;
     }
-    qsizetype quoteLength(int q) const { return quotes_[size_t(q)].length; }
+    std::ptrdiff_t quoteLength(int q) const { return quotes_[size_t(q)].length; }
     // The bytes of quote q in the encoding (empty when the encoding has none for it).
     QByteArrayView quoteBytes(int q) const {
         return {quotes_[size_t(q)].bytes, quotes_[size_t(q)].length};
@@ -150,8 +150,8 @@ public:
 
 private:
     struct Quote {
-        char bytes[3] = {};   // every quote is one byte in a code page, three in UTF-8
-        qsizetype length = 0; // 0: the encoding has no bytes for this quote
+        char bytes[3] = {};        // every quote is one byte in a code page, three in UTF-8
+        std::ptrdiff_t length = 0; // 0: the encoding has no bytes for this quote
     };
     ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding,
                       const std::array<QByteArray, 3>& quotes);
@@ -171,14 +171,14 @@ bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
     if (none_)
         return line.isEmpty() || handBytes(line);
     const char* const bytes = line.data();
-    const qsizetype n = line.size();
+    const std::ptrdiff_t n = line.size();
     ByteHits hits(search_, bytes, n);
-    qsizetype from = 0;
-    qsizetype at = 0;
+    std::ptrdiff_t from = 0;
+    std::ptrdiff_t at = 0;
     for (;;) {
         // A quote is looked for by its last byte, which in UTF-8 is the rarer one (the
         // first, E2, begins every quote of both families and many other characters).
-        const qsizetype last = hits.next(at);
+        const std::ptrdiff_t last = hits.next(at);
         if (last >= n)
             break;
         const int found = quoteEndingAt(bytes, from, last);
@@ -188,7 +188,7 @@ bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
         const size_t q = size_t(found);
         if (changed)
             *changed += rule_.changes(q);
-        const qsizetype start = last - quotes_[q].length + 1;
+        const std::ptrdiff_t start = last - quotes_[q].length + 1;
         if (start > from && !handBytes(line.sliced(from, start - from)))
             return false;
         if (encodable_[q]) {
@@ -209,6 +209,6 @@ QString ApplyQuoteRule(QStringView line, QuoteRule rule, const QString& doubleTe
                        const QString& singleText);
 
 // Where the first of three characters occurs in text, or -1.
-qsizetype FindAnyOf(QStringView text, const std::array<char16_t, 3>& characters);
+std::ptrdiff_t FindAnyOf(QStringView text, const std::array<char16_t, 3>& characters);
 
 } // namespace parvello

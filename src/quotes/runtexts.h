@@ -21,7 +21,7 @@ struct Untouched {
 };
 
 // How many of the files left untouched the summary names one by one.
-inline constexpr qsizetype SummaryNames = 10;
+inline constexpr std::ptrdiff_t SummaryNames = 10;
 
 // The box after "Done." that names the files left untouched, and why.
 QString UntouchedSummary(const QList<Untouched>& files);

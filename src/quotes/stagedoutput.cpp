@@ -115,7 +115,7 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
     unitStops.reset();
     std::array<char16_t, 5> stop = {u'\r', u'\n', u'\r', u'\r', u'\r'};
     bool anyQuote = false;
-    qsizetype longest = 4; // CR LF
+    std::ptrdiff_t longest = 4; // CR LF
     if (units && rule_->rule() != QuoteRule::None) {
         anyQuote = true;
         for (size_t k = 0; k < 3; ++k) {
@@ -136,8 +136,8 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
         stage = PooledBuffer(StageBytes);
     // The stage is handed on about every half block's worth (every few bytes where the
     // tests read a few at a time, so that quotes are seen cut by hand-overs).
-    limit = std::min(StageBytes - 64 - 2 * longest - qsizetype(sizeof(StopAction::bytes)),
-                     std::max<qsizetype>(ReadBlockSize() / 2, 4));
+    limit = std::min(StageBytes - 64 - 2 * longest - std::ptrdiff_t(sizeof(StopAction::bytes)),
+                     std::max<std::ptrdiff_t>(ReadBlockSize() / 2, 4));
     if (crLfOnly) // line breaks stop nothing: only quotes, or no search at all
         stop[0] = stop[1] = stop[2];
     if (crLfOnly && !anyQuote)

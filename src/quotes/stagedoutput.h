@@ -51,12 +51,12 @@ public:
     qint64 quotesChanged() const { return quotesChanged_; }
     // Counts the quotes of text that is not handed on: the rest of a file once the output
     // has refused a piece.
-    void countQuotes(const char* bytes, qsizetype n) {
+    void countQuotes(const char* bytes, std::ptrdiff_t n) {
         byteRule_->forEachPiece(
             QByteArrayView(bytes, n), [](QByteArrayView) { return true; },
             [](QStringView) { return true; }, &quotesChanged_);
     }
-    void countQuotes(const char16_t* units, qsizetype n) {
+    void countQuotes(const char16_t* units, std::ptrdiff_t n) {
         rule_->forEachPiece(
             QStringView(units, n), [](QStringView) { return true; }, &quotesChanged_);
     }
@@ -94,8 +94,8 @@ private:
     // stops() is null where nothing stops the copy.
     bool unitStage = false; // stage holds char16_t
     PooledBuffer stage{0};
-    qsizetype staged = 0; // bytes in stage
-    qsizetype limit = 0;  // see stageLimit()
+    std::ptrdiff_t staged = 0; // bytes in stage
+    std::ptrdiff_t limit = 0;  // see stageLimit()
     std::optional<StopUnits<char>> byteStops;
     std::optional<StopUnits<char16_t>> unitStops;
 
@@ -135,7 +135,7 @@ private:
     // line break ([3]).
     struct UnitAction {
         char16_t units[8] = {};
-        qsizetype length = 0;
+        std::ptrdiff_t length = 0;
         bool changes = false; // a quote that becomes something else than itself
     };
     struct UnitTable {
@@ -149,9 +149,9 @@ private:
     // length, two quotes ending in the same byte, or a result that is long or not in the
     // output's encoding).
     bool fillStopTable(bool crLfOnly);
-    static constexpr qsizetype StageBytes = 2 * LoadChunkSize;
+    static constexpr std::ptrdiff_t StageBytes = 2 * LoadChunkSize;
     // Longer results go the way of single lines (a stop must fit in the stage).
-    static constexpr qsizetype LongestResult = 4096;
+    static constexpr std::ptrdiff_t LongestResult = 4096;
 
     // Sets the pass up for the rule and road (false: results too long for it); the stops
     // are the line breaks (unless crLfOnly) and the last unit of each quote the rule looks
@@ -181,15 +181,15 @@ private:
         return reinterpret_cast<Unit*>(stage.data() + limit);
     }
     // Hands on the stage up to at but its last keep units, which move to its start.
-    template <class Unit> Unit* flushStage(Unit* at, qsizetype keep) {
+    template <class Unit> Unit* flushStage(Unit* at, std::ptrdiff_t keep) {
         setStageEnd(at - keep);
         flushStage();
         std::memmove(stage.data(), at - keep, size_t(keep) * sizeof(Unit));
-        staged = keep * qsizetype(sizeof(Unit));
+        staged = keep * std::ptrdiff_t(sizeof(Unit));
         return stageEnd(at);
     }
-    template <class Unit> void put(const Unit* units, qsizetype n) {
-        const qsizetype bytes = n * qsizetype(sizeof(Unit));
+    template <class Unit> void put(const Unit* units, std::ptrdiff_t n) {
+        const std::ptrdiff_t bytes = n * std::ptrdiff_t(sizeof(Unit));
         if (bytes <= 0)
             return;
         if (staged + bytes > StageBytes) {
@@ -202,11 +202,11 @@ private:
         std::memcpy(stage.data() + staged, units, size_t(bytes));
         staged += bytes;
     }
-    void hand(const char* bytes, qsizetype n) {
+    void hand(const char* bytes, std::ptrdiff_t n) {
         if (!refused_)
             give(sink_->appendBytes({bytes, n}));
     }
-    void hand(const char16_t* units, qsizetype n) {
+    void hand(const char16_t* units, std::ptrdiff_t n) {
         if (refused_)
             return;
         if (unitsAreOutput)
@@ -217,7 +217,7 @@ private:
     void flushStage() {
         if (staged == 0)
             return;
-        const qsizetype bytes = std::exchange(staged, 0);
+        const std::ptrdiff_t bytes = std::exchange(staged, 0);
         if (unitStage)
             hand(reinterpret_cast<const char16_t*>(stage.data()), bytes / 2);
         else
@@ -226,7 +226,8 @@ private:
     // At a stop that is not a line break: the last byte of a quote of the rule, which goes
     // out as what it becomes (its bytes before the last one are taken back from o), or of
     // another character, which goes out as it is. Returns where the pass goes on.
-    Q_ALWAYS_INLINE qsizetype quote(const char* bytes, qsizetype& from, qsizetype at, char*& o) {
+    Q_ALWAYS_INLINE std::ptrdiff_t quote(const char* bytes, std::ptrdiff_t& from, std::ptrdiff_t at,
+                                         char*& o) {
         const int q = byteRule_->quoteEndingAt(bytes, from, at);
         if (q < 0) {
             *o++ = bytes[at];
@@ -248,8 +249,8 @@ private:
         from = at + 1;
         return from;
     }
-    Q_ALWAYS_INLINE qsizetype quote(const char16_t* units, qsizetype& from, qsizetype at,
-                                    char16_t*& o) {
+    Q_ALWAYS_INLINE std::ptrdiff_t quote(const char16_t* units, std::ptrdiff_t& from,
+                                         std::ptrdiff_t at, char16_t*& o) {
         const std::array<char16_t, 3>& family = rule_->family();
         const char16_t c = units[at];
         const size_t q = c == family[0] ? 0 : c == family[1] ? 1 : 2;
@@ -264,7 +265,7 @@ private:
 
     // A line's content through the rule; where the output refuses a piece, the line's
     // quotes are counted whole apart.
-    void content(const char* bytes, qsizetype n) {
+    void content(const char* bytes, std::ptrdiff_t n) {
         qint64 changed = 0;
         if (n > 0 && !byteRule_->forEachPiece(
                          QByteArrayView(bytes, n), [&](QByteArrayView b) { return appendBytes(b); },
@@ -272,13 +273,13 @@ private:
             return countQuotes(bytes, n);
         quotesChanged_ += changed;
     }
-    void raw(const char* bytes, qsizetype n) {
+    void raw(const char* bytes, std::ptrdiff_t n) {
         if (passing_)
             put(bytes, n);
         else
             appendBytes({bytes, n});
     }
-    void content(const char16_t* units, qsizetype n) {
+    void content(const char16_t* units, std::ptrdiff_t n) {
         qint64 changed = 0;
         if (n > 0 &&
             !rule_->forEachPiece(
@@ -286,7 +287,7 @@ private:
             return countQuotes(units, n);
         quotesChanged_ += changed;
     }
-    void raw(const char16_t* units, qsizetype n) {
+    void raw(const char16_t* units, std::ptrdiff_t n) {
         if (passing_)
             put(units, n);
         else
@@ -303,7 +304,7 @@ private:
     // Bytes that lie one after the other go to the output as one piece: most of a file
     // is copied in long stretches, line breaks that already are CR LF included.
     const char* runStart_ = nullptr;
-    qsizetype runLength_ = 0;
+    std::ptrdiff_t runLength_ = 0;
 };
 
 } // namespace parvello

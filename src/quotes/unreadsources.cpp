@@ -44,7 +44,7 @@ void UnreadSources::replaced(const QString& before, const QString& after) {
 std::vector<bool> RowsReplacingUnreadFiles(const QStringList& sources, const QStringList& outputs) {
     UnreadSources unread(sources);
     std::vector<bool> rows(size_t(sources.size()), false);
-    for (qsizetype i = 0; i < sources.size() && i < outputs.size(); ++i)
+    for (std::ptrdiff_t i = 0; i < sources.size() && i < outputs.size(); ++i)
         rows[size_t(i)] = unread.wouldReplaceUnread(sources[i], outputs[i]);
     return rows;
 }

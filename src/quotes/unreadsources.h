@@ -38,8 +38,8 @@ private:
     // The identity under which a file was listed when the run began.
     QString listed(const QString& identity) const { return listedAs_.value(identity, identity); }
 
-    QHash<QString, qsizetype> unread_; // listed identity -> rows still to read it
-    QHash<QString, QString> listedAs_; // identity of a replacement -> listed identity
+    QHash<QString, std::ptrdiff_t> unread_; // listed identity -> rows still to read it
+    QHash<QString, QString> listedAs_;      // identity of a replacement -> listed identity
 };
 
 // For the rows of a run that has not begun (identities of sources and outputs, in list

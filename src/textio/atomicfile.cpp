@@ -79,7 +79,7 @@ bool AtomicFile::checkStillSafe(const std::function<bool()>& stillSafe) {
 namespace atomicfile_unix {
 
 QByteArray folderOf(const QByteArray& target) {
-    const qsizetype slash = target.lastIndexOf('/');
+    const std::ptrdiff_t slash = target.lastIndexOf('/');
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
 }
 

@@ -70,7 +70,7 @@ bool AtomicFile::copyIntoTarget(const std::function<void()>& beforeWriting) {
         error_ += QStringLiteral("; the file may now hold only part of its result");
         return false;
     };
-    constexpr qsizetype Piece = 1 << 18;
+    constexpr std::ptrdiff_t Piece = 1 << 18;
     const PooledBuffer buffer(Piece);
     for (off_t at = 0; at < total;) {
         const ssize_t got =
@@ -136,7 +136,7 @@ int AtomicFile::copyTargetTo(const QByteArray& name) {
         return error;
     }
     int error = 0;
-    constexpr qsizetype Piece = 1 << 18;
+    constexpr std::ptrdiff_t Piece = 1 << 18;
     const PooledBuffer buffer(Piece);
     for (;;) {
         const ssize_t got = ::read(in, buffer.data(), Piece);

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#ifdef Q_OS_LINUX
+#ifdef PARVELLO_OS_LINUX
 #include <sys/mman.h>
 #endif
 
@@ -25,20 +25,20 @@ namespace {
 
 // Fresh buffers are cut from pieces of this size, aligned so that the system can back each
 // with two huge pages.
-constexpr qsizetype PieceBytes = qsizetype(4) << 20;
-constexpr qsizetype HugePageBytes = qsizetype(2) << 20;
-constexpr qsizetype CutAlignment = 4096;
+constexpr std::ptrdiff_t PieceBytes = std::ptrdiff_t(4) << 20;
+constexpr std::ptrdiff_t HugePageBytes = std::ptrdiff_t(2) << 20;
+constexpr std::ptrdiff_t CutAlignment = 4096;
 
 struct Spare {
     char* data;
-    qsizetype size;
+    std::ptrdiff_t size;
 };
 
 struct Pool {
     std::mutex mutex;
     std::vector<Spare> spares; // buffers given back, to be handed out again
     char* piece = nullptr;     // where the next fresh buffer is cut
-    qsizetype room = 0;        // bytes left in the piece
+    std::ptrdiff_t room = 0;   // bytes left in the piece
 };
 
 Pool& pool() {
@@ -47,20 +47,20 @@ Pool& pool() {
     return *thePool;
 }
 
-char* newPiece(qsizetype bytes) {
-#ifdef Q_OS_LINUX
+char* newPiece(std::ptrdiff_t bytes) {
+#ifdef PARVELLO_OS_LINUX
     // Ask for one huge page more, to cut an aligned piece out of the mapping.
     const size_t mapped = size_t(bytes + HugePageBytes);
     void* const start =
         ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (start == MAP_FAILED)
         throw std::bad_alloc();
-    const auto first = reinterpret_cast<quintptr>(start);
-    const quintptr aligned = (first + HugePageBytes - 1) & ~quintptr(HugePageBytes - 1);
+    const auto first = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t aligned = (first + HugePageBytes - 1) & ~std::uintptr_t(HugePageBytes - 1);
     if (aligned > first)
         ::munmap(start, aligned - first);
-    const quintptr end = first + mapped;
-    if (end > aligned + quintptr(bytes))
+    const std::uintptr_t end = first + mapped;
+    if (end > aligned + std::uintptr_t(bytes))
         ::munmap(reinterpret_cast<void*>(aligned + bytes), end - aligned - bytes);
     char* const piece = reinterpret_cast<char*>(aligned);
     ::madvise(piece, size_t(bytes), MADV_HUGEPAGE); // a hint; without it pages come one by one
@@ -72,7 +72,7 @@ char* newPiece(qsizetype bytes) {
 
 } // namespace
 
-PooledBuffer::PooledBuffer(qsizetype bytes) {
+PooledBuffer::PooledBuffer(std::ptrdiff_t bytes) {
     if (bytes <= 0)
         return;
 #ifdef PARVELLO_POOL_EACH_ALONE
@@ -95,7 +95,7 @@ PooledBuffer::PooledBuffer(qsizetype bytes) {
         thePool.spares.pop_back();
         return;
     }
-    const qsizetype cut = (bytes + CutAlignment - 1) / CutAlignment * CutAlignment;
+    const std::ptrdiff_t cut = (bytes + CutAlignment - 1) / CutAlignment * CutAlignment;
     if (cut > thePool.room) {
         if (cut >= PieceBytes) {
             data_ = newPiece(cut);

@@ -1,7 +1,7 @@
 // Large working buffers (reads, stages, writes) shared by every file of a run.
 #pragma once
 
-#include <QtGlobal>
+#include "base/portable.h"
 
 namespace parvello {
 
@@ -13,7 +13,7 @@ namespace parvello {
 // A buffer carries no file's state from one owner to the next.
 class PooledBuffer {
 public:
-    explicit PooledBuffer(qsizetype bytes);
+    explicit PooledBuffer(std::ptrdiff_t bytes);
     ~PooledBuffer();
     PooledBuffer(PooledBuffer&& other) noexcept;
     PooledBuffer& operator=(PooledBuffer&& other) noexcept;
@@ -22,7 +22,7 @@ public:
 
 private:
     char* data_ = nullptr;
-    qsizetype size_ = 0;
+    std::ptrdiff_t size_ = 0;
 };
 
 } // namespace parvello

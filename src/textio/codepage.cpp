@@ -209,12 +209,12 @@ std::unique_ptr<CodePage> CodePage::forName(const QString& name) {
 
 // A page whose bytes 0..127 are ASCII takes blocks of ASCII whole at the vector levels;
 // any other page goes through its table one byte or unit at a time.
-void CodePage::decode(const char* bytes, qsizetype n, char16_t* out) const {
+void CodePage::decode(const char* bytes, std::ptrdiff_t n, char16_t* out) const {
     const ScanKernels& kernels = asciiCompatible_ ? scanKernels : ScanKernelsFor(ScanLevel::Plain);
     kernels.decodeSingleByte(bytes, n, out, toUnicode_.data());
 }
 
-qsizetype CodePage::encode(const char16_t* units, qsizetype n, char* out) const {
+std::ptrdiff_t CodePage::encode(const char16_t* units, std::ptrdiff_t n, char* out) const {
     const ScanKernels& kernels = asciiCompatible_ ? scanKernels : ScanKernelsFor(ScanLevel::Plain);
     return kernels.encodeSingleByte(units, n, out, fromUnicode_.get());
 }

@@ -46,10 +46,10 @@ public:
     }
 
     // Decodes n bytes into n units.
-    void decode(const char* bytes, qsizetype n, char16_t* out) const;
+    void decode(const char* bytes, std::ptrdiff_t n, char16_t* out) const;
     // Encodes n units into n bytes. Returns the index of the first unit the code page cannot
     // hold, or -1 when all of them were encoded.
-    qsizetype encode(const char16_t* units, qsizetype n, char* out) const;
+    std::ptrdiff_t encode(const char16_t* units, std::ptrdiff_t n, char* out) const;
 
 private:
     CodePage(QString name, const std::array<char16_t, 256>& table);

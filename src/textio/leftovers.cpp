@@ -36,7 +36,7 @@ bool isAlphaNumeric(char c) {
 }
 
 QByteArray folderOf(const QByteArray& target) {
-    const qsizetype slash = target.lastIndexOf('/');
+    const std::ptrdiff_t slash = target.lastIndexOf('/');
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
 }
 
@@ -59,14 +59,14 @@ QByteArray TemporaryNameBeside(const QByteArray& target) {
 bool IsOwnTemporaryName(const QByteArray& name, long long* processId) {
     if (!name.startsWith(Marker))
         return false;
-    const qsizetype dash = name.indexOf('-', Marker.size());
+    const std::ptrdiff_t dash = name.indexOf('-', Marker.size());
     if (dash <= Marker.size() || name.size() - dash - 1 != RandomLength)
         return false;
     bool isNumber = false;
     const long long id = name.mid(Marker.size(), dash - Marker.size()).toLongLong(&isNumber);
     if (!isNumber || id <= 0)
         return false;
-    for (qsizetype i = dash + 1; i < name.size(); ++i)
+    for (std::ptrdiff_t i = dash + 1; i < name.size(); ++i)
         if (!isAlphaNumeric(name[i]))
             return false;
     if (processId)

@@ -35,8 +35,8 @@ enum class LineForm {
 };
 
 struct LineSpan {
-    qsizetype start = 0;
-    qsizetype length = 0;
+    std::ptrdiff_t start = 0;
+    std::ptrdiff_t length = 0;
 };
 
 // The reader's result. Instead of two flags of a module that describe "the file read last",
@@ -61,14 +61,14 @@ struct LineArray {
     bool inBytes = false;
     QByteArray bytes;
 
-    qsizetype size() const { return qsizetype(spans.size()); }
+    std::ptrdiff_t size() const { return std::ptrdiff_t(spans.size()); }
     // Line i of a byte-form array.
-    QByteArrayView byteLine(qsizetype i) const {
+    QByteArrayView byteLine(std::ptrdiff_t i) const {
         const LineSpan& span = spans[size_t(i)];
         return QByteArrayView(bytes).sliced(span.start, span.length);
     }
     // Line i of a decoded array.
-    QStringView operator[](qsizetype i) const {
+    QStringView operator[](std::ptrdiff_t i) const {
         const LineSpan& span = spans[size_t(i)];
         return QStringView(text).mid(span.start, span.length);
     }

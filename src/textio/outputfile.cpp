@@ -268,7 +268,7 @@ bool OutputFile::write(QStringView text) {
         return true;
     }
     while (!text.isEmpty()) {
-        qsizetype n = std::min(text.size(), SliceUnits);
+        std::ptrdiff_t n = std::min(text.size(), SliceUnits);
         if (n < text.size() && text[n - 1].isHighSurrogate())
             --n; // keep a surrogate pair in one slice
         if (filled_ + n * perUnit > BufferCapacity)
@@ -302,7 +302,7 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
         return;
     }
     while (filled_ + bytes.size() > BufferCapacity) {
-        const qsizetype n = BufferCapacity - filled_;
+        const std::ptrdiff_t n = BufferCapacity - filled_;
         std::memcpy(buffer_.data() + filled_, bytes.data(), size_t(n));
         filled_ += n;
         bytes = bytes.sliced(n);
@@ -339,7 +339,7 @@ void OutputFile::startTemporary(qint64 equal) {
     }
     if (!existing_->rewind())
         ThrowIoFailure(existing_->errorString(), path_);
-    QByteArray slice(qsizetype(std::min<qint64>(equal, BufferCapacity)), Qt::Uninitialized);
+    QByteArray slice(std::ptrdiff_t(std::min<qint64>(equal, BufferCapacity)), Qt::Uninitialized);
     for (qint64 left = equal; left > 0;) {
         const qint64 got = existing_->read(slice.data(), std::min<qint64>(left, slice.size()));
         if (got <= 0)
@@ -350,7 +350,7 @@ void OutputFile::startTemporary(qint64 equal) {
     }
 }
 
-void OutputFile::put(const char* bytes, qsizetype n) {
+void OutputFile::put(const char* bytes, std::ptrdiff_t n) {
     const qint64 equal = made_; // bytes of the result so far, all equal to the target's
     made_ += n;
     if (!differs_ && useKnownBytes_) {
@@ -360,8 +360,8 @@ void OutputFile::put(const char* bytes, qsizetype n) {
         compared_ += n;
     } else if (!differs_) {
         // Compared in slices of the buffer's size, so that memory stays bounded.
-        for (qsizetype done = 0; done < n && !differs_;) {
-            const qsizetype slice = std::min(n - done, BufferCapacity);
+        for (std::ptrdiff_t done = 0; done < n && !differs_;) {
+            const std::ptrdiff_t slice = std::min(n - done, BufferCapacity);
             compareBuffer_.resize(slice);
             const qint64 got = existing_->read(compareBuffer_.data(), slice);
             if (got != slice ||

@@ -137,11 +137,11 @@ public:
     QString cannotHoldReason() const { return encoder_.cannotHoldReason(); }
 
     // Bytes gathered before each write to the temporary file.
-    static constexpr qsizetype BufferSize = 1 << 18;
+    static constexpr std::ptrdiff_t BufferSize = 1 << 18;
     // Text is encoded in slices of at most this many units, so the buffer stays small even
     // for a file that is one long line.
-    static constexpr qsizetype SliceUnits = 1 << 16;
-    static constexpr qsizetype BufferCapacity = BufferSize + 3 * SliceUnits;
+    static constexpr std::ptrdiff_t SliceUnits = 1 << 16;
+    static constexpr std::ptrdiff_t BufferCapacity = BufferSize + 3 * SliceUnits;
 
 private:
     enum class TargetKind { Missing, File, Folder, Special };
@@ -149,7 +149,7 @@ private:
     void takeKnownBytes();
     void openTemporary();
     void flush();
-    void put(const char* bytes, qsizetype n);
+    void put(const char* bytes, std::ptrdiff_t n);
     void startComparing();
     void startTemporary(qint64 equal);
 
@@ -163,7 +163,7 @@ private:
     bool readOnly_ = false; // then only compared, never written
     TextEncoder encoder_;
     PooledBuffer buffer_{0}; // BufferCapacity bytes once open
-    qsizetype filled_ = 0;
+    std::ptrdiff_t filled_ = 0;
     std::unique_ptr<AtomicFile> save_;
     // The existing target, read alongside to find out whether the result differs from it.
     std::unique_ptr<ReadOnlyFile> existing_;
@@ -171,7 +171,7 @@ private:
     // Or the bytes of the target as the reader found them, when it read this very file.
     QByteArray knownBytes_;
     bool useKnownBytes_ = false;
-    qsizetype compared_ = 0;
+    std::ptrdiff_t compared_ = 0;
     qint64 made_ = 0; // bytes of the result handed on past the buffer
     bool differs_ = true;
     bool finished_ = false; // finishWriting() ran

@@ -18,11 +18,12 @@ namespace {
 // The spans of text[from..n) split at every CR LF pair: lone CR and LF stay in their line,
 // a text ending with CR LF gives a last, empty line, an empty text one empty line.
 template <class Unit>
-void splitAtCrLf(const Unit* units, qsizetype from, qsizetype n, std::vector<LineSpan>& spans) {
+void splitAtCrLf(const Unit* units, std::ptrdiff_t from, std::ptrdiff_t n,
+                 std::vector<LineSpan>& spans) {
     spans.clear();
-    qsizetype start = from;
+    std::ptrdiff_t start = from;
     for (;;) {
-        qsizetype cr;
+        std::ptrdiff_t cr;
         if constexpr (std::is_same_v<Unit, char>)
             cr = from + FindCarriageReturnByte(units + from, n - from);
         else
@@ -41,10 +42,10 @@ void splitAtCrLf(const Unit* units, qsizetype from, qsizetype n, std::vector<Lin
 // The spans of text[0..n) split at every line break: CR LF, a lone LF or a lone CR. A final
 // line break gives no extra line; an empty text gives none (see ReadWholeLines).
 template <class Unit>
-void splitAtAnyBreak(const Unit* units, qsizetype n, std::vector<LineSpan>& spans) {
+void splitAtAnyBreak(const Unit* units, std::ptrdiff_t n, std::vector<LineSpan>& spans) {
     spans.clear();
-    for (qsizetype start = 0; start < n;) {
-        qsizetype end;
+    for (std::ptrdiff_t start = 0; start < n;) {
+        std::ptrdiff_t end;
         if constexpr (std::is_same_v<Unit, char>)
             end = start + FindLineBreakByte(units + start, n - start);
         else
@@ -149,7 +150,7 @@ void SplitStringToLines(const QString& text, LineArray& lines) {
     splitAtCrLf(QStringView(text).utf16(), 0, text.size(), lines.spans);
 }
 
-void SplitStringToLines(const QByteArray& bytes, qsizetype from, LineArray& lines) {
+void SplitStringToLines(const QByteArray& bytes, std::ptrdiff_t from, LineArray& lines) {
     lines.text.clear();
     lines.inBytes = true;
     lines.bytes = bytes;
@@ -159,7 +160,7 @@ void SplitStringToLines(const QByteArray& bytes, qsizetype from, LineArray& line
 QStringList LineArray::toStringList() const {
     QStringList list;
     list.reserve(size());
-    for (qsizetype i = 0; i < size(); ++i) {
+    for (std::ptrdiff_t i = 0; i < size(); ++i) {
         if (!inBytes) {
             list << (*this)[i].toString();
         } else if (format == SourceFormat::CodePage) {

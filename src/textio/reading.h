@@ -21,7 +21,7 @@ bool IsFileUnicode(const QString& path, bool& fileIsUtf8);
 // text gives one empty line.
 void SplitStringToLines(const QString& text, LineArray& lines);
 // The same over undecoded bytes from the index from on (byte form).
-void SplitStringToLines(const QByteArray& bytes, qsizetype from, LineArray& lines);
+void SplitStringToLines(const QByteArray& bytes, std::ptrdiff_t from, LineArray& lines);
 
 // The file's text read whole and split into lines as its road splits them: at CR LF only on
 // the UTF-8 road (a text ending with CR LF has no further line), at CR LF, a lone LF or a

@@ -1,7 +1,9 @@
 // Signals whose default action would end the program for what is only a failed file.
 #pragma once
 
-#ifdef Q_OS_UNIX
+#include "base/portable.h"
+
+#ifdef PARVELLO_OS_UNIX
 #include <csignal>
 
 namespace parvello {

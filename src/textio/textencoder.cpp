@@ -14,10 +14,10 @@ OutputEncoding OutputEncodingFor(const LineArray& lines) {
     return OutputEncodingFor(lines.format);
 }
 
-qsizetype FindUnpairedSurrogate(QStringView text) {
+std::ptrdiff_t FindUnpairedSurrogate(QStringView text) {
     const char16_t* units = text.utf16();
-    const qsizetype n = text.size();
-    qsizetype i = 0;
+    const std::ptrdiff_t n = text.size();
+    std::ptrdiff_t i = 0;
     while (i < n) {
         // Blocks without any surrogate are passed over at the vector levels.
         i = scanKernels.skipNonSurrogates(units, i, n);
@@ -96,7 +96,7 @@ char* TextEncoder::encode(QStringView text, char* out) const {
 }
 
 bool TextEncoder::append(QStringView text, QByteArray& out) const {
-    const qsizetype start = out.size();
+    const std::ptrdiff_t start = out.size();
     out.resize(start + text.size() * maxBytesPerUnit());
     const char* end = encode(text, out.data() + start);
     if (!end)

@@ -28,7 +28,7 @@ OutputEncoding OutputEncodingFor(const LineArray& lines);
 QString CannotHoldReason(OutputEncoding encoding);
 
 // The index of the first unpaired surrogate in text, or -1 when it is well-formed UTF-16.
-qsizetype FindUnpairedSurrogate(QStringView text);
+std::ptrdiff_t FindUnpairedSurrogate(QStringView text);
 
 // Appends encoded text to a byte buffer. A character the encoding cannot hold (outside the
 // code page; an unpaired surrogate in a Unicode encoding) stops it: nothing is replaced by

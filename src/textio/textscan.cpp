@@ -11,18 +11,18 @@ using simd::decodeSequence;
 using simd::putCodePoint;
 using simd::Sequence;
 
-qsizetype FindCarriageReturnByte(const char* bytes, qsizetype n) {
+std::ptrdiff_t FindCarriageReturnByte(const char* bytes, std::ptrdiff_t n) {
     const void* cr = std::memchr(bytes, '\r', size_t(n));
     return cr ? static_cast<const char*>(cr) - bytes : n;
 }
 
-Utf8Check CheckUtf8(const char* bytes, qsizetype n, ScanLevel level) {
+Utf8Check CheckUtf8(const char* bytes, std::ptrdiff_t n, ScanLevel level) {
     return Utf8Checker(level).finish(bytes, n);
 }
 
 Utf8Checker::Utf8Checker(ScanLevel level) : kernels_(&ScanKernelsFor(level)) {}
 
-bool Utf8Checker::feed(const char* bytes, qsizetype filled) {
+bool Utf8Checker::feed(const char* bytes, std::ptrdiff_t filled) {
     if (checked_ == CheckInvalid)
         return false;
     if (!kernels_->feedUtf8(reinterpret_cast<const unsigned char*>(bytes), checked_, filled,
@@ -31,7 +31,7 @@ bool Utf8Checker::feed(const char* bytes, qsizetype filled) {
     return checked_ != CheckInvalid;
 }
 
-Utf8Check Utf8Checker::finish(const char* bytes, qsizetype total) {
+Utf8Check Utf8Checker::finish(const char* bytes, std::ptrdiff_t total) {
     // The vector levels check what is left past the last whole block here, and then every
     // byte; the others checked every byte as it was fed.
     if (feed(bytes, total) && !kernels_->finishUtf8(reinterpret_cast<const unsigned char*>(bytes),
@@ -43,7 +43,7 @@ Utf8Check Utf8Checker::finish(const char* bytes, qsizetype total) {
     return check;
 }
 
-char16_t* Utf8Decoder::decode(const char* bytes, qsizetype n, char16_t* out) {
+char16_t* Utf8Decoder::decode(const char* bytes, std::ptrdiff_t n, char16_t* out) {
     if (failed_)
         return nullptr;
     const auto* in = reinterpret_cast<const unsigned char*>(bytes);
@@ -75,7 +75,7 @@ char16_t* Utf8Decoder::decodeFrom(const unsigned char* in, const unsigned char* 
     while (in < end) {
         if (!atStart_) {
             // Runs of ASCII, many bytes at a time.
-            const qsizetype ascii = kernels_->widenAscii(in, end - in, out);
+            const std::ptrdiff_t ascii = kernels_->widenAscii(in, end - in, out);
             in += ascii;
             out += ascii;
             while (in < end && *in < 0x80)

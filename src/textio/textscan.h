@@ -17,41 +17,42 @@
 #include "textio/simd/hits.h"
 #include "textio/simd/kernels.h"
 
-#include <QtGlobal>
+#include "base/portable.h"
 
 #include <array>
 #include <cstdint>
 
 namespace parvello {
 
-inline qsizetype FindLineBreak(const char16_t* units, qsizetype n) {
+inline std::ptrdiff_t FindLineBreak(const char16_t* units, std::ptrdiff_t n) {
     return scanKernels.findLineBreak(units, n);
 }
-inline qsizetype FindCarriageReturn(const char16_t* units, qsizetype n) {
+inline std::ptrdiff_t FindCarriageReturn(const char16_t* units, std::ptrdiff_t n) {
     return scanKernels.findCarriageReturn(units, n);
 }
-inline qsizetype FindAnyOf3(const char16_t* units, qsizetype n,
-                            const std::array<char16_t, 3>& chars) {
+inline std::ptrdiff_t FindAnyOf3(const char16_t* units, std::ptrdiff_t n,
+                                 const std::array<char16_t, 3>& chars) {
     return scanKernels.findAnyOf3(units, n, chars);
 }
-inline char* EncodeUtf8Units(const char16_t* units, qsizetype n, char* out) {
+inline char* EncodeUtf8Units(const char16_t* units, std::ptrdiff_t n, char* out) {
     return scanKernels.encodeUtf8(units, n, out);
 }
 
-inline qsizetype FindAnyOf3Bytes(const char* bytes, qsizetype n, const std::array<char, 3>& chars) {
+inline std::ptrdiff_t FindAnyOf3Bytes(const char* bytes, std::ptrdiff_t n,
+                                      const std::array<char, 3>& chars) {
     return scanKernels.findAnyOf3Bytes(bytes, n, chars);
 }
 // Where the first CR or LF byte is, or n.
-inline qsizetype FindLineBreakByte(const char* bytes, qsizetype n) {
+inline std::ptrdiff_t FindLineBreakByte(const char* bytes, std::ptrdiff_t n) {
     return scanKernels.findAnyOf3Bytes(bytes, n, {'\r', '\n', '\n'});
 }
 // Where the first CR byte is, or n.
-qsizetype FindCarriageReturnByte(const char* bytes, qsizetype n);
+std::ptrdiff_t FindCarriageReturnByte(const char* bytes, std::ptrdiff_t n);
 
 // The n UTF-16 units of bytes[0..2n) (big-endian when bigEndian) copied to out, in one
 // pass that also tells whether any of them is half of a surrogate pair (D800..DFFF), so
 // that only then their pairing needs a look. Out may be any buffer.
-inline bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, char16_t* out) {
+inline bool DecodeUtf16Units(const char* bytes, std::ptrdiff_t n, bool bigEndian, char16_t* out) {
     return scanKernels.decodeUtf16(bytes, n, bigEndian, out);
 }
 
@@ -71,14 +72,16 @@ inline bool DecodeUtf16Units(const char* bytes, qsizetype n, bool bigEndian, cha
 inline bool QuotesPassAvailable() {
     return scanKernels.quotesPass;
 }
-inline qsizetype QuotesPass(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                            const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry) {
+inline std::ptrdiff_t QuotesPass(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t end,
+                                 char*& out, const PassQuotes& quotes, bool lineBreaks,
+                                 QuotesPassCarry& carry) {
     return scanKernels.quotesPassBytes(bytes, i, end, out, quotes, lineBreaks, carry);
 }
 // The same for decoded text, 32 units at a time: at most 64 units a group written, and up to
 // 64 past out's new end overwritten.
-inline qsizetype QuotesPass(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
-                            const PassUnits& quotes, bool lineBreaks, QuotesPassCarry& carry) {
+inline std::ptrdiff_t QuotesPass(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t end,
+                                 char16_t*& out, const PassUnits& quotes, bool lineBreaks,
+                                 QuotesPassCarry& carry) {
     return scanKernels.quotesPassUnits(units, i, end, out, quotes, lineBreaks, carry);
 }
 
@@ -88,7 +91,7 @@ struct Utf8Check {
     bool nonAscii = false; // at least one byte above 0x7F
 };
 // Checks bytes[0..n) as UTF-8 with exactly the rules of Utf8Decoder, without decoding them.
-Utf8Check CheckUtf8(const char* bytes, qsizetype n, ScanLevel level = ChosenScanLevel());
+Utf8Check CheckUtf8(const char* bytes, std::ptrdiff_t n, ScanLevel level = ChosenScanLevel());
 
 // The same check made while a buffer fills: feed() checks what was added since the last call
 // (a sequence cut off where the bytes end waits for the next call), so that each part is
@@ -98,13 +101,13 @@ public:
     explicit Utf8Checker(ScanLevel level = ChosenScanLevel());
     // Checks bytes[0..filled) from where the last call stopped. False once a sequence is
     // invalid. Every call passes the same buffer, filled further.
-    bool feed(const char* bytes, qsizetype filled);
+    bool feed(const char* bytes, std::ptrdiff_t filled);
     // The check of bytes[0..total) once all of them were fed.
-    Utf8Check finish(const char* bytes, qsizetype total);
+    Utf8Check finish(const char* bytes, std::ptrdiff_t total);
 
 private:
     const ScanKernels* kernels_;
-    qsizetype checked_ = 0; // -1 after an invalid sequence
+    std::ptrdiff_t checked_ = 0; // -1 after an invalid sequence
     bool nonAscii_ = false;
 };
 
@@ -116,7 +119,7 @@ class Utf8Decoder {
 public:
     // The most units decode() writes beyond the units it returns: out needs room for
     // n + Slack units.
-    static constexpr qsizetype Slack = 40;
+    static constexpr std::ptrdiff_t Slack = 40;
 
     Utf8Decoder() : kernels_(&scanKernels) {}
     explicit Utf8Decoder(ScanLevel level) : kernels_(&ScanKernelsFor(level)) {}
@@ -127,7 +130,7 @@ public:
 
     // Decodes n more bytes to out and returns the end of the units written, or null when
     // the bytes are not valid UTF-8 (the decoder then stays failed).
-    char16_t* decode(const char* bytes, qsizetype n, char16_t* out);
+    char16_t* decode(const char* bytes, std::ptrdiff_t n, char16_t* out);
     // True when the bytes fed so far ended at the end of a character and nothing failed.
     bool finish() const { return !failed_ && pendingCount_ == 0; }
 

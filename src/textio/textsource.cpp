@@ -15,16 +15,16 @@ namespace parvello {
 
 namespace {
 
-std::atomic<qsizetype> blockSizeForTests{0};
+std::atomic<std::ptrdiff_t> blockSizeForTests{0};
 
-qsizetype blockSize() {
-    const qsizetype size = blockSizeForTests.load(std::memory_order_relaxed);
+std::ptrdiff_t blockSize() {
+    const std::ptrdiff_t size = blockSizeForTests.load(std::memory_order_relaxed);
     return size > 0 ? size : LoadChunkSize;
 }
 
 // Room for a block, the bytes kept from the one before and the four bytes of the mark test.
-qsizetype bufferBytes(qsizetype block) {
-    return std::max<qsizetype>(block, 4) + 16;
+std::ptrdiff_t bufferBytes(std::ptrdiff_t block) {
+    return std::max<std::ptrdiff_t>(block, 4) + 16;
 }
 
 const QString& nulReason() {
@@ -39,24 +39,24 @@ const QString& afterMarkReason() {
 
 // Where the last, incomplete UTF-8 sequence of bytes[from..to) begins, or to when the bytes
 // end with a whole character (or with bytes the check will refuse anyway).
-qsizetype cutAtCharacter(const char* bytes, qsizetype from, qsizetype to) {
-    qsizetype lead = to - 1;
+std::ptrdiff_t cutAtCharacter(const char* bytes, std::ptrdiff_t from, std::ptrdiff_t to) {
+    std::ptrdiff_t lead = to - 1;
     while (lead >= from && lead > to - 4 && (uchar(bytes[lead]) & 0xC0) == 0x80)
         --lead;
     if (lead < from)
         return to;
     const uchar b = uchar(bytes[lead]);
-    const qsizetype length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    const std::ptrdiff_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
     return lead + length > to ? lead : to;
 }
 
 } // namespace
 
-qsizetype ReadBlockSize() {
+std::ptrdiff_t ReadBlockSize() {
     return blockSize();
 }
 
-void SetReadBlockSizeForTests(qsizetype size) {
+void SetReadBlockSizeForTests(std::ptrdiff_t size) {
     blockSizeForTests.store(size, std::memory_order_relaxed);
 }
 
@@ -66,7 +66,7 @@ QByteArray SourceFile::smallBytes() const {
 
 bool MarkIsUnicode(QByteArrayView first, bool& fileIsUtf8) {
     fileIsUtf8 = false;
-    const auto starts = [&](const char* mark, qsizetype n) {
+    const auto starts = [&](const char* mark, std::ptrdiff_t n) {
         return first.size() >= n && std::memcmp(first.data(), mark, size_t(n)) == 0;
     };
     if (starts("\xFF\xFE\x00\x00", 4) || starts("\x00\x00\xFE\xFF", 4))
@@ -85,16 +85,16 @@ SourceFile OpenSource(const QString& path) {
     if (!source.file->open())
         ThrowOpenFailure(source.file->errorString(), path);
     source.identity = source.file->identity();
-    const qsizetype block = blockSize();
+    const std::ptrdiff_t block = blockSize();
     const qint64 size = source.file->size();
-    const qint64 atMost = std::max<qsizetype>(block, 4);
+    const qint64 atMost = std::max<std::ptrdiff_t>(block, 4);
     // A file that reports its size is read up to that size, without asking again at its end.
     const qint64 want = size > 0 ? std::min(size, atMost) : atMost;
     source.buffer = PooledBuffer(bufferBytes(block));
     const qint64 got = source.file->read(source.buffer.data(), want);
     if (got < 0)
         ThrowIoFailure(source.file->errorString(), path);
-    source.headSize = qsizetype(got);
+    source.headSize = std::ptrdiff_t(got);
     source.whole = got < want || (size > 0 && got == size);
     source.fileIsUnicode = MarkIsUnicode(
         QByteArrayView(source.buffer.data(), std::min<qint64>(got, 4)), source.fileIsUtf8);
@@ -104,7 +104,7 @@ SourceFile OpenSource(const QString& path) {
 SourceBlocks::SourceBlocks(SourceFile& source, LoadAs how, bool inBytes)
     : source_(source), how_(how), buffer_(source.buffer.data()), blockSize_(blockSize()) {
     const QByteArrayView head(buffer_, source.headSize);
-    const auto starts = [&](const char* mark, qsizetype n) {
+    const auto starts = [&](const char* mark, std::ptrdiff_t n) {
         return head.size() >= n && std::memcmp(head.data(), mark, size_t(n)) == 0;
     };
     switch (how) {
@@ -142,7 +142,7 @@ SourceBlocks::SourceBlocks(SourceFile& source, LoadAs how, bool inBytes)
     emptyText_ = source.headSize <= skip_;
     decoder_.keepLeadingMark(); // the file's own mark is dropped here, once
     if (!inBytes_)
-        units_ = PooledBuffer(qsizetype(sizeof(char16_t)) *
+        units_ = PooledBuffer(std::ptrdiff_t(sizeof(char16_t)) *
                               (bufferBytes(blockSize_) + Utf8Decoder::Slack + 8));
 }
 
@@ -173,7 +173,7 @@ bool SourceBlocks::fill() {
     if (got < 0)
         ThrowIoFailure(source_.file->errorString(), source_.path);
     consumed_ += got;
-    filled_ += qsizetype(got);
+    filled_ += std::ptrdiff_t(got);
     ended_ = got < want || (size > 0 && consumed_ >= size);
     return got > 0;
 }
@@ -197,9 +197,9 @@ SourceBlocks::Next SourceBlocks::notText(const QString& reason) {
 
 SourceBlocks::Next SourceBlocks::next() {
     for (;;) {
-        const qsizetype kept = keep_;
+        const std::ptrdiff_t kept = keep_;
         const bool more = fill();
-        const qsizetype from = std::exchange(skip_, 0);
+        const std::ptrdiff_t from = std::exchange(skip_, 0);
         const bool atEnd = !more || ended_;
         if (!more && kept == 0) {
             if (held_)
@@ -236,7 +236,7 @@ SourceBlocks::Next SourceBlocks::next() {
         blockTo_ = filled_;
         keep_ = 0;
         if (format_ != SourceFormat::CodePage) {
-            const qsizetype cut = atEnd ? filled_ : cutAtCharacter(buffer_, from, filled_);
+            const std::ptrdiff_t cut = atEnd ? filled_ : cutAtCharacter(buffer_, from, filled_);
             const Utf8Check check = CheckUtf8(buffer_ + from, cut - from);
             if (!check.valid) {
                 if (how_ != LoadAs::Ansi)
@@ -253,9 +253,9 @@ SourceBlocks::Next SourceBlocks::next() {
     }
 }
 
-SourceBlocks::Next SourceBlocks::decodeUnits(qsizetype from, qsizetype to, bool atEnd) {
+SourceBlocks::Next SourceBlocks::decodeUnits(std::ptrdiff_t from, std::ptrdiff_t to, bool atEnd) {
     const char* const bytes = buffer_ + from;
-    const qsizetype n = to - from;
+    const std::ptrdiff_t n = to - from;
     unitCount_ = 0;
     keep_ = 0;
     switch (format_) {
@@ -276,7 +276,7 @@ SourceBlocks::Next SourceBlocks::decodeUnits(qsizetype from, qsizetype to, bool 
     return Next::Block;
 }
 
-SourceBlocks::Next SourceBlocks::decodeUtf8(const char* bytes, qsizetype n) {
+SourceBlocks::Next SourceBlocks::decodeUtf8(const char* bytes, std::ptrdiff_t n) {
     char16_t* const out = unitsData();
     const char16_t* end = decoder_.decode(bytes, n, out);
     if (!end) {
@@ -288,20 +288,20 @@ SourceBlocks::Next SourceBlocks::decodeUtf8(const char* bytes, qsizetype n) {
     unitCount_ = end - out;
     // Every non-ASCII sequence decodes to fewer units than it has bytes; a sequence cut by
     // the end of the read counts where it ends.
-    for (qsizetype i = 0; how_ == LoadAs::Ansi && i < n && !nonAscii_; ++i)
+    for (std::ptrdiff_t i = 0; how_ == LoadAs::Ansi && i < n && !nonAscii_; ++i)
         nonAscii_ = uchar(bytes[i]) >= 0x80;
     return Next::Block;
 }
 
-SourceBlocks::Next SourceBlocks::decodeUtf16(const char* bytes, qsizetype n, bool atEnd) {
+SourceBlocks::Next SourceBlocks::decodeUtf16(const char* bytes, std::ptrdiff_t n, bool atEnd) {
     const QLatin1String name(bigEndian_ ? "UTF-16 big-endian" : "UTF-16 little-endian");
     if (atEnd && n % 2)
         return notText(QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name));
     char16_t* const out = unitsData();
-    qsizetype count = 0;
+    std::ptrdiff_t count = 0;
     if (held_)
         out[count++] = std::exchange(held_, 0);
-    const qsizetype whole = n / 2;
+    const std::ptrdiff_t whole = n / 2;
     const bool surrogates = DecodeUtf16Units(bytes, whole, bigEndian_, out + count) || count > 0;
     count += whole;
     keep_ = n - whole * 2;
@@ -321,12 +321,12 @@ SourceBlocks::Next SourceBlocks::decodeUtf16(const char* bytes, qsizetype n, boo
     return Next::Block;
 }
 
-SourceBlocks::Next SourceBlocks::decodeUtf32(const char* bytes, qsizetype n, bool atEnd) {
+SourceBlocks::Next SourceBlocks::decodeUtf32(const char* bytes, std::ptrdiff_t n, bool atEnd) {
     const QLatin1String name(bigEndian_ ? "UTF-32 big-endian" : "UTF-32 little-endian");
-    const qsizetype whole = n / 4 * 4;
+    const std::ptrdiff_t whole = n / 4 * 4;
     char16_t* const out = unitsData();
     char16_t* at = out;
-    for (qsizetype i = 0; i < whole; i += 4) {
+    for (std::ptrdiff_t i = 0; i < whole; i += 4) {
         const quint32 cp =
             bigEndian_ ? qFromBigEndian<quint32>(bytes + i) : qFromLittleEndian<quint32>(bytes + i);
         if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))

@@ -22,15 +22,15 @@ enum class LoadAs {
 };
 
 // The size of one read; a multi-byte sequence may straddle two reads.
-inline constexpr qsizetype LoadChunkSize = 1 << 18;
+inline constexpr std::ptrdiff_t LoadChunkSize = 1 << 18;
 // For tests: the size of every read from now on, down to one byte (0: LoadChunkSize).
-void SetReadBlockSizeForTests(qsizetype size);
+void SetReadBlockSizeForTests(std::ptrdiff_t size);
 // The size of every read now: LoadChunkSize, or the size set for tests.
-qsizetype ReadBlockSize();
+std::ptrdiff_t ReadBlockSize();
 
 // Files up to this size keep their bytes, for an output that replaces the same file to tell
 // whether the result differs without reading it again.
-inline constexpr qsizetype KeepBytesUpTo = 64 * 1024;
+inline constexpr std::ptrdiff_t KeepBytesUpTo = 64 * 1024;
 
 // An open source file as the reader found it, with all that the writer needs of it: which
 // file it is as it was opened, its mark, and the bytes of a small one.
@@ -40,9 +40,9 @@ struct SourceFile {
     FileIdentity identity; // as it was opened
     bool fileIsUnicode = false;
     bool fileIsUtf8 = false;
-    PooledBuffer buffer{0}; // the first read, then each block read after it
-    qsizetype headSize = 0; // bytes of the first read
-    bool whole = false;     // the first read holds the whole file
+    PooledBuffer buffer{0};      // the first read, then each block read after it
+    std::ptrdiff_t headSize = 0; // bytes of the first read
+    bool whole = false;          // the first read holds the whole file
     // The whole file, when it was small enough (see KeepBytesUpTo); empty otherwise.
     QByteArray smallBytes() const;
 };
@@ -87,10 +87,10 @@ public:
 
 private:
     bool fill();
-    Next decodeUnits(qsizetype from, qsizetype to, bool atEnd);
-    Next decodeUtf8(const char* bytes, qsizetype n);
-    Next decodeUtf16(const char* bytes, qsizetype n, bool atEnd);
-    Next decodeUtf32(const char* bytes, qsizetype n, bool atEnd);
+    Next decodeUnits(std::ptrdiff_t from, std::ptrdiff_t to, bool atEnd);
+    Next decodeUtf8(const char* bytes, std::ptrdiff_t n);
+    Next decodeUtf16(const char* bytes, std::ptrdiff_t n, bool atEnd);
+    Next decodeUtf32(const char* bytes, std::ptrdiff_t n, bool atEnd);
     Next notText(const QString& reason);
 
     SourceFile& source_;
@@ -98,19 +98,19 @@ private:
     bool inBytes_;
     SourceFormat format_ = SourceFormat::CodePage;
     char* buffer_;
-    qsizetype blockSize_;
-    qint64 consumed_ = 0;  // bytes of the file read so far
-    qsizetype filled_ = 0; // bytes in buffer_
-    qsizetype keep_ = 0;   // bytes at the end of buffer_ kept for the next block
-    qsizetype skip_ = 0;   // the mark, at the start of the first block
-    bool first_ = true;    // the first read is still to be handed out
+    std::ptrdiff_t blockSize_;
+    qint64 consumed_ = 0;       // bytes of the file read so far
+    std::ptrdiff_t filled_ = 0; // bytes in buffer_
+    std::ptrdiff_t keep_ = 0;   // bytes at the end of buffer_ kept for the next block
+    std::ptrdiff_t skip_ = 0;   // the mark, at the start of the first block
+    bool first_ = true;         // the first read is still to be handed out
     bool emptyText_ = false;
     bool ended_ = false; // the file is read to its end
-    qsizetype blockFrom_ = 0;
-    qsizetype blockTo_ = 0;
+    std::ptrdiff_t blockFrom_ = 0;
+    std::ptrdiff_t blockTo_ = 0;
     char16_t* unitsData() const { return reinterpret_cast<char16_t*>(units_.data()); }
     PooledBuffer units_{0};
-    qsizetype unitCount_ = 0;
+    std::ptrdiff_t unitCount_ = 0;
     bool nonAscii_ = false;
     bool bigEndian_ = false;
     char16_t held_ = 0; // a high surrogate at a block's end, for the next block

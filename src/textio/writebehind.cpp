@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
-#ifdef Q_OS_UNIX
+#ifdef PARVELLO_OS_UNIX
 #include <unistd.h>
 #endif
 
@@ -16,7 +17,7 @@ std::atomic<int> filesInProgress{0};
 std::atomic<bool> forced{false};
 
 // Below this the thread's start and hand-overs cost more than the overlap gives.
-constexpr qint64 WorthwhileBytes = qint64(1) << 20;
+constexpr std::int64_t WorthwhileBytes = std::int64_t(1) << 20;
 
 int processors() {
     static const int count = int(std::max(1u, std::thread::hardware_concurrency()));
@@ -33,14 +34,14 @@ FileInProgress::~FileInProgress() {
     filesInProgress.fetch_sub(1, std::memory_order_relaxed);
 }
 
-bool WriteBehindWorthwhile(qint64 written) {
-#ifdef Q_OS_UNIX
+bool WriteBehindWorthwhile(std::int64_t written) {
+#ifdef PARVELLO_OS_UNIX
     if (forced.load(std::memory_order_relaxed))
         return true;
     return written >= WorthwhileBytes &&
            filesInProgress.load(std::memory_order_relaxed) < processors();
 #else
-    Q_UNUSED(written);
+    (void)written;
     return false;
 #endif
 }
@@ -49,9 +50,9 @@ void ForceWriteBehindForTests(bool force) {
     forced.store(force, std::memory_order_relaxed);
 }
 
-#ifdef Q_OS_UNIX
+#ifdef PARVELLO_OS_UNIX
 
-int WriteAll(int fd, const char* data, qint64 n) {
+int WriteAll(int fd, const char* data, std::int64_t n) {
     while (n > 0) {
         const ssize_t written = ::write(fd, data, size_t(n));
         if (written < 0 && errno == EINTR)
@@ -75,8 +76,8 @@ WriteBehind::~WriteBehind() {
     thread_.join();
 }
 
-char* WriteBehind::block(quint64 index) const {
-    return memory_.data() + qsizetype(index % Blocks) * BlockBytes;
+char* WriteBehind::block(std::uint64_t index) const {
+    return memory_.data() + std::ptrdiff_t(index % Blocks) * BlockBytes;
 }
 
 void WriteBehind::run(int fd) {
@@ -86,7 +87,7 @@ void WriteBehind::run(int fd) {
         if (stopping_)
             return;
         const char* const data = block(written_);
-        const qsizetype size = sizes_[written_ % Blocks];
+        const std::ptrdiff_t size = sizes_[written_ % Blocks];
         lock.unlock();
         // After a failure nothing more is written: the file is discarded anyway.
         if (error_.load() == 0)
@@ -107,13 +108,13 @@ void WriteBehind::publish() {
     changed_.notify_all();
 }
 
-bool WriteBehind::put(const char* data, qint64 n) {
+bool WriteBehind::put(const char* data, std::int64_t n) {
     while (n > 0 && error_.load() == 0) {
         if (filled_ == 0) { // a block to fill: wait until the thread is done with it
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return published_ - written_ < Blocks; });
         }
-        const qsizetype room = qsizetype(std::min<qint64>(n, BlockBytes - filled_));
+        const std::ptrdiff_t room = std::ptrdiff_t(std::min<std::int64_t>(n, BlockBytes - filled_));
         std::memcpy(block(published_) + filled_, data, size_t(room));
         filled_ += room;
         data += room;

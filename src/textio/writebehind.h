@@ -5,7 +5,7 @@
 
 #include "textio/bufferpool.h"
 
-#include <QtGlobal>
+#include "base/portable.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -26,14 +26,14 @@ public:
 
 // Whether a file with this many bytes written so far is worth writing behind from now on:
 // it is large (a mebibyte written already) and a processor is free.
-bool WriteBehindWorthwhile(qint64 written);
+bool WriteBehindWorthwhile(std::int64_t written);
 // For tests: every file is written behind from its first write on, whatever the processors,
 // so that the hand-overs are seen on small files and with pieces of a few bytes.
 void ForceWriteBehindForTests(bool force);
 
 // Writes all n bytes to an open file, again where a signal broke a write off; 0, or the
 // system's error number of the write that failed.
-int WriteAll(int fd, const char* data, qint64 n);
+int WriteAll(int fd, const char* data, std::int64_t n);
 
 // Writes to an open file in the order given, behind put(): each put() copies the bytes into
 // one of a few blocks that a thread of its own writes out. A failed write stops the writes
@@ -41,7 +41,7 @@ int WriteAll(int fd, const char* data, qint64 n);
 class WriteBehind {
 public:
     static constexpr int Blocks = 4;
-    static constexpr qsizetype BlockBytes = qsizetype(1) << 18;
+    static constexpr std::ptrdiff_t BlockBytes = std::ptrdiff_t(1) << 18;
 
     explicit WriteBehind(int fd);
     ~WriteBehind(); // what was put but not yet written is dropped
@@ -49,7 +49,7 @@ public:
     WriteBehind& operator=(const WriteBehind&) = delete;
 
     // False (see error()) once a write has failed.
-    bool put(const char* data, qint64 n);
+    bool put(const char* data, std::int64_t n);
     // Writes out everything put so far and waits for it; false (see error()) on failure.
     bool finish();
     // The system's error number of the write that failed; 0 while none has.
@@ -58,16 +58,16 @@ public:
 private:
     void run(int fd);
     void publish();
-    char* block(quint64 index) const;
+    char* block(std::uint64_t index) const;
 
     PooledBuffer memory_;
-    qsizetype sizes_[Blocks] = {};
+    std::ptrdiff_t sizes_[Blocks] = {};
     std::mutex mutex_;
     std::condition_variable changed_;
-    quint64 published_ = 0; // blocks handed to the thread
-    quint64 written_ = 0;   // of those, the blocks it is done with
+    std::uint64_t published_ = 0; // blocks handed to the thread
+    std::uint64_t written_ = 0;   // of those, the blocks it is done with
     bool stopping_ = false;
-    qsizetype filled_ = 0; // bytes in the block being filled (number published_)
+    std::ptrdiff_t filled_ = 0; // bytes in the block being filled (number published_)
     std::atomic<int> error_{0};
     std::thread thread_;
 };

@@ -16,12 +16,12 @@
 
 namespace parvello::simd::avx2 {
 
-PARVELLO_TARGET_AVX2 qsizetype findAnyOf3Bytes(const char* bytes, qsizetype n,
-                                               const std::array<char, 3>& chars) {
+PARVELLO_TARGET_AVX2 std::ptrdiff_t findAnyOf3Bytes(const char* bytes, std::ptrdiff_t n,
+                                                    const std::array<char, 3>& chars) {
     const __m256i a = _mm256_set1_epi8(chars[0]);
     const __m256i b = _mm256_set1_epi8(chars[1]);
     const __m256i c = _mm256_set1_epi8(chars[2]);
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 32 <= n; i += 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
         const __m256i hit =
@@ -33,8 +33,8 @@ PARVELLO_TARGET_AVX2 qsizetype findAnyOf3Bytes(const char* bytes, qsizetype n,
     return i < n ? i + sse2::findAnyOf3Bytes(bytes + i, n - i, chars) : n;
 }
 
-PARVELLO_TARGET_AVX2 qsizetype asciiPrefix(const char* bytes, qsizetype n) {
-    qsizetype i = 0;
+PARVELLO_TARGET_AVX2 std::ptrdiff_t asciiPrefix(const char* bytes, std::ptrdiff_t n) {
+    std::ptrdiff_t i = 0;
     for (; i + 32 <= n; i += 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
         if (const unsigned mask = unsigned(_mm256_movemask_epi8(v)))
@@ -43,10 +43,10 @@ PARVELLO_TARGET_AVX2 qsizetype asciiPrefix(const char* bytes, qsizetype n) {
     return i < n ? i + sse2::asciiPrefix(bytes + i, n - i) : n;
 }
 
-PARVELLO_TARGET_AVX2 qsizetype findLineBreak(const char16_t* units, qsizetype n) {
+PARVELLO_TARGET_AVX2 std::ptrdiff_t findLineBreak(const char16_t* units, std::ptrdiff_t n) {
     const __m256i cr = _mm256_set1_epi16('\r');
     const __m256i lf = _mm256_set1_epi16('\n');
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
         const unsigned mask = unsigned(_mm256_movemask_epi8(
@@ -57,9 +57,10 @@ PARVELLO_TARGET_AVX2 qsizetype findLineBreak(const char16_t* units, qsizetype n)
     return findLineBreakFrom(units, i, n);
 }
 
-PARVELLO_TARGET_AVX2 qsizetype findUnit(const char16_t* units, qsizetype n, char16_t unit) {
+PARVELLO_TARGET_AVX2 std::ptrdiff_t findUnit(const char16_t* units, std::ptrdiff_t n,
+                                             char16_t unit) {
     const __m256i wanted = _mm256_set1_epi16(static_cast<short>(unit));
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
         if (const unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, wanted))))
@@ -68,12 +69,12 @@ PARVELLO_TARGET_AVX2 qsizetype findUnit(const char16_t* units, qsizetype n, char
     return findUnitFrom(units, i, n, unit);
 }
 
-PARVELLO_TARGET_AVX2 qsizetype findAnyOf3(const char16_t* units, qsizetype n,
-                                          const std::array<char16_t, 3>& chars) {
+PARVELLO_TARGET_AVX2 std::ptrdiff_t findAnyOf3(const char16_t* units, std::ptrdiff_t n,
+                                               const std::array<char16_t, 3>& chars) {
     const __m256i a = _mm256_set1_epi16(static_cast<short>(chars[0]));
     const __m256i b = _mm256_set1_epi16(static_cast<short>(chars[1]));
     const __m256i c = _mm256_set1_epi16(static_cast<short>(chars[2]));
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
         const __m256i hit =
@@ -84,7 +85,7 @@ PARVELLO_TARGET_AVX2 qsizetype findAnyOf3(const char16_t* units, qsizetype n,
     }
     if (i < n && n >= 16) {
         // The last sixteen units, of which the first ones were looked at already.
-        const qsizetype from = n - 16;
+        const std::ptrdiff_t from = n - 16;
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + from));
         const __m256i hit =
             _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(v, a), _mm256_cmpeq_epi16(v, b)),
@@ -95,17 +96,17 @@ PARVELLO_TARGET_AVX2 qsizetype findAnyOf3(const char16_t* units, qsizetype n,
     return i < n ? sse2::findAnyOf3(units, n, chars) : n;
 }
 
-PARVELLO_TARGET_AVX2 char* encodeUtf8(const char16_t* units, qsizetype n, char* out) {
+PARVELLO_TARGET_AVX2 char* encodeUtf8(const char16_t* units, std::ptrdiff_t n, char* out) {
     if (n < 16) {
         // Too short for a vector: the plain way, ASCII first.
-        qsizetype i = 0;
+        std::ptrdiff_t i = 0;
         while (i < n && units[i] < 0x80)
             *out++ = char(units[i++]);
         return i < n ? sse2::encodeUtf8(units + i, n - i, out) : out;
     }
     const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF80));
     const __m256i zero = _mm256_setzero_si256();
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     while (i + 32 <= n) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i + 16));
@@ -131,8 +132,9 @@ PARVELLO_TARGET_AVX2 char* encodeUtf8(const char16_t* units, qsizetype n, char* 
     return i < n ? sse2::encodeUtf8(units + i, n - i, out) : out;
 }
 
-PARVELLO_TARGET_AVX2 qsizetype widenAscii(const unsigned char* in, qsizetype n, char16_t* out) {
-    qsizetype i = 0;
+PARVELLO_TARGET_AVX2 std::ptrdiff_t widenAscii(const unsigned char* in, std::ptrdiff_t n,
+                                               char16_t* out) {
+    std::ptrdiff_t i = 0;
     for (; i + 32 <= n; i += 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
@@ -185,8 +187,8 @@ PARVELLO_TARGET_AVX2 inline __m256i blockErrors(__m256i input, __m256i previous)
 
 // Checks the whole blocks of in[from..n); from and the return value are multiples of 32
 // past the start. errors and high collect the error bits and the bytes above 0x7F.
-PARVELLO_TARGET_AVX2 qsizetype checkBlocks(const unsigned char* in, qsizetype from, qsizetype n,
-                                           __m256i& errors, __m256i& high) {
+PARVELLO_TARGET_AVX2 std::ptrdiff_t checkBlocks(const unsigned char* in, std::ptrdiff_t from,
+                                                std::ptrdiff_t n, __m256i& errors, __m256i& high) {
     __m256i previous = from >= 32
                            ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + from - 32))
                            : _mm256_setzero_si256();
@@ -202,8 +204,8 @@ PARVELLO_TARGET_AVX2 qsizetype checkBlocks(const unsigned char* in, qsizetype fr
 
 // feed() and finish() of the vector check: whole blocks as they come, and at the end the
 // rest padded with zero bytes, which also ends any sequence still open as too short.
-PARVELLO_TARGET_AVX2 bool feedUtf8(const unsigned char* in, qsizetype& checked, qsizetype filled,
-                                   bool& nonAscii) {
+PARVELLO_TARGET_AVX2 bool feedUtf8(const unsigned char* in, std::ptrdiff_t& checked,
+                                   std::ptrdiff_t filled, bool& nonAscii) {
     __m256i errors = _mm256_setzero_si256();
     __m256i high = _mm256_setzero_si256();
     checked = checkBlocks(in, checked, filled, errors, high);
@@ -211,10 +213,10 @@ PARVELLO_TARGET_AVX2 bool feedUtf8(const unsigned char* in, qsizetype& checked, 
     return _mm256_testz_si256(errors, errors);
 }
 
-PARVELLO_TARGET_AVX2 bool finishUtf8(const unsigned char* in, qsizetype& checked, qsizetype total,
-                                     bool& nonAscii) {
+PARVELLO_TARGET_AVX2 bool finishUtf8(const unsigned char* in, std::ptrdiff_t& checked,
+                                     std::ptrdiff_t total, bool& nonAscii) {
     alignas(32) unsigned char tail[64] = {};
-    const qsizetype from = std::max<qsizetype>(checked - 32, 0);
+    const std::ptrdiff_t from = std::max<std::ptrdiff_t>(checked - 32, 0);
     std::memcpy(tail + 32 - (checked - from), in + from, size_t(total - from));
     __m256i errors = _mm256_setzero_si256();
     __m256i high = _mm256_setzero_si256();
@@ -367,7 +369,7 @@ template <bool Changes> struct UnitQuotes {
 };
 
 // Copies 64 bytes from from to to (the caller keeps as many of them as it needs).
-PARVELLO_TARGET_AVX2 Q_ALWAYS_INLINE void copy64(void* to, const void* from) {
+PARVELLO_TARGET_AVX2 PARVELLO_ALWAYS_INLINE void copy64(void* to, const void* from) {
     const auto* in = static_cast<const __m256i*>(from);
     auto* out = static_cast<__m256i*>(to);
     const __m256i low = _mm256_loadu_si256(in);
@@ -378,9 +380,9 @@ PARVELLO_TARGET_AVX2 Q_ALWAYS_INLINE void copy64(void* to, const void* from) {
 
 // The pass over units[i..end) a group at a time, for the quotes of Quotes and Rule.
 template <class Unit, class Quotes, class Rule>
-PARVELLO_TARGET_AVX2 qsizetype passGroups(const Unit* units, qsizetype i, qsizetype end, Unit*& out,
-                                          const Rule& rule, bool lineBreaks,
-                                          QuotesPassCarry& carry) {
+PARVELLO_TARGET_AVX2 std::ptrdiff_t passGroups(const Unit* units, std::ptrdiff_t i,
+                                               std::ptrdiff_t end, Unit*& out, const Rule& rule,
+                                               bool lineBreaks, QuotesPassCarry& carry) {
     using L = HalfLanes<Unit>;
     using Mask = typename L::Mask;
     constexpr int count = L::Count;
@@ -389,7 +391,7 @@ PARVELLO_TARGET_AVX2 qsizetype passGroups(const Unit* units, qsizetype i, qsizet
     Mask crBefore = Mask(carry.crBefore);
     const Quotes quotes(rule);
     typename Quotes::Carry quoteCarry = quotes.load(carry);
-    qint64 quotesChanged = carry.changed;
+    std::int64_t quotesChanged = carry.changed;
     const __m256i cr = L::all(Unit('\r'));
     const __m256i lf = L::all(Unit('\n'));
     // The group as its quotes become, with room for a copy from anywhere in it.
@@ -462,19 +464,20 @@ PARVELLO_TARGET_AVX2 qsizetype passGroups(const Unit* units, qsizetype i, qsizet
 
 } // namespace
 
-qsizetype findCarriageReturn(const char16_t* units, qsizetype n) {
+std::ptrdiff_t findCarriageReturn(const char16_t* units, std::ptrdiff_t n) {
     return findUnit(units, n, u'\r');
 }
 
-qsizetype quotesPassBytes(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                          const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry) {
+std::ptrdiff_t quotesPassBytes(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t end, char*& out,
+                               const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry) {
     return quotes.kept[0] + quotes.kept[1] + quotes.kept[2] > 0
                ? passGroups<char, ByteQuotes<true>>(bytes, i, end, out, quotes, lineBreaks, carry)
                : passGroups<char, ByteQuotes<false>>(bytes, i, end, out, quotes, lineBreaks, carry);
 }
 
-qsizetype quotesPassUnits(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
-                          const PassUnits& quotes, bool lineBreaks, QuotesPassCarry& carry) {
+std::ptrdiff_t quotesPassUnits(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t end,
+                               char16_t*& out, const PassUnits& quotes, bool lineBreaks,
+                               QuotesPassCarry& carry) {
     const bool changes = !quotes.removed[0] || !quotes.removed[1] || !quotes.removed[2];
     return changes ? passGroups<char16_t, UnitQuotes<true>>(units, i, end, out, quotes, lineBreaks,
                                                             carry)

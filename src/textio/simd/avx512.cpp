@@ -49,8 +49,8 @@ PARVELLO_TARGET_AVX512VBMI inline __m512i blockErrors512(__m512i input, __m512i 
 
 // Checks the whole blocks of 64 of in[from..n); from and the return value are multiples of
 // 64 past the start. Returns false at the first block with an error.
-PARVELLO_TARGET_AVX512VBMI bool checkBlocks512(const unsigned char* in, qsizetype& from,
-                                               qsizetype n, bool& nonAscii) {
+PARVELLO_TARGET_AVX512VBMI bool checkBlocks512(const unsigned char* in, std::ptrdiff_t& from,
+                                               std::ptrdiff_t n, bool& nonAscii) {
     __m512i before[4];
     for (int k = 1; k < 4; ++k) {
         alignas(64) std::uint8_t index[64];
@@ -73,17 +73,18 @@ PARVELLO_TARGET_AVX512VBMI bool checkBlocks512(const unsigned char* in, qsizetyp
 
 } // namespace
 
-bool feedUtf8(const unsigned char* in, qsizetype& checked, qsizetype filled, bool& nonAscii) {
+bool feedUtf8(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t filled,
+              bool& nonAscii) {
     return checkBlocks512(in, checked, filled, nonAscii);
 }
 
 // The rest padded with zero bytes, which also ends any sequence still open as too short.
-PARVELLO_TARGET_AVX512VBMI bool finishUtf8(const unsigned char* in, qsizetype& checked,
-                                           qsizetype total, bool& nonAscii) {
+PARVELLO_TARGET_AVX512VBMI bool finishUtf8(const unsigned char* in, std::ptrdiff_t& checked,
+                                           std::ptrdiff_t total, bool& nonAscii) {
     alignas(64) unsigned char tail[128] = {};
-    const qsizetype from = std::max<qsizetype>(checked - 64, 0);
+    const std::ptrdiff_t from = std::max<std::ptrdiff_t>(checked - 64, 0);
     std::memcpy(tail + 64 - (checked - from), in + from, size_t(total - from));
-    qsizetype at = 64;
+    std::ptrdiff_t at = 64;
     if (!checkBlocks512(tail, at, 128, nonAscii))
         return false;
     checked = total;
@@ -369,7 +370,7 @@ template <> struct Lanes<char16_t> {
 // unit after the group and whether the unit before was a CR (crBefore, updated) tell. False,
 // with nothing written, where a removed quote stands between a lone CR and a lone LF.
 template <class Unit>
-PARVELLO_TARGET_AVX512VBMI2 Q_ALWAYS_INLINE bool
+PARVELLO_TARGET_AVX512VBMI2 PARVELLO_ALWAYS_INLINE bool
 writeWithLineEnds(__m512i input, Unit after, __m512i packed, typename Lanes<Unit>::Mask keep,
                   int kept, typename Lanes<Unit>::Mask& crBefore, Unit*& o) {
     using L = Lanes<Unit>;
@@ -443,15 +444,15 @@ writeWithLineEnds(__m512i input, Unit after, __m512i packed, typename Lanes<Unit
 
 // The pass over units[i..end) a group at a time, for the quotes of Quotes and Rule.
 template <class Unit, class Quotes, class Rule>
-PARVELLO_TARGET_AVX512VBMI2 qsizetype passGroups(const Unit* units, qsizetype i, qsizetype end,
-                                                 Unit*& out, const Rule& rule, bool lineBreaks,
-                                                 QuotesPassCarry& carry) {
+PARVELLO_TARGET_AVX512VBMI2 std::ptrdiff_t
+passGroups(const Unit* units, std::ptrdiff_t i, std::ptrdiff_t end, Unit*& out, const Rule& rule,
+           bool lineBreaks, QuotesPassCarry& carry) {
     using L = Lanes<Unit>;
     // Whether the unit before the group was a CR, at bit 0.
     typename L::Mask crBefore = typename L::Mask(carry.crBefore);
     const Quotes quotes(rule);
     typename Quotes::Carry quoteCarry = quotes.load(carry);
-    qint64 quotesChanged = carry.changed;
+    std::int64_t quotesChanged = carry.changed;
     Unit* o = out;
     for (; i + L::Count <= end; i += L::Count) {
         // The group as read (its line breaks), and as its quotes become.
@@ -485,8 +486,8 @@ PARVELLO_TARGET_AVX512VBMI2 qsizetype passGroups(const Unit* units, qsizetype i,
 
 } // namespace
 
-qsizetype quotesPassBytes(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                          const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry) {
+std::ptrdiff_t quotesPassBytes(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t end, char*& out,
+                               const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry) {
     const bool changes = quotes.kept[0] + quotes.kept[1] + quotes.kept[2] > 0;
     const auto pass = [&]<template <bool> class Quotes>() {
         return changes
@@ -500,8 +501,9 @@ qsizetype quotesPassBytes(const char* bytes, qsizetype i, qsizetype end, char*& 
     return pass.template operator()<AnyQuotes>();
 }
 
-qsizetype quotesPassUnits(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
-                          const PassUnits& quotes, bool lineBreaks, QuotesPassCarry& carry) {
+std::ptrdiff_t quotesPassUnits(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t end,
+                               char16_t*& out, const PassUnits& quotes, bool lineBreaks,
+                               QuotesPassCarry& carry) {
     const bool changes = !quotes.removed[0] || !quotes.removed[1] || !quotes.removed[2];
     return changes ? passGroups<char16_t, UnitQuotes<true>>(units, i, end, out, quotes, lineBreaks,
                                                             carry)

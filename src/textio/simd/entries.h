@@ -7,37 +7,42 @@
 
 // The kernels that every level has, declared in the namespace of a level.
 #define PARVELLO_DECLARE_KERNELS                                                                   \
-    qsizetype findLineBreak(const char16_t* units, qsizetype n);                                   \
-    qsizetype findCarriageReturn(const char16_t* units, qsizetype n);                              \
-    qsizetype findAnyOf3(const char16_t* units, qsizetype n,                                       \
-                         const std::array<char16_t, 3>& chars);                                    \
-    char* encodeUtf8(const char16_t* units, qsizetype n, char* out);                               \
-    qsizetype findAnyOf3Bytes(const char* bytes, qsizetype n, const std::array<char, 3>& chars);   \
-    qsizetype asciiPrefix(const char* bytes, qsizetype n);                                         \
-    qsizetype widenAscii(const unsigned char* in, qsizetype n, char16_t* out);                     \
-    bool feedUtf8(const unsigned char* in, qsizetype& checked, qsizetype filled, bool& nonAscii)
+    std::ptrdiff_t findLineBreak(const char16_t* units, std::ptrdiff_t n);                         \
+    std::ptrdiff_t findCarriageReturn(const char16_t* units, std::ptrdiff_t n);                    \
+    std::ptrdiff_t findAnyOf3(const char16_t* units, std::ptrdiff_t n,                             \
+                              const std::array<char16_t, 3>& chars);                               \
+    char* encodeUtf8(const char16_t* units, std::ptrdiff_t n, char* out);                          \
+    std::ptrdiff_t findAnyOf3Bytes(const char* bytes, std::ptrdiff_t n,                            \
+                                   const std::array<char, 3>& chars);                              \
+    std::ptrdiff_t asciiPrefix(const char* bytes, std::ptrdiff_t n);                               \
+    std::ptrdiff_t widenAscii(const unsigned char* in, std::ptrdiff_t n, char16_t* out);           \
+    bool feedUtf8(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t filled,         \
+                  bool& nonAscii)
 
 // The quotes pass of a level.
 #define PARVELLO_DECLARE_QUOTES_PASS                                                               \
-    qsizetype quotesPassBytes(const char* bytes, qsizetype i, qsizetype end, char*& out,           \
-                              const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry);  \
-    qsizetype quotesPassUnits(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,   \
-                              const PassUnits& quotes, bool lineBreaks, QuotesPassCarry& carry)
+    std::ptrdiff_t quotesPassBytes(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t end,        \
+                                   char*& out, const PassQuotes& quotes, bool lineBreaks,          \
+                                   QuotesPassCarry& carry);                                        \
+    std::ptrdiff_t quotesPassUnits(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t end,    \
+                                   char16_t*& out, const PassUnits& quotes, bool lineBreaks,       \
+                                   QuotesPassCarry& carry)
 
 // The kernels over whole buffers that the levels above SSE2 leave to it.
 #define PARVELLO_DECLARE_BUFFER_KERNELS                                                            \
-    bool decodeUtf16(const char* bytes, qsizetype n, bool bigEndian, char16_t* out);               \
-    void decodeSingleByte(const char* bytes, qsizetype n, char16_t* out,                           \
+    bool decodeUtf16(const char* bytes, std::ptrdiff_t n, bool bigEndian, char16_t* out);          \
+    void decodeSingleByte(const char* bytes, std::ptrdiff_t n, char16_t* out,                      \
                           const char16_t* toUnicode);                                              \
-    qsizetype encodeSingleByte(const char16_t* units, qsizetype n, char* out,                      \
-                               const std::uint16_t* fromUnicode);                                  \
-    qsizetype skipNonSurrogates(const char16_t* units, qsizetype i, qsizetype n)
+    std::ptrdiff_t encodeSingleByte(const char16_t* units, std::ptrdiff_t n, char* out,            \
+                                    const std::uint16_t* fromUnicode);                             \
+    std::ptrdiff_t skipNonSurrogates(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t n)
 
 namespace parvello::simd {
 
 namespace plain {
 PARVELLO_DECLARE_KERNELS;
-bool finishUtf8(const unsigned char* in, qsizetype& checked, qsizetype total, bool& nonAscii);
+bool finishUtf8(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t total,
+                bool& nonAscii);
 PARVELLO_DECLARE_QUOTES_PASS;
 PARVELLO_DECLARE_BUFFER_KERNELS;
 } // namespace plain
@@ -50,14 +55,17 @@ PARVELLO_DECLARE_BUFFER_KERNELS;
 
 namespace avx2 {
 PARVELLO_DECLARE_KERNELS;
-bool finishUtf8(const unsigned char* in, qsizetype& checked, qsizetype total, bool& nonAscii);
+bool finishUtf8(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t total,
+                bool& nonAscii);
 PARVELLO_DECLARE_QUOTES_PASS;
 } // namespace avx2
 
 namespace avx512 {
 // The UTF-8 check 64 bytes at a time (VBMI) and the quotes pass with compress (VBMI2).
-bool feedUtf8(const unsigned char* in, qsizetype& checked, qsizetype filled, bool& nonAscii);
-bool finishUtf8(const unsigned char* in, qsizetype& checked, qsizetype total, bool& nonAscii);
+bool feedUtf8(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t filled,
+              bool& nonAscii);
+bool finishUtf8(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t total,
+                bool& nonAscii);
 PARVELLO_DECLARE_QUOTES_PASS;
 } // namespace avx512
 #endif

@@ -5,7 +5,7 @@
 
 #include "textio/simd/level.h"
 
-#include <QtGlobal>
+#include "base/portable.h"
 
 #include <array>
 #include <bit>
@@ -22,7 +22,7 @@ namespace parvello {
 // At the plain level, one byte at a time.
 class ByteHits {
 public:
-    ByteHits(const char* bytes, qsizetype n, const std::array<char, 3>& chars)
+    ByteHits(const char* bytes, std::ptrdiff_t n, const std::array<char, 3>& chars)
         : bytes_(bytes), n_(n), chars_(chars) {
 #if PARVELLO_X86_VECTORS
         vectors_ = chosenScanLevel >= ScanLevel::Sse2;
@@ -34,7 +34,7 @@ public:
     }
 
     // The same three bytes searched in another range (the vectors are not set up again).
-    ByteHits(const ByteHits& like, const char* bytes, qsizetype n) : ByteHits(like) {
+    ByteHits(const ByteHits& like, const char* bytes, std::ptrdiff_t n) : ByteHits(like) {
         bytes_ = bytes;
         n_ = n;
 #if PARVELLO_X86_VECTORS
@@ -45,7 +45,7 @@ public:
     }
 
     // The first hit at or after from, or n.
-    qsizetype next(qsizetype from) {
+    std::ptrdiff_t next(std::ptrdiff_t from) {
 #if PARVELLO_X86_VECTORS
         for (;;) {
             if (from >= block_ && from < block_ + 16) {
@@ -77,13 +77,13 @@ public:
 
 private:
     const char* bytes_;
-    qsizetype n_;
+    std::ptrdiff_t n_;
     std::array<char, 3> chars_;
 #if PARVELLO_X86_VECTORS
     __m128i a_, b_, c_;
-    qsizetype vectorEnd_ = 0; // n_, or 0 at the plain level: where blocks may end
+    std::ptrdiff_t vectorEnd_ = 0; // n_, or 0 at the plain level: where blocks may end
     bool vectors_ = true;
-    qsizetype block_ = -32; // the block whose hits mask_ holds
+    std::ptrdiff_t block_ = -32; // the block whose hits mask_ holds
     unsigned mask_ = 0;
 #endif
 };
@@ -94,7 +94,7 @@ private:
 template <class Unit> class StopUnits {
 public:
     // Units in one vector.
-    static constexpr qsizetype Width = qsizetype(16 / sizeof(Unit));
+    static constexpr std::ptrdiff_t Width = std::ptrdiff_t(16 / sizeof(Unit));
 
     // Units given twice are looked for once. Without vectors (the default at the plain
     // level), mask() is not used.
@@ -103,7 +103,7 @@ public:
         : units_(units) {
         if constexpr (sizeof(Unit) == 1)
             for (const Unit u : units)
-                table_[uchar(u)] = true;
+                table_[static_cast<unsigned char>(u)] = true;
 #if PARVELLO_X86_VECTORS
         vectors_ = vectors;
         for (size_t k = 0; k < 5; ++k)
@@ -116,7 +116,7 @@ public:
 
     bool isStop(Unit u) const {
         if constexpr (sizeof(Unit) == 1)
-            return table_[uchar(u)];
+            return table_[static_cast<unsigned char>(u)];
         else
             return u == units_[0] || u == units_[1] || u == units_[2] || u == units_[3] ||
                    u == units_[4];

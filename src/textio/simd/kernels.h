@@ -5,7 +5,7 @@
 
 #include "textio/simd/level.h"
 
-#include <QtGlobal>
+#include "base/portable.h"
 
 #include <array>
 #include <cstdint>
@@ -39,7 +39,7 @@ struct QuotesPassCarry {
     std::uint64_t crBefore = 0;
     std::array<std::uint64_t, 3> firstBefore{};
     std::array<std::uint64_t, 3> secondBefore{};
-    qint64 changed = 0;
+    std::int64_t changed = 0;
 };
 
 // The loops of one level; every level gives exactly the results of the plain one.
@@ -66,28 +66,32 @@ struct QuotesPassCarry {
 //   textscan.h); where they do not, they return i.
 struct ScanKernels {
     ScanLevel level;
-    qsizetype (*findLineBreak)(const char16_t* units, qsizetype n);
-    qsizetype (*findCarriageReturn)(const char16_t* units, qsizetype n);
-    qsizetype (*findAnyOf3)(const char16_t* units, qsizetype n,
-                            const std::array<char16_t, 3>& chars);
-    char* (*encodeUtf8)(const char16_t* units, qsizetype n, char* out);
-    qsizetype (*findAnyOf3Bytes)(const char* bytes, qsizetype n, const std::array<char, 3>& chars);
-    qsizetype (*asciiPrefix)(const char* bytes, qsizetype n);
-    qsizetype (*widenAscii)(const unsigned char* in, qsizetype n, char16_t* out);
-    bool (*decodeUtf16)(const char* bytes, qsizetype n, bool bigEndian, char16_t* out);
-    void (*decodeSingleByte)(const char* bytes, qsizetype n, char16_t* out,
+    std::ptrdiff_t (*findLineBreak)(const char16_t* units, std::ptrdiff_t n);
+    std::ptrdiff_t (*findCarriageReturn)(const char16_t* units, std::ptrdiff_t n);
+    std::ptrdiff_t (*findAnyOf3)(const char16_t* units, std::ptrdiff_t n,
+                                 const std::array<char16_t, 3>& chars);
+    char* (*encodeUtf8)(const char16_t* units, std::ptrdiff_t n, char* out);
+    std::ptrdiff_t (*findAnyOf3Bytes)(const char* bytes, std::ptrdiff_t n,
+                                      const std::array<char, 3>& chars);
+    std::ptrdiff_t (*asciiPrefix)(const char* bytes, std::ptrdiff_t n);
+    std::ptrdiff_t (*widenAscii)(const unsigned char* in, std::ptrdiff_t n, char16_t* out);
+    bool (*decodeUtf16)(const char* bytes, std::ptrdiff_t n, bool bigEndian, char16_t* out);
+    void (*decodeSingleByte)(const char* bytes, std::ptrdiff_t n, char16_t* out,
                              const char16_t* toUnicode);
-    qsizetype (*encodeSingleByte)(const char16_t* units, qsizetype n, char* out,
-                                  const std::uint16_t* fromUnicode);
-    qsizetype (*skipNonSurrogates)(const char16_t* units, qsizetype i, qsizetype n);
-    bool (*feedUtf8)(const unsigned char* in, qsizetype& checked, qsizetype filled, bool& nonAscii);
-    bool (*finishUtf8)(const unsigned char* in, qsizetype& checked, qsizetype total,
+    std::ptrdiff_t (*encodeSingleByte)(const char16_t* units, std::ptrdiff_t n, char* out,
+                                       const std::uint16_t* fromUnicode);
+    std::ptrdiff_t (*skipNonSurrogates)(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t n);
+    bool (*feedUtf8)(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t filled,
+                     bool& nonAscii);
+    bool (*finishUtf8)(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t total,
                        bool& nonAscii);
     bool quotesPass;
-    qsizetype (*quotesPassBytes)(const char* bytes, qsizetype i, qsizetype end, char*& out,
-                                 const PassQuotes& quotes, bool lineBreaks, QuotesPassCarry& carry);
-    qsizetype (*quotesPassUnits)(const char16_t* units, qsizetype i, qsizetype end, char16_t*& out,
-                                 const PassUnits& quotes, bool lineBreaks, QuotesPassCarry& carry);
+    std::ptrdiff_t (*quotesPassBytes)(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t end,
+                                      char*& out, const PassQuotes& quotes, bool lineBreaks,
+                                      QuotesPassCarry& carry);
+    std::ptrdiff_t (*quotesPassUnits)(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t end,
+                                      char16_t*& out, const PassUnits& quotes, bool lineBreaks,
+                                      QuotesPassCarry& carry);
 };
 
 // The loops of a level (the plain ones for a level above the chosen one).

@@ -3,7 +3,7 @@
 // holds. Internal to src/textio/simd.
 #pragma once
 
-#include <QtGlobal>
+#include "base/portable.h"
 
 #include <array>
 #include <bit>
@@ -12,37 +12,38 @@
 
 namespace parvello::simd {
 
-inline qsizetype findLineBreakFrom(const char16_t* units, qsizetype i, qsizetype n) {
+inline std::ptrdiff_t findLineBreakFrom(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t n) {
     for (; i < n; ++i)
         if (units[i] == u'\r' || units[i] == u'\n')
             return i;
     return n;
 }
 
-inline qsizetype findUnitFrom(const char16_t* units, qsizetype i, qsizetype n, char16_t unit) {
+inline std::ptrdiff_t findUnitFrom(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t n,
+                                   char16_t unit) {
     for (; i < n; ++i)
         if (units[i] == unit)
             return i;
     return n;
 }
 
-inline qsizetype findAnyOf3From(const char16_t* units, qsizetype i, qsizetype n,
-                                const std::array<char16_t, 3>& chars) {
+inline std::ptrdiff_t findAnyOf3From(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t n,
+                                     const std::array<char16_t, 3>& chars) {
     for (; i < n; ++i)
         if (units[i] == chars[0] || units[i] == chars[1] || units[i] == chars[2])
             return i;
     return n;
 }
 
-inline qsizetype findAnyOf3BytesFrom(const char* bytes, qsizetype i, qsizetype n,
-                                     const std::array<char, 3>& chars) {
+inline std::ptrdiff_t findAnyOf3BytesFrom(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t n,
+                                          const std::array<char, 3>& chars) {
     for (; i < n; ++i)
         if (bytes[i] == chars[0] || bytes[i] == chars[1] || bytes[i] == chars[2])
             return i;
     return n;
 }
 
-inline qsizetype asciiPrefixFrom(const char* bytes, qsizetype i, qsizetype n) {
+inline std::ptrdiff_t asciiPrefixFrom(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t n) {
     while (i < n && static_cast<unsigned char>(bytes[i]) < 0x80)
         ++i;
     return i;
@@ -50,7 +51,7 @@ inline qsizetype asciiPrefixFrom(const char* bytes, qsizetype i, qsizetype n) {
 
 // Encodes the character at units[i] (not ASCII) and moves i past it; null at an unpaired
 // surrogate.
-inline char* encodeOneUtf8(const char16_t* units, qsizetype& i, qsizetype n, char* out) {
+inline char* encodeOneUtf8(const char16_t* units, std::ptrdiff_t& i, std::ptrdiff_t n, char* out) {
     const char16_t unit = units[i];
     if (unit < 0x80) {
         *out++ = char(unit);
@@ -80,7 +81,8 @@ enum class Sequence { Complete, Incomplete, Invalid };
 
 // Checks the sequence at p (at most avail bytes there) and decodes it into cp and its
 // length. Incomplete when the bytes there are a valid beginning of a longer sequence.
-inline Sequence decodeSequence(const unsigned char* p, qsizetype avail, char32_t& cp, int& length) {
+inline Sequence decodeSequence(const unsigned char* p, std::ptrdiff_t avail, char32_t& cp,
+                               int& length) {
     const unsigned char lead = p[0];
     unsigned char low = 0x80;
     unsigned char high = 0xBF;
@@ -131,11 +133,12 @@ inline char16_t* putCodePoint(char32_t cp, char16_t* out) {
 
 // Where a check of UTF-8 stopped: at the end, before a sequence cut off by the end, or at
 // an invalid sequence.
-constexpr qsizetype CheckInvalid = -1;
+constexpr std::ptrdiff_t CheckInvalid = -1;
 
 // Checks the non-ASCII sequences from i on until the next ASCII byte. False at an invalid
 // sequence, or at one cut off by the end (i is then left at its first byte).
-inline bool checkSequences(const unsigned char* in, qsizetype& i, qsizetype n, bool& cutOff) {
+inline bool checkSequences(const unsigned char* in, std::ptrdiff_t& i, std::ptrdiff_t n,
+                           bool& cutOff) {
     while (i < n && in[i] >= 0x80) {
         char32_t cp = 0;
         int length = 0;
@@ -154,7 +157,8 @@ inline bool checkSequences(const unsigned char* in, qsizetype& i, qsizetype n, b
 }
 
 // Checks in[i..n): returns n, the start of a sequence cut off by the end, or CheckInvalid.
-inline qsizetype checkUtf8From(const unsigned char* in, qsizetype i, qsizetype n, bool& nonAscii) {
+inline std::ptrdiff_t checkUtf8From(const unsigned char* in, std::ptrdiff_t i, std::ptrdiff_t n,
+                                    bool& nonAscii) {
     while (i < n) {
         if (in[i] < 0x80) {
             ++i;
@@ -170,12 +174,12 @@ inline qsizetype checkUtf8From(const unsigned char* in, qsizetype i, qsizetype n
 
 // The n UTF-16 units of bytes[2i..2n) copied to out[i..n); true when one of them is half
 // of a surrogate pair.
-inline bool decodeUtf16From(const char* bytes, qsizetype i, qsizetype n, bool bigEndian,
+inline bool decodeUtf16From(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t n, bool bigEndian,
                             char16_t* out) {
     bool surrogate = false;
     for (; i < n; ++i) {
-        const auto first = uchar(bytes[2 * i]);
-        const auto second = uchar(bytes[2 * i + 1]);
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
         const auto unit = bigEndian ? char16_t(first << 8 | second) : char16_t(second << 8 | first);
         std::memcpy(out + i, &unit, 2); // out may be a byte buffer
         surrogate = surrogate || (unit & 0xF800) == 0xD800;
@@ -184,15 +188,16 @@ inline bool decodeUtf16From(const char* bytes, qsizetype i, qsizetype n, bool bi
 }
 
 // A code page's bytes[i..n) through its table.
-inline void decodeSingleByteFrom(const char* bytes, qsizetype i, qsizetype n, char16_t* out,
-                                 const char16_t* toUnicode) {
+inline void decodeSingleByteFrom(const char* bytes, std::ptrdiff_t i, std::ptrdiff_t n,
+                                 char16_t* out, const char16_t* toUnicode) {
     for (; i < n; ++i)
         out[i] = toUnicode[static_cast<unsigned char>(bytes[i])];
 }
 
 // units[i..n) through a code page's table; the first unit it lacks, or -1.
-inline qsizetype encodeSingleByteFrom(const char16_t* units, qsizetype i, qsizetype n, char* out,
-                                      const std::uint16_t* fromUnicode) {
+inline std::ptrdiff_t encodeSingleByteFrom(const char16_t* units, std::ptrdiff_t i,
+                                           std::ptrdiff_t n, char* out,
+                                           const std::uint16_t* fromUnicode) {
     for (; i < n; ++i) {
         const std::uint16_t entry = fromUnicode[units[i]];
         if (!entry)

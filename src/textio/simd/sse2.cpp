@@ -9,10 +9,10 @@
 
 namespace parvello::simd::sse2 {
 
-qsizetype findLineBreak(const char16_t* units, qsizetype n) {
+std::ptrdiff_t findLineBreak(const char16_t* units, std::ptrdiff_t n) {
     const __m128i cr = _mm_set1_epi16('\r');
     const __m128i lf = _mm_set1_epi16('\n');
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
         const int mask =
@@ -23,9 +23,9 @@ qsizetype findLineBreak(const char16_t* units, qsizetype n) {
     return findLineBreakFrom(units, i, n);
 }
 
-qsizetype findUnit(const char16_t* units, qsizetype n, char16_t unit) {
+std::ptrdiff_t findUnit(const char16_t* units, std::ptrdiff_t n, char16_t unit) {
     const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
         if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, wanted)))
@@ -39,11 +39,12 @@ inline int hits(__m128i v, __m128i a, __m128i b, __m128i c) {
         _mm_or_si128(_mm_cmpeq_epi16(v, a), _mm_cmpeq_epi16(v, b)), _mm_cmpeq_epi16(v, c)));
 }
 
-qsizetype findAnyOf3(const char16_t* units, qsizetype n, const std::array<char16_t, 3>& chars) {
+std::ptrdiff_t findAnyOf3(const char16_t* units, std::ptrdiff_t n,
+                          const std::array<char16_t, 3>& chars) {
     const __m128i a = _mm_set1_epi16(static_cast<short>(chars[0]));
     const __m128i b = _mm_set1_epi16(static_cast<short>(chars[1]));
     const __m128i c = _mm_set1_epi16(static_cast<short>(chars[2]));
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
         if (const int mask = hits(v, a, b, c))
@@ -51,7 +52,7 @@ qsizetype findAnyOf3(const char16_t* units, qsizetype n, const std::array<char16
     }
     if (i < n && n >= 8) {
         // The last eight units, of which the first ones were looked at already.
-        const qsizetype from = n - 8;
+        const std::ptrdiff_t from = n - 8;
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + from));
         const unsigned mask = unsigned(hits(v, a, b, c)) & (~0u << (2 * (i - from)));
         return mask ? from + std::countr_zero(mask) / 2 : n;
@@ -72,10 +73,10 @@ inline bool asciiBlock8(const char16_t* p, __m128i* bytes) {
 // Fewer than sixteen units are left from i. When they are ASCII, encodes them with whole
 // blocks: a block may reach back over units already written, as long as those are ASCII
 // too (each then gives the same one byte again, at the same place).
-inline bool asciiTail(const char16_t* units, qsizetype& i, qsizetype n, char*& out) {
+inline bool asciiTail(const char16_t* units, std::ptrdiff_t& i, std::ptrdiff_t n, char*& out) {
     __m128i bytes;
     if (n >= 16) {
-        const qsizetype from = n - 16;
+        const std::ptrdiff_t from = n - 16;
         __m128i second;
         if (!asciiBlock8(units + from, &bytes) || !asciiBlock8(units + from + 8, &second))
             return false;
@@ -100,10 +101,10 @@ inline bool asciiTail(const char16_t* units, qsizetype& i, qsizetype n, char*& o
 
 // Sixteen units at a time. The ASCII units before the first other one are kept: they are
 // packed to bytes and stored whole, and only the ASCII prefix counts.
-char* encodeUtf8(const char16_t* units, qsizetype n, char* out) {
+char* encodeUtf8(const char16_t* units, std::ptrdiff_t n, char* out) {
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
     const __m128i zero = _mm_setzero_si128();
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     while (i < n) {
         while (i + 16 <= n) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
@@ -133,9 +134,9 @@ char* encodeUtf8(const char16_t* units, qsizetype n, char* out) {
 }
 
 // Sixteen ASCII bytes at a time become sixteen units; stops before the first other byte.
-qsizetype widenAscii(const unsigned char* in, qsizetype n, char16_t* out) {
+std::ptrdiff_t widenAscii(const unsigned char* in, std::ptrdiff_t n, char16_t* out) {
     const __m128i zero = _mm_setzero_si128();
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
@@ -146,11 +147,12 @@ qsizetype widenAscii(const unsigned char* in, qsizetype n, char16_t* out) {
     return i;
 }
 
-qsizetype findAnyOf3Bytes(const char* bytes, qsizetype n, const std::array<char, 3>& chars) {
+std::ptrdiff_t findAnyOf3Bytes(const char* bytes, std::ptrdiff_t n,
+                               const std::array<char, 3>& chars) {
     const __m128i a = _mm_set1_epi8(chars[0]);
     const __m128i b = _mm_set1_epi8(chars[1]);
     const __m128i c = _mm_set1_epi8(chars[2]);
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
         const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)),
@@ -161,8 +163,8 @@ qsizetype findAnyOf3Bytes(const char* bytes, qsizetype n, const std::array<char,
     return findAnyOf3BytesFrom(bytes, i, n, chars);
 }
 
-qsizetype asciiPrefix(const char* bytes, qsizetype n) {
-    qsizetype i = 0;
+std::ptrdiff_t asciiPrefix(const char* bytes, std::ptrdiff_t n) {
+    std::ptrdiff_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
         if (const unsigned mask = unsigned(_mm_movemask_epi8(v)))
@@ -171,14 +173,15 @@ qsizetype asciiPrefix(const char* bytes, qsizetype n) {
     return asciiPrefixFrom(bytes, i, n);
 }
 
-qsizetype findCarriageReturn(const char16_t* units, qsizetype n) {
+std::ptrdiff_t findCarriageReturn(const char16_t* units, std::ptrdiff_t n) {
     return findUnit(units, n, u'\r');
 }
 
 // Checks in[i..n) as UTF-8: whole blocks of ASCII are passed over; the sequences of a block
 // that has others are checked one by one, and the next block begins after them.
-bool feedUtf8(const unsigned char* in, qsizetype& checked, qsizetype filled, bool& nonAscii) {
-    qsizetype i = checked;
+bool feedUtf8(const unsigned char* in, std::ptrdiff_t& checked, std::ptrdiff_t filled,
+              bool& nonAscii) {
+    std::ptrdiff_t i = checked;
     bool sawNonAscii = false;
     while (i + 16 <= filled) {
         const auto mask =
@@ -201,11 +204,11 @@ bool feedUtf8(const unsigned char* in, qsizetype& checked, qsizetype filled, boo
     return checked != CheckInvalid;
 }
 
-bool decodeUtf16(const char* bytes, qsizetype n, bool bigEndian, char16_t* out) {
+bool decodeUtf16(const char* bytes, std::ptrdiff_t n, bool bigEndian, char16_t* out) {
     const __m128i top = _mm_set1_epi16(short(0xF800));
     const __m128i half = _mm_set1_epi16(short(0xD800));
     __m128i found = _mm_setzero_si128();
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 8 <= n; i += 8) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 2 * i));
         if (bigEndian)
@@ -218,9 +221,10 @@ bool decodeUtf16(const char* bytes, qsizetype n, bool bigEndian, char16_t* out) 
 }
 
 // Blocks of sixteen ASCII bytes are widened, the others go through the table.
-void decodeSingleByte(const char* bytes, qsizetype n, char16_t* out, const char16_t* toUnicode) {
+void decodeSingleByte(const char* bytes, std::ptrdiff_t n, char16_t* out,
+                      const char16_t* toUnicode) {
     const __m128i zero = _mm_setzero_si128();
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
         if (_mm_movemask_epi8(chunk) == 0) {
@@ -235,11 +239,11 @@ void decodeSingleByte(const char* bytes, qsizetype n, char16_t* out, const char1
 }
 
 // Blocks of sixteen ASCII units are packed, the others go through the table.
-qsizetype encodeSingleByte(const char16_t* units, qsizetype n, char* out,
-                           const std::uint16_t* fromUnicode) {
+std::ptrdiff_t encodeSingleByte(const char16_t* units, std::ptrdiff_t n, char* out,
+                                const std::uint16_t* fromUnicode) {
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
     const __m128i zero = _mm_setzero_si128();
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + 8));
@@ -248,7 +252,7 @@ qsizetype encodeSingleByte(const char16_t* units, qsizetype n, char* out,
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
             continue;
         }
-        const qsizetype lacking = encodeSingleByteFrom(units, i, i + 16, out, fromUnicode);
+        const std::ptrdiff_t lacking = encodeSingleByteFrom(units, i, i + 16, out, fromUnicode);
         if (lacking >= 0)
             return lacking;
     }
@@ -256,7 +260,7 @@ qsizetype encodeSingleByte(const char16_t* units, qsizetype n, char* out,
 }
 
 // Blocks of eight units without any surrogate are passed over.
-qsizetype skipNonSurrogates(const char16_t* units, qsizetype i, qsizetype n) {
+std::ptrdiff_t skipNonSurrogates(const char16_t* units, std::ptrdiff_t i, std::ptrdiff_t n) {
     const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
     const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
     while (i + 8 <= n) {
