@@ -66,7 +66,7 @@ bool IsOwnTemporaryName(const QByteArray& name, long long* processId) {
     const long long id = name.mid(Marker.size(), dash - Marker.size()).toLongLong(&isNumber);
     if (!isNumber || id <= 0)
         return false;
-    for (std::ptrdiff_t i = dash + 1; i < name.size(); ++i)
+    for (qsizetype i = dash + 1; i < name.size(); ++i)
         if (!isAlphaNumeric(name[i]))
             return false;
     if (processId)
