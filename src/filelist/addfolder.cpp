@@ -45,7 +45,7 @@ bool globMatch(QStringView name, QStringView pattern) {
 
 // Whether the window can hold a name exactly: the text it shows names the same bytes.
 bool holdsName(const std::filesystem::path& name) {
-    return ToPath(ToQString(name)) == name;
+    return ToPath(ToQString(name)).native() == name.native();
 }
 
 // A name as the window shows it: its text, or with its odd bytes escaped.

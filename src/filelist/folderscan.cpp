@@ -186,7 +186,9 @@ bool listSubfoldersOf(FolderScan& scan, std::vector<Path>& folderList, const Pat
     } catch (const ListingError& failure) {
         const bool denied = failure.problem() == ListingProblem::PermissionDenied;
         if (denied || failure.problem() == ListingProblem::PathNotFound) {
-            const auto at = std::find(folderList.begin(), folderList.end(), v);
+            const auto at =
+                std::find_if(folderList.begin(), folderList.end(),
+                             [&v](const Path& entry) { return entry.native() == v.native(); });
             if (at != folderList.end())
                 folderList.erase(at);
         }
