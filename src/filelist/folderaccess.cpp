@@ -280,18 +280,13 @@ std::filesystem::path LocalFolders::resolvedPath(const std::filesystem::path& fo
     const OpenedPath opened(folder);
     if (folder.empty() || opened.handle == INVALID_HANDLE_VALUE)
         return {};
-    std::wstring text(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetFinalPathNameByHandleW(opened.handle, text.data(),
-                                                       static_cast<DWORD>(text.size()), 0);
-        if (length == 0)
-            return {};
-        if (length < text.size()) {
-            text.resize(length);
-            break;
-        }
-        text.resize(length);
-    }
+    // The longest path the system has room for, so that one call is enough.
+    std::wstring text(32768, L'\0');
+    const DWORD length =
+        GetFinalPathNameByHandleW(opened.handle, text.data(), static_cast<DWORD>(text.size()), 0);
+    if (length == 0 || length >= text.size())
+        return {};
+    text.resize(length);
     // "\\?\C:\..." is named "C:\..." and "\\?\UNC\server\..." "\\server\...".
     if (text.starts_with(L"\\\\?\\UNC\\"))
         return L"\\\\" + text.substr(8);

@@ -16,8 +16,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fstream>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,10 +63,6 @@ private slots:
     void wildcards();
     void listFiles();
     void browseForFolderPreselectsTheStartFolder();
-    void theEngineTakesNamesAsTheyAre();
-    void theEngineKeepsFailuresAsValues();
-    void nameOrderIsTheOrderOfUtf16_data();
-    void nameOrderIsTheOrderOfUtf16();
     void theEngineReadsTheAttributesThePlatformReads();
 };
 
@@ -329,94 +323,8 @@ void TestAddFolder::browseForFolderPreselectsTheStartFolder() {
     QCOMPARE(selection, QStringLiteral("unchanged"));
 }
 
-// Without a name test, a name that is not UTF-8 is entered, listed and taken as its bytes.
-void TestAddFolder::theEngineTakesNamesAsTheyAre() {
-    QTemporaryDir dir;
-    const std::string root = ToPath(dir.path()).native();
-    const std::string folder = root + "/d\xE9/";
-    std::filesystem::create_directory(folder);
-    struct Removed {
-        std::string folder;
-        ~Removed() { std::filesystem::remove_all(folder); }
-    } removed{folder};
-    std::ofstream(folder + "x\xFF.txt") << "q";
-    const auto local = LocalFolderAccess();
-    FolderScan scan{*local};
-    std::vector<std::filesystem::path> list{root + "/"};
-    ListSubfolders(scan, list, true);
-    QCOMPARE(list.size(), std::size_t(2));
-    QVERIFY(list[1].native() == folder);
-    QVERIFY(scan.unrepresentable.empty() && scan.skipped.empty() && scan.failures.empty());
-    const auto names = ListFilesInFolder(*local, folder, [](const auto&) { return true; });
-    QCOMPARE(names.size(), std::size_t(1));
-    QVERIFY(names[0].native() == "x\xFF.txt");
-    QVERIFY(TakeFoundFile(scan, folder + names[0].native()));
-    QVERIFY(!TakeFoundFile(scan, folder + names[0].native())); // each file once
-    // A caller that cannot hold the name has the folder named instead of entered.
-    FolderScan held{*local};
-    held.holdsName = [](const std::filesystem::path& name) {
-        return name.native().find('\xE9') == std::string::npos;
-    };
-    list = {root + "/"};
-    ListSubfolders(held, list, true);
-    QCOMPARE(list.size(), std::size_t(1));
-    QCOMPARE(held.unrepresentable.size(), std::size_t(1));
-    QVERIFY(held.unrepresentable[0].native() == root + "/d\xE9");
-}
-
-void TestAddFolder::theEngineKeepsFailuresAsValues() {
-    QTemporaryDir dir;
-    makeTree(dir.path(), {"a/", "b/"});
-    const std::string root = ToPath(dir.path()).native() + "/";
-    const auto local = LocalFolderAccess();
-    FolderScan scan{*local};
-    scan.entering = [](int line) {
-        if (line == ScanLines::HandleEventsAgain)
-            throw std::runtime_error("injected");
-    };
-    std::vector<std::filesystem::path> list{root};
-    ListSubfolders(scan, list, false);
-    // Each failed step is kept with its line, and the steps after it ran.
-    QCOMPARE(list.size(), std::size_t(3));
-    QCOMPARE(scan.failures.size(), std::size_t(2));
-    for (const ScanFailure& failure : scan.failures) {
-        QCOMPARE(failure.line, 156);
-        QCOMPARE(DescribeFailure(failure.failure), QStringLiteral("injected"));
-    }
-    try {
-        ListFilesInFolder(*local, root + "gone", [](const auto&) { return true; });
-        QFAIL("a missing folder was listed");
-    } catch (const ListingError& error) {
-        QVERIFY(error.problem() == ListingProblem::PathNotFound);
-        QCOMPARE(QString::fromUtf8(error.what()), "Path not found: " + dir.path() + "/gone/");
-    }
-}
-
-void TestAddFolder::nameOrderIsTheOrderOfUtf16_data() {
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<QString>("second");
-    QTest::newRow("ASCII") << "a.txt"
-                           << "b.txt";
-    QTest::newRow("capitals first") << "Z"
-                                    << "a";
-    QTest::newRow("prefix first") << "ab"
-                                  << "abc";
-    QTest::newRow("Latin before CJK") << QString::fromUtf8("\u00e9") << QString::fromUtf8("\u4e2d");
-    QTest::newRow("beyond the BMP before U+FFFD")
-        << QString::fromUtf8("x\U0001F600") << QString::fromUtf8("x\uFFFD");
-    QTest::newRow("beyond the BMP after U+D7FF")
-        << QString::fromUtf8("\uD7FF") << QString::fromUtf8("\U00010000");
-}
-
-void TestAddFolder::nameOrderIsTheOrderOfUtf16() {
-    QFETCH(QString, first);
-    QFETCH(QString, second);
-    QVERIFY(first < second); // what the lists were sorted by
-    QVERIFY(NameOrderLess(ToPath(first), ToPath(second)));
-    QVERIFY(!NameOrderLess(ToPath(second), ToPath(first)));
-    QVERIFY(!NameOrderLess(ToPath(first), ToPath(first)));
-}
-
+// The engine reads, for the command line, the attributes the window reads through its
+// platform.
 void TestAddFolder::theEngineReadsTheAttributesThePlatformReads() {
     QTemporaryDir dir;
     const QString root = dir.path() + "/";
