@@ -48,10 +48,15 @@ bool holdsName(const std::filesystem::path& name) {
     return ToPath(ToQString(name)).native() == name.native();
 }
 
-// A name as the window shows it: its text, or with its odd bytes escaped.
-QString shownName(const std::filesystem::path& name) {
-    if (holdsName(name))
-        return ToQString(name);
+// A name as the window shows it: its text when that names the same bytes (then `held` is
+// set), else with its odd bytes escaped.
+QString shownName(const std::filesystem::path& name, bool* held = nullptr) {
+    QString text = ToQString(name);
+    const bool exact = ToPath(text).native() == name.native();
+    if (held)
+        *held = exact;
+    if (exact)
+        return text;
     const std::filesystem::path::string_type& native = name.native();
 #ifdef Q_OS_WIN
     return QString::fromStdWString(native);
@@ -172,22 +177,25 @@ QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, cons
     QStringList names;
     names.reserve(101); // room for 100 names after the unused element 0
     names.append(QString());
-    std::vector<std::filesystem::path> unheld;
     std::vector<std::filesystem::path> found;
     try {
-        found = ListFilesInFolder(
-            folders, ToPath(folder),
-            [&pattern](const std::filesystem::path& name) {
-                return MatchesWildcard(shownName(name), pattern);
-            },
-            holdsName, unrepresentable ? &unheld : nullptr);
+        found = ListFilesInFolder(folders, ToPath(folder), [&pattern](const auto& name) {
+            return MatchesWildcard(shownName(name), pattern);
+        });
     } catch (const ListingError& error) {
         throw failureOf(error);
     }
-    for (const std::filesystem::path& name : found)
-        names.append(ToQString(name));
-    for (const std::filesystem::path& path : unheld)
-        unrepresentable->append(shownPath(path, folders.style()));
+    QString inFolder = folder;
+    if (!inFolder.endsWith(Separator(folders.style())))
+        inFolder.append(Separator(folders.style()));
+    for (const std::filesystem::path& name : found) {
+        bool held = false;
+        const QString shown = shownName(name, &held);
+        if (held)
+            names.append(shown);
+        else if (unrepresentable)
+            unrepresentable->append(inFolder + shown);
+    }
     return names;
 }
 
