@@ -20,7 +20,7 @@ set(must_not_include_quotes "base/failure.h" "base/prompts.h")
 # parvello_engine library, also for Windows). Each may include no Qt header, nor a header of
 # src/ that is not itself one of them. Patterns are relative to src/.
 set(engine_files
-    base/portable.h
+    base/filestatus.* base/portable.h
     textio/bufferpool.* textio/signals.h textio/textscan.* textio/writebehind.*
     textio/simd/*
     quotes/blocklines.h)

@@ -101,7 +101,8 @@ void removeLeftFolders(const QByteArray& temporaryFolder) {
         if (::kill(pid_t(processId), 0) == 0 || errno != ESRCH)
             continue;
         const QByteArray path = temporaryFolder + '/' + name;
-        if (const FileStatus status = FileStatus::Of(path, Links::DoNotFollow);
+        if (const FileStatus status =
+                FileStatus::Of(std::filesystem::path(path.toStdString()), Links::DoNotFollow);
             status.isFolder() && status.owner == ::geteuid())
             gone << path;
     }

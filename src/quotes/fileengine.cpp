@@ -1,6 +1,7 @@
 #include "quotes/fileengine.h"
 
 #include "base/filestatus.h"
+#include "base/qtpaths.h"
 #include "quotes/blocklines.h"
 #include "quotes/stagedoutput.h"
 #include "textio/atomicfile.h"
@@ -20,7 +21,7 @@ namespace {
 
 // Whether the path leads to a pipe, socket or device, asked without opening it.
 bool isSpecialFile(const QString& path) {
-    return FileStatus::Of(path).kind == FileKind::Other;
+    return FileStatus::Of(ToPath(path)).kind == FileKind::Other;
 }
 
 // Whether output is the source's own name: the same text, or the same name in the same
@@ -33,8 +34,8 @@ bool isSourceName(const QString& source, const QString& output) {
     if (sourceInfo.fileName() != outputInfo.fileName())
         return false;
 #ifdef Q_OS_UNIX
-    const FileStatus sourceFolder = FileStatus::Of(sourceInfo.path());
-    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(outputInfo.path()).id;
+    const FileStatus sourceFolder = FileStatus::Of(ToPath(sourceInfo.path()));
+    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(ToPath(outputInfo.path())).id;
 #else
     const QString folder = QFileInfo(sourceInfo.path()).canonicalFilePath();
     return !folder.isEmpty() && folder == QFileInfo(outputInfo.path()).canonicalFilePath();

@@ -96,7 +96,9 @@ void ignoreFileSizeSignal() {
 // and that name could not be removed again.
 bool folderAppendOnly(const QByteArray& folder) {
 #if defined(Q_OS_LINUX) && defined(STATX_ATTR_APPEND)
-    return FileStatus::Of(folder, Links::Follow, Attributes::Read).appendOnly;
+    return FileStatus::Of(std::filesystem::path(folder.toStdString()), Links::Follow,
+                          Attributes::Read)
+        .appendOnly;
 #else
     Q_UNUSED(folder);
     return false;

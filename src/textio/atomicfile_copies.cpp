@@ -208,7 +208,8 @@ bool AtomicFile::makeBackup(bool copyOnly) {
     }
     if (error == 0 && !copy) {
         // The link must be to the file expected (the link changed its status time only).
-        const FileStatus linked = FileStatus::Of(temporary, Links::DoNotFollow);
+        const FileStatus linked =
+            FileStatus::Of(std::filesystem::path(temporary.toStdString()), Links::DoNotFollow);
         FileIdentity now = FileIdentity::Of(linked);
         now.changed[0] = backupOf_.changed[0];
         now.changed[1] = backupOf_.changed[1];

@@ -98,7 +98,8 @@ void RemoveLeftoversBeside(const QByteArray& target) {
         // And only a file of the running user's is ours: another user's file of such a name
         // is theirs, even where this user may remove it.
         const QByteArray path = folder + '/' + name;
-        if (const FileStatus status = FileStatus::Of(path, Links::DoNotFollow);
+        if (const FileStatus status =
+                FileStatus::Of(std::filesystem::path(path.toStdString()), Links::DoNotFollow);
             !status.isRegular() || status.owner != ::geteuid())
             continue;
         ::unlink(path.constData());

@@ -2,6 +2,7 @@
 
 #include "base/filestatus.h"
 #include "base/platform.h"
+#include "base/qtpaths.h"
 #include "textio/extendedattributes.h"
 #include "textio/fileerror.h"
 
@@ -113,7 +114,7 @@ OutputFile::TargetKind OutputFile::examineTarget() {
     } else {
         expected_ = target_.isEmpty()
                         ? FileIdentity()
-                        : FileIdentity::Of(FileStatus::Of(target_, Links::DoNotFollow));
+                        : FileIdentity::Of(FileStatus::Of(ToPath(target_), Links::DoNotFollow));
         if (where_.kind == OutputTarget::Kind::FileRead)
             changedMeanwhile(path_); // the reader could not say which file it read
     }

@@ -1,5 +1,6 @@
 #include "textio/readonlyfile.h"
 
+#include "base/qtpaths.h"
 #include "textio/signals.h"
 
 #include <QCoreApplication>
@@ -43,7 +44,7 @@ FileIdentity FileIdentity::Of(const struct stat& status) {
 }
 
 FileIdentity FileIdentity::AtName(const QString& path) {
-    return Of(FileStatus::Of(path, Links::DoNotFollow));
+    return Of(FileStatus::Of(ToPath(path), Links::DoNotFollow));
 }
 
 ReadOnlyFile::ReadOnlyFile(const QString& path) : path_(path) {}
@@ -115,7 +116,8 @@ QString ReadOnlyFile::linkFreePath() const {
         return {};
     const QString real = QFile::decodeName(resolved);
     std::free(resolved);
-    if (const FileStatus status = FileStatus::Of(real); !status.exists() || status.id != status_.id)
+    if (const FileStatus status = FileStatus::Of(ToPath(real));
+        !status.exists() || status.id != status_.id)
         return {};
     return real;
 }
