@@ -24,7 +24,7 @@ namespace parvello {
 namespace {
 
 [[noreturn]] void notOpen() {
-    throw FileError(FileProblem::NotOpen, QStringLiteral("The output file is not open"));
+    throw FileError(FileProblem::NotOpen, "The output file is not open");
 }
 
 #ifdef Q_OS_UNIX
@@ -43,9 +43,9 @@ bool userMayWrite(const QString& path, const FileIdentity& file) {
 
 [[noreturn]] void changedMeanwhile(const QString& path) {
     throw FileError(FileProblem::Changed,
-                    QStringLiteral("Cannot replace ") + path +
-                        QStringLiteral(": it changed while it was being processed"),
-                    QStringLiteral("it changed while it was being processed"));
+                    "Cannot replace " + path.toStdString() +
+                        ": it changed while it was being processed",
+                    "it changed while it was being processed");
 }
 
 } // namespace
@@ -62,14 +62,13 @@ void OutputFile::open() {
     const TargetKind kind = examineTarget();
     if (kind == TargetKind::Folder)
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": it is a folder"),
-                        QStringLiteral("Is a directory"));
+                        "Cannot write " + path_.toStdString() + ": it is a folder",
+                        "Is a directory");
     if (kind == TargetKind::Special)
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": it is a pipe, socket or device, not a file"),
-                        QStringLiteral("it is a pipe, socket or device, not a file"));
+                        "Cannot write " + path_.toStdString() +
+                            ": it is a pipe, socket or device, not a file",
+                        "it is a pipe, socket or device, not a file");
     exists_ = kind == TargetKind::File;
     takeKnownBytes();
     startComparing();
@@ -182,13 +181,12 @@ void OutputFile::openTemporary() {
     }
     if (!ready) {
         if (!QFileInfo(target_).absoluteDir().exists())
-            throw FileError(FileProblem::PathNotFound, QStringLiteral("Path not found: ") + path_,
-                            QStringLiteral("No such file or directory"));
-        throw FileError(
-            FileProblem::Denied,
-            (exists_ ? QStringLiteral("Cannot replace ") : QStringLiteral("Cannot create ")) +
-                path_ + QStringLiteral(": ") + save_->errorString(),
-            save_->errorString());
+            throw FileError(FileProblem::PathNotFound, "Path not found: " + path_.toStdString(),
+                            "No such file or directory");
+        throw FileError(FileProblem::Denied,
+                        (exists_ ? "Cannot replace " : "Cannot create ") + path_.toStdString() +
+                            ": " + save_->errorString().toStdString(),
+                        save_->errorString().toStdString());
     }
     if (exists_ && !intoTarget_)
         carryAttributes();
@@ -205,8 +203,8 @@ void OutputFile::carryAttributes() {
     if (!error.isEmpty()) {
         save_->cancel();
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") + error,
-                        error);
+                        "Cannot replace " + path_.toStdString() + ": " + error.toStdString(),
+                        error.toStdString());
     }
 #endif
 }
@@ -231,7 +229,7 @@ void OutputFile::restart(OutputEncoding encoding) {
     if (!opened_)
         notOpen();
     if (save_ && !save_->rewind())
-        ThrowIoFailure(save_->errorString(), path_);
+        ThrowIoFailure(save_->errorString().toStdString(), ToPath(path_));
     existing_.reset();
     startComparing();
     encoder_ = TextEncoder(encoding);
@@ -292,9 +290,8 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": a surrogate without its pair"),
-                        QStringLiteral("a surrogate without its pair"));
+                        "Cannot write " + path_.toStdString() + ": a surrogate without its pair",
+                        "a surrogate without its pair");
     // A long stretch (such as a block the engine's pass gathered) goes to the file straight
     // from where it is, without a copy.
     if (bytes.size() >= BufferSize / 4) {
@@ -335,18 +332,18 @@ void OutputFile::startTemporary(qint64 equal) {
     }
     if (useKnownBytes_) {
         if (equal > 0 && !save_->write(knownBytes_.constData(), equal))
-            ThrowIoFailure(save_->errorString(), path_);
+            ThrowIoFailure(save_->errorString().toStdString(), ToPath(path_));
         return;
     }
     if (!existing_->rewind())
-        ThrowIoFailure(existing_->errorString(), path_);
+        ThrowIoFailure(existing_->errorString().toStdString(), ToPath(path_));
     QByteArray slice(std::ptrdiff_t(std::min<qint64>(equal, BufferCapacity)), Qt::Uninitialized);
     for (qint64 left = equal; left > 0;) {
         const qint64 got = existing_->read(slice.data(), std::min<qint64>(left, slice.size()));
         if (got <= 0)
             changedMeanwhile(path_); // the target is no longer what it was when compared
         if (!save_->write(slice.constData(), got))
-            ThrowIoFailure(save_->errorString(), path_);
+            ThrowIoFailure(save_->errorString().toStdString(), ToPath(path_));
         left -= got;
     }
 }
@@ -378,7 +375,7 @@ void OutputFile::put(const char* bytes, std::ptrdiff_t n) {
     if (differs_)
         existing_.reset();
     if (save_ && !save_->write(bytes, n))
-        ThrowIoFailure(save_->errorString(), path_);
+        ThrowIoFailure(save_->errorString().toStdString(), ToPath(path_));
 }
 
 void OutputFile::finishWriting() {
@@ -388,9 +385,8 @@ void OutputFile::finishWriting() {
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": a surrogate without its pair"),
-                        QStringLiteral("a surrogate without its pair"));
+                        "Cannot write " + path_.toStdString() + ": a surrogate without its pair",
+                        "a surrogate without its pair");
     flush();
     if (!differs_ && useKnownBytes_) {
         unchanged_ = compared_ == knownBytes_.size();
@@ -468,15 +464,15 @@ OutputFile::Result OutputFile::commit() {
     if (!save_->commit([this] { return stillSafe(); }, releaseLease)) {
         if (anotherWriter_)
             throw FileError(FileProblem::InUse,
-                            QStringLiteral("Cannot replace ") + path_ +
-                                QStringLiteral(": another program is writing it"),
-                            QStringLiteral("another program is writing it"));
+                            "Cannot replace " + path_.toStdString() +
+                                ": another program is writing it",
+                            "another program is writing it");
         if (save_->changedMeanwhile())
             changedMeanwhile(path_);
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
-                            save_->errorString(),
-                        save_->errorString());
+                        "Cannot replace " + path_.toStdString() + ": " +
+                            save_->errorString().toStdString(),
+                        save_->errorString().toStdString());
     }
     return Result::Written;
 }
@@ -495,8 +491,8 @@ bool OutputFile::stillSafe() {
 
 void OutputFile::refuse() const {
     throw FileError(FileProblem::Denied,
-                    QStringLiteral("Permission denied: ") + path_ + QStringLiteral(" is read-only"),
-                    QStringLiteral("it is read-only"));
+                    "Permission denied: " + path_.toStdString() + " is read-only",
+                    "it is read-only");
 }
 
 void OutputFile::discard() {
