@@ -209,7 +209,7 @@ OutputTarget targetFor(const SourceFile& source, bool inPlace, const QString& ba
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
         where.kind = OutputTarget::Kind::FileRead;
-        where.linkFreePath = source.file->linkFreePath();
+        where.linkFreePath = ToQString(source.file->linkFreePath());
         where.identity = source.identity;
         where.source = source.file.get();
     }

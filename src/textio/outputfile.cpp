@@ -217,7 +217,7 @@ void OutputFile::startComparing() {
     } else if (exists_) {
         // Opened without following a link and without waiting, and compared only while it
         // is the file just looked at.
-        existing_ = std::make_unique<ReadOnlyFile>(target_);
+        existing_ = std::make_unique<ReadOnlyFile>(ToPath(target_));
         if (existing_->open(false) && existing_->identity() == expected_)
             differs_ = false;
         else
@@ -336,7 +336,7 @@ void OutputFile::startTemporary(qint64 equal) {
         return;
     }
     if (!existing_->rewind())
-        ThrowIoFailure(existing_->errorString().toStdString(), ToPath(path_));
+        ThrowIoFailure(existing_->errorString(), ToPath(path_));
     QByteArray slice(std::ptrdiff_t(std::min<qint64>(equal, BufferCapacity)), Qt::Uninitialized);
     for (qint64 left = equal; left > 0;) {
         const qint64 got = existing_->read(slice.data(), std::min<qint64>(left, slice.size()));
@@ -483,7 +483,7 @@ bool OutputFile::stillSafe() {
         anotherWriter_ = true;
         return false;
     }
-    return FileIdentity::AtName(target_) == expected_;
+    return FileIdentity::AtName(ToPath(target_)) == expected_;
 #else
     return true;
 #endif

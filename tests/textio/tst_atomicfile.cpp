@@ -1,5 +1,6 @@
 // The temporary file that replaces a target in one step: the target is replaced only at
 // commit, with the permission bits it had, and no temporary file is ever left behind.
+#include "base/qtpaths.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "textio/atomicfile.h"
@@ -198,7 +199,7 @@ private slots:
                 ::_exit(3);
             AtomicFile file(target);
             const QByteArray bytes(8192, 'q');
-            const bool opened = into ? file.openToWriteInto(FileIdentity::AtName(target))
+            const bool opened = into ? file.openToWriteInto(FileIdentity::AtName(ToPath(target)))
                                      : file.open(true, 0644);
             if (!opened)
                 ::_exit(4);
