@@ -21,6 +21,8 @@ set(must_not_include_quotes "base/failure.h" "base/prompts.h")
 # src/ that is not itself one of them. Patterns are relative to src/.
 set(engine_files
     base/filestatus.* base/portable.h
+    textio/atomicfile.* textio/atomicfile_copies.cpp textio/atomicfile_flush.cpp
+    textio/atomicfile_unix.h textio/extendedattributes.* textio/leftovers.*
     textio/bufferpool.* textio/fileerror.* textio/readonlyfile.*
     textio/signals.h textio/textscan.* textio/writebehind.*
     textio/simd/*

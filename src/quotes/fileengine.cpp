@@ -19,6 +19,15 @@ namespace parvello {
 
 namespace {
 
+// The folders as the engine's flush takes them.
+std::vector<std::filesystem::path> pathsOf(const QStringList& folders) {
+    std::vector<std::filesystem::path> paths;
+    paths.reserve(size_t(folders.size()));
+    for (const QString& folder : folders)
+        paths.push_back(ToPath(folder));
+    return paths;
+}
+
 // Whether the path leads to a pipe, socket or device, asked without opening it.
 bool isSpecialFile(const QString& path) {
     return FileStatus::Of(ToPath(path)).kind == FileKind::Other;
@@ -399,7 +408,7 @@ void CommitGroup::commit() {
             for (const auto& file : files)
                 file->output->flushedAlready();
     }
-    FlushFolders(std::exchange(namedIn_, {}), flushed);
+    FlushFolders(pathsOf(std::exchange(namedIn_, {})), flushed);
     for (const auto& file : files) {
         const WriteOutcome written = CommitOutput(*file->output);
         const FileReport report = afterReplace(file->report, written);
@@ -414,7 +423,7 @@ void CommitGroup::commit() {
 void CommitGroup::finish() {
     commit();
     // The new names are made durable too, once for each folder that received one.
-    FlushFolders(std::exchange(namedIn_, {}));
+    FlushFolders(pathsOf(std::exchange(namedIn_, {})));
 }
 
 } // namespace parvello

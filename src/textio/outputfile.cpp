@@ -164,7 +164,7 @@ void OutputFile::takeKnownBytes() {
 // result, and for a file in a folder where its temporary file cannot be made or renamed,
 // where the file itself may still be written.
 void OutputFile::openTemporary() {
-    save_ = std::make_unique<AtomicFile>(target_);
+    save_ = std::make_unique<AtomicFile>(ToPath(target_));
     save_->whileWaiting(where_.whileWaiting);
 #ifdef Q_OS_UNIX
     const unsigned permissionBits = mode_ & 0777;
@@ -185,13 +185,13 @@ void OutputFile::openTemporary() {
                             "No such file or directory");
         throw FileError(FileProblem::Denied,
                         (exists_ ? "Cannot replace " : "Cannot create ") + path_.toStdString() +
-                            ": " + save_->errorString().toStdString(),
-                        save_->errorString().toStdString());
+                            ": " + save_->errorString(),
+                        save_->errorString());
     }
     if (exists_ && !intoTarget_)
         carryAttributes();
     if (exists_ && !where_.backupSuffix.isEmpty())
-        save_->keepBackup(target_ + where_.backupSuffix, expected_);
+        save_->keepBackup(ToPath(target_ + where_.backupSuffix), expected_);
 }
 
 // The result takes the place of a file that exists: it gets that file's extended attributes
@@ -199,12 +199,11 @@ void OutputFile::openTemporary() {
 // it gives no one more access than the file gave.
 void OutputFile::carryAttributes() {
 #ifdef Q_OS_LINUX
-    const QString error = CopyExtendedAttributes(QFile::encodeName(target_), save_->handle());
-    if (!error.isEmpty()) {
+    const std::string error = CopyExtendedAttributes(ToPath(target_), save_->handle());
+    if (!error.empty()) {
         save_->cancel();
-        throw FileError(FileProblem::Denied,
-                        "Cannot replace " + path_.toStdString() + ": " + error.toStdString(),
-                        error.toStdString());
+        throw FileError(FileProblem::Denied, "Cannot replace " + path_.toStdString() + ": " + error,
+                        error);
     }
 #endif
 }
@@ -229,7 +228,7 @@ void OutputFile::restart(OutputEncoding encoding) {
     if (!opened_)
         notOpen();
     if (save_ && !save_->rewind())
-        ThrowIoFailure(save_->errorString().toStdString(), ToPath(path_));
+        ThrowIoFailure(save_->errorString(), ToPath(path_));
     existing_.reset();
     startComparing();
     encoder_ = TextEncoder(encoding);
@@ -332,7 +331,7 @@ void OutputFile::startTemporary(qint64 equal) {
     }
     if (useKnownBytes_) {
         if (equal > 0 && !save_->write(knownBytes_.constData(), equal))
-            ThrowIoFailure(save_->errorString().toStdString(), ToPath(path_));
+            ThrowIoFailure(save_->errorString(), ToPath(path_));
         return;
     }
     if (!existing_->rewind())
@@ -343,7 +342,7 @@ void OutputFile::startTemporary(qint64 equal) {
         if (got <= 0)
             changedMeanwhile(path_); // the target is no longer what it was when compared
         if (!save_->write(slice.constData(), got))
-            ThrowIoFailure(save_->errorString().toStdString(), ToPath(path_));
+            ThrowIoFailure(save_->errorString(), ToPath(path_));
         left -= got;
     }
 }
@@ -375,7 +374,7 @@ void OutputFile::put(const char* bytes, std::ptrdiff_t n) {
     if (differs_)
         existing_.reset();
     if (save_ && !save_->write(bytes, n))
-        ThrowIoFailure(save_->errorString().toStdString(), ToPath(path_));
+        ThrowIoFailure(save_->errorString(), ToPath(path_));
 }
 
 void OutputFile::finishWriting() {
@@ -470,9 +469,8 @@ OutputFile::Result OutputFile::commit() {
         if (save_->changedMeanwhile())
             changedMeanwhile(path_);
         throw FileError(FileProblem::Denied,
-                        "Cannot replace " + path_.toStdString() + ": " +
-                            save_->errorString().toStdString(),
-                        save_->errorString().toStdString());
+                        "Cannot replace " + path_.toStdString() + ": " + save_->errorString(),
+                        save_->errorString());
     }
     return Result::Written;
 }
