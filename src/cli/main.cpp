@@ -5,6 +5,7 @@
 #include "base/failure.h"
 #include "base/pathhelpers.h"
 #include "base/printablename.h"
+#include "base/qtpaths.h"
 #include "cli/joblist.h"
 #include "cli/onefile.h"
 #include "cli/options.h"
@@ -204,7 +205,7 @@ int main(int argc, char* argv[]) {
         return ExitUsage;
     } catch (const FileError& failure) { // the code page named by PARVELLO_CODEPAGE
         std::fprintf(stderr, "parvello-cli: %s\n",
-                     PrintableLine(failure.description()).toLocal8Bit().constData());
+                     PrintableLine(ToQString(failure.description())).toLocal8Bit().constData());
         return ExitUsage;
     } catch (const std::exception& failure) {
         // A limit met before any file was read (no memory for the list of files).

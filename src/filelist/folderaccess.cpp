@@ -1,5 +1,7 @@
 #include "filelist/folderaccess.h"
 
+#include "base/filestatus.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <optional>
@@ -268,14 +270,6 @@ int LocalFolders::attributes(const std::filesystem::path& path) {
     return static_cast<int>(value);
 }
 
-bool LocalFolders::isRegularFile(const std::filesystem::path& path) {
-    if (path.empty())
-        return false;
-    const DWORD value = GetFileAttributesW(longForm(path).c_str());
-    return value != INVALID_FILE_ATTRIBUTES &&
-           (value & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
-}
-
 std::filesystem::path LocalFolders::resolvedPath(const std::filesystem::path& folder) {
     const OpenedPath opened(folder);
     if (folder.empty() || opened.handle == INVALID_HANDLE_VALUE)
@@ -293,18 +287,6 @@ std::filesystem::path LocalFolders::resolvedPath(const std::filesystem::path& fo
     if (text.starts_with(L"\\\\?\\"))
         return text.substr(4);
     return text;
-}
-
-PathTarget LocalFolders::target(const std::filesystem::path& path) {
-    const OpenedPath opened(path);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (path.empty() || opened.handle == INVALID_HANDLE_VALUE ||
-        !GetFileInformationByHandle(opened.handle, &info))
-        return {};
-    return {"file:" + std::to_string(info.dwVolumeSerialNumber) + ':' +
-                std::to_string((static_cast<unsigned long long>(info.nFileIndexHigh) << 32) |
-                               info.nFileIndexLow),
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0};
 }
 
 #else
@@ -332,11 +314,6 @@ int LocalFolders::attributes(const std::filesystem::path& path) {
     return result;
 }
 
-bool LocalFolders::isRegularFile(const std::filesystem::path& path) {
-    struct stat status {};
-    return !path.empty() && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
 std::filesystem::path LocalFolders::resolvedPath(const std::filesystem::path& folder) {
     if (folder.empty())
         return {};
@@ -347,15 +324,19 @@ std::filesystem::path LocalFolders::resolvedPath(const std::filesystem::path& fo
     return real.text ? std::filesystem::path(real.text) : std::filesystem::path();
 }
 
-PathTarget LocalFolders::target(const std::filesystem::path& path) {
-    struct stat status {};
-    if (path.empty() || ::stat(path.c_str(), &status) != 0)
-        return {};
-    return {"inode:" + std::to_string(status.st_dev) + ':' + std::to_string(status.st_ino),
-            S_ISREG(status.st_mode)};
+#endif
+
+bool LocalFolders::isRegularFile(const std::filesystem::path& path) {
+    return !path.empty() && FileStatus::Of(path).isRegular();
 }
 
-#endif
+// One status call answers both questions.
+PathTarget LocalFolders::target(const std::filesystem::path& path) {
+    const FileStatus info = path.empty() ? FileStatus() : FileStatus::Of(path);
+    if (!info.exists())
+        return {};
+    return {info.id.text(), info.isRegular()};
+}
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "quotes/fileengine.h"
 
 #include "base/filestatus.h"
+#include "base/qtpaths.h"
 #include "quotes/blocklines.h"
 #include "quotes/stagedoutput.h"
 #include "textio/atomicfile.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace parvello {
@@ -20,7 +22,7 @@ namespace {
 
 // Whether the path leads to a pipe, socket or device, asked without opening it.
 bool isSpecialFile(const QString& path) {
-    return FileStatus::Of(path).kind == FileKind::Other;
+    return FileStatus::Of(ToPath(path)).kind == FileKind::Other;
 }
 
 // Whether output is the source's own name: the same text, or the same name in the same
@@ -33,8 +35,8 @@ bool isSourceName(const QString& source, const QString& output) {
     if (sourceInfo.fileName() != outputInfo.fileName())
         return false;
 #ifdef Q_OS_UNIX
-    const FileStatus sourceFolder = FileStatus::Of(sourceInfo.path());
-    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(outputInfo.path()).id;
+    const FileStatus sourceFolder = FileStatus::Of(ToPath(sourceInfo.path()));
+    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(ToPath(outputInfo.path())).id;
 #else
     const QString folder = QFileInfo(sourceInfo.path()).canonicalFilePath();
     return !folder.isEmpty() && folder == QFileInfo(outputInfo.path()).canonicalFilePath();
@@ -204,7 +206,7 @@ private:
 // compare the result with.
 OutputTarget targetFor(const SourceFile& source, bool inPlace, const QString& backupSuffix) {
     OutputTarget where;
-    where.backupSuffix = backupSuffix;
+    where.backupSuffix = ToPath(backupSuffix);
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
         where.kind = OutputTarget::Kind::FileRead;
@@ -336,9 +338,9 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
         const TextPieces pieces = [&](PieceSink& sink) { return run.transform(sink); };
         PreparedOutput prepared;
         if (waiting)
-            prepared = PrepareOutput(outputPath, run.encoding(), pieces, where);
+            prepared = PrepareOutput(ToPath(outputPath), run.encoding(), pieces, where);
         else
-            prepared.outcome = WriteOutput(outputPath, run.encoding(), pieces, where);
+            prepared.outcome = WriteOutput(ToPath(outputPath), run.encoding(), pieces, where);
         report = reportOf(read, run, prepared.outcome);
         if (prepared.waiting) {
             *waiting = std::make_unique<CommitGroup::Waiting>();
@@ -402,8 +404,9 @@ void CommitGroup::commit() {
     for (const auto& file : files) {
         const WriteOutcome written = CommitOutput(*file->output);
         const FileReport report = afterReplace(file->report, written);
-        if (!written.newNameIn.isEmpty() && !namedIn_.contains(written.newNameIn))
-            namedIn_ << written.newNameIn;
+        if (!written.newNameIn.empty() &&
+            std::find(namedIn_.begin(), namedIn_.end(), written.newNameIn) == namedIn_.end())
+            namedIn_.push_back(written.newNameIn);
         file->output.reset();
         file->source.reset();
         file->done(report);

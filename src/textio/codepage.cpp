@@ -48,7 +48,8 @@ bool isWindows1252(const QString& name) {
     throw FileError(FileProblem::InvalidArgument,
                     QStringLiteral("\"%1\" is not a single-byte code page: some byte does not "
                                    "decode on its own to one character")
-                        .arg(name));
+                        .arg(name)
+                        .toStdString());
 }
 
 // The table of a code page from the unit each byte decodes to alone. Each byte must come
@@ -107,8 +108,7 @@ std::unique_ptr<CodePage> systemCodePage() {
     try {
         return CodePage::forName(configured);
     } catch (const FileError& failure) {
-        throw FileError(failure.problem(),
-                        QStringLiteral("PARVELLO_CODEPAGE: ") + failure.description());
+        throw FileError(failure.problem(), "PARVELLO_CODEPAGE: " + failure.description());
     }
 #endif
 }
@@ -156,7 +156,7 @@ std::unique_ptr<CodePage> CodePage::forName(const QString& name) {
     const QByteArray encodedName = trimmed.toLatin1();
     if (trimmed.isEmpty() || !QStringDecoder(encodedName.constData()).isValid())
         throw FileError(FileProblem::InvalidArgument,
-                        QStringLiteral("Unknown code page \"%1\"").arg(name));
+                        QStringLiteral("Unknown code page \"%1\"").arg(name).toStdString());
     const auto decode = [&](QByteArrayView bytes, bool* error = nullptr) {
         QStringDecoder decoder(encodedName.constData(), QStringDecoder::Flag::Stateless);
         QString text = decoder(bytes);

@@ -2,10 +2,10 @@
 
 #include "base/filestatus.h"
 #include "base/platform.h"
+#include "base/qtpaths.h"
 #include "textio/extendedattributes.h"
 #include "textio/fileerror.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -22,34 +22,39 @@ namespace parvello {
 
 namespace {
 
+// The folder a path names a file in: "." for a bare name.
+std::filesystem::path folderOf(const std::filesystem::path& path) {
+    std::filesystem::path folder = path.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
 [[noreturn]] void notOpen() {
-    throw FileError(FileProblem::NotOpen, QStringLiteral("The output file is not open"));
+    throw FileError(FileProblem::NotOpen, "The output file is not open");
 }
 
 #ifdef Q_OS_UNIX
 // Whether the running user may write the file, as the system decides it (its access list
 // included). Root may write every file: for root the attributes alone decide.
-bool userMayWrite(const QString& path, const FileIdentity& file) {
+bool userMayWrite(const std::filesystem::path& path, const FileIdentity& file) {
     const uid_t user = ::geteuid();
     if (user == 0)
         return true;
     if (user == file.owner) // the owner's own bits, whatever the group or a list allows
         return (file.mode & S_IWUSR) != 0;
-    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0 ||
-           errno != EACCES;
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno != EACCES;
 }
 #endif
 
-[[noreturn]] void changedMeanwhile(const QString& path) {
+[[noreturn]] void changedMeanwhile(const std::filesystem::path& path) {
     throw FileError(FileProblem::Changed,
-                    QStringLiteral("Cannot replace ") + path +
-                        QStringLiteral(": it changed while it was being processed"),
-                    QStringLiteral("it changed while it was being processed"));
+                    "Cannot replace " + DescribedPath(path) +
+                        ": it changed while it was being processed",
+                    "it changed while it was being processed");
 }
 
 } // namespace
 
-OutputFile::OutputFile(QString path, OutputEncoding encoding, OutputTarget where)
+OutputFile::OutputFile(std::filesystem::path path, OutputEncoding encoding, OutputTarget where)
     : path_(std::move(path)), where_(std::move(where)), encoder_(encoding) {}
 
 OutputFile::~OutputFile() {
@@ -61,14 +66,13 @@ void OutputFile::open() {
     const TargetKind kind = examineTarget();
     if (kind == TargetKind::Folder)
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": it is a folder"),
-                        QStringLiteral("Is a directory"));
+                        "Cannot write " + DescribedPath(path_) + ": it is a folder",
+                        "Is a directory");
     if (kind == TargetKind::Special)
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": it is a pipe, socket or device, not a file"),
-                        QStringLiteral("it is a pipe, socket or device, not a file"));
+                        "Cannot write " + DescribedPath(path_) +
+                            ": it is a pipe, socket or device, not a file",
+                        "it is a pipe, socket or device, not a file");
     exists_ = kind == TargetKind::File;
     takeKnownBytes();
     startComparing();
@@ -98,8 +102,8 @@ OutputFile::TargetKind OutputFile::examineTarget() {
     if (where_.kind == OutputTarget::Kind::FileRead) {
         target_ = where_.linkFreePath;
     } else if (where_.kind == OutputTarget::Kind::Resolved) {
-        if (char* resolved = ::realpath(QFile::encodeName(path_).constData(), nullptr)) {
-            target_ = QFile::decodeName(resolved);
+        if (char* resolved = ::realpath(path_.c_str(), nullptr)) {
+            target_ = resolved;
             std::free(resolved);
         }
     }
@@ -111,9 +115,8 @@ OutputFile::TargetKind OutputFile::examineTarget() {
         // unchanged, is asked right before it is replaced.
         expected_ = where_.identity;
     } else {
-        expected_ = target_.isEmpty()
-                        ? FileIdentity()
-                        : FileIdentity::Of(FileStatus::Of(target_, Links::DoNotFollow));
+        expected_ = target_.empty() ? FileIdentity()
+                                    : FileIdentity::Of(FileStatus::Of(target_, Links::DoNotFollow));
         if (where_.kind == OutputTarget::Kind::FileRead)
             changedMeanwhile(path_); // the reader could not say which file it read
     }
@@ -131,16 +134,16 @@ OutputFile::TargetKind OutputFile::examineTarget() {
     return TargetKind::File;
 #else
     target_ = where_.kind == OutputTarget::Kind::FileRead ? where_.linkFreePath : path_;
-    const QFileInfo info(target_);
+    const QFileInfo info(ToQString(target_));
     if (where_.kind == OutputTarget::Kind::Resolved && info.exists())
-        target_ = info.canonicalFilePath();
+        target_ = ToPath(info.canonicalFilePath());
     if (!info.exists())
         return TargetKind::Missing;
     if (info.isDir())
         return TargetKind::Folder;
     if (!info.isFile())
         return TargetKind::Special;
-    readOnly_ = FileAttributes(target_) & attributes::ReadOnly;
+    readOnly_ = FileAttributes(ToQString(target_)) & attributes::ReadOnly;
     return TargetKind::File;
 #endif
 }
@@ -180,19 +183,21 @@ void OutputFile::openTemporary() {
         ready = save_->openToWriteInto(expected_);
     }
     if (!ready) {
-        if (!QFileInfo(target_).absoluteDir().exists())
-            throw FileError(FileProblem::PathNotFound, QStringLiteral("Path not found: ") + path_,
-                            QStringLiteral("No such file or directory"));
-        throw FileError(
-            FileProblem::Denied,
-            (exists_ ? QStringLiteral("Cannot replace ") : QStringLiteral("Cannot create ")) +
-                path_ + QStringLiteral(": ") + save_->errorString(),
-            save_->errorString());
+        if (!FileStatus::Of(folderOf(target_)).isFolder())
+            throw FileError(FileProblem::PathNotFound, "Path not found: " + DescribedPath(path_),
+                            "No such file or directory");
+        throw FileError(FileProblem::Denied,
+                        (exists_ ? "Cannot replace " : "Cannot create ") + DescribedPath(path_) +
+                            ": " + save_->errorString(),
+                        save_->errorString());
     }
     if (exists_ && !intoTarget_)
         carryAttributes();
-    if (exists_ && !where_.backupSuffix.isEmpty())
-        save_->keepBackup(target_ + where_.backupSuffix, expected_);
+    if (exists_ && !where_.backupSuffix.empty()) {
+        std::filesystem::path backup = target_;
+        backup += where_.backupSuffix;
+        save_->keepBackup(backup, expected_);
+    }
 }
 
 // The result takes the place of a file that exists: it gets that file's extended attributes
@@ -200,12 +205,11 @@ void OutputFile::openTemporary() {
 // it gives no one more access than the file gave.
 void OutputFile::carryAttributes() {
 #ifdef Q_OS_LINUX
-    const QString error = CopyExtendedAttributes(QFile::encodeName(target_), save_->handle());
-    if (!error.isEmpty()) {
+    const std::string error = CopyExtendedAttributes(target_, save_->handle());
+    if (!error.empty()) {
         save_->cancel();
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") + error,
-                        error);
+                        "Cannot replace " + DescribedPath(path_) + ": " + error, error);
     }
 #endif
 }
@@ -291,9 +295,8 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": a surrogate without its pair"),
-                        QStringLiteral("a surrogate without its pair"));
+                        "Cannot write " + DescribedPath(path_) + ": a surrogate without its pair",
+                        "a surrogate without its pair");
     // A long stretch (such as a block the engine's pass gathered) goes to the file straight
     // from where it is, without a copy.
     if (bytes.size() >= BufferSize / 4) {
@@ -387,9 +390,8 @@ void OutputFile::finishWriting() {
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": a surrogate without its pair"),
-                        QStringLiteral("a surrogate without its pair"));
+                        "Cannot write " + DescribedPath(path_) + ": a surrogate without its pair",
+                        "a surrogate without its pair");
     flush();
     if (!differs_ && useKnownBytes_) {
         unchanged_ = compared_ == knownBytes_.size();
@@ -467,14 +469,13 @@ OutputFile::Result OutputFile::commit() {
     if (!save_->commit([this] { return stillSafe(); }, releaseLease)) {
         if (anotherWriter_)
             throw FileError(FileProblem::InUse,
-                            QStringLiteral("Cannot replace ") + path_ +
-                                QStringLiteral(": another program is writing it"),
-                            QStringLiteral("another program is writing it"));
+                            "Cannot replace " + DescribedPath(path_) +
+                                ": another program is writing it",
+                            "another program is writing it");
         if (save_->changedMeanwhile())
             changedMeanwhile(path_);
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
-                            save_->errorString(),
+                        "Cannot replace " + DescribedPath(path_) + ": " + save_->errorString(),
                         save_->errorString());
     }
     return Result::Written;
@@ -494,8 +495,8 @@ bool OutputFile::stillSafe() {
 
 void OutputFile::refuse() const {
     throw FileError(FileProblem::Denied,
-                    QStringLiteral("Permission denied: ") + path_ + QStringLiteral(" is read-only"),
-                    QStringLiteral("it is read-only"));
+                    "Permission denied: " + DescribedPath(path_) + " is read-only",
+                    "it is read-only");
 }
 
 void OutputFile::discard() {

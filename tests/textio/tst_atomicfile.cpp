@@ -1,8 +1,12 @@
 // The temporary file that replaces a target in one step: the target is replaced only at
 // commit, with the permission bits it had, and no temporary file is ever left behind.
+#include "base/filestatus.h"
+#include "base/qtpaths.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "textio/atomicfile.h"
+#include "textio/fileerror.h"
+#include "textio/readonlyfile.h"
 #include "textio/writebehind.h"
 
 #include <QFileInfo>
@@ -12,9 +16,12 @@
 #include <thread>
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 using namespace parvello;
@@ -67,7 +74,7 @@ private slots:
     void newTarget() {
         TempFolder folder;
         const QString target = folder.path("new.txt");
-        AtomicFile file(target);
+        AtomicFile file(ToPath(target));
         QVERIFY(file.open(false, 0));
         QVERIFY(file.write("abc", 3));
         QVERIFY(!QFileInfo::exists(target)); // nothing shows before the commit
@@ -90,7 +97,7 @@ private slots:
         QCOMPARE(::chmod(QFile::encodeName(target).constData(), 0640), 0);
         const ino_t before = inodeOf(target);
 #endif
-        AtomicFile file(target);
+        AtomicFile file(ToPath(target));
         QVERIFY(file.open(true, 0640));
         QVERIFY(file.write("new bytes", 9));
         QCOMPARE(ReadBytes(target), QByteArray("old"));
@@ -118,7 +125,7 @@ private slots:
         const auto normal = qScopeGuard([] { ForceWriteBehindForTests(false); });
         TempFolder folder;
         const QString target = folder.write("t.txt", "old");
-        AtomicFile file(target);
+        AtomicFile file(ToPath(target));
         QVERIFY(file.open(true, 0644));
         QByteArray expected;
         for (int round = 0; round < 2; ++round) {
@@ -155,7 +162,7 @@ private slots:
             } catch (const std::system_error&) {
             }
             ForceWriteBehindForTests(true);
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             return file.open(false, 0) && file.write(bytes.constData(), bytes.size()) &&
                            file.write("end", 3) && file.commit()
                        ? 0
@@ -196,15 +203,15 @@ private slots:
             const rlimit small{4096, 4096};
             if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
                 ::_exit(3);
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             const QByteArray bytes(8192, 'q');
-            const bool opened = into ? file.openToWriteInto(FileIdentity::AtName(target))
+            const bool opened = into ? file.openToWriteInto(FileIdentity::AtName(ToPath(target)))
                                      : file.open(true, 0644);
             if (!opened)
                 ::_exit(4);
             // The write fails, or (written into) the commit, before the target changes.
             const bool written = file.write(bytes.constData(), bytes.size()) && file.commit();
-            const bool named = file.errorString().contains("too large");
+            const bool named = file.errorString().find("too large") != std::string::npos;
             file.cancel(); // as the writer does on a failure
             ::_exit(!written && named ? 0 : 1);
         }
@@ -221,14 +228,14 @@ private slots:
         TempFolder folder;
         const QString target = folder.write("t.txt", "old");
         {
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             QVERIFY(file.open(true, 0644));
             QVERIFY(file.write("x", 1));
             file.cancel();
             QCOMPARE(folder.entries(), QStringList{"t.txt"});
         }
         {
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             QVERIFY(file.open(true, 0644));
             QVERIFY(file.write("x", 1));
         } // gone without a commit
@@ -240,23 +247,23 @@ private slots:
     void failedCommitLeavesNoTemporaryFile() {
         TempFolder folder;
         const QString target = folder.path("busy");
-        AtomicFile file(target);
+        AtomicFile file(ToPath(target));
         QVERIFY(file.open(false, 0));
         QVERIFY(file.write("x", 1));
         // The target turns into a folder with something in it meanwhile.
         QVERIFY(QDir(folder.root()).mkdir(QStringLiteral("busy")));
         folder.write(QStringLiteral("busy/inner"), "keep");
         QVERIFY(!file.commit());
-        QVERIFY(!file.errorString().isEmpty());
+        QVERIFY(!file.errorString().empty());
         QCOMPARE(folder.entries(), QStringList{"busy"});
         QCOMPARE(ReadBytes(folder.path("busy/inner")), QByteArray("keep"));
     }
 
     void missingFolderFails() {
         TempFolder folder;
-        AtomicFile file(folder.path("missing/t.txt"));
+        AtomicFile file(ToPath(folder.path("missing/t.txt")));
         QVERIFY(!file.open(false, 0));
-        QVERIFY(!file.errorString().isEmpty());
+        QVERIFY(!file.errorString().empty());
     }
 
 #ifdef Q_OS_UNIX
@@ -266,10 +273,10 @@ private slots:
         const QString existing = folder.write("old.txt", "old");
         QFile::setPermissions(existing, QFileDevice::Permissions(0x6666));
         const int status = RunUnprivileged([&] {
-            AtomicFile created(folder.path("new.txt"));
+            AtomicFile created(ToPath(folder.path("new.txt")));
             if (!created.open(false, 0) || !created.write("new", 3) || !created.commit())
                 return 1;
-            AtomicFile replaced(existing);
+            AtomicFile replaced(ToPath(existing));
             if (!replaced.open(true, 0666) || !replaced.write("newer", 5) || !replaced.commit())
                 return 2;
             return 0;
@@ -294,7 +301,7 @@ private slots:
         folder.write(prefix + "Mine12", "mine");
         const QString theirs = folder.write(prefix + "Theirs", "theirs");
         QCOMPARE(::chown(QFile::encodeName(theirs).constData(), NobodyId, NobodyId), 0);
-        AtomicFile file(folder.path("t.txt"));
+        AtomicFile file(ToPath(folder.path("t.txt")));
         QVERIFY(file.open(false, 0));
         file.cancel();
         QCOMPARE(folder.entries(), QStringList{prefix + "Theirs"});
@@ -308,15 +315,50 @@ private slots:
         QFile::setPermissions(target, QFileDevice::Permissions(0x6666));
         QCOMPARE(::chmod(QFile::encodeName(folder.path("locked")).constData(), 0555), 0);
         const int status = RunUnprivileged([&] {
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             if (file.open(true, 0666))
                 return 1;
-            return file.errorString() == QStringLiteral("Permission denied") ? 0 : 2;
+            return file.errorString() == "Permission denied" ? 0 : 2;
         });
         QCOMPARE(status, 0);
         QCOMPARE(QDir(folder.path("locked")).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"t.txt"});
         QCOMPARE(::chmod(QFile::encodeName(folder.path("locked")).constData(), 0755), 0);
+    }
+
+    // Names that are not UTF-8 reach the system as they are: the result replaces that very
+    // file and is read back through it, and a missing one is named with its own bytes.
+    void namesKeepTheirBytes() {
+        TempFolder folder;
+        const std::string at = QFile::encodeName(folder.root()).toStdString() + '/';
+        for (const std::string name : {"plain.txt", "caf\xC3\xA9.txt", "bad\xFF\xFE.txt"}) {
+            const std::filesystem::path target = at + name;
+            const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0 && ::write(fd, "old", 3) == 3 && ::close(fd) == 0);
+            AtomicFile file(target);
+            QVERIFY(file.open(true, 0644) && file.write("new", 3) && file.commit());
+            ReadOnlyFile read(target);
+            char bytes[8] = {};
+            QVERIFY(read.open() && read.read(bytes, 8) == 3);
+            QCOMPARE(QByteArray(bytes, 3), QByteArray("new"));
+            QVERIFY(FileStatus::Of(read.linkFreePath()).id == FileStatus::Of(target).id);
+            try {
+                ThrowOpenFailure("unused", at + "missing-" + name);
+            } catch (const FileError& failure) {
+                QCOMPARE(failure.problem(), FileProblem::FileNotFound);
+                QCOMPARE(failure.description(), "File not found: " + at + "missing-" + name);
+            }
+        }
+        // Nothing else was left there (Qt's own listing would skip the name it cannot hold).
+        int entries = 0;
+        DIR* dir = ::opendir(at.c_str());
+        while (const dirent* entry = dir ? ::readdir(dir) : nullptr)
+            entries += entry->d_name[0] != '.';
+        if (dir)
+            ::closedir(dir);
+        QCOMPARE(entries, 3);
+        for (const std::string name : {"plain.txt", "caf\xC3\xA9.txt", "bad\xFF\xFE.txt"})
+            QCOMPARE(::unlink((at + name).c_str()), 0);
     }
 #endif
 };
