@@ -120,13 +120,13 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
         anyQuote = true;
         for (size_t k = 0; k < 3; ++k) {
             stop[k + 2] = rule_->family()[k];
-            longest = std::max(longest, rule_->result(k).size() * 2);
+            longest = std::max<std::ptrdiff_t>(longest, rule_->result(k).size() * 2);
         }
     } else if (!units && !byteRule_->findsNothing()) {
         anyQuote = true;
         for (int k = 0; k < 3; ++k) {
             stop[size_t(k) + 2] = char16_t(uchar(byteRule_->lastBytes()[size_t(k)]));
-            longest = std::max(longest, byteRule_->resultBytes(k).size());
+            longest = std::max<std::ptrdiff_t>(longest, byteRule_->resultBytes(k).size());
         }
     }
     if (longest > LongestResult)

@@ -268,7 +268,7 @@ bool OutputFile::write(QStringView text) {
         return true;
     }
     while (!text.isEmpty()) {
-        std::ptrdiff_t n = std::min(text.size(), SliceUnits);
+        std::ptrdiff_t n = std::min<std::ptrdiff_t>(text.size(), SliceUnits);
         if (n < text.size() && text[n - 1].isHighSurrogate())
             --n; // keep a surrogate pair in one slice
         if (filled_ + n * perUnit > BufferCapacity)
