@@ -1,5 +1,6 @@
 #include "textio/textencoder.h"
 
+#include "base/qtpaths.h"
 #include "textio/codepage.h"
 #include "textio/textscan.h"
 
@@ -116,7 +117,7 @@ QString TextEncoder::cannotHoldReason() const {
 QString CannotHoldReason(OutputEncoding encoding) {
     if (encoding == OutputEncoding::CodePage)
         return QStringLiteral("the code page %1 cannot hold the replacement text")
-            .arg(CodePage::ansi().name());
+            .arg(ToQString(std::string_view(CodePage::ansi().name())));
     return QStringLiteral("the replacement text is not valid Unicode");
 }
 

@@ -109,7 +109,7 @@ private slots:
         QFETCH(bool, taken);
         std::unique_ptr<CodePage> page;
         try {
-            page = CodePage::forName(name);
+            page = CodePage::forName(name.toStdString());
         } catch (const FileError& failure) {
             QVERIFY2(!taken, qPrintable(failure.description()));
             return;
