@@ -21,6 +21,7 @@ set(must_not_include_quotes "base/failure.h" "base/prompts.h")
 # src/ that is not itself one of them. Patterns are relative to src/.
 set(engine_files
     base/portable.h
-    textio/bufferpool.* textio/codepage.h textio/signals.h textio/textscan.* textio/writebehind.*
+    textio/bufferpool.* textio/codepage.h textio/linearray.h textio/signals.h
+    textio/textencoder.h textio/textscan.* textio/writebehind.*
     textio/simd/*
     quotes/blocklines.h)

@@ -232,7 +232,8 @@ FileReport writtenReport(const WriteOutcome& written, OutputEncoding encoding) {
     else if (written.result == WriteResult::Differs)
         report.outcome = FileOutcome::WouldChange;
     else if (written.result == WriteResult::CannotHold)
-        report = FileReport(FileOutcome::CannotHold, CannotHoldReason(encoding));
+        report =
+            FileReport(FileOutcome::CannotHold, QString::fromStdString(CannotHoldReason(encoding)));
     else if (written.result == WriteResult::Changed)
         report = FileReport(FileOutcome::Changed,
                             QStringLiteral("it changed while it was being processed"));

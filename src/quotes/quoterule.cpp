@@ -78,9 +78,12 @@ std::array<QByteArray, 3> encodedQuotes(const QuoteReplacer& rule, OutputEncodin
     if (rule.rule() == QuoteRule::None)
         return quotes;
     const TextEncoder encoder(encoding);
-    for (size_t q = 0; q < 3; ++q)
-        if (!encoder.append(QStringView(&rule.family()[q], 1), quotes[q]) || quotes[q].size() > 3)
-            quotes[q].clear();
+    for (size_t q = 0; q < 3; ++q) {
+        std::string quote;
+        const char16_t unit = rule.family()[q];
+        if (encoder.append(std::u16string_view(&unit, 1), quote) && quote.size() <= 3)
+            quotes[q] = QByteArray(quote.data(), qsizetype(quote.size()));
+    }
     return quotes;
 }
 
@@ -102,7 +105,11 @@ ByteQuoteReplacer::ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding e
             std::memcpy(quotes_[q].bytes, quotes[q].constData(), size_t(quotes[q].size()));
             ++needles;
         }
-        encodable_[q] = encoder.append(rule.result(q), results_[q]);
+        std::string result;
+        encodable_[q] = encoder.append(
+            std::u16string_view(QStringView(rule.result(q)).utf16(), size_t(rule.result(q).size())),
+            result);
+        results_[q] = QByteArray(result.data(), qsizetype(result.size()));
     }
     none_ = needles == 0;
 }

@@ -110,7 +110,9 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
     unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
                      QSysInfo::ByteOrder == QSysInfo::LittleEndian;
     for (size_t k = 0; k < 3 && unitsAreOutput; ++k)
-        unitsAreOutput = FindUnpairedSurrogate(rule_->result(k)) < 0;
+        unitsAreOutput =
+            FindUnpairedSurrogate(std::u16string_view(QStringView(rule_->result(k)).utf16(),
+                                                      size_t(rule_->result(k).size()))) < 0;
     byteStops.reset();
     unitStops.reset();
     std::array<char16_t, 5> stop = {u'\r', u'\n', u'\r', u'\r', u'\r'};

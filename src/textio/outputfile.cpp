@@ -22,6 +22,10 @@ namespace parvello {
 
 namespace {
 
+std::u16string_view unitsOf(QStringView text) {
+    return std::u16string_view(text.utf16(), size_t(text.size()));
+}
+
 [[noreturn]] void notOpen() {
     throw FileError(FileProblem::NotOpen, QStringLiteral("The output file is not open"));
 }
@@ -84,10 +88,10 @@ void OutputFile::open() {
     }
     opened_ = true;
     buffer_ = PooledBuffer(BufferCapacity);
-    const QByteArrayView mark = encoder_.mark();
-    if (!mark.isEmpty())
-        std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
-    filled_ = mark.size();
+    const std::string_view mark = encoder_.mark();
+    if (!mark.empty())
+        std::memcpy(buffer_.data(), mark.data(), mark.size());
+    filled_ = std::ptrdiff_t(mark.size());
 }
 
 // Which file the result replaces (target_), what it is, and what it must still be when it is
@@ -236,10 +240,10 @@ void OutputFile::restart(OutputEncoding encoding) {
     encoder_ = TextEncoder(encoding);
     pendingHigh_ = 0;
     made_ = 0;
-    const QByteArrayView mark = encoder_.mark();
-    if (!mark.isEmpty())
-        std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
-    filled_ = mark.size();
+    const std::string_view mark = encoder_.mark();
+    if (!mark.empty())
+        std::memcpy(buffer_.data(), mark.data(), mark.size());
+    filled_ = std::ptrdiff_t(mark.size());
 }
 
 bool OutputFile::write(QStringView text) {
@@ -259,7 +263,7 @@ bool OutputFile::write(QStringView text) {
     const int perUnit = encoder_.maxBytesPerUnit();
     // The usual piece: short, and room for it in the buffer.
     if (text.size() <= SliceUnits && filled_ + text.size() * perUnit <= BufferCapacity) {
-        char* const end = encoder_.encode(text, buffer_.data() + filled_);
+        char* const end = encoder_.encode(unitsOf(text), buffer_.data() + filled_);
         if (!end)
             return false;
         filled_ = end - buffer_.data();
@@ -273,7 +277,7 @@ bool OutputFile::write(QStringView text) {
             --n; // keep a surrogate pair in one slice
         if (filled_ + n * perUnit > BufferCapacity)
             flush();
-        char* const end = encoder_.encode(text.first(n), buffer_.data() + filled_);
+        char* const end = encoder_.encode(unitsOf(text.first(n)), buffer_.data() + filled_);
         if (!end)
             return false;
         filled_ = end - buffer_.data();

@@ -134,7 +134,7 @@ public:
     const QString& targetPath() const { return target_; }
     // The bytes of the result so far, its mark included (all of it after commit()).
     qint64 size() const { return made_ + filled_; }
-    QString cannotHoldReason() const { return encoder_.cannotHoldReason(); }
+    QString cannotHoldReason() const { return QString::fromStdString(encoder_.cannotHoldReason()); }
 
     // Bytes gathered before each write to the temporary file.
     static constexpr std::ptrdiff_t BufferSize = 1 << 18;

@@ -308,7 +308,7 @@ SourceBlocks::Next SourceBlocks::decodeUtf16(const char* bytes, std::ptrdiff_t n
     // A pair is never cut: a high surrogate at the end waits for the next block.
     if (!atEnd && count > 0 && QChar::isHighSurrogate(out[count - 1]))
         held_ = out[--count];
-    if (surrogates && FindUnpairedSurrogate(QStringView(out, count)) >= 0) {
+    if (surrogates && FindUnpairedSurrogate(std::u16string_view(out, size_t(count))) >= 0) {
         // A file of an odd length is named for that, as a whole-file check would.
         const qint64 size = source_.file->size();
         if (size > 0 && size % 2)

@@ -75,8 +75,10 @@ public:
         if (file_.size() == 0)
             bytes_.append(encoder_.mark());
     }
-    bool write(QStringView text) { return encoder_.append(text, bytes_); }
-    void writeBytes(QByteArrayView bytes) { bytes_.append(bytes); }
+    bool write(QStringView text) {
+        return encoder_.append(std::u16string_view(text.utf16(), size_t(text.size())), bytes_);
+    }
+    void writeBytes(QByteArrayView bytes) { bytes_.append(bytes.data(), size_t(bytes.size())); }
     bool endText() { return true; }
     void restart(OutputEncoding encoding) {
         encoder_ = TextEncoder(encoding);
@@ -85,7 +87,7 @@ public:
             bytes_.append(encoder_.mark());
     }
     OutputFile::Result commit() {
-        if (file_.write(bytes_) != bytes_.size())
+        if (file_.write(bytes_.data(), qint64(bytes_.size())) != qint64(bytes_.size()))
             ThrowIoFailure(file_, path_);
         file_.close();
         return OutputFile::Result::Written;
@@ -96,7 +98,7 @@ private:
     QString path_;
     QFile file_;
     TextEncoder encoder_;
-    QByteArray bytes_;
+    std::string bytes_;
 };
 
 WriteResult resultOf(OutputFile::Result result) {

@@ -42,19 +42,24 @@ FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArra
     FakePrompts prompts;
     const LineArray lines = ReadFileLines(path, prompts, LineForm::Text);
     if (lines.status == ReadStatus::NotText)
-        return {FileOutcome::NotText, lines.problem};
+        return {FileOutcome::NotText, QString::fromStdString(lines.problem)};
     const TextEncoder encoder(OutputEncodingFor(lines));
-    bytes = encoder.mark().toByteArray();
+    std::string encoded(encoder.mark());
     FileReport report(FileOutcome::Written, {});
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        for (const QChar c : lines[i])
+        for (const QChar c : QStringView(lines[i]))
             for (size_t q = 0; q < 3 && rule.rule() != QuoteRule::None; ++q)
                 report.quotesChanged += c == rule.family()[q] && rule.result(q) != QString(c);
-        if (!encoder.append(rule.apply(lines[i]), bytes) || !encoder.append(u"\r\n", bytes))
+        const QString applied = rule.apply(QStringView(lines[i]));
+        if (!encoder.append(
+                std::u16string_view(QStringView(applied).utf16(), size_t(applied.size())),
+                encoded) ||
+            !encoder.append(u"\r\n", encoded))
             report.outcome = FileOutcome::CannotHold;
     }
+    bytes = QByteArray::fromStdString(encoded);
     if (report.outcome == FileOutcome::CannotHold)
-        report.reason = CannotHoldReason(OutputEncodingFor(lines));
+        report.reason = QString::fromStdString(CannotHoldReason(OutputEncodingFor(lines)));
     return report;
 }
 
