@@ -24,4 +24,4 @@ set(engine_files
     textio/bufferpool.* textio/codepage.h textio/linearray.h textio/signals.h
     textio/textencoder.h textio/textscan.* textio/writebehind.*
     textio/simd/*
-    quotes/blocklines.h)
+    quotes/blocklines.h quotes/quoterule.h)

@@ -261,7 +261,8 @@ void Form1::processRow(BatchRun& run, int row, const QString& sourcePath, const 
         FirstSelectedRule({removeDoubleOption->isChecked(), removeSingleOption->isChecked(),
                            doubleToSingleOption->isChecked(), singleToDoubleOption->isChecked(),
                            doubleToTextOption->isChecked(), singleToTextOption->isChecked()}),
-        doubleReplacementBox->text(), singleReplacementBox->text());
+        doubleReplacementBox->text().toStdU16String(),
+        singleReplacementBox->text().toStdU16String());
     const QString replacing = PathIdentity(outputPath);
     if (run.unread) {
         const auto source = run.sourceIdentities.constFind(sourcePath);

@@ -11,20 +11,20 @@ bool StagedOutput::fillPassQuotes() {
         return false;
     passQuotes = {};
     for (size_t q = 0; q < 3; ++q) {
-        const QByteArrayView quote = byteRule_->quoteBytes(int(q));
+        const std::string_view quote = byteRule_->quoteBytes(int(q));
         passQuotes.length[q] = int(quote.size());
-        if (quote.isEmpty())
+        if (quote.empty())
             continue;
-        const QByteArrayView result = byteRule_->resultBytes(int(q));
-        if (!byteRule_->resultEncodable(int(q)) || result.contains('\r') || result.contains('\n'))
+        const std::string_view result = byteRule_->resultBytes(int(q));
+        if (!byteRule_->resultEncodable(int(q)) || result.find_first_of("\r\n") != result.npos)
             return false;
-        const bool lastDiffers =
-            result.size() == quote.size() && quote.size() == 3 && result.first(2) == quote.first(2);
-        if (!result.isEmpty() && result.size() != 1 && !lastDiffers)
+        const bool lastDiffers = result.size() == quote.size() && quote.size() == 3 &&
+                                 result.substr(0, 2) == quote.substr(0, 2);
+        if (!result.empty() && result.size() != 1 && !lastDiffers)
             return false;
-        std::memcpy(passQuotes.bytes[q].data(), quote.data(), size_t(quote.size()));
+        std::memcpy(passQuotes.bytes[q].data(), quote.data(), quote.size());
         passQuotes.kept[q] = int(result.size());
-        passQuotes.last[q] = result.isEmpty() ? '\0' : result.back();
+        passQuotes.last[q] = result.empty() ? '\0' : result.back();
         passQuotes.changes[q] = byteRule_->changes(int(q));
     }
     return true;
@@ -49,11 +49,11 @@ bool StagedOutput::fillPassUnits() {
 bool StagedOutput::fillUnitTable() {
     unitTable.family = rule_->family();
     for (size_t q = 0; q < 3; ++q) {
-        const QStringView result = rule_->result(q);
+        const std::u16string_view result = rule_->result(q);
         if (result.size() > 8)
             return false;
-        std::memcpy(unitTable.actions[q].units, result.utf16(), size_t(result.size()) * 2);
-        unitTable.actions[q].length = result.size();
+        std::memcpy(unitTable.actions[q].units, result.data(), result.size() * 2);
+        unitTable.actions[q].length = std::ptrdiff_t(result.size());
         unitTable.actions[q].changes = rule_->changes(q);
     }
     unitTable.actions[3] = lf_ ? UnitAction{{u'\n'}, 1} : UnitAction{{u'\r', u'\n'}, 2};
@@ -80,17 +80,17 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
                 lf_ ? StopAction{{'\n'}, 1, 0, true} : StopAction{{'\r', '\n'}, 2, 0, true};
     std::array<bool, 256> taken{};
     for (int q = 0; q < 3; ++q) {
-        const QByteArrayView quote = byteRule_->quoteBytes(q);
-        if (quote.isEmpty())
+        const std::string_view quote = byteRule_->quoteBytes(q);
+        if (quote.empty())
             continue;
-        const QByteArrayView result = byteRule_->resultBytes(q);
+        const std::string_view result = byteRule_->resultBytes(q);
         const uchar last = uchar(quote.back());
         if ((quote.size() != 1 && quote.size() != 3) || !byteRule_->resultEncodable(q) ||
             result.size() > 16 || taken[last] || last == '\r' || last == '\n')
             return false;
         taken[last] = true;
         StopAction action;
-        std::memcpy(action.bytes, result.data(), size_t(result.size()));
+        std::memcpy(action.bytes, result.data(), result.size());
         action.length = qint8(result.size());
         action.back = qint8(quote.size() - 1);
         action.ends = true;
@@ -110,9 +110,7 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
     unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
                      QSysInfo::ByteOrder == QSysInfo::LittleEndian;
     for (size_t k = 0; k < 3 && unitsAreOutput; ++k)
-        unitsAreOutput =
-            FindUnpairedSurrogate(std::u16string_view(QStringView(rule_->result(k)).utf16(),
-                                                      size_t(rule_->result(k).size()))) < 0;
+        unitsAreOutput = FindUnpairedSurrogate(rule_->result(k)) < 0;
     byteStops.reset();
     unitStops.reset();
     std::array<char16_t, 5> stop = {u'\r', u'\n', u'\r', u'\r', u'\r'};
@@ -122,13 +120,15 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
         anyQuote = true;
         for (size_t k = 0; k < 3; ++k) {
             stop[k + 2] = rule_->family()[k];
-            longest = std::max<std::ptrdiff_t>(longest, rule_->result(k).size() * 2);
+            longest =
+                std::max<std::ptrdiff_t>(longest, std::ptrdiff_t(rule_->result(k).size()) * 2);
         }
     } else if (!units && !byteRule_->findsNothing()) {
         anyQuote = true;
         for (int k = 0; k < 3; ++k) {
             stop[size_t(k) + 2] = char16_t(uchar(byteRule_->lastBytes()[size_t(k)]));
-            longest = std::max<std::ptrdiff_t>(longest, byteRule_->resultBytes(k).size());
+            longest =
+                std::max<std::ptrdiff_t>(longest, std::ptrdiff_t(byteRule_->resultBytes(k).size()));
         }
     }
     if (longest > LongestResult)

@@ -53,12 +53,13 @@ public:
     // has refused a piece.
     void countQuotes(const char* bytes, std::ptrdiff_t n) {
         byteRule_->forEachPiece(
-            QByteArrayView(bytes, n), [](QByteArrayView) { return true; },
-            [](QStringView) { return true; }, &quotesChanged_);
+            std::string_view(bytes, size_t(n)), [](std::string_view) { return true; },
+            [](std::u16string_view) { return true; }, &quotesChanged_);
     }
     void countQuotes(const char16_t* units, std::ptrdiff_t n) {
         rule_->forEachPiece(
-            QStringView(units, n), [](QStringView) { return true; }, &quotesChanged_);
+            std::u16string_view(units, size_t(n)), [](std::u16string_view) { return true; },
+            &quotesChanged_);
     }
     // Hands on everything gathered so far. False once the output has refused a piece.
     bool flush() {
@@ -236,14 +237,14 @@ private:
         o -= byteRule_->quoteLength(q) - 1;
         quotesChanged_ += byteRule_->changes(q);
         if (byteRule_->resultEncodable(q)) {
-            const QByteArrayView result = byteRule_->resultBytes(q);
-            if (!result.isEmpty())
-                std::memcpy(o, result.data(), size_t(result.size()));
+            const std::string_view result = byteRule_->resultBytes(q);
+            if (!result.empty())
+                std::memcpy(o, result.data(), result.size());
             o += result.size();
         } else {
             setStageEnd(o);
             flushStage();
-            hand(byteRule_->resultText(q).utf16(), byteRule_->resultText(q).size());
+            hand(byteRule_->resultText(q).data(), std::ptrdiff_t(byteRule_->resultText(q).size()));
             o = stageEnd(bytes);
         }
         from = at + 1;
@@ -255,9 +256,9 @@ private:
         const char16_t c = units[at];
         const size_t q = c == family[0] ? 0 : c == family[1] ? 1 : 2;
         quotesChanged_ += rule_->changes(q);
-        const QStringView result = rule_->result(q);
-        if (!result.isEmpty())
-            std::memcpy(o, result.utf16(), size_t(result.size()) * 2);
+        const std::u16string_view result = rule_->result(q);
+        if (!result.empty())
+            std::memcpy(o, result.data(), result.size() * 2);
         o += result.size();
         from = at + 1;
         return from;
@@ -266,10 +267,16 @@ private:
     // A line's content through the rule; where the output refuses a piece, the line's
     // quotes are counted whole apart.
     void content(const char* bytes, std::ptrdiff_t n) {
-        qint64 changed = 0;
+        std::int64_t changed = 0;
         if (n > 0 && !byteRule_->forEachPiece(
-                         QByteArrayView(bytes, n), [&](QByteArrayView b) { return appendBytes(b); },
-                         [&](QStringView t) { return appendText(t); }, &changed))
+                         std::string_view(bytes, size_t(n)),
+                         [&](std::string_view b) {
+                             return appendBytes({b.data(), qsizetype(b.size())});
+                         },
+                         [&](std::u16string_view t) {
+                             return appendText({t.data(), qsizetype(t.size())});
+                         },
+                         &changed))
             return countQuotes(bytes, n);
         quotesChanged_ += changed;
     }
@@ -280,10 +287,13 @@ private:
             appendBytes({bytes, n});
     }
     void content(const char16_t* units, std::ptrdiff_t n) {
-        qint64 changed = 0;
-        if (n > 0 &&
-            !rule_->forEachPiece(
-                QStringView(units, n), [&](QStringView t) { return appendText(t); }, &changed))
+        std::int64_t changed = 0;
+        if (n > 0 && !rule_->forEachPiece(
+                         std::u16string_view(units, size_t(n)),
+                         [&](std::u16string_view t) {
+                             return appendText({t.data(), qsizetype(t.size())});
+                         },
+                         &changed))
             return countQuotes(units, n);
         quotesChanged_ += changed;
     }
@@ -300,7 +310,7 @@ private:
     bool lf_ = false; // line ends are LF
     bool passing_ = false;
     bool refused_ = false;
-    qint64 quotesChanged_ = 0;
+    std::int64_t quotesChanged_ = 0;
     // Bytes that lie one after the other go to the output as one piece: most of a file
     // is copied in long stretches, line breaks that already are CR LF included.
     const char* runStart_ = nullptr;

@@ -123,7 +123,7 @@ private slots:
         const QString result = folder.path("result.txt");
         SetReadBlockSizeForTests(1024);
         const FileReport report =
-            ProcessFile(source, result, QuoteReplacer(QuoteRule::DoubleToText, "<>", "'"));
+            ProcessFile(source, result, QuoteReplacer(QuoteRule::DoubleToText, u"<>", u"'"));
         QVERIFY(report.succeeded());
         const DiffLimits limits{200, 64, 1 << 14, 64, hunkUnits};
         QByteArray ours;
