@@ -1,13 +1,13 @@
 // "Start Removing": the batch run over the file list.
 #include "app/fileboxes.h"
 #include "app/form1.h"
+#include "app/runtexts.h"
 #include "base/failure.h"
 #include "base/pathhelpers.h"
 #include "base/prompts.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/outputpath.h"
 #include "quotes/quoterule.h"
-#include "quotes/runtexts.h"
 #include "quotes/unreadsources.h"
 
 #include <QElapsedTimer>
