@@ -1,10 +1,13 @@
 #include "quotes/stagedoutput.h"
 
-#include <QSysInfo>
-
 #include <algorithm>
+#include <bit>
 
 namespace parvello {
+
+namespace {
+using Byte = unsigned char;
+} // namespace
 
 bool StagedOutput::fillPassQuotes() {
     if (!QuotesPassAvailable())
@@ -67,7 +70,7 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
     // Only the stop bytes are ever looked up: each stands for itself unless it is a
     // line break or ends a quote.
     for (int q = -2; q < 3; ++q) {
-        const uchar c = q == -2 ? '\r' : q == -1 ? '\n' : uchar(byteRule_->lastBytes()[size_t(q)]);
+        const Byte c = q == -2 ? '\r' : q == -1 ? '\n' : Byte(byteRule_->lastBytes()[size_t(q)]);
         StopAction self;
         self.bytes[0] = char(c);
         self.length = 1;
@@ -75,7 +78,7 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
         t.before[c] = 0;
     }
     if (!crLfOnly)
-        for (const uchar c : {uchar('\r'), uchar('\n')})
+        for (const Byte c : {Byte('\r'), Byte('\n')})
             t.actions[c] =
                 lf_ ? StopAction{{'\n'}, 1, 0, true} : StopAction{{'\r', '\n'}, 2, 0, true};
     std::array<bool, 256> taken{};
@@ -84,19 +87,19 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
         if (quote.empty())
             continue;
         const std::string_view result = byteRule_->resultBytes(q);
-        const uchar last = uchar(quote.back());
+        const Byte last = Byte(quote.back());
         if ((quote.size() != 1 && quote.size() != 3) || !byteRule_->resultEncodable(q) ||
             result.size() > 16 || taken[last] || last == '\r' || last == '\n')
             return false;
         taken[last] = true;
         StopAction action;
         std::memcpy(action.bytes, result.data(), result.size());
-        action.length = qint8(result.size());
-        action.back = qint8(quote.size() - 1);
+        action.length = std::int8_t(result.size());
+        action.back = std::int8_t(quote.size() - 1);
         action.ends = true;
         action.changes = byteRule_->changes(q);
         t.actions[last] = action;
-        t.before[last] = qint8(quote.size() - 1);
+        t.before[last] = std::int8_t(quote.size() - 1);
         if (quote.size() == 3)
             std::memcpy(&t.prefix[last], quote.data(), 2);
     }
@@ -107,8 +110,8 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
     staged = 0;
     stopsLookedUp = false;
     quotesPass = false;
-    unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
-                     QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    unitsAreOutput =
+        units && encoding == OutputEncoding::Utf16LE && std::endian::native == std::endian::little;
     for (size_t k = 0; k < 3 && unitsAreOutput; ++k)
         unitsAreOutput = FindUnpairedSurrogate(rule_->result(k)) < 0;
     byteStops.reset();
@@ -126,7 +129,7 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
     } else if (!units && !byteRule_->findsNothing()) {
         anyQuote = true;
         for (int k = 0; k < 3; ++k) {
-            stop[size_t(k) + 2] = char16_t(uchar(byteRule_->lastBytes()[size_t(k)]));
+            stop[size_t(k) + 2] = char16_t(Byte(byteRule_->lastBytes()[size_t(k)]));
             longest =
                 std::max<std::ptrdiff_t>(longest, std::ptrdiff_t(byteRule_->resultBytes(k).size()));
         }

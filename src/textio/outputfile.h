@@ -82,9 +82,9 @@ public:
     // character of it (nothing is then written; see cannotHoldReason()). Fails when a write
     // breaks off. Consecutive pieces are encoded as the one text they join to: a surrogate
     // pair may be split between two of them.
-    bool write(QStringView text);
+    bool write(std::u16string_view text);
     // Appends bytes already in the file's encoding. Fails when a write breaks off.
-    void writeBytes(QByteArrayView bytes);
+    void writeBytes(std::string_view bytes);
     // After the last piece: false when the text ends with half a surrogate pair, which the
     // encoding cannot hold on its own.
     bool endText() { return pendingHigh_ == 0; }

@@ -19,13 +19,13 @@ namespace {
 template <class File> class FileSink final : public PieceSink {
 public:
     explicit FileSink(File& file) : file_(file) {}
-    bool append(QStringView piece) override {
+    bool append(std::u16string_view piece) override {
         if (file_.write(piece))
             return true;
         cannotHold_ = true;
         return false;
     }
-    bool appendBytes(QByteArrayView bytes) override {
+    bool appendBytes(std::string_view bytes) override {
         file_.writeBytes(bytes);
         return true;
     }
@@ -75,10 +75,8 @@ public:
         if (file_.size() == 0)
             bytes_.append(encoder_.mark());
     }
-    bool write(QStringView text) {
-        return encoder_.append(std::u16string_view(text.utf16(), size_t(text.size())), bytes_);
-    }
-    void writeBytes(QByteArrayView bytes) { bytes_.append(bytes.data(), size_t(bytes.size())); }
+    bool write(std::u16string_view text) { return encoder_.append(text, bytes_); }
+    void writeBytes(std::string_view bytes) { bytes_.append(bytes); }
     bool endText() { return true; }
     void restart(OutputEncoding encoding) {
         encoder_ = TextEncoder(encoding);
@@ -214,7 +212,9 @@ WriteOutcome AppendOutput(const QString& path, OutputEncoding encoding, QStringV
             file->open();
             return *file;
         },
-        [text](PieceSink& sink) { return sink.append(text); },
+        [text](PieceSink& sink) {
+            return sink.append({text.utf16(), size_t(text.size())});
+        },
         [](AppendFile& done) { return done.commit(); });
 }
 

@@ -31,7 +31,7 @@ QString appendTag() {
 TextPieces pieces(const QStringList& list) {
     return [list](PieceSink& sink) {
         for (const QString& piece : list)
-            if (!sink.append(piece))
+            if (!sink.append(piece.toStdU16String()))
                 return false;
         return true;
     };
