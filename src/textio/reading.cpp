@@ -111,7 +111,7 @@ bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     const qint64 length = file.read(first, 4);
     if (length < 0)
         ThrowIoFailure(file.errorString(), path);
-    return MarkIsUnicode(QByteArrayView(first, length), fileIsUtf8);
+    return MarkIsUnicode(std::string_view(first, size_t(length)), fileIsUtf8);
 }
 
 SourceReader::SourceReader(const QString& path, bool inBytes) {

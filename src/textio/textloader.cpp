@@ -10,16 +10,16 @@ LoadedText LoadText(SourceFile& source, LoadAs how, LineForm form) {
         switch (blocks.next()) {
         case SourceBlocks::Next::Block:
             if (loaded.inBytes)
-                loaded.bytes.append(blocks.bytes().data(), size_t(blocks.bytes().size()));
+                loaded.bytes.append(blocks.bytes());
             else
-                loaded.text.append(blocks.units().utf16(), size_t(blocks.units().size()));
+                loaded.text.append(blocks.units());
             break;
         case SourceBlocks::Next::Restart:
             loaded.bytes.clear();
             loaded.text.clear();
             break;
         case SourceBlocks::Next::NotText:
-            loaded.notText = blocks.notText().toStdString();
+            loaded.notText = blocks.notText();
             loaded.inBytes = false;
             loaded.bytes.clear();
             loaded.text.clear();
