@@ -322,6 +322,26 @@ def peak_memory(clis, corpus, work):
     shutil.rmtree(work, ignore_errors=True)
 
 
+def start_times(clis, runs):
+    """Median time to start, print the version and end, of each parvello-cli beside GNU sed's
+    (200 starts a run, taking turns): what a script pays each time it calls the tool."""
+    starts = 200
+    commands = {name: [cli, "--version"] for name, cli in clis}
+    commands["sed"] = ["sed", "--version"]
+    times = {name: [] for name in commands}
+    for _ in range(runs):
+        for name, command in commands.items():
+            start = time.perf_counter()
+            for _ in range(starts):
+                subprocess.run(command, check=False, env=ENV, stdout=subprocess.DEVNULL)
+            times[name].append((time.perf_counter() - start) / starts)
+    sed = statistics.median(times["sed"])
+    for name, _ in clis:
+        t = statistics.median(times[name])
+        print("Start time of %s --version: %.2f ms, %.2fx sed --version (%.2f ms)"
+              % ("parvello-cli" if name == "parvello" else name, t * 1000, t / sed, sed * 1000))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--cli", required=True)
@@ -336,6 +356,7 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     print("parvello-cli: %s" % args.cli)
     clis = [("parvello", args.cli)] + ([("before", args.before)] if args.before else [])
+    start_times(clis, args.runs)
     if not args.small_only:
         peak_memory(clis, args.corpus, os.path.join(args.work, "memory"))
         os.makedirs(args.work, exist_ok=True)

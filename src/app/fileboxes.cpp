@@ -1,6 +1,7 @@
 #include "app/fileboxes.h"
 
 #include "base/failure.h"
+#include "base/qtpaths.h"
 
 namespace parvello {
 
@@ -15,14 +16,15 @@ void show(Prompts& prompts, const char* routine, int line, const QString& descri
 // The box of a failed writer step: the UTF-8 writer does everything at its save line.
 void showWriteFailure(Prompts& prompts, const FileFailure& failure, bool utf8, bool appending) {
     if (utf8) {
-        show(prompts, file_routines::WriteUtf8, Utf8WriteLines::Save, failure.description);
+        show(prompts, file_routines::WriteUtf8, Utf8WriteLines::Save,
+             ToQString(failure.description));
         return;
     }
     const int line = failure.step == FileStep::Write    ? int(AppendLines::Write)
                      : failure.step == FileStep::Commit ? int(AppendLines::Close)
                      : appending                        ? int(AppendLines::OpenToAppend)
                                                         : int(AppendLines::OpenToReplace);
-    show(prompts, file_routines::WriteTextStream, line, failure.description);
+    show(prompts, file_routines::WriteTextStream, line, ToQString(failure.description));
 }
 
 WriteResult shown(Prompts& prompts, const WriteOutcome& outcome, bool utf8, bool appending) {
@@ -71,18 +73,21 @@ void ShowFileFailure(Prompts& prompts, const FileReport& report) {
     case FileStep::Open:
         // The mark test's open, the text-stream road's own open, then its end-of-stream test
         // and its close on the stream that never opened.
-        show(prompts, file_routines::ReadLines, ReadLines::MarkTest, failure.description);
-        show(prompts, file_routines::ReadTextStream, FsoLines::Open, failure.description);
+        show(prompts, file_routines::ReadLines, ReadLines::MarkTest,
+             ToQString(failure.description));
+        show(prompts, file_routines::ReadTextStream, FsoLines::Open,
+             ToQString(failure.description));
         show(prompts, file_routines::ReadTextStream, FsoLines::EmptyTest, NotOpen);
         show(prompts, file_routines::ReadTextStream, FsoLines::Close, NotOpen);
         return;
     case FileStep::Read:
         // At the road's load, then at its close of the stream the failure closed.
         if (report.utf8Road) {
-            show(prompts, file_routines::ReadUtf8, UtfLines::Load, failure.description);
+            show(prompts, file_routines::ReadUtf8, UtfLines::Load, ToQString(failure.description));
             show(prompts, file_routines::ReadUtf8, UtfLines::Close, NotOpen);
         } else {
-            show(prompts, file_routines::ReadTextStream, FsoLines::Open, failure.description);
+            show(prompts, file_routines::ReadTextStream, FsoLines::Open,
+                 ToQString(failure.description));
             show(prompts, file_routines::ReadTextStream, FsoLines::Close, NotOpen);
         }
         return;

@@ -3,9 +3,10 @@
 #include "app/systemplatform.h"
 #include "app/widgetprompts.h"
 #include "base/failure.h"
-#include "textio/fileerror.h"
+#include "base/qtpaths.h"
 #include "base/settingsstore.h"
 #include "textio/codepage.h"
+#include "textio/fileerror.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -29,7 +30,8 @@ int main(int argc, char* argv[]) {
     try {
         parvello::CodePage::ansi();
     } catch (const parvello::FileError& failure) {
-        prompts.applicationError(failure.description()); // it names the variable
+        prompts.applicationError(
+            parvello::ToQString(failure.description())); // it names the variable
         return 2;
     }
     parvello::Form1 form(prompts, platform, store);

@@ -1,6 +1,7 @@
 #include "base/failure.h"
 #include "base/filestatus.h"
 #include "base/platform.h"
+#include "base/qtpaths.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,7 +20,7 @@ int FileAttributes(const QString& path) {
         throw Failure(QStringLiteral("File not found: ") + path, failure_numbers::FileNotFound);
     return static_cast<int>(value);
 #else
-    const QByteArray native = QFile::encodeName(path);
+    const std::filesystem::path native = ToPath(path);
     FileStatus info = path.isEmpty() ? FileStatus() : FileStatus::Of(native, Links::DoNotFollow);
     if (!info.exists())
         throw Failure(QStringLiteral("File not found: ") + path, failure_numbers::FileNotFound);

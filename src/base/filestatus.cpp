@@ -1,26 +1,25 @@
 #include "base/filestatus.h"
 
-#include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
-
 #include <cerrno>
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <fcntl.h>
 #include <sys/stat.h>
 #endif
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
 #include <sys/sysmacros.h>
+#endif
+#if defined(PARVELLO_OS_WINDOWS)
+#include <windows.h>
 #endif
 
 namespace parvello {
 
-QString FileId::text() const {
-    return QStringLiteral("inode:%1:%2").arg(device).arg(inode);
+std::string FileId::text() const {
+    return "inode:" + std::to_string(device) + ':' + std::to_string(inode);
 }
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 
 namespace {
 
@@ -40,7 +39,7 @@ FileStatus failed(int error) {
     return status;
 }
 
-#if defined(Q_OS_LINUX) && defined(STATX_ATTR_APPEND)
+#if defined(PARVELLO_OS_LINUX) && defined(STATX_ATTR_APPEND)
 // The whole status and the attributes in one call. AT_STATX_DONT_SYNC: what the system has at
 // hand will do, a network file system is not asked again.
 FileStatus statusWithAttributes(const char* path, Links links) {
@@ -78,7 +77,7 @@ FileStatus FileStatus::From(const struct stat& system) {
     status.id = {static_cast<unsigned long long>(system.st_dev),
                  static_cast<unsigned long long>(system.st_ino)};
     status.size = system.st_size;
-#ifdef Q_OS_DARWIN
+#if defined(__APPLE__)
     status.modified = {system.st_mtimespec.tv_sec, system.st_mtimespec.tv_nsec};
     status.changed = {system.st_ctimespec.tv_sec, system.st_ctimespec.tv_nsec};
 #else
@@ -88,21 +87,17 @@ FileStatus FileStatus::From(const struct stat& system) {
     return status;
 }
 
-FileStatus FileStatus::Of(const QByteArray& nativePath, Links links, Attributes attributes) {
-#if defined(Q_OS_LINUX) && defined(STATX_ATTR_APPEND)
+FileStatus FileStatus::Of(const std::filesystem::path& path, Links links, Attributes attributes) {
+#if defined(PARVELLO_OS_LINUX) && defined(STATX_ATTR_APPEND)
     if (attributes == Attributes::Read)
-        return statusWithAttributes(nativePath.constData(), links);
+        return statusWithAttributes(path.c_str(), links);
 #else
-    Q_UNUSED(attributes);
+    (void)attributes;
 #endif
     struct stat system {};
-    const int result = links == Links::Follow ? ::stat(nativePath.constData(), &system)
-                                              : ::lstat(nativePath.constData(), &system);
+    const int result =
+        links == Links::Follow ? ::stat(path.c_str(), &system) : ::lstat(path.c_str(), &system);
     return result == 0 ? FileStatus::From(system) : failed(errno);
-}
-
-FileStatus FileStatus::Of(const QString& path, Links links, Attributes attributes) {
-    return FileStatus::Of(QFile::encodeName(path), links, attributes);
 }
 
 FileStatus FileStatus::Of(int descriptor) {
@@ -110,31 +105,81 @@ FileStatus FileStatus::Of(int descriptor) {
     return ::fstat(descriptor, &system) == 0 ? FileStatus::From(system) : failed(errno);
 }
 
-#else
+#elif defined(PARVELLO_OS_WINDOWS)
 
-FileStatus FileStatus::Of(const QString& path, Links links, Attributes) {
-    const QFileInfo info(path);
-    FileStatus status;
-    if (links == Links::DoNotFollow && info.isSymLink()) {
-        status.kind = FileKind::Link;
-        return status;
+namespace {
+
+// The error numbers the callers tell apart; anything else reads as an input/output error.
+int errnoOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return EACCES;
+    default:
+        return EIO;
     }
-    if (!info.exists()) {
-        status.error = ENOENT;
-        return status;
-    }
-    status.kind = info.isDir()    ? FileKind::Folder
-                  : info.isFile() ? FileKind::Regular
-                                  : FileKind::Other;
-    status.mode = info.isWritable() ? 0666 : 0444;
-    status.size = info.size();
-    const qint64 modified = info.lastModified().toMSecsSinceEpoch();
-    status.modified = {modified / 1000, (modified % 1000) * 1000000};
-    return status;
 }
 
-FileStatus FileStatus::Of(const QByteArray& nativePath, Links links, Attributes attributes) {
-    return FileStatus::Of(QFile::decodeName(nativePath), links, attributes);
+// A FILETIME (100-nanosecond steps since 1601) as seconds and nanoseconds since 1970.
+FileTime timeOf(const FILETIME& time) {
+    constexpr long long stepsTo1970 = 116444736000000000LL;
+    const long long steps =
+        static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) |
+                               time.dwLowDateTime) -
+        stepsTo1970;
+    long long seconds = steps / 10000000;
+    long long rest = steps % 10000000;
+    if (rest < 0) {
+        --seconds;
+        rest += 10000000;
+    }
+    return {seconds, rest * 100};
+}
+
+} // namespace
+
+FileStatus FileStatus::Of(const std::filesystem::path& path, Links links, Attributes) {
+    FileStatus status;
+    // No access asked for: the status of a file another program holds open is still told.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
+                        (links == Links::DoNotFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    const HANDLE handle =
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        status.error = errnoOf(GetLastError());
+        return status;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool told = GetFileInformationByHandle(handle, &info) != 0;
+    const DWORD type = GetFileType(handle);
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    if (!told) {
+        status.error = errnoOf(error);
+        return status;
+    }
+    const DWORD attributes = info.dwFileAttributes;
+    if (links == Links::DoNotFollow && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        status.kind = FileKind::Link;
+    else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        status.kind = FileKind::Folder;
+    else
+        status.kind = type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
+    status.mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    status.links = info.nNumberOfLinks;
+    status.id = {info.dwVolumeSerialNumber,
+                 (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    status.size = static_cast<long long>(
+        (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    status.modified = timeOf(info.ftLastWriteTime);
+    status.changed = status.modified;
+    return status;
 }
 
 #endif

@@ -3,10 +3,12 @@
 // identity and the nanoseconds of the times are read the same way everywhere.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "base/portable.h"
 
-#ifdef Q_OS_UNIX
+#include <filesystem>
+#include <string>
+
+#if defined(PARVELLO_OS_UNIX)
 struct stat;
 #endif
 
@@ -27,7 +29,7 @@ struct FileId {
 
     bool operator==(const FileId&) const = default;
     // "inode:<device>:<inode>", the form lists of files are keyed by.
-    QString text() const;
+    std::string text() const;
 };
 
 // A time as the system keeps it, to the nanosecond where it has them.
@@ -66,14 +68,12 @@ struct FileStatus {
 
     bool operator==(const FileStatus&) const = default;
 
-    // The status of what a path names; on systems without the Unix calls, what QFileInfo
-    // tells (no identity, no nanoseconds, no owner).
-    static FileStatus Of(const QString& path, Links links = Links::Follow,
+    // The status of what a path names (its bytes reach the system as they are). On Windows
+    // the identity is the volume's serial number and the file's index, the times are in
+    // 100-nanosecond steps since 1601, and there is no owner, group or append-only attribute.
+    static FileStatus Of(const std::filesystem::path& path, Links links = Links::Follow,
                          Attributes attributes = Attributes::Skip);
-    // The same for a path already in the file system's encoding.
-    static FileStatus Of(const QByteArray& nativePath, Links links = Links::Follow,
-                         Attributes attributes = Attributes::Skip);
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     // The status of an open file.
     static FileStatus Of(int descriptor);
     // A status the system has already given.

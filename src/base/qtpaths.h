@@ -37,5 +37,11 @@ inline QString ToQString(const std::filesystem::path& path) {
 inline QString ToQString(std::string_view utf8) {
     return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
 }
+inline QString ToQString(const std::string& utf8) {
+    return ToQString(std::string_view(utf8));
+}
+inline QString ToQString(const char* utf8) {
+    return ToQString(std::string_view(utf8));
+}
 
 } // namespace parvello

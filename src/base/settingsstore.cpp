@@ -2,6 +2,7 @@
 
 #include "base/failure.h"
 #include "base/filestatus.h"
+#include "base/qtpaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,7 +37,7 @@ enum class FileUse {
 
 FileUse fileUse(const QString& path) {
 #ifdef Q_OS_UNIX
-    const QByteArray native = QFile::encodeName(path);
+    const std::filesystem::path native = ToPath(path);
     const FileStatus info = FileStatus::Of(native, Links::DoNotFollow);
     // Nothing there, or a folder on the way that cannot be looked into: the store's own
     // read gives the defaults and its write fails as it would.

@@ -1,6 +1,7 @@
 // The two texts of a file's diff, each read as lines block by block: the source as the
 // engine read it, and its result in the encoding it was written in.
 #include "base/failure.h"
+#include "base/qtpaths.h"
 #include "cli/unifieddiff.h"
 #include "textio/codepage.h"
 #include "textio/reading.h"
@@ -26,7 +27,7 @@ public:
             const SourceBlocks::Next next = read_.next();
             if (read_.failed())
                 throw Failure(QStringLiteral("it could not be read again for its diff (%1)")
-                                  .arg(read_.failure().description));
+                                  .arg(ToQString(read_.failure().description)));
             switch (next) {
             case SourceBlocks::Next::Block:
                 block = read_.blocks().units();

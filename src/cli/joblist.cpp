@@ -5,6 +5,7 @@
 #include "base/pathhelpers.h"
 #include "base/platform.h"
 #include "base/printablename.h"
+#include "base/qtpaths.h"
 #include "cli/stderrprompts.h"
 #include "filelist/folderaccess.h"
 #include "filelist/foldertree.h"
@@ -170,14 +171,14 @@ void gather(Options& options, StderrPrompts& prompts) {
 
 PathStatus statusOf(const QString& path) {
     PathStatus result;
-    const FileStatus status = path.isEmpty() ? FileStatus() : FileStatus::Of(path);
+    const FileStatus status = path.isEmpty() ? FileStatus() : FileStatus::Of(ToPath(path));
     result.folder = status.isFolder();
     result.regular = status.isRegular();
     result.size = result.regular ? qint64(status.size) : 0;
 #ifdef Q_OS_UNIX
     if (status.exists()) {
         result.exists = true;
-        result.identity = status.id.text();
+        result.identity = ToQString(status.id.text());
         return result;
     }
 #else

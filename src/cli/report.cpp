@@ -76,7 +76,8 @@ QString outcomeName(FileOutcome outcome) {
 
 QString problemText(const QString& source, const QString& output, const FileReport& report) {
     const FileFailure& failure = report.failure;
-    const QString system = failure.reason.isEmpty() ? report.reason : failure.reason;
+    const QString reason = ToQString(failure.reason);
+    const QString system = reason.isEmpty() ? report.reason : reason;
     switch (report.outcome) {
     case FileOutcome::NotRead:
         return QStringLiteral("cannot read: ") + system;
@@ -85,8 +86,8 @@ QString problemText(const QString& source, const QString& output, const FileRepo
             return QStringLiteral("cannot write %1: %2").arg(PrintablePath(output), system);
         return QStringLiteral("cannot write: ") + system;
     default:
-        if (failure && !failure.reason.isEmpty() && failure.reason != report.reason)
-            return report.reason + QStringLiteral(": ") + failure.reason;
+        if (failure && !reason.isEmpty() && reason != report.reason)
+            return report.reason + QStringLiteral(": ") + reason;
         return report.reason;
     }
 }

@@ -1,6 +1,7 @@
 #include "cli/scratchfolder.h"
 
 #include "base/filestatus.h"
+#include "base/qtpaths.h"
 #include "textio/leftovers.h"
 
 #include <QDir>
@@ -96,12 +97,15 @@ void removeLeftFolders(const QByteArray& temporaryFolder) {
     while (const dirent* entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         long long processId = 0;
-        if (!IsOwnTemporaryName(name, &processId) || processId == ::getpid())
+        if (!IsOwnTemporaryName(std::string_view(name.constData(), size_t(name.size())),
+                                &processId) ||
+            processId == ::getpid())
             continue;
         if (::kill(pid_t(processId), 0) == 0 || errno != ESRCH)
             continue;
         const QByteArray path = temporaryFolder + '/' + name;
-        if (const FileStatus status = FileStatus::Of(path, Links::DoNotFollow);
+        if (const FileStatus status =
+                FileStatus::Of(std::filesystem::path(path.toStdString()), Links::DoNotFollow);
             status.isFolder() && status.owner == ::geteuid())
             gone << path;
     }
@@ -119,7 +123,9 @@ ScratchFolder::ScratchFolder() {
     removeLeftFolders(temporaryFolder);
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        const QByteArray path = TemporaryNameBeside(temporaryFolder + "/x");
+        const QByteArray path = QByteArray::fromStdString(
+            TemporaryNameBeside(std::filesystem::path((temporaryFolder + "/x").toStdString()))
+                .native());
         if (path.size() >= qsizetype(sizeof registeredPath)) {
             error = ENAMETOOLONG;
             break;
@@ -136,7 +142,7 @@ ScratchFolder::ScratchFolder() {
     error_ = QString::fromLocal8Bit(std::strerror(error));
 #else
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = QFile::decodeName(TemporaryNameBeside(temporaryFolder + "/x"));
+        const QString path = ToQString(TemporaryNameBeside(ToPath(QDir::tempPath() + "/x")));
         if (QDir().mkdir(path)) {
             path_ = path;
             return;

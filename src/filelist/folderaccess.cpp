@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "base/filestatus.h"
 #include "base/platform.h"
+#include "base/qtpaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,13 +52,14 @@ EntryKind kindOf(const QByteArray& folder, const dirent* entry) {
         return EntryKind::Other;
     const QByteArray full = folder + '/' + entry->d_name;
     if (entry->d_type == DT_UNKNOWN) {
-        const FileStatus info = FileStatus::Of(full, Links::DoNotFollow);
+        const FileStatus info =
+            FileStatus::Of(std::filesystem::path(full.toStdString()), Links::DoNotFollow);
         if (info.isFolder())
             return EntryKind::Folder;
         if (!info.isLink())
             return info.isRegular() ? EntryKind::RegularFile : EntryKind::Other;
     }
-    const FileStatus info = FileStatus::Of(full);
+    const FileStatus info = FileStatus::Of(std::filesystem::path(full.toStdString()));
     if (info.isFolder())
         return EntryKind::LinkToFolder;
     return info.isRegular() ? EntryKind::RegularFile : EntryKind::Other;
@@ -161,7 +163,7 @@ public:
         if (path.isEmpty())
             return false;
 #ifdef Q_OS_UNIX
-        return FileStatus::Of(path).isRegular();
+        return FileStatus::Of(ToPath(path)).isRegular();
 #else
         return QFileInfo(path).isFile();
 #endif
@@ -174,10 +176,10 @@ public:
 #ifdef Q_OS_UNIX
     // One status call answers both questions.
     PathTarget target(const QString& path) override {
-        const FileStatus info = path.isEmpty() ? FileStatus() : FileStatus::Of(path);
+        const FileStatus info = path.isEmpty() ? FileStatus() : FileStatus::Of(ToPath(path));
         if (!info.exists())
             return {};
-        return {info.id.text(), info.isRegular()};
+        return {ToQString(info.id.text()), info.isRegular()};
     }
 #endif
 

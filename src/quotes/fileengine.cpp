@@ -1,6 +1,7 @@
 #include "quotes/fileengine.h"
 
 #include "base/filestatus.h"
+#include "base/qtpaths.h"
 #include "quotes/blocklines.h"
 #include "quotes/stagedoutput.h"
 #include "textio/atomicfile.h"
@@ -18,9 +19,18 @@ namespace parvello {
 
 namespace {
 
+// The folders as the engine's flush takes them.
+std::vector<std::filesystem::path> pathsOf(const QStringList& folders) {
+    std::vector<std::filesystem::path> paths;
+    paths.reserve(size_t(folders.size()));
+    for (const QString& folder : folders)
+        paths.push_back(ToPath(folder));
+    return paths;
+}
+
 // Whether the path leads to a pipe, socket or device, asked without opening it.
 bool isSpecialFile(const QString& path) {
-    return FileStatus::Of(path).kind == FileKind::Other;
+    return FileStatus::Of(ToPath(path)).kind == FileKind::Other;
 }
 
 // Whether output is the source's own name: the same text, or the same name in the same
@@ -33,8 +43,8 @@ bool isSourceName(const QString& source, const QString& output) {
     if (sourceInfo.fileName() != outputInfo.fileName())
         return false;
 #ifdef Q_OS_UNIX
-    const FileStatus sourceFolder = FileStatus::Of(sourceInfo.path());
-    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(outputInfo.path()).id;
+    const FileStatus sourceFolder = FileStatus::Of(ToPath(sourceInfo.path()));
+    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(ToPath(outputInfo.path())).id;
 #else
     const QString folder = QFileInfo(sourceInfo.path()).canonicalFilePath();
     return !folder.isEmpty() && folder == QFileInfo(outputInfo.path()).canonicalFilePath();
@@ -210,7 +220,7 @@ OutputTarget targetFor(const SourceFile& source, bool inPlace, const QString& ba
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
         where.kind = OutputTarget::Kind::FileRead;
-        where.linkFreePath = source.file->linkFreePath();
+        where.linkFreePath = ToQString(source.file->linkFreePath());
         where.identity = source.identity;
         where.source = source.file.get();
     }
@@ -402,7 +412,7 @@ void CommitGroup::commit() {
             for (const auto& file : files)
                 file->output->flushedAlready();
     }
-    FlushFolders(std::exchange(namedIn_, {}), flushed);
+    FlushFolders(pathsOf(std::exchange(namedIn_, {})), flushed);
     for (const auto& file : files) {
         const WriteOutcome written = CommitOutput(*file->output);
         const FileReport report = afterReplace(file->report, written);
@@ -417,7 +427,7 @@ void CommitGroup::commit() {
 void CommitGroup::finish() {
     commit();
     // The new names are made durable too, once for each folder that received one.
-    FlushFolders(std::exchange(namedIn_, {}));
+    FlushFolders(pathsOf(std::exchange(namedIn_, {})));
 }
 
 } // namespace parvello

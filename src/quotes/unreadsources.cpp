@@ -1,6 +1,7 @@
 #include "quotes/unreadsources.h"
 
 #include "base/filestatus.h"
+#include "base/qtpaths.h"
 
 #include <QFileInfo>
 
@@ -10,8 +11,8 @@ QString PathIdentity(const QString& path) {
     if (path.isEmpty())
         return {};
 #ifdef Q_OS_UNIX
-    const FileStatus status = FileStatus::Of(path);
-    return status.exists() ? status.id.text() : QString();
+    const FileStatus status = FileStatus::Of(ToPath(path));
+    return status.exists() ? ToQString(status.id.text()) : QString();
 #else
     return QFileInfo(path).canonicalFilePath();
 #endif

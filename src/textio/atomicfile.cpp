@@ -8,9 +8,6 @@
 #include "textio/signals.h"
 #include "textio/writebehind.h"
 
-#include <QFile>
-#include <QRandomGenerator>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,16 +16,18 @@
 #include <thread>
 #include <utility>
 
-#ifdef Q_OS_UNIX
-#include <QDir>
+#if defined(PARVELLO_OS_UNIX)
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #endif
-#ifdef Q_OS_LINUX
-#include <QFile>
+#if defined(PARVELLO_OS_LINUX)
 #include <chrono>
 #include <linux/magic.h>
 #include <mutex>
@@ -47,14 +46,15 @@ namespace {
 
 std::atomic<bool> hookSet{false};
 
-std::function<void(const QString&)>& beforeReplaceHook() {
-    static std::function<void(const QString&)> hook;
+std::function<void(const std::filesystem::path&)>& beforeReplaceHook() {
+    static std::function<void(const std::filesystem::path&)> hook;
     return hook;
 }
 
 } // namespace
 
-void AtomicFile::SetBeforeReplaceHook(std::function<void(const QString& target)> hook) {
+void AtomicFile::SetBeforeReplaceHook(
+    std::function<void(const std::filesystem::path& target)> hook) {
     hookSet = bool(hook);
     beforeReplaceHook() = std::move(hook);
 }
@@ -69,18 +69,20 @@ bool AtomicFile::checkStillSafe(const std::function<bool()>& stillSafe) {
     if (!stillSafe || stillSafe())
         return true;
     changed_ = true;
-    error_ = QStringLiteral("it changed while it was being processed");
+    error_ = "it changed while it was being processed";
     cancel();
     return false;
 }
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 
 namespace atomicfile_unix {
 
-QByteArray folderOf(const QByteArray& target) {
-    const std::ptrdiff_t slash = target.lastIndexOf('/');
-    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+std::string folderOf(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : target.substr(0, slash);
 }
 
 // A file larger than the process may write (ulimit -f) is a failed write like any other, not
@@ -88,30 +90,31 @@ QByteArray folderOf(const QByteArray& target) {
 // it itself, and the write then fails with EFBIG.
 void ignoreFileSizeSignal() {
     static const bool ignored = (IgnoreSignalUnlessHandled(SIGXFSZ), true);
-    Q_UNUSED(ignored);
+    (void)ignored;
 }
 
 // Whether names in the folder may be added but neither replaced nor removed (the append-only
 // attribute): a rename over a file there would fail after its temporary file had been named,
 // and that name could not be removed again.
-bool folderAppendOnly(const QByteArray& folder) {
-#if defined(Q_OS_LINUX) && defined(STATX_ATTR_APPEND)
-    return FileStatus::Of(folder, Links::Follow, Attributes::Read).appendOnly;
+bool folderAppendOnly(const std::string& folder) {
+#if defined(PARVELLO_OS_LINUX) && defined(STATX_ATTR_APPEND)
+    return FileStatus::Of(std::filesystem::path(folder), Links::Follow, Attributes::Read)
+        .appendOnly;
 #else
-    Q_UNUSED(folder);
+    (void)folder;
     return false;
 #endif
 }
 
 int syncToDisk(int fd) {
-#if defined(Q_OS_LINUX)
+#if defined(PARVELLO_OS_LINUX)
     return ::fdatasync(fd);
 #else
     return ::fsync(fd);
 #endif
 }
 
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
 // Whether the file system of `device`, which holds the open file fd, keeps its files in
 // memory only (tmpfs, ramfs), where a flush to the disk does nothing. The answer for a
 // device is kept for a second: a device number freed by an unmount may come back as another
@@ -160,19 +163,28 @@ bool canNameUnnamedFiles() {
 }
 #endif
 
+// The folder for temporary files: TMPDIR where it is set, else /tmp (without a trailing
+// separator, as the window's library gives it).
+std::string temporaryPath() {
+    const char* const set = std::getenv("TMPDIR");
+    std::string folder = set && *set ? set : "/tmp";
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
 // The process's mask of permission bits for new files, read once without changing it (the
 // umask call would change it for a moment, for every thread); -1 when the system cannot tell.
 int processMask() {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     static const int mask = [] {
-        QFile status(QStringLiteral("/proc/self/status"));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("Umask:")) {
-                bool octal = false;
-                const int value = line.mid(6).trimmed().toInt(&octal, 8);
-                return octal ? value : -1;
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("Umask:", 0) == 0) {
+                const char* const digits = line.c_str() + 6;
+                char* end = nullptr;
+                const long value = std::strtol(digits, &end, 8);
+                return end != digits ? int(value) : -1;
             }
         return -1;
     }();
@@ -188,14 +200,14 @@ void AtomicFile::AllowUnnamedFiles(bool allowed) {
     unnamedAllowed = allowed;
 }
 
-AtomicFile::AtomicFile(const QString& target) : target_(target) {}
+AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {}
 
 AtomicFile::~AtomicFile() {
     cancel();
 }
 
 void AtomicFile::fail(int number) {
-    error_ = qt_error_string(number);
+    error_ = std::generic_category().message(number);
 }
 
 bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
@@ -208,20 +220,19 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     intoTarget_ = false;
     targetExisted_ = targetExists;
     ignoreFileSizeSignal();
-    const QByteArray target = QFile::encodeName(target_);
-    const QByteArray folder = folderOf(target);
+    const std::string& target = target_.native();
+    const std::string folder = folderOf(target);
     if (targetExists && folderAppendOnly(folder)) {
         folderRefused_ = true;
-        error_ = QStringLiteral("its folder is append-only: files may be added there, "
-                                "not replaced");
+        error_ = "its folder is append-only: files may be added there, not replaced";
         return false;
     }
-    RemoveLeftoversBeside(target);
+    RemoveLeftoversBeside(target_);
 #ifdef O_TMPFILE
     // Where the system has them, a file without a name in the target's folder: a run that
     // is killed leaves nothing behind.
     if (canNameUnnamedFiles()) {
-        const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+        const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
                               creationMode(targetExists, permissionBits));
         if (fd >= 0) {
             fd_ = fd;
@@ -232,8 +243,8 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     }
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = TemporaryNameBeside(target);
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+        std::string name = TemporaryNameBeside(target_).native();
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                               creationMode(targetExists, permissionBits));
         if (fd >= 0) {
             fd_ = fd;
@@ -268,10 +279,10 @@ bool AtomicFile::openToWriteInto(const FileIdentity& expected) {
 // writable by this user only, and never left behind, since it has no name, or loses it at
 // once.
 bool AtomicFile::openPrivate() {
-    const QByteArray temporaryFolder = QFile::encodeName(QDir::tempPath());
+    const std::string temporaryFolder = temporaryPath();
 #ifdef O_TMPFILE
-    for (const QByteArray& place : {folderOf(QFile::encodeName(target_)), temporaryFolder}) {
-        const int fd = ::open(place.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    for (const std::string& place : {folderOf(target_.native()), temporaryFolder}) {
+        const int fd = ::open(place.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (fd >= 0) {
             fd_ = fd;
             return true;
@@ -279,10 +290,10 @@ bool AtomicFile::openPrivate() {
     }
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = TemporaryNameBeside(temporaryFolder + "/x");
-        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const std::filesystem::path name = TemporaryNameBeside(temporaryFolder + "/x");
+        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            ::unlink(name.constData());
+            ::unlink(name.c_str());
             fd_ = fd;
             return true;
         }
@@ -313,12 +324,12 @@ bool AtomicFile::givePermissionBits(bool targetExists, unsigned permissionBits) 
 }
 
 // Gives the open file without a name the name given; 0, or the error number.
-int linkUnnamed(int fd, const QByteArray& proc, const QByteArray& name) {
+int linkUnnamed(int fd, const std::string& proc, const std::string& name) {
     // Straight from the handle where the process may (it needs a capability that root
     // has), else through /proc. Which of the two works is found out once.
     static std::atomic<int> fromHandle{-1}; // unknown, no, yes
     if (fromHandle != 0) {
-        if (::linkat(fd, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0) {
+        if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
             fromHandle = 1;
             return 0;
         }
@@ -327,14 +338,13 @@ int linkUnnamed(int fd, const QByteArray& proc, const QByteArray& name) {
         if (fromHandle == -1)
             fromHandle = 0;
     }
-    return ::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0
-               ? 0
-               : errno;
+    return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0
+                                                                                            : errno;
 }
 
 bool AtomicFile::nameUnnamedFile() {
-    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd_);
-    const QByteArray target = QFile::encodeName(target_);
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    const std::string& target = target_.native();
     unnamed_ = false;
     // A new target gets its name in one step, unless a file of that name turned up since.
     if (!targetExisted_) {
@@ -347,7 +357,7 @@ bool AtomicFile::nameUnnamedFile() {
         }
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = TemporaryNameBeside(target);
+        std::string name = TemporaryNameBeside(target_).native();
         const int error = linkUnnamed(fd_, proc, name);
         if (error == 0) {
             temporaryName_ = std::move(name);
@@ -362,7 +372,7 @@ bool AtomicFile::nameUnnamedFile() {
     return false;
 }
 
-bool AtomicFile::write(const char* data, qint64 n) {
+bool AtomicFile::write(const char* data, std::int64_t n) {
     if (!behind_ && !behindRefused_ && WriteBehindWorthwhile(written_)) {
         try {
             behind_ = std::make_unique<WriteBehind>(fd_);
@@ -388,7 +398,7 @@ bool AtomicFile::write(const char* data, qint64 n) {
 // Waits for the writes still on their way and ends the thread that makes them.
 template <class Wait> auto AtomicFile::waiting(Wait&& wait) {
     // A small file is done long before a window would need to answer: no thread for it.
-    constexpr qint64 LargeFile = 1 << 20;
+    constexpr std::int64_t LargeFile = 1 << 20;
     if (!whileWaiting_ || written_ < LargeFile)
         return wait();
     std::future<decltype(wait())> done = std::async(std::launch::async, std::forward<Wait>(wait));
@@ -427,7 +437,7 @@ bool AtomicFile::mayShareFlush() {
 }
 
 bool AtomicFile::flushesNothing() {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     if (!memoryKnown_ && fd_ >= 0) {
         const FileStatus status = FileStatus::Of(fd_);
         if (status.exists())
@@ -439,11 +449,11 @@ bool AtomicFile::flushesNothing() {
 }
 
 void AtomicFile::onDevice(unsigned long long device) {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     syncNeedless_ = fd_ >= 0 && memoryOnly(fd_, device);
     memoryKnown_ = fd_ >= 0;
 #else
-    Q_UNUSED(device);
+    (void)device;
 #endif
 }
 
@@ -462,7 +472,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         if (!checkStillSafe(stillSafe))
             return false;
         // The file's own bytes are about to change: a link would see the new ones.
-        if (!backup_.isEmpty() && !makeBackup(true)) {
+        if (!backup_.empty() && !makeBackup(true)) {
             cancel();
             return false;
         }
@@ -485,7 +495,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
             cancel();
             return false;
         }
-        if (temporaryName_.isEmpty()) { // it took the target's name directly
+        if (temporaryName_.empty()) { // it took the target's name directly
             ::close(fd_);
             fd_ = -1;
             renamed_ = true;
@@ -498,11 +508,11 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
     fd_ = -1;
     if (closed == 0 && !checkStillSafe(stillSafe))
         return false;
-    if (closed == 0 && !backup_.isEmpty() && !makeBackup(false)) {
+    if (closed == 0 && !backup_.empty() && !makeBackup(false)) {
         cancel();
         return false;
     }
-    if (closed != 0 || ::rename(temporaryName_.constData(), QFile::encodeName(target_)) != 0) {
+    if (closed != 0 || ::rename(temporaryName_.c_str(), target_.c_str()) != 0) {
         fail(errno);
         cancel();
         return false;
@@ -520,8 +530,8 @@ void AtomicFile::flushFolder() {
     folderFlushed_ = !syncNeedless_ || slowDisk.load();
     if (!folderFlushed_)
         return;
-    (void)waiting([folder = folderOf(QFile::encodeName(target_))] {
-        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    (void)waiting([folder = folderOf(target_.native())] {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0) {
             (void)::fsync(fd); // as with the file's own flush, a failure is no reason to fail
             ::close(fd);
@@ -536,8 +546,8 @@ void AtomicFile::cancel() {
         ::close(fd_); // a file without a name is gone with it
     fd_ = -1;
     unnamed_ = false;
-    if (!temporaryName_.isEmpty())
-        ::unlink(temporaryName_.constData());
+    if (!temporaryName_.empty())
+        ::unlink(temporaryName_.c_str());
     temporaryName_.clear();
 }
 

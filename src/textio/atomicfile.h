@@ -1,18 +1,15 @@
 // The temporary file beside a target that replaces the target in one step.
 #pragma once
 
+#include "base/portable.h"
 #include "textio/readonlyfile.h"
 
-#include <QString>
-#include <QStringList>
-
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
-
-#ifndef Q_OS_UNIX
-#include <QSaveFile>
-#endif
 
 namespace parvello {
 
@@ -27,7 +24,7 @@ bool FlushTogether(const std::vector<int>& handles,
 // Makes the names in each folder durable (one flush of each folder, where the system has
 // one); folders on a file system held in memory only, or on a device in alreadyFlushed, are
 // left out.
-void FlushFolders(const QStringList& folders,
+void FlushFolders(const std::vector<std::filesystem::path>& folders,
                   const std::vector<unsigned long long>& alreadyFlushed = {});
 
 // Writes to a temporary file in the target's folder and moves it over the target at
@@ -37,10 +34,10 @@ void FlushFolders(const QStringList& folders,
 // them (Linux), a file without a name in the target's folder, named only when complete, so
 // that even a killed run leaves nothing behind; otherwise a new file created exclusively
 // under a fresh name; then write, fdatasync, and rename over the target (a new target may
-// take its name directly). Elsewhere it is QSaveFile.
+// take its name directly). Elsewhere it is a save file of the window's library.
 class AtomicFile {
 public:
-    explicit AtomicFile(const QString& target);
+    explicit AtomicFile(std::filesystem::path target);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -64,7 +61,7 @@ public:
     // removed (an append-only folder, found out before anything is named).
     bool folderRefused() const { return folderRefused_; }
     // Writes all n bytes; false on failure.
-    bool write(const char* data, qint64 n);
+    bool write(const char* data, std::int64_t n);
     // Empties the temporary file, to be written again from its start; false on failure.
     bool rewind();
     // The native handle of the temporary file, for owner and mode changes.
@@ -111,11 +108,12 @@ public:
     // by a rename, so a backup is never seen half made. `expected` is the target as it must
     // still be. When the backup cannot be made the target is not touched and commit() fails
     // with "its backup could not be made: " and the system's words.
-    void keepBackup(const QString& backup, const FileIdentity& expected);
+    void keepBackup(const std::filesystem::path& backup, const FileIdentity& expected);
     // Removes the temporary file; the target stays as it was.
     void cancel();
 
-    QString errorString() const { return error_; }
+    // The system's words for the last failure, or ours (UTF-8).
+    const std::string& errorString() const { return error_; }
 
     // For tests: whether a file without a name may be used where the system has them
     // (allowed unless told otherwise), so that the named way is tested there too.
@@ -123,7 +121,7 @@ public:
     // For tests: runs in every commit() right before stillSafe() is asked, with the target's
     // path, so that a test can change the target between reading and replacing it. Empty
     // (the default) for none; without one a commit costs no call.
-    static void SetBeforeReplaceHook(std::function<void(const QString& target)> hook);
+    static void SetBeforeReplaceHook(std::function<void(const std::filesystem::path& target)> hook);
     // For tests: every flush to the disk takes at least this long, as on a slow disk (0, the
     // default, for no delay). Even on a file system held in memory.
     static void SetSlowDiskForTests(int milliseconds);
@@ -137,18 +135,18 @@ private:
     std::function<void()> whileWaiting_;
 
     bool makeBackup(bool copyOnly);
-    QString backup_; // empty for none
+    std::filesystem::path backup_; // empty for none
     FileIdentity backupOf_;
 
-    QString target_;
-    QString error_;
+    std::filesystem::path target_;
+    std::string error_;
     bool changed_ = false;
     bool hookRan_ = false;
     bool folderRefused_ = false;
     bool flushedAlready_ = false;
     bool renamed_ = false;
     bool folderFlushed_ = false; // commit() flushed the folder of the new name itself
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     void fail(int number);
     bool openPrivate();
     bool copyIntoTarget(const std::function<void()>& beforeWriting);
@@ -158,12 +156,12 @@ private:
     bool givePermissionBits(bool targetExists, unsigned permissionBits);
     bool nameUnnamedFile();
     void flushFolder();
-    int copyTargetTo(const QByteArray& name);
-    QByteArray temporaryName_; // empty while the file has no name
+    int copyTargetTo(const std::string& name);
+    std::string temporaryName_; // empty while the file has no name
     int fd_ = -1;
     // A large file's writes, from its second mebibyte on, go out on a thread of their own.
     std::unique_ptr<WriteBehind> behind_;
-    qint64 written_ = 0;         // bytes written since the file was opened or emptied
+    std::int64_t written_ = 0;   // bytes written since the file was opened or emptied
     bool behindRefused_ = false; // the system had no thread to spare for this file
     bool finishWrites();
     bool unnamed_ = false;
@@ -171,7 +169,9 @@ private:
     bool syncNeedless_ = false; // on a file system held in memory only
     bool memoryKnown_ = false;  // syncNeedless_ was asked of the system
 #else
-    QSaveFile save_;
+    // The save file that does the work on systems without the Unix calls.
+    struct SaveFile;
+    std::unique_ptr<SaveFile> save_;
 #endif
 };
 

@@ -9,17 +9,16 @@
 #include "textio/leftovers.h"
 #include "textio/writebehind.h"
 
-#include <QFile>
-
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #endif
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 
 namespace parvello {
 
@@ -31,8 +30,7 @@ using namespace atomicfile_unix;
 bool AtomicFile::copyIntoTarget(const std::function<void()>& beforeWriting) {
     if (beforeWriting)
         beforeWriting();
-    const QByteArray target = QFile::encodeName(target_);
-    const int out = ::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int out = ::open(target_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (out < 0) {
         fail(errno);
         return false;
@@ -42,7 +40,7 @@ bool AtomicFile::copyIntoTarget(const std::function<void()>& beforeWriting) {
     if (!now.exists() || !result.exists() || !(FileIdentity::Of(now) == expectedTarget_)) {
         ::close(out);
         changed_ = true;
-        error_ = QStringLiteral("it changed while it was being processed");
+        error_ = "it changed while it was being processed";
         return false;
     }
     const off_t total = result.size;
@@ -54,7 +52,7 @@ bool AtomicFile::copyIntoTarget(const std::function<void()>& beforeWriting) {
             fail(EFBIG);
             return false;
         }
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
         if (::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, total) != 0 && errno != EOPNOTSUPP &&
             errno != ENOSYS) {
             const int number = errno;
@@ -67,7 +65,7 @@ bool AtomicFile::copyIntoTarget(const std::function<void()>& beforeWriting) {
     const auto cut = [&](int number) {
         ::close(out);
         fail(number);
-        error_ += QStringLiteral("; the file may now hold only part of its result");
+        error_ += "; the file may now hold only part of its result";
         return false;
     };
     constexpr std::ptrdiff_t Piece = 1 << 18;
@@ -99,7 +97,7 @@ bool AtomicFile::copyIntoTarget(const std::function<void()>& beforeWriting) {
     return true;
 }
 
-void AtomicFile::keepBackup(const QString& backup, const FileIdentity& expected) {
+void AtomicFile::keepBackup(const std::filesystem::path& backup, const FileIdentity& expected) {
     backup_ = backup;
     backupOf_ = expected;
 }
@@ -120,16 +118,15 @@ constexpr int NotTheTarget = -1;
 // Copies the target, which must still be the file expected, to a new file `name` with its
 // owner (where the system allows), permission bits, extended attributes and access list,
 // flushed to the disk. 0, EEXIST where the name is taken, NotTheTarget, or the error number.
-int AtomicFile::copyTargetTo(const QByteArray& name) {
-    const int in = ::open(QFile::encodeName(target_).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+int AtomicFile::copyTargetTo(const std::string& name) {
+    const int in = ::open(target_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (in < 0)
         return errno;
     if (!(FileIdentity::Of(FileStatus::Of(in)) == backupOf_)) {
         ::close(in);
         return NotTheTarget;
     }
-    const int out = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {
         const int error = errno;
         ::close(in);
@@ -156,13 +153,13 @@ int AtomicFile::copyTargetTo(const QByteArray& name) {
     }
     if (error == 0 && ::fchmod(out, mode_t(backupOf_.mode & 0777)) != 0)
         error = errno;
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     if (error == 0) {
-        const QString attributes = CopyExtendedAttributes(QFile::encodeName(target_), out);
-        if (!attributes.isEmpty()) {
+        std::string attributes = CopyExtendedAttributes(target_, out);
+        if (!attributes.empty()) {
             ::close(out);
-            ::unlink(name.constData());
-            error_ = attributes;
+            ::unlink(name.c_str());
+            error_ = std::move(attributes);
             return EPERM;
         }
     }
@@ -172,34 +169,33 @@ int AtomicFile::copyTargetTo(const QByteArray& name) {
     if (::close(out) != 0 && error == 0)
         error = errno;
     if (error != 0)
-        ::unlink(name.constData());
+        ::unlink(name.c_str());
     return error;
 }
 
 // Makes the backup of the target (see keepBackup): a hard link, or a copy, under a temporary
 // name beside it, then renamed over the backup's name.
 bool AtomicFile::makeBackup(bool copyOnly) {
-    const QByteArray target = QFile::encodeName(target_);
-    const QByteArray backup = QFile::encodeName(backup_);
+    const std::string& target = target_.native();
+    const std::string& backup = backup_.native();
     error_.clear();
     const auto failed = [this](int number) {
-        error_ = QStringLiteral("its backup could not be made: ") +
-                 (error_.isEmpty() ? qt_error_string(number) : error_);
+        error_ = "its backup could not be made: " +
+                 (error_.empty() ? std::generic_category().message(number) : error_);
         return false;
     };
     // A copy's temporary name must be able to go again (by the rename).
     if (copyOnly && folderAppendOnly(folderOf(backup))) {
-        error_ = QStringLiteral("its folder is append-only");
+        error_ = "its folder is append-only";
         return failed(0);
     }
     bool copy = copyOnly;
-    QByteArray temporary;
+    std::string temporary;
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        temporary = TemporaryNameBeside(backup);
+        temporary = TemporaryNameBeside(backup_).native();
         error = 0;
-        if (!copy &&
-            ::linkat(AT_FDCWD, target.constData(), AT_FDCWD, temporary.constData(), 0) != 0) {
+        if (!copy && ::linkat(AT_FDCWD, target.c_str(), AT_FDCWD, temporary.c_str(), 0) != 0) {
             error = errno;
             copy = linkRefused(error);
         }
@@ -208,26 +204,27 @@ bool AtomicFile::makeBackup(bool copyOnly) {
     }
     if (error == 0 && !copy) {
         // The link must be to the file expected (the link changed its status time only).
-        const FileStatus linked = FileStatus::Of(temporary, Links::DoNotFollow);
+        const FileStatus linked =
+            FileStatus::Of(std::filesystem::path(temporary), Links::DoNotFollow);
         FileIdentity now = FileIdentity::Of(linked);
         now.changed[0] = backupOf_.changed[0];
         now.changed[1] = backupOf_.changed[1];
         now.links = backupOf_.links;
         if (!(now == backupOf_)) {
-            ::unlink(temporary.constData());
+            ::unlink(temporary.c_str());
             error = NotTheTarget;
         }
     }
     if (error == NotTheTarget) {
         changed_ = true;
-        error_ = QStringLiteral("it changed while it was being processed");
+        error_ = "it changed while it was being processed";
         return false;
     }
     if (error != 0)
         return failed(error);
-    if (::rename(temporary.constData(), backup.constData()) != 0) {
+    if (::rename(temporary.c_str(), backup.c_str()) != 0) {
         error = errno;
-        ::unlink(temporary.constData());
+        ::unlink(temporary.c_str());
         return failed(error);
     }
     return true;

@@ -5,13 +5,11 @@
 #include "base/filestatus.h"
 #include "textio/atomicfile_unix.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,7 +18,7 @@ namespace parvello {
 using namespace atomicfile_unix;
 
 bool FlushTogether(const std::vector<int>& handles, std::vector<unsigned long long>* flushed) {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     std::vector<unsigned long long> devices;
     for (const int fd : handles) {
         const FileStatus status = FileStatus::Of(fd);
@@ -42,24 +40,23 @@ bool FlushTogether(const std::vector<int>& handles, std::vector<unsigned long lo
     return true;
 #else
     // Elsewhere each file is flushed at its own commit.
-    Q_UNUSED(handles);
-    Q_UNUSED(flushed);
+    (void)handles;
+    (void)flushed;
     return false;
 #endif
 }
 
-void FlushFolders(const QStringList& folders,
+void FlushFolders(const std::vector<std::filesystem::path>& folders,
                   const std::vector<unsigned long long>& alreadyFlushed) {
-    for (const QString& folder : folders) {
-        const int fd =
-            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const std::filesystem::path& folder : folders) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             continue;
         const FileStatus status = FileStatus::Of(fd);
         const bool covered =
             status.exists() && std::find(alreadyFlushed.begin(), alreadyFlushed.end(),
                                          status.id.device) != alreadyFlushed.end();
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
         const bool memory = status.exists() && memoryOnly(fd, status.id.device);
 #else
         const bool memory = false;

@@ -1,11 +1,19 @@
 // The replace of a file on systems without the Unix calls: QSaveFile does it.
 #include "textio/atomicfile.h"
 
+#include "base/qtpaths.h"
+
 #include <QFile>
+#include <QSaveFile>
 
 #ifndef Q_OS_UNIX
 
 namespace parvello {
+
+struct AtomicFile::SaveFile {
+    explicit SaveFile(const QString& name) : file(name) {}
+    QSaveFile file;
+};
 
 void AtomicFile::AllowUnnamedFiles(bool) {}
 
@@ -15,7 +23,8 @@ void AtomicFile::onDevice(unsigned long long) {}
 bool FlushTogether(const std::vector<int>&, std::vector<unsigned long long>*) {
     return false;
 }
-void FlushFolders(const QStringList&, const std::vector<unsigned long long>&) {}
+void FlushFolders(const std::vector<std::filesystem::path>&,
+                  const std::vector<unsigned long long>&) {}
 bool AtomicFile::mayShareFlush() {
     return false;
 }
@@ -23,51 +32,52 @@ bool AtomicFile::flushesNothing() {
     return false;
 }
 
-AtomicFile::AtomicFile(const QString& target) : target_(target), save_(target) {}
+AtomicFile::AtomicFile(std::filesystem::path target)
+    : target_(std::move(target)), save_(std::make_unique<SaveFile>(ToQString(target_))) {}
 
 AtomicFile::~AtomicFile() {
     cancel();
 }
 
 bool AtomicFile::open(bool, unsigned) {
-    if (save_.open(QIODevice::WriteOnly))
+    if (save_->file.open(QIODevice::WriteOnly))
         return true;
-    error_ = save_.errorString();
+    error_ = save_->file.errorString().toStdString();
     return false;
 }
 
-bool AtomicFile::write(const char* data, qint64 n) {
-    if (save_.write(data, n) == n)
+bool AtomicFile::write(const char* data, std::int64_t n) {
+    if (save_->file.write(data, n) == n)
         return true;
-    error_ = save_.errorString();
+    error_ = save_->file.errorString().toStdString();
     return false;
 }
 
 bool AtomicFile::rewind() {
-    if (save_.seek(0) && save_.resize(0))
+    if (save_->file.seek(0) && save_->file.resize(0))
         return true;
-    error_ = save_.errorString();
+    error_ = save_->file.errorString().toStdString();
     return false;
 }
 
 int AtomicFile::handle() const {
-    return save_.handle();
+    return save_->file.handle();
 }
 
 bool AtomicFile::openToWriteInto(const FileIdentity&) {
-    error_ = QStringLiteral("not supported on this system");
+    error_ = "not supported on this system";
     return false;
 }
 
-void AtomicFile::keepBackup(const QString& backup, const FileIdentity& expected) {
+void AtomicFile::keepBackup(const std::filesystem::path& backup, const FileIdentity& expected) {
     backup_ = backup;
     backupOf_ = expected;
 }
 
 // A copy of the target, itself written through a QSaveFile: never seen half made.
 bool AtomicFile::makeBackup(bool) {
-    QFile from(target_);
-    QSaveFile to(backup_);
+    QFile from(ToQString(target_));
+    QSaveFile to(ToQString(backup_));
     bool made = from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly);
     while (made && !from.atEnd()) {
         const QByteArray block = from.read(1 << 18);
@@ -75,8 +85,9 @@ bool AtomicFile::makeBackup(bool) {
     }
     if (made && to.commit())
         return true;
-    error_ = QStringLiteral("its backup could not be made: ") +
-             (from.error() != QFileDevice::NoError ? from.errorString() : to.errorString());
+    error_ = "its backup could not be made: " +
+             (from.error() != QFileDevice::NoError ? from.errorString() : to.errorString())
+                 .toStdString();
     to.cancelWriting();
     return false;
 }
@@ -86,22 +97,22 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe, const std::funct
     hookRan_ = false;
     if (!checkStillSafe(stillSafe))
         return false;
-    if (!backup_.isEmpty() && !makeBackup(true)) {
+    if (!backup_.empty() && !makeBackup(true)) {
         cancel();
         return false;
     }
-    if (save_.commit()) {
+    if (save_->file.commit()) {
         renamed_ = true;
         return true;
     }
-    error_ = save_.errorString();
+    error_ = save_->file.errorString().toStdString();
     return false;
 }
 
 void AtomicFile::cancel() {
-    if (save_.isOpen()) {
-        save_.cancelWriting();
-        save_.commit(); // with writing cancelled this removes the temporary file
+    if (save_->file.isOpen()) {
+        save_->file.cancelWriting();
+        save_->file.commit(); // with writing cancelled this removes the temporary file
     }
 }
 

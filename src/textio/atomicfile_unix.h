@@ -2,26 +2,27 @@
 // in atomicfile_copies.cpp and atomicfile_flush.cpp). Internal to src/textio.
 #pragma once
 
-#include <QByteArray>
+#include "base/portable.h"
 
 #include <atomic>
+#include <string>
 
 namespace parvello::atomicfile_unix {
 
 // The folder of a path: "." for a bare name, "/" for a file at the root.
-QByteArray folderOf(const QByteArray& target);
+std::string folderOf(const std::string& target);
 // A file larger than the process may write (ulimit -f) is a failed write like any other, not
 // the end of the program: the signal that would end it is ignored, unless the program handles
 // it itself, and the write then fails with EFBIG.
 void ignoreFileSizeSignal();
 // Whether names in the folder may be added but neither replaced nor removed (the append-only
 // attribute).
-bool folderAppendOnly(const QByteArray& folder);
+bool folderAppendOnly(const std::string& folder);
 // The flush of a file's data to the disk (fdatasync where the system has it).
 int syncToDisk(int fd);
 // For tests: milliseconds every flush to the disk takes at least (0: no delay).
 extern std::atomic<int> slowDisk;
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
 // Whether the file system of `device`, which holds the open file fd, keeps its files in
 // memory only (tmpfs, ramfs), where a flush to the disk does nothing.
 bool memoryOnly(int fd, unsigned long long device);

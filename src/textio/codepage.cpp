@@ -73,7 +73,7 @@ bool isWindows1252(std::string_view name) {
 }
 
 [[noreturn]] void refuse(const std::string& description) {
-    throw FileError(FileProblem::InvalidArgument, description.c_str());
+    throw FileError(FileProblem::InvalidArgument, description);
 }
 
 [[noreturn]] void notSingleByte(std::string_view name) {

@@ -1,17 +1,19 @@
 #include "textio/extendedattributes.h"
 
-#include <QFile>
-#include <QList>
+#include "base/portable.h"
 
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <sys/xattr.h>
+#include <system_error>
 #endif
 
 namespace parvello {
 
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
 
 namespace {
 
@@ -25,17 +27,17 @@ bool noAttributesHere(int number) {
 
 // One of the two lists the system gives: names, NUL after each; or a value. Asked for again
 // while it grows between the question of its size and the reading.
-template <class Get> bool readGrowing(QByteArray& into, Get&& get) {
+template <class Get> bool readGrowing(std::string& into, Get&& get) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         const ssize_t size = get(nullptr, 0);
         if (size <= 0) {
             into.clear();
             return size == 0;
         }
-        into.resize(size);
+        into.resize(size_t(size));
         const ssize_t got = get(into.data(), size_t(size));
         if (got >= 0) {
-            into.resize(got);
+            into.resize(size_t(got));
             return true;
         }
         if (errno != ERANGE)
@@ -44,37 +46,40 @@ template <class Get> bool readGrowing(QByteArray& into, Get&& get) {
     return false;
 }
 
-QString failed(const QByteArray& name, int number) {
-    return QStringLiteral("its extended attribute %1 cannot be carried over (%2)")
-        .arg(QString::fromUtf8(name), qt_error_string(number));
+std::string failed(std::string_view name, int number) {
+    return "its extended attribute " + std::string(name) + " cannot be carried over (" +
+           std::generic_category().message(number) + ")";
 }
 
 } // namespace
 
-QString CopyExtendedAttributes(const QByteArray& from, int to) {
-    QByteArray names;
+std::string CopyExtendedAttributes(const std::filesystem::path& from, int to) {
+    std::string names;
     if (!readGrowing(names, [&](char* data, size_t size) {
-            return ::llistxattr(from.constData(), data, size);
+            return ::llistxattr(from.c_str(), data, size);
         })) {
         if (!noAttributesHere(errno))
-            return QStringLiteral("its extended attributes cannot be read (%1)")
-                .arg(qt_error_string(errno));
+            return "its extended attributes cannot be read (" +
+                   std::generic_category().message(errno) + ")";
         names.clear();
     }
     bool accessList = false;
-    QByteArray value;
-    for (const QByteArray& name : names.split('\0')) {
+    std::string value;
+    // The names, each ended by a NUL.
+    for (size_t start = 0, end = 0; start < names.size(); start = end + 1) {
+        end = std::min(names.find('\0', start), names.size());
+        const std::string name = names.substr(start, end - start);
         // Capabilities only add rights; a default list belongs to folders only.
-        if (name.isEmpty() || name == "security.capability" || name == "system.posix_acl_default")
+        if (name.empty() || name == "security.capability" || name == "system.posix_acl_default")
             continue;
         if (!readGrowing(value, [&](char* data, size_t size) {
-                return ::lgetxattr(from.constData(), name.constData(), data, size);
+                return ::lgetxattr(from.c_str(), name.c_str(), data, size);
             })) {
             if (errno == ENODATA) // gone since it was listed
                 continue;
             return failed(name, errno);
         }
-        if (::fsetxattr(to, name.constData(), value.constData(), size_t(value.size()), 0) != 0)
+        if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0)
             return failed(name, errno);
         accessList = accessList || name == AccessList;
     }
@@ -86,7 +91,7 @@ QString CopyExtendedAttributes(const QByteArray& from, int to) {
 
 #else
 
-QString CopyExtendedAttributes(const QByteArray&, int) {
+std::string CopyExtendedAttributes(const std::filesystem::path&, int) {
     return {};
 }
 

@@ -2,8 +2,8 @@
 // among them.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <filesystem>
+#include <string>
 
 namespace parvello {
 
@@ -13,6 +13,6 @@ namespace parvello {
 // capabilities are not carried over: without them the file only has fewer rights. Returns
 // an empty text on success, else why something could not be carried over. Where the system
 // has no extended attributes, or the file system keeps none, there is nothing to carry.
-QString CopyExtendedAttributes(const QByteArray& from, int to);
+std::string CopyExtendedAttributes(const std::filesystem::path& from, int to);
 
 } // namespace parvello

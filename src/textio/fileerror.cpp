@@ -1,44 +1,46 @@
 #include "textio/fileerror.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "base/filestatus.h"
 
 #include <new>
+#include <utility>
 
 namespace parvello {
 
-FileError::FileError(FileProblem problem, const QString& description, const QString& reason)
-    : std::runtime_error(description.toStdString()), problem_(problem), description_(description),
-      reason_(reason.isEmpty() ? description : reason) {}
+FileError::FileError(FileProblem problem, std::string description, std::string reason)
+    : std::runtime_error(description), problem_(problem), description_(std::move(description)),
+      reason_(reason.empty() ? description_ : std::move(reason)) {}
 
-void ThrowOpenFailure(const QFileDevice& file, const QString& path) {
-    ThrowOpenFailure(file.errorString(), path);
+std::string DescribedPath(const std::filesystem::path& path) {
+#if defined(PARVELLO_OS_WINDOWS)
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+#else
+    return path.native();
+#endif
 }
 
-void ThrowOpenFailure(const QString& errorString, const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink()) {
-        const QString missing = QStringLiteral("No such file or directory");
-        if (!info.absoluteDir().exists())
-            throw FileError(FileProblem::PathNotFound, QStringLiteral("Path not found: ") + path,
+void ThrowOpenFailure(const std::string& systemWords, const std::filesystem::path& path) {
+    // Nothing at the name, not even a link: the file is missing, or the folder it would be in.
+    if (!FileStatus::Of(path, Links::DoNotFollow).exists()) {
+        const char* const missing = "No such file or directory";
+        std::filesystem::path folder = path.parent_path();
+        if (folder.empty())
+            folder = ".";
+        if (!FileStatus::Of(folder).isFolder())
+            throw FileError(FileProblem::PathNotFound, "Path not found: " + DescribedPath(path),
                             missing);
-        throw FileError(FileProblem::FileNotFound, QStringLiteral("File not found: ") + path,
+        throw FileError(FileProblem::FileNotFound, "File not found: " + DescribedPath(path),
                         missing);
     }
-    throw FileError(FileProblem::Denied,
-                    QStringLiteral("Cannot open ") + path + QStringLiteral(": ") + errorString,
-                    errorString);
+    throw FileError(FileProblem::Denied, "Cannot open " + DescribedPath(path) + ": " + systemWords,
+                    systemWords);
 }
 
-void ThrowIoFailure(const QFileDevice& file, const QString& path) {
-    ThrowIoFailure(file.errorString(), path);
-}
-
-void ThrowIoFailure(const QString& errorString, const QString& path) {
+void ThrowIoFailure(const std::string& systemWords, const std::filesystem::path& path) {
     throw FileError(FileProblem::InputOutput,
-                    QStringLiteral("Input/output error on ") + path + QStringLiteral(": ") +
-                        errorString,
-                    errorString);
+                    "Input/output error on " + DescribedPath(path) + ": " + systemWords,
+                    systemWords);
 }
 
 FileFailure FailureOf(FileStep step, std::exception_ptr error) {
@@ -51,13 +53,13 @@ FileFailure FailureOf(FileStep step, std::exception_ptr error) {
         failure.description = e.description();
         failure.reason = e.reason();
     } catch (const std::bad_alloc&) {
-        failure.description = QStringLiteral("Out of memory");
+        failure.description = "Out of memory";
     } catch (const std::exception& e) {
-        failure.description = QString::fromLocal8Bit(e.what());
+        failure.description = e.what();
     } catch (...) {
-        failure.description = QStringLiteral("Unknown failure");
+        failure.description = "Unknown failure";
     }
-    if (failure.reason.isEmpty())
+    if (failure.reason.empty())
         failure.reason = failure.description;
     return failure;
 }

@@ -2,11 +2,10 @@
 // and the value one file's processing reports when a step of it failed.
 #pragma once
 
-#include <QFileDevice>
-#include <QString>
-
 #include <exception>
+#include <filesystem>
 #include <stdexcept>
+#include <string>
 
 namespace parvello {
 
@@ -25,30 +24,31 @@ enum class FileProblem {
 
 // A failed file operation. description() is the full sentence with the path ("File not
 // found: /a/b.txt"); reason() the system's own words, or a clause of ours where the system
-// said nothing ("No such file or directory", "it is read-only").
+// said nothing ("No such file or directory", "it is read-only"). Both are UTF-8, except that
+// on POSIX a path's bytes stand in the description as they are.
 class FileError : public std::runtime_error {
 public:
-    FileError(FileProblem problem, const QString& description, const QString& reason = {});
+    FileError(FileProblem problem, std::string description, std::string reason = {});
     FileProblem problem() const { return problem_; }
-    const QString& description() const { return description_; }
-    const QString& reason() const { return reason_; }
+    const std::string& description() const { return description_; }
+    const std::string& reason() const { return reason_; }
 
 private:
     FileProblem problem_;
-    QString description_;
-    QString reason_;
+    std::string description_;
+    std::string reason_;
 };
 
-// Throws the failure for a file that could not be opened: "File not found", "Path not
-// found", "Permission denied", or the system's own description.
-[[noreturn]] void ThrowOpenFailure(const QFileDevice& file, const QString& path);
-// The same with the system's description of why the file did not open.
-[[noreturn]] void ThrowOpenFailure(const QString& errorString, const QString& path);
+// A path as a description names it: its bytes on POSIX, UTF-8 on Windows.
+std::string DescribedPath(const std::filesystem::path& path);
 
-// Throws the failure for a read or write that broke off.
-[[noreturn]] void ThrowIoFailure(const QFileDevice& file, const QString& path);
-// The same with the system's description of what went wrong.
-[[noreturn]] void ThrowIoFailure(const QString& errorString, const QString& path);
+// Throws the failure for a file that could not be opened, given the system's words for why:
+// "File not found", "Path not found", or "Cannot open <path>: <the system's words>".
+[[noreturn]] void ThrowOpenFailure(const std::string& systemWords,
+                                   const std::filesystem::path& path);
+
+// Throws the failure for a read or write that broke off, given the system's words for it.
+[[noreturn]] void ThrowIoFailure(const std::string& systemWords, const std::filesystem::path& path);
 
 // The step of one file's processing that failed.
 enum class FileStep {
@@ -64,8 +64,8 @@ enum class FileStep {
 struct FileFailure {
     FileStep step = FileStep::None;
     FileProblem problem = FileProblem::Other;
-    QString description;
-    QString reason;
+    std::string description;
+    std::string reason;
 
     explicit operator bool() const { return step != FileStep::None; }
     // Whether the target changed, or another program wrote it, while it was processed.

@@ -2,6 +2,7 @@
 
 #include "base/filestatus.h"
 #include "base/platform.h"
+#include "base/qtpaths.h"
 #include "textio/extendedattributes.h"
 #include "textio/fileerror.h"
 
@@ -27,7 +28,7 @@ bool isHighSurrogate(char16_t unit) {
 }
 
 [[noreturn]] void notOpen() {
-    throw FileError(FileProblem::NotOpen, QStringLiteral("The output file is not open"));
+    throw FileError(FileProblem::NotOpen, "The output file is not open");
 }
 
 #ifdef Q_OS_UNIX
@@ -46,9 +47,9 @@ bool userMayWrite(const QString& path, const FileIdentity& file) {
 
 [[noreturn]] void changedMeanwhile(const QString& path) {
     throw FileError(FileProblem::Changed,
-                    QStringLiteral("Cannot replace ") + path +
-                        QStringLiteral(": it changed while it was being processed"),
-                    QStringLiteral("it changed while it was being processed"));
+                    "Cannot replace " + path.toStdString() +
+                        ": it changed while it was being processed",
+                    "it changed while it was being processed");
 }
 
 } // namespace
@@ -65,14 +66,13 @@ void OutputFile::open() {
     const TargetKind kind = examineTarget();
     if (kind == TargetKind::Folder)
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": it is a folder"),
-                        QStringLiteral("Is a directory"));
+                        "Cannot write " + path_.toStdString() + ": it is a folder",
+                        "Is a directory");
     if (kind == TargetKind::Special)
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": it is a pipe, socket or device, not a file"),
-                        QStringLiteral("it is a pipe, socket or device, not a file"));
+                        "Cannot write " + path_.toStdString() +
+                            ": it is a pipe, socket or device, not a file",
+                        "it is a pipe, socket or device, not a file");
     exists_ = kind == TargetKind::File;
     takeKnownBytes();
     startComparing();
@@ -117,7 +117,7 @@ OutputFile::TargetKind OutputFile::examineTarget() {
     } else {
         expected_ = target_.isEmpty()
                         ? FileIdentity()
-                        : FileIdentity::Of(FileStatus::Of(target_, Links::DoNotFollow));
+                        : FileIdentity::Of(FileStatus::Of(ToPath(target_), Links::DoNotFollow));
         if (where_.kind == OutputTarget::Kind::FileRead)
             changedMeanwhile(path_); // the reader could not say which file it read
     }
@@ -168,7 +168,7 @@ void OutputFile::takeKnownBytes() {
 // result, and for a file in a folder where its temporary file cannot be made or renamed,
 // where the file itself may still be written.
 void OutputFile::openTemporary() {
-    save_ = std::make_unique<AtomicFile>(target_);
+    save_ = std::make_unique<AtomicFile>(ToPath(target_));
     save_->whileWaiting(where_.whileWaiting);
 #ifdef Q_OS_UNIX
     const unsigned permissionBits = mode_ & 0777;
@@ -185,18 +185,17 @@ void OutputFile::openTemporary() {
     }
     if (!ready) {
         if (!QFileInfo(target_).absoluteDir().exists())
-            throw FileError(FileProblem::PathNotFound, QStringLiteral("Path not found: ") + path_,
-                            QStringLiteral("No such file or directory"));
-        throw FileError(
-            FileProblem::Denied,
-            (exists_ ? QStringLiteral("Cannot replace ") : QStringLiteral("Cannot create ")) +
-                path_ + QStringLiteral(": ") + save_->errorString(),
-            save_->errorString());
+            throw FileError(FileProblem::PathNotFound, "Path not found: " + path_.toStdString(),
+                            "No such file or directory");
+        throw FileError(FileProblem::Denied,
+                        (exists_ ? "Cannot replace " : "Cannot create ") + path_.toStdString() +
+                            ": " + save_->errorString(),
+                        save_->errorString());
     }
     if (exists_ && !intoTarget_)
         carryAttributes();
     if (exists_ && !where_.backupSuffix.isEmpty())
-        save_->keepBackup(target_ + where_.backupSuffix, expected_);
+        save_->keepBackup(ToPath(target_ + where_.backupSuffix), expected_);
 }
 
 // The result takes the place of a file that exists: it gets that file's extended attributes
@@ -204,11 +203,10 @@ void OutputFile::openTemporary() {
 // it gives no one more access than the file gave.
 void OutputFile::carryAttributes() {
 #ifdef Q_OS_LINUX
-    const QString error = CopyExtendedAttributes(QFile::encodeName(target_), save_->handle());
-    if (!error.isEmpty()) {
+    const std::string error = CopyExtendedAttributes(ToPath(target_), save_->handle());
+    if (!error.empty()) {
         save_->cancel();
-        throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") + error,
+        throw FileError(FileProblem::Denied, "Cannot replace " + path_.toStdString() + ": " + error,
                         error);
     }
 #endif
@@ -222,7 +220,7 @@ void OutputFile::startComparing() {
     } else if (exists_) {
         // Opened without following a link and without waiting, and compared only while it
         // is the file just looked at.
-        existing_ = std::make_unique<ReadOnlyFile>(target_);
+        existing_ = std::make_unique<ReadOnlyFile>(ToPath(target_));
         if (existing_->open(false) && existing_->identity() == expected_)
             differs_ = false;
         else
@@ -234,7 +232,7 @@ void OutputFile::restart(OutputEncoding encoding) {
     if (!opened_)
         notOpen();
     if (save_ && !save_->rewind())
-        ThrowIoFailure(save_->errorString(), path_);
+        ThrowIoFailure(save_->errorString(), ToPath(path_));
     existing_.reset();
     startComparing();
     encoder_ = TextEncoder(encoding);
@@ -296,9 +294,8 @@ void OutputFile::writeBytes(std::string_view bytes) {
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": a surrogate without its pair"),
-                        QStringLiteral("a surrogate without its pair"));
+                        "Cannot write " + path_.toStdString() + ": a surrogate without its pair",
+                        "a surrogate without its pair");
     // A long stretch (such as a block the engine's pass gathered) goes to the file straight
     // from where it is, without a copy.
     if (std::ptrdiff_t(bytes.size()) >= BufferSize / 4) {
@@ -339,18 +336,18 @@ void OutputFile::startTemporary(qint64 equal) {
     }
     if (useKnownBytes_) {
         if (equal > 0 && !save_->write(knownBytes_.constData(), equal))
-            ThrowIoFailure(save_->errorString(), path_);
+            ThrowIoFailure(save_->errorString(), ToPath(path_));
         return;
     }
     if (!existing_->rewind())
-        ThrowIoFailure(existing_->errorString(), path_);
+        ThrowIoFailure(existing_->errorString(), ToPath(path_));
     QByteArray slice(std::ptrdiff_t(std::min<qint64>(equal, BufferCapacity)), Qt::Uninitialized);
     for (qint64 left = equal; left > 0;) {
         const qint64 got = existing_->read(slice.data(), std::min<qint64>(left, slice.size()));
         if (got <= 0)
             changedMeanwhile(path_); // the target is no longer what it was when compared
         if (!save_->write(slice.constData(), got))
-            ThrowIoFailure(save_->errorString(), path_);
+            ThrowIoFailure(save_->errorString(), ToPath(path_));
         left -= got;
     }
 }
@@ -382,7 +379,7 @@ void OutputFile::put(const char* bytes, std::ptrdiff_t n) {
     if (differs_)
         existing_.reset();
     if (save_ && !save_->write(bytes, n))
-        ThrowIoFailure(save_->errorString(), path_);
+        ThrowIoFailure(save_->errorString(), ToPath(path_));
 }
 
 void OutputFile::finishWriting() {
@@ -392,9 +389,8 @@ void OutputFile::finishWriting() {
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
-                        QStringLiteral("Cannot write ") + path_ +
-                            QStringLiteral(": a surrogate without its pair"),
-                        QStringLiteral("a surrogate without its pair"));
+                        "Cannot write " + path_.toStdString() + ": a surrogate without its pair",
+                        "a surrogate without its pair");
     flush();
     if (!differs_ && useKnownBytes_) {
         unchanged_ = compared_ == knownBytes_.size();
@@ -472,14 +468,13 @@ OutputFile::Result OutputFile::commit() {
     if (!save_->commit([this] { return stillSafe(); }, releaseLease)) {
         if (anotherWriter_)
             throw FileError(FileProblem::InUse,
-                            QStringLiteral("Cannot replace ") + path_ +
-                                QStringLiteral(": another program is writing it"),
-                            QStringLiteral("another program is writing it"));
+                            "Cannot replace " + path_.toStdString() +
+                                ": another program is writing it",
+                            "another program is writing it");
         if (save_->changedMeanwhile())
             changedMeanwhile(path_);
         throw FileError(FileProblem::Denied,
-                        QStringLiteral("Cannot replace ") + path_ + QStringLiteral(": ") +
-                            save_->errorString(),
+                        "Cannot replace " + path_.toStdString() + ": " + save_->errorString(),
                         save_->errorString());
     }
     return Result::Written;
@@ -491,7 +486,7 @@ bool OutputFile::stillSafe() {
         anotherWriter_ = true;
         return false;
     }
-    return FileIdentity::AtName(target_) == expected_;
+    return FileIdentity::AtName(ToPath(target_)) == expected_;
 #else
     return true;
 #endif
@@ -499,8 +494,8 @@ bool OutputFile::stillSafe() {
 
 void OutputFile::refuse() const {
     throw FileError(FileProblem::Denied,
-                    QStringLiteral("Permission denied: ") + path_ + QStringLiteral(" is read-only"),
-                    QStringLiteral("it is read-only"));
+                    "Permission denied: " + path_.toStdString() + " is read-only",
+                    "it is read-only");
 }
 
 void OutputFile::discard() {

@@ -1,5 +1,6 @@
 #include "textio/reading.h"
 
+#include "base/qtpaths.h"
 #include "textio/codepage.h"
 #include "textio/fileerror.h"
 #include "textio/textloader.h"
@@ -103,14 +104,14 @@ LineArray ReadWholeLines(const QString& path, LineForm form) {
 
 bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     fileIsUtf8 = false;
-    ReadOnlyFile file(path);
+    ReadOnlyFile file(ToPath(path));
     if (!file.open())
-        ThrowOpenFailure(file.errorString(), path);
+        ThrowOpenFailure(file.errorString(), ToPath(path));
     char first[4] = {0, 0, 0, 0};
     // Every test needs at most four bytes, so the bytes read stand for the file's length.
     const qint64 length = file.read(first, 4);
     if (length < 0)
-        ThrowIoFailure(file.errorString(), path);
+        ThrowIoFailure(file.errorString(), ToPath(path));
     return MarkIsUnicode(std::string_view(first, size_t(length)), fileIsUtf8);
 }
 

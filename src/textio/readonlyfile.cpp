@@ -2,16 +2,18 @@
 
 #include "textio/signals.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
+#include <algorithm>
+#include <system_error>
+#include <utility>
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
+#elif defined(PARVELLO_OS_WINDOWS)
+#include <windows.h>
 #endif
 
 namespace parvello {
@@ -36,17 +38,26 @@ FileIdentity FileIdentity::Of(const FileStatus& status) {
     return identity;
 }
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
+
+namespace {
+
+// The system's words for an error number (strerror's).
+std::string systemWords(int error) {
+    return std::generic_category().message(error);
+}
+
+} // namespace
 
 FileIdentity FileIdentity::Of(const struct stat& status) {
     return Of(FileStatus::From(status));
 }
 
-FileIdentity FileIdentity::AtName(const QString& path) {
+FileIdentity FileIdentity::AtName(const std::filesystem::path& path) {
     return Of(FileStatus::Of(path, Links::DoNotFollow));
 }
 
-ReadOnlyFile::ReadOnlyFile(const QString& path) : path_(path) {}
+ReadOnlyFile::ReadOnlyFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 ReadOnlyFile::~ReadOnlyFile() {
     if (fd_ >= 0)
@@ -54,13 +65,12 @@ ReadOnlyFile::~ReadOnlyFile() {
 }
 
 bool ReadOnlyFile::open(bool followLinks) {
-    const QByteArray native = QFile::encodeName(path_);
     // Without waiting: a pipe that nobody writes would otherwise hold the open for ever. Only
     // a regular file is read (a device could be endless), and that reads as usual.
     const auto openName = [&](int flags) {
         int fd = -1;
         do {
-            fd = ::open(native.constData(), flags);
+            fd = ::open(path_.c_str(), flags);
         } while (fd < 0 && errno == EINTR);
         return fd;
     };
@@ -72,18 +82,18 @@ bool ReadOnlyFile::open(bool followLinks) {
     if (fd < 0 && followLinks && (errno == ELOOP || errno == EMLINK))
         fd = openName(flags);
     if (fd < 0) {
-        error_ = qt_error_string(errno);
+        error_ = systemWords(errno);
         return false;
     }
     status_ = FileStatus::Of(fd);
     if (!status_.isRegular()) {
         ::close(fd);
-        if (status_.isFolder()) // QFile's words for it
-            error_ = QCoreApplication::translate("QIODevice", "file to open is a directory");
+        if (status_.isFolder()) // the words the window has always shown for it
+            error_ = "file to open is a directory";
         else if (status_.exists())
-            error_ = QStringLiteral("it is a pipe, socket or device, not a file");
+            error_ = "it is a pipe, socket or device, not a file";
         else
-            error_ = qt_error_string(status_.error);
+            error_ = systemWords(status_.error);
         return false;
     }
     fd_ = fd;
@@ -94,34 +104,34 @@ FileIdentity ReadOnlyFile::identity() const {
     return fd_ >= 0 ? FileIdentity::Of(status_) : FileIdentity();
 }
 
-QString ReadOnlyFile::linkFreePath() const {
+std::filesystem::path ReadOnlyFile::linkFreePath() const {
     if (fd_ < 0)
         return {};
     // No link at the name's end: the name leads to the file, its folders resolved by the
     // system at each use.
     if (nameIsFile_)
         return path_;
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     // The system's own name for the open file.
     char buffer[PATH_MAX + 1];
-    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd_);
-    const ssize_t n = ::readlink(proc.constData(), buffer, sizeof buffer - 1);
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    const ssize_t n = ::readlink(proc.c_str(), buffer, sizeof buffer - 1);
     if (n > 0 && buffer[0] == '/')
-        return QFile::decodeName(QByteArray(buffer, n));
+        return std::filesystem::path(std::string(buffer, size_t(n)));
 #endif
     // Elsewhere, the name resolved by the system, if it still leads to the open file.
-    char* resolved = ::realpath(QFile::encodeName(path_).constData(), nullptr);
+    char* resolved = ::realpath(path_.c_str(), nullptr);
     if (!resolved)
         return {};
-    const QString real = QFile::decodeName(resolved);
+    std::filesystem::path real(resolved);
     std::free(resolved);
     if (const FileStatus status = FileStatus::Of(real); !status.exists() || status.id != status_.id)
         return {};
     return real;
 }
 
-qint64 ReadOnlyFile::read(char* data, qint64 max) {
-    qint64 got = 0;
+std::int64_t ReadOnlyFile::read(char* data, std::int64_t max) {
+    std::int64_t got = 0;
     while (got < max) {
         const ssize_t n = ::read(fd_, data + got, size_t(max - got));
         if (n < 0) {
@@ -129,7 +139,7 @@ qint64 ReadOnlyFile::read(char* data, qint64 max) {
                 continue;
             if (got > 0)
                 break;
-            error_ = qt_error_string(errno);
+            error_ = systemWords(errno);
             return -1;
         }
         if (n == 0)
@@ -141,20 +151,20 @@ qint64 ReadOnlyFile::read(char* data, qint64 max) {
 
 namespace {
 
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
 // A broken lease is announced with a signal whose default action would end the program; the
 // lease's state is asked for instead, so the signal is ignored, unless the program handles
 // it itself.
 void ignoreLeaseSignal() {
     static const bool ignored = (IgnoreSignalUnlessHandled(SIGIO), true);
-    Q_UNUSED(ignored);
+    (void)ignored;
 }
 #endif
 
 } // namespace
 
 ReadOnlyFile::Lease ReadOnlyFile::takeReadLease() {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     if (fd_ < 0)
         return Lease::Unavailable;
     ignoreLeaseSignal();
@@ -171,7 +181,7 @@ ReadOnlyFile::Lease ReadOnlyFile::takeReadLease() {
 }
 
 bool ReadOnlyFile::leaseIntact() const {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     // A lease being broken already reports what it is to become.
     return !leased_ || ::fcntl(fd_, F_GETLEASE) == F_RDLCK;
 #else
@@ -180,58 +190,125 @@ bool ReadOnlyFile::leaseIntact() const {
 }
 
 void ReadOnlyFile::releaseLease() {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     if (leased_)
         (void)::fcntl(fd_, F_SETLEASE, F_UNLCK);
 #endif
     leased_ = false;
 }
 
-qint64 ReadOnlyFile::size() const {
-    return status_.isRegular() ? qint64(status_.size) : 0;
+std::int64_t ReadOnlyFile::size() const {
+    return status_.isRegular() ? std::int64_t(status_.size) : 0;
 }
 
 bool ReadOnlyFile::rewind() {
     if (::lseek(fd_, 0, SEEK_SET) == 0)
         return true;
-    error_ = qt_error_string(errno);
+    error_ = systemWords(errno);
     return false;
 }
 
-#else
+#elif defined(PARVELLO_OS_WINDOWS)
 
-FileIdentity FileIdentity::AtName(const QString&) {
+namespace {
+
+// The system's words for a Windows error, in UTF-8, without the line break they end with.
+std::string systemWords(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring words(text ? text : L"", n);
+    LocalFree(text);
+    while (!words.empty() &&
+           (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' '))
+        words.pop_back();
+    if (words.empty())
+        return "Unknown error " + std::to_string(error);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, words.data(), int(words.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string utf8(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, words.data(), int(words.size()), utf8.data(), size, nullptr,
+                        nullptr);
+    return utf8;
+}
+
+} // namespace
+
+FileIdentity FileIdentity::AtName(const std::filesystem::path&) {
     return {};
 }
 
-ReadOnlyFile::ReadOnlyFile(const QString& path) : path_(path), file_(path) {}
+ReadOnlyFile::ReadOnlyFile(std::filesystem::path path) : path_(std::move(path)) {}
 
-ReadOnlyFile::~ReadOnlyFile() = default;
+ReadOnlyFile::~ReadOnlyFile() {
+    if (handle_)
+        CloseHandle(handle_);
+}
 
 FileIdentity ReadOnlyFile::identity() const {
     return {};
 }
 
-QString ReadOnlyFile::linkFreePath() const {
-    return QFileInfo(path_).canonicalFilePath();
+// The system's final name for the open file, without the prefix of long paths.
+std::filesystem::path ReadOnlyFile::linkFreePath() const {
+    if (!handle_)
+        return {};
+    std::wstring name(MAX_PATH, L'\0');
+    DWORD n = GetFinalPathNameByHandleW(handle_, name.data(), DWORD(name.size()), 0);
+    if (n >= name.size()) {
+        name.resize(n);
+        n = GetFinalPathNameByHandleW(handle_, name.data(), DWORD(name.size()), 0);
+    }
+    if (n == 0 || n >= name.size())
+        return {};
+    name.resize(n);
+    if (name.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        name = L"\\\\" + name.substr(8);
+    else if (name.rfind(L"\\\\?\\", 0) == 0)
+        name = name.substr(4);
+    return std::filesystem::path(name);
 }
 
 bool ReadOnlyFile::open(bool) {
-    if (file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return true;
-    error_ = file_.errorString();
-    return false;
+    const HANDLE handle = CreateFileW(path_.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error_ = systemWords(GetLastError());
+        return false;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+        CloseHandle(handle);
+        error_ = "it is a pipe, socket or device, not a file";
+        return false;
+    }
+    handle_ = handle;
+    size_ = size.QuadPart;
+    return true;
 }
 
-qint64 ReadOnlyFile::read(char* data, qint64 max) {
-    const qint64 n = file_.read(data, max);
-    if (n < 0)
-        error_ = file_.errorString();
-    return n;
+std::int64_t ReadOnlyFile::read(char* data, std::int64_t max) {
+    std::int64_t got = 0;
+    while (got < max) {
+        const DWORD want = DWORD(std::min<std::int64_t>(max - got, 1 << 30));
+        DWORD n = 0;
+        if (!ReadFile(handle_, data + got, want, &n, nullptr)) {
+            if (got > 0)
+                break;
+            error_ = systemWords(GetLastError());
+            return -1;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
 }
 
-qint64 ReadOnlyFile::size() const {
-    return file_.size();
+std::int64_t ReadOnlyFile::size() const {
+    return handle_ ? size_ : 0;
 }
 
 ReadOnlyFile::Lease ReadOnlyFile::takeReadLease() {
@@ -245,9 +322,10 @@ bool ReadOnlyFile::leaseIntact() const {
 void ReadOnlyFile::releaseLease() {}
 
 bool ReadOnlyFile::rewind() {
-    if (file_.seek(0))
+    LARGE_INTEGER start{};
+    if (SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN))
         return true;
-    error_ = file_.errorString();
+    error_ = systemWords(GetLastError());
     return false;
 }
 

@@ -1,13 +1,12 @@
-// A file opened for reading, with the failures described as QFile describes them.
+// A file opened for reading, with the failures described in the system's own words.
 #pragma once
 
 #include "base/filestatus.h"
+#include "base/portable.h"
 
-#include <QString>
-
-#ifndef Q_OS_UNIX
-#include <QFile>
-#endif
+#include <cstdint>
+#include <filesystem>
+#include <string>
 
 namespace parvello {
 
@@ -29,19 +28,20 @@ struct FileIdentity {
 
     // Not known for a status that could not be read.
     static FileIdentity Of(const FileStatus& status);
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     static FileIdentity Of(const struct stat& status);
 #endif
     // The identity of what is at the name now, the name itself when it is a symbolic link
-    // (not known when nothing is there).
-    static FileIdentity AtName(const QString& path);
+    // (not known when nothing is there, nor on Windows).
+    static FileIdentity AtName(const std::filesystem::path& path);
     bool operator==(const FileIdentity&) const = default;
 };
 
-// On Unix the system's own calls (one open, one status call, reads), elsewhere QFile.
+// The system's own calls: on Unix one open, one status call and reads; on Windows
+// CreateFileW and ReadFile.
 class ReadOnlyFile {
 public:
-    explicit ReadOnlyFile(const QString& path);
+    explicit ReadOnlyFile(std::filesystem::path path);
     ~ReadOnlyFile();
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
@@ -51,9 +51,9 @@ public:
     // link at the name is refused as well. False on failure, see errorString().
     bool open(bool followLinks = true);
     // Reads up to max bytes, fewer only at the end of the file; -1 on failure.
-    qint64 read(char* data, qint64 max);
+    std::int64_t read(char* data, std::int64_t max);
     // The size the file had when it was opened (0 when it has none to report).
-    qint64 size() const;
+    std::int64_t size() const;
     // Back to the first byte; false on failure.
     bool rewind();
     // The identity of the open file as it was when it was opened.
@@ -62,9 +62,10 @@ public:
     // path replaces this file and not a link to it: the name it was opened by where that is
     // not a link, else where the system says the file is (every link and ".." followed);
     // empty when the system cannot tell.
-    QString linkFreePath() const;
+    std::filesystem::path linkFreePath() const;
 
-    QString errorString() const { return error_; }
+    // The system's words for the last failure (UTF-8).
+    const std::string& errorString() const { return error_; }
 
     // A read lease on the open file, where the system grants one (Linux, a local file system,
     // the running user owns the file or may take leases): while it is held, no other program
@@ -80,7 +81,7 @@ public:
     // Gives the lease back, so that this process may open the file for writing itself.
     void releaseLease();
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     // The status of the open file, taken when it was opened.
     const FileStatus& status() const {
         return status_;
@@ -88,15 +89,16 @@ public:
 #endif
 
 private:
-    QString path_;
-    QString error_;
-#ifdef Q_OS_UNIX
+    std::filesystem::path path_;
+    std::string error_;
+#if defined(PARVELLO_OS_UNIX)
     int fd_ = -1;
     bool leased_ = false;
     bool nameIsFile_ = false; // opened without following a link at the name's end
     FileStatus status_;
-#else
-    QFile file_;
+#elif defined(PARVELLO_OS_WINDOWS)
+    void* handle_ = nullptr; // the file's HANDLE, null while it is not open
+    std::int64_t size_ = 0;
 #endif
 };
 

@@ -16,4 +16,4 @@ inline void IgnoreSignalUnlessHandled(int number) {
 }
 
 } // namespace parvello
-#endif
+#endif // Windows: no signal ends the program for a failed write or a lease; none to ignore

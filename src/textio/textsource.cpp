@@ -1,5 +1,6 @@
 #include "textio/textsource.h"
 
+#include "base/qtpaths.h"
 #include "textio/codepage.h"
 #include "textio/fileerror.h"
 #include "textio/textencoder.h"
@@ -84,9 +85,9 @@ bool MarkIsUnicode(std::string_view first, bool& fileIsUtf8) {
 SourceFile OpenSource(const QString& path) {
     SourceFile source;
     source.path = path;
-    source.file = std::make_unique<ReadOnlyFile>(path);
+    source.file = std::make_unique<ReadOnlyFile>(ToPath(path));
     if (!source.file->open())
-        ThrowOpenFailure(source.file->errorString(), path);
+        ThrowOpenFailure(source.file->errorString(), ToPath(path));
     source.identity = source.file->identity();
     const std::ptrdiff_t block = blockSize();
     const qint64 size = source.file->size();
@@ -96,7 +97,7 @@ SourceFile OpenSource(const QString& path) {
     source.buffer = PooledBuffer(bufferBytes(block));
     const qint64 got = source.file->read(source.buffer.data(), want);
     if (got < 0)
-        ThrowIoFailure(source.file->errorString(), path);
+        ThrowIoFailure(source.file->errorString(), ToPath(path));
     source.headSize = std::ptrdiff_t(got);
     source.whole = got < want || (size > 0 && got == size);
     source.fileIsUnicode =
@@ -175,7 +176,7 @@ bool SourceBlocks::fill() {
     }
     const qint64 got = source_.file->read(buffer_ + keep_, want);
     if (got < 0)
-        ThrowIoFailure(source_.file->errorString(), source_.path);
+        ThrowIoFailure(source_.file->errorString(), ToPath(source_.path));
     consumed_ += got;
     filled_ += std::ptrdiff_t(got);
     ended_ = got < want || (size > 0 && consumed_ >= size);
@@ -184,7 +185,7 @@ bool SourceBlocks::fill() {
 
 void SourceBlocks::restartAsCodePage() {
     if (!source_.file->rewind())
-        ThrowIoFailure(source_.file->errorString(), source_.path);
+        ThrowIoFailure(source_.file->errorString(), ToPath(source_.path));
     format_ = SourceFormat::CodePage;
     first_ = false;
     ended_ = false;

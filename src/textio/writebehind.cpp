@@ -5,8 +5,10 @@
 #include <cstring>
 #include <utility>
 
-#ifdef PARVELLO_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <unistd.h>
+#elif defined(PARVELLO_OS_WINDOWS)
+#include <io.h>
 #endif
 
 namespace parvello {
@@ -35,22 +37,17 @@ FileInProgress::~FileInProgress() {
 }
 
 bool WriteBehindWorthwhile(std::int64_t written) {
-#ifdef PARVELLO_OS_UNIX
     if (forced.load(std::memory_order_relaxed))
         return true;
     return written >= WorthwhileBytes &&
            filesInProgress.load(std::memory_order_relaxed) < processors();
-#else
-    (void)written;
-    return false;
-#endif
 }
 
 void ForceWriteBehindForTests(bool force) {
     forced.store(force, std::memory_order_relaxed);
 }
 
-#ifdef PARVELLO_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 
 int WriteAll(int fd, const char* data, std::int64_t n) {
     while (n > 0) {
@@ -64,6 +61,22 @@ int WriteAll(int fd, const char* data, std::int64_t n) {
     }
     return 0;
 }
+
+#elif defined(PARVELLO_OS_WINDOWS)
+
+// A descriptor of the C runtime: _write takes at most an unsigned int's worth at a time.
+int WriteAll(int fd, const char* data, std::int64_t n) {
+    while (n > 0) {
+        const int written = ::_write(fd, data, unsigned(std::min<std::int64_t>(n, 1 << 30)));
+        if (written < 0)
+            return errno;
+        data += written;
+        n -= written;
+    }
+    return 0;
+}
+
+#endif
 
 WriteBehind::WriteBehind(int fd) : memory_(Blocks * BlockBytes), thread_([this, fd] { run(fd); }) {}
 
@@ -132,7 +145,5 @@ bool WriteBehind::finish() {
     changed_.wait(lock, [&] { return published_ == written_; });
     return error_.load() == 0;
 }
-
-#endif
 
 } // namespace parvello

@@ -31,8 +31,8 @@ bool WriteBehindWorthwhile(std::int64_t written);
 // so that the hand-overs are seen on small files and with pieces of a few bytes.
 void ForceWriteBehindForTests(bool force);
 
-// Writes all n bytes to an open file, again where a signal broke a write off; 0, or the
-// system's error number of the write that failed.
+// Writes all n bytes to an open file (a descriptor of the C runtime on Windows), again where
+// a signal broke a write off; 0, or the system's error number of the write that failed.
 int WriteAll(int fd, const char* data, std::int64_t n);
 
 // Writes to an open file in the order given, behind put(): each put() copies the bytes into

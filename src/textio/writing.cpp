@@ -1,6 +1,7 @@
 #include "textio/writing.h"
 
 #include "base/platform.h"
+#include "base/qtpaths.h"
 #include "textio/fileerror.h"
 #include "textio/outputfile.h"
 
@@ -53,23 +54,21 @@ public:
         // Opening a pipe to write would wait for a reader: only a file is appended to.
         if (info.exists() && !info.isFile() && !info.isDir())
             throw FileError(FileProblem::Denied,
-                            QStringLiteral("Cannot open ") + path_ +
-                                QStringLiteral(": it is a pipe, socket or device, not a file"),
-                            QStringLiteral("it is a pipe, socket or device, not a file"));
+                            "Cannot open " + path_.toStdString() +
+                                ": it is a pipe, socket or device, not a file",
+                            "it is a pipe, socket or device, not a file");
         if (info.exists() && (FileAttributes(file_.fileName()) & attributes::ReadOnly))
             throw FileError(FileProblem::Denied,
-                            QStringLiteral("Permission denied: ") + path_ +
-                                QStringLiteral(" is read-only"),
-                            QStringLiteral("it is read-only"));
+                            "Permission denied: " + path_.toStdString() + " is read-only",
+                            "it is read-only");
         if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
             if (!info.absoluteDir().exists())
-                throw FileError(FileProblem::PathNotFound,
-                                QStringLiteral("Path not found: ") + path_,
-                                QStringLiteral("No such file or directory"));
+                throw FileError(FileProblem::PathNotFound, "Path not found: " + path_.toStdString(),
+                                "No such file or directory");
             throw FileError(FileProblem::Denied,
-                            QStringLiteral("Cannot open ") + path_ + QStringLiteral(": ") +
-                                file_.errorString(),
-                            file_.errorString());
+                            "Cannot open " + path_.toStdString() + ": " +
+                                file_.errorString().toStdString(),
+                            file_.errorString().toStdString());
         }
         // A file that this piece creates begins with the mark; appending adds none.
         if (file_.size() == 0)
@@ -86,7 +85,7 @@ public:
     }
     OutputFile::Result commit() {
         if (file_.write(bytes_.data(), qint64(bytes_.size())) != qint64(bytes_.size()))
-            ThrowIoFailure(file_, path_);
+            ThrowIoFailure(file_.errorString().toStdString(), ToPath(path_));
         file_.close();
         return OutputFile::Result::Written;
     }

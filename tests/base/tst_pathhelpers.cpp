@@ -3,6 +3,7 @@
 #include "base/filestatus.h"
 #include "base/pathhelpers.h"
 #include "base/printablename.h"
+#include "base/qtpaths.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -246,15 +247,17 @@ void TestPathHelpers::fileStatus() {
             ::symlink("missing", at + "dangling") == 0);
 
     const Links links = follow ? Links::Follow : Links::DoNotFollow;
-    const FileStatus status = FileStatus::Of(dir.filePath(name), links);
+    const FileStatus status = FileStatus::Of(ToPath(dir.filePath(name)), links);
     QCOMPARE(status.kind, kind);
     QCOMPARE(status.error, error);
-    QVERIFY(FileStatus::Of(dir.filePath(name), links, Attributes::Read) == status);
+    QVERIFY(FileStatus::Of(ToPath(dir.filePath(name)), links, Attributes::Read) == status);
     if (!status.isRegular())
         return;
-    const FileStatus first = FileStatus::Of(at + "file", Links::DoNotFollow);
+    const FileStatus first =
+        FileStatus::Of(ToPath(dir.filePath(QStringLiteral("file"))), Links::DoNotFollow);
     QCOMPARE(status.id, first.id);
-    QCOMPARE(status.id.text(), FileStatus::Of(at + "hard").id.text());
+    QCOMPARE(status.id.text(),
+             FileStatus::Of(ToPath(dir.filePath(QStringLiteral("hard")))).id.text());
     QCOMPARE(status.size, 4ll);
     QCOMPARE(status.links, 2ull);
     const int fd = ::open(at + name.toLatin1(), O_RDONLY);
@@ -262,7 +265,7 @@ void TestPathHelpers::fileStatus() {
     const FileStatus open = FileStatus::Of(fd);
     ::close(fd);
     QVERIFY(open == first);
-    QVERIFY(FileStatus::Of(at + "folder").id != first.id);
+    QVERIFY(FileStatus::Of(ToPath(dir.filePath(QStringLiteral("folder")))).id != first.id);
 }
 #endif
 

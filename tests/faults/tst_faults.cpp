@@ -226,7 +226,8 @@ void TestFaults::changedWhileProcessedInTheWindow() {
     const QString file = s.source("grows.txt", "\"a\"\n");
     s.form->inPlaceOption->click();
     std::optional<AppendingWriter> writer;
-    AtomicFile::SetBeforeReplaceHook([&](const QString&) { writer.emplace(file, "more\n"); });
+    AtomicFile::SetBeforeReplaceHook(
+        [&](const std::filesystem::path&) { writer.emplace(file, "more\n"); });
     s.form->startRemoving();
     AtomicFile::SetBeforeReplaceHook({});
     QVERIFY(writer && writer->wait());

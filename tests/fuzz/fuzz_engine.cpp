@@ -16,6 +16,7 @@
 //            bit 4:    the vector pass that removes quotes is not used, where it could be
 //   n bytes  characters of the replacement text, each from a small alphabet (see below)
 //   the rest the file's bytes
+#include "base/qtpaths.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
 #include "textio/codepage.h"
@@ -491,7 +492,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     if (report.failure)
         violation("a valid temporary file is processed without any failure", context,
-                  {report.failure.description});
+                  {parvello::ToQString(report.failure.description)});
     if (report.outcome != expectedOutcome)
         violation("the outcome follows from the bytes",
                   context + QStringLiteral("\nexpected %1, got %2 (%3)")

@@ -555,7 +555,7 @@ private slots:
         const QString victim = folder.write("victim.txt", "theirs\n");
         const QString output = inPlace ? source : folder.path("out.txt");
         std::optional<AppendingWriter> writer;
-        AtomicFile::SetBeforeReplaceHook([&](const QString&) {
+        AtomicFile::SetBeforeReplaceHook([&](const std::filesystem::path&) {
             if (change == 1) {
                 writer.emplace(source, "more\n");
                 QVERIFY(writer->leaseBroken());

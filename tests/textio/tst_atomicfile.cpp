@@ -1,5 +1,6 @@
 // The temporary file that replaces a target in one step: the target is replaced only at
 // commit, with the permission bits it had, and no temporary file is ever left behind.
+#include "base/qtpaths.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "textio/atomicfile.h"
@@ -67,7 +68,7 @@ private slots:
     void newTarget() {
         TempFolder folder;
         const QString target = folder.path("new.txt");
-        AtomicFile file(target);
+        AtomicFile file(ToPath(target));
         QVERIFY(file.open(false, 0));
         QVERIFY(file.write("abc", 3));
         QVERIFY(!QFileInfo::exists(target)); // nothing shows before the commit
@@ -90,7 +91,7 @@ private slots:
         QCOMPARE(::chmod(QFile::encodeName(target).constData(), 0640), 0);
         const ino_t before = inodeOf(target);
 #endif
-        AtomicFile file(target);
+        AtomicFile file(ToPath(target));
         QVERIFY(file.open(true, 0640));
         QVERIFY(file.write("new bytes", 9));
         QCOMPARE(ReadBytes(target), QByteArray("old"));
@@ -118,7 +119,7 @@ private slots:
         const auto normal = qScopeGuard([] { ForceWriteBehindForTests(false); });
         TempFolder folder;
         const QString target = folder.write("t.txt", "old");
-        AtomicFile file(target);
+        AtomicFile file(ToPath(target));
         QVERIFY(file.open(true, 0644));
         QByteArray expected;
         for (int round = 0; round < 2; ++round) {
@@ -155,7 +156,7 @@ private slots:
             } catch (const std::system_error&) {
             }
             ForceWriteBehindForTests(true);
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             return file.open(false, 0) && file.write(bytes.constData(), bytes.size()) &&
                            file.write("end", 3) && file.commit()
                        ? 0
@@ -196,15 +197,15 @@ private slots:
             const rlimit small{4096, 4096};
             if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
                 ::_exit(3);
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             const QByteArray bytes(8192, 'q');
-            const bool opened = into ? file.openToWriteInto(FileIdentity::AtName(target))
+            const bool opened = into ? file.openToWriteInto(FileIdentity::AtName(ToPath(target)))
                                      : file.open(true, 0644);
             if (!opened)
                 ::_exit(4);
             // The write fails, or (written into) the commit, before the target changes.
             const bool written = file.write(bytes.constData(), bytes.size()) && file.commit();
-            const bool named = file.errorString().contains("too large");
+            const bool named = file.errorString().find("too large") != std::string::npos;
             file.cancel(); // as the writer does on a failure
             ::_exit(!written && named ? 0 : 1);
         }
@@ -221,14 +222,14 @@ private slots:
         TempFolder folder;
         const QString target = folder.write("t.txt", "old");
         {
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             QVERIFY(file.open(true, 0644));
             QVERIFY(file.write("x", 1));
             file.cancel();
             QCOMPARE(folder.entries(), QStringList{"t.txt"});
         }
         {
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             QVERIFY(file.open(true, 0644));
             QVERIFY(file.write("x", 1));
         } // gone without a commit
@@ -240,23 +241,23 @@ private slots:
     void failedCommitLeavesNoTemporaryFile() {
         TempFolder folder;
         const QString target = folder.path("busy");
-        AtomicFile file(target);
+        AtomicFile file(ToPath(target));
         QVERIFY(file.open(false, 0));
         QVERIFY(file.write("x", 1));
         // The target turns into a folder with something in it meanwhile.
         QVERIFY(QDir(folder.root()).mkdir(QStringLiteral("busy")));
         folder.write(QStringLiteral("busy/inner"), "keep");
         QVERIFY(!file.commit());
-        QVERIFY(!file.errorString().isEmpty());
+        QVERIFY(!file.errorString().empty());
         QCOMPARE(folder.entries(), QStringList{"busy"});
         QCOMPARE(ReadBytes(folder.path("busy/inner")), QByteArray("keep"));
     }
 
     void missingFolderFails() {
         TempFolder folder;
-        AtomicFile file(folder.path("missing/t.txt"));
+        AtomicFile file(ToPath(folder.path("missing/t.txt")));
         QVERIFY(!file.open(false, 0));
-        QVERIFY(!file.errorString().isEmpty());
+        QVERIFY(!file.errorString().empty());
     }
 
 #ifdef Q_OS_UNIX
@@ -266,10 +267,10 @@ private slots:
         const QString existing = folder.write("old.txt", "old");
         QFile::setPermissions(existing, QFileDevice::Permissions(0x6666));
         const int status = RunUnprivileged([&] {
-            AtomicFile created(folder.path("new.txt"));
+            AtomicFile created(ToPath(folder.path("new.txt")));
             if (!created.open(false, 0) || !created.write("new", 3) || !created.commit())
                 return 1;
-            AtomicFile replaced(existing);
+            AtomicFile replaced(ToPath(existing));
             if (!replaced.open(true, 0666) || !replaced.write("newer", 5) || !replaced.commit())
                 return 2;
             return 0;
@@ -294,7 +295,7 @@ private slots:
         folder.write(prefix + "Mine12", "mine");
         const QString theirs = folder.write(prefix + "Theirs", "theirs");
         QCOMPARE(::chown(QFile::encodeName(theirs).constData(), NobodyId, NobodyId), 0);
-        AtomicFile file(folder.path("t.txt"));
+        AtomicFile file(ToPath(folder.path("t.txt")));
         QVERIFY(file.open(false, 0));
         file.cancel();
         QCOMPARE(folder.entries(), QStringList{prefix + "Theirs"});
@@ -308,10 +309,10 @@ private slots:
         QFile::setPermissions(target, QFileDevice::Permissions(0x6666));
         QCOMPARE(::chmod(QFile::encodeName(folder.path("locked")).constData(), 0555), 0);
         const int status = RunUnprivileged([&] {
-            AtomicFile file(target);
+            AtomicFile file(ToPath(target));
             if (file.open(true, 0666))
                 return 1;
-            return file.errorString() == QStringLiteral("Permission denied") ? 0 : 2;
+            return file.errorString() == "Permission denied" ? 0 : 2;
         });
         QCOMPARE(status, 0);
         QCOMPARE(QDir(folder.path("locked")).entryList(QDir::Files | QDir::Hidden),

@@ -111,7 +111,7 @@ private slots:
         try {
             page = CodePage::forName(name.toStdString());
         } catch (const FileError& failure) {
-            QVERIFY2(!taken, qPrintable(failure.description()));
+            QVERIFY2(!taken, failure.description().c_str());
             return;
         }
         QVERIFY(taken);
