@@ -133,14 +133,14 @@ WriteResult WriteUtf8WithMark(const QString& path, QStringView text, Prompts& pr
 
 WriteResult WriteUtf8WithMark(const QString& path, const TextPieces& text, Prompts& prompts,
                               const OutputTarget& where) {
-    return shown(prompts, WriteOutput(path, OutputEncoding::Utf8WithMark, text, where), true,
-                 false);
+    return shown(prompts, WriteOutput(ToPath(path), OutputEncoding::Utf8WithMark, text, where),
+                 true, false);
 }
 
 WriteResult AppendInEncoding(QStringView text, const QString& path, int pieceNumber,
                              OutputEncoding encoding, Prompts& prompts) {
     if (pieceNumber > 1)
-        return shown(prompts, AppendOutput(path, encoding, text), false, true);
+        return shown(prompts, AppendOutput(ToPath(path), encoding, text), false, true);
     return WriteInEncoding(
         path, encoding,
         [text](PieceSink& sink) {
@@ -151,7 +151,7 @@ WriteResult AppendInEncoding(QStringView text, const QString& path, int pieceNum
 
 WriteResult WriteInEncoding(const QString& path, OutputEncoding encoding, const TextPieces& text,
                             Prompts& prompts, const OutputTarget& where) {
-    return shown(prompts, WriteOutput(path, encoding, text, where), false, false);
+    return shown(prompts, WriteOutput(ToPath(path), encoding, text, where), false, false);
 }
 
 } // namespace parvello

@@ -13,20 +13,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace parvello {
 
 namespace {
-
-// The folders as the engine's flush takes them.
-std::vector<std::filesystem::path> pathsOf(const QStringList& folders) {
-    std::vector<std::filesystem::path> paths;
-    paths.reserve(size_t(folders.size()));
-    for (const QString& folder : folders)
-        paths.push_back(ToPath(folder));
-    return paths;
-}
 
 // Whether the path leads to a pipe, socket or device, asked without opening it.
 bool isSpecialFile(const QString& path) {
@@ -216,11 +208,11 @@ private:
 // compare the result with.
 OutputTarget targetFor(const SourceFile& source, bool inPlace, const QString& backupSuffix) {
     OutputTarget where;
-    where.backupSuffix = backupSuffix;
+    where.backupSuffix = ToPath(backupSuffix);
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
         where.kind = OutputTarget::Kind::FileRead;
-        where.linkFreePath = ToQString(source.file->linkFreePath());
+        where.linkFreePath = source.file->linkFreePath();
         where.identity = source.identity;
         where.source = source.file.get();
     }
@@ -350,9 +342,9 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
         const TextPieces pieces = [&](PieceSink& sink) { return run.transform(sink); };
         PreparedOutput prepared;
         if (waiting)
-            prepared = PrepareOutput(outputPath, run.encoding(), pieces, where);
+            prepared = PrepareOutput(ToPath(outputPath), run.encoding(), pieces, where);
         else
-            prepared.outcome = WriteOutput(outputPath, run.encoding(), pieces, where);
+            prepared.outcome = WriteOutput(ToPath(outputPath), run.encoding(), pieces, where);
         report = reportOf(read, run, prepared.outcome);
         if (prepared.waiting) {
             *waiting = std::make_unique<CommitGroup::Waiting>();
@@ -412,12 +404,13 @@ void CommitGroup::commit() {
             for (const auto& file : files)
                 file->output->flushedAlready();
     }
-    FlushFolders(pathsOf(std::exchange(namedIn_, {})), flushed);
+    FlushFolders(std::exchange(namedIn_, {}), flushed);
     for (const auto& file : files) {
         const WriteOutcome written = CommitOutput(*file->output);
         const FileReport report = afterReplace(file->report, written);
-        if (!written.newNameIn.isEmpty() && !namedIn_.contains(written.newNameIn))
-            namedIn_ << written.newNameIn;
+        if (!written.newNameIn.empty() &&
+            std::find(namedIn_.begin(), namedIn_.end(), written.newNameIn) == namedIn_.end())
+            namedIn_.push_back(written.newNameIn);
         file->output.reset();
         file->source.reset();
         file->done(report);
@@ -427,7 +420,7 @@ void CommitGroup::commit() {
 void CommitGroup::finish() {
     commit();
     // The new names are made durable too, once for each folder that received one.
-    FlushFolders(pathsOf(std::exchange(namedIn_, {})));
+    FlushFolders(std::exchange(namedIn_, {}));
 }
 
 } // namespace parvello

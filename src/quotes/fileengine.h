@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -150,7 +151,8 @@ public:
 
 private:
     size_t capacity_;
-    QStringList namedIn_; // folders that received names no flush has covered yet
+    // Folders that received names no flush has covered yet.
+    std::vector<std::filesystem::path> namedIn_;
     std::vector<std::unique_ptr<Waiting>> waiting_;
 };
 

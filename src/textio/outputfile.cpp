@@ -6,7 +6,6 @@
 #include "textio/extendedattributes.h"
 #include "textio/fileerror.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -27,6 +26,12 @@ bool isHighSurrogate(char16_t unit) {
     return unit >= 0xD800 && unit < 0xDC00;
 }
 
+// The folder a path names a file in: "." for a bare name.
+std::filesystem::path folderOf(const std::filesystem::path& path) {
+    std::filesystem::path folder = path.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
 [[noreturn]] void notOpen() {
     throw FileError(FileProblem::NotOpen, "The output file is not open");
 }
@@ -34,27 +39,26 @@ bool isHighSurrogate(char16_t unit) {
 #ifdef Q_OS_UNIX
 // Whether the running user may write the file, as the system decides it (its access list
 // included). Root may write every file: for root the attributes alone decide.
-bool userMayWrite(const QString& path, const FileIdentity& file) {
+bool userMayWrite(const std::filesystem::path& path, const FileIdentity& file) {
     const uid_t user = ::geteuid();
     if (user == 0)
         return true;
     if (user == file.owner) // the owner's own bits, whatever the group or a list allows
         return (file.mode & S_IWUSR) != 0;
-    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0 ||
-           errno != EACCES;
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno != EACCES;
 }
 #endif
 
-[[noreturn]] void changedMeanwhile(const QString& path) {
+[[noreturn]] void changedMeanwhile(const std::filesystem::path& path) {
     throw FileError(FileProblem::Changed,
-                    "Cannot replace " + path.toStdString() +
+                    "Cannot replace " + DescribedPath(path) +
                         ": it changed while it was being processed",
                     "it changed while it was being processed");
 }
 
 } // namespace
 
-OutputFile::OutputFile(QString path, OutputEncoding encoding, OutputTarget where)
+OutputFile::OutputFile(std::filesystem::path path, OutputEncoding encoding, OutputTarget where)
     : path_(std::move(path)), where_(std::move(where)), encoder_(encoding) {}
 
 OutputFile::~OutputFile() {
@@ -66,11 +70,11 @@ void OutputFile::open() {
     const TargetKind kind = examineTarget();
     if (kind == TargetKind::Folder)
         throw FileError(FileProblem::Denied,
-                        "Cannot write " + path_.toStdString() + ": it is a folder",
+                        "Cannot write " + DescribedPath(path_) + ": it is a folder",
                         "Is a directory");
     if (kind == TargetKind::Special)
         throw FileError(FileProblem::Denied,
-                        "Cannot write " + path_.toStdString() +
+                        "Cannot write " + DescribedPath(path_) +
                             ": it is a pipe, socket or device, not a file",
                         "it is a pipe, socket or device, not a file");
     exists_ = kind == TargetKind::File;
@@ -102,8 +106,8 @@ OutputFile::TargetKind OutputFile::examineTarget() {
     if (where_.kind == OutputTarget::Kind::FileRead) {
         target_ = where_.linkFreePath;
     } else if (where_.kind == OutputTarget::Kind::Resolved) {
-        if (char* resolved = ::realpath(QFile::encodeName(path_).constData(), nullptr)) {
-            target_ = QFile::decodeName(resolved);
+        if (char* resolved = ::realpath(path_.c_str(), nullptr)) {
+            target_ = resolved;
             std::free(resolved);
         }
     }
@@ -115,9 +119,8 @@ OutputFile::TargetKind OutputFile::examineTarget() {
         // unchanged, is asked right before it is replaced.
         expected_ = where_.identity;
     } else {
-        expected_ = target_.isEmpty()
-                        ? FileIdentity()
-                        : FileIdentity::Of(FileStatus::Of(ToPath(target_), Links::DoNotFollow));
+        expected_ = target_.empty() ? FileIdentity()
+                                    : FileIdentity::Of(FileStatus::Of(target_, Links::DoNotFollow));
         if (where_.kind == OutputTarget::Kind::FileRead)
             changedMeanwhile(path_); // the reader could not say which file it read
     }
@@ -135,16 +138,16 @@ OutputFile::TargetKind OutputFile::examineTarget() {
     return TargetKind::File;
 #else
     target_ = where_.kind == OutputTarget::Kind::FileRead ? where_.linkFreePath : path_;
-    const QFileInfo info(target_);
+    const QFileInfo info(ToQString(target_));
     if (where_.kind == OutputTarget::Kind::Resolved && info.exists())
-        target_ = info.canonicalFilePath();
+        target_ = ToPath(info.canonicalFilePath());
     if (!info.exists())
         return TargetKind::Missing;
     if (info.isDir())
         return TargetKind::Folder;
     if (!info.isFile())
         return TargetKind::Special;
-    readOnly_ = FileAttributes(target_) & attributes::ReadOnly;
+    readOnly_ = FileAttributes(ToQString(target_)) & attributes::ReadOnly;
     return TargetKind::File;
 #endif
 }
@@ -168,7 +171,7 @@ void OutputFile::takeKnownBytes() {
 // result, and for a file in a folder where its temporary file cannot be made or renamed,
 // where the file itself may still be written.
 void OutputFile::openTemporary() {
-    save_ = std::make_unique<AtomicFile>(ToPath(target_));
+    save_ = std::make_unique<AtomicFile>(target_);
     save_->whileWaiting(where_.whileWaiting);
 #ifdef Q_OS_UNIX
     const unsigned permissionBits = mode_ & 0777;
@@ -184,18 +187,21 @@ void OutputFile::openTemporary() {
         ready = save_->openToWriteInto(expected_);
     }
     if (!ready) {
-        if (!QFileInfo(target_).absoluteDir().exists())
-            throw FileError(FileProblem::PathNotFound, "Path not found: " + path_.toStdString(),
+        if (!FileStatus::Of(folderOf(target_)).isFolder())
+            throw FileError(FileProblem::PathNotFound, "Path not found: " + DescribedPath(path_),
                             "No such file or directory");
         throw FileError(FileProblem::Denied,
-                        (exists_ ? "Cannot replace " : "Cannot create ") + path_.toStdString() +
+                        (exists_ ? "Cannot replace " : "Cannot create ") + DescribedPath(path_) +
                             ": " + save_->errorString(),
                         save_->errorString());
     }
     if (exists_ && !intoTarget_)
         carryAttributes();
-    if (exists_ && !where_.backupSuffix.isEmpty())
-        save_->keepBackup(ToPath(target_ + where_.backupSuffix), expected_);
+    if (exists_ && !where_.backupSuffix.empty()) {
+        std::filesystem::path backup = target_;
+        backup += where_.backupSuffix;
+        save_->keepBackup(backup, expected_);
+    }
 }
 
 // The result takes the place of a file that exists: it gets that file's extended attributes
@@ -203,11 +209,11 @@ void OutputFile::openTemporary() {
 // it gives no one more access than the file gave.
 void OutputFile::carryAttributes() {
 #ifdef Q_OS_LINUX
-    const std::string error = CopyExtendedAttributes(ToPath(target_), save_->handle());
+    const std::string error = CopyExtendedAttributes(target_, save_->handle());
     if (!error.empty()) {
         save_->cancel();
-        throw FileError(FileProblem::Denied, "Cannot replace " + path_.toStdString() + ": " + error,
-                        error);
+        throw FileError(FileProblem::Denied,
+                        "Cannot replace " + DescribedPath(path_) + ": " + error, error);
     }
 #endif
 }
@@ -220,7 +226,7 @@ void OutputFile::startComparing() {
     } else if (exists_) {
         // Opened without following a link and without waiting, and compared only while it
         // is the file just looked at.
-        existing_ = std::make_unique<ReadOnlyFile>(ToPath(target_));
+        existing_ = std::make_unique<ReadOnlyFile>(target_);
         if (existing_->open(false) && existing_->identity() == expected_)
             differs_ = false;
         else
@@ -232,7 +238,7 @@ void OutputFile::restart(OutputEncoding encoding) {
     if (!opened_)
         notOpen();
     if (save_ && !save_->rewind())
-        ThrowIoFailure(save_->errorString(), ToPath(path_));
+        ThrowIoFailure(save_->errorString(), path_);
     existing_.reset();
     startComparing();
     encoder_ = TextEncoder(encoding);
@@ -294,7 +300,7 @@ void OutputFile::writeBytes(std::string_view bytes) {
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
-                        "Cannot write " + path_.toStdString() + ": a surrogate without its pair",
+                        "Cannot write " + DescribedPath(path_) + ": a surrogate without its pair",
                         "a surrogate without its pair");
     // A long stretch (such as a block the engine's pass gathered) goes to the file straight
     // from where it is, without a copy.
@@ -336,18 +342,18 @@ void OutputFile::startTemporary(qint64 equal) {
     }
     if (useKnownBytes_) {
         if (equal > 0 && !save_->write(knownBytes_.constData(), equal))
-            ThrowIoFailure(save_->errorString(), ToPath(path_));
+            ThrowIoFailure(save_->errorString(), path_);
         return;
     }
     if (!existing_->rewind())
-        ThrowIoFailure(existing_->errorString(), ToPath(path_));
+        ThrowIoFailure(existing_->errorString(), path_);
     QByteArray slice(std::ptrdiff_t(std::min<qint64>(equal, BufferCapacity)), Qt::Uninitialized);
     for (qint64 left = equal; left > 0;) {
         const qint64 got = existing_->read(slice.data(), std::min<qint64>(left, slice.size()));
         if (got <= 0)
             changedMeanwhile(path_); // the target is no longer what it was when compared
         if (!save_->write(slice.constData(), got))
-            ThrowIoFailure(save_->errorString(), ToPath(path_));
+            ThrowIoFailure(save_->errorString(), path_);
         left -= got;
     }
 }
@@ -379,7 +385,7 @@ void OutputFile::put(const char* bytes, std::ptrdiff_t n) {
     if (differs_)
         existing_.reset();
     if (save_ && !save_->write(bytes, n))
-        ThrowIoFailure(save_->errorString(), ToPath(path_));
+        ThrowIoFailure(save_->errorString(), path_);
 }
 
 void OutputFile::finishWriting() {
@@ -389,7 +395,7 @@ void OutputFile::finishWriting() {
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
-                        "Cannot write " + path_.toStdString() + ": a surrogate without its pair",
+                        "Cannot write " + DescribedPath(path_) + ": a surrogate without its pair",
                         "a surrogate without its pair");
     flush();
     if (!differs_ && useKnownBytes_) {
@@ -468,13 +474,13 @@ OutputFile::Result OutputFile::commit() {
     if (!save_->commit([this] { return stillSafe(); }, releaseLease)) {
         if (anotherWriter_)
             throw FileError(FileProblem::InUse,
-                            "Cannot replace " + path_.toStdString() +
+                            "Cannot replace " + DescribedPath(path_) +
                                 ": another program is writing it",
                             "another program is writing it");
         if (save_->changedMeanwhile())
             changedMeanwhile(path_);
         throw FileError(FileProblem::Denied,
-                        "Cannot replace " + path_.toStdString() + ": " + save_->errorString(),
+                        "Cannot replace " + DescribedPath(path_) + ": " + save_->errorString(),
                         save_->errorString());
     }
     return Result::Written;
@@ -486,7 +492,7 @@ bool OutputFile::stillSafe() {
         anotherWriter_ = true;
         return false;
     }
-    return FileIdentity::AtName(ToPath(target_)) == expected_;
+    return FileIdentity::AtName(target_) == expected_;
 #else
     return true;
 #endif
@@ -494,7 +500,7 @@ bool OutputFile::stillSafe() {
 
 void OutputFile::refuse() const {
     throw FileError(FileProblem::Denied,
-                    "Permission denied: " + path_.toStdString() + " is read-only",
+                    "Permission denied: " + DescribedPath(path_) + " is read-only",
                     "it is read-only");
 }
 

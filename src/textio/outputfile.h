@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -28,7 +29,7 @@ struct OutputTarget {
         FileRead,
     };
     Kind kind = Kind::Resolved;
-    QString linkFreePath;  // FileRead only
+    std::filesystem::path linkFreePath; // FileRead only
     FileIdentity identity; // FileRead only: the file as it was when it was opened
     // FileRead only, or none: the open file just read, whose read lease (where one is held)
     // must still be unbroken when the result replaces it.
@@ -44,7 +45,7 @@ struct OutputTarget {
     FileIdentity sourceIdentity;
     // Not empty: a file the result replaces is kept under its own path followed by this
     // (see AtomicFile::keepBackup). Nothing is kept where nothing is replaced.
-    QString backupSuffix;
+    std::filesystem::path backupSuffix;
     // The result is only compared with what the target holds, as it comes: no temporary file
     // is made and nothing is written or replaced, read-only or not (see OutputFile::commit).
     bool compareOnly = false;
@@ -69,7 +70,7 @@ public:
     // Differs: compared only, and the target holds something else (or is not there).
     enum class Result { Written, Unchanged, Refused, Differs };
 
-    OutputFile(QString path, OutputEncoding encoding, OutputTarget where = {});
+    OutputFile(std::filesystem::path path, OutputEncoding encoding, OutputTarget where = {});
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -131,7 +132,7 @@ public:
     // Drops everything written so far; the target stays as it was.
     void discard();
 
-    const QString& targetPath() const { return target_; }
+    const std::filesystem::path& targetPath() const { return target_; }
     // The bytes of the result so far, its mark included (all of it after commit()).
     qint64 size() const { return made_ + filled_; }
     QString cannotHoldReason() const { return QString::fromStdString(encoder_.cannotHoldReason()); }
@@ -156,8 +157,8 @@ private:
     bool stillSafe();
     void carryAttributes();
 
-    QString path_;
-    QString target_;
+    std::filesystem::path path_;
+    std::filesystem::path target_;
     OutputTarget where_;
     FileIdentity expected_; // what the target's name holds while it is safe to replace it
     bool readOnly_ = false; // then only compared, never written

@@ -46,27 +46,28 @@ private:
 // A piece appended in place to an existing file (a piece number above 1).
 class AppendFile {
 public:
-    AppendFile(const QString& path, OutputEncoding encoding)
-        : path_(path), file_(path), encoder_(encoding) {}
+    AppendFile(const std::filesystem::path& path, OutputEncoding encoding)
+        : path_(path), file_(ToQString(path)), encoder_(encoding) {}
 
     void open() {
         const QFileInfo info(file_.fileName());
         // Opening a pipe to write would wait for a reader: only a file is appended to.
         if (info.exists() && !info.isFile() && !info.isDir())
             throw FileError(FileProblem::Denied,
-                            "Cannot open " + path_.toStdString() +
+                            "Cannot open " + DescribedPath(path_) +
                                 ": it is a pipe, socket or device, not a file",
                             "it is a pipe, socket or device, not a file");
         if (info.exists() && (FileAttributes(file_.fileName()) & attributes::ReadOnly))
             throw FileError(FileProblem::Denied,
-                            "Permission denied: " + path_.toStdString() + " is read-only",
+                            "Permission denied: " + DescribedPath(path_) + " is read-only",
                             "it is read-only");
         if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
             if (!info.absoluteDir().exists())
-                throw FileError(FileProblem::PathNotFound, "Path not found: " + path_.toStdString(),
+                throw FileError(FileProblem::PathNotFound,
+                                "Path not found: " + DescribedPath(path_),
                                 "No such file or directory");
             throw FileError(FileProblem::Denied,
-                            "Cannot open " + path_.toStdString() + ": " +
+                            "Cannot open " + DescribedPath(path_) + ": " +
                                 file_.errorString().toStdString(),
                             file_.errorString().toStdString());
         }
@@ -85,14 +86,14 @@ public:
     }
     OutputFile::Result commit() {
         if (file_.write(bytes_.data(), qint64(bytes_.size())) != qint64(bytes_.size()))
-            ThrowIoFailure(file_.errorString().toStdString(), ToPath(path_));
+            ThrowIoFailure(file_.errorString().toStdString(), path_);
         file_.close();
         return OutputFile::Result::Written;
     }
     void discard() { file_.close(); }
 
 private:
-    QString path_;
+    std::filesystem::path path_;
     QFile file_;
     TextEncoder encoder_;
     std::string bytes_;
@@ -154,20 +155,23 @@ WriteOutcome writeAll(const std::function<File&()>& open, const TextPieces& text
 namespace {
 
 // The commit of a result, noting the folder where it took its name by a rename.
-OutputFile::Result commitNoting(OutputFile& file, QString& newNameIn) {
+OutputFile::Result commitNoting(OutputFile& file, std::filesystem::path& newNameIn) {
     const OutputFile::Result result = file.commit();
-    if (file.nameNeedsFlush())
-        newNameIn = QFileInfo(file.targetPath()).path();
+    if (file.nameNeedsFlush()) {
+        newNameIn = file.targetPath().parent_path();
+        if (newNameIn.empty())
+            newNameIn = ".";
+    }
     return result;
 }
 
 } // namespace
 
-PreparedOutput PrepareOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                             const OutputTarget& where) {
+PreparedOutput PrepareOutput(const std::filesystem::path& path, OutputEncoding encoding,
+                             const TextPieces& text, const OutputTarget& where) {
     PreparedOutput prepared;
     std::unique_ptr<OutputFile> file;
-    QString newNameIn;
+    std::filesystem::path newNameIn;
     prepared.outcome = writeAll<OutputFile>(
         [&]() -> OutputFile& {
             file = std::make_unique<OutputFile>(path, encoding, where);
@@ -188,7 +192,7 @@ PreparedOutput PrepareOutput(const QString& path, OutputEncoding encoding, const
 }
 
 WriteOutcome CommitOutput(OutputFile& file) {
-    QString newNameIn;
+    std::filesystem::path newNameIn;
     WriteOutcome outcome =
         writeAll<OutputFile>([&]() -> OutputFile& { return file; }, {},
                              [&](OutputFile& done) { return commitNoting(done, newNameIn); });
@@ -196,14 +200,15 @@ WriteOutcome CommitOutput(OutputFile& file) {
     return outcome;
 }
 
-WriteOutcome WriteOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                         const OutputTarget& where) {
+WriteOutcome WriteOutput(const std::filesystem::path& path, OutputEncoding encoding,
+                         const TextPieces& text, const OutputTarget& where) {
     PreparedOutput prepared = PrepareOutput(path, encoding, text, where);
     // A result that makes its own flush flushes its folder too, at its commit.
     return prepared.waiting ? CommitOutput(*prepared.waiting) : std::move(prepared.outcome);
 }
 
-WriteOutcome AppendOutput(const QString& path, OutputEncoding encoding, QStringView text) {
+WriteOutcome AppendOutput(const std::filesystem::path& path, OutputEncoding encoding,
+                          QStringView text) {
     std::optional<AppendFile> file;
     return writeAll<AppendFile>(
         [&]() -> AppendFile& {

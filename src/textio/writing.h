@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -52,7 +53,7 @@ struct WriteOutcome {
     // The folder where the result took its name by a rename after a flush shared with other
     // files (empty otherwise): its new name is durable once that folder is flushed (see
     // FlushFolders). A result that made its own flush flushed its folder at its commit.
-    QString newNameIn;
+    std::filesystem::path newNameIn;
 };
 
 // Writes the whole output of one file in the encoding (a UTF-8 or UTF-16 output begins with
@@ -61,8 +62,8 @@ struct WriteOutcome {
 // text is stripped, translated or added. A failure leaves the target as it was and is told
 // in the outcome, with its step: preparing the output (a read-only target that would change
 // is refused there), writing, or committing.
-WriteOutcome WriteOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                         const OutputTarget& where = {});
+WriteOutcome WriteOutput(const std::filesystem::path& path, OutputEncoding encoding,
+                         const TextPieces& text, const OutputTarget& where = {});
 
 // A result on its way to its output, stopped right before the flush and the replace, so that
 // many results can be made durable with one flush (FlushTogether) before each replaces its
@@ -75,14 +76,15 @@ struct PreparedOutput {
 
 // WriteOutput up to the flush: a result that may share a flush with others waits; anything
 // else ends as WriteOutput ends it.
-PreparedOutput PrepareOutput(const QString& path, OutputEncoding encoding, const TextPieces& text,
-                             const OutputTarget& where = {});
+PreparedOutput PrepareOutput(const std::filesystem::path& path, OutputEncoding encoding,
+                             const TextPieces& text, const OutputTarget& where = {});
 // The rest of WriteOutput for a waiting result: the commit, with its failure told as
 // WriteOutput tells it (see newNameIn for the folder's flush).
 WriteOutcome CommitOutput(OutputFile& file);
 
 // Appends text in the encoding to the file at path, creating it (with the mark) when it is
 // missing, as one write at the end. Only a regular file is appended to.
-WriteOutcome AppendOutput(const QString& path, OutputEncoding encoding, QStringView text);
+WriteOutcome AppendOutput(const std::filesystem::path& path, OutputEncoding encoding,
+                          QStringView text);
 
 } // namespace parvello

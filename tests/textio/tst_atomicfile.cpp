@@ -1,9 +1,12 @@
 // The temporary file that replaces a target in one step: the target is replaced only at
 // commit, with the permission bits it had, and no temporary file is ever left behind.
+#include "base/filestatus.h"
 #include "base/qtpaths.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "textio/atomicfile.h"
+#include "textio/fileerror.h"
+#include "textio/readonlyfile.h"
 #include "textio/writebehind.h"
 
 #include <QFileInfo>
@@ -13,9 +16,12 @@
 #include <thread>
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 using namespace parvello;
@@ -318,6 +324,41 @@ private slots:
         QCOMPARE(QDir(folder.path("locked")).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"t.txt"});
         QCOMPARE(::chmod(QFile::encodeName(folder.path("locked")).constData(), 0755), 0);
+    }
+
+    // Names that are not UTF-8 reach the system as they are: the result replaces that very
+    // file and is read back through it, and a missing one is named with its own bytes.
+    void namesKeepTheirBytes() {
+        TempFolder folder;
+        const std::string at = QFile::encodeName(folder.root()).toStdString() + '/';
+        for (const std::string name : {"plain.txt", "caf\xC3\xA9.txt", "bad\xFF\xFE.txt"}) {
+            const std::filesystem::path target = at + name;
+            const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0 && ::write(fd, "old", 3) == 3 && ::close(fd) == 0);
+            AtomicFile file(target);
+            QVERIFY(file.open(true, 0644) && file.write("new", 3) && file.commit());
+            ReadOnlyFile read(target);
+            char bytes[8] = {};
+            QVERIFY(read.open() && read.read(bytes, 8) == 3);
+            QCOMPARE(QByteArray(bytes, 3), QByteArray("new"));
+            QVERIFY(FileStatus::Of(read.linkFreePath()).id == FileStatus::Of(target).id);
+            try {
+                ThrowOpenFailure("unused", at + "missing-" + name);
+            } catch (const FileError& failure) {
+                QCOMPARE(failure.problem(), FileProblem::FileNotFound);
+                QCOMPARE(failure.description(), "File not found: " + at + "missing-" + name);
+            }
+        }
+        // Nothing else was left there (Qt's own listing would skip the name it cannot hold).
+        int entries = 0;
+        DIR* dir = ::opendir(at.c_str());
+        while (const dirent* entry = dir ? ::readdir(dir) : nullptr)
+            entries += entry->d_name[0] != '.';
+        if (dir)
+            ::closedir(dir);
+        QCOMPARE(entries, 3);
+        for (const std::string name : {"plain.txt", "caf\xC3\xA9.txt", "bad\xFF\xFE.txt"})
+            QCOMPARE(::unlink((at + name).c_str()), 0);
     }
 #endif
 };
