@@ -23,8 +23,9 @@ set(engine_files
     base/filestatus.* base/pathstyle.h base/portable.h
     textio/atomicfile.* textio/atomicfile_copies.cpp textio/atomicfile_flush.cpp
     textio/atomicfile_unix.h textio/extendedattributes.* textio/leftovers.*
-    textio/bufferpool.* textio/fileerror.* textio/readonlyfile.*
-    textio/signals.h textio/textscan.* textio/writebehind.*
+    textio/bufferpool.* textio/codepage.* textio/fileerror.* textio/linearray.h
+    textio/readonlyfile.* textio/signals.h textio/textencoder.* textio/textscan.*
+    textio/writebehind.*
     textio/simd/*
-    quotes/blocklines.h
+    quotes/blocklines.h quotes/quoterule.*
     filelist/folderaccess.* filelist/folderscan.*)
