@@ -28,4 +28,5 @@ set(engine_files
     textio/writebehind.*
     textio/simd/*
     quotes/blocklines.h quotes/quoterule.*
-    filelist/folderaccess.* filelist/folderscan.*)
+    filelist/folderaccess.* filelist/folderscan.* filelist/foldertree.*
+    filelist/casefolding.h filelist/wildcard.*)
