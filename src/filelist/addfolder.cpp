@@ -108,6 +108,7 @@ void listSubfolders(ScanServices& services, std::vector<std::filesystem::path>& 
     scan.failures.clear();
     takeReports(services);
 }
+
 } // namespace
 
 int BrowseCallback(int message, QString& selection) {
