@@ -305,6 +305,21 @@ PLAIN_TEST(missingFolderFails) {
     VERIFY(!file.errorString().empty());
 }
 
+// Results flushed together (one flush per file system, or on Windows each file on its own)
+// replace their targets without a flush of their own.
+PLAIN_TEST(flushedTogether) {
+    Folder folder;
+    AtomicFile first(folder.path("a.txt")), second(folder.path("b.txt"));
+    VERIFY(first.open(false, 0) && first.write("a", 1) && second.open(false, 0) &&
+           second.write("b", 1));
+    VERIFY(FlushTogether({first.handle(), second.handle()}));
+    first.flushedAlready();
+    second.flushedAlready();
+    VERIFY(first.commit() && second.commit());
+    FlushFolders({folder.root()});
+    COMPARE(readBytes(folder.path("a.txt")) + readBytes(folder.path("b.txt")), "ab");
+}
+
 #if defined(PARVELLO_OS_UNIX)
 // An unprivileged user names the finished file the way open to everyone.
 PLAIN_TEST(unprivilegedUserWrites) {
