@@ -124,7 +124,11 @@ FileReport ProcessFileShowingFailures(const QString& sourcePath, const QString& 
 
 WriteResult WriteUtf8WithMark(const QString& path, QStringView text, Prompts& prompts) {
     return WriteUtf8WithMark(
-        path, [text](PieceSink& sink) { return sink.append(text); }, prompts);
+        path,
+        [text](PieceSink& sink) {
+            return sink.append({text.utf16(), size_t(text.size())});
+        },
+        prompts);
 }
 
 WriteResult WriteUtf8WithMark(const QString& path, const TextPieces& text, Prompts& prompts,
@@ -138,7 +142,11 @@ WriteResult AppendInEncoding(QStringView text, const QString& path, int pieceNum
     if (pieceNumber > 1)
         return shown(prompts, AppendOutput(ToPath(path), encoding, text), false, true);
     return WriteInEncoding(
-        path, encoding, [text](PieceSink& sink) { return sink.append(text); }, prompts);
+        path, encoding,
+        [text](PieceSink& sink) {
+            return sink.append({text.utf16(), size_t(text.size())});
+        },
+        prompts);
 }
 
 WriteResult WriteInEncoding(const QString& path, OutputEncoding encoding, const TextPieces& text,

@@ -1,12 +1,12 @@
 #include "app/form1.h"
 
 #include "app/cursorfile.h"
+#include "app/runtexts.h"
 #include "base/failure.h"
 #include "base/platform.h"
 #include "base/prompts.h"
 #include "base/startup.h"
 #include "filelist/filelistmodel.h"
-#include "quotes/runtexts.h"
 
 #include <QApplication>
 #include <QCheckBox>

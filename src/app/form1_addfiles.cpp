@@ -3,8 +3,8 @@
 #include "base/failure.h"
 #include "base/pathhelpers.h"
 #include "base/prompts.h"
+#include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
-#include "filelist/folderaccess.h"
 
 #include <QDir>
 #include <QPushButton>

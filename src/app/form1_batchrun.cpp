@@ -1,13 +1,13 @@
 // "Start Removing": the batch run over the file list.
 #include "app/fileboxes.h"
 #include "app/form1.h"
+#include "app/runtexts.h"
 #include "base/failure.h"
 #include "base/pathhelpers.h"
 #include "base/prompts.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/outputpath.h"
 #include "quotes/quoterule.h"
-#include "quotes/runtexts.h"
 #include "quotes/unreadsources.h"
 
 #include <QElapsedTimer>
@@ -261,7 +261,8 @@ void Form1::processRow(BatchRun& run, int row, const QString& sourcePath, const 
         FirstSelectedRule({removeDoubleOption->isChecked(), removeSingleOption->isChecked(),
                            doubleToSingleOption->isChecked(), singleToDoubleOption->isChecked(),
                            doubleToTextOption->isChecked(), singleToTextOption->isChecked()}),
-        doubleReplacementBox->text(), singleReplacementBox->text());
+        doubleReplacementBox->text().toStdU16String(),
+        singleReplacementBox->text().toStdU16String());
     const QString replacing = PathIdentity(outputPath);
     if (run.unread) {
         const auto source = run.sourceIdentities.constFind(sourcePath);

@@ -2,8 +2,8 @@
 // them), their names, fonts and screen-reader names, and the order Tab takes through them.
 #include "app/form1.h"
 
+#include "app/runtexts.h"
 #include "filelist/filelistmodel.h"
-#include "quotes/runtexts.h"
 
 #include <QGroupBox>
 #include <QHeaderView>

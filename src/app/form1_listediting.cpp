@@ -5,6 +5,7 @@
 #include "base/pathhelpers.h"
 #include "base/platform.h"
 #include "base/prompts.h"
+#include "base/qtpaths.h"
 #include "filelist/addfolder.h"
 #include "filelist/filelistmodel.h"
 #include "filelist/folderaccess.h"
@@ -59,7 +60,7 @@ QStringList droppedPaths(const QMimeData* data, QStringList* unrepresentable = n
 
 bool isFolder(FolderAccess& folders, const QString& path) {
     try {
-        return (folders.attributes(path) & attributes::Directory) != 0;
+        return (folders.attributes(ToPath(path)) & attributes::Directory) != 0;
     } catch (const Failure&) {
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "app/fileboxes.h"
 #include "base/failure.h"
+#include "textio/codepage.h"
 #include "textio/reading.h"
 #include "textio/textloader.h"
 #include "textio/textscan.h"
@@ -65,7 +66,7 @@ public:
         loaded_ = LoadText(openedSource(source, path),
                            unicodeFormat ? LoadAs::Unicode : LoadAs::Ansi, form);
         if (loaded_.inBytes)
-            breaks_.emplace(loaded_.bytes.constData(), loaded_.bytes.size(),
+            breaks_.emplace(loaded_.bytes.data(), qsizetype(loaded_.bytes.size()),
                             std::array<char, 3>{'\r', '\n', '\n'});
         open_ = true;
     }
@@ -77,8 +78,9 @@ public:
         if (atEndOfStream())
             throw Failure(QStringLiteral("Input past end of file"), 62);
         if (breaks_)
-            return nextLine(loaded_.bytes.constData(), loaded_.bytes.size(), position_, &*breaks_);
-        return nextLine(QStringView(loaded_.text).utf16(), loaded_.text.size(), position_);
+            return nextLine(loaded_.bytes.data(), qsizetype(loaded_.bytes.size()), position_,
+                            &*breaks_);
+        return nextLine(loaded_.text.data(), qsizetype(loaded_.text.size()), position_);
     }
     void close() {
         mustBeOpen();
@@ -88,7 +90,7 @@ public:
 
 private:
     qsizetype length() const {
-        return loaded_.inBytes ? loaded_.bytes.size() : loaded_.text.size();
+        return qsizetype(loaded_.inBytes ? loaded_.bytes.size() : loaded_.text.size());
     }
 
     LoadedText loaded_;
@@ -104,7 +106,7 @@ public:
         mustBeOpen();
         loaded_ = LoadText(openedSource(source, path), LoadAs::Utf8WithMark, form);
     }
-    QString readText() {
+    std::u16string readText() {
         mustBeOpen();
         return std::move(loaded_.text);
     }
@@ -124,7 +126,7 @@ void ensureOneLine(LineArray& lines) {
         lines.spans.push_back(LineSpan{});
 }
 
-void markNotText(LineArray& lines, const QString& problem) {
+void markNotText(LineArray& lines, const std::string& problem) {
     lines.status = ReadStatus::NotText;
     lines.problem = problem;
     lines.text.clear();
@@ -167,7 +169,7 @@ LineArray readFso(std::optional<SourceFile>& source, const QString& path, bool f
     lines.text = std::move(loaded.text);
     lines.inBytes = loaded.inBytes;
     lines.bytes = std::move(loaded.bytes);
-    if (!loaded.notText.isEmpty())
+    if (!loaded.notText.empty())
         markNotText(lines, loaded.notText);
     else if (trap.failureCount() > 0)
         lines.status = ReadStatus::NotRead;
@@ -182,7 +184,7 @@ LineArray readUtf(std::optional<SourceFile>& source, const QString& path, Prompt
     Utf8Stream stream;
     LineArray lines;
     LineArray split;
-    QString text;
+    std::u16string text;
     trap.step(UtfLines::CreateService, [] {}); // the stream needs no service of its own
     trap.step(UtfLines::Charset, [] {});       // it always decodes UTF-8
     trap.step(UtfLines::Open, [&] { stream.open(); });
@@ -191,10 +193,10 @@ LineArray readUtf(std::optional<SourceFile>& source, const QString& path, Prompt
     if (loaded.inBytes) {
         // The bytes after the mark stand for the text and are split where it would be.
         trap.step(UtfLines::ReadText, [] {}); // the bytes stand for the text
-        trap.step(UtfLines::Split, [&] { SplitStringToLines(loaded.bytes, 0, split); });
+        trap.step(UtfLines::Split, [&] { SplitStringToLines(std::move(loaded.bytes), 0, split); });
     } else {
         trap.step(UtfLines::ReadText, [&] { text = stream.readText(); });
-        trap.step(UtfLines::Split, [&] { SplitStringToLines(text, split); });
+        trap.step(UtfLines::Split, [&] { SplitStringToLines(std::move(text), split); });
     }
     trap.step(UtfLines::CopyLines, [&] {
         // A text that ends with CR LF, the line break of this road, has no further line:
@@ -203,12 +205,12 @@ LineArray readUtf(std::optional<SourceFile>& source, const QString& path, Prompt
             split.spans.pop_back();
         lines = std::move(split);
     });
-    loaded.bytes = QByteArray();
+    loaded.bytes = std::string();
     trap.step(UtfLines::Close, [&] { stream.close(); });
     trap.step(UtfLines::Release, [] {}); // the stream is released with its object
 
     lines.format = SourceFormat::Utf8WithMark;
-    if (!loaded.notText.isEmpty())
+    if (!loaded.notText.empty())
         markNotText(lines, loaded.notText);
     else if (trap.failureCount() > 0)
         lines.status = ReadStatus::NotRead;
@@ -253,6 +255,26 @@ LineArray ReadTextStreamLines(const QString& path, bool fileIsUnicode, Prompts& 
 LineArray ReadUtf8Lines(const QString& path, Prompts& prompts, LineForm form) {
     std::optional<SourceFile> source;
     return readUtf(source, path, prompts, form);
+}
+
+QStringList LinesToStringList(const LineArray& lines) {
+    QStringList list;
+    list.reserve(lines.size());
+    for (std::ptrdiff_t i = 0; i < lines.size(); ++i) {
+        if (!lines.inBytes) {
+            list << QStringView(lines[i]).toString();
+        } else if (lines.format == SourceFormat::CodePage) {
+            const std::string_view line = lines.byteLine(i);
+            QString decoded(qsizetype(line.size()), Qt::Uninitialized);
+            CodePage::ansi().decode(line.data(), std::ptrdiff_t(line.size()),
+                                    reinterpret_cast<char16_t*>(decoded.data()));
+            list << decoded;
+        } else {
+            const std::string_view line = lines.byteLine(i);
+            list << QString::fromUtf8(line.data(), qsizetype(line.size()));
+        }
+    }
+    return list;
 }
 
 } // namespace parvello

@@ -6,6 +6,7 @@
 #include "textio/linearray.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace parvello {
 
@@ -28,5 +29,8 @@ LineArray ReadTextStreamLines(const QString& path, bool fileIsUnicode, Prompts& 
 
 // The UTF-8 road: the mark is dropped and the text split at CR LF only.
 LineArray ReadUtf8Lines(const QString& path, Prompts& prompts, LineForm form = LineForm::Text);
+
+// Every line of lines, decoded, as the window holds texts.
+QStringList LinesToStringList(const LineArray& lines);
 
 } // namespace parvello

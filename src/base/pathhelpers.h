@@ -3,21 +3,13 @@
 // All comparisons are exact and case-sensitive.
 #pragma once
 
+#include "base/pathstyle.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 namespace parvello {
-
-enum class PathStyle { Windows, Posix };
-
-constexpr PathStyle NativePathStyle() {
-#ifdef _WIN32
-    return PathStyle::Windows;
-#else
-    return PathStyle::Posix;
-#endif
-}
 
 constexpr QChar Separator(PathStyle style = NativePathStyle()) {
     return style == PathStyle::Windows ? QChar(u'\\') : QChar(u'/');

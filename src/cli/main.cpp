@@ -115,7 +115,8 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
 
 int run(const Options& options) {
     StderrPrompts prompts;
-    const QuoteReplacer rule(options.rule, options.doubleText, options.singleText);
+    const QuoteReplacer rule(options.rule, options.doubleText.toStdU16String(),
+                             options.singleText.toStdU16String());
     if (options.mode == Mode::Filter)
         return runFilter(rule, prompts, options.lineEnds);
     // --check and --diff compare each file with the result it would get in place.

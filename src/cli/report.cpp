@@ -102,7 +102,8 @@ QByteArray jsonLine(const QString& path, const QString& outcome, const SourceFac
             const SourceFormat format = facts->format;
             record.insert(QStringLiteral("encoding"), formatName(format));
             if (format == SourceFormat::CodePage)
-                record.insert(QStringLiteral("codepage"), CodePage::ansi().name());
+                record.insert(QStringLiteral("codepage"),
+                              ToQString(std::string_view(CodePage::ansi().name())));
             record.insert(QStringLiteral("written_as"), encodingName(facts->writtenAs));
             record.insert(QStringLiteral("quotes"), facts->quotes);
         }

@@ -3,8 +3,9 @@
 #include "base/failure.h"
 #include "base/platform.h"
 #include "base/prompts.h"
-#include "filelist/folderaccess.h"
+#include "base/qtpaths.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace parvello {
@@ -13,68 +14,8 @@ QString BrowseStartFolder;
 
 namespace {
 
-// Attribute values of hidden system folders (directory + system + hidden, and the same
-// reached through a link), compared with the whole value.
-constexpr int HiddenSystemFolder = 22;
-constexpr int HiddenSystemLinkedFolder = 1046;
-// Entries and names this long are beyond the scan's path limit.
-constexpr qsizetype PathLimit = 260;
-
-bool isFolder(FolderAccess& folders, const QString& path) {
-    try {
-        return (folders.attributes(path) & 16) != 0;
-    } catch (...) {
-        return false;
-    }
-}
-
-// A root is always descended into; any other folder unless it is a hidden system folder.
-bool mayDescend(FolderAccess& folders, const QString& folder) {
-    if (folders.isRootFolder(folder))
-        return true;
-    const int value = folders.attributes(folder);
-    return value != HiddenSystemFolder && value != HiddenSystemLinkedFolder;
-}
-
-// What the scan says of what it leaves out.
-const QString LeadsOut = QStringLiteral("the link leads out of the chosen folder");
-const QString BeyondLimit = QStringLiteral("its path is 260 characters or more");
-const QString NoPermission = QStringLiteral("permission denied");
-const QString CannotBeRead = QStringLiteral("it cannot be read");
 // Names shown in the box, at most.
 constexpr qsizetype ShownSkips = 10;
-
-void skip(ScanServices& services, const QString& path, const QString& reason) {
-    services.skipped.append({CollapseBackslashes(path, services.folders.style()), reason});
-}
-
-// True when a real location (as resolvedPath gives it) is one of the chosen folders or
-// lies inside one.
-bool insideChosen(const ScanServices::Record& record, const QString& real) {
-    if (real.isEmpty())
-        return false;
-    for (const QString& chosen : record.chosen) {
-        if (chosen.isEmpty())
-            continue;
-        if (real == chosen ||
-            real.startsWith(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/')))
-            return true;
-    }
-    return false;
-}
-
-// The subfolders of an entry beyond the path limit are not scanned: they are named.
-void nameBeyondLimit(ScanServices& services, const QString& entry) {
-    const QChar separator = Separator(services.folders.style());
-    try {
-        const QList<SubFolder> subFolders = services.folders.subFolders(entry);
-        for (const SubFolder& sub : subFolders)
-            if (sub.exactName)
-                skip(services, entry + sub.name + separator, BeyondLimit);
-    } catch (...) {
-        // Its files are listed as before; a folder that cannot be listed has none to name.
-    }
-}
 
 // Case-insensitive match of `*` (any run) and `?` (one character).
 bool globMatch(QStringView name, QStringView pattern) {
@@ -102,6 +43,66 @@ bool globMatch(QStringView name, QStringView pattern) {
     return p == pattern.size();
 }
 
+// Whether the window can hold a name exactly: the text it shows names the same bytes.
+bool holdsName(const std::filesystem::path& name) {
+    return ToPath(ToQString(name)).native() == name.native();
+}
+
+// A name as the window shows it: its text when that names the same bytes (then `held` is
+// set), else with its odd bytes escaped.
+QString shownName(const std::filesystem::path& name, bool* held = nullptr) {
+    QString text = ToQString(name);
+    const bool exact = ToPath(text).native() == name.native();
+    if (held)
+        *held = exact;
+    if (exact)
+        return text;
+    const std::filesystem::path::string_type& native = name.native();
+#ifdef Q_OS_WIN
+    return QString::fromStdWString(native);
+#else
+    return EscapedName(QByteArray::fromStdString(native));
+#endif
+}
+
+// A path the scan could not hold as text: its folder as text, its name escaped.
+QString shownPath(const std::filesystem::path& path, PathStyle style) {
+    const std::filesystem::path::string_type& native = path.native();
+    const auto slash = native.rfind(std::filesystem::path::value_type(Separator(style).unicode()));
+    const auto split = slash == native.npos ? 0 : slash + 1;
+    return ToQString(std::filesystem::path(native.substr(0, split))) +
+           shownName(std::filesystem::path(native.substr(split)));
+}
+
+// What the engine's scan reported since the last call, moved to the window's lists.
+void takeReports(ScanServices& services) {
+    const PathStyle style = services.folders.style();
+    for (const std::filesystem::path& path : services.scan.unrepresentable)
+        services.unrepresentable.append(shownPath(path, style));
+    services.scan.unrepresentable.clear();
+    for (const ScanLeftOut& left : services.scan.skipped)
+        services.skipped.append({CollapseBackslashes(ToQString(left.path), style),
+                                 ToQString(std::string_view(left.reason))});
+    services.scan.skipped.clear();
+}
+
+// A failed listing as the failure the window has always shown for it.
+Failure failureOf(const ListingError& error) {
+    const QString folder = ToQString(error.folder());
+    switch (error.problem()) {
+    case ListingProblem::PermissionDenied:
+        return Failure(QStringLiteral("Permission denied: ") + folder,
+                       failure_numbers::PermissionDenied);
+    case ListingProblem::PathNotFound:
+        return Failure(QStringLiteral("Path not found: ") + folder, failure_numbers::PathNotFound);
+    case ListingProblem::Other:
+        break;
+    }
+    return Failure(QStringLiteral("Path/File access error: ") + folder + QStringLiteral(" (") +
+                       ToQString(std::string_view(error.systemWords())) + QLatin1Char(')'),
+                   75);
+}
+
 } // namespace
 
 int BrowseCallback(int message, QString& selection) {
@@ -120,24 +121,6 @@ QString BrowseForFolder(Prompts& prompts, const QString& prompt, const QString& 
     return prompts.browseForFolder(prompt, selection);
 }
 
-// The lines of the folder scan (ListSubfolders): the numbers users see in the
-// "Application Error" box ("in ...GetSubDirectories2016 at line N") when a step fails.
-struct ScanLines {
-    enum : int {
-        NoService = 100,
-        ClearFound = 104,
-        IsFolderTest = 108,
-        LengthTest = 110,
-        HandleEvents = 114,
-        MayDescendTest = 116,
-        Recurse = 150,
-        FoundIsFolderTest = 154,
-        HandleEventsAgain = 156,
-        FoundMayDescendTest = 158,
-        AddFolder = 160,
-    };
-};
-
 QString ScanSkipsMessage(const QList<ScanSkip>& skipped) {
     if (skipped.isEmpty())
         return QString();
@@ -149,113 +132,44 @@ QString ScanSkipsMessage(const QList<ScanSkip>& skipped) {
     return text;
 }
 
-namespace {
-
-// Adds to found the folders in v that the scan may enter (each once; a link only where it
-// leads inside the chosen folders). Permission denied and path not found drop v from
-// folderList; any other failure ends v's listing. Either way v is named. False when the scan
-// was stopped meanwhile.
-bool listSubfoldersOf(ScanServices& services, QStringList& folderList, const QString& v,
-                      QStringList& found) {
-    FolderAccess& folders = services.folders;
-    ScanServices::Record& record = services.record;
-    const QChar separator = Separator(folders.style());
-    try {
-        const QList<SubFolder> subFolders = folders.subFolders(v);
-        for (const SubFolder& sub : subFolders) {
-            services.doEvents();
-            if (services.stopped())
-                return false;
-            const QString& name = sub.name;
-            if (!sub.exactName) {
-                services.unrepresentable.append(v + name);
-                continue;
-            }
-            if (name == QLatin1String(".") || name == QLatin1String(".."))
-                continue;
-            const QString path = v + name + separator;
-            if (name.size() >= PathLimit) {
-                skip(services, path, BeyondLimit);
-                continue;
-            }
-            if (sub.isLink && !insideChosen(record, folders.resolvedPath(v + name))) {
-                skip(services, path, LeadsOut);
-                continue;
-            }
-            // A folder reached again (through a link, or a mount) is not entered again.
-            const QString identity = folders.target(path).identity;
-            if (!identity.isEmpty()) {
-                if (record.folders.contains(identity))
-                    continue;
-                record.folders.insert(identity);
-            }
-            found.append(path);
-        }
-    } catch (const Failure& failure) {
-        const bool denied = failure.number() == failure_numbers::PermissionDenied;
-        if (denied || failure.number() == failure_numbers::PathNotFound) {
-            const qsizetype at = folderList.indexOf(v);
-            if (at >= 0)
-                folderList.removeAt(at);
-        }
-        skip(services, v, denied ? NoPermission : CannotBeRead);
-    } catch (...) {
-        skip(services, v, CannotBeRead);
-    }
-    return true;
-}
-
-} // namespace
+ScanServices::ScanServices(Prompts& prompts, FolderAccess& folders, std::function<void()> doEvents,
+                           std::function<bool()> stopped)
+    : prompts(prompts),
+      folders(folders), scan{folders, std::move(doEvents), std::move(stopped), holdsName} {}
 
 void ListSubfolders(ScanServices& services, QStringList& folderList, bool recurse) {
-    FolderAccess& folders = services.folders;
-    // The first call's entries are the chosen folders: links may lead anywhere inside
-    // them, and they are entered already.
-    ScanServices::Record& record = services.record;
-    if (!record.started) {
-        record.started = true;
-        for (const QString& chosen : std::as_const(folderList)) {
-            record.chosen.append(folders.resolvedPath(chosen));
-            if (const QString identity = folders.target(chosen).identity; !identity.isEmpty())
-                record.folders.insert(identity);
-        }
-    }
+    std::vector<std::filesystem::path> list;
+    list.reserve(std::size_t(folderList.size()));
+    for (const QString& entry : std::as_const(folderList))
+        list.push_back(ToPath(entry));
+    // The scan's numbered steps run as the steps of a trap with the scan's tag would: a
+    // fault injected there fails the step, a failure a handler left with the trap fails it
+    // too, and each failure shows its box at once.
     Trap trap(services.prompts, ListSubfoldersTag);
-    trap.step(ScanLines::NoService, [] {}); // the file system needs no service object here
-    QStringList found;
-    trap.step(ScanLines::ClearFound, [&] { found.clear(); });
-    // The entries as they stand now: removing one below does not disturb the walk.
-    const QStringList entries = folderList;
-    for (const QString& v : entries) {
-        if (!trap.test(ScanLines::IsFolderTest, [&] { return isFolder(folders, v); }))
-            continue;
-        if (!trap.test(ScanLines::LengthTest, [&] { return v.size() < PathLimit; })) {
-            nameBeyondLimit(services, v);
-            continue;
-        }
-        trap.step(ScanLines::HandleEvents, [&] { services.doEvents(); });
-        if (services.stopped())
-            return;
-        if (!trap.test(ScanLines::MayDescendTest, [&] { return mayDescend(folders, v); }))
-            continue;
-        if (!listSubfoldersOf(services, folderList, v, found))
-            return;
-    }
-    trap.step(ScanLines::Recurse, [&] {
-        if (recurse && !found.isEmpty())
-            ListSubfolders(services, found, true);
-    });
-    if (services.stopped())
-        return;
-    for (const QString& w : std::as_const(found)) {
-        if (!trap.test(ScanLines::FoundIsFolderTest, [&] { return isFolder(folders, w); }))
-            continue;
-        trap.step(ScanLines::HandleEventsAgain, [&] { services.doEvents(); });
-        if (services.stopped())
-            return;
-        if (trap.test(ScanLines::FoundMayDescendTest, [&] { return mayDescend(folders, w); }))
-            trap.step(ScanLines::AddFolder, [&] { folderList.append(w); });
-    }
+    FolderScan& scan = services.scan;
+    scan.entering = [&trap](int line) { trap.reach(line); };
+    scan.leaving = [] { Trap::rethrowPending(); };
+    scan.failed = [&services](const ScanFailure& failure) {
+        ShowErrorBox(services.prompts, ListSubfoldersTag, failure.line,
+                     DescribeFailure(failure.failure));
+    };
+    ListSubfolders(scan, list, recurse);
+    scan.entering = {};
+    scan.leaving = {};
+    scan.failed = {};
+    scan.failures.clear();
+    takeReports(services);
+    folderList.clear();
+    folderList.reserve(qsizetype(list.size()));
+    for (const std::filesystem::path& entry : list)
+        folderList.append(ToQString(entry));
+}
+
+bool TakeFoundFile(ScanServices& services, const QString& path) {
+    const bool taken = TakeFoundFile(services.scan, ToPath(path));
+    if (!services.scan.skipped.empty())
+        takeReports(services);
+    return taken;
 }
 
 QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, const QString& pattern,
@@ -263,19 +177,24 @@ QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, cons
     QStringList names;
     names.reserve(101); // room for 100 names after the unused element 0
     names.append(QString());
+    std::vector<std::filesystem::path> found;
+    try {
+        found = ListFilesInFolder(folders, ToPath(folder), [&pattern](const auto& name) {
+            return MatchesWildcard(shownName(name), pattern);
+        });
+    } catch (const ListingError& error) {
+        throw failureOf(error);
+    }
     QString inFolder = folder;
-    const QChar separator = Separator(folders.style());
-    if (!inFolder.endsWith(separator))
-        inFolder.append(separator);
-    const QList<FileEntry> candidates = folders.fileNames(inFolder);
-    for (const FileEntry& file : candidates) {
-        // The listing has already told whether IsExistingFile would accept the name.
-        if (!file.isRegularFile || !MatchesWildcard(file.name, pattern))
-            continue;
-        if (file.exactName)
-            names.append(file.name);
+    if (!inFolder.endsWith(Separator(folders.style())))
+        inFolder.append(Separator(folders.style()));
+    for (const std::filesystem::path& name : found) {
+        bool held = false;
+        const QString shown = shownName(name, &held);
+        if (held)
+            names.append(shown);
         else if (unrepresentable)
-            unrepresentable->append(inFolder + file.name);
+            unrepresentable->append(inFolder + shown);
     }
     return names;
 }
@@ -288,36 +207,73 @@ bool MatchesWildcard(QStringView name, QStringView pattern) {
 }
 
 bool IsExistingFile(FolderAccess& folders, const QString& path) {
+    return IsExistingFile(folders, ToPath(path));
+}
+
+namespace {
+
+// The real file system with the attributes the platform seam gives (tests set some).
+class WindowFolders : public FolderAccess {
+public:
+    explicit WindowFolders(Platform& platform) : platform_(platform) {}
+
+    PathStyle style() const override { return local_->style(); }
+    int attributes(const std::filesystem::path& path) override {
+        return platform_.fileAttributes(ToQString(path));
+    }
+    bool isRootFolder(const std::filesystem::path& folder) override {
+        return local_->isRootFolder(folder);
+    }
+    std::vector<SubFolder> subFolders(const std::filesystem::path& folder) override {
+        return local_->subFolders(folder);
+    }
+    std::vector<FileEntry> fileNames(const std::filesystem::path& folder) override {
+        return local_->fileNames(folder);
+    }
+    bool isRegularFile(const std::filesystem::path& path) override {
+        return local_->isRegularFile(path);
+    }
+    std::filesystem::path resolvedPath(const std::filesystem::path& folder) override {
+        return local_->resolvedPath(folder);
+    }
+    PathTarget target(const std::filesystem::path& path) override { return local_->target(path); }
+
+private:
+    Platform& platform_;
+    std::shared_ptr<FolderAccess> local_ = LocalFolderAccess();
+};
+
+} // namespace
+
+std::shared_ptr<FolderAccess> LocalFolderAccess(Platform& platform) {
+    return std::make_shared<WindowFolders>(platform);
+}
+
+QStringList UnrepresentableTwins(const QString& path) {
+    QStringList twins;
+#ifdef Q_OS_UNIX
+    if (!path.contains(QChar::ReplacementCharacter))
+        return twins;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
+    const QString name = path.mid(slash + 1);
+    const std::shared_ptr<FolderAccess> local = LocalFolderAccess();
+    std::vector<std::filesystem::path> names;
     try {
-        return folders.isRegularFile(path);
-    } catch (...) {
-        return false;
+        for (SubFolder& sub : local->subFolders(ToPath(folder)))
+            names.push_back(std::move(sub.name));
+        for (FileEntry& file : local->fileNames(ToPath(folder)))
+            names.push_back(std::move(file.name));
+    } catch (const ListingError&) {
     }
-}
-
-bool QualifiesForList(FolderAccess& folders, const QString& path) {
-    return IsExistingFile(folders, path) && folders.attributes(path) != HiddenArchiveFile;
-}
-
-bool TakeFoundFile(ScanServices& services, const QString& path) {
-    FolderAccess& folders = services.folders;
-    const PathTarget target = folders.target(path);
-    if (!target.regularFile)
-        return false;
-    const int value = folders.attributes(path);
-    if (value == HiddenArchiveFile)
-        return false;
-    if ((value & attributes::ReparsePoint) != 0 &&
-        !insideChosen(services.record, folders.resolvedPath(path))) {
-        skip(services, path, LeadsOut);
-        return false;
-    }
-    if (target.identity.isEmpty())
-        return true;
-    if (services.record.files.contains(target.identity))
-        return false;
-    services.record.files.insert(target.identity);
-    return true;
+    std::sort(names.begin(), names.end(), NameOrderLess);
+    for (const std::filesystem::path& found : names)
+        if (!holdsName(found) && ToQString(found) == name)
+            twins.append(path.left(slash + 1) + shownName(found));
+#else
+    Q_UNUSED(path);
+#endif
+    return twins;
 }
 
 } // namespace parvello

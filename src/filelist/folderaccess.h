@@ -1,44 +1,78 @@
-// The file-system questions the folder scan asks: attributes, folder listings, the open
-// test. The program uses the real file system; the interface lets the scan's path
-// handling in the Windows separator style be exercised on any system.
+// The file-system questions the folder scan asks: attributes, folder listings, what a path
+// leads to. The program uses the real file system; the interface lets the scan's path
+// handling in the Windows separator style be exercised on any system. Plain C++: paths
+// are the system's own (the bytes of a name on Unix, its UTF-16 units on Windows), so every
+// name is listed exactly as it is.
 #pragma once
 
-#include "base/pathhelpers.h"
+#include "base/pathstyle.h"
 
-#include <QList>
-#include <QString>
-#include <QStringList>
-
+#include <filesystem>
 #include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace parvello {
 
-class Platform;
-
 // One subfolder as a folder listing reports it.
-// A name whose bytes the program cannot hold exactly as text (see NameRoundTrips) comes
-// with exactName false and its bytes escaped for showing (EscapedName): it must not be
-// opened by that text, which would name another file or none.
 struct SubFolder {
-    QString name;
+    std::filesystem::path name;
     bool isLink = false; // reached through a symbolic link or junction
-    bool exactName = true;
 };
 
 // One entry of a folder listing that is not a folder.
 struct FileEntry {
-    QString name;
+    std::filesystem::path name;
     bool isRegularFile = false;
-    bool exactName = true;
 };
 
 // What a path leads to, every link followed.
 struct PathTarget {
     // Stands for the file or folder itself, whatever name reaches it (device and inode
     // where the system has them); "" when the path cannot be examined.
-    QString identity;
+    std::string identity;
     bool regularFile = false;
 };
+
+// Why a folder could not be listed.
+enum class ListingProblem {
+    PermissionDenied,
+    PathNotFound, // missing, or not a folder
+    Other,        // the system's words say which
+};
+
+// A folder listing that failed. what() is the one-line description the window shows:
+// "Permission denied: <folder>", "Path not found: <folder>" or "Path/File access error:
+// <folder> (<the system's words>)", the folder in UTF-8.
+class ListingError : public std::runtime_error {
+public:
+    ListingError(ListingProblem problem, std::filesystem::path folder, std::string systemWords);
+    ListingProblem problem() const { return problem_; }
+    const std::filesystem::path& folder() const { return folder_; }
+    // The system's own words for the failure ("" for the first two problems).
+    const std::string& systemWords() const { return words_; }
+
+private:
+    ListingProblem problem_;
+    std::filesystem::path folder_;
+    std::string words_;
+};
+
+// A path's attributes that could not be read; what() is "File not found: <path>".
+class AttributesError : public std::runtime_error {
+public:
+    explicit AttributesError(const std::filesystem::path& path);
+};
+
+// The attribute bits of the Windows integer that the scan tests.
+namespace folder_attributes {
+inline constexpr int ReadOnly = 1;
+inline constexpr int Hidden = 2;
+inline constexpr int Directory = 16;
+inline constexpr int Archive = 32;
+inline constexpr int ReparsePoint = 1024;
+} // namespace folder_attributes
 
 class FolderAccess {
 public:
@@ -47,45 +81,39 @@ public:
     // The separator style of every path handed in and out.
     virtual PathStyle style() const = 0;
 
-    // The attributes of a file or folder as the Windows integer; fails (Failure) when they
-    // cannot be read.
-    virtual int attributes(const QString& path) = 0;
+    // The attributes of a file or folder as the Windows integer (on Unix: 16 a folder, 32
+    // anything else, 2 a name beginning with ".", 1 no write permission, 1024 a link);
+    // fails (throws) when they cannot be read.
+    virtual int attributes(const std::filesystem::path& path) = 0;
 
     // True for the root of a drive or file system ("C:\", "/").
-    virtual bool isRootFolder(const QString& folder) = 0;
+    virtual bool isRootFolder(const std::filesystem::path& folder) = 0;
 
     // The subfolders of a folder (no "." or ".."), hidden ones included, in name order.
-    // Fails with failure_numbers::PermissionDenied when the folder may not be listed and
-    // with failure_numbers::PathNotFound when it is missing or not a folder.
-    virtual QList<SubFolder> subFolders(const QString& folder) = 0;
+    // Throws ListingError when the folder cannot be listed.
+    virtual std::vector<SubFolder> subFolders(const std::filesystem::path& folder) = 0;
 
     // Everything in a folder that is not a folder (hidden files included), in name order,
     // each with whether it is a regular file (as isRegularFile would answer, told by the
     // listing itself where it can). Fails like subFolders.
-    virtual QList<FileEntry> fileNames(const QString& folder) = 0;
+    virtual std::vector<FileEntry> fileNames(const std::filesystem::path& folder) = 0;
 
     // True when the path names an existing regular file (a link to one included).
-    virtual bool isRegularFile(const QString& path) = 0;
+    virtual bool isRegularFile(const std::filesystem::path& path) = 0;
 
-    // The folder's real location with every link resolved, with "/" separators, or ""
-    // when it cannot be resolved.
-    virtual QString resolvedPath(const QString& folder) = 0;
+    // The folder's real location with every link resolved, or "" when it cannot be
+    // resolved.
+    virtual std::filesystem::path resolvedPath(const std::filesystem::path& folder) = 0;
 
     // What the path leads to; by default its resolved path stands for its identity.
-    virtual PathTarget target(const QString& path) {
-        return {resolvedPath(path), isRegularFile(path)};
-    }
+    virtual PathTarget target(const std::filesystem::path& path);
 };
 
-// A path that came in as text (from a dialog) may stand for a name whose bytes the
-// program cannot hold: such names are shown with U+FFFD in place of their odd bytes, and
-// opening the text would open another file, or none. Returns, escaped, the names in the
-// path's folder that read as the path's name but are not it; empty when there are none
-// (always for a name without U+FFFD).
-QStringList UnrepresentableTwins(const QString& path);
+// "Name order": the order of the names' UTF-16 units, the order the lists have always had
+// (on Unix, UTF-8 names are compared as the UTF-16 text they stand for).
+bool NameOrderLess(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// The real file system, in the native separator style. Attributes come through the
-// platform seam.
-std::shared_ptr<FolderAccess> LocalFolderAccess(Platform& platform);
+// The real file system, in the native separator style, attributes as the system gives them.
+std::shared_ptr<FolderAccess> LocalFolderAccess();
 
 } // namespace parvello

@@ -77,7 +77,7 @@ public:
         encoding_ = encodingNow();
         if (next_ == SourceBlocks::Next::NotText)
             notText_ = blocks_.notText();
-        return !read_.failed() && notText_.isEmpty();
+        return !read_.failed() && notText_.empty();
     }
 
     // Hands the whole result to sink. False when it stopped early: the rest is not text, a
@@ -113,7 +113,7 @@ public:
 
     bool utf8Road() const { return utf8Road_; }
     OutputEncoding encoding() const { return encoding_; }
-    const QString& notText() const { return notText_; }
+    const std::string& notText() const { return notText_; }
     bool declined() const { return declined_; }
     qint64 quotesChanged() const { return out_.quotesChanged(); }
     bool readWhole() const { return readWhole_; }
@@ -143,24 +143,26 @@ private:
     // turns out not to be text, and their quotes counted.
     void passBlock() {
         if (!out_.refused() && blocks_.inBytes()) {
-            const QByteArrayView bytes = blocks_.bytes();
+            const std::string_view bytes = blocks_.bytes();
+            const std::ptrdiff_t n = std::ptrdiff_t(bytes.size());
             if (out_.passing())
-                byteLines_.pass(bytes.data(), bytes.size());
+                byteLines_.pass(bytes.data(), n);
             else
-                byteLines_.block(bytes.data(), bytes.size());
+                byteLines_.block(bytes.data(), n);
             out_.flush(); // the block's buffer is read into again
         } else if (!out_.refused()) {
-            const QStringView units = blocks_.units();
+            const std::u16string_view units = blocks_.units();
+            const std::ptrdiff_t n = std::ptrdiff_t(units.size());
             if (out_.passing()) {
-                unitLines_.pass(units.utf16(), units.size());
+                unitLines_.pass(units.data(), n);
                 out_.flush();
             } else {
-                unitLines_.block(units.utf16(), units.size());
+                unitLines_.block(units.data(), n);
             }
         } else if (blocks_.inBytes()) {
-            out_.countQuotes(blocks_.bytes().data(), blocks_.bytes().size());
+            out_.countQuotes(blocks_.bytes().data(), std::ptrdiff_t(blocks_.bytes().size()));
         } else {
-            out_.countQuotes(blocks_.units().utf16(), blocks_.units().size());
+            out_.countQuotes(blocks_.units().data(), std::ptrdiff_t(blocks_.units().size()));
         }
         if (hooks_.afterBlock)
             hooks_.afterBlock(++blocksRead_ * ReadBlockSize());
@@ -196,7 +198,7 @@ private:
     BlockLines<char, StagedOutput> byteLines_;
     BlockLines<char16_t, StagedOutput> unitLines_;
     qint64 blocksRead_ = 0;
-    QString notText_;
+    std::string notText_;
     bool declined_ = false;
     bool readWhole_ = false;
 };
@@ -234,7 +236,8 @@ FileReport writtenReport(const WriteOutcome& written, OutputEncoding encoding) {
     else if (written.result == WriteResult::Differs)
         report.outcome = FileOutcome::WouldChange;
     else if (written.result == WriteResult::CannotHold)
-        report = FileReport(FileOutcome::CannotHold, CannotHoldReason(encoding));
+        report =
+            FileReport(FileOutcome::CannotHold, QString::fromStdString(CannotHoldReason(encoding)));
     else if (written.result == WriteResult::Changed)
         report = FileReport(FileOutcome::Changed,
                             QStringLiteral("it changed while it was being processed"));
@@ -251,8 +254,8 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
     FileReport report;
     if (read.failed())
         report = notRead(read.failure());
-    else if (!run.notText().isEmpty())
-        report = FileReport(FileOutcome::NotText, run.notText());
+    else if (!run.notText().empty())
+        report = FileReport(FileOutcome::NotText, QString::fromStdString(run.notText()));
     else if (run.declined())
         report =
             FileReport(FileOutcome::NotWritten, QStringLiteral("the run was stopped before it"));
@@ -327,8 +330,9 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
     TextRun run(read, rule, runHooks, options.lineEnds);
     FileReport report;
     if (!run.takeFirstBlock()) {
-        report = read.failed() ? notRead(read.failure())
-                               : FileReport(FileOutcome::NotText, run.notText());
+        report = read.failed()
+                     ? notRead(read.failure())
+                     : FileReport(FileOutcome::NotText, QString::fromStdString(run.notText()));
     } else {
         OutputTarget where = targetFor(read.source(), inPlace, options.backupSuffix);
         where.compareOnly = options.compareOnly;

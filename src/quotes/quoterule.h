@@ -4,12 +4,11 @@
 #include "textio/textencoder.h"
 #include "textio/textscan.h"
 
-#include <QByteArray>
-#include <QByteArrayView>
-#include <QString>
-#include <QStringView>
-
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace parvello {
 
@@ -43,14 +42,14 @@ QuoteRule FirstSelectedRule(const std::array<bool, 6>& selected);
 // pass with the same result.
 class QuoteReplacer {
 public:
-    QuoteReplacer(QuoteRule rule, const QString& doubleText, const QString& singleText);
+    QuoteReplacer(QuoteRule rule, std::u16string_view doubleText, std::u16string_view singleText);
 
     QuoteRule rule() const { return rule_; }
 
     // The transformed line. A line without a quote of the rule's family is handed back as
     // it is (no copy); otherwise the result is built in scratch and a view of it returned.
-    QStringView apply(QStringView line, QString& scratch) const;
-    QString apply(QStringView line) const;
+    std::u16string_view apply(std::u16string_view line, std::u16string& scratch) const;
+    std::u16string apply(std::u16string_view line) const;
 
     // Hands the transformed line to hand as consecutive pieces, views into the line and into
     // the replacement texts (empty pieces left out), and stops with false as soon as hand
@@ -58,7 +57,7 @@ public:
     // itself makes, without gathering the pieces into one text. With changed, each quote
     // that becomes something else than itself adds one to it as it is met.
     template <class Emit>
-    bool forEachPiece(QStringView line, Emit&& hand, qint64* changed = nullptr) const;
+    bool forEachPiece(std::u16string_view line, Emit&& hand, std::int64_t* changed = nullptr) const;
 
     // False when a replacement text holds a surrogate: only in the joined line could it
     // pair with a unit of the line, so such pieces must not be encoded one by one.
@@ -66,7 +65,7 @@ public:
 
     // The quotes of the rule's family, and what each finally becomes.
     const std::array<char16_t, 3>& family() const { return family_; }
-    const QString& result(size_t position) const { return results_[position]; }
+    const std::u16string& result(size_t position) const { return results_[position]; }
     // Whether the quote at position becomes something else than itself: only such quotes
     // count as changed.
     bool changes(size_t position) const { return changes_[position]; }
@@ -74,34 +73,35 @@ public:
 private:
     QuoteRule rule_;
     std::array<char16_t, 3> family_{};
-    std::array<QString, 3> results_; // what each quote of the family finally becomes
+    std::array<std::u16string, 3> results_; // what each quote of the family finally becomes
     std::array<bool, 3> changes_{};
     bool piecesStandAlone_ = true;
 };
 
 template <class Emit>
-bool QuoteReplacer::forEachPiece(QStringView line, Emit&& hand, qint64* changed) const {
+bool QuoteReplacer::forEachPiece(std::u16string_view line, Emit&& hand,
+                                 std::int64_t* changed) const {
     if (rule_ == QuoteRule::None)
-        return line.isEmpty() || hand(line);
-    const char16_t* const units = line.utf16();
-    const std::ptrdiff_t n = line.size();
+        return line.empty() || hand(line);
+    const char16_t* const units = line.data();
+    const std::ptrdiff_t n = std::ptrdiff_t(line.size());
     std::ptrdiff_t from = 0;
     for (;;) {
         const std::ptrdiff_t found = from + FindAnyOf3(units + from, n - from, family_);
         if (found >= n)
             break;
-        if (found > from && !hand(line.sliced(from, found - from)))
+        if (found > from && !hand(line.substr(size_t(from), size_t(found - from))))
             return false;
         const char16_t quote = units[found];
         const size_t q = quote == family_[0] ? 0 : quote == family_[1] ? 1 : 2;
         if (changed)
             *changed += changes_[q];
-        const QString& result = results_[q];
-        if (!result.isEmpty() && !hand(QStringView(result)))
+        const std::u16string& result = results_[q];
+        if (!result.empty() && !hand(std::u16string_view(result)))
             return false;
         from = found + 1;
     }
-    return from >= n || hand(line.sliced(from));
+    return from >= n || hand(line.substr(size_t(from)));
 }
 
 // The same rule on a line left undecoded, in UTF-8 or in an ASCII-compatible code page,
@@ -118,8 +118,8 @@ public:
     // (whose sink then refuses it). Stops with false as soon as either returns false. With
     // changed, each quote that becomes something else than itself adds one to it.
     template <class EmitBytes, class EmitText>
-    bool forEachPiece(QByteArrayView line, EmitBytes&& handBytes, EmitText&& handText,
-                      qint64* changed = nullptr) const;
+    bool forEachPiece(std::string_view line, EmitBytes&& handBytes, EmitText&& handText,
+                      std::int64_t* changed = nullptr) const;
 
     // For a caller that looks for the quotes itself among other bytes: whether the rule
     // finds nothing, the last byte of each quote (repeated to fill three), and which quote
@@ -139,13 +139,13 @@ public:
     }
     std::ptrdiff_t quoteLength(int q) const { return quotes_[size_t(q)].length; }
     // The bytes of quote q in the encoding (empty when the encoding has none for it).
-    QByteArrayView quoteBytes(int q) const {
-        return {quotes_[size_t(q)].bytes, quotes_[size_t(q)].length};
+    std::string_view quoteBytes(int q) const {
+        return {quotes_[size_t(q)].bytes, size_t(quotes_[size_t(q)].length)};
     }
     // What quote q becomes: in the output's bytes when the encoding holds it, else as text.
     bool resultEncodable(int q) const { return encodable_[size_t(q)]; }
-    QByteArrayView resultBytes(int q) const { return results_[size_t(q)]; }
-    QStringView resultText(int q) const { return rule_.result(size_t(q)); }
+    std::string_view resultBytes(int q) const { return results_[size_t(q)]; }
+    std::u16string_view resultText(int q) const { return rule_.result(size_t(q)); }
     bool changes(int q) const { return rule_.changes(size_t(q)); }
 
 private:
@@ -154,24 +154,24 @@ private:
         std::ptrdiff_t length = 0; // 0: the encoding has no bytes for this quote
     };
     ByteQuoteReplacer(const QuoteReplacer& rule, OutputEncoding encoding,
-                      const std::array<QByteArray, 3>& quotes);
+                      const std::array<std::string, 3>& quotes);
 
     const QuoteReplacer& rule_;
     bool none_ = true; // nothing to find: every line passes whole
     std::array<char, 3> lastBytes_;
     ByteHits search_; // for the last byte of each quote
     std::array<Quote, 3> quotes_{};
-    std::array<QByteArray, 3> results_;
+    std::array<std::string, 3> results_;
     std::array<bool, 3> encodable_{};
 };
 
 template <class EmitBytes, class EmitText>
-bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
-                                     EmitText&& handText, qint64* changed) const {
+bool ByteQuoteReplacer::forEachPiece(std::string_view line, EmitBytes&& handBytes,
+                                     EmitText&& handText, std::int64_t* changed) const {
     if (none_)
-        return line.isEmpty() || handBytes(line);
+        return line.empty() || handBytes(line);
     const char* const bytes = line.data();
-    const std::ptrdiff_t n = line.size();
+    const std::ptrdiff_t n = std::ptrdiff_t(line.size());
     ByteHits hits(search_, bytes, n);
     std::ptrdiff_t from = 0;
     std::ptrdiff_t at = 0;
@@ -189,26 +189,26 @@ bool ByteQuoteReplacer::forEachPiece(QByteArrayView line, EmitBytes&& handBytes,
         if (changed)
             *changed += rule_.changes(q);
         const std::ptrdiff_t start = last - quotes_[q].length + 1;
-        if (start > from && !handBytes(line.sliced(from, start - from)))
+        if (start > from && !handBytes(line.substr(size_t(from), size_t(start - from))))
             return false;
         if (encodable_[q]) {
-            if (!results_[q].isEmpty() && !handBytes(QByteArrayView(results_[q])))
+            if (!results_[q].empty() && !handBytes(std::string_view(results_[q])))
                 return false;
-        } else if (!handText(QStringView(rule_.result(q)))) {
+        } else if (!handText(std::u16string_view(rule_.result(q)))) {
             return false;
         }
         from = at;
     }
-    return from >= n || handBytes(line.sliced(from));
+    return from >= n || handBytes(line.substr(size_t(from)));
 }
 
 // One line through the selected rule: doubleText is the replacement of "Replace double
 // quotes with this", singleText that of "Replace single quotes with this". Texts are used
 // exactly as they stand, empty ones included. No rule: the line comes back unchanged.
-QString ApplyQuoteRule(QStringView line, QuoteRule rule, const QString& doubleText,
-                       const QString& singleText);
+std::u16string ApplyQuoteRule(std::u16string_view line, QuoteRule rule,
+                              std::u16string_view doubleText, std::u16string_view singleText);
 
 // Where the first of three characters occurs in text, or -1.
-std::ptrdiff_t FindAnyOf(QStringView text, const std::array<char16_t, 3>& characters);
+std::ptrdiff_t FindAnyOf(std::u16string_view text, const std::array<char16_t, 3>& characters);
 
 } // namespace parvello

@@ -1,30 +1,33 @@
 #include "quotes/stagedoutput.h"
 
-#include <QSysInfo>
-
 #include <algorithm>
+#include <bit>
 
 namespace parvello {
+
+namespace {
+using Byte = unsigned char;
+} // namespace
 
 bool StagedOutput::fillPassQuotes() {
     if (!QuotesPassAvailable())
         return false;
     passQuotes = {};
     for (size_t q = 0; q < 3; ++q) {
-        const QByteArrayView quote = byteRule_->quoteBytes(int(q));
+        const std::string_view quote = byteRule_->quoteBytes(int(q));
         passQuotes.length[q] = int(quote.size());
-        if (quote.isEmpty())
+        if (quote.empty())
             continue;
-        const QByteArrayView result = byteRule_->resultBytes(int(q));
-        if (!byteRule_->resultEncodable(int(q)) || result.contains('\r') || result.contains('\n'))
+        const std::string_view result = byteRule_->resultBytes(int(q));
+        if (!byteRule_->resultEncodable(int(q)) || result.find_first_of("\r\n") != result.npos)
             return false;
-        const bool lastDiffers =
-            result.size() == quote.size() && quote.size() == 3 && result.first(2) == quote.first(2);
-        if (!result.isEmpty() && result.size() != 1 && !lastDiffers)
+        const bool lastDiffers = result.size() == quote.size() && quote.size() == 3 &&
+                                 result.substr(0, 2) == quote.substr(0, 2);
+        if (!result.empty() && result.size() != 1 && !lastDiffers)
             return false;
-        std::memcpy(passQuotes.bytes[q].data(), quote.data(), size_t(quote.size()));
+        std::memcpy(passQuotes.bytes[q].data(), quote.data(), quote.size());
         passQuotes.kept[q] = int(result.size());
-        passQuotes.last[q] = result.isEmpty() ? '\0' : result.back();
+        passQuotes.last[q] = result.empty() ? '\0' : result.back();
         passQuotes.changes[q] = byteRule_->changes(int(q));
     }
     return true;
@@ -49,11 +52,11 @@ bool StagedOutput::fillPassUnits() {
 bool StagedOutput::fillUnitTable() {
     unitTable.family = rule_->family();
     for (size_t q = 0; q < 3; ++q) {
-        const QStringView result = rule_->result(q);
+        const std::u16string_view result = rule_->result(q);
         if (result.size() > 8)
             return false;
-        std::memcpy(unitTable.actions[q].units, result.utf16(), size_t(result.size()) * 2);
-        unitTable.actions[q].length = result.size();
+        std::memcpy(unitTable.actions[q].units, result.data(), result.size() * 2);
+        unitTable.actions[q].length = std::ptrdiff_t(result.size());
         unitTable.actions[q].changes = rule_->changes(q);
     }
     unitTable.actions[3] = lf_ ? UnitAction{{u'\n'}, 1} : UnitAction{{u'\r', u'\n'}, 2};
@@ -67,7 +70,7 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
     // Only the stop bytes are ever looked up: each stands for itself unless it is a
     // line break or ends a quote.
     for (int q = -2; q < 3; ++q) {
-        const uchar c = q == -2 ? '\r' : q == -1 ? '\n' : uchar(byteRule_->lastBytes()[size_t(q)]);
+        const Byte c = q == -2 ? '\r' : q == -1 ? '\n' : Byte(byteRule_->lastBytes()[size_t(q)]);
         StopAction self;
         self.bytes[0] = char(c);
         self.length = 1;
@@ -75,28 +78,28 @@ bool StagedOutput::fillStopTable(bool crLfOnly) {
         t.before[c] = 0;
     }
     if (!crLfOnly)
-        for (const uchar c : {uchar('\r'), uchar('\n')})
+        for (const Byte c : {Byte('\r'), Byte('\n')})
             t.actions[c] =
                 lf_ ? StopAction{{'\n'}, 1, 0, true} : StopAction{{'\r', '\n'}, 2, 0, true};
     std::array<bool, 256> taken{};
     for (int q = 0; q < 3; ++q) {
-        const QByteArrayView quote = byteRule_->quoteBytes(q);
-        if (quote.isEmpty())
+        const std::string_view quote = byteRule_->quoteBytes(q);
+        if (quote.empty())
             continue;
-        const QByteArrayView result = byteRule_->resultBytes(q);
-        const uchar last = uchar(quote.back());
+        const std::string_view result = byteRule_->resultBytes(q);
+        const Byte last = Byte(quote.back());
         if ((quote.size() != 1 && quote.size() != 3) || !byteRule_->resultEncodable(q) ||
             result.size() > 16 || taken[last] || last == '\r' || last == '\n')
             return false;
         taken[last] = true;
         StopAction action;
-        std::memcpy(action.bytes, result.data(), size_t(result.size()));
-        action.length = qint8(result.size());
-        action.back = qint8(quote.size() - 1);
+        std::memcpy(action.bytes, result.data(), result.size());
+        action.length = std::int8_t(result.size());
+        action.back = std::int8_t(quote.size() - 1);
         action.ends = true;
         action.changes = byteRule_->changes(q);
         t.actions[last] = action;
-        t.before[last] = qint8(quote.size() - 1);
+        t.before[last] = std::int8_t(quote.size() - 1);
         if (quote.size() == 3)
             std::memcpy(&t.prefix[last], quote.data(), 2);
     }
@@ -107,8 +110,8 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
     staged = 0;
     stopsLookedUp = false;
     quotesPass = false;
-    unitsAreOutput = units && encoding == OutputEncoding::Utf16LE &&
-                     QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    unitsAreOutput =
+        units && encoding == OutputEncoding::Utf16LE && std::endian::native == std::endian::little;
     for (size_t k = 0; k < 3 && unitsAreOutput; ++k)
         unitsAreOutput = FindUnpairedSurrogate(rule_->result(k)) < 0;
     byteStops.reset();
@@ -120,13 +123,15 @@ bool StagedOutput::setUpPass(bool units, bool crLfOnly, OutputEncoding encoding)
         anyQuote = true;
         for (size_t k = 0; k < 3; ++k) {
             stop[k + 2] = rule_->family()[k];
-            longest = std::max<std::ptrdiff_t>(longest, rule_->result(k).size() * 2);
+            longest =
+                std::max<std::ptrdiff_t>(longest, std::ptrdiff_t(rule_->result(k).size()) * 2);
         }
     } else if (!units && !byteRule_->findsNothing()) {
         anyQuote = true;
         for (int k = 0; k < 3; ++k) {
-            stop[size_t(k) + 2] = char16_t(uchar(byteRule_->lastBytes()[size_t(k)]));
-            longest = std::max<std::ptrdiff_t>(longest, byteRule_->resultBytes(k).size());
+            stop[size_t(k) + 2] = char16_t(Byte(byteRule_->lastBytes()[size_t(k)]));
+            longest =
+                std::max<std::ptrdiff_t>(longest, std::ptrdiff_t(byteRule_->resultBytes(k).size()));
         }
     }
     if (longest > LongestResult)

@@ -1,6 +1,7 @@
 // The output side of one file's run: the pieces of its lines on their way to the writer.
 #pragma once
 
+#include "base/portable.h"
 #include "quotes/quoterule.h"
 #include "textio/bufferpool.h"
 #include "textio/textencoder.h"
@@ -8,10 +9,8 @@
 #include "textio/textsource.h"
 #include "textio/writing.h"
 
-#include <QByteArrayView>
-#include <QStringView>
-
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -48,23 +47,24 @@ public:
     bool refused() const { return refused_; }
     // How many of the rule's quotes the pieces so far changed (a quote that becomes itself
     // is not counted); after a refusal, counted on by countQuotes().
-    qint64 quotesChanged() const { return quotesChanged_; }
+    std::int64_t quotesChanged() const { return quotesChanged_; }
     // Counts the quotes of text that is not handed on: the rest of a file once the output
     // has refused a piece.
     void countQuotes(const char* bytes, std::ptrdiff_t n) {
         byteRule_->forEachPiece(
-            QByteArrayView(bytes, n), [](QByteArrayView) { return true; },
-            [](QStringView) { return true; }, &quotesChanged_);
+            std::string_view(bytes, size_t(n)), [](std::string_view) { return true; },
+            [](std::u16string_view) { return true; }, &quotesChanged_);
     }
     void countQuotes(const char16_t* units, std::ptrdiff_t n) {
         rule_->forEachPiece(
-            QStringView(units, n), [](QStringView) { return true; }, &quotesChanged_);
+            std::u16string_view(units, size_t(n)), [](std::u16string_view) { return true; },
+            &quotesChanged_);
     }
     // Hands on everything gathered so far. False once the output has refused a piece.
     bool flush() {
         flushStage();
         if (runLength_ > 0 && !refused_)
-            give(sink_->appendBytes({runStart_, std::exchange(runLength_, 0)}));
+            give(sink_->appendBytes({runStart_, size_t(std::exchange(runLength_, 0))}));
         return !refused_;
     }
 
@@ -72,20 +72,20 @@ private:
     template <class, class> friend class BlockLines;
 
     void give(bool taken) { refused_ = refused_ || !taken; }
-    bool appendText(QStringView piece) {
+    bool appendText(std::u16string_view piece) {
         if (flush())
             give(sink_->append(piece));
         return !refused_;
     }
-    bool appendBytes(QByteArrayView piece) {
+    bool appendBytes(std::string_view piece) {
         if (runLength_ > 0 && piece.data() == runStart_ + runLength_) {
-            runLength_ += piece.size();
+            runLength_ += std::ptrdiff_t(piece.size());
             return true;
         }
         if (!flush())
             return false;
         runStart_ = piece.data();
-        runLength_ = piece.size();
+        runLength_ = std::ptrdiff_t(piece.size());
         return true;
     }
 
@@ -104,8 +104,8 @@ private:
     // byte of a quote its result over the quote's bytes before it, any other byte itself.
     struct StopAction {
         char bytes[16] = {}; // written at the output, back bytes before where it stands
-        qint8 length = 0;
-        qint8 back = 0;       // the quote's bytes before its last one, copied already
+        std::int8_t length = 0;
+        std::int8_t back = 0; // the quote's bytes before its last one, copied already
         bool ends = false;    // a line break or a quote: the next quote begins after it
         bool changes = false; // a whole quote that becomes something else than itself
     };
@@ -113,8 +113,8 @@ private:
         // [byte] where the byte ends its quote (or is a line break), [256 + byte] where
         // the bytes before it are not the rest of the quote.
         std::array<StopAction, 512> actions;
-        std::array<qint8, 256> before{};   // a quote's bytes before its last one: 0 or 2
-        std::array<quint16, 256> prefix{}; // those two bytes, as they lie in memory
+        std::array<std::int8_t, 256> before{}; // a quote's bytes before its last one: 0 or 2
+        std::array<quint16, 256> prefix{};     // those two bytes, as they lie in memory
     };
     std::unique_ptr<StopTable> stopTable;
     // Whether what each stop becomes is looked up in the tables above (stopTable, unitTable)
@@ -204,15 +204,15 @@ private:
     }
     void hand(const char* bytes, std::ptrdiff_t n) {
         if (!refused_)
-            give(sink_->appendBytes({bytes, n}));
+            give(sink_->appendBytes({bytes, size_t(n)}));
     }
     void hand(const char16_t* units, std::ptrdiff_t n) {
         if (refused_)
             return;
         if (unitsAreOutput)
-            give(sink_->appendBytes({reinterpret_cast<const char*>(units), 2 * n}));
+            give(sink_->appendBytes({reinterpret_cast<const char*>(units), size_t(2 * n)}));
         else
-            give(sink_->append(QStringView(units, n)));
+            give(sink_->append({units, size_t(n)}));
     }
     void flushStage() {
         if (staged == 0)
@@ -226,8 +226,8 @@ private:
     // At a stop that is not a line break: the last byte of a quote of the rule, which goes
     // out as what it becomes (its bytes before the last one are taken back from o), or of
     // another character, which goes out as it is. Returns where the pass goes on.
-    Q_ALWAYS_INLINE std::ptrdiff_t quote(const char* bytes, std::ptrdiff_t& from, std::ptrdiff_t at,
-                                         char*& o) {
+    PARVELLO_ALWAYS_INLINE std::ptrdiff_t quote(const char* bytes, std::ptrdiff_t& from,
+                                                std::ptrdiff_t at, char*& o) {
         const int q = byteRule_->quoteEndingAt(bytes, from, at);
         if (q < 0) {
             *o++ = bytes[at];
@@ -236,28 +236,28 @@ private:
         o -= byteRule_->quoteLength(q) - 1;
         quotesChanged_ += byteRule_->changes(q);
         if (byteRule_->resultEncodable(q)) {
-            const QByteArrayView result = byteRule_->resultBytes(q);
-            if (!result.isEmpty())
-                std::memcpy(o, result.data(), size_t(result.size()));
+            const std::string_view result = byteRule_->resultBytes(q);
+            if (!result.empty())
+                std::memcpy(o, result.data(), result.size());
             o += result.size();
         } else {
             setStageEnd(o);
             flushStage();
-            hand(byteRule_->resultText(q).utf16(), byteRule_->resultText(q).size());
+            hand(byteRule_->resultText(q).data(), std::ptrdiff_t(byteRule_->resultText(q).size()));
             o = stageEnd(bytes);
         }
         from = at + 1;
         return from;
     }
-    Q_ALWAYS_INLINE std::ptrdiff_t quote(const char16_t* units, std::ptrdiff_t& from,
-                                         std::ptrdiff_t at, char16_t*& o) {
+    PARVELLO_ALWAYS_INLINE std::ptrdiff_t quote(const char16_t* units, std::ptrdiff_t& from,
+                                                std::ptrdiff_t at, char16_t*& o) {
         const std::array<char16_t, 3>& family = rule_->family();
         const char16_t c = units[at];
         const size_t q = c == family[0] ? 0 : c == family[1] ? 1 : 2;
         quotesChanged_ += rule_->changes(q);
-        const QStringView result = rule_->result(q);
-        if (!result.isEmpty())
-            std::memcpy(o, result.utf16(), size_t(result.size()) * 2);
+        const std::u16string_view result = rule_->result(q);
+        if (!result.empty())
+            std::memcpy(o, result.data(), result.size() * 2);
         o += result.size();
         from = at + 1;
         return from;
@@ -266,10 +266,11 @@ private:
     // A line's content through the rule; where the output refuses a piece, the line's
     // quotes are counted whole apart.
     void content(const char* bytes, std::ptrdiff_t n) {
-        qint64 changed = 0;
+        std::int64_t changed = 0;
         if (n > 0 && !byteRule_->forEachPiece(
-                         QByteArrayView(bytes, n), [&](QByteArrayView b) { return appendBytes(b); },
-                         [&](QStringView t) { return appendText(t); }, &changed))
+                         std::string_view(bytes, size_t(n)),
+                         [&](std::string_view b) { return appendBytes(b); },
+                         [&](std::u16string_view t) { return appendText(t); }, &changed))
             return countQuotes(bytes, n);
         quotesChanged_ += changed;
     }
@@ -277,13 +278,13 @@ private:
         if (passing_)
             put(bytes, n);
         else
-            appendBytes({bytes, n});
+            appendBytes({bytes, size_t(n)});
     }
     void content(const char16_t* units, std::ptrdiff_t n) {
-        qint64 changed = 0;
-        if (n > 0 &&
-            !rule_->forEachPiece(
-                QStringView(units, n), [&](QStringView t) { return appendText(t); }, &changed))
+        std::int64_t changed = 0;
+        if (n > 0 && !rule_->forEachPiece(
+                         std::u16string_view(units, size_t(n)),
+                         [&](std::u16string_view t) { return appendText(t); }, &changed))
             return countQuotes(units, n);
         quotesChanged_ += changed;
     }
@@ -291,7 +292,7 @@ private:
         if (passing_)
             put(units, n);
         else
-            appendText(QStringView(units, n));
+            appendText({units, size_t(n)});
     }
 
     const QuoteReplacer* rule_;
@@ -300,7 +301,7 @@ private:
     bool lf_ = false; // line ends are LF
     bool passing_ = false;
     bool refused_ = false;
-    qint64 quotesChanged_ = 0;
+    std::int64_t quotesChanged_ = 0;
     // Bytes that lie one after the other go to the output as one piece: most of a file
     // is copied in long stretches, line breaks that already are CR LF included.
     const char* runStart_ = nullptr;

@@ -1,21 +1,27 @@
 #include "textio/codepage.h"
 
+#include "base/portable.h"
 #include "textio/fileerror.h"
 #include "textio/simd/kernels.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
-
 #include <bitset>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
+#if defined(PARVELLO_OS_WINDOWS)
+#ifndef NOMINMAX
+#define NOMINMAX
 #endif
-
-#ifndef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
 #include <clocale>
+#include <iconv.h>
 #include <langinfo.h>
 #endif
 
@@ -30,6 +36,8 @@ constexpr std::array<char16_t, 32> Windows1252High = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+constexpr char16_t ReplacementCharacter = 0xFFFD;
+
 std::array<char16_t, 256> windows1252Table() {
     std::array<char16_t, 256> table{};
     for (int b = 0; b < 256; ++b)
@@ -39,18 +47,244 @@ std::array<char16_t, 256> windows1252Table() {
     return table;
 }
 
-bool isWindows1252(const QString& name) {
-    const QString n = name.trimmed().toLower();
-    return n == u"windows-1252" || n == u"cp1252" || n == u"x-cp1252" || n == u"1252";
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-[[noreturn]] void notSingleByte(const QString& name) {
-    throw FileError(FileProblem::InvalidArgument,
-                    QStringLiteral("\"%1\" is not a single-byte code page: some byte does not "
-                                   "decode on its own to one character")
-                        .arg(name)
-                        .toStdString());
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
 }
+
+std::string lowered(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return lower;
+}
+
+bool isWindows1252(std::string_view name) {
+    const std::string n = lowered(trimmed(name));
+    return n == "windows-1252" || n == "cp1252" || n == "x-cp1252" || n == "1252";
+}
+
+[[noreturn]] void refuse(const std::string& description) {
+    throw FileError(FileProblem::InvalidArgument, description);
+}
+
+[[noreturn]] void notSingleByte(std::string_view name) {
+    refuse("\"" + std::string(name) +
+           "\" is not a single-byte code page: some byte does not decode on its own to one "
+           "character");
+}
+
+// What one byte gives when it is decoded on its own.
+struct Alone {
+    enum Kind { Unit, Undefined, NotOne } kind;
+    char16_t unit = ReplacementCharacter;
+};
+
+#if defined(PARVELLO_OS_WINDOWS)
+
+// The number of a code page the system knows by one of its names, or 0.
+UINT codePageNumber(std::string_view name) {
+    const std::string n = lowered(name);
+    const auto numberAfter = [&](std::string_view prefix) -> UINT {
+        if (n.size() <= prefix.size() || n.compare(0, prefix.size(), prefix) != 0)
+            return 0;
+        UINT number = 0;
+        for (std::size_t i = prefix.size(); i < n.size(); ++i) {
+            if (n[i] < '0' || n[i] > '9' || number > 100000)
+                return 0;
+            number = number * 10 + UINT(n[i] - '0');
+        }
+        return number;
+    };
+    if (const UINT iso = numberAfter("iso-8859-"); iso > 0 && iso < 17)
+        return 28590 + iso;
+    if (n == "macintosh")
+        return 10000;
+    if (n == "koi8-r")
+        return 20866;
+    if (n == "koi8-u")
+        return 21866;
+    if (n == "us-ascii")
+        return 20127;
+    for (std::string_view prefix : {"windows-", "cp", "ibm-", "ibm", ""})
+        if (const UINT number = numberAfter(prefix))
+            return number;
+    return 0;
+}
+
+// A code page of the system, by its number. Only pages whose characters are one byte each
+// are taken (a lead byte of a double-byte page decodes alone as an error, but would take
+// the next byte with it).
+class Converter {
+public:
+    static std::optional<Converter> open(std::string_view name) {
+        const UINT page = codePageNumber(name);
+        if (page == 0 || !IsValidCodePage(page))
+            return std::nullopt;
+        return Converter(page);
+    }
+    bool multiByte() const {
+        CPINFO info{};
+        return !GetCPInfo(page_, &info) || info.MaxCharSize != 1;
+    }
+    Alone decodeAlone(unsigned char byte) {
+        const char in = char(byte);
+        wchar_t out[4] = {};
+        const int got = MultiByteToWideChar(page_, MB_ERR_INVALID_CHARS, &in, 1, out, 4);
+        if (got == 0)
+            return {GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? Alone::Undefined
+                                                                   : Alone::NotOne};
+        if (got != 1)
+            return {Alone::NotOne};
+        return {Alone::Unit, char16_t(out[0])};
+    }
+    // The bytes of a single-byte page decode one by one; an undefined byte gives U+FFFD.
+    std::optional<std::u16string> decode(const char* bytes, std::size_t n) {
+        std::u16string units;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Alone alone = decodeAlone(static_cast<unsigned char>(bytes[i]));
+            if (alone.kind == Alone::NotOne)
+                return std::nullopt;
+            units.push_back(alone.kind == Alone::Unit ? alone.unit : ReplacementCharacter);
+        }
+        return units;
+    }
+    bool encodesTo(char16_t unit, unsigned char byte) {
+        const wchar_t in = wchar_t(unit);
+        char out[8] = {};
+        BOOL usedDefault = FALSE;
+        const int got = WideCharToMultiByte(page_, WC_NO_BEST_FIT_CHARS, &in, 1, out,
+                                            int(sizeof out), nullptr, &usedDefault);
+        return got == 1 && !usedDefault && static_cast<unsigned char>(out[0]) == byte;
+    }
+
+private:
+    explicit Converter(UINT page) : page_(page) {}
+    UINT page_;
+};
+
+#else
+
+// The names iconv knows for code pages that ICU names otherwise ("ibm-850" is IBM850 to
+// iconv, "x-mac-roman" MACINTOSH), tried when iconv does not know the name as it is.
+std::vector<std::string> iconvNames(std::string_view name) {
+    std::vector<std::string> names{std::string(name)};
+    std::string n = lowered(name);
+    if (n.compare(0, 2, "x-") == 0)
+        names.push_back(n = n.substr(2));
+    if (n == "mac-roman" || n == "macroman")
+        names.push_back("MACINTOSH");
+    if (n.compare(0, 4, "ibm-") == 0)
+        names.push_back("IBM" + n.substr(4));
+    if (n.compare(0, 4, "mac-") == 0)
+        names.push_back("MAC" + n.substr(4));
+    return names;
+}
+
+// A code page through iconv: its decoder to UTF-16 LE and its encoder from it.
+class Converter {
+public:
+    static std::optional<Converter> open(std::string_view name) {
+        // iconv takes "" for the locale's character set and "//" for ways of converting
+        // what cannot be held: neither is the name of a code page.
+        if (name.empty() || name.find('/') != std::string_view::npos)
+            return std::nullopt;
+        for (const std::string& candidate : iconvNames(name)) {
+            const iconv_t decoder = ::iconv_open("UTF-16LE", candidate.c_str());
+            if (decoder != iconv_t(-1))
+                return Converter(decoder, ::iconv_open(candidate.c_str(), "UTF-16LE"));
+        }
+        return std::nullopt;
+    }
+    Converter(Converter&& other) noexcept
+        : decoder_(std::exchange(other.decoder_, iconv_t(-1))),
+          encoder_(std::exchange(other.encoder_, iconv_t(-1))) {}
+    Converter& operator=(Converter&&) = delete;
+    ~Converter() {
+        if (decoder_ != iconv_t(-1))
+            ::iconv_close(decoder_);
+        if (encoder_ != iconv_t(-1))
+            ::iconv_close(encoder_);
+    }
+    // Whether the code page is known to take more than one byte per character. iconv does
+    // not say: the bytes themselves show it (see CodePage::forName).
+    bool multiByte() const { return false; }
+
+    // A byte that iconv refuses (EILSEQ) is undefined; one it waits for more bytes after
+    // (EINVAL), or that gives no unit or more than one, is not a character on its own.
+    Alone decodeAlone(unsigned char byte) {
+        char in = char(byte);
+        char out[16];
+        char* inAt = &in;
+        char* outAt = out;
+        std::size_t inLeft = 1, outLeft = sizeof out;
+        ::iconv(decoder_, nullptr, nullptr, nullptr, nullptr);
+        if (::iconv(decoder_, &inAt, &inLeft, &outAt, &outLeft) == std::size_t(-1))
+            return {errno == EILSEQ ? Alone::Undefined : Alone::NotOne};
+        if (::iconv(decoder_, nullptr, nullptr, &outAt, &outLeft) == std::size_t(-1) ||
+            outAt - out != 2)
+            return {Alone::NotOne};
+        return {Alone::Unit, unitAt(out)};
+    }
+    // The units of bytes decoded together; an undefined byte, or bytes cut short at the
+    // end, give U+FFFD and decoding goes on after that byte. Nothing when the units do not
+    // fit in two per byte (then they cannot be one per byte either).
+    std::optional<std::u16string> decode(const char* bytes, std::size_t n) {
+        std::string out(4 * n + 16, '\0');
+        char* inAt = const_cast<char*>(bytes);
+        char* outAt = out.data();
+        std::size_t inLeft = n, outLeft = out.size();
+        ::iconv(decoder_, nullptr, nullptr, nullptr, nullptr);
+        while (inLeft > 0 &&
+               ::iconv(decoder_, &inAt, &inLeft, &outAt, &outLeft) == std::size_t(-1)) {
+            if (errno == E2BIG || outLeft < 2)
+                return std::nullopt;
+            *outAt++ = char(ReplacementCharacter & 0xFF);
+            *outAt++ = char(ReplacementCharacter >> 8);
+            outLeft -= 2;
+            ++inAt;
+            --inLeft;
+        }
+        if (::iconv(decoder_, nullptr, nullptr, &outAt, &outLeft) == std::size_t(-1))
+            return std::nullopt;
+        std::u16string units(std::size_t(outAt - out.data()) / 2, u'\0');
+        for (std::size_t i = 0; i < units.size(); ++i)
+            units[i] = unitAt(out.data() + 2 * i);
+        return units;
+    }
+    bool encodesTo(char16_t unit, unsigned char byte) {
+        if (encoder_ == iconv_t(-1))
+            return false;
+        char in[2] = {char(unit & 0xFF), char(unit >> 8)};
+        char out[16];
+        char* inAt = in;
+        char* outAt = out;
+        std::size_t inLeft = 2, outLeft = sizeof out;
+        ::iconv(encoder_, nullptr, nullptr, nullptr, nullptr);
+        return ::iconv(encoder_, &inAt, &inLeft, &outAt, &outLeft) != std::size_t(-1) &&
+               ::iconv(encoder_, nullptr, nullptr, &outAt, &outLeft) != std::size_t(-1) &&
+               outAt - out == 1 && static_cast<unsigned char>(out[0]) == byte;
+    }
+
+private:
+    Converter(iconv_t decoder, iconv_t encoder) : decoder_(decoder), encoder_(encoder) {}
+    static char16_t unitAt(const char* bytes) {
+        return char16_t(static_cast<unsigned char>(bytes[0]) | static_cast<unsigned char>(bytes[1])
+                                                                   << 8);
+    }
+    iconv_t decoder_;
+    iconv_t encoder_;
+};
+
+#endif
 
 // The table of a code page from the unit each byte decodes to alone. Each byte must come
 // back as itself, so a byte the code page leaves undefined, and a byte whose character another
@@ -60,8 +294,7 @@ bool isWindows1252(const QString& name) {
 // Windows does for windows-1252), else a character of the Private Use Area. So the code page
 // holds none of the characters it leaves undefined: a replacement text with the registered
 // sign in ISO-8859-7, which has no such character at 0xAE, is refused, not written as 0xAE.
-std::array<char16_t, 256> tableOf(const QByteArray& encodedName,
-                                  const std::array<char16_t, 256>& alone,
+std::array<char16_t, 256> tableOf(Converter& converter, const std::array<char16_t, 256>& alone,
                                   std::bitset<256> defined) {
     std::vector<int> owner(65536, -1); // the byte that decodes to each unit
     for (int b = 0; b < 256; ++b) {
@@ -72,9 +305,7 @@ std::array<char16_t, 256> tableOf(const QByteArray& encodedName,
             owner[unit] = b;
             continue;
         }
-        QStringEncoder encoder(encodedName.constData(), QStringEncoder::Flag::Stateless);
-        const QByteArray back = encoder(QStringView(&unit, 1));
-        if (back.size() == 1 && static_cast<unsigned char>(back[0]) == b) {
+        if (converter.encodesTo(unit, static_cast<unsigned char>(b))) {
             defined[owner[unit]] = false;
             owner[unit] = b;
         } else {
@@ -98,13 +329,43 @@ std::array<char16_t, 256> tableOf(const QByteArray& encodedName,
     return table;
 }
 
+// Whether no byte changes how the bytes after it decode (a lead byte of Shift_JIS or UTF-8
+// decodes alone as an error, but takes the next byte with it): each byte before every byte,
+// and the 256 bytes in a row, must give what they give alone.
+bool decodesAsAlone(Converter& converter, const std::array<char16_t, 256>& alone) {
+    const auto same = [&](const char* bytes, std::size_t n) {
+        const std::optional<std::u16string> units = converter.decode(bytes, n);
+        if (!units || units->size() != n)
+            return false;
+        for (std::size_t i = 0; i < n; ++i)
+            if ((*units)[i] != alone[static_cast<unsigned char>(bytes[i])])
+                return false;
+        return true;
+    };
+    char bytes[512];
+    for (int b = 0; b < 256; ++b)
+        bytes[b] = char(b);
+    if (!same(bytes, 256))
+        return false;
+    for (int b = 0; b < 256; ++b) {
+        for (int x = 0; x < 256; ++x) {
+            bytes[2 * x] = char(b);
+            bytes[2 * x + 1] = char(x);
+        }
+        if (!same(bytes, 512))
+            return false;
+    }
+    return true;
+}
+
 std::unique_ptr<CodePage> systemCodePage() {
-#ifdef Q_OS_WIN
-    return CodePage::forName(QStringLiteral("windows-%1").arg(GetACP()));
+#if defined(PARVELLO_OS_WINDOWS)
+    return CodePage::forName("windows-" + std::to_string(GetACP()));
 #else
-    const QString configured = qEnvironmentVariable("PARVELLO_CODEPAGE").trimmed();
-    if (configured.isEmpty())
-        return CodePage::forName(QStringLiteral("windows-1252"));
+    const char* variable = std::getenv("PARVELLO_CODEPAGE");
+    const std::string_view configured = trimmed(variable ? variable : "");
+    if (configured.empty())
+        return CodePage::forName("windows-1252");
     try {
         return CodePage::forName(configured);
     } catch (const FileError& failure) {
@@ -113,9 +374,23 @@ std::unique_ptr<CodePage> systemCodePage() {
 #endif
 }
 
+#if !defined(PARVELLO_OS_WINDOWS)
+// Whether the character set the user's locale names is UTF-8, read from the environment as
+// the system reads it, whether or not the program has set its locale yet.
+bool localeIsUtf8() {
+    bool utf8 = false;
+    if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", locale_t(nullptr))) {
+        const char* characters = ::nl_langinfo_l(CODESET, user);
+        utf8 = characters && lowered(characters) == "utf-8";
+        ::freelocale(user);
+    }
+    return utf8;
+}
+#endif
+
 } // namespace
 
-CodePage::CodePage(QString name, const std::array<char16_t, 256>& table)
+CodePage::CodePage(std::string name, const std::array<char16_t, 256>& table)
     : name_(std::move(name)), toUnicode_(table),
       fromUnicode_(static_cast<std::uint16_t*>(std::calloc(65536, sizeof(std::uint16_t)))) {
     if (!fromUnicode_)
@@ -131,80 +406,45 @@ const CodePage& CodePage::ansi() {
     // A throwing initialiser leaves the static unset, so every later file reports it again.
     static const std::unique_ptr<CodePage> page = [] {
         std::unique_ptr<CodePage> system = systemCodePage();
-#ifndef Q_OS_WIN
-        // The character set the user's locale names, read from the environment as the
-        // system reads it, whether or not the program has set its locale yet.
-        bool localeUtf8 = false;
-        if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", locale_t(nullptr))) {
-            const char* characters = ::nl_langinfo_l(CODESET, user);
-            localeUtf8 = characters && qstricmp(characters, "UTF-8") == 0;
-            ::freelocale(user);
-        }
-        system->asciiIsUtf8_ =
-            localeUtf8 && qEnvironmentVariable("PARVELLO_CODEPAGE").trimmed().isEmpty();
+#if !defined(PARVELLO_OS_WINDOWS)
+        const char* configured = std::getenv("PARVELLO_CODEPAGE");
+        system->asciiIsUtf8_ = localeIsUtf8() && trimmed(configured ? configured : "").empty();
 #endif
         return system;
     }();
     return *page;
 }
 
-std::unique_ptr<CodePage> CodePage::forName(const QString& name) {
-    const QString trimmed = name.trimmed();
-    if (isWindows1252(trimmed))
-        return std::unique_ptr<CodePage>(
-            new CodePage(QStringLiteral("windows-1252"), windows1252Table()));
-    const QByteArray encodedName = trimmed.toLatin1();
-    if (trimmed.isEmpty() || !QStringDecoder(encodedName.constData()).isValid())
-        throw FileError(FileProblem::InvalidArgument,
-                        QStringLiteral("Unknown code page \"%1\"").arg(name).toStdString());
-    const auto decode = [&](QByteArrayView bytes, bool* error = nullptr) {
-        QStringDecoder decoder(encodedName.constData(), QStringDecoder::Flag::Stateless);
-        QString text = decoder(bytes);
-        if (error)
-            *error = decoder.hasError();
-        return text;
-    };
+std::unique_ptr<CodePage> CodePage::forName(std::string_view name) {
+    const std::string_view given = trimmed(name);
+    if (isWindows1252(given))
+        return std::unique_ptr<CodePage>(new CodePage("windows-1252", windows1252Table()));
+    std::optional<Converter> converter = Converter::open(given);
+    if (!converter)
+        refuse("Unknown code page \"" + std::string(name) + "\"");
+    if (converter->multiByte())
+        notSingleByte(name);
 
     // Every byte on its own must give exactly one unit. A byte that gives nothing begins a
     // longer sequence or switches the decoder into another state (the escape of
     // ISO-2022-JP, the shift bytes of EBCDIC double-byte pages); more than one unit does not
-    // fit the table.
+    // fit the table. An undefined byte is marked; a surrogate or U+FFFD stands for no
+    // character of the code page either.
     std::array<char16_t, 256> alone{};
     std::bitset<256> defined;
     for (int b = 0; b < 256; ++b) {
-        const char byte = char(b);
-        bool error = false;
-        const QString unit = decode(QByteArrayView(&byte, 1), &error);
-        if (unit.size() != 1)
+        const Alone decoded = converter->decodeAlone(static_cast<unsigned char>(b));
+        if (decoded.kind == Alone::NotOne)
             notSingleByte(name);
-        alone[b] = unit[0].unicode();
-        // The codec marks an undefined byte as an error (its unit is U+FFFD or SUB); SUB
-        // without an error is a real character, as 0x7F is in IBM437.
-        defined[b] = !error && unit[0] != QChar::ReplacementCharacter && !unit[0].isSurrogate();
+        const bool surrogate = decoded.unit >= 0xD800 && decoded.unit < 0xE000;
+        defined[b] =
+            decoded.kind == Alone::Unit && decoded.unit != ReplacementCharacter && !surrogate;
+        alone[b] = defined[b] ? decoded.unit : ReplacementCharacter;
     }
-    // No byte may change how the bytes after it decode (a lead byte of Shift_JIS or UTF-8
-    // decodes alone as an error, but takes the next byte with it): each byte before every
-    // byte, and the 256 bytes in a row, must give what they give alone.
-    const auto decodesAsAlone = [&](const QByteArray& bytes) {
-        QString expected(bytes.size(), Qt::Uninitialized);
-        for (qsizetype i = 0; i < bytes.size(); ++i)
-            expected[i] = QChar(alone[static_cast<unsigned char>(bytes[i])]);
-        return decode(bytes) == expected;
-    };
-    QByteArray bytes(512, '\0');
-    for (int b = 0; b < 256; ++b)
-        bytes[b] = char(b);
-    if (!decodesAsAlone(bytes.first(256)))
+    if (!decodesAsAlone(*converter, alone))
         notSingleByte(name);
-    for (int b = 0; b < 256; ++b) {
-        for (int x = 0; x < 256; ++x) {
-            bytes[2 * x] = char(b);
-            bytes[2 * x + 1] = char(x);
-        }
-        if (!decodesAsAlone(bytes))
-            notSingleByte(name);
-    }
-    return std::unique_ptr<CodePage>(new CodePage(trimmed, tableOf(encodedName, alone, defined)));
+    return std::unique_ptr<CodePage>(
+        new CodePage(std::string(given), tableOf(*converter, alone, defined)));
 }
 
 // A page whose bytes 0..127 are ASCII takes blocks of ASCII whole at the vector levels;

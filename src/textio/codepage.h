@@ -2,13 +2,12 @@
 // Windows, elsewhere windows-1252 unless PARVELLO_CODEPAGE names another single-byte one.
 #pragma once
 
-#include <QString>
-
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <vector>
+#include <string>
+#include <string_view>
 
 namespace parvello {
 
@@ -26,10 +25,13 @@ public:
 
     // The named code page. Fails when the name is unknown or not a stateless single-byte code
     // page, one in which every byte decodes on its own to one character whatever surrounds it
-    // (IBM437 and ISO-8859-7 are; UTF-8, Shift_JIS and ISO-2022-JP are not).
-    static std::unique_ptr<CodePage> forName(const QString& name);
+    // (IBM437 and ISO-8859-7 are; UTF-8, Shift_JIS and ISO-2022-JP are not). The system
+    // decodes each byte: iconv on Unix (names as iconv knows them, and the ICU forms
+    // "ibm-850" and "x-mac-roman" as well), MultiByteToWideChar on Windows (windows-N, cpN,
+    // ibm-N, ISO-8859-N, macintosh, KOI8-R, KOI8-U and US-ASCII).
+    static std::unique_ptr<CodePage> forName(std::string_view name);
 
-    const QString& name() const { return name_; }
+    const std::string& name() const { return name_; }
     // Whether bytes 0..127 are the ASCII characters U+0000..U+007F.
     bool asciiCompatible() const { return asciiCompatible_; }
     // Whether a mark-less file of plain ASCII is taken for UTF-8 rather than for this code
@@ -52,9 +54,9 @@ public:
     std::ptrdiff_t encode(const char16_t* units, std::ptrdiff_t n, char* out) const;
 
 private:
-    CodePage(QString name, const std::array<char16_t, 256>& table);
+    CodePage(std::string name, const std::array<char16_t, 256>& table);
 
-    QString name_;
+    std::string name_;
     std::array<char16_t, 256> toUnicode_;
     struct Free {
         void operator()(void* memory) const { std::free(memory); }

@@ -1,12 +1,9 @@
 // A file's content as lines: one decoded text and, for each line, where it lies in it.
 #pragma once
 
-#include <QByteArray>
-#include <QByteArrayView>
-#include <QString>
-#include <QStringList>
-#include <QStringView>
-
+#include <cstddef>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace parvello {
@@ -54,26 +51,24 @@ struct LineArray {
     bool fileIsUtf8 = false;
     SourceFormat format = SourceFormat::CodePage;
     ReadStatus status = ReadStatus::Read;
-    QString problem; // for NotText: why the bytes are not text
+    std::string problem; // for NotText: why the bytes are not text (UTF-8)
 
-    QString text;
+    std::u16string text;
     std::vector<LineSpan> spans;
     bool inBytes = false;
-    QByteArray bytes;
+    std::string bytes;
 
     std::ptrdiff_t size() const { return std::ptrdiff_t(spans.size()); }
     // Line i of a byte-form array.
-    QByteArrayView byteLine(std::ptrdiff_t i) const {
+    std::string_view byteLine(std::ptrdiff_t i) const {
         const LineSpan& span = spans[size_t(i)];
-        return QByteArrayView(bytes).sliced(span.start, span.length);
+        return std::string_view(bytes).substr(size_t(span.start), size_t(span.length));
     }
     // Line i of a decoded array.
-    QStringView operator[](std::ptrdiff_t i) const {
+    std::u16string_view operator[](std::ptrdiff_t i) const {
         const LineSpan& span = spans[size_t(i)];
-        return QStringView(text).mid(span.start, span.length);
+        return std::u16string_view(text).substr(size_t(span.start), size_t(span.length));
     }
-    // Every line, decoded.
-    QStringList toStringList() const;
 };
 
 } // namespace parvello

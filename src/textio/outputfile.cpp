@@ -22,6 +22,10 @@ namespace parvello {
 
 namespace {
 
+bool isHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit < 0xDC00;
+}
+
 // The folder a path names a file in: "." for a bare name.
 std::filesystem::path folderOf(const std::filesystem::path& path) {
     std::filesystem::path folder = path.parent_path();
@@ -88,10 +92,10 @@ void OutputFile::open() {
     }
     opened_ = true;
     buffer_ = PooledBuffer(BufferCapacity);
-    const QByteArrayView mark = encoder_.mark();
-    if (!mark.isEmpty())
-        std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
-    filled_ = mark.size();
+    const std::string_view mark = encoder_.mark();
+    if (!mark.empty())
+        std::memcpy(buffer_.data(), mark.data(), mark.size());
+    filled_ = std::ptrdiff_t(mark.size());
 }
 
 // Which file the result replaces (target_), what it is, and what it must still be when it is
@@ -240,29 +244,30 @@ void OutputFile::restart(OutputEncoding encoding) {
     encoder_ = TextEncoder(encoding);
     pendingHigh_ = 0;
     made_ = 0;
-    const QByteArrayView mark = encoder_.mark();
-    if (!mark.isEmpty())
-        std::memcpy(buffer_.data(), mark.data(), size_t(mark.size()));
-    filled_ = mark.size();
+    const std::string_view mark = encoder_.mark();
+    if (!mark.empty())
+        std::memcpy(buffer_.data(), mark.data(), mark.size());
+    filled_ = std::ptrdiff_t(mark.size());
 }
 
-bool OutputFile::write(QStringView text) {
+bool OutputFile::write(std::u16string_view text) {
     if (!opened_)
         notOpen();
-    if (pendingHigh_ && !text.isEmpty()) {
+    if (pendingHigh_ && !text.empty()) {
         // The high surrogate that ended the last piece goes with this one's first unit.
-        const char16_t pair[2] = {std::exchange(pendingHigh_, 0), text.front().unicode()};
-        if (!write(QStringView(pair, 2)))
+        const char16_t pair[2] = {std::exchange(pendingHigh_, 0), text.front()};
+        if (!write(std::u16string_view(pair, 2)))
             return false;
-        text = text.sliced(1);
+        text.remove_prefix(1);
     }
-    if (!text.isEmpty() && text.back().isHighSurrogate()) {
-        pendingHigh_ = text.back().unicode();
-        text.chop(1);
+    if (!text.empty() && isHighSurrogate(text.back())) {
+        pendingHigh_ = text.back();
+        text.remove_suffix(1);
     }
     const int perUnit = encoder_.maxBytesPerUnit();
+    const auto size = [&text] { return std::ptrdiff_t(text.size()); };
     // The usual piece: short, and room for it in the buffer.
-    if (text.size() <= SliceUnits && filled_ + text.size() * perUnit <= BufferCapacity) {
+    if (size() <= SliceUnits && filled_ + size() * perUnit <= BufferCapacity) {
         char* const end = encoder_.encode(text, buffer_.data() + filled_);
         if (!end)
             return false;
@@ -271,27 +276,27 @@ bool OutputFile::write(QStringView text) {
             flush();
         return true;
     }
-    while (!text.isEmpty()) {
-        std::ptrdiff_t n = std::min<std::ptrdiff_t>(text.size(), SliceUnits);
-        if (n < text.size() && text[n - 1].isHighSurrogate())
+    while (!text.empty()) {
+        std::ptrdiff_t n = std::min<std::ptrdiff_t>(size(), SliceUnits);
+        if (n < size() && isHighSurrogate(text[size_t(n - 1)]))
             --n; // keep a surrogate pair in one slice
         if (filled_ + n * perUnit > BufferCapacity)
             flush();
-        char* const end = encoder_.encode(text.first(n), buffer_.data() + filled_);
+        char* const end = encoder_.encode(text.substr(0, size_t(n)), buffer_.data() + filled_);
         if (!end)
             return false;
         filled_ = end - buffer_.data();
-        text = text.sliced(n);
+        text.remove_prefix(size_t(n));
     }
     if (filled_ >= BufferSize)
         flush();
     return true;
 }
 
-void OutputFile::writeBytes(QByteArrayView bytes) {
+void OutputFile::writeBytes(std::string_view bytes) {
     if (!opened_)
         notOpen();
-    if (bytes.isEmpty())
+    if (bytes.empty())
         return;
     if (pendingHigh_)
         throw FileError(FileProblem::InvalidArgument,
@@ -299,20 +304,20 @@ void OutputFile::writeBytes(QByteArrayView bytes) {
                         "a surrogate without its pair");
     // A long stretch (such as a block the engine's pass gathered) goes to the file straight
     // from where it is, without a copy.
-    if (bytes.size() >= BufferSize / 4) {
+    if (std::ptrdiff_t(bytes.size()) >= BufferSize / 4) {
         flush();
-        put(bytes.data(), bytes.size());
+        put(bytes.data(), std::ptrdiff_t(bytes.size()));
         return;
     }
-    while (filled_ + bytes.size() > BufferCapacity) {
+    while (filled_ + std::ptrdiff_t(bytes.size()) > BufferCapacity) {
         const std::ptrdiff_t n = BufferCapacity - filled_;
         std::memcpy(buffer_.data() + filled_, bytes.data(), size_t(n));
         filled_ += n;
-        bytes = bytes.sliced(n);
+        bytes.remove_prefix(size_t(n));
         flush();
     }
-    std::memcpy(buffer_.data() + filled_, bytes.data(), size_t(bytes.size()));
-    filled_ += bytes.size();
+    std::memcpy(buffer_.data() + filled_, bytes.data(), bytes.size());
+    filled_ += std::ptrdiff_t(bytes.size());
     if (filled_ >= BufferSize)
         flush();
 }

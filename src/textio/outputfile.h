@@ -83,9 +83,9 @@ public:
     // character of it (nothing is then written; see cannotHoldReason()). Fails when a write
     // breaks off. Consecutive pieces are encoded as the one text they join to: a surrogate
     // pair may be split between two of them.
-    bool write(QStringView text);
+    bool write(std::u16string_view text);
     // Appends bytes already in the file's encoding. Fails when a write breaks off.
-    void writeBytes(QByteArrayView bytes);
+    void writeBytes(std::string_view bytes);
     // After the last piece: false when the text ends with half a surrogate pair, which the
     // encoding cannot hold on its own.
     bool endText() { return pendingHigh_ == 0; }
@@ -135,7 +135,7 @@ public:
     const std::filesystem::path& targetPath() const { return target_; }
     // The bytes of the result so far, its mark included (all of it after commit()).
     qint64 size() const { return made_ + filled_; }
-    QString cannotHoldReason() const { return encoder_.cannotHoldReason(); }
+    QString cannotHoldReason() const { return QString::fromStdString(encoder_.cannotHoldReason()); }
 
     // Bytes gathered before each write to the temporary file.
     static constexpr std::ptrdiff_t BufferSize = 1 << 18;

@@ -72,14 +72,14 @@ LineArray ReadWholeLines(const QString& path, LineForm form) {
                                                   : LoadAs::Ansi;
         LoadedText loaded = LoadText(source, how, form);
         lines.format = loaded.format;
-        if (!loaded.notText.isEmpty()) {
+        if (!loaded.notText.empty()) {
             lines.status = ReadStatus::NotText;
-            lines.problem = loaded.notText;
+            lines.problem = std::move(loaded.notText);
         } else if (source.fileIsUtf8) {
             if (loaded.inBytes)
-                SplitStringToLines(loaded.bytes, 0, lines);
+                SplitStringToLines(std::move(loaded.bytes), 0, lines);
             else
-                SplitStringToLines(loaded.text, lines);
+                SplitStringToLines(std::move(loaded.text), lines);
             // A text that ends with CR LF, the line break of this road, has no further line.
             if (lines.spans.size() > 1 && lines.spans.back().length == 0)
                 lines.spans.pop_back();
@@ -88,9 +88,10 @@ LineArray ReadWholeLines(const QString& path, LineForm form) {
             lines.text = std::move(loaded.text);
             lines.bytes = std::move(loaded.bytes);
             if (lines.inBytes)
-                splitAtAnyBreak(lines.bytes.constData(), lines.bytes.size(), lines.spans);
+                splitAtAnyBreak(lines.bytes.data(), std::ptrdiff_t(lines.bytes.size()),
+                                lines.spans);
             else
-                splitAtAnyBreak(QStringView(lines.text).utf16(), lines.text.size(), lines.spans);
+                splitAtAnyBreak(lines.text.data(), std::ptrdiff_t(lines.text.size()), lines.spans);
         }
     } catch (...) {
         lines = LineArray();
@@ -111,7 +112,7 @@ bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
     const qint64 length = file.read(first, 4);
     if (length < 0)
         ThrowIoFailure(file.errorString(), ToPath(path));
-    return MarkIsUnicode(QByteArrayView(first, length), fileIsUtf8);
+    return MarkIsUnicode(std::string_view(first, size_t(length)), fileIsUtf8);
 }
 
 SourceReader::SourceReader(const QString& path, bool inBytes) {
@@ -144,37 +145,18 @@ SourceBlocks::Next SourceReader::next() {
     }
 }
 
-void SplitStringToLines(const QString& text, LineArray& lines) {
-    lines.text = text;
+void SplitStringToLines(std::u16string text, LineArray& lines) {
+    lines.text = std::move(text);
     lines.inBytes = false;
     lines.bytes.clear();
-    splitAtCrLf(QStringView(text).utf16(), 0, text.size(), lines.spans);
+    splitAtCrLf(lines.text.data(), 0, std::ptrdiff_t(lines.text.size()), lines.spans);
 }
 
-void SplitStringToLines(const QByteArray& bytes, std::ptrdiff_t from, LineArray& lines) {
+void SplitStringToLines(std::string bytes, std::ptrdiff_t from, LineArray& lines) {
     lines.text.clear();
     lines.inBytes = true;
-    lines.bytes = bytes;
-    splitAtCrLf(bytes.constData(), from, bytes.size(), lines.spans);
-}
-
-QStringList LineArray::toStringList() const {
-    QStringList list;
-    list.reserve(size());
-    for (std::ptrdiff_t i = 0; i < size(); ++i) {
-        if (!inBytes) {
-            list << (*this)[i].toString();
-        } else if (format == SourceFormat::CodePage) {
-            const QByteArrayView line = byteLine(i);
-            QString decoded(line.size(), Qt::Uninitialized);
-            CodePage::ansi().decode(line.data(), line.size(),
-                                    reinterpret_cast<char16_t*>(decoded.data()));
-            list << decoded;
-        } else {
-            list << QString::fromUtf8(byteLine(i));
-        }
-    }
-    return list;
+    lines.bytes = std::move(bytes);
+    splitAtCrLf(lines.bytes.data(), from, std::ptrdiff_t(lines.bytes.size()), lines.spans);
 }
 
 } // namespace parvello

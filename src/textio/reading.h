@@ -16,12 +16,12 @@ namespace parvello {
 // opened). Only the first four bytes are read. Fails when the file cannot be opened.
 bool IsFileUnicode(const QString& path, bool& fileIsUtf8);
 
-// Splits text at every CR LF pair into lines.spans (and shares text into lines.text). Lone
+// Splits text at every CR LF pair into lines.spans (and moves text into lines.text). Lone
 // CR and LF stay in their line; a text ending with CR LF gives a last, empty line; an empty
 // text gives one empty line.
-void SplitStringToLines(const QString& text, LineArray& lines);
+void SplitStringToLines(std::u16string text, LineArray& lines);
 // The same over undecoded bytes from the index from on (byte form).
-void SplitStringToLines(const QByteArray& bytes, std::ptrdiff_t from, LineArray& lines);
+void SplitStringToLines(std::string bytes, std::ptrdiff_t from, LineArray& lines);
 
 // The file's text read whole and split into lines as its road splits them: at CR LF only on
 // the UTF-8 road (a text ending with CR LF has no further line), at CR LF, a lone LF or a

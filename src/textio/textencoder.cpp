@@ -3,9 +3,7 @@
 #include "textio/codepage.h"
 #include "textio/textscan.h"
 
-#include <QSysInfo>
-#include <QtEndian>
-
+#include <bit>
 #include <cstring>
 
 namespace parvello {
@@ -14,9 +12,20 @@ OutputEncoding OutputEncodingFor(const LineArray& lines) {
     return OutputEncodingFor(lines.format);
 }
 
-std::ptrdiff_t FindUnpairedSurrogate(QStringView text) {
-    const char16_t* units = text.utf16();
-    const std::ptrdiff_t n = text.size();
+namespace {
+
+bool isHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit < 0xDC00;
+}
+bool isLowSurrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit < 0xE000;
+}
+
+} // namespace
+
+std::ptrdiff_t FindUnpairedSurrogate(std::u16string_view text) {
+    const char16_t* units = text.data();
+    const std::ptrdiff_t n = std::ptrdiff_t(text.size());
     std::ptrdiff_t i = 0;
     while (i < n) {
         // Blocks without any surrogate are passed over at the vector levels.
@@ -24,11 +33,11 @@ std::ptrdiff_t FindUnpairedSurrogate(QStringView text) {
         if (i >= n)
             break;
         const char16_t unit = units[i];
-        if (QChar::isHighSurrogate(unit)) {
-            if (i + 1 >= n || !QChar::isLowSurrogate(units[i + 1]))
+        if (isHighSurrogate(unit)) {
+            if (i + 1 >= n || !isLowSurrogate(units[i + 1]))
                 return i;
             i += 2;
-        } else if (QChar::isLowSurrogate(unit)) {
+        } else if (isLowSurrogate(unit)) {
             return i;
         } else {
             ++i;
@@ -53,41 +62,45 @@ TextEncoder::TextEncoder(OutputEncoding encoding) : encoding_(encoding) {
     }
 }
 
-QByteArrayView TextEncoder::mark() const {
+std::string_view TextEncoder::mark() const {
     switch (encoding_) {
     case OutputEncoding::Utf8WithMark:
-        return QByteArrayView("\xEF\xBB\xBF", 3);
+        return std::string_view("\xEF\xBB\xBF", 3);
     case OutputEncoding::Utf16LE:
-        return QByteArrayView("\xFF\xFE", 2);
+        return std::string_view("\xFF\xFE", 2);
     case OutputEncoding::CodePage:
     case OutputEncoding::Utf8:
         break;
     }
-    return QByteArrayView();
+    return std::string_view();
 }
 
-char* TextEncoder::encode(QStringView text, char* out) const {
-    if (text.isEmpty()) // an empty view may have no data at all
+char* TextEncoder::encode(std::u16string_view text, char* out) const {
+    if (text.empty()) // an empty view may have no data at all
         return out;
+    const std::ptrdiff_t n = std::ptrdiff_t(text.size());
     switch (encoding_) {
     case OutputEncoding::CodePage:
-        if (codePage_->encode(text.utf16(), text.size(), out) >= 0)
+        if (codePage_->encode(text.data(), n, out) >= 0)
             return nullptr;
-        return out + text.size();
+        return out + n;
     case OutputEncoding::Utf16LE:
-        if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        if constexpr (std::endian::native == std::endian::little) {
             // Copied and looked at for surrogates in one pass; their pairing is checked only
             // where there is one.
-            if (DecodeUtf16Units(reinterpret_cast<const char*>(text.utf16()), text.size(), false,
+            if (DecodeUtf16Units(reinterpret_cast<const char*>(text.data()), n, false,
                                  reinterpret_cast<char16_t*>(out)) &&
                 FindUnpairedSurrogate(text) >= 0)
                 return nullptr;
         } else {
             if (FindUnpairedSurrogate(text) >= 0)
                 return nullptr;
-            qToLittleEndian<char16_t>(text.utf16(), text.size(), out);
+            for (std::ptrdiff_t i = 0; i < n; ++i) {
+                out[2 * i] = char(text[size_t(i)] & 0xFF);
+                out[2 * i + 1] = char(text[size_t(i)] >> 8);
+            }
         }
-        return out + 2 * text.size();
+        return out + 2 * n;
     case OutputEncoding::Utf8:
     case OutputEncoding::Utf8WithMark:
         break;
@@ -95,29 +108,28 @@ char* TextEncoder::encode(QStringView text, char* out) const {
     return EncodeUtf8(text, out);
 }
 
-bool TextEncoder::append(QStringView text, QByteArray& out) const {
-    const std::ptrdiff_t start = out.size();
-    out.resize(start + text.size() * maxBytesPerUnit());
+bool TextEncoder::append(std::u16string_view text, std::string& out) const {
+    const std::size_t start = out.size();
+    out.resize(start + text.size() * std::size_t(maxBytesPerUnit()));
     const char* end = encode(text, out.data() + start);
     if (!end)
         return false;
-    out.truncate(end - out.constData());
+    out.resize(std::size_t(end - out.data()));
     return true;
 }
 
-char* EncodeUtf8(QStringView text, char* out) {
-    return EncodeUtf8Units(text.utf16(), text.size(), out);
+char* EncodeUtf8(std::u16string_view text, char* out) {
+    return EncodeUtf8Units(text.data(), std::ptrdiff_t(text.size()), out);
 }
 
-QString TextEncoder::cannotHoldReason() const {
+std::string TextEncoder::cannotHoldReason() const {
     return CannotHoldReason(encoding_);
 }
 
-QString CannotHoldReason(OutputEncoding encoding) {
+std::string CannotHoldReason(OutputEncoding encoding) {
     if (encoding == OutputEncoding::CodePage)
-        return QStringLiteral("the code page %1 cannot hold the replacement text")
-            .arg(CodePage::ansi().name());
-    return QStringLiteral("the replacement text is not valid Unicode");
+        return "the code page " + CodePage::ansi().name() + " cannot hold the replacement text";
+    return "the replacement text is not valid Unicode";
 }
 
 } // namespace parvello

@@ -3,8 +3,9 @@
 
 #include "textio/linearray.h"
 
-#include <QByteArray>
-#include <QStringView>
+#include <cstddef>
+#include <string>
+#include <string_view>
 
 namespace parvello {
 
@@ -25,10 +26,10 @@ OutputEncoding OutputEncodingFor(SourceFormat format);
 OutputEncoding OutputEncodingFor(const LineArray& lines);
 
 // Why a file was left untouched when its encoding cannot hold the result.
-QString CannotHoldReason(OutputEncoding encoding);
+std::string CannotHoldReason(OutputEncoding encoding);
 
 // The index of the first unpaired surrogate in text, or -1 when it is well-formed UTF-16.
-std::ptrdiff_t FindUnpairedSurrogate(QStringView text);
+std::ptrdiff_t FindUnpairedSurrogate(std::u16string_view text);
 
 // Appends encoded text to a byte buffer. A character the encoding cannot hold (outside the
 // code page; an unpaired surrogate in a Unicode encoding) stops it: nothing is replaced by
@@ -41,17 +42,17 @@ public:
 
     OutputEncoding encoding() const { return encoding_; }
     // The bytes that begin a new file: EF BB BF, FF FE, or none.
-    QByteArrayView mark() const;
+    std::string_view mark() const;
     // The most bytes one UTF-16 unit can take.
     int maxBytesPerUnit() const { return bytesPerUnit_; }
     // Writes the encoding of text at out, which has room for maxBytesPerUnit() bytes per
     // unit, and returns the end of what it wrote; null when some character cannot be held.
-    char* encode(QStringView text, char* out) const;
+    char* encode(std::u16string_view text, char* out) const;
     // Appends the encoding of text to out. Returns false when some character cannot be
     // held; out then holds an unspecified part of the text.
-    bool append(QStringView text, QByteArray& out) const;
+    bool append(std::u16string_view text, std::string& out) const;
     // Why the last append returned false, for the summary of files left untouched.
-    QString cannotHoldReason() const;
+    std::string cannotHoldReason() const;
 
 private:
     OutputEncoding encoding_;
@@ -60,6 +61,6 @@ private:
 };
 
 // UTF-8 of text at out (room for three bytes per unit); null at an unpaired surrogate.
-char* EncodeUtf8(QStringView text, char* out);
+char* EncodeUtf8(std::u16string_view text, char* out);
 
 } // namespace parvello

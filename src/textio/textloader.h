@@ -4,19 +4,18 @@
 #include "textio/linearray.h"
 #include "textio/textsource.h"
 
-#include <QByteArray>
-#include <QString>
+#include <string>
 
 namespace parvello {
 
 struct LoadedText {
-    QString text;
+    std::u16string text;
     // Instead of text, for LineForm::Bytes where the encoding allows it: the file's bytes
     // after its mark, checked to be text in format.
     bool inBytes = false;
-    QByteArray bytes;
+    std::string bytes;
     SourceFormat format = SourceFormat::CodePage;
-    QString notText; // non-empty when the bytes are not text in their encoding
+    std::string notText; // non-empty when the bytes are not text in their encoding (UTF-8)
 };
 
 // Reads the rest of an open source whole (its blocks joined) and decodes it. Fails when a

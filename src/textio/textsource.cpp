@@ -5,16 +5,19 @@
 #include "textio/fileerror.h"
 #include "textio/textencoder.h"
 
-#include <QtEndian>
-
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace parvello {
 
 namespace {
+
+using Byte = unsigned char;
 
 std::atomic<std::ptrdiff_t> blockSizeForTests{0};
 
@@ -28,25 +31,25 @@ std::ptrdiff_t bufferBytes(std::ptrdiff_t block) {
     return std::max<std::ptrdiff_t>(block, 4) + 16;
 }
 
-const QString& nulReason() {
-    static const QString reason = QStringLiteral("it holds a NUL byte, so it is not a text file");
-    return reason;
-}
-const QString& afterMarkReason() {
-    static const QString reason =
-        QStringLiteral("its bytes after the UTF-8 mark are not valid UTF-8");
-    return reason;
+constexpr const char* NulReason = "it holds a NUL byte, so it is not a text file";
+constexpr const char* AfterMarkReason = "its bytes after the UTF-8 mark are not valid UTF-8";
+
+// "0x" and eight hexadecimal digits, in lower case.
+std::string hex8(std::uint32_t value) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08x", unsigned(value));
+    return text;
 }
 
 // Where the last, incomplete UTF-8 sequence of bytes[from..to) begins, or to when the bytes
 // end with a whole character (or with bytes the check will refuse anyway).
 std::ptrdiff_t cutAtCharacter(const char* bytes, std::ptrdiff_t from, std::ptrdiff_t to) {
     std::ptrdiff_t lead = to - 1;
-    while (lead >= from && lead > to - 4 && (uchar(bytes[lead]) & 0xC0) == 0x80)
+    while (lead >= from && lead > to - 4 && (Byte(bytes[lead]) & 0xC0) == 0x80)
         --lead;
     if (lead < from)
         return to;
-    const uchar b = uchar(bytes[lead]);
+    const Byte b = Byte(bytes[lead]);
     const std::ptrdiff_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
     return lead + length > to ? lead : to;
 }
@@ -65,10 +68,10 @@ QByteArray SourceFile::smallBytes() const {
     return whole && headSize <= KeepBytesUpTo ? QByteArray(buffer.data(), headSize) : QByteArray();
 }
 
-bool MarkIsUnicode(QByteArrayView first, bool& fileIsUtf8) {
+bool MarkIsUnicode(std::string_view first, bool& fileIsUtf8) {
     fileIsUtf8 = false;
     const auto starts = [&](const char* mark, std::ptrdiff_t n) {
-        return first.size() >= n && std::memcmp(first.data(), mark, size_t(n)) == 0;
+        return std::ptrdiff_t(first.size()) >= n && std::memcmp(first.data(), mark, size_t(n)) == 0;
     };
     if (starts("\xFF\xFE\x00\x00", 4) || starts("\x00\x00\xFE\xFF", 4))
         return true; // UTF-32
@@ -97,8 +100,9 @@ SourceFile OpenSource(const QString& path) {
         ThrowIoFailure(source.file->errorString(), ToPath(path));
     source.headSize = std::ptrdiff_t(got);
     source.whole = got < want || (size > 0 && got == size);
-    source.fileIsUnicode = MarkIsUnicode(
-        QByteArrayView(source.buffer.data(), std::min<qint64>(got, 4)), source.fileIsUtf8);
+    source.fileIsUnicode =
+        MarkIsUnicode(std::string_view(source.buffer.data(), size_t(std::min<qint64>(got, 4))),
+                      source.fileIsUtf8);
     return source;
 }
 
@@ -191,8 +195,8 @@ void SourceBlocks::restartAsCodePage() {
     nonAscii_ = false;
 }
 
-SourceBlocks::Next SourceBlocks::notText(const QString& reason) {
-    notText_ = reason;
+SourceBlocks::Next SourceBlocks::notText(std::string reason) {
+    notText_ = std::move(reason);
     return Next::NotText;
 }
 
@@ -204,11 +208,11 @@ SourceBlocks::Next SourceBlocks::next() {
         const bool atEnd = !more || ended_;
         if (!more && kept == 0) {
             if (held_)
-                return notText(QStringLiteral("its bytes are not valid %1 (an unpaired surrogate)")
-                                   .arg(QLatin1String(bigEndian_ ? "UTF-16 big-endian"
-                                                                 : "UTF-16 little-endian")));
+                return notText(std::string("its bytes are not valid ") +
+                               (bigEndian_ ? "UTF-16 big-endian" : "UTF-16 little-endian") +
+                               " (an unpaired surrogate)");
             if (how_ == LoadAs::Utf8WithMark && !inBytes_ && !decoder_.finish())
-                return notText(afterMarkReason());
+                return notText(AfterMarkReason);
             if (how_ != LoadAs::Ansi || format_ == SourceFormat::CodePage)
                 return Next::End;
             if (!inBytes_ && !decoder_.finish()) {
@@ -226,7 +230,7 @@ SourceBlocks::Next SourceBlocks::next() {
         }
         if (how_ == LoadAs::Ansi &&
             std::memchr(buffer_ + kept, 0, size_t(filled_ - kept)) != nullptr)
-            return notText(nulReason());
+            return notText(NulReason);
         if (!inBytes_) {
             const Next decoded = decodeUnits(from, filled_, atEnd);
             if (decoded != Next::Block || unitCount_ > 0)
@@ -241,7 +245,7 @@ SourceBlocks::Next SourceBlocks::next() {
             const Utf8Check check = CheckUtf8(buffer_ + from, cut - from);
             if (!check.valid) {
                 if (how_ != LoadAs::Ansi)
-                    return notText(afterMarkReason());
+                    return notText(AfterMarkReason);
                 restartAsCodePage();
                 return Next::Restart;
             }
@@ -282,7 +286,7 @@ SourceBlocks::Next SourceBlocks::decodeUtf8(const char* bytes, std::ptrdiff_t n)
     const char16_t* end = decoder_.decode(bytes, n, out);
     if (!end) {
         if (how_ != LoadAs::Ansi)
-            return notText(afterMarkReason());
+            return notText(AfterMarkReason);
         restartAsCodePage();
         return Next::Restart;
     }
@@ -290,14 +294,14 @@ SourceBlocks::Next SourceBlocks::decodeUtf8(const char* bytes, std::ptrdiff_t n)
     // Every non-ASCII sequence decodes to fewer units than it has bytes; a sequence cut by
     // the end of the read counts where it ends.
     for (std::ptrdiff_t i = 0; how_ == LoadAs::Ansi && i < n && !nonAscii_; ++i)
-        nonAscii_ = uchar(bytes[i]) >= 0x80;
+        nonAscii_ = Byte(bytes[i]) >= 0x80;
     return Next::Block;
 }
 
 SourceBlocks::Next SourceBlocks::decodeUtf16(const char* bytes, std::ptrdiff_t n, bool atEnd) {
-    const QLatin1String name(bigEndian_ ? "UTF-16 big-endian" : "UTF-16 little-endian");
+    const std::string name = bigEndian_ ? "UTF-16 big-endian" : "UTF-16 little-endian";
     if (atEnd && n % 2)
-        return notText(QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name));
+        return notText("it has an odd number of bytes after its " + name + " mark");
     char16_t* const out = unitsData();
     std::ptrdiff_t count = 0;
     if (held_)
@@ -307,43 +311,41 @@ SourceBlocks::Next SourceBlocks::decodeUtf16(const char* bytes, std::ptrdiff_t n
     count += whole;
     keep_ = n - whole * 2;
     // A pair is never cut: a high surrogate at the end waits for the next block.
-    if (!atEnd && count > 0 && QChar::isHighSurrogate(out[count - 1]))
+    if (!atEnd && count > 0 && out[count - 1] >= 0xD800 && out[count - 1] < 0xDC00)
         held_ = out[--count];
-    if (surrogates && FindUnpairedSurrogate(QStringView(out, count)) >= 0) {
+    if (surrogates && FindUnpairedSurrogate(std::u16string_view(out, size_t(count))) >= 0) {
         // A file of an odd length is named for that, as a whole-file check would.
         const qint64 size = source_.file->size();
         if (size > 0 && size % 2)
-            return notText(
-                QStringLiteral("it has an odd number of bytes after its %1 mark").arg(name));
-        return notText(
-            QStringLiteral("its bytes are not valid %1 (an unpaired surrogate)").arg(name));
+            return notText("it has an odd number of bytes after its " + name + " mark");
+        return notText("its bytes are not valid " + name + " (an unpaired surrogate)");
     }
     unitCount_ = count;
     return Next::Block;
 }
 
 SourceBlocks::Next SourceBlocks::decodeUtf32(const char* bytes, std::ptrdiff_t n, bool atEnd) {
-    const QLatin1String name(bigEndian_ ? "UTF-32 big-endian" : "UTF-32 little-endian");
+    const std::string name = bigEndian_ ? "UTF-32 big-endian" : "UTF-32 little-endian";
     const std::ptrdiff_t whole = n / 4 * 4;
     char16_t* const out = unitsData();
     char16_t* at = out;
     for (std::ptrdiff_t i = 0; i < whole; i += 4) {
-        const quint32 cp =
-            bigEndian_ ? qFromBigEndian<quint32>(bytes + i) : qFromLittleEndian<quint32>(bytes + i);
+        const auto b = [&](int k) {
+            return std::uint32_t(Byte(bytes[i + (bigEndian_ ? 3 - k : k)]));
+        };
+        const std::uint32_t cp = b(0) | b(1) << 8 | b(2) << 16 | b(3) << 24;
         if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return notText(QStringLiteral("its bytes are not valid %1 (%2 is not a character)")
-                               .arg(name, QStringLiteral("0x%1").arg(cp, 8, 16, QLatin1Char('0'))));
+            return notText("its bytes are not valid " + name + " (" + hex8(cp) +
+                           " is not a character)");
         if (cp >= 0x10000) {
-            *at++ = QChar::highSurrogate(cp);
-            *at++ = QChar::lowSurrogate(cp);
+            *at++ = char16_t(0xD800 + ((cp - 0x10000) >> 10));
+            *at++ = char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
         } else {
             *at++ = char16_t(cp);
         }
     }
     if (atEnd && whole < n)
-        return notText(
-            QStringLiteral("its length after its %1 mark is not a multiple of four bytes")
-                .arg(name));
+        return notText("its length after its " + name + " mark is not a multiple of four bytes");
     keep_ = n - whole;
     unitCount_ = at - out;
     return Next::Block;

@@ -11,6 +11,8 @@
 #include <QString>
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace parvello {
 
@@ -49,7 +51,7 @@ struct SourceFile {
 
 // The mark test on a file's first bytes (at least the first four, or the whole file): true for
 // a UTF-32 LE, UTF-32 BE, UTF-16 LE or UTF-16 BE mark; fileIsUtf8 for the UTF-8 mark.
-bool MarkIsUnicode(QByteArrayView first, bool& fileIsUtf8);
+bool MarkIsUnicode(std::string_view first, bool& fileIsUtf8);
 
 // Opens path, reads its first block and makes the mark test on it. Fails when the file
 // cannot be opened or read.
@@ -72,14 +74,14 @@ public:
     SourceBlocks& operator=(const SourceBlocks&) = delete;
 
     Next next();
-    QByteArrayView bytes() const { return {buffer_ + blockFrom_, blockTo_ - blockFrom_}; }
-    QStringView units() const { return {unitsData(), unitCount_}; }
+    std::string_view bytes() const { return {buffer_ + blockFrom_, size_t(blockTo_ - blockFrom_)}; }
+    std::u16string_view units() const { return {unitsData(), size_t(unitCount_)}; }
     bool inBytes() const { return inBytes_; }
     // The road's format; for a mark-less file a guess until End.
     SourceFormat format() const { return format_; }
     // At End of a mark-less file: whether it held only ASCII.
     bool pureAscii() const { return !nonAscii_; }
-    const QString& notText() const { return notText_; }
+    const std::string& notText() const { return notText_; }
     // Whether the file has no text at all (nothing after its mark).
     bool emptyText() const { return emptyText_; }
     // Starts the blocks over from the first byte as the code page (see pureAscii()).
@@ -91,7 +93,7 @@ private:
     Next decodeUtf8(const char* bytes, std::ptrdiff_t n);
     Next decodeUtf16(const char* bytes, std::ptrdiff_t n, bool atEnd);
     Next decodeUtf32(const char* bytes, std::ptrdiff_t n, bool atEnd);
-    Next notText(const QString& reason);
+    Next notText(std::string reason);
 
     SourceFile& source_;
     LoadAs how_;
@@ -115,7 +117,7 @@ private:
     bool bigEndian_ = false;
     char16_t held_ = 0; // a high surrogate at a block's end, for the next block
     Utf8Decoder decoder_;
-    QString notText_;
+    std::string notText_;
 };
 
 } // namespace parvello

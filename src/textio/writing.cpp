@@ -20,13 +20,13 @@ namespace {
 template <class File> class FileSink final : public PieceSink {
 public:
     explicit FileSink(File& file) : file_(file) {}
-    bool append(QStringView piece) override {
+    bool append(std::u16string_view piece) override {
         if (file_.write(piece))
             return true;
         cannotHold_ = true;
         return false;
     }
-    bool appendBytes(QByteArrayView bytes) override {
+    bool appendBytes(std::string_view bytes) override {
         file_.writeBytes(bytes);
         return true;
     }
@@ -75,8 +75,8 @@ public:
         if (file_.size() == 0)
             bytes_.append(encoder_.mark());
     }
-    bool write(QStringView text) { return encoder_.append(text, bytes_); }
-    void writeBytes(QByteArrayView bytes) { bytes_.append(bytes); }
+    bool write(std::u16string_view text) { return encoder_.append(text, bytes_); }
+    void writeBytes(std::string_view bytes) { bytes_.append(bytes); }
     bool endText() { return true; }
     void restart(OutputEncoding encoding) {
         encoder_ = TextEncoder(encoding);
@@ -85,7 +85,7 @@ public:
             bytes_.append(encoder_.mark());
     }
     OutputFile::Result commit() {
-        if (file_.write(bytes_) != bytes_.size())
+        if (file_.write(bytes_.data(), qint64(bytes_.size())) != qint64(bytes_.size()))
             ThrowIoFailure(file_.errorString().toStdString(), path_);
         file_.close();
         return OutputFile::Result::Written;
@@ -96,7 +96,7 @@ private:
     std::filesystem::path path_;
     QFile file_;
     TextEncoder encoder_;
-    QByteArray bytes_;
+    std::string bytes_;
 };
 
 WriteResult resultOf(OutputFile::Result result) {
@@ -216,7 +216,9 @@ WriteOutcome AppendOutput(const std::filesystem::path& path, OutputEncoding enco
             file->open();
             return *file;
         },
-        [text](PieceSink& sink) { return sink.append(text); },
+        [text](PieceSink& sink) {
+            return sink.append({text.utf16(), size_t(text.size())});
+        },
         [](AppendFile& done) { return done.commit(); });
 }
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 namespace parvello {
 
@@ -29,9 +30,9 @@ enum class WriteResult {
 // output's encoding cannot hold the piece; the producer then stops.
 class PieceSink {
 public:
-    virtual bool append(QStringView piece) = 0;
+    virtual bool append(std::u16string_view piece) = 0;
     // Bytes already in the output's encoding, taken as they are.
-    virtual bool appendBytes(QByteArrayView bytes) = 0;
+    virtual bool appendBytes(std::string_view bytes) = 0;
     // Drops every piece taken so far: the text starts again, in another encoding.
     virtual void restart(OutputEncoding encoding) = 0;
 

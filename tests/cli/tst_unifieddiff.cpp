@@ -123,7 +123,7 @@ private slots:
         const QString result = folder.path("result.txt");
         SetReadBlockSizeForTests(1024);
         const FileReport report =
-            ProcessFile(source, result, QuoteReplacer(QuoteRule::DoubleToText, "<>", "'"));
+            ProcessFile(source, result, QuoteReplacer(QuoteRule::DoubleToText, u"<>", u"'"));
         QVERIFY(report.succeeded());
         const DiffLimits limits{200, 64, 1 << 14, 64, hunkUnits};
         QByteArray ours;
@@ -135,8 +135,8 @@ private slots:
             },
             limits));
 
-        const QString oldText = ReadWholeLines(source).text;
-        const QString newText = ReadWholeLines(result).text; // as the engine reads it
+        const QString oldText = QString::fromStdU16String(ReadWholeLines(source).text);
+        const QString newText = QString::fromStdU16String(ReadWholeLines(result).text); // as the engine reads it
         folder.write("old", oldText.toUtf8());
         folder.write("new", newText.toUtf8());
         if (hunkUnits < (1 << 22)) {

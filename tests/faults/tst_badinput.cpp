@@ -208,7 +208,7 @@ private:
     static void expectUntouchedByEngine(const QByteArray& input) {
         TempFolder in, out;
         const QString source = in.write("f.txt", input);
-        const QuoteReplacer rule(QuoteRule::DoubleToText, QStringLiteral("<>"), {});
+        const QuoteReplacer rule(QuoteRule::DoubleToText, u"<>", {});
         for (const QString& output : {out.path("f.txt"), source}) {
             FakePrompts prompts;
             const FileReport report = ProcessFileShowingFailures(source, output, rule, prompts);

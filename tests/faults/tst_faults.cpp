@@ -266,7 +266,7 @@ void TestFaults::folderThatMayNotBeWritten() {
         for (const QString& output : {locked + "/source.txt", locked + "/there.txt"}) {
             FakePrompts prompts;
             const FileReport report = ProcessFileShowingFailures(
-                source, output, QuoteReplacer(QuoteRule::RemoveDouble, "", ""), prompts);
+                source, output, QuoteReplacer(QuoteRule::RemoveDouble, u"", u""), prompts);
             if (report.outcome != FileOutcome::NotWritten)
                 return 11;
             if (prompts.errorTexts().size() != 1)

@@ -1,6 +1,8 @@
 // The folder scan's routines on real temporary trees: level order, the folders it leaves
 // out, listings that fail, links that lead back, the file lister and the name test.
 #include "base/failure.h"
+#include "base/platform.h"
+#include "base/qtpaths.h"
 #include "common/fakeplatform.h"
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
@@ -61,6 +63,7 @@ private slots:
     void wildcards();
     void listFiles();
     void browseForFolderPreselectsTheStartFolder();
+    void theEngineReadsTheAttributesThePlatformReads();
 };
 
 void TestAddFolder::levelOrderInNameOrder() {
@@ -318,6 +321,34 @@ void TestAddFolder::browseForFolderPreselectsTheStartFolder() {
     QString selection = "unchanged";
     QCOMPARE(BrowseCallback(2, selection), 0);
     QCOMPARE(selection, QStringLiteral("unchanged"));
+}
+
+// The engine reads, for the command line, the attributes the window reads through its
+// platform.
+void TestAddFolder::theEngineReadsTheAttributesThePlatformReads() {
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/";
+    makeTree(dir.path(), {"f.txt", ".h.txt", "ro.txt", "dir/", ".hdir/"});
+    QVERIFY(::chmod(QFile::encodeName(root + "ro.txt").constData(), 0444) == 0);
+    QVERIFY(QFile::link(root + "f.txt", root + "link"));
+    QVERIFY(QFile::link(root + "dir", root + "dlink"));
+    QVERIFY(QFile::link(root + "missing", root + "broken"));
+    const auto local = LocalFolderAccess();
+    for (const QString name : {"f.txt", ".h.txt", "ro.txt", "dir", "dir/", ".hdir", ".hdir/",
+                               "link", "dlink", "dlink/", "broken", "missing", ""}) {
+        const QString path = name.isEmpty() ? QString() : root + name;
+        int platform = -1;
+        int engine = -1;
+        try {
+            platform = FileAttributes(path);
+        } catch (const Failure&) {
+        }
+        try {
+            engine = local->attributes(ToPath(path));
+        } catch (const AttributesError&) {
+        }
+        QVERIFY2(platform == engine, qPrintable(name));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAddFolder)

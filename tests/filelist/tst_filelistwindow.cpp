@@ -2,6 +2,7 @@
 // removing rows, "Clear List" and reordering rows by dragging.
 #include "app/form1.h"
 #include "base/failure.h"
+#include "base/qtpaths.h"
 #include "common/runwindow.h"
 #include "common/tempfiles.h"
 #include "common/testwindow.h"
@@ -36,29 +37,34 @@ public:
           real_(std::move(realRoot)) {}
 
     PathStyle style() const override { return style_; }
-    int attributes(const QString& path) override { return local_->attributes(real(path)); }
-    bool isRootFolder(const QString& folder) override {
+    int attributes(const std::filesystem::path& path) override {
+        return local_->attributes(real(path));
+    }
+    bool isRootFolder(const std::filesystem::path& path) override {
+        const QString folder = ToQString(path);
         const QString rest = folder.mid(root_.size() - 1);
         return folder.startsWith(root_.chopped(1)) &&
                std::all_of(rest.begin(), rest.end(),
                            [this](QChar c) { return c == Separator(style_); });
     }
-    QList<SubFolder> subFolders(const QString& folder) override {
+    std::vector<SubFolder> subFolders(const std::filesystem::path& folder) override {
         return local_->subFolders(real(folder));
     }
-    QList<FileEntry> fileNames(const QString& folder) override {
+    std::vector<FileEntry> fileNames(const std::filesystem::path& folder) override {
         return local_->fileNames(real(folder));
     }
-    bool isRegularFile(const QString& path) override { return local_->isRegularFile(real(path)); }
-    QString resolvedPath(const QString& folder) override {
+    bool isRegularFile(const std::filesystem::path& path) override {
+        return local_->isRegularFile(real(path));
+    }
+    std::filesystem::path resolvedPath(const std::filesystem::path& folder) override {
         return local_->resolvedPath(real(folder));
     }
 
 private:
-    QString real(const QString& path) const {
-        QString rest = path.mid(root_.size() - 1);
+    std::filesystem::path real(const std::filesystem::path& path) const {
+        QString rest = ToQString(path).mid(root_.size() - 1);
         rest.replace(Separator(style_), QLatin1Char('/'));
-        return real_ + rest;
+        return ToPath(real_ + rest);
     }
     std::shared_ptr<FolderAccess> local_;
     PathStyle style_;

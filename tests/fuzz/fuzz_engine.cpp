@@ -472,7 +472,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     // What happened.
     const parvello::FileReport report = parvello::ProcessFile(
-        ws.source, outputPath, parvello::QuoteReplacer(rule, replacementText, replacementText));
+        ws.source, outputPath, parvello::QuoteReplacer(rule, replacementText.toStdU16String(),
+                                                replacementText.toStdU16String()));
     const QByteArray sourceAfter = readAll(ws.source);
     const bool outputPresent = QFile::exists(ws.output);
     const QByteArray outputAfter = inPlace ? sourceAfter : readAll(ws.output);

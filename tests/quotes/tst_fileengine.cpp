@@ -38,23 +38,31 @@ namespace {
 // it, encoded in the output's encoding. The reference for the engine, which works on the
 // bytes of UTF-8 and code-page files without decoding them. Its count: the decoded quotes of
 // the family whose result is not the quote itself.
+// The rule with replacement texts as the window holds them.
+QuoteReplacer ruleOf(QuoteRule rule, const QString& doubleText, const QString& singleText) {
+    return QuoteReplacer(rule, doubleText.toStdU16String(), singleText.toStdU16String());
+}
+
 FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArray& bytes) {
     FakePrompts prompts;
     const LineArray lines = ReadFileLines(path, prompts, LineForm::Text);
     if (lines.status == ReadStatus::NotText)
-        return {FileOutcome::NotText, lines.problem};
+        return {FileOutcome::NotText, QString::fromStdString(lines.problem)};
     const TextEncoder encoder(OutputEncodingFor(lines));
-    bytes = encoder.mark().toByteArray();
+    std::string encoded(encoder.mark());
     FileReport report(FileOutcome::Written, {});
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        for (const QChar c : lines[i])
+        for (const QChar c : QStringView(lines[i]))
             for (size_t q = 0; q < 3 && rule.rule() != QuoteRule::None; ++q)
-                report.quotesChanged += c == rule.family()[q] && rule.result(q) != QString(c);
-        if (!encoder.append(rule.apply(lines[i]), bytes) || !encoder.append(u"\r\n", bytes))
+                report.quotesChanged += c == rule.family()[q] &&
+                                        QString::fromStdU16String(rule.result(q)) != QString(c);
+        if (!encoder.append(rule.apply(lines[i]), encoded) ||
+            !encoder.append(u"\r\n", encoded))
             report.outcome = FileOutcome::CannotHold;
     }
+    bytes = QByteArray::fromStdString(encoded);
     if (report.outcome == FileOutcome::CannotHold)
-        report.reason = CannotHoldReason(OutputEncodingFor(lines));
+        report.reason = QString::fromStdString(CannotHoldReason(OutputEncodingFor(lines)));
     return report;
 }
 
@@ -178,7 +186,7 @@ private slots:
                 content = "\xFF\xFE" + Utf16LE(QString::fromUtf8(content));
             const QuoteRule rule = rules[random.bounded(int(std::size(rules)))];
             const QString text = texts[int(random.bounded(texts.size()))];
-            const QuoteReplacer replacer(rule, text, text);
+            const QuoteReplacer replacer = ruleOf(rule, text, text);
             SetReadBlockSizeForTests(blocks[random.bounded(int(std::size(blocks)))]);
             folder.write("in.txt", content);
             QFile::remove(output);
@@ -295,7 +303,7 @@ private slots:
         FakePrompts prompts;
         const QString source = folder.write("in.txt", input);
         const FileReport report =
-            ProcessFileShowingFailures(source, folder.path("out.txt"), QuoteReplacer(rule, text, text), prompts);
+            ProcessFileShowingFailures(source, folder.path("out.txt"), ruleOf(rule, text, text), prompts);
         QCOMPARE(report.outcome, FileOutcome::Written);
         QCOMPARE(ReadBytes(folder.path("out.txt")), output);
         QCOMPARE(ReadBytes(source), input);
@@ -326,8 +334,8 @@ private slots:
                                  // long enough for the vector passes
                                  QString("\u00E9 words \"q\"\r\nmore\rand\n\n").repeated(9)};
         const QuoteReplacer rules[] = {{QuoteRule::RemoveDouble, {}, {}},
-                                       {QuoteRule::DoubleToText, "\u00AB\u00BB", {}},
-                                       {QuoteRule::DoubleToText, QString(4100, 'x'), {}}};
+                                       {QuoteRule::DoubleToText, u"\u00AB\u00BB", {}},
+                                       {QuoteRule::DoubleToText, std::u16string(4100, u'x'), {}}};
         TempFolder folder;
         const QString in = folder.path("in.txt"), out = folder.path("out.txt");
         const FileOptions options{ends, false, {}};
@@ -335,7 +343,7 @@ private slots:
             SetReadBlockSizeForTests(block);
             for (const QString& text : texts)
                 for (const QuoteReplacer& rule : rules) {
-                    QString expected = rule.apply(text);
+                    QString expected = QString::fromStdU16String(rule.apply(text.toStdU16String()));
                     if (ends == LineEnds::Lf)
                         expected = expected.replace("\r\n", "\n").replace('\r', '\n') +
                                    (text.endsWith('\r') || text.endsWith('\n') ? "" : "\n");
@@ -433,7 +441,7 @@ private slots:
         FakePrompts prompts;
         const QString path = folder.write("f.txt", input);
         const FileReport report =
-            ProcessFileShowingFailures(path, path, QuoteReplacer(QuoteRule::DoubleToText, text, {}), prompts);
+            ProcessFileShowingFailures(path, path, ruleOf(QuoteRule::DoubleToText, text, {}), prompts);
         QCOMPARE(report.outcome, outcome);
         QVERIFY2(report.reason.contains(reason), qPrintable(report.reason));
         QCOMPARE(ReadBytes(path), input);

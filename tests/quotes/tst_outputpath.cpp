@@ -1,6 +1,6 @@
 // Output paths of a run, in both separator styles, and the texts a run shows.
 #include "quotes/outputpath.h"
-#include "quotes/runtexts.h"
+#include "app/runtexts.h"
 
 #include <QtTest>
 

@@ -30,6 +30,12 @@ QString reference(const QString& line, QuoteRule rule, const QString& t2, const 
     return result;
 }
 
+// The rule on the window's texts.
+QString ApplyQuoteRule(const QString& line, QuoteRule rule, const QString& t2, const QString& t3) {
+    return QString::fromStdU16String(parvello::ApplyQuoteRule(
+        line.toStdU16String(), rule, t2.toStdU16String(), t3.toStdU16String()));
+}
+
 const QString allSix = QStringLiteral("a\"b\u201Cc\u201Dd'e\u2018f\u2019g");
 const QString lookAlikes = QStringLiteral("\u201E\u201A\u00AB\u00BB`\u00B4\u2032\uFF02");
 
@@ -121,8 +127,8 @@ private slots:
 
     void unchangedLineIsHandedBackWithoutCopy() {
         const QuoteReplacer replacer(QuoteRule::RemoveDouble, {}, {});
-        const QString line = QStringLiteral("no double quotes here, 'only' singles");
-        QString scratch;
+        const std::u16string line = u"no double quotes here, 'only' singles";
+        std::u16string scratch;
         QCOMPARE(replacer.apply(line, scratch).data(), line.data());
     }
 

@@ -30,7 +30,7 @@ void TestScramble::roundTrip_data() {
 
 void TestScramble::roundTrip() {
     QFETCH(QString, text);
-    const auto page = CodePage::forName(QStringLiteral("windows-1252"));
+    const auto page = CodePage::forName("windows-1252");
     const QString scrambled = ScrambleString(text, SampleKeyWord, *page);
     QCOMPARE(scrambled.size(), text.size());
     if (!text.isEmpty())
@@ -39,7 +39,7 @@ void TestScramble::roundTrip() {
 }
 
 void TestScramble::knownValues() {
-    const auto page = CodePage::forName(QStringLiteral("windows-1252"));
+    const auto page = CodePage::forName("windows-1252");
     // 'a' (97) + 'v' (118) = 215; 0xFF (255) + 'e' (101) = 356 - 255 = 101 'e'.
     QCOMPARE(ScrambleString(QStringLiteral("a\u00FF"), QStringLiteral("ve"), *page),
              QStringLiteral("\u00D7e"));
@@ -49,7 +49,7 @@ void TestScramble::knownValues() {
 }
 
 void TestScramble::everyCodeRoundTrips() {
-    const auto page = CodePage::forName(QStringLiteral("windows-1252"));
+    const auto page = CodePage::forName("windows-1252");
     QString all;
     for (int code = 1; code <= 255; ++code)
         all.append(QChar(page->toUnicode(static_cast<unsigned char>(code))));
@@ -58,7 +58,7 @@ void TestScramble::everyCodeRoundTrips() {
 }
 
 void TestScramble::pumpsOncePerCharacter() {
-    const auto page = CodePage::forName(QStringLiteral("windows-1252"));
+    const auto page = CodePage::forName("windows-1252");
     int pumped = 0;
     ScrambleString(QStringLiteral("12345"), SampleKeyWord, *page, [&] { ++pumped; });
     QCOMPARE(pumped, 5);
@@ -78,7 +78,7 @@ void TestScramble::recordForms_data() {
 void TestScramble::recordForms() {
     QFETCH(QStringList, paths);
     QFETCH(bool, plainForm);
-    const auto page = CodePage::forName(QStringLiteral("windows-1252"));
+    const auto page = CodePage::forName("windows-1252");
     const QString stored = EncodeSampleRecord(paths, *page);
     if (plainForm)
         QCOMPARE(stored, ScrambleString(paths.join('|'), SampleKeyWord, *page));

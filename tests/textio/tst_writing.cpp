@@ -31,7 +31,7 @@ QString appendTag() {
 TextPieces pieces(const QStringList& list) {
     return [list](PieceSink& sink) {
         for (const QString& piece : list)
-            if (!sink.append(piece))
+            if (!sink.append(piece.toStdU16String()))
                 return false;
         return true;
     };
@@ -109,7 +109,7 @@ private slots:
         QFETCH(bool, taken);
         std::unique_ptr<CodePage> page;
         try {
-            page = CodePage::forName(name);
+            page = CodePage::forName(name.toStdString());
         } catch (const FileError& failure) {
             QVERIFY2(!taken, failure.description().c_str());
             return;

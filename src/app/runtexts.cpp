@@ -1,4 +1,4 @@
-#include "quotes/runtexts.h"
+#include "app/runtexts.h"
 
 #include "base/pathhelpers.h"
 
