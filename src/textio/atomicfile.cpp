@@ -484,7 +484,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         cancel();
         return copied;
     }
-    // As with QSaveFile, a file system that cannot sync is no reason to fail.
+    // A file system that cannot sync is no reason to fail: the rename still replaces at once.
     if ((!syncNeedless_ || slowDisk.load()) && !flushed)
         (void)waiting([fd = fd_] {
             if (const int delay = slowDisk.load())

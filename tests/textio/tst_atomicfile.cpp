@@ -375,10 +375,10 @@ PLAIN_TEST(unwritableFolderFails) {
         return file.errorString() == "Permission denied" ? 0 : 2;
     });
     COMPARE(status, 0);
-    std::size_t entries = 0;
+    std::string names;
     for (const auto& entry : fs::directory_iterator(folder.path("locked")))
-        entries += entry.path().filename() == "t.txt" ? 1 : 100;
-    COMPARE(entries, 1);
+        names += entry.path().filename().string() + ' ';
+    COMPARE(names, "t.txt ");
     COMPARE(::chmod(folder.path("locked").c_str(), 0755), 0);
 }
 
