@@ -13,6 +13,7 @@
 #include <chrono>
 #include <exception>
 #include <future>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -122,6 +123,33 @@ bool AtomicFile::finishWrites() {
     if (!written)
         fail(error);
     return written;
+}
+
+// What commit() does first on every system: forgets what the last commit told, finishes
+// the writes and, for a result written into its target itself, does the whole commit.
+// Returns the commit's result when it is over, nothing when the replace is next.
+std::optional<bool> AtomicFile::startCommit(const std::function<bool()>& stillSafe,
+                                            const std::function<void()>& beforeWriting) {
+    changed_ = false;
+    hookRan_ = false;
+    renamed_ = false;
+    folderFlushed_ = false;
+    if (!finishWrites()) {
+        cancel();
+        return false;
+    }
+    if (!intoTarget_)
+        return std::nullopt;
+    if (!checkStillSafe(stillSafe))
+        return false;
+    // The file's own bytes are about to change: a link would see the new ones.
+    if (!backup_.empty() && !makeBackup(true)) {
+        cancel();
+        return false;
+    }
+    const bool copied = copyIntoTarget(beforeWriting);
+    cancel();
+    return copied;
 }
 
 bool AtomicFile::flushWaiting(const std::function<bool()>& flush) {
@@ -463,27 +491,9 @@ void AtomicFile::onDevice(unsigned long long device) {
 
 bool AtomicFile::commit(const std::function<bool()>& stillSafe,
                         const std::function<void()>& beforeWriting) {
-    changed_ = false;
-    hookRan_ = false;
-    renamed_ = false;
-    folderFlushed_ = false;
     const bool flushed = std::exchange(flushedAlready_, false);
-    if (!finishWrites()) {
-        cancel();
-        return false;
-    }
-    if (intoTarget_) {
-        if (!checkStillSafe(stillSafe))
-            return false;
-        // The file's own bytes are about to change: a link would see the new ones.
-        if (!backup_.empty() && !makeBackup(true)) {
-            cancel();
-            return false;
-        }
-        const bool copied = copyIntoTarget(beforeWriting);
-        cancel();
-        return copied;
-    }
+    if (const std::optional<bool> done = startCommit(stillSafe, beforeWriting))
+        return *done;
     // A file system that cannot sync is no reason to fail: the rename still replaces at once.
     if ((!syncNeedless_ || slowDisk.load()) && !flushed)
         (void)waiting([fd = fd_] {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,8 @@ public:
 
 private:
     bool checkStillSafe(const std::function<bool()>& stillSafe);
+    std::optional<bool> startCommit(const std::function<bool()>& stillSafe,
+                                    const std::function<void()>& beforeWriting);
     // What wait() returns, run on a thread of its own while whileWaiting_ runs here, for a
     // large file whose owner waits on it; else run right here.
     template <class Wait> auto waiting(Wait&& wait);

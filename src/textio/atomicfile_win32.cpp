@@ -24,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -228,27 +229,9 @@ bool AtomicFile::flushesNothing() {
 
 bool AtomicFile::commit(const std::function<bool()>& stillSafe,
                         const std::function<void()>& beforeWriting) {
-    changed_ = false;
-    hookRan_ = false;
-    renamed_ = false;
-    folderFlushed_ = false;
     const bool flushed = std::exchange(flushedAlready_, false);
-    if (!finishWrites()) {
-        cancel();
-        return false;
-    }
-    if (intoTarget_) {
-        if (!checkStillSafe(stillSafe))
-            return false;
-        // The file's own bytes are about to change: a link would see the new ones.
-        if (!backup_.empty() && !makeBackup(true)) {
-            cancel();
-            return false;
-        }
-        const bool copied = copyIntoTarget(beforeWriting);
-        cancel();
-        return copied;
-    }
+    if (const std::optional<bool> done = startCommit(stillSafe, beforeWriting))
+        return *done;
     // As on other systems, a file system that cannot flush is no reason to fail.
     if (!flushed)
         (void)flushWaiting([handle = HANDLE(fileHandle())] {
