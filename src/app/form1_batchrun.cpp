@@ -5,6 +5,7 @@
 #include "base/failure.h"
 #include "base/pathhelpers.h"
 #include "base/prompts.h"
+#include "base/qtpaths.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/outputpath.h"
 #include "quotes/quoterule.h"
@@ -293,7 +294,7 @@ void Form1::processRow(BatchRun& run, int row, const QString& sourcePath, const 
         ProcessFileShowingFailures(sourcePath, outputPath, rule, prompts_, &run.trap, afterBlock);
     if (report.outcome == FileOutcome::NotText || report.outcome == FileOutcome::CannotHold ||
         report.outcome == FileOutcome::NotAFile || report.outcome == FileOutcome::InUse)
-        run.untouched.append({sourcePath, report.reason});
+        run.untouched.append({sourcePath, ToQString(report.reason)});
     if (intoFolder && report.succeeded()) {
         const auto earlier = run.resultsInFolder.constFind(outputPath);
         if (earlier != run.resultsInFolder.cend() && *earlier != sourcePath)
