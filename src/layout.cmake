@@ -20,9 +20,10 @@ set(must_not_include_quotes "base/failure.h" "base/prompts.h")
 # parvello_engine library, also for Windows). Each may include no Qt header, nor a header of
 # src/ that is not itself one of them. Patterns are relative to src/.
 set(engine_files
-    base/filestatus.* base/pathstyle.h base/portable.h
+    base/filestatus.* base/pathstyle.h base/portable.h base/win32.*
     textio/atomicfile.* textio/atomicfile_copies.cpp textio/atomicfile_flush.cpp
-    textio/atomicfile_unix.h textio/extendedattributes.* textio/leftovers.*
+    textio/atomicfile_unix.h textio/atomicfile_win32.cpp textio/extendedattributes.*
+    textio/leftovers.*
     textio/bufferpool.* textio/codepage.* textio/fileerror.* textio/linearray.h
     textio/readonlyfile.* textio/signals.h textio/textencoder.* textio/textscan.*
     textio/outputfile.* textio/reading.* textio/textloader.* textio/textsource.* textio/writing.*

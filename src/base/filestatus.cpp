@@ -10,6 +10,8 @@
 #include <sys/sysmacros.h>
 #endif
 #if defined(PARVELLO_OS_WINDOWS)
+#include "base/win32.h"
+
 #include <windows.h>
 #endif
 
@@ -141,31 +143,17 @@ FileTime timeOf(const FILETIME& time) {
     return {seconds, rest * 100};
 }
 
-} // namespace
-
-FileStatus FileStatus::Of(const std::filesystem::path& path, Links links, Attributes) {
+// The status of an open file; a reparse point is a link only when the name's own was opened.
+FileStatus statusOf(HANDLE handle, bool linkItself) {
     FileStatus status;
-    // No access asked for: the status of a file another program holds open is still told.
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
-                        (links == Links::DoNotFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    const HANDLE handle =
-        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
         status.error = errnoOf(GetLastError());
         return status;
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool told = GetFileInformationByHandle(handle, &info) != 0;
     const DWORD type = GetFileType(handle);
-    const DWORD error = GetLastError();
-    CloseHandle(handle);
-    if (!told) {
-        status.error = errnoOf(error);
-        return status;
-    }
     const DWORD attributes = info.dwFileAttributes;
-    if (links == Links::DoNotFollow && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    if (linkItself && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         status.kind = FileKind::Link;
     else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         status.kind = FileKind::Folder;
@@ -179,6 +167,29 @@ FileStatus FileStatus::Of(const std::filesystem::path& path, Links links, Attrib
         (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     status.modified = timeOf(info.ftLastWriteTime);
     status.changed = status.modified;
+    return status;
+}
+
+} // namespace
+
+FileStatus FileStatus::OfHandle(void* handle) {
+    return statusOf(handle, false);
+}
+
+FileStatus FileStatus::Of(const std::filesystem::path& path, Links links, Attributes) {
+    // No access asked for: the status of a file another program holds open is still told.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
+                        (links == Links::DoNotFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    const HANDLE handle = CreateFileW(win32::SystemPath(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        FileStatus status;
+        status.error = errnoOf(GetLastError());
+        return status;
+    }
+    const FileStatus status = statusOf(handle, links == Links::DoNotFollow);
+    CloseHandle(handle);
     return status;
 }
 

@@ -78,6 +78,9 @@ struct FileStatus {
     static FileStatus Of(int descriptor);
     // A status the system has already given.
     static FileStatus From(const struct stat& status);
+#elif defined(PARVELLO_OS_WINDOWS)
+    // The status of an open file (its HANDLE).
+    static FileStatus OfHandle(void* handle);
 #endif
 
     bool exists() const {

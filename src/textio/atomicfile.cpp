@@ -13,6 +13,8 @@
 #include <chrono>
 #include <exception>
 #include <future>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -21,10 +23,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #endif
 #if defined(PARVELLO_OS_LINUX)
@@ -72,6 +72,60 @@ bool AtomicFile::checkStillSafe(const std::function<bool()>& stillSafe) {
     error_ = "it changed while it was being processed";
     cancel();
     return false;
+}
+
+void AtomicFile::fail(int number) {
+    error_ = std::generic_category().message(number);
+}
+
+bool AtomicFile::write(const char* data, std::int64_t n) {
+    if (!behind_ && !behindRefused_ && WriteBehindWorthwhile(written_)) {
+        try {
+            behind_ = std::make_unique<WriteBehind>(fd_);
+        } catch (const std::exception&) {
+            // No thread (or no memory) to spare: this file's writes are made here instead.
+            behindRefused_ = true;
+        }
+    }
+    written_ += n;
+    if (behind_) {
+        if (behind_->put(data, n))
+            return true;
+        fail(behind_->error());
+        return false;
+    }
+    if (const int error = WriteAll(fd_, data, n)) {
+        fail(error);
+        return false;
+    }
+    return true;
+}
+
+// Waits for the writes still on their way and ends the thread that makes them.
+template <class Wait> auto AtomicFile::waiting(Wait&& wait) {
+    // A small file is done long before a window would need to answer: no thread for it.
+    constexpr std::int64_t LargeFile = 1 << 20;
+    if (!whileWaiting_ || written_ < LargeFile)
+        return wait();
+    std::future<decltype(wait())> done = std::async(std::launch::async, std::forward<Wait>(wait));
+    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        whileWaiting_();
+    return done.get();
+}
+
+bool AtomicFile::finishWrites() {
+    if (!behind_)
+        return true;
+    const bool written = waiting([this] { return behind_->finish(); });
+    const int error = behind_->error();
+    behind_.reset();
+    if (!written)
+        fail(error);
+    return written;
+}
+
+bool AtomicFile::flushWaiting(const std::function<bool()>& flush) {
+    return waiting(flush);
 }
 
 #if defined(PARVELLO_OS_UNIX)
@@ -204,10 +258,6 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
 
 AtomicFile::~AtomicFile() {
     cancel();
-}
-
-void AtomicFile::fail(int number) {
-    error_ = std::generic_category().message(number);
 }
 
 bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
@@ -372,52 +422,6 @@ bool AtomicFile::nameUnnamedFile() {
     return false;
 }
 
-bool AtomicFile::write(const char* data, std::int64_t n) {
-    if (!behind_ && !behindRefused_ && WriteBehindWorthwhile(written_)) {
-        try {
-            behind_ = std::make_unique<WriteBehind>(fd_);
-        } catch (const std::exception&) {
-            // No thread (or no memory) to spare: this file's writes are made here instead.
-            behindRefused_ = true;
-        }
-    }
-    written_ += n;
-    if (behind_) {
-        if (behind_->put(data, n))
-            return true;
-        fail(behind_->error());
-        return false;
-    }
-    if (const int error = WriteAll(fd_, data, n)) {
-        fail(error);
-        return false;
-    }
-    return true;
-}
-
-// Waits for the writes still on their way and ends the thread that makes them.
-template <class Wait> auto AtomicFile::waiting(Wait&& wait) {
-    // A small file is done long before a window would need to answer: no thread for it.
-    constexpr std::int64_t LargeFile = 1 << 20;
-    if (!whileWaiting_ || written_ < LargeFile)
-        return wait();
-    std::future<decltype(wait())> done = std::async(std::launch::async, std::forward<Wait>(wait));
-    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
-        whileWaiting_();
-    return done.get();
-}
-
-bool AtomicFile::finishWrites() {
-    if (!behind_)
-        return true;
-    const bool written = waiting([this] { return behind_->finish(); });
-    const int error = behind_->error();
-    behind_.reset();
-    if (!written)
-        fail(error);
-    return written;
-}
-
 bool AtomicFile::rewind() {
     written_ = 0;
     if (!finishWrites())
@@ -480,7 +484,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         cancel();
         return copied;
     }
-    // As with QSaveFile, a file system that cannot sync is no reason to fail.
+    // A file system that cannot sync is no reason to fail: the rename still replaces at once.
     if ((!syncNeedless_ || slowDisk.load()) && !flushed)
         (void)waiting([fd = fd_] {
             if (const int delay = slowDisk.load())

@@ -18,7 +18,8 @@ class WriteBehind;
 // Makes the data written to each open file durable with one flush per file system (syncfs)
 // instead of one per file; file systems held in memory only are left out. That flush makes
 // every name made on those file systems before it durable too: their devices are added to
-// flushed. False when a flush failed: each file must then be flushed on its own.
+// flushed. False when a flush failed: each file must then be flushed on its own. On Windows,
+// which has no such flush, the handles (descriptors of the C runtime) are flushed one by one.
 bool FlushTogether(const std::vector<int>& handles,
                    std::vector<unsigned long long>* flushed = nullptr);
 // Makes the names in each folder durable (one flush of each folder, where the system has
@@ -34,7 +35,8 @@ void FlushFolders(const std::vector<std::filesystem::path>& folders,
 // them (Linux), a file without a name in the target's folder, named only when complete, so
 // that even a killed run leaves nothing behind; otherwise a new file created exclusively
 // under a fresh name; then write, fdatasync, and rename over the target (a new target may
-// take its name directly). Elsewhere it is a save file of the window's library.
+// take its name directly). On Windows (atomicfile_win32.cpp) a new file created exclusively
+// under a fresh name, written, flushed (FlushFileBuffers) and renamed over the target.
 class AtomicFile {
 public:
     explicit AtomicFile(std::filesystem::path target);
@@ -64,7 +66,8 @@ public:
     bool write(const char* data, std::int64_t n);
     // Empties the temporary file, to be written again from its start; false on failure.
     bool rewind();
-    // The native handle of the temporary file, for owner and mode changes.
+    // The native handle of the temporary file, for owner and mode changes (on Windows a
+    // descriptor of the C runtime).
     int handle() const;
     // The device of the temporary file, as the caller found it through handle(): on a file
     // system that keeps its files in memory only, the commit then leaves out the flush to
@@ -146,32 +149,41 @@ private:
     bool flushedAlready_ = false;
     bool renamed_ = false;
     bool folderFlushed_ = false; // commit() flushed the folder of the new name itself
-#if defined(PARVELLO_OS_UNIX)
+    // The system's words for an error number (of the C runtime on Windows).
     void fail(int number);
-    bool openPrivate();
+    bool finishWrites();
+    // Runs a flush to the disk as waiting() runs what it is given; its result.
+    bool flushWaiting(const std::function<bool()>& flush);
     bool copyIntoTarget(const std::function<void()>& beforeWriting);
     bool intoTarget_ = false; // written into the target at commit instead of renamed over it
     FileIdentity expectedTarget_;
+    bool targetExisted_ = false;
+    // The temporary file (on Windows a descriptor of the C runtime over its handle).
+    int fd_ = -1;
+    // A large file's writes, from its second mebibyte on, go out on a thread of their own.
+    std::unique_ptr<WriteBehind> behind_;
+    std::int64_t written_ = 0;   // bytes written since the file was opened or emptied
+    bool behindRefused_ = false; // the system had no thread to spare for this file
+#if defined(PARVELLO_OS_UNIX)
+    bool openPrivate();
     static unsigned creationMode(bool targetExists, unsigned permissionBits);
     bool givePermissionBits(bool targetExists, unsigned permissionBits);
     bool nameUnnamedFile();
     void flushFolder();
     int copyTargetTo(const std::string& name);
     std::string temporaryName_; // empty while the file has no name
-    int fd_ = -1;
-    // A large file's writes, from its second mebibyte on, go out on a thread of their own.
-    std::unique_ptr<WriteBehind> behind_;
-    std::int64_t written_ = 0;   // bytes written since the file was opened or emptied
-    bool behindRefused_ = false; // the system had no thread to spare for this file
-    bool finishWrites();
     bool unnamed_ = false;
-    bool targetExisted_ = false;
     bool syncNeedless_ = false; // on a file system held in memory only
     bool memoryKnown_ = false;  // syncNeedless_ was asked of the system
-#else
-    // The save file that does the work on systems without the Unix calls.
-    struct SaveFile;
-    std::unique_ptr<SaveFile> save_;
+#elif defined(PARVELLO_OS_WINDOWS)
+    // The system's words for a Windows error code.
+    void failWith(unsigned long error);
+    unsigned long create(const std::filesystem::path& name, unsigned long attributes,
+                         bool privateFile);
+    void* fileHandle() const;
+    bool replaceTarget();
+    unsigned long copyTargetTo(const std::filesystem::path& name);
+    std::filesystem::path temporaryName_; // empty while no named temporary file exists
 #endif
 };
 

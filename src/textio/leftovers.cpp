@@ -3,7 +3,9 @@
 #include "base/filestatus.h"
 #include "base/portable.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <set>
@@ -15,7 +17,12 @@
 #include <dirent.h>
 #include <unistd.h>
 #elif defined(PARVELLO_OS_WINDOWS)
+#include "base/win32.h"
+
 #include <windows.h>
+
+#include <cwchar>
+#include <vector>
 #endif
 
 namespace parvello {
@@ -58,6 +65,70 @@ std::string randomLetters() {
     return random;
 }
 
+// Whether a folder is looked at for the first time in this process.
+bool firstLook(const std::filesystem::path& folder) {
+    static std::mutex mutex;
+    static std::set<std::filesystem::path::string_type> seen;
+    const std::lock_guard<std::mutex> lock(mutex);
+    return seen.insert(folder.native()).second;
+}
+
+#if defined(PARVELLO_OS_WINDOWS)
+// Whether the process of that id still runs (or may: one the user may not ask about does).
+bool processRuns(long long id) {
+    if (id > 0xFFFFFFFFLL)
+        return false;
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(id));
+    if (!process)
+        return GetLastError() != ERROR_INVALID_PARAMETER; // no process has that id
+    DWORD code = 0;
+    const bool runs = !GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+    CloseHandle(process);
+    return runs;
+}
+
+// A security identifier of this process's token: its user (TokenUser) or the owner it gives
+// the files it makes (TokenOwner: the user, or the administrators' group when elevated).
+std::vector<unsigned char> tokenSid(TOKEN_INFORMATION_CLASS which) {
+    std::vector<unsigned char> sid;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return sid;
+    DWORD size = 0;
+    GetTokenInformation(token, which, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size && GetTokenInformation(token, which, buffer.data(), size, &size)) {
+        const PSID found = which == TokenUser
+                               ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                               : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+        const auto* const bytes = static_cast<const unsigned char*>(found);
+        sid.assign(bytes, bytes + GetLengthSid(found));
+    }
+    CloseHandle(token);
+    return sid;
+}
+
+// Whether the file's owner is this process's user, or the owner it gives the files it makes.
+bool ownedAsOurs(const std::filesystem::path& path) {
+    static const std::vector<unsigned char> ours[2] = {tokenSid(TokenUser), tokenSid(TokenOwner)};
+    const std::wstring name = win32::SystemPath(path);
+    DWORD size = 0;
+    GetFileSecurityW(name.c_str(), OWNER_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<unsigned char> descriptor(size);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!size ||
+        !GetFileSecurityW(name.c_str(), OWNER_SECURITY_INFORMATION, descriptor.data(), size,
+                          &size) ||
+        !GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted) || !owner)
+        return false;
+    return std::any_of(
+        std::begin(ours), std::end(ours), [&](const std::vector<unsigned char>& sid) {
+            return !sid.empty() && EqualSid(owner, const_cast<unsigned char*>(sid.data()));
+        });
+}
+#endif
+
 } // namespace
 
 std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target) {
@@ -88,15 +159,10 @@ bool IsOwnTemporaryName(std::string_view name, long long* processId) {
 }
 
 void RemoveLeftoversBeside(const std::filesystem::path& target) {
-#if defined(PARVELLO_OS_UNIX)
     const std::filesystem::path folder = folderOf(target);
-    static std::mutex mutex;
-    static std::set<std::string> seen;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (!seen.insert(folder.native()).second)
-            return;
-    }
+    if (!firstLook(folder))
+        return;
+#if defined(PARVELLO_OS_UNIX)
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return;
@@ -116,8 +182,28 @@ void RemoveLeftoversBeside(const std::filesystem::path& target) {
         ::unlink(path.c_str());
     }
     ::closedir(dir);
-#else
-    (void)target;
+#elif defined(PARVELLO_OS_WINDOWS)
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find =
+        FindFirstFileExW(win32::SystemPath(folder / (std::string(Marker) + '*')).c_str(),
+                         FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        // Our names are ASCII: any other character makes the name another's.
+        std::string name;
+        for (const wchar_t* c = entry.cFileName; *c && *c < 0x80; ++c)
+            name += char(*c);
+        long long processId = 0;
+        if (name.size() != std::wcslen(entry.cFileName) || !IsOwnTemporaryName(name, &processId) ||
+            (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                0)
+            continue;
+        const std::filesystem::path path = folder / entry.cFileName;
+        if (processId != ownProcessId() && !processRuns(processId) && ownedAsOurs(path))
+            DeleteFileW(win32::SystemPath(path).c_str());
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
 #endif
 }
 

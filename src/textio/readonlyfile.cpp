@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 #elif defined(PARVELLO_OS_WINDOWS)
+#include "base/win32.h"
+
 #include <windows.h>
 #endif
 
@@ -210,33 +212,11 @@ bool ReadOnlyFile::rewind() {
 
 #elif defined(PARVELLO_OS_WINDOWS)
 
-namespace {
+using win32::SystemPath;
+using win32::SystemWords;
 
-// The system's words for a Windows error, in UTF-8, without the line break they end with.
-std::string systemWords(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring words(text ? text : L"", n);
-    LocalFree(text);
-    while (!words.empty() &&
-           (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' '))
-        words.pop_back();
-    if (words.empty())
-        return "Unknown error " + std::to_string(error);
-    const int size = WideCharToMultiByte(CP_UTF8, 0, words.data(), int(words.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string utf8(size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, words.data(), int(words.size()), utf8.data(), size, nullptr,
-                        nullptr);
-    return utf8;
-}
-
-} // namespace
-
-FileIdentity FileIdentity::AtName(const std::filesystem::path&) {
-    return {};
+FileIdentity FileIdentity::AtName(const std::filesystem::path& path) {
+    return Of(FileStatus::Of(path, Links::DoNotFollow));
 }
 
 ReadOnlyFile::ReadOnlyFile(std::filesystem::path path) : path_(std::move(path)) {}
@@ -247,7 +227,7 @@ ReadOnlyFile::~ReadOnlyFile() {
 }
 
 FileIdentity ReadOnlyFile::identity() const {
-    return {};
+    return handle_ ? identity_ : FileIdentity();
 }
 
 // The system's final name for the open file, without the prefix of long paths.
@@ -271,11 +251,11 @@ std::filesystem::path ReadOnlyFile::linkFreePath() const {
 }
 
 bool ReadOnlyFile::open(bool) {
-    const HANDLE handle = CreateFileW(path_.c_str(), GENERIC_READ,
+    const HANDLE handle = CreateFileW(SystemPath(path_).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        error_ = systemWords(GetLastError());
+        error_ = SystemWords(GetLastError());
         return false;
     }
     LARGE_INTEGER size{};
@@ -286,6 +266,7 @@ bool ReadOnlyFile::open(bool) {
     }
     handle_ = handle;
     size_ = size.QuadPart;
+    identity_ = FileIdentity::Of(FileStatus::OfHandle(handle));
     return true;
 }
 
@@ -297,7 +278,7 @@ std::int64_t ReadOnlyFile::read(char* data, std::int64_t max) {
         if (!ReadFile(handle_, data + got, want, &n, nullptr)) {
             if (got > 0)
                 break;
-            error_ = systemWords(GetLastError());
+            error_ = SystemWords(GetLastError());
             return -1;
         }
         if (n == 0)
@@ -325,7 +306,7 @@ bool ReadOnlyFile::rewind() {
     LARGE_INTEGER start{};
     if (SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN))
         return true;
-    error_ = systemWords(GetLastError());
+    error_ = SystemWords(GetLastError());
     return false;
 }
 

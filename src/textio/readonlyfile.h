@@ -32,7 +32,8 @@ struct FileIdentity {
     static FileIdentity Of(const struct stat& status);
 #endif
     // The identity of what is at the name now, the name itself when it is a symbolic link
-    // (not known when nothing is there, nor on Windows).
+    // (not known when nothing is there). On Windows the device is the volume's serial number,
+    // the inode the file's index, and a change of the read-only attribute changes the mode.
     static FileIdentity AtName(const std::filesystem::path& path);
     bool operator==(const FileIdentity&) const = default;
 };
@@ -99,6 +100,7 @@ private:
 #elif defined(PARVELLO_OS_WINDOWS)
     void* handle_ = nullptr; // the file's HANDLE, null while it is not open
     std::int64_t size_ = 0;
+    FileIdentity identity_; // as it was when it was opened
 #endif
 };
 

@@ -2,6 +2,7 @@
 
 #include "base/filestatus.h"
 #include "base/portable.h"
+#include "base/win32.h"
 #include "textio/fileerror.h"
 #include "textio/outputfile.h"
 
@@ -144,8 +145,9 @@ private:
     int fd_ = -1;
 #elif defined(PARVELLO_OS_WINDOWS)
     bool openForAppend() {
-        handle_ = CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle_ = CreateFileW(win32::SystemPath(path_).c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle_ == INVALID_HANDLE_VALUE) {
             handle_ = nullptr;
             return failed();
@@ -170,7 +172,7 @@ private:
         handle_ = nullptr;
     }
     bool failed() {
-        error_ = std::system_category().message(int(GetLastError()));
+        error_ = win32::SystemWords(GetLastError());
         return false;
     }
     HANDLE handle_ = nullptr;

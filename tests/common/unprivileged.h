@@ -3,10 +3,12 @@
 // "nobody" user and group; otherwise it runs directly. Only for pure file work (no GUI).
 #pragma once
 
+#include "base/portable.h"
+
 #include <functional>
 #include <vector>
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +19,7 @@ namespace parvello::testing {
 inline constexpr unsigned NobodyId = 65534;
 
 inline bool RunningAsRoot() {
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     return ::geteuid() == 0;
 #else
     return false;
@@ -29,7 +31,7 @@ inline bool RunningAsRoot() {
 // made a member of the given groups besides its own.
 inline int RunUnprivileged(const std::function<int()>& body,
                            const std::vector<unsigned>& groups = {}) {
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     if (!RunningAsRoot())
         return body();
     const pid_t child = ::fork();
