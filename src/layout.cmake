@@ -30,4 +30,5 @@ set(engine_files
     textio/writebehind.*
     textio/simd/*
     quotes/blocklines.h quotes/fileengine.* quotes/quoterule.* quotes/stagedoutput.*
+    quotes/unreadsources.*
     filelist/folderaccess.* filelist/folderscan.*)
