@@ -31,4 +31,5 @@ set(engine_files
     textio/simd/*
     quotes/blocklines.h quotes/fileengine.* quotes/quoterule.* quotes/stagedoutput.*
     quotes/unreadsources.*
-    filelist/folderaccess.* filelist/folderscan.*)
+    filelist/folderaccess.* filelist/folderscan.* filelist/foldertree.*
+    filelist/casefolding.h filelist/wildcard.*)

@@ -8,7 +8,7 @@
 #include "base/qtpaths.h"
 #include "cli/stderrprompts.h"
 #include "filelist/folderaccess.h"
-#include "filelist/foldertree.h"
+#include "filelist/addfolder.h"
 #include "quotes/outputpath.h"
 #include "quotes/unreadsources.h"
 

@@ -4,6 +4,7 @@
 #include "base/platform.h"
 #include "base/prompts.h"
 #include "base/qtpaths.h"
+#include "filelist/wildcard.h"
 
 #include <algorithm>
 #include <utility>
@@ -16,32 +17,6 @@ namespace {
 
 // Names shown in the box, at most.
 constexpr qsizetype ShownSkips = 10;
-
-// Case-insensitive match of `*` (any run) and `?` (one character).
-bool globMatch(QStringView name, QStringView pattern) {
-    qsizetype n = 0;
-    qsizetype p = 0;
-    qsizetype starAt = -1;
-    qsizetype resumeAt = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == u'*') {
-            starAt = p++;
-            resumeAt = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == u'?' || pattern[p].toCaseFolded() == name[n].toCaseFolded())) {
-            ++p;
-            ++n;
-        } else if (starAt >= 0) {
-            p = starAt + 1;
-            n = ++resumeAt;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == u'*')
-        ++p;
-    return p == pattern.size();
-}
 
 // Whether the window can hold a name exactly: the text it shows names the same bytes.
 bool holdsName(const std::filesystem::path& name) {
@@ -103,6 +78,37 @@ Failure failureOf(const ListingError& error) {
                    75);
 }
 
+// A failure as the window describes it: a failed listing as it has always been shown.
+QString describe(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const ListingError& error) {
+        return failureOf(error).description();
+    } catch (...) {
+        return DescribeFailure(failure);
+    }
+}
+
+// ListSubfolders of the engine with its numbered steps run as the steps of a trap with the
+// scan's tag would: a fault injected there fails the step, a failure a handler left with
+// the trap fails it too, and each failure shows its box at once.
+void listSubfolders(ScanServices& services, std::vector<std::filesystem::path>& list,
+                    bool recurse) {
+    Trap trap(services.prompts, ListSubfoldersTag);
+    FolderScan& scan = services.scan;
+    scan.entering = [&trap](int line) { trap.reach(line); };
+    scan.leaving = [] { Trap::rethrowPending(); };
+    scan.failed = [&services](const ScanFailure& failure) {
+        ShowErrorBox(services.prompts, ListSubfoldersTag, failure.line, describe(failure.failure));
+    };
+    ListSubfolders(scan, list, recurse);
+    scan.entering = {};
+    scan.leaving = {};
+    scan.failed = {};
+    scan.failures.clear();
+    takeReports(services);
+}
+
 } // namespace
 
 int BrowseCallback(int message, QString& selection) {
@@ -142,27 +148,31 @@ void ListSubfolders(ScanServices& services, QStringList& folderList, bool recurs
     list.reserve(std::size_t(folderList.size()));
     for (const QString& entry : std::as_const(folderList))
         list.push_back(ToPath(entry));
-    // The scan's numbered steps run as the steps of a trap with the scan's tag would: a
-    // fault injected there fails the step, a failure a handler left with the trap fails it
-    // too, and each failure shows its box at once.
-    Trap trap(services.prompts, ListSubfoldersTag);
-    FolderScan& scan = services.scan;
-    scan.entering = [&trap](int line) { trap.reach(line); };
-    scan.leaving = [] { Trap::rethrowPending(); };
-    scan.failed = [&services](const ScanFailure& failure) {
-        ShowErrorBox(services.prompts, ListSubfoldersTag, failure.line,
-                     DescribeFailure(failure.failure));
-    };
-    ListSubfolders(scan, list, recurse);
-    scan.entering = {};
-    scan.leaving = {};
-    scan.failed = {};
-    scan.failures.clear();
-    takeReports(services);
+    listSubfolders(services, list, recurse);
     folderList.clear();
     folderList.reserve(qsizetype(list.size()));
     for (const std::filesystem::path& entry : list)
         folderList.append(ToQString(entry));
+}
+
+void AddFilesInFolderTree(ScanServices& services, Trap& trap, const QString& chosen,
+                          const QString& extension,
+                          const std::function<void(const QString&)>& add) {
+    // The tree's numbered steps run as the steps of the caller's trap: a fault injected there
+    // fails the step, a failure a handler left with the trap fails it too, and each failure
+    // shows its box at once, with the caller's tag.
+    FolderTree tree{services.scan};
+    tree.entering = [&trap](int line) { trap.reach(line); };
+    tree.leaving = [] { Trap::rethrowPending(); };
+    tree.failed = [&services, &trap](const ScanFailure& failure) {
+        ShowErrorBox(services.prompts, trap.locationTag(), failure.line, describe(failure.failure));
+    };
+    tree.listSubfolders = [&services](std::vector<std::filesystem::path>& list) {
+        listSubfolders(services, list, true);
+    };
+    AddFilesInFolderTree(tree, ToPath(chosen), extension.toStdU16String(),
+                         [&add](const std::filesystem::path& path) { add(ToQString(path)); });
+    takeReports(services);
 }
 
 bool TakeFoundFile(ScanServices& services, const QString& path) {
@@ -179,8 +189,9 @@ QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, cons
     names.append(QString());
     std::vector<std::filesystem::path> found;
     try {
-        found = ListFilesInFolder(folders, ToPath(folder), [&pattern](const auto& name) {
-            return MatchesWildcard(shownName(name), pattern);
+        const std::u16string units = pattern.toStdU16String();
+        found = ListFilesInFolder(folders, ToPath(folder), [&units](const auto& name) {
+            return MatchesWildcard(name, units);
         });
     } catch (const ListingError& error) {
         throw failureOf(error);
@@ -200,10 +211,11 @@ QStringList ListFilesInFolder(FolderAccess& folders, const QString& folder, cons
 }
 
 bool MatchesWildcard(QStringView name, QStringView pattern) {
-    // A trailing ".*" also matches a name without any extension ("*.*" matches all).
-    if (globMatch(name, pattern))
-        return true;
-    return pattern.endsWith(QLatin1String(".*")) && globMatch(name, pattern.chopped(2));
+    const auto units = [](QStringView text) {
+        return std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                   std::size_t(text.size()));
+    };
+    return MatchesWildcard(units(name), units(pattern));
 }
 
 bool IsExistingFile(FolderAccess& folders, const QString& path) {

@@ -5,6 +5,7 @@
 
 #include "base/pathhelpers.h"
 #include "filelist/folderscan.h"
+#include "filelist/foldertree.h"
 
 #include <QList>
 #include <QString>
@@ -17,6 +18,7 @@ namespace parvello {
 
 class Platform;
 class Prompts;
+class Trap;
 
 // The location tag of the folder scan's failure trap (ListSubfolders). Users quote it from
 // the "Application Error" box: it keeps the scan's earlier name.
@@ -79,6 +81,17 @@ bool TakeFoundFile(ScanServices& services, const QString& path);
 // at once, and the scan goes on; a fault a test injects at ListSubfoldersTag fails the step
 // it names.
 void ListSubfolders(ScanServices& services, QStringList& folderList, bool recurse);
+
+// AddFilesInFolderTree of the engine, for the folder and extension the window holds as
+// text: hands `add` each found file's path as text. The tree's numbered steps (lines 118 to
+// 136 of the window's handler) run through the caller's trap: a fault injected there fails
+// the step, and a failed step shows the "Application Error" box with the trap's tag and
+// that line, at once; the scan of step 120 runs as ListSubfolders does. Names that cannot be
+// held exactly go to services.unrepresentable; what the scan leaves out otherwise, to
+// services.skipped. `add` runs inside step 136. Ends at once, adding nothing more, when
+// services.stopped() becomes true.
+void AddFilesInFolderTree(ScanServices& services, Trap& trap, const QString& chosen,
+                          const QString& extension, const std::function<void(const QString&)>& add);
 
 // The names (no folder) of the files directly in `folder` whose names match the pattern
 // (MatchesWildcard) and that IsExistingFile accepts, hidden files included, in name order.

@@ -6,7 +6,7 @@
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
 #include "filelist/folderaccess.h"
-#include "filelist/foldertree.h"
+#include "filelist/addfolder.h"
 #include "quotes/unreadsources.h"
 
 #include <QJsonDocument>

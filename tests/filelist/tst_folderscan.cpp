@@ -1,6 +1,8 @@
 // The folder scan of the engine on a real tree, on every system: level order, names taken as
 // the system gives them, failed steps kept as values, the name order.
 #include "filelist/folderscan.h"
+#include "filelist/foldertree.h"
+#include "filelist/wildcard.h"
 
 #include "common/plaintest.h"
 
@@ -169,6 +171,35 @@ PLAIN_TEST(aMissingFolderIsNotFound) {
     VERIFY(!IsExistingFile(*local, gone));
 }
 
+// The tree: the matching files of the folder and its subfolders, in the list's order, "~"
+// names left out; a failed step is kept with its line, and a failed test counts as true.
+PLAIN_TEST(treeAddsTheMatchingFilesAndKeepsFailedSteps) {
+    Tree tree;
+    fs::create_directory(tree.root / "sub");
+    for (const char* name : {"a.txt", "c.TXT", "d.md", "~b.txt", "sub/e.txt"})
+        std::ofstream(tree.root / fs::path(name).make_preferred()) << "q";
+    const auto local = LocalFolderAccess();
+    for (const bool failing : {false, true}) {
+        FolderScan scan{*local};
+        FolderTree walk{scan};
+        int tests = 0;
+        walk.entering = [&](int line) {
+            if (failing && line == AddAllLines::TildeTest && ++tests == 3)
+                throw std::runtime_error("injected");
+        };
+        std::vector<fs::path::string_type> added;
+        AddFilesInFolderTree(walk, tree.root, u"txt",
+                             [&added](const fs::path& path) { added.push_back(path.native()); });
+        std::vector<fs::path::string_type> expected;
+        for (const char* name : {"a.txt", "c.TXT", "~b.txt", "sub/e.txt"})
+            if (failing || name[0] != '~')
+                expected.push_back((tree.root / fs::path(name).make_preferred()).native());
+        VERIFY(added == expected);
+        COMPARE(walk.failures.size(), failing ? 1 : 0);
+        VERIFY(!failing || walk.failures[0].line == AddAllLines::TildeTest);
+    }
+}
+
 PLAIN_TEST_DATA(nameOrderIsTheOrderOfUtf16) {
     plaintest::addColumn<std::u8string>("first");
     plaintest::addColumn<std::u8string>("second");
@@ -188,4 +219,49 @@ PLAIN_TEST(nameOrderIsTheOrderOfUtf16) {
     VERIFY(NameOrderLess(fs::path(first), fs::path(second)));
     VERIFY(!NameOrderLess(fs::path(second), fs::path(first)));
     VERIFY(!NameOrderLess(fs::path(first), fs::path(first)));
+}
+
+// The name patterns on the names as the system holds them: case folded unit by unit, `?` one
+// UTF-16 unit, a trailing ".*" also for names without an extension, and bytes that are not
+// UTF-8 (on Unix) each one unit that only `*` and `?` match.
+PLAIN_TEST_DATA(wildcards) {
+    plaintest::addColumn<fs::path>("name");
+    plaintest::addColumn<std::u16string>("pattern");
+    plaintest::addColumn<bool>("matches");
+    const auto row = [](const char* title, std::u8string name, std::u16string pattern, bool yes) {
+        plaintest::newRow(title) << fs::path(name) << pattern << yes;
+    };
+    row("*.* without a dot", u8"README", u"*.*", true);
+    row("extension in the middle", u8"a.txt.bak", u"*.txt", false);
+    row("name.* without extension", u8"Makefile", u"Makefile.*", true);
+    row("backtracking star", u8"aXbXcX.log", u"*X*X.log", true);
+    row("brackets are plain", u8"[a].txt", u"[a].*", true);
+    row("Latin-1 case", u8"\u00c9T\u00c9.TXT", u"\u00e9t\u00e9.txt", true);
+    row("Greek final sigma folds", u8"\u03a3\u03c2.txt", u"\u03c3\u03c3.*", true);
+    row("Cyrillic case", u8"\u0416\u0443\u0440.doc", u"\u0436\u0423\u0420.DOC", true);
+    row("Kelvin sign is k", u8"\u212A.txt", u"k.txt", true);
+    row("capital sharp s is sharp s", u8"\u1E9E.txt", u"\u00df.txt", true);
+    row("dotted capital I stays", u8"\u0130.txt", u"i.txt", false);
+    row("Cherokee small to capital", u8"\uAB70.txt", u"\u13A0.txt", true);
+    row("? is one unit", u8"\U0001F600.txt", u"?.txt", false);
+    row("?? is a pair", u8"\U0001F600.txt", u"??.txt", true);
+#if !defined(PARVELLO_OS_WINDOWS)
+    plaintest::newRow("odd byte matches *")
+        << fs::path("caf\xE9.txt") << std::u16string(u"*.txt") << true;
+    plaintest::newRow("odd byte is one unit")
+        << fs::path("caf\xE9.txt") << std::u16string(u"caf?.TXT") << true;
+    plaintest::newRow("overlong pair is two units")
+        << fs::path("\xC0\xAF") << std::u16string(u"??") << true;
+    plaintest::newRow("cut character before ASCII")
+        << fs::path("\xE2\x80.txt") << std::u16string(u"??.txt") << true;
+    plaintest::newRow("odd byte is no letter")
+        << fs::path("caf\xE9.txt") << std::u16string(u"cafe.txt") << false;
+#endif
+}
+
+PLAIN_TEST(wildcards) {
+    FETCH(fs::path, name);
+    FETCH(std::u16string, pattern);
+    FETCH(bool, matches);
+    COMPARE(MatchesWildcard(name, pattern), matches);
 }
