@@ -26,8 +26,10 @@ set(engine_files
     textio/leftovers.*
     textio/bufferpool.* textio/codepage.* textio/fileerror.* textio/linearray.h
     textio/readonlyfile.* textio/signals.h textio/textencoder.* textio/textscan.*
+    textio/outputfile.* textio/reading.* textio/textloader.* textio/textsource.* textio/writing.*
     textio/writebehind.*
     textio/simd/*
-    quotes/blocklines.h quotes/quoterule.*
+    quotes/blocklines.h quotes/fileengine.* quotes/quoterule.* quotes/stagedoutput.*
+    quotes/unreadsources.*
     filelist/folderaccess.* filelist/folderscan.* filelist/foldertree.*
     filelist/casefolding.h filelist/wildcard.*)

@@ -115,7 +115,7 @@ FileReport ProcessFileShowingFailures(const QString& sourcePath, const QString& 
                 return false;
             }
         };
-    const FileReport report = ProcessFile(sourcePath, outputPath, rule, hooks);
+    const FileReport report = ProcessFile(ToPath(sourcePath), ToPath(outputPath), rule, hooks);
     if (lineFailure)
         std::rethrow_exception(lineFailure);
     ShowFileFailure(prompts, report);
@@ -140,7 +140,10 @@ WriteResult WriteUtf8WithMark(const QString& path, const TextPieces& text, Promp
 WriteResult AppendInEncoding(QStringView text, const QString& path, int pieceNumber,
                              OutputEncoding encoding, Prompts& prompts) {
     if (pieceNumber > 1)
-        return shown(prompts, AppendOutput(ToPath(path), encoding, text), false, true);
+        return shown(prompts,
+                     AppendOutput(ToPath(path), encoding,
+                                  std::u16string_view(text.utf16(), size_t(text.size()))),
+                     false, true);
     return WriteInEncoding(
         path, encoding,
         [text](PieceSink& sink) {

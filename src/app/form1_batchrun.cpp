@@ -5,6 +5,7 @@
 #include "base/failure.h"
 #include "base/pathhelpers.h"
 #include "base/prompts.h"
+#include "base/qtpaths.h"
 #include "filelist/filelistmodel.h"
 #include "quotes/outputpath.h"
 #include "quotes/quoterule.h"
@@ -123,7 +124,7 @@ struct BatchRun {
     int rowCount = 0;
     // Every listed file is looked at once, before the first is processed, so that no row's
     // result replaces a file that a later row has still to read.
-    QHash<QString, QString> sourceIdentities;
+    QHash<QString, std::string> sourceIdentities;
     std::optional<UnreadSources> unread;
     QList<Untouched> untouched;
     // Into one folder: which row's result each output name holds, to name the results a
@@ -188,13 +189,13 @@ void Form1::listRunFiles(BatchRun& run) {
     run.trap.step(RunLines::RowCount, [&] {
         run.rowCount = listedFiles->Count();
         const QStringList rows = listedFiles->Rows();
-        QStringList identities;
-        identities.reserve(rows.size());
+        std::vector<std::string> identities;
+        identities.reserve(size_t(rows.size()));
         for (const QString& row : rows) {
             auto found = run.sourceIdentities.constFind(row);
             if (found == run.sourceIdentities.cend())
-                found = run.sourceIdentities.insert(row, PathIdentity(row));
-            identities << *found;
+                found = run.sourceIdentities.insert(row, PathIdentity(ToPath(row)));
+            identities.push_back(*found);
         }
         run.unread.emplace(identities);
     });
@@ -263,13 +264,13 @@ void Form1::processRow(BatchRun& run, int row, const QString& sourcePath, const 
                            doubleToTextOption->isChecked(), singleToTextOption->isChecked()}),
         doubleReplacementBox->text().toStdU16String(),
         singleReplacementBox->text().toStdU16String());
-    const QString replacing = PathIdentity(outputPath);
+    const std::string replacing = PathIdentity(ToPath(outputPath));
     if (run.unread) {
         const auto source = run.sourceIdentities.constFind(sourcePath);
         if (run.unread->wouldReplaceUnread(
-                source != run.sourceIdentities.cend() ? *source : PathIdentity(sourcePath),
+                source != run.sourceIdentities.cend() ? *source : PathIdentity(ToPath(sourcePath)),
                 replacing)) {
-            run.untouched.append({sourcePath, ReplacesUnreadFileReason()});
+            run.untouched.append({sourcePath, ToQString(ReplacesUnreadFileReason())});
             return;
         }
     }
@@ -293,7 +294,7 @@ void Form1::processRow(BatchRun& run, int row, const QString& sourcePath, const 
         ProcessFileShowingFailures(sourcePath, outputPath, rule, prompts_, &run.trap, afterBlock);
     if (report.outcome == FileOutcome::NotText || report.outcome == FileOutcome::CannotHold ||
         report.outcome == FileOutcome::NotAFile || report.outcome == FileOutcome::InUse)
-        run.untouched.append({sourcePath, report.reason});
+        run.untouched.append({sourcePath, ToQString(report.reason)});
     if (intoFolder && report.succeeded()) {
         const auto earlier = run.resultsInFolder.constFind(outputPath);
         if (earlier != run.resultsInFolder.cend() && *earlier != sourcePath)
@@ -302,7 +303,7 @@ void Form1::processRow(BatchRun& run, int row, const QString& sourcePath, const 
     }
     // A later row that lists the replaced file now reads the new file of that name.
     if (run.unread && report.outcome == FileOutcome::Written && run.unread->isUnread(replacing))
-        run.unread->replaced(replacing, PathIdentity(outputPath));
+        run.unread->replaced(replacing, PathIdentity(ToPath(outputPath)));
 }
 
 void Form1::endRun(BatchRun& run) {

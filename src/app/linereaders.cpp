@@ -2,6 +2,7 @@
 
 #include "app/fileboxes.h"
 #include "base/failure.h"
+#include "base/qtpaths.h"
 #include "textio/codepage.h"
 #include "textio/reading.h"
 #include "textio/textloader.h"
@@ -33,7 +34,7 @@ protected:
 // The file the mark test opened, when it opened it, else the file opened now.
 SourceFile& openedSource(std::optional<SourceFile>& source, const QString& path) {
     if (!source || !source->file)
-        source = OpenSource(path);
+        source = OpenSource(ToPath(path));
     return *source;
 }
 
@@ -228,7 +229,7 @@ LineArray ReadFileLines(const QString& path, Prompts& prompts, LineForm form) {
     bool fileIsUtf8 = false;
     LineArray lines;
     trap.step(ReadLines::MarkTest, [&] {
-        source = OpenSource(path);
+        source = OpenSource(ToPath(path));
         fileIsUnicode = source->fileIsUnicode;
         fileIsUtf8 = source->fileIsUtf8;
     });

@@ -17,7 +17,7 @@ namespace {
 // A source file decoded block by block, as the engine reads it.
 class SourceText : public DiffText {
 public:
-    SourceText(const QString& path, SourceFormat format) : read_(path, false) {
+    SourceText(const QString& path, SourceFormat format) : read_(ToPath(path), false) {
         if (!read_.failed() && format == SourceFormat::CodePage && !read_.fileIsUtf8() &&
             !read_.fileIsUnicode())
             read_.blocks().restartAsCodePage();

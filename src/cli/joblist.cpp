@@ -137,11 +137,15 @@ void scanFolder(Options& options, const QString& source, FolderAccess& folders,
 // A job whose result would replace a file that a later job still has to read. (Nothing is
 // replaced when only comparing.)
 std::vector<bool> replacingUnread(const std::vector<Job>& jobs) {
-    QStringList sources;
-    QStringList outputs;
+    std::vector<std::string> sources;
+    std::vector<std::string> outputs;
+    sources.reserve(jobs.size());
+    outputs.reserve(jobs.size());
     for (const Job& job : jobs) {
-        sources << (job.sourceStatus.exists ? job.sourceStatus.identity : QString());
-        outputs << (job.outputStatus.exists ? job.outputStatus.identity : QString());
+        sources.push_back(job.sourceStatus.exists ? job.sourceStatus.identity.toStdString()
+                                                  : std::string());
+        outputs.push_back(job.outputStatus.exists ? job.outputStatus.identity.toStdString()
+                                                  : std::string());
     }
     return RowsReplacingUnreadFiles(sources, outputs);
 }
@@ -182,7 +186,7 @@ PathStatus statusOf(const QString& path) {
         return result;
     }
 #else
-    if (const QString identity = PathIdentity(path); !identity.isEmpty()) {
+    if (const QString identity = ToQString(PathIdentity(ToPath(path))); !identity.isEmpty()) {
         result.exists = true;
         result.identity = identity;
         return result;
@@ -224,7 +228,7 @@ JobList jobsOf(const Options& options, bool examine) {
         else
             list.leftOut.push_back({jobs[j].source, PrintablePath(jobs[j].source),
                                     QStringLiteral("replaces-unread-file"),
-                                    ReplacesUnreadFileReason()});
+                                    ToQString(ReplacesUnreadFileReason())});
     }
     return list;
 }

@@ -2,6 +2,7 @@
 
 #include "base/failure.h"
 #include "base/printablename.h"
+#include "base/qtpaths.h"
 #include "cli/progress.h"
 #include "cli/scratchfolder.h"
 #include "cli/standardoutput.h"
@@ -33,7 +34,7 @@ namespace {
 // Why a file was left untouched, told in its one line in the words of problemText.
 FileReport withProblemText(const QString& source, const QString& output, FileReport report) {
     if (!report.succeeded())
-        report.reason = problemText(source, output, report);
+        report.reason = problemText(source, output, report).toStdString();
     return report;
 }
 
@@ -41,7 +42,8 @@ FileReport withProblemText(const QString& source, const QString& output, FileRep
 // job goes through writeOne).
 FileReport processOne(const QString& source, const QString& output, const QuoteReplacer& rule,
                       const FileHooks& hooks = {}, const FileOptions& options = {}) {
-    return withProblemText(source, output, ProcessFile(source, output, rule, hooks, options));
+    return withProblemText(source, output,
+                           ProcessFile(ToPath(source), ToPath(output), rule, hooks, options));
 }
 
 // What the engine found in a file of bytes bytes, as far as it read it to its end.
@@ -145,7 +147,8 @@ void tellOutcome(const FileWork& work, const Job& job, const FileReport& report)
 
 void leftUntouched(const FileWork& work, const Job& job, const FileReport& report) {
     ++work.tally.untouched;
-    work.prompts.printLine(PrintablePath(job.source) + QStringLiteral(": ") + report.reason);
+    work.prompts.printLine(PrintablePath(job.source) + QStringLiteral(": ") +
+                           ToQString(report.reason));
 }
 
 // --out or --in-place: the file's report is told, and its text for standard output given,
@@ -173,16 +176,17 @@ void writeOne(const FileWork& work, const Job& job, char& resultMade, CommitGrou
         if (report.succeeded())
             bytesOut = report.resultSize;
         deliver(jsonLine(job.source, outcomeName(report.outcome), facts ? &*facts : nullptr,
-                         bytesOut, report.reason));
+                         bytesOut, ToQString(report.reason)));
     };
     FileOptions options;
     options.lineEnds = work.options.lineEnds;
-    options.backupSuffix = work.options.backupSuffix;
+    options.backupSuffix = ToPath(work.options.backupSuffix);
     const JobHooks hooks(work, job);
     if (group)
-        group->process(job.source, job.output, work.rule, hooks.hooks, options, told);
+        group->process(ToPath(job.source), ToPath(job.output), work.rule, hooks.hooks, options,
+                       told);
     else
-        told(ProcessFile(job.source, job.output, work.rule, hooks.hooks, options));
+        told(ProcessFile(ToPath(job.source), ToPath(job.output), work.rule, hooks.hooks, options));
 }
 
 // What --check prints for a file whose result differs from what it holds.
@@ -250,8 +254,7 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     if (diff && report.succeeded()) {
         const std::optional<bool> same = sameBytes(resultPath, job.source);
         if (!same)
-            report = {FileOutcome::Changed,
-                      QStringLiteral("it changed while it was being processed")};
+            report = {FileOutcome::Changed, "it changed while it was being processed"};
         differs = same && !*same;
     }
     const SourceFacts facts = factsOf(report, bytesIn);
@@ -260,7 +263,7 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
         try {
             shown = writeDiff(work, job, index, facts, resultPath);
         } catch (const Failure& failure) { // read again, the file or its result broke off
-            report = {FileOutcome::NotRead, failure.description()};
+            report = {FileOutcome::NotRead, failure.description().toStdString()};
         }
     }
     if (diff)
@@ -268,7 +271,7 @@ QByteArray compareOne(const FileWork& work, const Job& job, size_t index) {
     if (!report.succeeded()) {
         leftUntouched(work, job, report);
         return work.options.json ? jsonLine(job.source, outcomeName(report.outcome), nullptr,
-                                            std::nullopt, report.reason)
+                                            std::nullopt, ToQString(report.reason))
                                  : QByteArray();
     }
     FileReport compared(differs ? FileOutcome::WouldChange : FileOutcome::Unchanged, {});
@@ -348,7 +351,7 @@ int runFilter(const QuoteReplacer& rule, StderrPrompts& prompts, LineEnds lineEn
             fileToStdout(out);
             return ExitAllWritten;
         }
-        reason = report.reason;
+        reason = ToQString(report.reason);
     }
     fileToStdout(in, kept);
     WriteStdout(notKept);

@@ -77,7 +77,8 @@ QString outcomeName(FileOutcome outcome) {
 QString problemText(const QString& source, const QString& output, const FileReport& report) {
     const FileFailure& failure = report.failure;
     const QString reason = ToQString(failure.reason);
-    const QString system = reason.isEmpty() ? report.reason : reason;
+    const QString told = ToQString(report.reason);
+    const QString system = reason.isEmpty() ? told : reason;
     switch (report.outcome) {
     case FileOutcome::NotRead:
         return QStringLiteral("cannot read: ") + system;
@@ -86,9 +87,9 @@ QString problemText(const QString& source, const QString& output, const FileRepo
             return QStringLiteral("cannot write %1: %2").arg(PrintablePath(output), system);
         return QStringLiteral("cannot write: ") + system;
     default:
-        if (failure && !reason.isEmpty() && reason != report.reason)
-            return report.reason + QStringLiteral(": ") + reason;
-        return report.reason;
+        if (failure && !reason.isEmpty() && reason != told)
+            return told + QStringLiteral(": ") + reason;
+        return told;
     }
 }
 

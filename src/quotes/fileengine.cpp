@@ -1,7 +1,7 @@
 #include "quotes/fileengine.h"
 
 #include "base/filestatus.h"
-#include "base/qtpaths.h"
+#include "base/portable.h"
 #include "quotes/blocklines.h"
 #include "quotes/stagedoutput.h"
 #include "textio/atomicfile.h"
@@ -10,40 +10,47 @@
 #include "textio/writebehind.h"
 #include "textio/writing.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 #include <optional>
+#include <system_error>
+#include <utility>
 
 namespace parvello {
 
 namespace {
 
 // Whether the path leads to a pipe, socket or device, asked without opening it.
-bool isSpecialFile(const QString& path) {
-    return FileStatus::Of(ToPath(path)).kind == FileKind::Other;
+bool isSpecialFile(const std::filesystem::path& path) {
+    return FileStatus::Of(path).kind == FileKind::Other;
+}
+
+// The folder part of a path, "." for a bare name.
+std::filesystem::path folderPart(const std::filesystem::path& path) {
+    std::filesystem::path folder = path.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
 // Whether output is the source's own name: the same text, or the same name in the same
 // folder reached another way (the folder box naming the source's folder through a link).
-bool isSourceName(const QString& source, const QString& output) {
-    if (source == output)
+bool isSourceName(const std::filesystem::path& source, const std::filesystem::path& output) {
+    if (source.native() == output.native())
         return true;
-    const QFileInfo sourceInfo(source);
-    const QFileInfo outputInfo(output);
-    if (sourceInfo.fileName() != outputInfo.fileName())
+    if (source.filename().native() != output.filename().native())
         return false;
-#ifdef Q_OS_UNIX
-    const FileStatus sourceFolder = FileStatus::Of(ToPath(sourceInfo.path()));
-    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(ToPath(outputInfo.path())).id;
+#if defined(PARVELLO_OS_UNIX)
+    const FileStatus sourceFolder = FileStatus::Of(folderPart(source));
+    return sourceFolder.exists() && sourceFolder.id == FileStatus::Of(folderPart(output)).id;
 #else
-    const QString folder = QFileInfo(sourceInfo.path()).canonicalFilePath();
-    return !folder.isEmpty() && folder == QFileInfo(outputInfo.path()).canonicalFilePath();
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::canonical(folderPart(source), error);
+    if (error || folder.empty())
+        return false;
+    const std::filesystem::path other = std::filesystem::canonical(folderPart(output), error);
+    return !error && folder.native() == other.native();
 #endif
 }
 
-const QString InUseReason = QStringLiteral("another program is writing it");
+const char* const InUseReason = "another program is writing it";
 
 // The text of one file on its way from the reader to the output: block after block through
 // the rule; started over when a mark-less file proves to be in the code page, or when a
@@ -63,8 +70,8 @@ public:
           unitLines_(crLfOnly_, out_, lf_, lineEnds != LineEnds::Keep) {
         // A pure-ASCII file taken for UTF-8 comes out the same as the code page would give
         // it, unless what a straight quote becomes is not ASCII.
-        for (const QChar c : rule.result(0))
-            resultAscii_ = resultAscii_ && c.unicode() < 0x80;
+        for (const char16_t c : rule.result(0))
+            resultAscii_ = resultAscii_ && c < 0x80;
     }
 
     // Takes the first block before the output is opened: a small file is then known to be
@@ -115,7 +122,7 @@ public:
     OutputEncoding encoding() const { return encoding_; }
     const std::string& notText() const { return notText_; }
     bool declined() const { return declined_; }
-    qint64 quotesChanged() const { return out_.quotesChanged(); }
+    std::int64_t quotesChanged() const { return out_.quotesChanged(); }
     bool readWhole() const { return readWhole_; }
 
 private:
@@ -197,7 +204,7 @@ private:
     StagedOutput out_;
     BlockLines<char, StagedOutput> byteLines_;
     BlockLines<char16_t, StagedOutput> unitLines_;
-    qint64 blocksRead_ = 0;
+    std::int64_t blocksRead_ = 0;
     std::string notText_;
     bool declined_ = false;
     bool readWhole_ = false;
@@ -206,9 +213,10 @@ private:
 // Which file the result replaces: in place, the file just read (the file a link there leads
 // to, not the link); elsewhere the output name itself. A small file's bytes go along, to
 // compare the result with.
-OutputTarget targetFor(const SourceFile& source, bool inPlace, const QString& backupSuffix) {
+OutputTarget targetFor(const SourceFile& source, bool inPlace,
+                       const std::filesystem::path& backupSuffix) {
     OutputTarget where;
-    where.backupSuffix = ToPath(backupSuffix);
+    where.backupSuffix = backupSuffix;
     where.kind = OutputTarget::Kind::Name;
     if (inPlace) {
         where.kind = OutputTarget::Kind::FileRead;
@@ -223,7 +231,7 @@ OutputTarget targetFor(const SourceFile& source, bool inPlace, const QString& ba
 }
 
 FileReport notRead(const FileFailure& failure) {
-    return FileReport(FileOutcome::NotRead, QStringLiteral("it could not be read"), failure);
+    return FileReport(FileOutcome::NotRead, "it could not be read", failure);
 }
 
 // The report of a result that went to its output: written, unchanged, or left untouched at
@@ -236,15 +244,13 @@ FileReport writtenReport(const WriteOutcome& written, OutputEncoding encoding) {
     else if (written.result == WriteResult::Differs)
         report.outcome = FileOutcome::WouldChange;
     else if (written.result == WriteResult::CannotHold)
-        report =
-            FileReport(FileOutcome::CannotHold, QString::fromStdString(CannotHoldReason(encoding)));
+        report = FileReport(FileOutcome::CannotHold, CannotHoldReason(encoding));
     else if (written.result == WriteResult::Changed)
-        report = FileReport(FileOutcome::Changed,
-                            QStringLiteral("it changed while it was being processed"));
+        report = FileReport(FileOutcome::Changed, "it changed while it was being processed");
     else if (written.result == WriteResult::InUse) // told as a change is
         report = FileReport(FileOutcome::Changed, InUseReason);
     else
-        report = FileReport(FileOutcome::NotWritten, QStringLiteral("it could not be written"));
+        report = FileReport(FileOutcome::NotWritten, "it could not be written");
     report.failure = written.failure;
     return report;
 }
@@ -255,10 +261,9 @@ FileReport reportOf(const SourceReader& read, const TextRun& run, const WriteOut
     if (read.failed())
         report = notRead(read.failure());
     else if (!run.notText().empty())
-        report = FileReport(FileOutcome::NotText, QString::fromStdString(run.notText()));
+        report = FileReport(FileOutcome::NotText, run.notText());
     else if (run.declined())
-        report =
-            FileReport(FileOutcome::NotWritten, QStringLiteral("the run was stopped before it"));
+        report = FileReport(FileOutcome::NotWritten, "the run was stopped before it");
     else
         report = writtenReport(written, run.encoding());
     if (!report.failure)
@@ -298,14 +303,14 @@ namespace {
 
 // One file up to the replace of its output: its final report, or (when waiting is given and
 // its result may wait for a shared flush) its result left waiting there.
-FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
-                       const QuoteReplacer& rule, const FileHooks& hooks,
-                       const FileOptions& options, std::unique_ptr<CommitGroup::Waiting>* waiting) {
+FileReport prepareFile(const std::filesystem::path& sourcePath,
+                       const std::filesystem::path& outputPath, const QuoteReplacer& rule,
+                       const FileHooks& hooks, const FileOptions& options,
+                       std::unique_ptr<CommitGroup::Waiting>* waiting) {
     // A pipe could keep the run waiting for ever and a device never end, and neither is
     // the user's text: they are left alone without being opened.
     if (isSpecialFile(sourcePath))
-        return FileReport(FileOutcome::NotAFile,
-                          QStringLiteral("it is a pipe, socket or device, not a file"));
+        return FileReport(FileOutcome::NotAFile, "it is a pipe, socket or device, not a file");
     const bool inPlace = isSourceName(sourcePath, outputPath);
     const FileInProgress inProgress;
 
@@ -330,9 +335,8 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
     TextRun run(read, rule, runHooks, options.lineEnds);
     FileReport report;
     if (!run.takeFirstBlock()) {
-        report = read.failed()
-                     ? notRead(read.failure())
-                     : FileReport(FileOutcome::NotText, QString::fromStdString(run.notText()));
+        report = read.failed() ? notRead(read.failure())
+                               : FileReport(FileOutcome::NotText, run.notText());
     } else {
         OutputTarget where = targetFor(read.source(), inPlace, options.backupSuffix);
         where.compareOnly = options.compareOnly;
@@ -342,9 +346,9 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
         const TextPieces pieces = [&](PieceSink& sink) { return run.transform(sink); };
         PreparedOutput prepared;
         if (waiting)
-            prepared = PrepareOutput(ToPath(outputPath), run.encoding(), pieces, where);
+            prepared = PrepareOutput(outputPath, run.encoding(), pieces, std::move(where));
         else
-            prepared.outcome = WriteOutput(ToPath(outputPath), run.encoding(), pieces, where);
+            prepared.outcome = WriteOutput(outputPath, run.encoding(), pieces, std::move(where));
         report = reportOf(read, run, prepared.outcome);
         if (prepared.waiting) {
             *waiting = std::make_unique<CommitGroup::Waiting>();
@@ -361,9 +365,9 @@ FileReport prepareFile(const QString& sourcePath, const QString& outputPath,
 
 } // namespace
 
-FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
-                       const QuoteReplacer& rule, const FileHooks& hooks,
-                       const FileOptions& options) {
+FileReport ProcessFile(const std::filesystem::path& sourcePath,
+                       const std::filesystem::path& outputPath, const QuoteReplacer& rule,
+                       const FileHooks& hooks, const FileOptions& options) {
     return prepareFile(sourcePath, outputPath, rule, hooks, options, nullptr);
 }
 
@@ -373,9 +377,10 @@ CommitGroup::~CommitGroup() {
     finish();
 }
 
-void CommitGroup::process(const QString& sourcePath, const QString& outputPath,
-                          const QuoteReplacer& rule, const FileHooks& hooks,
-                          const FileOptions& options, std::function<void(const FileReport&)> done) {
+void CommitGroup::process(const std::filesystem::path& sourcePath,
+                          const std::filesystem::path& outputPath, const QuoteReplacer& rule,
+                          const FileHooks& hooks, const FileOptions& options,
+                          std::function<void(const FileReport&)> done) {
     if (full())
         commit();
     std::unique_ptr<Waiting> waiting;

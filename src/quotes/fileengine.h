@@ -8,12 +8,11 @@
 #include "textio/linearray.h"
 #include "textio/textencoder.h"
 
-#include <QString>
-#include <QStringList>
-
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -56,20 +55,20 @@ struct FileOptions {
     // result is written into the file itself. An existing file of that name is replaced. A
     // file left as it is (Unchanged) gets none; when the backup cannot be made, nothing is
     // written (NotWritten, "its backup could not be made: ...").
-    QString backupSuffix;
+    std::filesystem::path backupSuffix;
 };
 
 // What one file's run reports: how it ended, why it was left untouched, the step that
 // failed, and what it read and wrote. The window and the command line each tell it their way.
 struct FileReport {
     FileReport() = default;
-    FileReport(FileOutcome outcome, QString reason, FileFailure failure = {})
+    FileReport(FileOutcome outcome, std::string reason, FileFailure failure = {})
         : outcome(outcome), reason(std::move(reason)), failure(std::move(failure)) {}
 
     FileOutcome outcome = FileOutcome::Written;
     // For every outcome except Written and Unchanged: why the file was left untouched, as
-    // one clause for a summary ("it holds a NUL byte, so it is not a text file").
-    QString reason;
+    // one clause for a summary ("it holds a NUL byte, so it is not a text file"), in UTF-8.
+    std::string reason;
     // For NotRead and NotWritten, and for Changed found at the replace: the step that failed.
     FileFailure failure;
     // Whether the file was read by the UTF-8 road (it begins with the UTF-8 mark).
@@ -78,12 +77,12 @@ struct FileReport {
     OutputEncoding encodingWritten = OutputEncoding::CodePage;
     // How many quotes of the rule's family the result changes (a quote whose replacement is
     // itself is not counted), in the text as it was read last (after a restart, only that).
-    qint64 quotesChanged = 0;
+    std::int64_t quotesChanged = 0;
     // Whether the text was read to its end (whatever became of the output): quotesChanged and
     // formatRead then tell the whole file.
     bool readWhole = false;
     // For Written, Unchanged and WouldChange: the size of the result in bytes.
-    qint64 resultSize = 0;
+    std::int64_t resultSize = 0;
 
     bool succeeded() const {
         return outcome == FileOutcome::Written || outcome == FileOutcome::Unchanged ||
@@ -96,7 +95,7 @@ struct FileHooks {
     // After each block read (about ReadBlockSize() bytes), with the bytes read so far, and
     // about every 20 ms while a large result waits for the disk at its end (with the file's
     // size): the window answers and shows the progress of a large file meanwhile.
-    std::function<void(qint64 bytesRead)> afterBlock;
+    std::function<void(std::int64_t bytesRead)> afterBlock;
     // Once the whole result is made, right before it takes the output's place: false leaves
     // the output untouched (outcome NotWritten, with no failure).
     std::function<bool(bool utf8Road)> beforeReplace;
@@ -114,9 +113,9 @@ struct FileHooks {
 // way, on the same road and with the same count, but only compared with what outputPath
 // holds as it comes: nothing is made, written or replaced anywhere (outcome Unchanged or
 // WouldChange). Nothing is thrown and nothing is shown: a failed step is in the report.
-FileReport ProcessFile(const QString& sourcePath, const QString& outputPath,
-                       const QuoteReplacer& rule, const FileHooks& hooks = {},
-                       const FileOptions& options = {});
+FileReport ProcessFile(const std::filesystem::path& sourcePath,
+                       const std::filesystem::path& outputPath, const QuoteReplacer& rule,
+                       const FileHooks& hooks = {}, const FileOptions& options = {});
 
 // Files processed one after another whose results wait, whole in their temporary files, for
 // one flush per file system that makes them all durable at once, instead of one flush per
@@ -137,8 +136,8 @@ public:
 
     // Processes one file as ProcessFile does (committing the group first when it is full);
     // done gets the file's report, at once or when the group commits. done must not throw.
-    void process(const QString& sourcePath, const QString& outputPath, const QuoteReplacer& rule,
-                 const FileHooks& hooks, const FileOptions& options,
+    void process(const std::filesystem::path& sourcePath, const std::filesystem::path& outputPath,
+                 const QuoteReplacer& rule, const FileHooks& hooks, const FileOptions& options,
                  std::function<void(const FileReport&)> done);
     size_t waiting() const { return waiting_.size(); }
     bool full() const { return waiting_.size() >= capacity_; }

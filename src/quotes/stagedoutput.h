@@ -113,8 +113,8 @@ private:
         // [byte] where the byte ends its quote (or is a line break), [256 + byte] where
         // the bytes before it are not the rest of the quote.
         std::array<StopAction, 512> actions;
-        std::array<std::int8_t, 256> before{}; // a quote's bytes before its last one: 0 or 2
-        std::array<quint16, 256> prefix{};     // those two bytes, as they lie in memory
+        std::array<std::int8_t, 256> before{};   // a quote's bytes before its last one: 0 or 2
+        std::array<std::uint16_t, 256> prefix{}; // those two bytes, as they lie in memory
     };
     std::unique_ptr<StopTable> stopTable;
     // Whether what each stop becomes is looked up in the tables above (stopTable, unitTable)

@@ -1,17 +1,17 @@
 #include "textio/outputfile.h"
 
 #include "base/filestatus.h"
-#include "base/platform.h"
-#include "base/qtpaths.h"
+#include "base/portable.h"
 #include "textio/extendedattributes.h"
 #include "textio/fileerror.h"
 
-#include <QFileInfo>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <utility>
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,7 +36,7 @@ std::filesystem::path folderOf(const std::filesystem::path& path) {
     throw FileError(FileProblem::NotOpen, "The output file is not open");
 }
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 // Whether the running user may write the file, as the system decides it (its access list
 // included). Root may write every file: for root the attributes alone decide.
 bool userMayWrite(const std::filesystem::path& path, const FileIdentity& file) {
@@ -101,7 +101,7 @@ void OutputFile::open() {
 // Which file the result replaces (target_), what it is, and what it must still be when it is
 // replaced (expected_); whether it is read-only, and the owner, group and bits to keep.
 OutputFile::TargetKind OutputFile::examineTarget() {
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     target_ = path_;
     if (where_.kind == OutputTarget::Kind::FileRead) {
         target_ = where_.linkFreePath;
@@ -138,29 +138,35 @@ OutputFile::TargetKind OutputFile::examineTarget() {
     return TargetKind::File;
 #else
     target_ = where_.kind == OutputTarget::Kind::FileRead ? where_.linkFreePath : path_;
-    const QFileInfo info(ToQString(target_));
-    if (where_.kind == OutputTarget::Kind::Resolved && info.exists())
-        target_ = ToPath(info.canonicalFilePath());
+    // The status of what the name leads to; the read-only attribute is the mode's missing
+    // write bits there.
+    const FileStatus info = target_.empty() ? FileStatus() : FileStatus::Of(target_);
+    if (where_.kind == OutputTarget::Kind::Resolved && info.exists()) {
+        std::error_code error;
+        std::filesystem::path resolved = std::filesystem::canonical(target_, error);
+        if (!error)
+            target_ = std::move(resolved);
+    }
     if (!info.exists())
         return TargetKind::Missing;
-    if (info.isDir())
+    if (info.isFolder())
         return TargetKind::Folder;
-    if (!info.isFile())
+    if (!info.isRegular())
         return TargetKind::Special;
-    readOnly_ = FileAttributes(ToQString(target_)) & attributes::ReadOnly;
+    readOnly_ = info.unwritable();
     return TargetKind::File;
 #endif
 }
 
 // The file just read, unchanged since: its bytes are at hand to compare the result with.
 void OutputFile::takeKnownBytes() {
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     const FileIdentity& read = where_.sourceIdentity;
     if (exists_ && where_.sourceBytesKnown && read.known && read.device == expected_.device &&
         read.inode == expected_.inode && read.size == expected_.size &&
         read.modified[0] == expected_.modified[0] && read.modified[1] == expected_.modified[1] &&
-        where_.sourceBytes.size() == expected_.size) {
-        knownBytes_ = where_.sourceBytes;
+        std::int64_t(where_.sourceBytes.size()) == expected_.size) {
+        knownBytes_ = std::move(where_.sourceBytes);
         useKnownBytes_ = true;
     }
 #endif
@@ -173,7 +179,7 @@ void OutputFile::takeKnownBytes() {
 void OutputFile::openTemporary() {
     save_ = std::make_unique<AtomicFile>(target_);
     save_->whileWaiting(where_.whileWaiting);
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     const unsigned permissionBits = mode_ & 0777;
 #else
     const unsigned permissionBits = 0;
@@ -208,7 +214,7 @@ void OutputFile::openTemporary() {
 // and access list (or none, where the folder's default list gave the temporary file one), so
 // it gives no one more access than the file gave.
 void OutputFile::carryAttributes() {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
     const std::string error = CopyExtendedAttributes(target_, save_->handle());
     if (!error.empty()) {
         save_->cancel();
@@ -332,7 +338,7 @@ void OutputFile::flush() {
 // The result differs from the target after its first `equal` bytes, which the target holds
 // too: the temporary file is made now and given those bytes first, read again from the
 // target (the file compared, still open) or taken from the bytes the reader kept.
-void OutputFile::startTemporary(qint64 equal) {
+void OutputFile::startTemporary(std::int64_t equal) {
     temporaryLater_ = false;
     try {
         openTemporary();
@@ -341,41 +347,45 @@ void OutputFile::startTemporary(qint64 equal) {
         throw;
     }
     if (useKnownBytes_) {
-        if (equal > 0 && !save_->write(knownBytes_.constData(), equal))
+        if (equal > 0 && !save_->write(knownBytes_.data(), equal))
             ThrowIoFailure(save_->errorString(), path_);
         return;
     }
     if (!existing_->rewind())
         ThrowIoFailure(existing_->errorString(), path_);
-    QByteArray slice(std::ptrdiff_t(std::min<qint64>(equal, BufferCapacity)), Qt::Uninitialized);
-    for (qint64 left = equal; left > 0;) {
-        const qint64 got = existing_->read(slice.data(), std::min<qint64>(left, slice.size()));
+    const std::int64_t sliceSize = std::min<std::int64_t>(equal, BufferCapacity);
+    const std::unique_ptr<char[]> slice(new char[size_t(std::max<std::int64_t>(sliceSize, 1))]);
+    for (std::int64_t left = equal; left > 0;) {
+        const std::int64_t got = existing_->read(slice.get(), std::min(left, sliceSize));
         if (got <= 0)
             changedMeanwhile(path_); // the target is no longer what it was when compared
-        if (!save_->write(slice.constData(), got))
+        if (!save_->write(slice.get(), got))
             ThrowIoFailure(save_->errorString(), path_);
         left -= got;
     }
 }
 
 void OutputFile::put(const char* bytes, std::ptrdiff_t n) {
-    const qint64 equal = made_; // bytes of the result so far, all equal to the target's
+    const std::int64_t equal = made_; // bytes of the result so far, all equal to the target's
     made_ += n;
     if (!differs_ && useKnownBytes_) {
-        if (knownBytes_.size() - compared_ < n ||
-            std::memcmp(knownBytes_.constData() + compared_, bytes, size_t(n)) != 0)
+        if (std::ptrdiff_t(knownBytes_.size()) - compared_ < n ||
+            std::memcmp(knownBytes_.data() + compared_, bytes, size_t(n)) != 0)
             differs_ = true;
         compared_ += n;
     } else if (!differs_) {
         // Compared in slices of the buffer's size, so that memory stays bounded.
         for (std::ptrdiff_t done = 0; done < n && !differs_;) {
             const std::ptrdiff_t slice = std::min(n - done, BufferCapacity);
-            compareBuffer_.resize(slice);
-            const qint64 got = existing_->read(compareBuffer_.data(), slice);
-            if (got != slice ||
-                std::memcmp(compareBuffer_.constData(), bytes + done, size_t(got)) != 0) {
+            if (slice > compareSize_) {
+                compareBuffer_.reset(new char[size_t(slice)]);
+                compareSize_ = slice;
+            }
+            const std::int64_t got = existing_->read(compareBuffer_.get(), slice);
+            if (got != slice || std::memcmp(compareBuffer_.get(), bytes + done, size_t(got)) != 0) {
                 differs_ = true;
-                compareBuffer_ = QByteArray();
+                compareBuffer_.reset();
+                compareSize_ = 0;
             }
             done += slice;
         }
@@ -399,7 +409,7 @@ void OutputFile::finishWriting() {
                         "a surrogate without its pair");
     flush();
     if (!differs_ && useKnownBytes_) {
-        unchanged_ = compared_ == knownBytes_.size();
+        unchanged_ = compared_ == std::ptrdiff_t(knownBytes_.size());
     } else if (!differs_) {
         char extra = 0;
         unchanged_ = existing_->read(&extra, 1) == 0;
@@ -411,9 +421,10 @@ void OutputFile::finishWriting() {
     // What only the writing needed goes: a result waiting for its replace holds no buffer.
     buffer_ = PooledBuffer(0);
     existing_.reset();
-    compareBuffer_ = QByteArray();
-    knownBytes_ = QByteArray();
-    where_.sourceBytes = QByteArray();
+    compareBuffer_.reset();
+    compareSize_ = 0;
+    knownBytes_ = std::string();
+    where_.sourceBytes = std::string();
 }
 
 bool OutputFile::mayShareFlush() {
@@ -437,7 +448,7 @@ OutputFile::Result OutputFile::commit() {
         return Result::Refused;
     }
     anotherWriter_ = false;
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     if (restoreOwner_ && !intoTarget_) {
         const int fd = save_->handle();
         // Only root may give a file away; anyone else may still give it the original's
@@ -487,7 +498,7 @@ OutputFile::Result OutputFile::commit() {
 }
 
 bool OutputFile::stillSafe() {
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     if (where_.source && !where_.source->leaseIntact()) {
         anotherWriter_ = true;
         return false;

@@ -6,12 +6,11 @@
 #include "textio/readonlyfile.h"
 #include "textio/textencoder.h"
 
-#include <QByteArray>
-#include <QString>
-
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace parvello {
 
@@ -30,7 +29,7 @@ struct OutputTarget {
     };
     Kind kind = Kind::Resolved;
     std::filesystem::path linkFreePath; // FileRead only
-    FileIdentity identity; // FileRead only: the file as it was when it was opened
+    FileIdentity identity;              // FileRead only: the file as it was when it was opened
     // FileRead only, or none: the open file just read, whose read lease (where one is held)
     // must still be unbroken when the result replaces it.
     ReadOnlyFile* source = nullptr;
@@ -41,7 +40,7 @@ struct OutputTarget {
     // Runs about every 20 ms while the commit of a large result waits for the disk (see
     // AtomicFile::whileWaiting).
     std::function<void()> whileWaiting;
-    QByteArray sourceBytes;
+    std::string sourceBytes;
     FileIdentity sourceIdentity;
     // Not empty: a file the result replaces is kept under its own path followed by this
     // (see AtomicFile::keepBackup). Nothing is kept where nothing is replaced.
@@ -134,8 +133,8 @@ public:
 
     const std::filesystem::path& targetPath() const { return target_; }
     // The bytes of the result so far, its mark included (all of it after commit()).
-    qint64 size() const { return made_ + filled_; }
-    QString cannotHoldReason() const { return QString::fromStdString(encoder_.cannotHoldReason()); }
+    std::int64_t size() const { return made_ + filled_; }
+    std::string cannotHoldReason() const { return encoder_.cannotHoldReason(); }
 
     // Bytes gathered before each write to the temporary file.
     static constexpr std::ptrdiff_t BufferSize = 1 << 18;
@@ -152,7 +151,7 @@ private:
     void flush();
     void put(const char* bytes, std::ptrdiff_t n);
     void startComparing();
-    void startTemporary(qint64 equal);
+    void startTemporary(std::int64_t equal);
 
     bool stillSafe();
     void carryAttributes();
@@ -168,12 +167,13 @@ private:
     std::unique_ptr<AtomicFile> save_;
     // The existing target, read alongside to find out whether the result differs from it.
     std::unique_ptr<ReadOnlyFile> existing_;
-    QByteArray compareBuffer_;
+    std::unique_ptr<char[]> compareBuffer_; // compareSize_ bytes, grown as slices need
+    std::ptrdiff_t compareSize_ = 0;
     // Or the bytes of the target as the reader found them, when it read this very file.
-    QByteArray knownBytes_;
+    std::string knownBytes_;
     bool useKnownBytes_ = false;
     std::ptrdiff_t compared_ = 0;
-    qint64 made_ = 0; // bytes of the result handed on past the buffer
+    std::int64_t made_ = 0; // bytes of the result handed on past the buffer
     bool differs_ = true;
     bool finished_ = false; // finishWriting() ran
     // The temporary file is made once the result differs from the target (startTemporary).

@@ -1,13 +1,11 @@
 #include "textio/reading.h"
 
-#include "base/qtpaths.h"
 #include "textio/codepage.h"
 #include "textio/fileerror.h"
 #include "textio/textloader.h"
 #include "textio/textscan.h"
 
-#include <QFile>
-
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -61,7 +59,7 @@ void splitAtAnyBreak(const Unit* units, std::ptrdiff_t n, std::vector<LineSpan>&
 
 } // namespace
 
-LineArray ReadWholeLines(const QString& path, LineForm form) {
+LineArray ReadWholeLines(const std::filesystem::path& path, LineForm form) {
     LineArray lines;
     try {
         SourceFile source = OpenSource(path);
@@ -102,20 +100,20 @@ LineArray ReadWholeLines(const QString& path, LineForm form) {
     return lines;
 }
 
-bool IsFileUnicode(const QString& path, bool& fileIsUtf8) {
+bool IsFileUnicode(const std::filesystem::path& path, bool& fileIsUtf8) {
     fileIsUtf8 = false;
-    ReadOnlyFile file(ToPath(path));
+    ReadOnlyFile file(path);
     if (!file.open())
-        ThrowOpenFailure(file.errorString(), ToPath(path));
+        ThrowOpenFailure(file.errorString(), path);
     char first[4] = {0, 0, 0, 0};
     // Every test needs at most four bytes, so the bytes read stand for the file's length.
-    const qint64 length = file.read(first, 4);
+    const std::int64_t length = file.read(first, 4);
     if (length < 0)
-        ThrowIoFailure(file.errorString(), ToPath(path));
+        ThrowIoFailure(file.errorString(), path);
     return MarkIsUnicode(std::string_view(first, size_t(length)), fileIsUtf8);
 }
 
-SourceReader::SourceReader(const QString& path, bool inBytes) {
+SourceReader::SourceReader(const std::filesystem::path& path, bool inBytes) {
     try {
         source_ = OpenSource(path);
     } catch (...) {

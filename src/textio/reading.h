@@ -5,8 +5,7 @@
 #include "textio/linearray.h"
 #include "textio/textsource.h"
 
-#include <QString>
-
+#include <filesystem>
 #include <optional>
 
 namespace parvello {
@@ -14,7 +13,7 @@ namespace parvello {
 // The byte-order-mark test. Returns true for a UTF-32 LE, UTF-32 BE, UTF-16 LE or UTF-16 BE
 // mark; sets fileIsUtf8 for the UTF-8 mark (and clears it first, before the file is
 // opened). Only the first four bytes are read. Fails when the file cannot be opened.
-bool IsFileUnicode(const QString& path, bool& fileIsUtf8);
+bool IsFileUnicode(const std::filesystem::path& path, bool& fileIsUtf8);
 
 // Splits text at every CR LF pair into lines.spans (and moves text into lines.text). Lone
 // CR and LF stay in their line; a text ending with CR LF gives a last, empty line; an empty
@@ -27,7 +26,7 @@ void SplitStringToLines(std::string bytes, std::ptrdiff_t from, LineArray& lines
 // the UTF-8 road (a text ending with CR LF has no further line), at CR LF, a lone LF or a
 // lone CR on the text-stream road (a final line break gives no extra line). At least one
 // line; status NotRead when the file cannot be read, NotText when its bytes are not text.
-LineArray ReadWholeLines(const QString& path, LineForm form = LineForm::Text);
+LineArray ReadWholeLines(const std::filesystem::path& path, LineForm form = LineForm::Text);
 
 // A source file opened for a run that streams it: the mark test on its first block, then its
 // blocks on the road the mark chooses (the UTF-8 road for the UTF-8 mark, decoded by the mark
@@ -36,7 +35,7 @@ LineArray ReadWholeLines(const QString& path, LineForm form = LineForm::Text);
 // gives End, and the file must be left untouched.
 class SourceReader {
 public:
-    SourceReader(const QString& path, bool inBytes);
+    SourceReader(const std::filesystem::path& path, bool inBytes);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;

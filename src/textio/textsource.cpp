@@ -1,6 +1,5 @@
 #include "textio/textsource.h"
 
-#include "base/qtpaths.h"
 #include "textio/codepage.h"
 #include "textio/fileerror.h"
 #include "textio/textencoder.h"
@@ -64,8 +63,9 @@ void SetReadBlockSizeForTests(std::ptrdiff_t size) {
     blockSizeForTests.store(size, std::memory_order_relaxed);
 }
 
-QByteArray SourceFile::smallBytes() const {
-    return whole && headSize <= KeepBytesUpTo ? QByteArray(buffer.data(), headSize) : QByteArray();
+std::string SourceFile::smallBytes() const {
+    return whole && headSize <= KeepBytesUpTo ? std::string(buffer.data(), size_t(headSize))
+                                              : std::string();
 }
 
 bool MarkIsUnicode(std::string_view first, bool& fileIsUtf8) {
@@ -82,35 +82,35 @@ bool MarkIsUnicode(std::string_view first, bool& fileIsUtf8) {
     return starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2); // UTF-16
 }
 
-SourceFile OpenSource(const QString& path) {
+SourceFile OpenSource(const std::filesystem::path& path) {
     SourceFile source;
     source.path = path;
-    source.file = std::make_unique<ReadOnlyFile>(ToPath(path));
+    source.file = std::make_unique<ReadOnlyFile>(path);
     if (!source.file->open())
-        ThrowOpenFailure(source.file->errorString(), ToPath(path));
+        ThrowOpenFailure(source.file->errorString(), path);
     source.identity = source.file->identity();
     const std::ptrdiff_t block = blockSize();
-    const qint64 size = source.file->size();
-    const qint64 atMost = std::max<std::ptrdiff_t>(block, 4);
+    const std::int64_t size = source.file->size();
+    const std::int64_t atMost = std::max<std::ptrdiff_t>(block, 4);
     // A file that reports its size is read up to that size, without asking again at its end.
-    const qint64 want = size > 0 ? std::min(size, atMost) : atMost;
+    const std::int64_t want = size > 0 ? std::min(size, atMost) : atMost;
     source.buffer = PooledBuffer(bufferBytes(block));
-    const qint64 got = source.file->read(source.buffer.data(), want);
+    const std::int64_t got = source.file->read(source.buffer.data(), want);
     if (got < 0)
-        ThrowIoFailure(source.file->errorString(), ToPath(path));
+        ThrowIoFailure(source.file->errorString(), path);
     source.headSize = std::ptrdiff_t(got);
     source.whole = got < want || (size > 0 && got == size);
-    source.fileIsUnicode =
-        MarkIsUnicode(std::string_view(source.buffer.data(), size_t(std::min<qint64>(got, 4))),
-                      source.fileIsUtf8);
+    source.fileIsUnicode = MarkIsUnicode(
+        std::string_view(source.buffer.data(), size_t(std::min<std::int64_t>(got, 4))),
+        source.fileIsUtf8);
     return source;
 }
 
 SourceBlocks::SourceBlocks(SourceFile& source, LoadAs how, bool inBytes)
     : source_(source), how_(how), buffer_(source.buffer.data()), blockSize_(blockSize()) {
-    const QByteArrayView head(buffer_, source.headSize);
+    const std::string_view head(buffer_, size_t(source.headSize));
     const auto starts = [&](const char* mark, std::ptrdiff_t n) {
-        return head.size() >= n && std::memcmp(head.data(), mark, size_t(n)) == 0;
+        return std::ptrdiff_t(head.size()) >= n && std::memcmp(head.data(), mark, size_t(n)) == 0;
     };
     switch (how) {
     case LoadAs::Utf8WithMark:
@@ -166,17 +166,17 @@ bool SourceBlocks::fill() {
     filled_ = keep_;
     if (ended_)
         return false;
-    const qint64 size = source_.file->size();
-    qint64 want = blockSize_;
+    const std::int64_t size = source_.file->size();
+    std::int64_t want = blockSize_;
     if (size > 0)
         want = std::min(want, size - consumed_);
     if (want <= 0) {
         ended_ = true;
         return false;
     }
-    const qint64 got = source_.file->read(buffer_ + keep_, want);
+    const std::int64_t got = source_.file->read(buffer_ + keep_, want);
     if (got < 0)
-        ThrowIoFailure(source_.file->errorString(), ToPath(source_.path));
+        ThrowIoFailure(source_.file->errorString(), source_.path);
     consumed_ += got;
     filled_ += std::ptrdiff_t(got);
     ended_ = got < want || (size > 0 && consumed_ >= size);
@@ -185,7 +185,7 @@ bool SourceBlocks::fill() {
 
 void SourceBlocks::restartAsCodePage() {
     if (!source_.file->rewind())
-        ThrowIoFailure(source_.file->errorString(), ToPath(source_.path));
+        ThrowIoFailure(source_.file->errorString(), source_.path);
     format_ = SourceFormat::CodePage;
     first_ = false;
     ended_ = false;
@@ -315,7 +315,7 @@ SourceBlocks::Next SourceBlocks::decodeUtf16(const char* bytes, std::ptrdiff_t n
         held_ = out[--count];
     if (surrogates && FindUnpairedSurrogate(std::u16string_view(out, size_t(count))) >= 0) {
         // A file of an odd length is named for that, as a whole-file check would.
-        const qint64 size = source_.file->size();
+        const std::int64_t size = source_.file->size();
         if (size > 0 && size % 2)
             return notText("it has an odd number of bytes after its " + name + " mark");
         return notText("its bytes are not valid " + name + " (an unpaired surrogate)");

@@ -7,9 +7,8 @@
 #include "textio/readonlyfile.h"
 #include "textio/textscan.h"
 
-#include <QByteArray>
-#include <QString>
-
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,7 +36,7 @@ inline constexpr std::ptrdiff_t KeepBytesUpTo = 64 * 1024;
 // An open source file as the reader found it, with all that the writer needs of it: which
 // file it is as it was opened, its mark, and the bytes of a small one.
 struct SourceFile {
-    QString path;
+    std::filesystem::path path;
     std::unique_ptr<ReadOnlyFile> file;
     FileIdentity identity; // as it was opened
     bool fileIsUnicode = false;
@@ -46,7 +45,7 @@ struct SourceFile {
     std::ptrdiff_t headSize = 0; // bytes of the first read
     bool whole = false;          // the first read holds the whole file
     // The whole file, when it was small enough (see KeepBytesUpTo); empty otherwise.
-    QByteArray smallBytes() const;
+    std::string smallBytes() const;
 };
 
 // The mark test on a file's first bytes (at least the first four, or the whole file): true for
@@ -55,7 +54,7 @@ bool MarkIsUnicode(std::string_view first, bool& fileIsUtf8);
 
 // Opens path, reads its first block and makes the mark test on it. Fails when the file
 // cannot be opened or read.
-SourceFile OpenSource(const QString& path);
+SourceFile OpenSource(const std::filesystem::path& path);
 
 // The text of an open source, block after block. A block holds whole characters only: a
 // sequence cut by the end of a read waits for the next one. Bytes that are not text in the
@@ -101,7 +100,7 @@ private:
     SourceFormat format_ = SourceFormat::CodePage;
     char* buffer_;
     std::ptrdiff_t blockSize_;
-    qint64 consumed_ = 0;       // bytes of the file read so far
+    std::int64_t consumed_ = 0; // bytes of the file read so far
     std::ptrdiff_t filled_ = 0; // bytes in buffer_
     std::ptrdiff_t keep_ = 0;   // bytes at the end of buffer_ kept for the next block
     std::ptrdiff_t skip_ = 0;   // the mark, at the start of the first block

@@ -1,16 +1,28 @@
 #include "textio/writing.h"
 
-#include "base/platform.h"
-#include "base/qtpaths.h"
+#include "base/filestatus.h"
+#include "base/portable.h"
+#include "base/win32.h"
 #include "textio/fileerror.h"
 #include "textio/outputfile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
+#include <algorithm>
 #include <optional>
+#include <system_error>
 #include <type_traits>
+#include <utility>
+
+#if defined(PARVELLO_OS_UNIX)
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#elif defined(PARVELLO_OS_WINDOWS)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 namespace parvello {
 
@@ -43,36 +55,42 @@ private:
     bool cannotHold_ = false;
 };
 
-// A piece appended in place to an existing file (a piece number above 1).
+// A piece appended in place to an existing file (a piece number above 1), with the
+// system's own calls: one open for appending (the file is created where it is missing) and
+// one write of the whole piece.
 class AppendFile {
 public:
     AppendFile(const std::filesystem::path& path, OutputEncoding encoding)
-        : path_(path), file_(ToQString(path)), encoder_(encoding) {}
+        : path_(path), encoder_(encoding) {}
+    ~AppendFile() { close(); }
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
 
     void open() {
-        const QFileInfo info(file_.fileName());
+        const FileStatus info = FileStatus::Of(path_);
         // Opening a pipe to write would wait for a reader: only a file is appended to.
-        if (info.exists() && !info.isFile() && !info.isDir())
+        if (info.exists() && !info.isRegular() && !info.isFolder())
             throw FileError(FileProblem::Denied,
                             "Cannot open " + DescribedPath(path_) +
                                 ": it is a pipe, socket or device, not a file",
                             "it is a pipe, socket or device, not a file");
-        if (info.exists() && (FileAttributes(file_.fileName()) & attributes::ReadOnly))
+        if (info.exists() && info.unwritable())
             throw FileError(FileProblem::Denied,
                             "Permission denied: " + DescribedPath(path_) + " is read-only",
                             "it is read-only");
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            if (!info.absoluteDir().exists())
+        if (!openForAppend()) {
+            const std::string words = error_;
+            std::error_code error;
+            const std::filesystem::path absolute = std::filesystem::absolute(path_, error);
+            if (!FileStatus::Of(absolute.parent_path()).isFolder())
                 throw FileError(FileProblem::PathNotFound,
                                 "Path not found: " + DescribedPath(path_),
                                 "No such file or directory");
             throw FileError(FileProblem::Denied,
-                            "Cannot open " + DescribedPath(path_) + ": " +
-                                file_.errorString().toStdString(),
-                            file_.errorString().toStdString());
+                            "Cannot open " + DescribedPath(path_) + ": " + words, words);
         }
         // A file that this piece creates begins with the mark; appending adds none.
-        if (file_.size() == 0)
+        if (empty_)
             bytes_.append(encoder_.mark());
     }
     bool write(std::u16string_view text) { return encoder_.append(text, bytes_); }
@@ -81,22 +99,90 @@ public:
     void restart(OutputEncoding encoding) {
         encoder_ = TextEncoder(encoding);
         bytes_.clear();
-        if (file_.size() == 0)
+        if (empty_)
             bytes_.append(encoder_.mark());
     }
     OutputFile::Result commit() {
-        if (file_.write(bytes_.data(), qint64(bytes_.size())) != qint64(bytes_.size()))
-            ThrowIoFailure(file_.errorString().toStdString(), path_);
-        file_.close();
+        if (!writeAll())
+            ThrowIoFailure(error_, path_);
+        close();
         return OutputFile::Result::Written;
     }
-    void discard() { file_.close(); }
+    void discard() { close(); }
 
 private:
+#if defined(PARVELLO_OS_UNIX)
+    bool openForAppend() {
+        do
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        while (fd_ < 0 && errno == EINTR);
+        if (fd_ < 0)
+            return failed(errno);
+        struct stat status;
+        empty_ = ::fstat(fd_, &status) == 0 && status.st_size == 0;
+        return true;
+    }
+    bool writeAll() {
+        for (std::size_t done = 0; done < bytes_.size();) {
+            const ssize_t n = ::write(fd_, bytes_.data() + done, bytes_.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return failed(n < 0 ? errno : ENOSPC);
+            done += std::size_t(n);
+        }
+        return true;
+    }
+    void close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    bool failed(int error) {
+        error_ = std::generic_category().message(error);
+        return false;
+    }
+    int fd_ = -1;
+#elif defined(PARVELLO_OS_WINDOWS)
+    bool openForAppend() {
+        handle_ = CreateFileW(win32::SystemPath(path_).c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            handle_ = nullptr;
+            return failed();
+        }
+        LARGE_INTEGER size;
+        empty_ = GetFileSizeEx(handle_, &size) && size.QuadPart == 0;
+        return true;
+    }
+    bool writeAll() {
+        for (std::size_t done = 0; done < bytes_.size();) {
+            const DWORD want = DWORD(std::min<std::size_t>(bytes_.size() - done, 1u << 30));
+            DWORD wrote = 0;
+            if (!WriteFile(handle_, bytes_.data() + done, want, &wrote, nullptr) || wrote == 0)
+                return failed();
+            done += wrote;
+        }
+        return true;
+    }
+    void close() {
+        if (handle_)
+            CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+    bool failed() {
+        error_ = win32::SystemWords(GetLastError());
+        return false;
+    }
+    HANDLE handle_ = nullptr;
+#endif
+
     std::filesystem::path path_;
-    QFile file_;
     TextEncoder encoder_;
     std::string bytes_;
+    std::string error_;  // the system's words for the last failure
+    bool empty_ = false; // the file was empty (or just made) when it was opened
 };
 
 WriteResult resultOf(OutputFile::Result result) {
@@ -168,13 +254,13 @@ OutputFile::Result commitNoting(OutputFile& file, std::filesystem::path& newName
 } // namespace
 
 PreparedOutput PrepareOutput(const std::filesystem::path& path, OutputEncoding encoding,
-                             const TextPieces& text, const OutputTarget& where) {
+                             const TextPieces& text, OutputTarget where) {
     PreparedOutput prepared;
     std::unique_ptr<OutputFile> file;
     std::filesystem::path newNameIn;
     prepared.outcome = writeAll<OutputFile>(
         [&]() -> OutputFile& {
-            file = std::make_unique<OutputFile>(path, encoding, where);
+            file = std::make_unique<OutputFile>(path, encoding, std::move(where));
             file->open();
             return *file;
         },
@@ -201,14 +287,14 @@ WriteOutcome CommitOutput(OutputFile& file) {
 }
 
 WriteOutcome WriteOutput(const std::filesystem::path& path, OutputEncoding encoding,
-                         const TextPieces& text, const OutputTarget& where) {
-    PreparedOutput prepared = PrepareOutput(path, encoding, text, where);
+                         const TextPieces& text, OutputTarget where) {
+    PreparedOutput prepared = PrepareOutput(path, encoding, text, std::move(where));
     // A result that makes its own flush flushes its folder too, at its commit.
     return prepared.waiting ? CommitOutput(*prepared.waiting) : std::move(prepared.outcome);
 }
 
 WriteOutcome AppendOutput(const std::filesystem::path& path, OutputEncoding encoding,
-                          QStringView text) {
+                          std::u16string_view text) {
     std::optional<AppendFile> file;
     return writeAll<AppendFile>(
         [&]() -> AppendFile& {
@@ -216,9 +302,7 @@ WriteOutcome AppendOutput(const std::filesystem::path& path, OutputEncoding enco
             file->open();
             return *file;
         },
-        [text](PieceSink& sink) {
-            return sink.append({text.utf16(), size_t(text.size())});
-        },
+        [text](PieceSink& sink) { return sink.append(text); },
         [](AppendFile& done) { return done.commit(); });
 }
 

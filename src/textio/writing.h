@@ -5,9 +5,7 @@
 #include "textio/outputfile.h"
 #include "textio/textencoder.h"
 
-#include <QString>
-#include <QStringView>
-
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -48,8 +46,8 @@ using TextPieces = std::function<bool(PieceSink& sink)>;
 // What became of one output file, and the step that failed if one did.
 struct WriteOutcome {
     WriteResult result = WriteResult::Failed;
-    qint64 size = 0;     // Written, Unchanged, Differs: the size of the whole result in bytes
-    FileFailure failure; // set when a step failed (Failed, Changed, InUse)
+    std::int64_t size = 0; // Written, Unchanged, Differs: the size of the whole result in bytes
+    FileFailure failure;   // set when a step failed (Failed, Changed, InUse)
     // The folder where the result took its name by a rename after a flush shared with other
     // files (empty otherwise): its new name is durable once that folder is flushed (see
     // FlushFolders). A result that made its own flush flushed its folder at its commit.
@@ -63,7 +61,7 @@ struct WriteOutcome {
 // in the outcome, with its step: preparing the output (a read-only target that would change
 // is refused there), writing, or committing.
 WriteOutcome WriteOutput(const std::filesystem::path& path, OutputEncoding encoding,
-                         const TextPieces& text, const OutputTarget& where = {});
+                         const TextPieces& text, OutputTarget where = {});
 
 // A result on its way to its output, stopped right before the flush and the replace, so that
 // many results can be made durable with one flush (FlushTogether) before each replaces its
@@ -77,7 +75,7 @@ struct PreparedOutput {
 // WriteOutput up to the flush: a result that may share a flush with others waits; anything
 // else ends as WriteOutput ends it.
 PreparedOutput PrepareOutput(const std::filesystem::path& path, OutputEncoding encoding,
-                             const TextPieces& text, const OutputTarget& where = {});
+                             const TextPieces& text, OutputTarget where = {});
 // The rest of WriteOutput for a waiting result: the commit, with its failure told as
 // WriteOutput tells it (see newNameIn for the folder's flush).
 WriteOutcome CommitOutput(OutputFile& file);
@@ -85,6 +83,6 @@ WriteOutcome CommitOutput(OutputFile& file);
 // Appends text in the encoding to the file at path, creating it (with the mark) when it is
 // missing, as one write at the end. Only a regular file is appended to.
 WriteOutcome AppendOutput(const std::filesystem::path& path, OutputEncoding encoding,
-                          QStringView text);
+                          std::u16string_view text);
 
 } // namespace parvello

@@ -1,4 +1,5 @@
 #include "base/failure.h"
+#include "base/qtpaths.h"
 #include "common/fakeplatform.h"
 #include "common/fakeprompts.h"
 #include "common/listorder.h"
@@ -692,7 +693,7 @@ private slots:
         const Run run = cli(args);
         QCOMPARE(run.err, untouched.isEmpty() ? QString()
                                               : "parvello-cli: " + folder.path(untouched) + ": " +
-                                                    parvello::ReplacesUnreadFileReason() + "\n");
+                                                    parvello::ToQString(parvello::ReplacesUnreadFileReason()) + "\n");
         QCOMPARE(run.status, untouched.isEmpty() ? 0 : 1);
         QCOMPARE(ReadBytes(folder.path("in/a.txt")), QByteArray("one\""));
         QCOMPARE(ReadBytes(folder.path("out/a.txt")), QByteArray("two\r\n"));

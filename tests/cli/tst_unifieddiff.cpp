@@ -1,6 +1,7 @@
 // The streamed diff of parvello-cli --diff: on real files through the engine, the same hunks
 // as diff -u on the decoded texts, however the files are cut into blocks and windows.
 #include "cli/unifieddiff.h"
+#include "base/qtpaths.h"
 #include "common/tempfiles.h"
 #include "quotes/fileengine.h"
 #include "textio/reading.h"
@@ -123,7 +124,7 @@ private slots:
         const QString result = folder.path("result.txt");
         SetReadBlockSizeForTests(1024);
         const FileReport report =
-            ProcessFile(source, result, QuoteReplacer(QuoteRule::DoubleToText, u"<>", u"'"));
+            ProcessFile(ToPath(source), ToPath(result), QuoteReplacer(QuoteRule::DoubleToText, u"<>", u"'"));
         QVERIFY(report.succeeded());
         const DiffLimits limits{200, 64, 1 << 14, 64, hunkUnits};
         QByteArray ours;
@@ -135,8 +136,8 @@ private slots:
             },
             limits));
 
-        const QString oldText = QString::fromStdU16String(ReadWholeLines(source).text);
-        const QString newText = QString::fromStdU16String(ReadWholeLines(result).text); // as the engine reads it
+        const QString oldText = QString::fromStdU16String(ReadWholeLines(ToPath(source)).text);
+        const QString newText = QString::fromStdU16String(ReadWholeLines(ToPath(result)).text); // as the engine reads it
         folder.write("old", oldText.toUtf8());
         folder.write("new", newText.toUtf8());
         if (hunkUnits < (1 << 22)) {

@@ -213,7 +213,7 @@ private:
             FakePrompts prompts;
             const FileReport report = ProcessFileShowingFailures(source, output, rule, prompts);
             QCOMPARE(report.outcome, FileOutcome::NotText);
-            QVERIFY(!report.reason.isEmpty());
+            QVERIFY(!report.reason.empty());
             QCOMPARE(prompts.calls.size(), 0);
             QCOMPARE(ReadBytes(source), input);
             QCOMPARE(in.entries(), QStringList{"f.txt"});

@@ -472,7 +472,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     // What happened.
     const parvello::FileReport report = parvello::ProcessFile(
-        ws.source, outputPath, parvello::QuoteReplacer(rule, replacementText.toStdU16String(),
+        parvello::ToPath(ws.source), parvello::ToPath(outputPath), parvello::QuoteReplacer(rule, replacementText.toStdU16String(),
                                                 replacementText.toStdU16String()));
     const QByteArray sourceAfter = readAll(ws.source);
     const bool outputPresent = QFile::exists(ws.output);
@@ -497,7 +497,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         violation("the outcome follows from the bytes",
                   context + QStringLiteral("\nexpected %1, got %2 (%3)")
                                 .arg(QLatin1String(outcomeName(expectedOutcome)),
-                                     QLatin1String(outcomeName(report.outcome)), report.reason));
+                                     QLatin1String(outcomeName(report.outcome)),
+                                     parvello::ToQString(report.reason)));
     if (!inPlace && sourceAfter != input)
         violation("the source is never modified when the output goes elsewhere",
                   context + QStringLiteral("\nsource now: ") + hex(sourceAfter));
@@ -514,7 +515,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         }
         break;
     default:
-        if (report.reason.isEmpty())
+        if (report.reason.empty())
             violation("a file left untouched says why", context);
         if (inPlace ? sourceAfter != input
                     : (outputExists ? outputAfter != previous : outputPresent))

@@ -1,6 +1,7 @@
 // "Start Removing" through the real window offscreen, on real files.
 #include "app/form1.h"
 #include "base/failure.h"
+#include "base/qtpaths.h"
 #include "common/listorder.h"
 #include "common/runwindow.h"
 #include "filelist/filelistmodel.h"
@@ -491,7 +492,7 @@ void TestBatchRun::listedFileIsReadBeforeItIsReplaced() {
     QStringList messages = {"Done."};
     if (!untouched.isEmpty())
         messages << "1 file was left untouched:\r\n" + root + "/" + untouched + ": " +
-                        ReplacesUnreadFileReason();
+                        ToQString(ReplacesUnreadFileReason());
     r.form->startRemoving();
     QCOMPARE(r.messages(), messages);
     QCOMPARE(r.prompts.calls.size(), messages.size());

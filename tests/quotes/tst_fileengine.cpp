@@ -4,6 +4,7 @@
 #include "common/unprivileged.h"
 #include "app/fileboxes.h"
 #include "app/linereaders.h"
+#include "base/qtpaths.h"
 #include "quotes/fileengine.h"
 #include "textio/atomicfile.h"
 #include "textio/reading.h"
@@ -47,7 +48,7 @@ FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArra
     FakePrompts prompts;
     const LineArray lines = ReadFileLines(path, prompts, LineForm::Text);
     if (lines.status == ReadStatus::NotText)
-        return {FileOutcome::NotText, QString::fromStdString(lines.problem)};
+        return {FileOutcome::NotText, lines.problem};
     const TextEncoder encoder(OutputEncodingFor(lines));
     std::string encoded(encoder.mark());
     FileReport report(FileOutcome::Written, {});
@@ -62,7 +63,7 @@ FileReport decodedRoad(const QString& path, const QuoteReplacer& rule, QByteArra
     }
     bytes = QByteArray::fromStdString(encoded);
     if (report.outcome == FileOutcome::CannotHold)
-        report.reason = QString::fromStdString(CannotHoldReason(OutputEncodingFor(lines)));
+        report.reason = CannotHoldReason(OutputEncodingFor(lines));
     return report;
 }
 
@@ -192,7 +193,7 @@ private slots:
             QFile::remove(output);
             QByteArray expected;
             const FileReport reference = decodedRoad(source, replacer, expected);
-            const FileReport compared = ProcessFile(source, source, replacer, {}, compareOnly);
+            const FileReport compared = ProcessFile(ToPath(source), ToPath(source), replacer, {}, compareOnly);
             const FileReport report = ProcessFileShowingFailures(source, output, replacer, prompts);
             if (report.outcome != reference.outcome ||
                 (report.outcome == FileOutcome::Written && ReadBytes(output) != expected))
@@ -236,7 +237,7 @@ private slots:
                                                      {1, FileOutcome::Unchanged, 0},
                                                      {2, FileOutcome::WouldChange, 2}}) {
                 const FileReport report =
-                    ProcessFile(paths[k], paths[k], QuoteReplacer(QuoteRule::RemoveDouble, {}, {}),
+                    ProcessFile(ToPath(paths[k]), ToPath(paths[k]), QuoteReplacer(QuoteRule::RemoveDouble, {}, {}),
                                 {}, options);
                 failed |= int(report.outcome != outcome || report.quotesChanged != quotes) << k;
             }
@@ -348,13 +349,13 @@ private slots:
                         expected = expected.replace("\r\n", "\n").replace('\r', '\n') +
                                    (text.endsWith('\r') || text.endsWith('\n') ? "" : "\n");
                     folder.write("in.txt", encoded(text));
-                    QVERIFY(ProcessFile(in, out, rule, {}, options).succeeded());
+                    QVERIFY(ProcessFile(ToPath(in), ToPath(out), rule, {}, options).succeeded());
                     QCOMPARE(ReadBytes(out), encoded(expected));
                 }
         }
         SetReadBlockSizeForTests(0);
         const QString same = folder.write("same.txt", encoded("\u00E9\n\r\r\nb\r"));
-        QCOMPARE(ProcessFile(same, same, rules[0], {}, options).outcome == FileOutcome::Unchanged,
+        QCOMPARE(ProcessFile(ToPath(same), ToPath(same), rules[0], {}, options).outcome == FileOutcome::Unchanged,
                  ends == LineEnds::Keep);
     }
 
@@ -384,7 +385,7 @@ private slots:
             QVERIFY(QDir(folder.root()).mkdir("f.txt.bak"));
         const struct stat before = StatusOf(out);
         const FileReport report =
-            ProcessFile(source, out, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), {},
+            ProcessFile(ToPath(source), ToPath(out), QuoteReplacer(QuoteRule::RemoveDouble, {}, {}), {},
                         {LineEnds::CrLf, false, ".bak"});
         QCOMPARE(report.outcome, outcome);
         QCOMPARE(ReadBytes(out), outcome == FileOutcome::NotWritten ? original : "a\r\n");
@@ -443,7 +444,7 @@ private slots:
         const FileReport report =
             ProcessFileShowingFailures(path, path, ruleOf(QuoteRule::DoubleToText, text, {}), prompts);
         QCOMPARE(report.outcome, outcome);
-        QVERIFY2(report.reason.contains(reason), qPrintable(report.reason));
+        QVERIFY2(ToQString(report.reason).contains(reason), report.reason.c_str());
         QCOMPARE(ReadBytes(path), input);
         QCOMPARE(folder.entries(), QStringList{"f.txt"});
         QCOMPARE(prompts.calls.size(), 0);

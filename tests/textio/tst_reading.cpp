@@ -1,5 +1,6 @@
 #include "app/linereaders.h"
 #include "base/failure.h"
+#include "base/qtpaths.h"
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
@@ -70,7 +71,7 @@ private slots:
         QFETCH(bool, utf8);
         TempFolder folder;
         bool fileIsUtf8 = true;
-        QCOMPARE(IsFileUnicode(folder.write("f", bytes), fileIsUtf8), unicode);
+        QCOMPARE(IsFileUnicode(ToPath(folder.write("f", bytes)), fileIsUtf8), unicode);
         QCOMPARE(fileIsUtf8, utf8);
     }
 
@@ -327,7 +328,7 @@ private slots:
         const QString path = folder.write("f", "abc\r\n");
         const qsizetype before = openFiles();
         bool utf8 = false;
-        QVERIFY(!IsFileUnicode(path, utf8));
+        QVERIFY(!IsFileUnicode(ToPath(path), utf8));
         QCOMPARE(openFiles(), before);
         ReadFileLines(path, prompts);
         QCOMPARE(openFiles(), before);

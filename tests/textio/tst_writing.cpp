@@ -1,5 +1,6 @@
 #include "app/fileboxes.h"
 #include "base/failure.h"
+#include "base/qtpaths.h"
 #include "common/fakeprompts.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
@@ -137,6 +138,42 @@ private slots:
         AppendInEncoding(u"z", missing, 2, OutputEncoding::Utf16LE, prompts);
         QCOMPARE(ReadBytes(missing), QByteArray("\xFF\xFEz\x00", 4));
         QCOMPARE(prompts.calls.size(), 0);
+    }
+
+    // A piece appended to what cannot take it is refused before anything is written, in
+    // the system's words where the system refused it.
+    void appendRefusals_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("problem");
+        QTest::addColumn<QString>("reason");
+        const int denied = int(FileProblem::Denied);
+        QTest::newRow("read-only") << "read-only" << denied << "it is read-only";
+        QTest::newRow("pipe") << "pipe" << denied << "it is a pipe, socket or device, not a file";
+        QTest::newRow("folder") << "folder" << denied << "Is a directory";
+        QTest::newRow("no folder") << "no folder" << int(FileProblem::PathNotFound)
+                                   << "No such file or directory";
+    }
+    void appendRefusals() {
+        QFETCH(QString, kind);
+        QFETCH(int, problem);
+        QFETCH(QString, reason);
+        TempFolder folder;
+        QString path = folder.path("f");
+        if (kind == "read-only")
+            QFile::setPermissions(folder.write("f", "old"), QFileDevice::ReadOwner);
+        else if (kind == "pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == "folder")
+            QVERIFY(QDir(folder.root()).mkdir("f"));
+        else
+            path = folder.path("missing/f");
+        const WriteOutcome outcome = AppendOutput(ToPath(path), OutputEncoding::Utf16LE, u"x");
+        QCOMPARE(outcome.result, WriteResult::Failed);
+        QCOMPARE(outcome.failure.step, FileStep::OpenOutput);
+        QCOMPARE(int(outcome.failure.problem), problem);
+        QCOMPARE(ToQString(outcome.failure.reason), reason);
+        if (kind == "read-only")
+            QCOMPARE(ReadBytes(path), QByteArray("old"));
     }
 
     // A character outside the code page is never written as "?": the file stays as it was
