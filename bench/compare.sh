@@ -21,7 +21,11 @@ for tool in cmake ninja python3 sed perl iconv; do
 done
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVELLO_BUILD_TESTS=OFF \
     -DPARVELLO_BUILD_BENCH=ON >/dev/null
-ninja -C "$build" parvello-cli prepass_bench >/dev/null
+# The build's progress is not shown, its failures are.
+if ! built=$(ninja -C "$build" parvello-cli prepass_bench 2>&1); then
+    echo "$built" >&2
+    exit 1
+fi
 if [ ! -f "$bench/corpus/.complete" ]; then
     echo "Making the corpus in $bench/corpus ..."
     rm -rf "$bench/corpus"

@@ -5,11 +5,11 @@
 #include "textio/textsource.h"
 
 #include <QElapsedTimer>
-#include <QString>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 using namespace parvello;
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         QElapsedTimer clock;
         clock.start();
         for (int k = 2; k < argc; ++k) {
-            SourceFile source = OpenSource(QString::fromLocal8Bit(argv[k]));
+            SourceFile source = OpenSource(std::filesystem::path(argv[k]));
             SourceBlocks blocks(source, LoadAs::Ansi, true);
             // A file that proves not to be UTF-8 ends the pass there (Restart).
             while (blocks.next() == SourceBlocks::Next::Block) {
