@@ -37,10 +37,9 @@ using namespace parvello::cli;
 
 namespace {
 
-// How many results each of the workers may keep waiting for a shared flush: up to 1024 (on a
-// disk a flush costs about the same for 100 small files as for 1000, so larger groups mean
-// fewer flushes; a waiting result holds no buffer, only its two files), and with each
-// waiting result holding two open files, well within the limit on open files,
+// How many results each of the workers may keep waiting for a shared flush: up to 128 (on a
+// disk, larger groups mean fewer flushes, but each result waiting costs a little too), and
+// with each waiting result holding two open files, well within the limit on open files,
 // which is raised towards 4096 first where the system allows it (a soft limit of 1024 is
 // the usual default, far below what the system will give).
 size_t groupCapacity(int workers) {
@@ -61,7 +60,7 @@ size_t groupCapacity(int workers) {
     }
 #endif
     const size_t spare = limit > 128 ? (limit - 128) / 4 : 1;
-    return std::clamp<size_t>(spare / size_t(std::max(workers, 1)), 1, 1024);
+    return std::clamp<size_t>(spare / size_t(std::max(workers, 1)), 1, 128);
 }
 
 // Runs the chains of jobs side by side (the jobs of one chain in their order) on as many
