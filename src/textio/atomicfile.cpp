@@ -152,6 +152,16 @@ std::optional<bool> AtomicFile::startCommit(const std::function<bool()>& stillSa
     return copied;
 }
 
+// Whether a new link made for a backup leads to the file the backup is for: only its count
+// of names and its status time, which the link itself changes, may differ.
+bool AtomicFile::linkLeadsToBackedUpFile(const std::filesystem::path& link) const {
+    FileIdentity now = FileIdentity::Of(FileStatus::Of(link, Links::DoNotFollow));
+    now.changed[0] = backupOf_.changed[0];
+    now.changed[1] = backupOf_.changed[1];
+    now.links = backupOf_.links;
+    return now == backupOf_;
+}
+
 bool AtomicFile::flushWaiting(const std::function<bool()>& flush) {
     return waiting(flush);
 }

@@ -141,6 +141,7 @@ private:
     std::function<void()> whileWaiting_;
 
     bool makeBackup(bool copyOnly);
+    bool linkLeadsToBackedUpFile(const std::filesystem::path& link) const;
     std::filesystem::path backup_; // empty for none
     FileIdentity backupOf_;
 

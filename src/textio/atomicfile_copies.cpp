@@ -202,18 +202,9 @@ bool AtomicFile::makeBackup(bool copyOnly) {
         if (copy && (error == 0 || linkRefused(error)))
             error = copyTargetTo(temporary);
     }
-    if (error == 0 && !copy) {
-        // The link must be to the file expected (the link changed its status time only).
-        const FileStatus linked =
-            FileStatus::Of(std::filesystem::path(temporary), Links::DoNotFollow);
-        FileIdentity now = FileIdentity::Of(linked);
-        now.changed[0] = backupOf_.changed[0];
-        now.changed[1] = backupOf_.changed[1];
-        now.links = backupOf_.links;
-        if (!(now == backupOf_)) {
-            ::unlink(temporary.c_str());
-            error = NotTheTarget;
-        }
+    if (error == 0 && !copy && !linkLeadsToBackedUpFile(temporary)) {
+        ::unlink(temporary.c_str());
+        error = NotTheTarget;
     }
     if (error == NotTheTarget) {
         changed_ = true;

@@ -410,14 +410,9 @@ bool AtomicFile::makeBackup(bool copyOnly) {
         if (copy && (error == 0 || linkRefused(error)))
             error = copyTargetTo(temporary);
     }
-    if (error == 0 && !copy && backupOf_.known) {
-        // The link must be to the file expected (only its count of names changed).
-        FileIdentity now = FileIdentity::Of(FileStatus::Of(temporary, Links::DoNotFollow));
-        now.links = backupOf_.links;
-        if (!(now == backupOf_)) {
-            DeleteFileW(SystemPath(temporary).c_str());
-            error = NotTheTarget;
-        }
+    if (error == 0 && !copy && backupOf_.known && !linkLeadsToBackedUpFile(temporary)) {
+        DeleteFileW(SystemPath(temporary).c_str());
+        error = NotTheTarget;
     }
     if (error == NotTheTarget) {
         changed_ = true;
