@@ -39,7 +39,8 @@ namespace {
 
 // How many results each of the workers may keep waiting for a shared flush: up to 128 (on a
 // disk, larger groups mean fewer flushes, but each result waiting costs a little too), and
-// with each waiting result holding two open files, well within the limit on open files,
+// with each waiting result holding two open files and each worker holding two groups (one
+// filling while the one before is put in place), well within the limit on open files,
 // which is raised towards 4096 first where the system allows it (a soft limit of 1024 is
 // the usual default, far below what the system will give).
 size_t groupCapacity(int workers) {
@@ -60,7 +61,7 @@ size_t groupCapacity(int workers) {
     }
 #endif
     const size_t spare = limit > 128 ? (limit - 128) / 4 : 1;
-    return std::clamp<size_t>(spare / size_t(std::max(workers, 1)), 1, 128);
+    return std::clamp<size_t>(spare / (2 * size_t(std::max(workers, 1))), 1, 128);
 }
 
 // Runs the chains of jobs side by side (the jobs of one chain in their order) on as many
@@ -78,14 +79,15 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     InOrder out(jobs.size());
     FileWork ordered = work;
     ordered.order = &out;
-    // Each worker's results wait in a group for one flush to the disk (see CommitGroup); a
+    // Each worker's results wait in a group for one flush to the disk (see CommitGroup),
+    // flushed and put in place by a thread of its own while the worker goes on; a
     // chain of jobs that share a path runs outside the group, each job's result in place
     // before the next job reads it. Once standard output has failed, what is left to do
     // would go nowhere: the run stops taking files.
     const bool writing = work.options.mode == Mode::Write;
     const size_t groupSize = groupCapacity(workers);
     const auto worker = [&] {
-        CommitGroup group(groupSize);
+        CommitGroup group(groupSize, true);
         for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {
             const bool alone = chains[c].size() == 1;
             if (!alone)

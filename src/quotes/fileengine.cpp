@@ -371,18 +371,28 @@ FileReport ProcessFile(const std::filesystem::path& sourcePath,
     return prepareFile(sourcePath, outputPath, rule, hooks, options, nullptr);
 }
 
-CommitGroup::CommitGroup(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
+CommitGroup::CommitGroup(size_t capacity, bool overlapped)
+    : capacity_(std::max<size_t>(capacity, 1)), overlapped_(overlapped) {}
 
 CommitGroup::~CommitGroup() {
-    finish();
+    try {
+        finish();
+    } catch (...) {
+        // Only a limit (no memory) could throw here; the results left are dropped, their
+        // outputs untouched, as at an interruption.
+    }
 }
 
 void CommitGroup::process(const std::filesystem::path& sourcePath,
                           const std::filesystem::path& outputPath, const QuoteReplacer& rule,
                           const FileHooks& hooks, const FileOptions& options,
                           std::function<void(const FileReport&)> done) {
-    if (full())
-        commit();
+    if (full()) {
+        if (overlapped_)
+            commitInBackground();
+        else
+            commit();
+    }
     std::unique_ptr<Waiting> waiting;
     const FileReport report = prepareFile(sourcePath, outputPath, rule, hooks, options, &waiting);
     if (!waiting) {
@@ -393,11 +403,40 @@ void CommitGroup::process(const std::filesystem::path& sourcePath,
     waiting_.push_back(std::move(waiting));
 }
 
+void CommitGroup::awaitInFlight() {
+    if (committer_.joinable())
+        committer_.join();
+    if (commitFailure_)
+        std::rethrow_exception(std::exchange(commitFailure_, nullptr));
+}
+
+void CommitGroup::commitInBackground() {
+    awaitInFlight();
+    inFlight_ = std::exchange(waiting_, {});
+    try {
+        committer_ = std::thread([this] {
+            try {
+                commitInFlight();
+            } catch (...) {
+                commitFailure_ = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had (a limit on processes): the group is committed here.
+        commitInFlight();
+    }
+}
+
 void CommitGroup::commit() {
-    if (waiting_.empty())
+    awaitInFlight();
+    inFlight_ = std::exchange(waiting_, {});
+    commitInFlight();
+}
+
+void CommitGroup::commitInFlight() {
+    if (inFlight_.empty())
         return;
-    std::vector<std::unique_ptr<Waiting>> files = std::move(waiting_);
-    waiting_.clear();
+    const std::vector<std::unique_ptr<Waiting>> files = std::exchange(inFlight_, {});
     // One flush for the whole group, before any replace (a file alone makes its own). It
     // also makes durable the names the group before this one gave.
     std::vector<unsigned long long> flushed;

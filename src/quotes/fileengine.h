@@ -9,10 +9,12 @@
 #include "textio/textencoder.h"
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -126,10 +128,13 @@ FileReport ProcessFile(const std::filesystem::path& sourcePath,
 // output before the flush that covers it. A file whose result cannot wait (it was left
 // untouched, its output already held it, it is written into its target or by a thread of
 // its own) is done at once, as ProcessFile does it. At most `capacity` results wait (each
-// holds two open files and no buffer). Used by one thread.
+// holds two open files and no buffer). Used by one thread; when overlapped, a group that
+// fills up is flushed and put in place by a thread of its own while the next one fills
+// (then up to twice `capacity` results are open at once, and `done` is called on that
+// thread for the files of such a group). Groups still commit one after another, in order.
 class CommitGroup {
 public:
-    explicit CommitGroup(size_t capacity = 64);
+    explicit CommitGroup(size_t capacity = 64, bool overlapped = false);
     ~CommitGroup(); // commits what waits
     CommitGroup(const CommitGroup&) = delete;
     CommitGroup& operator=(const CommitGroup&) = delete;
@@ -141,7 +146,8 @@ public:
                  std::function<void(const FileReport&)> done);
     size_t waiting() const { return waiting_.size(); }
     bool full() const { return waiting_.size() >= capacity_; }
-    // Flushes and replaces every waiting result (see above).
+    // Flushes and replaces every waiting result (see above), after the group in flight:
+    // when it returns, every file given so far has been done.
     void commit();
     // commit(), then makes every name given durable. The destructor does it too.
     void finish();
@@ -149,10 +155,22 @@ public:
     struct Waiting;
 
 private:
+    // Flushes and replaces the results in inFlight_, on whichever thread calls it.
+    void commitInFlight();
+    // Hands the waiting results to a thread of their own (here, when none can be had).
+    void commitInBackground();
+    // Waits for the group in flight; what it threw is thrown here.
+    void awaitInFlight();
+
     size_t capacity_;
+    bool overlapped_;
     // Folders that received names no flush has covered yet.
     std::vector<std::filesystem::path> namedIn_;
     std::vector<std::unique_ptr<Waiting>> waiting_;
+    // The group being committed by committer_ (touched by this thread only when none is).
+    std::vector<std::unique_ptr<Waiting>> inFlight_;
+    std::thread committer_;
+    std::exception_ptr commitFailure_;
 };
 
 } // namespace parvello

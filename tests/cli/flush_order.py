@@ -5,6 +5,7 @@ a new name), and the flushes must be far fewer than the files (they are shared b
 Usage: flush_order.py PARVELLO_CLI WORK_FOLDER"""
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -33,9 +34,11 @@ def main():
     env = dict(os.environ)
     env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
     traced = "openat,close,linkat,rename,renameat,renameat2," + ",".join(FLUSHES)
+    # With few open files allowed, each worker's results go in several small groups, each
+    # flushed and put in place while the next one fills.
     run = subprocess.run(["strace", "-f", "-qq", "-s", "4096", "-e", "trace=" + traced, "-o", log,
                           cli, "--rule", "remove-double", "--in-place", "--jobs", "2"] + targets,
-                         env=env)
+                         env=env, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (512, 512)))
     if run.returncode != 0:
         sys.exit("flush_order: parvello-cli ended with %d" % run.returncode)
     for i, path in enumerate(targets):
