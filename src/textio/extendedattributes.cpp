@@ -51,6 +51,14 @@ std::string failed(std::string_view name, int number) {
            std::generic_category().message(number) + ")";
 }
 
+// Whether the new file may hold an access list it took from its folder's default list.
+// Asking is cheap; taking one away is a write to the disk's journal on some file systems
+// even when there is none, and most folders give none.
+bool inheritedAccessList(int file) {
+    return ::fgetxattr(file, AccessList, nullptr, 0) >= 0 ||
+           (errno != ENODATA && !noAttributesHere(errno));
+}
+
 } // namespace
 
 std::string CopyExtendedAttributes(const std::filesystem::path& from, int to) {
@@ -83,8 +91,8 @@ std::string CopyExtendedAttributes(const std::filesystem::path& from, int to) {
             return failed(name, errno);
         accessList = accessList || name == AccessList;
     }
-    if (!accessList && ::fremovexattr(to, AccessList) != 0 && errno != ENODATA &&
-        !noAttributesHere(errno))
+    if (!accessList && inheritedAccessList(to) && ::fremovexattr(to, AccessList) != 0 &&
+        errno != ENODATA && !noAttributesHere(errno))
         return failed(AccessList, errno);
     return {};
 }
