@@ -5,8 +5,8 @@
 #include "common/listorder.h"
 #include "common/tempfiles.h"
 #include "common/unprivileged.h"
-#include "filelist/folderaccess.h"
 #include "filelist/addfolder.h"
+#include "filelist/folderaccess.h"
 #include "quotes/unreadsources.h"
 
 #include <QJsonDocument>
@@ -565,6 +565,7 @@ private slots:
         args << (where == "-o" ? QStringList{"out", name} : QStringList{"good.txt", name});
         QProcess process;
         process.setWorkingDirectory(folder.root());
+        QVERIFY2(UnprivilegedMayRun(PARVELLO_CLI), PARVELLO_UNREACHABLE_AS_NOBODY(PARVELLO_CLI));
         if (RunningAsRoot()) // as a user whom permission bits stop
             args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + args;
         process.start(RunningAsRoot() ? "setpriv" : args.takeFirst(), args);
@@ -691,9 +692,11 @@ private slots:
         for (const QString& row : rows)
             args << folder.path(row);
         const Run run = cli(args);
-        QCOMPARE(run.err, untouched.isEmpty() ? QString()
-                                              : "parvello-cli: " + folder.path(untouched) + ": " +
-                                                    parvello::ToQString(parvello::ReplacesUnreadFileReason()) + "\n");
+        QCOMPARE(run.err, untouched.isEmpty()
+                              ? QString()
+                              : "parvello-cli: " + folder.path(untouched) + ": " +
+                                    parvello::ToQString(parvello::ReplacesUnreadFileReason()) +
+                                    "\n");
         QCOMPARE(run.status, untouched.isEmpty() ? 0 : 1);
         QCOMPARE(ReadBytes(folder.path("in/a.txt")), QByteArray("one\""));
         QCOMPARE(ReadBytes(folder.path("out/a.txt")), QByteArray("two\r\n"));

@@ -52,4 +52,20 @@ inline int RunUnprivileged(const std::function<int()>& body,
 #endif
 }
 
+// Whether the unprivileged user may run the program at path. A build inside a folder only
+// root may enter (mode 700, as `mktemp -d` makes) stops it before any test can mean anything.
+inline bool UnprivilegedMayRun(const char* path) {
+#if defined(PARVELLO_OS_UNIX)
+    return RunUnprivileged([path] { return ::access(path, X_OK) == 0 ? 0 : 1; }) == 0;
+#else
+    (void)path;
+    return true;
+#endif
+}
+
+// Why UnprivilegedMayRun failed, for the test's failure message.
+#define PARVELLO_UNREACHABLE_AS_NOBODY(path)                                                       \
+    "the user nobody cannot run " path ": every folder above it must let other users in "          \
+    "(mode 755), so build outside a private folder"
+
 } // namespace parvello::testing

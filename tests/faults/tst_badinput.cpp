@@ -545,6 +545,7 @@ private slots:
         QFETCH(QByteArray, limit);
         QFETCH(QByteArray, list);
         QFETCH(QByteArray, named);
+        QVERIFY2(UnprivilegedMayRun(PARVELLO_CLI), PARVELLO_UNREACHABLE_AS_NOBODY(PARVELLO_CLI));
         TempFolder folder, tmp;
         const QByteArray root = QFile::encodeName(folder.root());
         QByteArray command =
