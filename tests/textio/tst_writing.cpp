@@ -144,7 +144,11 @@ PLAIN_TEST_DATA(appendRefusals) {
     plaintest::newRow("read-only") << S("read-only") << denied << S("it is read-only");
     plaintest::newRow("pipe") << S("pipe") << denied
                               << S("it is a pipe, socket or device, not a file");
+#if defined(PARVELLO_OS_WINDOWS)
+    plaintest::newRow("folder") << S("folder") << denied << S("Access denied.");
+#else
     plaintest::newRow("folder") << S("folder") << denied << S("Is a directory");
+#endif
     plaintest::newRow("no folder")
         << S("no folder") << int(FileProblem::PathNotFound) << S("No such file or directory");
 }
