@@ -153,6 +153,11 @@ OutputFile::TargetKind OutputFile::examineTarget() {
         return TargetKind::Folder;
     if (!info.isRegular())
         return TargetKind::Special;
+    // What the file must still be: the file just read as it was opened, else the file found
+    // now. The result is compared with it only while it is.
+    expected_ = where_.kind == OutputTarget::Kind::FileRead && where_.identity.known
+                    ? where_.identity
+                    : FileIdentity::Of(info);
     readOnly_ = info.unwritable();
     return TargetKind::File;
 #endif
@@ -482,6 +487,12 @@ OutputFile::Result OutputFile::commit() {
         if (where_.source)
             where_.source->releaseLease();
     };
+#if defined(PARVELLO_OS_WINDOWS)
+    // Windows renames over a file that is open only with POSIX semantics, which not every
+    // file system (nor every Windows) offers: the file read is closed before it is replaced.
+    if (where_.source)
+        where_.source->close();
+#endif
     if (!save_->commit([this] { return stillSafe(); }, releaseLease)) {
         if (anotherWriter_)
             throw FileError(FileProblem::InUse,
@@ -498,15 +509,11 @@ OutputFile::Result OutputFile::commit() {
 }
 
 bool OutputFile::stillSafe() {
-#if defined(PARVELLO_OS_UNIX)
     if (where_.source && !where_.source->leaseIntact()) {
         anotherWriter_ = true;
         return false;
     }
     return FileIdentity::AtName(target_) == expected_;
-#else
-    return true;
-#endif
 }
 
 void OutputFile::refuse() const {

@@ -199,6 +199,13 @@ void ReadOnlyFile::releaseLease() {
     leased_ = false;
 }
 
+void ReadOnlyFile::close() {
+    releaseLease();
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
 std::int64_t ReadOnlyFile::size() const {
     return status_.isRegular() ? std::int64_t(status_.size) : 0;
 }
@@ -301,6 +308,12 @@ bool ReadOnlyFile::leaseIntact() const {
 }
 
 void ReadOnlyFile::releaseLease() {}
+
+void ReadOnlyFile::close() {
+    if (handle_)
+        CloseHandle(handle_);
+    handle_ = nullptr;
+}
 
 bool ReadOnlyFile::rewind() {
     LARGE_INTEGER start{};

@@ -81,6 +81,8 @@ public:
     bool leaseIntact() const;
     // Gives the lease back, so that this process may open the file for writing itself.
     void releaseLease();
+    // Closes the file (giving its lease back); reads after it fail.
+    void close();
 
 #if defined(PARVELLO_OS_UNIX)
     // The status of the open file, taken when it was opened.

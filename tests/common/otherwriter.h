@@ -2,11 +2,13 @@
 // broken as a real writer breaks it.
 #pragma once
 
-#include <QByteArray>
-#include <QFile>
-#include <QString>
+#include "base/portable.h"
 
-#ifdef Q_OS_UNIX
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#if defined(PARVELLO_OS_UNIX)
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -15,15 +17,15 @@
 
 namespace parvello::testing {
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 // A child that appends `bytes` to the file at `path`. It first asks to open the file without
 // waiting, which starts the breaking of any lease on it, and tells the parent so before the
 // constructor returns; then it waits, as a writer does, until the file may be opened,
 // appends and ends. wait() returns once it has.
 class AppendingWriter {
 public:
-    AppendingWriter(const QString& path, const QByteArray& bytes) {
-        const QByteArray name = QFile::encodeName(path);
+    AppendingWriter(const std::filesystem::path& path, std::string_view bytes) {
+        const std::string name = path.native();
         int ready[2];
         if (::pipe(ready) != 0)
             return;
@@ -34,13 +36,13 @@ public:
             for (int fd = 3; fd < 4096; ++fd)
                 if (fd != ready[1])
                     ::close(fd);
-            int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_NONBLOCK);
+            int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK);
             const bool waited = fd < 0 && errno == EWOULDBLOCK;
             (void)!::write(ready[1], waited ? "w" : "o", 1);
             if (fd < 0)
-                fd = ::open(name.constData(), O_WRONLY | O_APPEND);
-            const bool written = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) ==
-                                                ssize_t(bytes.size());
+                fd = ::open(name.c_str(), O_WRONLY | O_APPEND);
+            const bool written =
+                fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
             ::_exit(written ? 0 : 1);
         }
         ::close(ready[1]);
@@ -71,8 +73,8 @@ private:
 // object goes away.
 class HeldOpenForWriting {
 public:
-    explicit HeldOpenForWriting(const QString& path) {
-        const QByteArray name = QFile::encodeName(path);
+    explicit HeldOpenForWriting(const std::filesystem::path& path) {
+        const std::string name = path.native();
         int ready[2];
         if (::pipe(ready) != 0 || ::pipe(release_) != 0)
             return;
@@ -80,7 +82,7 @@ public:
         if (child_ == 0) {
             ::close(ready[0]);
             ::close(release_[1]);
-            const int fd = ::open(name.constData(), O_WRONLY | O_APPEND);
+            const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND);
             (void)!::write(ready[1], fd >= 0 ? "o" : "x", 1);
             char end = 0;
             (void)!::read(release_[0], &end, 1); // until the parent closes its end

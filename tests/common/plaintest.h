@@ -91,7 +91,15 @@ template <class T> std::string toString(const T& value) {
                              *value;
                          })
         return value ? toString(*value) : "(none)";
-    else if constexpr (requires(std::ostream & out) { out << value; }) {
+    else if constexpr (requires {
+                           value.begin();
+                           value.end();
+                       }) {
+        std::string list = "{";
+        for (const auto& item : value)
+            list += (list.size() > 1 ? ", " : "") + toString(item);
+        return list + "}";
+    } else if constexpr (requires(std::ostream & out) { out << value; }) {
         std::ostringstream out;
         out << value;
         return out.str();

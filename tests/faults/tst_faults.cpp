@@ -2,6 +2,7 @@
 // into folders, links, a folder that may not be written, a link cycle in a scanned tree.
 // Every case checks that no byte of any input was lost.
 #include "app/fileboxes.h"
+#include "base/qtpaths.h"
 #include "common/otherwriter.h"
 #include "common/runwindow.h"
 #include "common/tempfiles.h"
@@ -227,7 +228,7 @@ void TestFaults::changedWhileProcessedInTheWindow() {
     s.form->inPlaceOption->click();
     std::optional<AppendingWriter> writer;
     AtomicFile::SetBeforeReplaceHook(
-        [&](const std::filesystem::path&) { writer.emplace(file, "more\n"); });
+        [&](const std::filesystem::path&) { writer.emplace(ToPath(file), "more\n"); });
     s.form->startRemoving();
     AtomicFile::SetBeforeReplaceHook({});
     QVERIFY(writer && writer->wait());

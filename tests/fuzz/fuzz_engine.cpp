@@ -16,20 +16,13 @@
 //            bit 4:    the vector pass that removes quotes is not used, where it could be
 //   n bytes  characters of the replacement text, each from a small alphabet (see below)
 //   the rest the file's bytes
-#include "base/qtpaths.h"
+#include "common/plainfiles.h"
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
 #include "textio/codepage.h"
 #include "textio/textscan.h"
 #include "textio/textsource.h"
 #include "textio/writebehind.h"
-
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
 
 #include <array>
 #include <cstddef>
@@ -38,9 +31,14 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 using parvello::FileOutcome;
 using parvello::QuoteRule;
+using parvello::testing::Utf8;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -82,25 +80,25 @@ std::optional<char> cp1252FromUnicode(char16_t unit) {
     return std::nullopt;
 }
 
-void appendCodePoint(QString& out, char32_t cp) {
+void appendCodePoint(std::u16string& out, char32_t cp) {
     if (cp >= 0x10000) {
-        out += QChar(QChar::highSurrogate(cp));
-        out += QChar(QChar::lowSurrogate(cp));
+        out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
+        out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
     } else {
-        out += QChar(char16_t(cp));
+        out += char16_t(cp);
     }
 }
 
 // Well-formed UTF-8 as the Unicode standard defines it (no overlong forms, no surrogates,
 // nothing above U+10FFFF, no sequence cut short).
-std::optional<QString> decodeUtf8(const unsigned char* p, size_t n) {
-    QString out;
-    out.reserve(qsizetype(n));
+std::optional<std::u16string> decodeUtf8(const unsigned char* p, size_t n) {
+    std::u16string out;
+    out.reserve(n);
     size_t i = 0;
     while (i < n) {
         const unsigned lead = p[i];
         if (lead < 0x80) {
-            out += QChar(char16_t(lead));
+            out += char16_t(lead);
             ++i;
             continue;
         }
@@ -131,11 +129,18 @@ std::optional<QString> decodeUtf8(const unsigned char* p, size_t n) {
     return out;
 }
 
-bool wellFormed(QStringView text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+bool isHigh(char16_t unit) {
+    return unit >= 0xD800 && unit < 0xDC00;
+}
+bool isLow(char16_t unit) {
+    return unit >= 0xDC00 && unit < 0xE000;
+}
+
+bool wellFormed(std::u16string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (isHigh(text[i]) && i + 1 < text.size() && isLow(text[i + 1]))
             ++i;
-        else if (text[i].isSurrogate())
+        else if (isHigh(text[i]) || isLow(text[i]))
             return false;
     }
     return true;
@@ -146,12 +151,12 @@ struct Reading {
     bool isText = false;
     Family family = Family::CodePage;
     bool crLfOnly = false; // the UTF-8 mark road splits lines at CR LF only
-    QString text;          // the decoded text after the mark
+    std::u16string text;   // the decoded text after the mark
 };
 
-Reading classify(const QByteArray& bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const size_t n = size_t(bytes.size());
+Reading classify(const std::string& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
     const auto starts = [&](std::initializer_list<unsigned char> mark) {
         if (n < mark.size())
             return false;
@@ -182,9 +187,9 @@ Reading classify(const QByteArray& bytes) {
     if (starts({0xEF, 0xBB, 0xBF})) {
         r.family = Family::Utf8WithMark;
         r.crLfOnly = true;
-        std::optional<QString> text = decodeUtf8(p + 3, n - 3);
+        std::optional<std::u16string> text = decodeUtf8(p + 3, n - 3);
         r.isText = text.has_value();
-        r.text = text.value_or(QString());
+        r.text = text.value_or(std::u16string());
         return r;
     }
     if (starts({0xFF, 0xFE}) || starts({0xFE, 0xFF})) {
@@ -193,68 +198,81 @@ Reading classify(const QByteArray& bytes) {
         if ((n - 2) % 2 != 0)
             return r;
         for (size_t i = 2; i < n; i += 2)
-            r.text += QChar(char16_t(big ? p[i] << 8 | p[i + 1] : p[i + 1] << 8 | p[i]));
+            r.text += char16_t(big ? p[i] << 8 | p[i + 1] : p[i + 1] << 8 | p[i]);
         r.isText = wellFormed(r.text);
         return r;
     }
     // No mark: a NUL byte means binary data; valid UTF-8 with some non-ASCII byte is UTF-8,
     // and so is plain ASCII where the locale speaks UTF-8; anything else is the code page.
-    if (bytes.contains('\0'))
+    if (bytes.find('\0') != std::string::npos)
         return r;
     r.isText = true;
     bool ascii = true;
     for (size_t i = 0; i < n && ascii; ++i)
         ascii = p[i] < 0x80;
     if (!ascii || parvello::CodePage::ansi().asciiIsUtf8()) {
-        if (std::optional<QString> text = decodeUtf8(p, n)) {
+        if (std::optional<std::u16string> text = decodeUtf8(p, n)) {
             r.family = Family::Utf8;
             r.text = *text;
             return r;
         }
     }
     r.family = Family::CodePage;
-    r.text.reserve(qsizetype(n));
+    r.text.reserve(n);
     for (size_t i = 0; i < n; ++i)
-        r.text += QChar(cp1252ToUnicode(p[i]));
+        r.text += cp1252ToUnicode(p[i]);
     return r;
 }
 
 // Lines as the readers split them.
-QStringList splitLines(const QString& text, bool crLfOnly) {
-    QStringList lines;
+std::vector<std::u16string> splitLines(const std::u16string& text, bool crLfOnly) {
+    std::vector<std::u16string> lines;
     if (crLfOnly) {
-        qsizetype start = 0;
-        for (qsizetype i = 0; i + 1 < text.size(); ++i)
+        size_t start = 0;
+        for (size_t i = 0; i + 1 < text.size(); ++i)
             if (text[i] == u'\r' && text[i + 1] == u'\n') {
-                lines << text.mid(start, i - start);
+                lines.push_back(text.substr(start, i - start));
                 start = i + 2;
                 ++i;
             }
         // A final CR LF adds no empty line (unless it is the only line).
-        if (start < text.size() || lines.isEmpty())
-            lines << text.mid(start);
+        if (start < text.size() || lines.empty())
+            lines.push_back(text.substr(start));
         return lines;
     }
     // CR LF, lone CR and lone LF each end a line; a final break adds no empty line.
-    qsizetype start = 0;
-    qsizetype i = 0;
+    size_t start = 0;
+    size_t i = 0;
     while (i < text.size()) {
         if (text[i] != u'\r' && text[i] != u'\n') {
             ++i;
             continue;
         }
-        lines << text.mid(start, i - start);
+        lines.push_back(text.substr(start, i - start));
         i += text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n' ? 2 : 1;
         start = i;
     }
-    if (start < text.size() || lines.isEmpty())
-        lines << text.mid(start);
+    if (start < text.size() || lines.empty())
+        lines.push_back(text.substr(start));
     return lines;
+}
+
+// Every unit c in text replaced by replacement.
+void replaceAll(std::u16string& text, char16_t c, const std::u16string& replacement) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (const char16_t unit : text)
+        if (unit == c)
+            out += replacement;
+        else
+            out += unit;
+    text = std::move(out);
 }
 
 // The rule as the product defines it: three replacements on the whole line, one per
 // position of the family (straight, left, right), each on the result of the one before.
-QString applyRule(QString line, QuoteRule rule, const QString& replacementText) {
+std::u16string applyRule(std::u16string line, QuoteRule rule,
+                         const std::u16string& replacementText) {
     static constexpr std::array<char16_t, 3> doubles = {u'"', u'\u201C', u'\u201D'};
     static constexpr std::array<char16_t, 3> singles = {u'\'', u'\u2018', u'\u2019'};
     if (rule == QuoteRule::None)
@@ -264,23 +282,23 @@ QString applyRule(QString line, QuoteRule rule, const QString& replacementText) 
     const auto& family = doubleFamily ? doubles : singles;
     const auto& other = doubleFamily ? singles : doubles;
     for (size_t p = 0; p < 3; ++p) {
-        QString replacement;
+        std::u16string replacement;
         if (rule == QuoteRule::DoubleToSingle || rule == QuoteRule::SingleToDouble)
-            replacement = QChar(other[p]);
+            replacement = std::u16string(1, other[p]);
         else if (rule == QuoteRule::DoubleToText || rule == QuoteRule::SingleToText)
             replacement = replacementText;
-        line.replace(QChar(family[p]), replacement);
+        replaceAll(line, family[p], replacement);
     }
     return line;
 }
 
 // The bytes of a whole output file, or nothing when the family cannot hold the text.
-std::optional<QByteArray> encode(const QString& text, Family family) {
-    QByteArray out;
+std::optional<std::string> encode(const std::u16string& text, Family family) {
+    std::string out;
     switch (family) {
     case Family::CodePage:
-        for (const QChar c : text) {
-            const std::optional<char> byte = cp1252FromUnicode(c.unicode());
+        for (const char16_t c : text) {
+            const std::optional<char> byte = cp1252FromUnicode(c);
             if (!byte)
                 return std::nullopt;
             out += *byte;
@@ -289,19 +307,19 @@ std::optional<QByteArray> encode(const QString& text, Family family) {
     case Family::Utf16LE:
         if (!wellFormed(text))
             return std::nullopt;
-        out = QByteArray("\xFF\xFE", 2);
-        for (const QChar c : text) {
-            out += char(c.unicode() & 0xFF);
-            out += char(c.unicode() >> 8);
+        out = std::string("\xFF\xFE", 2);
+        for (const char16_t c : text) {
+            out += char(c & 0xFF);
+            out += char(c >> 8);
         }
         return out;
     case Family::Utf8WithMark:
-        out = QByteArray("\xEF\xBB\xBF", 3);
+        out = std::string("\xEF\xBB\xBF", 3);
         [[fallthrough]];
     case Family::Utf8:
         if (!wellFormed(text))
             return std::nullopt;
-        out += text.toUtf8();
+        out += Utf8(text);
         return out;
     }
     return std::nullopt;
@@ -312,69 +330,68 @@ std::optional<QByteArray> encode(const QString& text, Family family) {
 // The characters a replacement text is made of: quotes of both families, characters that
 // the code page holds and some it does not, line breaks, NUL, a byte-order mark, lone
 // surrogates and a character outside the Basic Multilingual Plane.
-const std::array<QString, 18>& alphabet() {
-    static const std::array<QString, 18> characters = {
-        QStringLiteral("'"),
-        QStringLiteral("\""),
-        QString(QChar(0x2018)),
-        QString(QChar(0x2019)),
-        QString(QChar(0x201C)),
-        QString(QChar(0x201D)),
-        QStringLiteral("x"),
-        QString(QChar(0x00E9)),
-        QString(QChar(0x20AC)),
-        QString(QChar(0x4E2D)),
-        QString(QChar(0x0081)),
-        QString(QChar(0xFEFF)),
-        QStringLiteral("\r"),
-        QStringLiteral("\n"),
-        QString(QChar(0xD83D)),
-        QString(QChar(0xDE00)),
-        QString::fromUtf16(u"\U0001F600"),
-        QString(QChar(0)),
+const std::array<std::u16string, 18>& alphabet() {
+    static const std::array<std::u16string, 18> characters = {
+        u"'",  u"\"",     u"\u2018", u"\u2019", u"\u201C",     u"\u201D",
+        u"x",  u"\u00E9", u"\u20AC", u"\u4E2D", u"\u0081",     u"\uFEFF",
+        u"\r", u"\n",     u"\xD83D", u"\xDE00", u"\U0001F600", std::u16string(1, u'\0'),
     };
     return characters;
 }
 
 struct Workspace {
-    QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/parvello-fuzz-XXXXXX")};
-    QString source;
-    QString output;
+    parvello::testing::TempFolder dir;
+    fs::path source = dir.path("source.txt");
+    fs::path output = dir.path("output.txt");
 };
 Workspace* workspace = nullptr;
 
-[[noreturn]] void violation(const char* property, const QString& detail,
-                            const QStringList& prompts = {}) {
-    std::fprintf(stderr, "\n*** property violated: %s\n%s\n", property,
-                 detail.toLocal8Bit().constData());
-    for (const QString& call : prompts)
-        std::fprintf(stderr, "    box: %s\n", call.toLocal8Bit().constData());
+[[noreturn]] void violation(const char* property, const std::string& detail,
+                            const std::string& box = {}) {
+    std::fprintf(stderr, "\n*** property violated: %s\n%s\n", property, detail.c_str());
+    if (!box.empty())
+        std::fprintf(stderr, "    failure: %s\n", box.c_str());
     std::fflush(stderr);
     std::abort();
 }
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
 }
 
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size()) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+void writeAll(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out.write(bytes.data(), std::streamsize(bytes.size())) || !out.flush()) {
+        std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
         std::abort();
     }
 }
 
-QString hex(const QByteArray& bytes) {
-    constexpr qsizetype shown = 96;
-    QString text = QString::fromLatin1(bytes.left(shown).toHex(' '));
+std::string hex(const std::string& bytes) {
+    constexpr size_t shown = 96;
+    std::string text;
+    for (size_t i = 0; i < bytes.size() && i < shown; ++i) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, i ? " %02x" : "%02x",
+                      unsigned(static_cast<unsigned char>(bytes[i])));
+        text += pair;
+    }
     if (bytes.size() > shown)
-        text += QStringLiteral(" ... (%1 bytes)").arg(bytes.size());
+        text += " ... (" + std::to_string(bytes.size()) + " bytes)";
     return text;
+}
+
+// The replacement text readable in the report: UTF-8, with &, <, > and " escaped.
+std::string escaped(const std::u16string& text) {
+    std::string out;
+    for (const char c : Utf8(text))
+        out += c == '&'   ? "&amp;"
+               : c == '<' ? "&lt;"
+               : c == '>' ? "&gt;"
+               : c == '"' ? "&quot;"
+                          : std::string(1, c);
+    return out;
 }
 
 const char* outcomeName(FileOutcome outcome) {
@@ -403,19 +420,28 @@ const char* outcomeName(FileOutcome outcome) {
     return "?";
 }
 
+// Whether the folder holds anything but the source and the output: a temporary file left.
+std::string leftInFolder(const fs::path& folder) {
+    std::string left;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "source.txt" && name != "output.txt")
+            left += (left.empty() ? "" : ", ") + name;
+    }
+    return left;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The code page of mark-less files is windows-1252, which the model knows.
-    qunsetenv("PARVELLO_CODEPAGE");
+#if defined(PARVELLO_OS_WINDOWS)
+    _putenv_s("PARVELLO_CODEPAGE", "");
+#else
+    ::unsetenv("PARVELLO_CODEPAGE");
+#endif
     workspace = new Workspace;
     std::atexit([] { delete workspace; }); // the folder goes when the fuzzer stops in time
-    if (!workspace->dir.isValid()) {
-        std::fprintf(stderr, "cannot create a temporary folder\n");
-        std::abort();
-    }
-    workspace->source = workspace->dir.filePath(QStringLiteral("source.txt"));
-    workspace->output = workspace->dir.filePath(QStringLiteral("output.txt"));
     return 0;
 }
 
@@ -427,10 +453,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     // The result written behind on a thread of its own.
     parvello::ForceWriteBehindForTests(second & 8);
     // Bits 16 and 32 are left unread: the processor level comes from PARVELLO_VECTOR_LEVEL.
-    QString replacementText;
+    std::u16string replacementText;
     for (unsigned i = 0; i < textLength && at < size; ++i)
         replacementText += alphabet()[data[at++] % alphabet().size()];
-    const QByteArray input(reinterpret_cast<const char*>(data + at), qsizetype(size - at));
+    const std::string input(reinterpret_cast<const char*>(data + at), size - at);
 
     static constexpr std::array<QuoteRule, 7> rules = {
         QuoteRule::None,           QuoteRule::RemoveDouble,   QuoteRule::RemoveSingle,
@@ -439,29 +465,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const QuoteRule rule = rules[(flags & 7) % rules.size()];
     const bool inPlace = flags & 8;
     const bool outputExists = !inPlace && (flags & 16);
-    static constexpr std::array<qsizetype, 8> readSizes = {0, 1, 2, 3, 4, 7, 64, 200};
+    static constexpr std::array<std::ptrdiff_t, 8> readSizes = {0, 1, 2, 3, 4, 7, 64, 200};
     parvello::SetReadBlockSizeForTests(readSizes[(flags >> 5) & 7]);
-    const QByteArray previous("previous\r\n");
+    const std::string previous("previous\r\n");
 
     Workspace& ws = *workspace;
-    QFile::remove(ws.output);
+    std::error_code ignored;
+    fs::remove(ws.output, ignored);
     writeAll(ws.source, input);
     if (outputExists)
         writeAll(ws.output, previous);
-    const QString& outputPath = inPlace ? ws.source : ws.output;
+    const fs::path& outputPath = inPlace ? ws.source : ws.output;
 
     // What must happen.
     const Reading reading = classify(input);
-    const std::optional<QByteArray> targetHeld = inPlace        ? std::optional(input)
-                                                 : outputExists ? std::optional(previous)
-                                                                : std::nullopt;
+    const std::optional<std::string> targetHeld = inPlace        ? std::optional(input)
+                                                  : outputExists ? std::optional(previous)
+                                                                 : std::nullopt;
     FileOutcome expectedOutcome = FileOutcome::NotText;
-    QByteArray expected;
-    QString expectedText;
+    std::string expected;
+    std::u16string expectedText;
     if (reading.isText) {
-        for (const QString& line : splitLines(reading.text, reading.crLfOnly))
-            expectedText += applyRule(line, rule, replacementText) + QStringLiteral("\r\n");
-        const std::optional<QByteArray> bytes = encode(expectedText, reading.family);
+        for (const std::u16string& line : splitLines(reading.text, reading.crLfOnly))
+            expectedText += applyRule(line, rule, replacementText) + u"\r\n";
+        const std::optional<std::string> bytes = encode(expectedText, reading.family);
         if (!bytes)
             expectedOutcome = FileOutcome::CannotHold;
         else if (targetHeld && *bytes == *targetHeld) // a target holding the result stays
@@ -472,36 +499,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     // What happened.
     const parvello::FileReport report = parvello::ProcessFile(
-        parvello::ToPath(ws.source), parvello::ToPath(outputPath), parvello::QuoteReplacer(rule, replacementText.toStdU16String(),
-                                                replacementText.toStdU16String()));
-    const QByteArray sourceAfter = readAll(ws.source);
-    const bool outputPresent = QFile::exists(ws.output);
-    const QByteArray outputAfter = inPlace ? sourceAfter : readAll(ws.output);
+        ws.source, outputPath, parvello::QuoteReplacer(rule, replacementText, replacementText));
+    const std::string sourceAfter = readAll(ws.source);
+    const bool outputPresent = fs::exists(ws.output);
+    const std::string outputAfter = inPlace ? sourceAfter : readAll(ws.output);
 
-    const QString context =
-        QStringLiteral("rule %1, %2, replacement \"%3\" (%4 units), read as %5%6\ninput:    %7")
-            .arg(int(rule))
-            .arg(inPlace        ? QStringLiteral("in place")
-                 : outputExists ? QStringLiteral("over an existing output")
-                                : QStringLiteral("to a new output"))
-            .arg(replacementText.toHtmlEscaped())
-            .arg(replacementText.size())
-            .arg(QLatin1String(familyName(reading.family)))
-            .arg(reading.isText ? QString() : QStringLiteral(" (not text)"))
-            .arg(hex(input));
+    const std::string context = "rule " + std::to_string(int(rule)) + ", " +
+                                (inPlace        ? "in place"
+                                 : outputExists ? "over an existing output"
+                                                : "to a new output") +
+                                ", replacement \"" + escaped(replacementText) + "\" (" +
+                                std::to_string(replacementText.size()) + " units), read as " +
+                                familyName(reading.family) + (reading.isText ? "" : " (not text)") +
+                                "\ninput:    " + hex(input);
 
     if (report.failure)
         violation("a valid temporary file is processed without any failure", context,
-                  {parvello::ToQString(report.failure.description)});
+                  report.failure.description);
     if (report.outcome != expectedOutcome)
         violation("the outcome follows from the bytes",
-                  context + QStringLiteral("\nexpected %1, got %2 (%3)")
-                                .arg(QLatin1String(outcomeName(expectedOutcome)),
-                                     QLatin1String(outcomeName(report.outcome)),
-                                     parvello::ToQString(report.reason)));
+                  context + "\nexpected " + outcomeName(expectedOutcome) + ", got " +
+                      outcomeName(report.outcome) + " (" + report.reason + ")");
     if (!inPlace && sourceAfter != input)
         violation("the source is never modified when the output goes elsewhere",
-                  context + QStringLiteral("\nsource now: ") + hex(sourceAfter));
+                  context + "\nsource now: " + hex(sourceAfter));
 
     switch (expectedOutcome) {
     case FileOutcome::Written:
@@ -510,8 +531,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             const char* property = rule == QuoteRule::None
                                        ? "with no rule the output differs only in line ends"
                                        : "the output is the input, ruled, in the input's family";
-            violation(property, context + QStringLiteral("\nexpected: ") + hex(expected) +
-                                    QStringLiteral("\ngot:      ") + hex(outputAfter));
+            violation(property,
+                      context + "\nexpected: " + hex(expected) + "\ngot:      " + hex(outputAfter));
         }
         break;
     default:
@@ -520,17 +541,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         if (inPlace ? sourceAfter != input
                     : (outputExists ? outputAfter != previous : outputPresent))
             violation("a file left untouched gets no output and keeps its bytes",
-                      context + QStringLiteral("\noutput now: ") + hex(outputAfter));
+                      context + "\noutput now: " + hex(outputAfter));
         break;
     }
 
     // Nothing but the source and the output remains in the folder: no temporary file.
-    QStringList entries =
-        QDir(ws.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    entries.removeOne(QStringLiteral("source.txt"));
-    entries.removeOne(QStringLiteral("output.txt"));
-    if (!entries.isEmpty())
-        violation("no temporary file is left behind",
-                  context + QStringLiteral("\nleft: ") + entries.join(QStringLiteral(", ")));
+    if (const std::string left = leftInFolder(ws.dir.root()); !left.empty())
+        violation("no temporary file is left behind", context + "\nleft: " + left);
     return 0;
 }

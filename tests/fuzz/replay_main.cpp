@@ -1,15 +1,20 @@
 // Runs the fuzz target over each file given (or each file of each folder given), once with
 // every read size it can choose, so that an ordinary build checks the seed corpus and every
 // saved finding without libFuzzer; then over random inputs made of the bytes that matter.
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
+#include "common/plainfiles.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size);
@@ -17,17 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size);
 int main(int argc, char* argv[]) {
     LLVMFuzzerInitialize(&argc, &argv);
     int runs = 0;
-    const auto run = [&](const QString& path) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "cannot read %s\n", qPrintable(path));
+    const auto run = [&](const fs::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
             return false;
         }
-        QByteArray bytes = file.readAll();
-        for (int readSize = 0; readSize < 8 && !bytes.isEmpty(); ++readSize) {
-            bytes[0] = char((uchar(bytes[0]) & 0x1F) | (readSize << 5));
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                   size_t(bytes.size()));
+        std::string bytes(std::istreambuf_iterator<char>(file), {});
+        for (int readSize = 0; readSize < 8 && !bytes.empty(); ++readSize) {
+            bytes[0] = char((static_cast<unsigned char>(bytes[0]) & 0x1F) | (readSize << 5));
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                   bytes.size());
         }
         ++runs;
         return true;
@@ -55,17 +60,19 @@ int main(int argc, char* argv[]) {
                                          "a",
                                          "bc",
                                          "\0"};
-    QRandomGenerator random(20260105);
+    // The same draws on every system: a fixed engine, and numbers below a bound taken from
+    // it without the library's distributions, whose results the standard leaves open.
+    std::mt19937 random(20260105);
+    const auto bounded = [&random](int bound) { return int(random() % unsigned(bound)); };
     for (int i = 0; i < 3000; ++i) {
-        QByteArray bytes(2, '\0');
-        bytes[0] = char(random.bounded(256));
-        bytes[1] = char(random.bounded(4));
-        for (int n = random.bounded(40); n > 0; --n) {
-            const char* piece = pieces[random.bounded(int(std::size(pieces)))];
-            bytes += *piece ? QByteArray(piece) : QByteArray(1, '\0');
+        std::string bytes(2, '\0');
+        bytes[0] = char(bounded(256));
+        bytes[1] = char(bounded(4));
+        for (int n = bounded(40); n > 0; --n) {
+            const char* piece = pieces[bounded(int(std::size(pieces)))];
+            bytes += *piece ? std::string(piece) : std::string(1, '\0');
         }
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                               size_t(bytes.size()));
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
     // Long texts of line breaks, quotes and letters, as UTF-8 with and without the mark,
     // UTF-16 and the code page: many 64-byte steps, cut by reads and by the output's stage.
@@ -73,40 +80,42 @@ int main(int argc, char* argv[]) {
                                                  u"'",      u"\u201C", u"\u201D", u"\u2018",
                                                  u"\u2019", u"\u00E9", u"a",      u"bc de"};
     for (int i = 0; i < 1200; ++i) {
-        QString text;
-        for (int n = random.bounded(400); n > 0; --n)
-            text += QStringView(textPieces[random.bounded(int(std::size(textPieces)))]);
-        QByteArray bytes(2, '\0');
-        bytes[0] = char(random.bounded(256));
-        bytes[1] = char(random.bounded(4));
+        std::u16string text;
+        for (int n = bounded(400); n > 0; --n)
+            text += textPieces[bounded(int(std::size(textPieces)))];
+        std::string bytes(2, '\0');
+        bytes[0] = char(bounded(256));
+        bytes[1] = char(bounded(4));
         switch (i % 4) {
         case 0:
-            bytes += text.toUtf8();
+            bytes += parvello::testing::Utf8(text);
             break;
         case 1:
-            bytes += "\xEF\xBB\xBF" + text.toUtf8();
+            bytes += "\xEF\xBB\xBF" + parvello::testing::Utf8(text);
             break;
         case 2:
-            bytes += "\xFF\xFE";
-            bytes += QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+            bytes += "\xFF\xFE" + parvello::testing::Utf16LE(text);
             break;
         default: // windows-1252: the curly quotes are 93, 94, 91 and 92
-            for (const QChar c : text)
+            for (const char16_t c : text)
                 bytes += c == u'\u201C'   ? '\x93'
                          : c == u'\u201D' ? '\x94'
                          : c == u'\u2018' ? '\x91'
                          : c == u'\u2019' ? '\x92'
-                                          : char(c.unicode());
+                                          : char(c);
         }
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                               size_t(bytes.size()));
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
     for (int i = 1; i < argc; ++i) {
-        const QString path = QFile::decodeName(argv[i]);
-        if (QFileInfo(path).isDir()) {
-            const QStringList names = QDir(path).entryList(QDir::Files, QDir::Name);
-            for (const QString& name : names)
-                if (!run(QDir(path).filePath(name)))
+        const fs::path path = argv[i];
+        if (fs::is_directory(path)) {
+            std::vector<fs::path> names;
+            for (const auto& entry : fs::directory_iterator(path))
+                if (entry.is_regular_file())
+                    names.push_back(entry.path());
+            std::sort(names.begin(), names.end());
+            for (const fs::path& name : names)
+                if (!run(name))
                     return 1;
         } else if (!run(path)) {
             return 1;
