@@ -45,4 +45,15 @@ std::basic_string_view<Char> NameAfterLastSeparator(std::basic_string_view<Char>
     return last == path.npos ? path : path.substr(last + 1);
 }
 
+// Where a run writes the result of a source into a folder: the folder, a separator and
+// the source's name, with doubled separators collapsed.
+template <typename Char>
+std::basic_string<Char> PathInFolder(std::basic_string_view<Char> folder,
+                                     std::basic_string_view<Char> source, PathStyle style) {
+    std::basic_string<Char> joined(folder);
+    joined += SeparatorOf<Char>(style);
+    joined += NameAfterLastSeparator(source, style);
+    return CollapseSeparators<Char>(joined, style);
+}
+
 } // namespace parvello

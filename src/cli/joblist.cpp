@@ -254,7 +254,6 @@ PathStatus statusOf(const std::filesystem::path& path) {
 }
 
 JobList jobsOf(const Options& options, bool examine) {
-    using Native = std::filesystem::path::string_type;
     using Char = std::filesystem::path::value_type;
     JobList list;
     list.leftOut = options.leftOut;
@@ -273,10 +272,7 @@ JobList jobsOf(const Options& options, bool examine) {
             // The --out folder, a separator and the source's name, any length: a path past the
             // window's limit is left to the engine, which leaves it untouched as a file that
             // cannot be read, and the run goes on.
-            const Native joined =
-                options.outDir.native() + SeparatorOf<Char>(NativePathStyle()) +
-                Native(NameAfterLastSeparator<Char>(path.native(), NativePathStyle()));
-            output = CollapseSeparators<Char>(joined, NativePathStyle());
+            output = PathInFolder<Char>(options.outDir.native(), path.native(), NativePathStyle());
             outputStatus = statusOf(output);
         }
         jobs.push_back({path, std::move(output), std::move(status), std::move(outputStatus)});

@@ -86,11 +86,14 @@ std::string BytesText(std::int64_t bytes) {
     if (power == 0)
         return GroupedNumber(bytes) + " bytes";
     static constexpr const char* units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-    char number[64];
-    std::snprintf(number, sizeof number, "%.1f", double(bytes) / double(1ULL << (10 * power)));
-    const std::string text(number);
-    const size_t point = text.find('.');
-    return grouped(text.substr(0, point)) + text.substr(point) + ' ' + units[power - 1];
+    // In tenths, a half rounded up, of the size as a double holds it (whole above 2^53).
+    const auto whole = static_cast<std::uint64_t>(double(size));
+    const int shift = 10 * power;
+    const std::uint64_t rest = whole & ((std::uint64_t(1) << shift) - 1);
+    const std::uint64_t tenths =
+        (whole >> shift) * 10 + ((rest * 10 + (std::uint64_t(1) << (shift - 1))) >> shift);
+    return (bytes < 0 ? "-" : "") + grouped(std::to_string(tenths / 10)) + '.' +
+           char('0' + tenths % 10) + ' ' + units[power - 1];
 }
 
 RunProgress::RunProgress(StderrPrompts& prompts, std::int64_t totalBytes, bool shown)

@@ -793,6 +793,14 @@ private slots:
                                     : "--- " + shown + "\"\n+++ " + shown + "\"\n@@ -1 +1 @@\n";
             QVERIFY2(run.out.startsWith(out), qPrintable(run.out));
         }
+        // The report holds the name itself when it is UTF-8, else the printed form: the line
+        // is valid JSON either way.
+        const Run run =
+            piped({"--rule", "remove-double", "-n", "--report", "json", "--files-from", "-", "-0"},
+                  path + '\0');
+        const QString reported =
+            name.isValidUtf8() ? folder.root() + '/' + QString::fromUtf8(name) : shown + '"';
+        QCOMPARE(reportOf(run).value(reported).value("outcome"), "would-change");
         QVERIFY(::unlink(path.constData()) == 0);
     }
 };
