@@ -33,12 +33,13 @@ namespace parvello::cli {
 
 namespace {
 
-// The longest name a list may hold: the system's limit on a path. A list that holds a
-// longer stretch without a name's end (a device that gives zeros, say) is read no further.
-#ifdef PATH_MAX
+// The longest name a list may hold: the system's limit on a path (on Windows 32767 UTF-16
+// units, up to three bytes each in the list). A list that holds a longer stretch without a
+// name's end (a device that gives zeros, say) is read no further.
+#if defined(PARVELLO_OS_UNIX) && defined(PATH_MAX)
 constexpr std::ptrdiff_t NameLimit = PATH_MAX;
 #else
-constexpr std::ptrdiff_t NameLimit = 32767;
+constexpr std::ptrdiff_t NameLimit = 3 * 32767;
 #endif
 
 // The location tag of --recursive's numbered steps, as its error lines name it.

@@ -28,8 +28,10 @@ namespace parvello {
 
 namespace {
 
+#if defined(PARVELLO_OS_UNIX)
 // The folder to remove, where a signal handler can read it without taking a lock.
 char registeredPath[4096];
+#endif
 std::atomic<bool> registered{false};
 std::atomic<bool> ending{false};
 
