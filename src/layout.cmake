@@ -18,9 +18,11 @@ set(must_not_include_quotes "base/failure.h" "base/prompts.h")
 
 # The engine's files: plain C++20 and the platform's own calls, built without Qt (the
 # parvello_engine library, also for Windows). Each may include no Qt header, nor a header of
-# src/ that is not itself one of them. Patterns are relative to src/.
+# src/ that is not itself one of them. Patterns are relative to src/. parvello-cli (cli/) is
+# held to the same: it links the engine alone.
 set(engine_files
     base/filestatus.* base/pathstyle.h base/portable.h base/win32.*
+    base/printabletext.* base/separators.h
     textio/atomicfile.* textio/atomicfile_copies.cpp textio/atomicfile_flush.cpp
     textio/atomicfile_unix.h textio/atomicfile_win32.cpp textio/extendedattributes.*
     textio/leftovers.*
@@ -32,4 +34,6 @@ set(engine_files
     quotes/blocklines.h quotes/fileengine.* quotes/quoterule.* quotes/stagedoutput.*
     quotes/unreadsources.*
     filelist/folderaccess.* filelist/folderscan.* filelist/foldertree.*
-    filelist/casefolding.h filelist/wildcard.*)
+    filelist/casefolding.h filelist/wildcard.*
+    base/addresses.h.in
+    cli/*)

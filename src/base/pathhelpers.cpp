@@ -2,7 +2,8 @@
 
 #include "base/failure.h"
 #include "base/platform.h"
-#include "base/printablename.h"
+#include "base/printabletext.h"
+#include "base/separators.h"
 
 #include <QFile>
 
@@ -16,18 +17,6 @@ constexpr qsizetype MaxPosition16 = 32767;
     throw Failure(QStringLiteral("Overflow"), failure_numbers::Overflow);
 }
 
-// Turns each pair of separators met in one pass into a single separator.
-QString collapsePairs(QStringView text, QChar separator) {
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        result.append(text[i]);
-        if (text[i] == separator && i + 1 < text.size() && text[i + 1] == separator)
-            ++i; // the second of the pair is dropped; scanning goes on after it
-    }
-    return result;
-}
-
 // How many names a message about left-out names shows one by one.
 constexpr qsizetype ShownNames = 10;
 
@@ -38,21 +27,8 @@ bool NameRoundTrips(const QByteArray& nativeName) {
 }
 
 QString EscapedName(const QByteArray& nativeName) {
-    QString shown;
-    const QByteArrayView bytes(nativeName);
-    for (qsizetype i = 0; i < bytes.size();) {
-        char32_t code = 0;
-        const qsizetype length = Utf8SequenceAt(bytes.sliced(i), code);
-        if (length > 0) {
-            shown += QString::fromUtf8(bytes.sliced(i, length));
-            i += length;
-        } else {
-            shown += QStringLiteral("\\x") +
-                     QString::number(uchar(bytes[i]), 16).toUpper().rightJustified(2, u'0');
-            ++i;
-        }
-    }
-    return shown;
+    return QString::fromStdString(
+        EscapedName(std::string_view(nativeName.constData(), size_t(nativeName.size()))));
 }
 
 QString UnrepresentableNamesMessage(const QStringList& escapedNames) {
@@ -98,14 +74,9 @@ bool IsFolder(const QString& path) {
 }
 
 QString CollapseBackslashes(const QString& path, PathStyle style) {
-    const QChar separator = Separator(style);
-    if (path.isEmpty() || path[0] != separator)
-        return collapsePairs(path, separator);
-    qsizetype rest = 1;
-    while (rest < path.size() && path[rest] == separator)
-        ++rest;
-    const QString lead = style == PathStyle::Windows ? QString(2, separator) : QString(separator);
-    return lead + collapsePairs(QStringView(path).mid(rest), separator);
+    const std::u16string_view units(reinterpret_cast<const char16_t*>(path.utf16()),
+                                    size_t(path.size()));
+    return QString::fromStdU16String(CollapseSeparators(units, style));
 }
 
 bool ListHasItem(const QStringList& rows, const QString& text) {

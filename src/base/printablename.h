@@ -1,5 +1,5 @@
-// File names as the program prints them: always on one line, and never able to move the
-// cursor, clear the screen or set the clipboard of the terminal that shows them.
+// File names as the program prints them, for the names and lines the window holds as text:
+// the routines of base/printabletext.h (which say what is escaped), at the window's edge.
 #pragma once
 
 #include <QByteArrayView>

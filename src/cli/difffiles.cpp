@@ -1,14 +1,15 @@
 // The two texts of a file's diff, each read as lines block by block: the source as the
 // engine read it, and its result in the encoding it was written in.
-#include "base/failure.h"
-#include "base/qtpaths.h"
 #include "cli/unifieddiff.h"
 #include "textio/codepage.h"
 #include "textio/reading.h"
+#include "textio/readonlyfile.h"
+#include "textio/textscan.h"
 #include "textio/textsource.h"
 
-#include <QFile>
-#include <QStringDecoder>
+#include <cstdint>
+#include <memory>
+#include <optional>
 
 namespace parvello {
 
@@ -17,28 +18,28 @@ namespace {
 // A source file decoded block by block, as the engine reads it.
 class SourceText : public DiffText {
 public:
-    SourceText(const QString& path, SourceFormat format) : read_(ToPath(path), false) {
+    SourceText(const std::filesystem::path& path, SourceFormat format) : read_(path, false) {
         if (!read_.failed() && format == SourceFormat::CodePage && !read_.fileIsUtf8() &&
             !read_.fileIsUnicode())
             read_.blocks().restartAsCodePage();
     }
-    bool next(QStringView& block) override {
+    bool next(std::u16string_view& block) override {
         for (;;) {
             const SourceBlocks::Next next = read_.next();
             if (read_.failed())
-                throw Failure(QStringLiteral("it could not be read again for its diff (%1)")
-                                  .arg(ToQString(read_.failure().description)));
+                throw DiffFailure("it could not be read again for its diff (" +
+                                  read_.failure().description + ")");
             switch (next) {
             case SourceBlocks::Next::Block:
                 block = read_.blocks().units();
-                if (block.isEmpty())
+                if (block.empty())
                     continue;
                 return true;
             case SourceBlocks::Next::End:
                 return false;
             case SourceBlocks::Next::Restart: // not as the engine found it
             case SourceBlocks::Next::NotText:
-                throw Failure(QStringLiteral("it changed while it was being processed"));
+                throw DiffFailure("it changed while it was being processed");
             }
         }
     }
@@ -50,52 +51,73 @@ private:
 // A result file decoded block by block from the encoding it was written in.
 class ResultText : public DiffText {
 public:
-    ResultText(const QString& path, OutputEncoding encoding)
-        : file_(path), encoding_(encoding), bytes_(1 << 18, Qt::Uninitialized) {
-        if (!file_.open(QIODevice::ReadOnly))
-            throw Failure(
-                QStringLiteral("its result could not be read (%1)").arg(file_.errorString()));
-        qsizetype mark = 0;
+    ResultText(const std::filesystem::path& path, OutputEncoding encoding)
+        : file_(path), encoding_(encoding), bytes_(std::make_unique_for_overwrite<char[]>(Block)),
+          units_(std::make_unique_for_overwrite<char16_t[]>(Block + Utf8Decoder::Slack)) {
+        if (!file_.open())
+            throw DiffFailure("its result could not be read (" + file_.errorString() + ")");
+        std::int64_t mark = 0;
         if (encoding == OutputEncoding::Utf8WithMark)
             mark = 3;
         else if (encoding == OutputEncoding::Utf16LE)
             mark = 2;
-        file_.read(bytes_.data(), mark);
-        if (encoding == OutputEncoding::Utf16LE)
-            decoder_ = QStringDecoder(QStringConverter::Utf16LE,
-                                      QStringConverter::Flag::ConvertInitialBom);
+        if (mark > 0 && file_.read(bytes_.get(), mark) < 0)
+            throw DiffFailure("its result could not be read (" + file_.errorString() + ")");
+        utf8_.keepLeadingMark(); // the mark was taken off: a second one is text
     }
-    bool next(QStringView& block) override {
-        const qint64 got = file_.read(bytes_.data(), bytes_.size());
+    bool next(std::u16string_view& block) override {
+        const std::int64_t got = file_.read(bytes_.get(), Block);
         if (got < 0)
-            throw Failure(
-                QStringLiteral("its result could not be read (%1)").arg(file_.errorString()));
+            throw DiffFailure("its result could not be read (" + file_.errorString() + ")");
         if (got == 0)
             return false;
-        const QByteArrayView bytes(bytes_.constData(), got);
-        if (encoding_ == OutputEncoding::CodePage) {
-            units_.resize(got);
-            CodePage::ansi().decode(bytes.data(), got, reinterpret_cast<char16_t*>(units_.data()));
-        } else {
-            units_ = decoder_(bytes);
+        char16_t* end = units_.get();
+        switch (encoding_) {
+        case OutputEncoding::CodePage:
+            CodePage::ansi().decode(bytes_.get(), got, units_.get());
+            end += got;
+            break;
+        case OutputEncoding::Utf16LE: {
+            // A unit cut in two by the block's end waits for its second byte.
+            std::ptrdiff_t at = 0;
+            if (odd_) {
+                *end++ = char16_t(std::uint8_t(*odd_) | std::uint8_t(bytes_[0]) << 8);
+                odd_.reset();
+                at = 1;
+            }
+            const std::ptrdiff_t whole = (got - at) / 2;
+            DecodeUtf16Units(bytes_.get() + at, whole, false, end);
+            end += whole;
+            if ((got - at) % 2 != 0)
+                odd_ = bytes_[size_t(got - 1)];
+            break;
         }
-        block = units_;
+        default:
+            end = utf8_.decode(bytes_.get(), got, units_.get());
+            if (!end)
+                throw DiffFailure("it changed while it was being processed");
+        }
+        block = std::u16string_view(units_.get(), size_t(end - units_.get()));
         return true;
     }
 
 private:
-    QFile file_;
+    static constexpr std::int64_t Block = 1 << 18;
+
+    ReadOnlyFile file_;
     OutputEncoding encoding_;
-    QByteArray bytes_;
-    QString units_;
-    QStringDecoder decoder_{QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom};
+    std::unique_ptr<char[]> bytes_;
+    std::unique_ptr<char16_t[]> units_;
+    Utf8Decoder utf8_;
+    std::optional<char> odd_;
 };
 
 } // namespace
 
-bool WriteFileDiff(const QString& label, const QString& sourcePath, SourceFormat format,
-                   const QString& resultPath, OutputEncoding encoding, bool colour,
-                   const std::function<bool(QByteArrayView)>& write, const DiffLimits& limits) {
+bool WriteFileDiff(const std::string& label, const std::filesystem::path& sourcePath,
+                   SourceFormat format, const std::filesystem::path& resultPath,
+                   OutputEncoding encoding, bool colour,
+                   const std::function<bool(std::string_view)>& write, const DiffLimits& limits) {
     SourceText source(sourcePath, format);
     ResultText result(resultPath, encoding);
     return WriteUnifiedDiff(source, result, {label, label, colour}, write, limits);

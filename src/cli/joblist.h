@@ -4,8 +4,9 @@
 
 #include "cli/options.h"
 
-#include <QString>
-
+#include <cstdint>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace parvello {
@@ -28,15 +29,15 @@ struct PathStatus {
     bool folder = false;
     bool exists = false;
     bool regular = false;
-    qint64 size = 0; // a regular file's size when it was looked at
-    QString identity;
+    std::int64_t size = 0; // a regular file's size when it was looked at
+    std::string identity;
 };
 
-PathStatus statusOf(const QString& path);
+PathStatus statusOf(const std::filesystem::path& path);
 
 struct Job {
-    QString source;
-    QString output;
+    std::filesystem::path source;
+    std::filesystem::path output;
     PathStatus sourceStatus;
     PathStatus outputStatus;
 };

@@ -2,11 +2,10 @@
 // through the same engine as the window's "Start Removing"; the settings store is never
 // read or written. The command line is read in cli/options, the files gathered and
 // ordered in cli/joblist, each file processed in cli/onefile and reported in cli/report.
-#include "base/failure.h"
-#include "base/pathhelpers.h"
-#include "base/printablename.h"
-#include "base/qtpaths.h"
+#include "base/portable.h"
+#include "base/printabletext.h"
 #include "cli/joblist.h"
+#include "cli/names.h"
 #include "cli/onefile.h"
 #include "cli/options.h"
 #include "cli/progress.h"
@@ -18,17 +17,16 @@
 #include "textio/codepage.h"
 #include "textio/fileerror.h"
 
-#include <QThread>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <sys/resource.h>
 #endif
 
@@ -45,7 +43,7 @@ namespace {
 // the usual default, far below what the system will give).
 size_t groupCapacity(int workers) {
     size_t limit = 1024;
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     rlimit files{};
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
         constexpr rlim_t Wanted = 4096;
@@ -70,9 +68,10 @@ size_t groupCapacity(int workers) {
 std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
                           const std::vector<std::vector<size_t>>& chains) {
     const int jobsOption = work.options.jobs;
+    // As many as the machine has processors; one where it cannot tell.
+    const int processors = std::max(1, int(std::thread::hardware_concurrency()));
     const int workers =
-        std::max(1, std::min<int>(jobsOption > 0 ? jobsOption : QThread::idealThreadCount(),
-                                  int(chains.size())));
+        std::max(1, std::min<int>(jobsOption > 0 ? jobsOption : processors, int(chains.size())));
     // Which jobs made their result (each job's own element: no two threads share one).
     std::vector<char> resultMade(jobs.size(), 0);
     std::atomic<size_t> nextChain{0};
@@ -94,7 +93,7 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
                 group.commit();
             for (const size_t j : chains[c])
                 processJob(ordered, jobs[j], j, resultMade[j], alone && writing ? &group : nullptr,
-                           [&out, j](QByteArray text) { out.put(j, std::move(text)); });
+                           [&out, j](std::string text) { out.put(j, std::move(text)); });
         }
         group.finish();
     };
@@ -116,8 +115,8 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
 
 int run(const Options& options) {
     StderrPrompts prompts;
-    const QuoteReplacer rule(options.rule, options.doubleText.toStdU16String(),
-                             options.singleText.toStdU16String());
+    const QuoteReplacer rule(options.rule, Utf16Of(options.doubleText),
+                             Utf16Of(options.singleText));
     if (options.mode == Mode::Filter)
         return runFilter(rule, prompts, options.lineEnds);
     // --check and --diff compare each file with the result it would get in place.
@@ -134,8 +133,7 @@ int run(const Options& options) {
     if (options.mode == Mode::Diff) {
         scratch.emplace();
         if (!scratch->isValid()) {
-            prompts.printLine(QStringLiteral("no temporary folder could be made: %1")
-                                  .arg(scratch->errorString()));
+            prompts.printLine("no temporary folder could be made: " + scratch->errorString());
             return ExitSomeUntouched;
         }
     } else if (examine) {
@@ -144,7 +142,7 @@ int run(const Options& options) {
 
     Tally tally;
     tally.untouched = int(list.leftOut.size());
-    qint64 totalBytes = 0;
+    std::int64_t totalBytes = 0;
     for (const Job& job : list.jobs)
         totalBytes += job.sourceStatus.size;
     const bool onTerminal = prompts.stderrIsTerminal() && !options.quiet;
@@ -166,30 +164,19 @@ int run(const Options& options) {
 // The status of the run, once standard output is closed: when it failed, the failure named
 // and status 2.
 int finish(int status) {
-    if (const QString failure = FinishStdout(); !failure.isEmpty()) {
-        std::fprintf(stderr, "parvello-cli: standard output: %s\n",
-                     failure.toLocal8Bit().constData());
+    if (const std::string failure = FinishStdout(); !failure.empty()) {
+        WriteStderr("parvello-cli: standard output: " + failure + "\n");
         return ExitUsage;
     }
     return status;
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
+// The whole run over the arguments as their bytes (names.h).
+int runArguments(const std::vector<std::string>& args) {
     InstallSignalCleanup();
-    QStringList args;
-    QList<QByteArray> raw;
-    for (int i = 1; i < argc; ++i) {
-        args << QString::fromLocal8Bit(argv[i]);
-        raw << QByteArray(argv[i]);
-    }
-#ifndef Q_OS_UNIX
-    raw.clear(); // file names are Unicode: every name the system gives can be held
-#endif
     Options options;
     try {
-        options = parse(args, raw);
+        options = parse(args);
         if (options.help || options.version) {
             WriteStdout(options.help ? HelpText() : VersionText());
             return finish(ExitAllWritten);
@@ -198,27 +185,39 @@ int main(int argc, char* argv[]) {
         StderrPrompts prompts;
         gather(options, prompts);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "parvello-cli: %s\nTry 'parvello-cli --help' for more information.\n",
-                     PrintableLine(error.message).toLocal8Bit().constData());
-        return ExitUsage;
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "parvello-cli: %s\n",
-                     PrintableLine(failure.description()).toLocal8Bit().constData());
+        WriteStderr("parvello-cli: " + PrintableLine(error.message) +
+                    "\nTry 'parvello-cli --help' for more information.\n");
         return ExitUsage;
     } catch (const FileError& failure) { // the code page named by PARVELLO_CODEPAGE
-        std::fprintf(stderr, "parvello-cli: %s\n",
-                     PrintableLine(ToQString(failure.description())).toLocal8Bit().constData());
+        WriteStderr("parvello-cli: " + PrintableLine(failure.description()) + "\n");
         return ExitUsage;
     } catch (const std::exception& failure) {
         // A limit met before any file was read (no memory for the list of files).
-        std::fprintf(stderr, "parvello-cli: %s\n", failure.what());
+        WriteStderr(std::string("parvello-cli: ") + failure.what() + "\n");
         return ExitSomeUntouched;
     }
     try {
         return finish(run(options));
     } catch (const std::exception& failure) {
         // A limit met outside the work on one file.
-        std::fprintf(stderr, "parvello-cli: %s\n", failure.what());
+        WriteStderr(std::string("parvello-cli: ") + failure.what() + "\n");
         return finish(ExitSomeUntouched);
     }
 }
+
+} // namespace
+
+#if defined(PARVELLO_OS_WINDOWS)
+// The arguments come as UTF-16, as Windows holds names: each becomes the bytes the options
+// are read from (NameBytes), from which every name comes back exactly.
+int wmain(int argc, wchar_t* argv[]) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(NameBytes(std::filesystem::path(argv[i])));
+    return runArguments(args);
+}
+#else
+int main(int argc, char* argv[]) {
+    return runArguments(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

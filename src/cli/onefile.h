@@ -7,9 +7,8 @@
 #include "cli/report.h"
 #include "quotes/quoterule.h"
 
-#include <QByteArray>
-
 #include <functional>
+#include <string>
 
 namespace parvello {
 class CommitGroup;
@@ -43,7 +42,7 @@ struct FileWork {
 // resultMade is set when a written job made its result. A limit met on the way (no memory to
 // be had) leaves the file untouched and the run goes on.
 void processJob(const FileWork& work, const Job& job, size_t index, char& resultMade,
-                CommitGroup* group, const std::function<void(QByteArray)>& deliver);
+                CommitGroup* group, const std::function<void(std::string)>& deliver);
 
 // Standard input through the engine to standard output, its lines ended as asked; the run's
 // exit status.

@@ -1,10 +1,13 @@
 #include "cli/options.h"
 
 #include "base/addresses.h"
-#include "base/pathhelpers.h"
-#include "base/printablename.h"
+#include "base/filestatus.h"
+#include "base/printabletext.h"
+#include "cli/names.h"
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
 #include <map>
 
 #include <getopt.h>
@@ -86,32 +89,37 @@ Home page: <@HOME_PAGE@>
 )";
 } // namespace
 
-QByteArray HelpText() {
-    return QByteArray(HelpPage)
-        .replace("@SUPPORT_EMAIL@", addresses::SupportEmail)
-        .replace("@HOME_PAGE@", addresses::HomePage);
+std::string HelpText() {
+    std::string text = HelpPage;
+    const auto replace = [&text](std::string_view marker, std::string_view value) {
+        for (size_t at; (at = text.find(marker)) != std::string::npos;)
+            text.replace(at, marker.size(), value);
+    };
+    replace("@SUPPORT_EMAIL@", addresses::SupportEmail);
+    replace("@HOME_PAGE@", addresses::HomePage);
+    return text;
 }
 
-QByteArray VersionText() {
-    return QByteArray("parvello-cli (Parvello) " PARVELLO_VERSION "\n"
-                      "Copyright (C) 2025-2026 Kestrilon.\n"
-                      "License: proprietary; all rights reserved.\n"
-                      "Home page: <") +
+std::string VersionText() {
+    return std::string("parvello-cli (Parvello) " PARVELLO_VERSION "\n"
+                       "Copyright (C) 2025-2026 Kestrilon.\n"
+                       "License: proprietary; all rights reserved.\n"
+                       "Home page: <") +
            addresses::HomePage + ">\n";
 }
 
-QuoteRule ruleNamed(const QString& name) {
-    static const std::map<QString, QuoteRule> rules = {
-        {QStringLiteral("remove-double"), QuoteRule::RemoveDouble},
-        {QStringLiteral("remove-single"), QuoteRule::RemoveSingle},
-        {QStringLiteral("double-to-single"), QuoteRule::DoubleToSingle},
-        {QStringLiteral("single-to-double"), QuoteRule::SingleToDouble},
-        {QStringLiteral("double-to-text"), QuoteRule::DoubleToText},
-        {QStringLiteral("single-to-text"), QuoteRule::SingleToText},
+QuoteRule ruleNamed(const std::string& name) {
+    static const std::map<std::string, QuoteRule> rules = {
+        {"remove-double", QuoteRule::RemoveDouble},
+        {"remove-single", QuoteRule::RemoveSingle},
+        {"double-to-single", QuoteRule::DoubleToSingle},
+        {"single-to-double", QuoteRule::SingleToDouble},
+        {"double-to-text", QuoteRule::DoubleToText},
+        {"single-to-text", QuoteRule::SingleToText},
     };
     const auto found = rules.find(name);
     if (found == rules.end())
-        throw UsageError{QStringLiteral("unknown rule \"%1\"").arg(name)};
+        throw UsageError{"unknown rule \"" + name + "\""};
     return found->second;
 }
 
@@ -172,11 +180,39 @@ const option LongOptions[] = {
 };
 
 // How an option is named in a message: by its long name (empty for a code of none).
-QString optionName(int code) {
+std::string optionName(int code) {
     for (const option& o : LongOptions)
         if (o.name && o.val == code)
-            return QStringLiteral("--") + QLatin1String(o.name);
+            return std::string("--") + o.name;
     return {};
+}
+
+// A whole number as --jobs takes it: blanks around it and a sign allowed; false when the
+// text is no number or the number is beyond an int.
+bool wholeNumber(std::string_view text, int& number) {
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    const bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
+        text.remove_prefix(1);
+    if (text.empty())
+        return false;
+    long long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+        if (value > 1LL + INT_MAX)
+            return false;
+    }
+    value = negative ? -value : value;
+    if (value < INT_MIN || value > INT_MAX)
+        return false;
+    number = int(value);
+    return true;
 }
 
 // Reads the command line with getopt_long (unique abbreviations, --opt=value, combined
@@ -184,30 +220,24 @@ QString optionName(int code) {
 // order. The checks of what the options say together follow once every argument is read.
 class Parser {
 public:
-    Parser(const QStringList& args, const QList<QByteArray>& raw);
+    explicit Parser(const std::vector<std::string>& args);
     Options parse();
 
 private:
-    QString text(const char* bytes) const {
-        return raw_.isEmpty() ? QString::fromUtf8(bytes) : QString::fromLocal8Bit(bytes);
-    }
-    // Whether these bytes come back unchanged from their text.
-    bool exact(const char* bytes) const { return raw_.isEmpty() || NameRoundTrips(bytes); }
     [[noreturn]] void refuse(int result) const;
     void takePath(const char* arg);
     void take(int code);
     void takeHowOption(int code);
-    // The option's value; a value that names a file or folder must name it exactly.
-    QString value() const { return text(optarg); }
-    QString name() const { return optionName(code_); }
+    // The option's value, as its bytes.
+    std::string value() const { return optarg ? std::string(optarg) : std::string(); }
+    std::string name() const { return optionName(code_); }
     bool hasSource(Source::Kind kind) const;
 
     void checkSources() const;
     void checkFilter() const;
     void checkAction();
 
-    const QList<QByteArray>& raw_;
-    std::vector<QByteArray> bytes_;
+    std::vector<std::string> bytes_;
     std::vector<char*> argv_;
     int code_ = 0;
     Options options_;
@@ -220,11 +250,10 @@ private:
     bool stdinList_ = false;
 };
 
-Parser::Parser(const QStringList& args, const QList<QByteArray>& raw) : raw_(raw) {
+Parser::Parser(const std::vector<std::string>& args) {
     bytes_.emplace_back("parvello-cli");
-    for (qsizetype i = 0; i < args.size(); ++i)
-        bytes_.push_back(raw.isEmpty() ? args[i].toUtf8() : raw[i]);
-    for (QByteArray& arg : bytes_)
+    bytes_.insert(bytes_.end(), args.begin(), args.end());
+    for (std::string& arg : bytes_)
         argv_.push_back(arg.data());
     argv_.push_back(nullptr);
 }
@@ -262,34 +291,31 @@ Options Parser::parse() {
 // given one it does not take.
 void Parser::refuse(int result) const {
     if (result == ':')
-        throw UsageError{QStringLiteral("%1 needs a value").arg(optionName(optopt))};
+        throw UsageError{optionName(optopt) + " needs a value"};
     // A known option given a value it does not take was given in its long form.
-    if (optopt != 0 && !optionName(optopt).isEmpty() && optind > 0 &&
-        bytes_[size_t(optind - 1)].startsWith("--"))
-        throw UsageError{QStringLiteral("%1 takes no value").arg(optionName(optopt))};
-    if (optopt != 0)
-        throw UsageError{QStringLiteral("unknown option -%1").arg(QChar(optopt))};
-    const QString given = text(argv_[size_t(optind - 1)]);
-    const QString stem = given.section(QLatin1Char('='), 0, 0).mid(2);
-    QStringList matches;
+    if (optopt != 0 && !optionName(optopt).empty() && optind > 0 &&
+        bytes_[size_t(optind - 1)].starts_with("--"))
+        throw UsageError{optionName(optopt) + " takes no value"};
+    if (optopt != 0) // the option's character as the one UTF-16 unit its value stands for
+        throw UsageError{"unknown option -" +
+                         Utf8Of(std::u16string(1, char16_t(unsigned(optopt) & 0xFFFF)))};
+    const std::string given(argv_[size_t(optind - 1)]);
+    const std::string spelled = given.substr(0, given.find('='));
+    const std::string stem = spelled.size() > 2 ? spelled.substr(2) : std::string();
+    std::string matches;
+    int found = 0;
     for (const option& o : LongOptions)
-        if (o.name && QLatin1String(o.name).startsWith(stem) && !stem.isEmpty())
-            matches << QStringLiteral("--") + QLatin1String(o.name);
-    if (matches.size() > 1)
-        throw UsageError{QStringLiteral("option --%1 is ambiguous: %2")
-                             .arg(stem, matches.join(QStringLiteral(", ")))};
-    throw UsageError{
-        QStringLiteral("unknown option %1").arg(given.section(QLatin1Char('='), 0, 0))};
+        if (o.name && !stem.empty() && std::string_view(o.name).starts_with(stem)) {
+            matches += (found++ > 0 ? ", --" : "--") + std::string(o.name);
+        }
+    if (found > 1)
+        throw UsageError{"option --" + stem + " is ambiguous: " + matches};
+    throw UsageError{"unknown option " + spelled};
 }
 
 void Parser::takePath(const char* arg) {
-    const QByteArray bytes(arg);
-    if (!exact(arg))
-        options_.sources.push_back(
-            {Source::Kind::Unrepresentable, EscapedName(bytes), PrintableName(bytes)});
-    else
-        options_.sources.push_back({Source::Kind::Path, text(arg)});
-    stdinPath_ = stdinPath_ || bytes == "-";
+    options_.sources.push_back({Source::Kind::Path, arg});
+    stdinPath_ = stdinPath_ || std::string_view(arg) == "-";
 }
 
 bool Parser::hasSource(Source::Kind kind) const {
@@ -298,12 +324,6 @@ bool Parser::hasSource(Source::Kind kind) const {
 }
 
 void Parser::take(int code) {
-    const auto nameValue = [&] {
-        if (!exact(optarg))
-            throw UsageError{QStringLiteral("the name after %1 cannot be held exactly: %2")
-                                 .arg(name(), PrintableName(QByteArray(optarg)))};
-        return value();
-    };
     switch (code) {
     case Help:
         options_.help = true;
@@ -313,7 +333,7 @@ void Parser::take(int code) {
         break;
     case Rule:
         if (haveRule_)
-            throw UsageError{QStringLiteral("--rule given twice")};
+            throw UsageError{"--rule given twice"};
         options_.rule = ruleNamed(value());
         haveRule_ = true;
         break;
@@ -325,8 +345,8 @@ void Parser::take(int code) {
         break;
     case Out:
         if (haveOut_)
-            throw UsageError{QStringLiteral("--out given twice")};
-        options_.outDir = nameValue();
+            throw UsageError{"--out given twice"};
+        options_.outDir = PathOfBytes(value());
         haveOut_ = true;
         break;
     case InPlace:
@@ -339,10 +359,10 @@ void Parser::take(int code) {
         diff_ = true;
         break;
     case FilesFrom: {
-        const QString list = nameValue();
-        if (list == u"-") {
+        const std::string list = value();
+        if (list == "-") {
             if (stdinList_)
-                throw UsageError{QStringLiteral("standard input can be read only once")};
+                throw UsageError{"standard input can be read only once"};
             stdinList_ = true;
         }
         options_.sources.push_back({Source::Kind::FilesFrom, list});
@@ -352,12 +372,12 @@ void Parser::take(int code) {
         options_.nullSeparated = true;
         break;
     case Recursive:
-        options_.sources.push_back({Source::Kind::Recursive, nameValue()});
+        options_.sources.push_back({Source::Kind::Recursive, value()});
         break;
     case Ext:
         options_.extension = value();
-        if (options_.extension.isEmpty())
-            throw UsageError{QStringLiteral("--ext needs an extension, or * for every file")};
+        if (options_.extension.empty())
+            throw UsageError{"--ext needs an extension, or * for every file"};
         haveExt_ = true;
         break;
     default:
@@ -369,47 +389,40 @@ void Parser::take(int code) {
 void Parser::takeHowOption(int code) {
     switch (code) {
     case LineEndsCode: {
-        static const std::map<QString, LineEnds> ends = {{QStringLiteral("crlf"), LineEnds::CrLf},
-                                                         {QStringLiteral("keep"), LineEnds::Keep},
-                                                         {QStringLiteral("lf"), LineEnds::Lf}};
+        static const std::map<std::string, LineEnds> ends = {
+            {"crlf", LineEnds::CrLf}, {"keep", LineEnds::Keep}, {"lf", LineEnds::Lf}};
         const auto found = ends.find(value());
         if (found == ends.end())
-            throw UsageError{
-                QStringLiteral("--line-ends takes crlf, keep or lf, not \"%1\"").arg(value())};
+            throw UsageError{"--line-ends takes crlf, keep or lf, not \"" + value() + "\""};
         options_.lineEnds = found->second;
         break;
     }
     case Backup:
-        options_.backupSuffix = optarg ? value() : QStringLiteral("~");
-        if (options_.backupSuffix.isEmpty() || options_.backupSuffix.contains(QLatin1Char('/')))
-            throw UsageError{QStringLiteral("--backup needs a suffix without /")};
+        options_.backupSuffix = optarg ? value() : "~";
+        if (options_.backupSuffix.empty() || options_.backupSuffix.find('/') != std::string::npos)
+            throw UsageError{"--backup needs a suffix without /"};
         break;
     case Color: {
-        const QString when = optarg ? value() : QStringLiteral("always");
-        if (when == u"auto")
+        const std::string when = optarg ? value() : "always";
+        if (when == "auto")
             options_.colour = Colour::Auto;
-        else if (when == u"always")
+        else if (when == "always")
             options_.colour = Colour::Always;
-        else if (when == u"never")
+        else if (when == "never")
             options_.colour = Colour::Never;
         else
-            throw UsageError{
-                QStringLiteral("--color takes auto, always or never, not \"%1\"").arg(when)};
+            throw UsageError{"--color takes auto, always or never, not \"" + when + "\""};
         break;
     }
     case Report:
-        if (const QString format = value(); format != u"json")
-            throw UsageError{
-                QStringLiteral("unknown report format \"%1\"; the format is json").arg(format)};
+        if (const std::string format = value(); format != "json")
+            throw UsageError{"unknown report format \"" + format + "\"; the format is json"};
         options_.json = true;
         break;
-    case Jobs: {
-        bool ok = false;
-        options_.jobs = value().toInt(&ok);
-        if (!ok || options_.jobs < 1)
-            throw UsageError{QStringLiteral("%1 needs a whole number of at least 1").arg(name())};
+    case Jobs:
+        if (!wholeNumber(value(), options_.jobs) || options_.jobs < 1)
+            throw UsageError{name() + " needs a whole number of at least 1"};
         break;
-    }
     case Quiet:
         options_.quiet = true;
         options_.verbose = false;
@@ -419,29 +432,28 @@ void Parser::takeHowOption(int code) {
         options_.quiet = false;
         break;
     default:
-        throw UsageError{QStringLiteral("unknown option %1").arg(name())};
+        throw UsageError{"unknown option " + name()};
     }
 }
 
 // A rule is named, and the options that qualify a kind of source come with one.
 void Parser::checkSources() const {
     if (!haveRule_)
-        throw UsageError{QStringLiteral("--rule is required")};
+        throw UsageError{"--rule is required"};
     if (haveExt_ && !hasSource(Source::Kind::Recursive))
-        throw UsageError{QStringLiteral("--ext applies to --recursive, which is not given")};
+        throw UsageError{"--ext applies to --recursive, which is not given"};
     if (options_.nullSeparated && !hasSource(Source::Kind::FilesFrom))
-        throw UsageError{QStringLiteral("-0 applies to --files-from, which is not given")};
+        throw UsageError{"-0 applies to --files-from, which is not given"};
 }
 
 // "-" filters standard input, alone and with nothing else to do.
 void Parser::checkFilter() const {
     if (options_.sources.size() != 1)
-        throw UsageError{QStringLiteral("- (standard input) must be the only file")};
+        throw UsageError{"- (standard input) must be the only file"};
     if (check_ || diff_ || haveOut_ || options_.inPlace || options_.json ||
-        !options_.backupSuffix.isEmpty())
-        throw UsageError{QStringLiteral("- filters standard input to standard output; it "
-                                        "takes none of --out, --in-place, --check, --diff, "
-                                        "--backup and --report")};
+        !options_.backupSuffix.empty())
+        throw UsageError{"- filters standard input to standard output; it takes none of --out, "
+                         "--in-place, --check, --diff, --backup and --report"};
 }
 
 // Exactly one thing to do, files to do it to, and an --out folder that exists.
@@ -449,35 +461,29 @@ void Parser::checkAction() {
     if (check_ || diff_) {
         options_.mode = diff_ ? Mode::Diff : Mode::Check;
         options_.failOnChange = check_;
-        const QString flag = diff_ ? QStringLiteral("--diff") : QStringLiteral("--check");
+        const std::string flag = diff_ ? "--diff" : "--check";
         if (haveOut_ || options_.inPlace)
-            throw UsageError{QStringLiteral("%1 writes nothing; it takes neither --out nor "
-                                            "--in-place")
-                                 .arg(flag)};
-        if (!options_.backupSuffix.isEmpty())
-            throw UsageError{QStringLiteral("%1 writes nothing; --backup applies to --out "
-                                            "and --in-place")
-                                 .arg(flag)};
+            throw UsageError{flag + " writes nothing; it takes neither --out nor --in-place"};
+        if (!options_.backupSuffix.empty())
+            throw UsageError{flag + " writes nothing; --backup applies to --out and --in-place"};
         if (options_.mode == Mode::Diff && options_.json)
-            throw UsageError{QStringLiteral("--diff and --report json both write to standard "
-                                            "output; give one of them")};
+            throw UsageError{"--diff and --report json both write to standard output; give one "
+                             "of them"};
     } else if (haveOut_ == options_.inPlace) {
-        throw UsageError{
-            QStringLiteral("exactly one of --out, --in-place, --check, --diff and - is required")};
+        throw UsageError{"exactly one of --out, --in-place, --check, --diff and - is required"};
     } else {
         options_.mode = Mode::Write;
     }
-    if (haveOut_ && !IsFolder(options_.outDir))
-        throw UsageError{
-            QStringLiteral("Folder does not exist: %1").arg(PrintablePath(options_.outDir))};
+    if (haveOut_ && !FileStatus::Of(options_.outDir).isFolder())
+        throw UsageError{"Folder does not exist: " + PrintablePath(options_.outDir)};
     if (options_.sources.empty())
-        throw UsageError{QStringLiteral("no files given")};
+        throw UsageError{"no files given"};
 }
 
 } // namespace
 
-Options parse(const QStringList& args, const QList<QByteArray>& raw) {
-    return Parser(args, raw).parse();
+Options parse(const std::vector<std::string>& args) {
+    return Parser(args).parse();
 }
 
 } // namespace parvello::cli

@@ -5,11 +5,8 @@
 #include "quotes/fileengine.h"
 #include "quotes/quoterule.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
-#include <QStringList>
-
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace parvello::cli {
@@ -20,8 +17,8 @@ constexpr int ExitSomeUntouched = 1;
 constexpr int ExitUsage = 2;
 
 // The texts of --help and --version.
-QByteArray HelpText();
-QByteArray VersionText();
+std::string HelpText();
+std::string VersionText();
 
 enum class Mode {
     Write,  // --out or --in-place
@@ -30,20 +27,20 @@ enum class Mode {
     Filter, // - : standard input to standard output
 };
 
-// Where files come from, in the order given on the command line.
+// Where files come from, in the order given on the command line; each name as the bytes
+// it was given as (names.h), whatever they are.
 struct Source {
-    enum class Kind { Path, Unrepresentable, FilesFrom, Recursive } kind;
-    QString value;
-    QString shown = {}; // Unrepresentable: the name's bytes as printed
+    enum class Kind { Path, FilesFrom, Recursive } kind;
+    std::string value;
 };
 
-// A name left out before the engine sees it: as --report json gives it, as the lines on
-// standard error print it, and why.
+// A name left out before the engine sees it: as --report json gives it (JsonName), as the
+// lines on standard error print it, and why.
 struct LeftOut {
-    QString path;
-    QString shown;
-    QString outcome;
-    QString reason;
+    std::string path;
+    std::string shown;
+    std::string outcome;
+    std::string reason;
 };
 
 // When --diff colours its lines.
@@ -51,26 +48,25 @@ enum class Colour { Auto, Always, Never };
 
 struct Options {
     QuoteRule rule = QuoteRule::None;
-    QString doubleText = QStringLiteral("'");
-    QString singleText = QStringLiteral("\"");
-    QString outDir;
+    std::string doubleText = "'"; // UTF-8
+    std::string singleText = "\"";
+    std::filesystem::path outDir;
     bool inPlace = false;
     Mode mode = Mode::Write;
     bool failOnChange = false; // --check (alone or with --diff): status 1 when a file would change
     int jobs = 0;
     bool json = false;
     LineEnds lineEnds = LineEnds::CrLf; // --line-ends
-    QString backupSuffix;               // --backup[=SUFFIX]: empty without it
+    std::string backupSuffix;           // --backup[=SUFFIX], its bytes: empty without it
     Colour colour = Colour::Auto;       // --color
     bool quiet = false;                 // -q: only problems on standard error
     bool verbose = false;               // -v: one line per file with its outcome
     bool nullSeparated = false;
-    QString extension = QStringLiteral("*");
+    std::string extension = "*"; // UTF-8
     std::vector<Source> sources;
     // Filled in from the sources by gather(): the files, and what is left out before any
-    // file is opened: names whose bytes cannot be held exactly as text (the text would name
-    // another file or none) and lists read no further.
-    QStringList paths;
+    // file is opened (lists read no further).
+    std::vector<std::filesystem::path> paths;
     std::vector<LeftOut> leftOut;
     // A --recursive scan left a folder or link out (each named on standard error).
     bool scanLeftOut = false;
@@ -80,14 +76,14 @@ struct Options {
 
 // A command line that cannot be run: nothing is read or written, the status is ExitUsage.
 struct UsageError {
-    QString message;
+    std::string message; // UTF-8, names in it as they were given
 };
 
 // The rule of a --rule name; an unknown name is a UsageError.
-QuoteRule ruleNamed(const QString& name);
+QuoteRule ruleNamed(const std::string& name);
 
-// The arguments as text; `raw` holds their bytes, to tell for each whether its bytes come
-// back unchanged from that text (empty: all do). Throws UsageError.
-Options parse(const QStringList& args, const QList<QByteArray>& raw = {});
+// The arguments (after the program's name) as their bytes: on Unix as the system gave them,
+// on Windows in UTF-8 (NameBytes). Throws UsageError.
+Options parse(const std::vector<std::string>& args);
 
 } // namespace parvello::cli

@@ -1,162 +1,227 @@
 #include "cli/report.h"
 
-#include "base/printablename.h"
-#include "base/qtpaths.h"
+#include "base/printabletext.h"
+#include "cli/names.h"
 #include "cli/standardoutput.h"
 #include "cli/stderrprompts.h"
 #include "textio/codepage.h"
 
-#include <QHash>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <chrono>
+#include <unordered_map>
 
 namespace parvello::cli {
 
-QString formatName(SourceFormat format) {
+const char* formatName(SourceFormat format) {
     switch (format) {
     case SourceFormat::CodePage:
-        return QStringLiteral("code-page");
+        return "code-page";
     case SourceFormat::Utf8:
-        return QStringLiteral("utf-8");
+        return "utf-8";
     case SourceFormat::Utf8WithMark:
-        return QStringLiteral("utf-8-mark");
+        return "utf-8-mark";
     case SourceFormat::Utf16LE:
-        return QStringLiteral("utf-16le");
+        return "utf-16le";
     case SourceFormat::Utf16BE:
-        return QStringLiteral("utf-16be");
+        return "utf-16be";
     case SourceFormat::Utf32LE:
-        return QStringLiteral("utf-32le");
+        return "utf-32le";
     case SourceFormat::Utf32BE:
-        return QStringLiteral("utf-32be");
+        return "utf-32be";
     }
-    return {};
+    return "";
 }
 
-QString encodingName(OutputEncoding encoding) {
+const char* encodingName(OutputEncoding encoding) {
     switch (encoding) {
     case OutputEncoding::CodePage:
-        return QStringLiteral("code-page");
+        return "code-page";
     case OutputEncoding::Utf8:
-        return QStringLiteral("utf-8");
+        return "utf-8";
     case OutputEncoding::Utf8WithMark:
-        return QStringLiteral("utf-8-mark");
+        return "utf-8-mark";
     case OutputEncoding::Utf16LE:
-        return QStringLiteral("utf-16le");
+        return "utf-16le";
     }
-    return {};
+    return "";
 }
 
-QString outcomeName(FileOutcome outcome) {
+const char* outcomeName(FileOutcome outcome) {
     switch (outcome) {
     case FileOutcome::Written:
-        return QStringLiteral("written");
+        return "written";
     case FileOutcome::Unchanged:
-        return QStringLiteral("unchanged");
+        return "unchanged";
     case FileOutcome::NotText:
-        return QStringLiteral("not-text");
+        return "not-text";
     case FileOutcome::CannotHold:
-        return QStringLiteral("cannot-hold");
+        return "cannot-hold";
     case FileOutcome::NotRead:
-        return QStringLiteral("not-read");
+        return "not-read";
     case FileOutcome::NotWritten:
-        return QStringLiteral("not-written");
+        return "not-written";
     case FileOutcome::NotAFile:
-        return QStringLiteral("not-a-file");
+        return "not-a-file";
     case FileOutcome::Changed:
-        return QStringLiteral("changed");
+        return "changed";
     case FileOutcome::InUse:
-        return QStringLiteral("in-use");
+        return "in-use";
     case FileOutcome::WouldChange:
-        return QStringLiteral("would-change");
+        return "would-change";
     }
-    return {};
+    return "";
 }
 
-QString problemText(const QString& source, const QString& output, const FileReport& report) {
+std::string problemText(const std::filesystem::path& source, const std::filesystem::path& output,
+                        const FileReport& report) {
     const FileFailure& failure = report.failure;
-    const QString reason = ToQString(failure.reason);
-    const QString told = ToQString(report.reason);
-    const QString system = reason.isEmpty() ? told : reason;
+    const std::string& reason = failure.reason;
+    const std::string& told = report.reason;
+    const std::string& system = reason.empty() ? told : reason;
     switch (report.outcome) {
     case FileOutcome::NotRead:
-        return QStringLiteral("cannot read: ") + system;
+        return "cannot read: " + system;
     case FileOutcome::NotWritten:
-        if (output != source)
-            return QStringLiteral("cannot write %1: %2").arg(PrintablePath(output), system);
-        return QStringLiteral("cannot write: ") + system;
+        if (output.native() != source.native())
+            return "cannot write " + PrintablePath(output) + ": " + system;
+        return "cannot write: " + system;
     default:
-        if (failure && !reason.isEmpty() && reason != told)
-            return told + QStringLiteral(": ") + reason;
+        if (failure && !reason.empty() && reason != told)
+            return told + ": " + reason;
         return told;
     }
 }
 
-// One line of --report json.
-QByteArray jsonLine(const QString& path, const QString& outcome, const SourceFacts* facts,
-                    std::optional<qint64> bytesOut, const QString& reason) {
-    QJsonObject record{{QStringLiteral("path"), path}, {QStringLiteral("outcome"), outcome}};
-    if (facts) {
-        record.insert(QStringLiteral("bytes_in"), facts->bytes);
-        if (facts->read) {
-            const SourceFormat format = facts->format;
-            record.insert(QStringLiteral("encoding"), formatName(format));
-            if (format == SourceFormat::CodePage)
-                record.insert(QStringLiteral("codepage"),
-                              ToQString(std::string_view(CodePage::ansi().name())));
-            record.insert(QStringLiteral("written_as"), encodingName(facts->writtenAs));
-            record.insert(QStringLiteral("quotes"), facts->quotes);
+std::string JsonString(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x80) {
+            char32_t code = 0;
+            const auto length = size_t(Utf8SequenceAt(text.substr(i), code));
+            if (length == 0) {
+                out += "\\\\";
+                out += char('0' + (byte >> 6));
+                out += char('0' + ((byte >> 3) & 7));
+                out += char('0' + (byte & 7));
+                ++i;
+            } else {
+                out.append(text.substr(i, length));
+                i += length;
+            }
+            continue;
+        }
+        ++i;
+        switch (byte) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (byte < 0x20) {
+                out += "\\u00";
+                out += hex[byte >> 4];
+                out += hex[byte & 15];
+            } else {
+                out += char(byte);
+            }
         }
     }
+    out += '"';
+    return out;
+}
+
+// One line of --report json: its members in the order of their names, as a JSON object
+// keeps them.
+std::string jsonLine(const std::string& name, std::string_view outcome, const SourceFacts* facts,
+                     std::optional<std::int64_t> bytesOut, std::string_view reason) {
+    std::string line = "{";
+    const auto member = [&line](const char* key, const std::string& value) {
+        if (line.size() > 1)
+            line += ',';
+        line += '"';
+        line += key;
+        line += "\":";
+        line += value;
+    };
+    const bool read = facts && facts->read;
+    if (facts)
+        member("bytes_in", std::to_string(facts->bytes));
     if (bytesOut)
-        record.insert(QStringLiteral("bytes_out"), *bytesOut);
-    if (!reason.isEmpty())
-        record.insert(QStringLiteral("reason"), reason);
-    return QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+        member("bytes_out", std::to_string(*bytesOut));
+    if (read && facts->format == SourceFormat::CodePage)
+        member("codepage", JsonString(CodePage::ansi().name()));
+    if (read)
+        member("encoding", JsonString(formatName(facts->format)));
+    member("outcome", JsonString(outcome));
+    member("path", JsonString(name));
+    if (read)
+        member("quotes", std::to_string(facts->quotes));
+    if (!reason.empty())
+        member("reason", JsonString(reason));
+    if (read)
+        member("written_as", JsonString(encodingName(facts->writtenAs)));
+    return line + "}\n";
 }
 
 void nameLeftOut(StderrPrompts& prompts, bool json, const LeftOut& name) {
-    prompts.printLine(name.shown + QStringLiteral(": ") + name.reason);
+    prompts.printLine(name.shown + ": " + name.reason);
     if (json)
         WriteStdout(jsonLine(name.path, name.outcome, nullptr, std::nullopt, name.reason));
 }
 
 void nameReplacedResults(StderrPrompts& prompts, const std::vector<Job>& jobs,
                          const std::vector<char>& resultMade) {
-    QHash<QString, size_t> holder;
+    std::unordered_map<std::filesystem::path::string_type, size_t> holder;
     for (size_t j = 0; j < jobs.size(); ++j) {
         if (!resultMade[j])
             continue;
-        const auto earlier = holder.constFind(jobs[j].output);
-        if (earlier != holder.cend() && jobs[*earlier].source != jobs[j].source)
-            prompts.printLine(QStringLiteral("replaced: %1: the result of %2 was replaced by "
-                                             "the result of %3")
-                                  .arg(PrintablePath(jobs[j].output),
-                                       PrintablePath(jobs[*earlier].source),
-                                       PrintablePath(jobs[j].source)));
-        holder.insert(jobs[j].output, j);
+        const auto earlier = holder.find(jobs[j].output.native());
+        if (earlier != holder.end() &&
+            jobs[earlier->second].source.native() != jobs[j].source.native())
+            prompts.printLine("replaced: " + PrintablePath(jobs[j].output) + ": the result of " +
+                              PrintablePath(jobs[earlier->second].source) +
+                              " was replaced by the result of " + PrintablePath(jobs[j].source));
+        holder[jobs[j].output.native()] = j;
     }
 }
 
 void writeDiffSummary(const Tally& tally, size_t files) {
-    QString summary = QStringLiteral("%1 of %2 file(s) would change, %3 quote(s) in all")
-                          .arg(tally.wouldChange.load())
-                          .arg(files)
-                          .arg(tally.quotesChanged.load());
+    std::string summary = std::to_string(tally.wouldChange.load()) + " of " +
+                          std::to_string(files) + " file(s) would change, " +
+                          std::to_string(tally.quotesChanged.load()) + " quote(s) in all";
     if (tally.untouched > 0)
-        summary += QStringLiteral("; %1 left untouched").arg(tally.untouched.load());
-    WriteStdout(summary.toLocal8Bit() + '\n');
+        summary += "; " + std::to_string(tally.untouched.load()) + " left untouched";
+    WriteStdout(summary + '\n');
 }
 
-void InOrder::put(size_t job, QByteArray text) {
+void InOrder::put(size_t job, std::string text) {
     const std::lock_guard lock(mutex_);
-    held_ += text.size();
+    held_ += std::int64_t(text.size());
     pending_[job] = std::move(text);
     for (; next_ < pending_.size() && pending_[next_]; ++next_) {
-        if (!pending_[next_]->isEmpty())
+        if (!pending_[next_]->empty())
             WriteStdout(*pending_[next_]);
-        held_ -= pending_[next_]->size();
+        held_ -= std::int64_t(pending_[next_]->size());
         pending_[next_].reset();
     }
     turn_.notify_all();

@@ -1,11 +1,8 @@
 #include "cli/scratchfolder.h"
 
 #include "base/filestatus.h"
-#include "base/qtpaths.h"
+#include "base/portable.h"
 #include "textio/leftovers.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <atomic>
 #include <cerrno>
@@ -13,14 +10,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <system_error>
+#include <vector>
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
 #include <sys/syscall.h>
 #endif
 
@@ -28,12 +28,14 @@ namespace parvello {
 
 namespace {
 
+#if defined(PARVELLO_OS_UNIX)
 // The folder to remove, where a signal handler can read it without taking a lock.
 char registeredPath[4096];
+#endif
 std::atomic<bool> registered{false};
 std::atomic<bool> ending{false};
 
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
 // One entry as the getdents64 system call gives it.
 struct DirectoryEntry {
     std::uint64_t inode;
@@ -51,9 +53,9 @@ struct DirectoryEntry {
 void removeRegistered() {
     if (!registered.exchange(false))
         return;
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     for (int round = 0; round < 100; ++round) {
-#ifdef Q_OS_LINUX
+#if defined(PARVELLO_OS_LINUX)
         const int folder = ::open(registeredPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder < 0)
             return;
@@ -79,7 +81,7 @@ void removeRegistered() {
 #endif
 }
 
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
 extern "C" void onEndingSignal(int number) {
     ending = true;
     removeRegistered();
@@ -89,89 +91,102 @@ extern "C" void onEndingSignal(int number) {
 }
 
 // Removes the scratch folders of runs of this user's that are no longer running.
-void removeLeftFolders(const QByteArray& temporaryFolder) {
-    DIR* dir = ::opendir(temporaryFolder.constData());
+void removeLeftFolders(const std::string& temporaryFolder) {
+    DIR* dir = ::opendir(temporaryFolder.c_str());
     if (!dir)
         return;
-    QList<QByteArray> gone;
+    std::vector<std::string> gone;
     while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
+        const std::string_view name(entry->d_name);
         long long processId = 0;
-        if (!IsOwnTemporaryName(std::string_view(name.constData(), size_t(name.size())),
-                                &processId) ||
-            processId == ::getpid())
+        if (!IsOwnTemporaryName(name, &processId) || processId == ::getpid())
             continue;
         if (::kill(pid_t(processId), 0) == 0 || errno != ESRCH)
             continue;
-        const QByteArray path = temporaryFolder + '/' + name;
+        std::string path = temporaryFolder + '/' + std::string(name);
         if (const FileStatus status =
-                FileStatus::Of(std::filesystem::path(path.toStdString()), Links::DoNotFollow);
+                FileStatus::Of(std::filesystem::path(path), Links::DoNotFollow);
             status.isFolder() && status.owner == ::geteuid())
-            gone << path;
+            gone.push_back(std::move(path));
     }
     ::closedir(dir);
-    for (const QByteArray& path : gone)
-        QDir(QFile::decodeName(path)).removeRecursively();
+    for (const std::string& path : gone) {
+        std::error_code error;
+        std::filesystem::remove_all(std::filesystem::path(path), error);
+    }
 }
 #endif
+
+// The system's temporary folder: $TMPDIR (or /tmp) on Unix, without a separator at its end.
+std::filesystem::path temporaryFolder() {
+#if defined(PARVELLO_OS_UNIX)
+    const char* variable = std::getenv("TMPDIR");
+    std::string folder = variable && *variable ? variable : "/tmp";
+    folder = std::filesystem::path(folder).lexically_normal().native();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+#else
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    return error ? std::filesystem::path(L".") : folder;
+#endif
+}
 
 } // namespace
 
 ScratchFolder::ScratchFolder() {
-    const QByteArray temporaryFolder = QFile::encodeName(QDir::tempPath());
-#ifdef Q_OS_UNIX
-    removeLeftFolders(temporaryFolder);
+    const std::filesystem::path temporary = temporaryFolder();
+#if defined(PARVELLO_OS_UNIX)
+    removeLeftFolders(temporary.native());
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        const QByteArray path = QByteArray::fromStdString(
-            TemporaryNameBeside(std::filesystem::path((temporaryFolder + "/x").toStdString()))
-                .native());
-        if (path.size() >= qsizetype(sizeof registeredPath)) {
+        const std::string path = TemporaryNameBeside(temporary / "x").native();
+        if (path.size() >= sizeof registeredPath) {
             error = ENAMETOOLONG;
             break;
         }
-        if (::mkdir(path.constData(), 0700) != 0) {
+        if (::mkdir(path.c_str(), 0700) != 0) {
             error = errno;
             continue;
         }
-        std::memcpy(registeredPath, path.constData(), size_t(path.size()) + 1);
+        std::memcpy(registeredPath, path.c_str(), path.size() + 1);
         registered = true;
-        path_ = QFile::decodeName(path);
+        path_ = path;
         return;
     }
-    error_ = QString::fromLocal8Bit(std::strerror(error));
+    error_ = std::strerror(error);
 #else
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = ToQString(TemporaryNameBeside(ToPath(QDir::tempPath() + "/x")));
-        if (QDir().mkdir(path)) {
+        const std::filesystem::path path = TemporaryNameBeside(temporary / L"x");
+        std::error_code error;
+        if (std::filesystem::create_directory(path, error)) {
             path_ = path;
             return;
         }
     }
-    error_ = QStringLiteral("the folder could not be made");
+    error_ = "the folder could not be made";
 #endif
 }
 
 void RemoveLeftScratchFolders() {
-#ifdef Q_OS_UNIX
-    removeLeftFolders(QFile::encodeName(QDir::tempPath()));
+#if defined(PARVELLO_OS_UNIX)
+    removeLeftFolders(temporaryFolder().native());
 #endif
 }
 
 ScratchFolder::~ScratchFolder() {
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     removeRegistered();
-    // Anything the listing above cannot reach (a folder the engine made inside).
-    if (!path_.isEmpty() && QFile::exists(path_))
-        QDir(path_).removeRecursively();
-#else
-    if (!path_.isEmpty())
-        QDir(path_).removeRecursively();
 #endif
+    // Anything the listing above cannot reach (a folder the engine made inside).
+    std::error_code error;
+    if (!path_.empty())
+        std::filesystem::remove_all(path_, error);
 }
 
 void InstallSignalCleanup() {
-#ifdef Q_OS_UNIX
+#if defined(PARVELLO_OS_UNIX)
     for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction old {};
         if (::sigaction(number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)

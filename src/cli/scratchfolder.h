@@ -2,7 +2,8 @@
 // copy, and the signals that must not leave it behind.
 #pragma once
 
-#include <QString>
+#include <filesystem>
+#include <string>
 
 namespace parvello {
 
@@ -20,13 +21,14 @@ public:
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-    bool isValid() const { return !path_.isEmpty(); }
-    QString errorString() const { return error_; }
-    QString filePath(const QString& name) const { return path_ + QLatin1Char('/') + name; }
+    bool isValid() const { return !path_.empty(); }
+    // Why the folder could not be made (the system's words).
+    const std::string& errorString() const { return error_; }
+    std::filesystem::path filePath(const std::string& name) const { return path_ / name; }
 
 private:
-    QString path_;
-    QString error_;
+    std::filesystem::path path_;
+    std::string error_;
 };
 
 // Removes the folders that earlier runs, no longer running, left in the system's temporary

@@ -1,80 +1,52 @@
 #include "cli/stderrprompts.h"
 
-#include "base/printablename.h"
+#include "base/printabletext.h"
 #include "cli/scratchfolder.h"
-
-#include <algorithm>
-
-#include <cstdio>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#define isatty _isatty
-#else
-#include <unistd.h>
-#endif
+#include "cli/standardoutput.h"
 
 namespace parvello {
 
-StderrPrompts::StderrPrompts() : terminal_(isatty(2) != 0) {}
+StderrPrompts::StderrPrompts() : terminal_(StderrIsTerminal()) {}
 
-QString StderrPrompts::errorLine(const QString& boxText) {
-    // Description CR LF "in <tag> at line <n>" CR CR request: the request is left out.
-    QString line = boxText.section(QStringLiteral("\r\r"), 0, 0);
-    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return line;
-}
-
-void StderrPrompts::write(const QByteArray& bytes) {
+void StderrPrompts::write(const std::string& bytes) {
     if (RunIsEnding())
         return;
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    WriteStderr(bytes);
 }
 
-void StderrPrompts::printLine(const QString& text) {
+void StderrPrompts::printLine(std::string_view text) {
     const std::lock_guard lock(mutex_);
-    QByteArray out;
-    if (terminal_ && !progress_.isEmpty())
+    std::string out;
+    if (terminal_ && !progress_.empty())
         out += "\r\x1b[K";
-    out += "parvello-cli: " + PrintableLine(text).toLocal8Bit() + '\n';
-    if (terminal_ && !progress_.isEmpty())
-        out += progress_.toLocal8Bit();
+    out += "parvello-cli: " + PrintableLine(text) + '\n';
+    if (terminal_ && !progress_.empty())
+        out += progress_;
     write(out);
 }
 
-void StderrPrompts::showProgress(const QString& text) {
+void StderrPrompts::showProgress(std::string_view text) {
     if (!terminal_)
         return;
     const std::lock_guard lock(mutex_);
     progress_ = PrintableLine(text);
-    write("\r\x1b[K" + progress_.toLocal8Bit());
+    write("\r\x1b[K" + progress_);
 }
 
-void StderrPrompts::message(const QString& text) {
+void StderrPrompts::stepFailed(std::string_view description, std::string_view tag, int line) {
+    // The box's description, its line breaks made spaces, and where the step stands.
+    std::string text = "error: ";
+    for (size_t i = 0; i < description.size(); ++i) {
+        if (description[i] == '\r' && i + 1 < description.size() && description[i + 1] == '\r')
+            return printLine(text); // the box's text ends there
+        if (description[i] == '\r' && i + 1 < description.size() && description[i + 1] == '\n')
+            ++i;
+        text += description[i] == '\r' || description[i] == '\n' ? ' ' : description[i];
+    }
+    text += " in ";
+    text += tag;
+    text += " at line " + std::to_string(line);
     printLine(text);
 }
-
-bool StderrPrompts::askYesNo(const QString& text) {
-    printLine(text + QStringLiteral(" (answered No)"));
-    return false;
-}
-
-void StderrPrompts::applicationError(const QString& text) {
-    printLine(QStringLiteral("error: ") + errorLine(text));
-}
-
-QString StderrPrompts::inputBox(const QString&, const QString&, const QString&) {
-    return {};
-}
-QString StderrPrompts::openFiles(const QString&, const QString&) {
-    return {};
-}
-QString StderrPrompts::browseForFolder(const QString&, const QString&) {
-    return {};
-}
-void StderrPrompts::shellOpen(const QString&) {}
 
 } // namespace parvello

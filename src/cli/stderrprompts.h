@@ -1,48 +1,36 @@
-// The boxes of the command-line companion: every box becomes one line on standard error,
-// and nothing ever waits for an answer.
+// What parvello-cli says on standard error: one line for each thing to tell, and the
+// progress line on a terminal. Nothing ever waits for an answer.
 #pragma once
 
-#include "base/prompts.h"
-
-#include <QString>
-
-#include <initializer_list>
 #include <mutex>
-#include <utility>
-#include <vector>
+#include <string>
+#include <string_view>
 
 namespace parvello {
 
-class StderrPrompts final : public Prompts {
+class StderrPrompts {
 public:
     StderrPrompts();
 
     // One line on standard error, prefixed with the program's name. Safe to call from
     // several threads; a progress line on a terminal is cleared first and redrawn after.
     // Names in the text are expected printed already (PrintablePath); any control
-    // character left in it is escaped all the same, so the line stays one harmless line.
-    void printLine(const QString& text);
+    // character or byte that is not UTF-8 left in it is escaped all the same, so the line
+    // stays one harmless line.
+    void printLine(std::string_view text);
     // The progress line (only on a terminal); "" removes it.
-    void showProgress(const QString& text);
+    void showProgress(std::string_view text);
     bool stderrIsTerminal() const { return terminal_; }
 
-    // The "Application Error" box as one line: its description and "in <tag> at line <n>".
-    static QString errorLine(const QString& boxText);
-
-    void message(const QString& text) override;
-    bool askYesNo(const QString& text) override;
-    void applicationError(const QString& text) override;
-    QString inputBox(const QString& prompt, const QString& title,
-                     const QString& defaultAnswer) override;
-    QString openFiles(const QString& title, const QString& filter) override;
-    QString browseForFolder(const QString& prompt, const QString& startFolder) override;
-    void shellOpen(const QString& target) override;
+    // A numbered step that failed as one line: "error: <description> in <tag> at line <n>"
+    // (the "Application Error" box of the window, told on one line).
+    void stepFailed(std::string_view description, std::string_view tag, int line);
 
 private:
-    void write(const QByteArray& bytes);
+    void write(const std::string& bytes);
 
     std::mutex mutex_;
-    QString progress_;
+    std::string progress_;
     bool terminal_ = false;
 };
 

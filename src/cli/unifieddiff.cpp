@@ -1,8 +1,7 @@
 #include "cli/unifieddiff.h"
 
-#include "base/failure.h"
-
-#include <QCryptographicHash>
+#include "base/printabletext.h"
+#include "cli/sha1.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,26 +18,28 @@ namespace {
 // One line of a text, with its LF if it has one. A line longer than the limit keeps only
 // its head in text, and a digest of all its units.
 struct Line {
-    QString text;
-    qsizetype length = 0; // of the whole line, in UTF-16 units
-    QByteArray digest;    // of the whole line, when text holds only its head
+    std::u16string text;
+    std::ptrdiff_t length = 0; // of the whole line, in UTF-16 units
+    std::string digest;        // of the whole line, when text holds only its head
 
     bool operator==(const Line& other) const {
         return length == other.length && digest == other.digest && text == other.text;
     }
-    bool endsWithLf() const { return digest.isEmpty() ? text.endsWith(u'\n') : bool(lastIsLf); }
+    bool endsWithLf() const {
+        return digest.empty() ? !text.empty() && text.back() == u'\n' : bool(lastIsLf);
+    }
     bool lastIsLf = false; // for a cut line
 };
 
 // The lines of a text, one at a time.
 class LineReader {
 public:
-    LineReader(DiffText& text, qsizetype lineUnits) : text_(text), lineUnits_(lineUnits) {}
+    LineReader(DiffText& text, std::ptrdiff_t lineUnits) : text_(text), lineUnits_(lineUnits) {}
 
     // The next line; false at the end of the text.
     bool read(Line& line) {
         line = Line();
-        std::optional<QCryptographicHash> hash;
+        std::optional<Sha1> hash;
         bool any = false;
         for (;;) {
             if (at_ >= block_.size()) {
@@ -49,24 +50,24 @@ public:
                 at_ = 0;
                 continue;
             }
-            const qsizetype lf = block_.indexOf(u'\n', at_);
-            const qsizetype end = lf < 0 ? block_.size() : lf + 1;
-            const QStringView piece = block_.sliced(at_, end - at_);
+            const size_t lf = block_.find(u'\n', at_);
+            const size_t end = lf == block_.npos ? block_.size() : lf + 1;
+            const std::u16string_view piece = block_.substr(at_, end - at_);
             at_ = end;
             any = true;
-            line.length += piece.size();
-            if (!hash && line.text.size() + piece.size() > lineUnits_) {
-                hash.emplace(QCryptographicHash::Sha1);
+            line.length += std::ptrdiff_t(piece.size());
+            if (!hash && std::ptrdiff_t(line.text.size() + piece.size()) > lineUnits_) {
+                hash.emplace();
                 addTo(*hash, line.text);
             }
             if (hash) {
                 addTo(*hash, piece);
                 line.text.append(
-                    piece.first(std::min(piece.size(), lineUnits_ - line.text.size())));
+                    piece.substr(0, std::min(piece.size(), size_t(lineUnits_) - line.text.size())));
             } else {
                 line.text.append(piece);
             }
-            if (lf >= 0) {
+            if (lf != block_.npos) {
                 line.lastIsLf = true;
                 break;
             }
@@ -88,15 +89,15 @@ public:
     }
 
 private:
-    static void addTo(QCryptographicHash& hash, QStringView units) {
-        hash.addData(QByteArrayView(reinterpret_cast<const char*>(units.utf16()),
-                                    units.size() * qsizetype(sizeof(char16_t))));
+    static void addTo(Sha1& hash, std::u16string_view units) {
+        hash.add(reinterpret_cast<const unsigned char*>(units.data()),
+                 units.size() * sizeof(char16_t));
     }
 
     DiffText& text_;
-    const qsizetype lineUnits_;
-    QStringView block_;
-    qsizetype at_ = 0;
+    const std::ptrdiff_t lineUnits_;
+    std::u16string_view block_;
+    size_t at_ = 0;
     bool ended_ = false;
 };
 
@@ -107,7 +108,7 @@ public:
 
     // Reads on until the window holds n lines (or the text ends); never past the limits
     // once it holds a line. Whether it holds n lines.
-    bool holds(qsizetype n, const DiffLimits& limits) {
+    bool holds(std::ptrdiff_t n, const DiffLimits& limits) {
         while (size() < n && !ended_ &&
                (lines_.empty() || (size() < limits.windowLines && units_ < limits.windowUnits))) {
             Line line;
@@ -115,29 +116,29 @@ public:
                 ended_ = true;
                 break;
             }
-            units_ += line.text.size();
+            units_ += std::ptrdiff_t(line.text.size());
             lines_.push_back(std::move(line));
         }
         return size() >= n;
     }
-    qsizetype size() const { return qsizetype(lines_.size()); }
+    std::ptrdiff_t size() const { return std::ptrdiff_t(lines_.size()); }
     // Whether every line of the text has been read into the window.
     bool ended() { return ended_ || reader_.atEnd(); }
-    const Line& operator[](qsizetype i) const { return lines_[size_t(i)]; }
+    const Line& operator[](std::ptrdiff_t i) const { return lines_[size_t(i)]; }
     Line take() {
         Line line = std::move(lines_.front());
         lines_.pop_front();
-        units_ -= line.text.size();
+        units_ -= std::ptrdiff_t(line.text.size());
         ++taken_;
         return line;
     }
-    qsizetype taken() const { return taken_; }
+    std::ptrdiff_t taken() const { return taken_; }
 
 private:
     LineReader reader_;
     std::deque<Line> lines_;
-    qsizetype units_ = 0;
-    qsizetype taken_ = 0;
+    std::ptrdiff_t units_ = 0;
+    std::ptrdiff_t taken_ = 0;
     bool ended_ = false;
 };
 
@@ -147,7 +148,7 @@ private:
 class HunkWriter {
 public:
     HunkWriter(const DiffStyle& style, const DiffLimits& limits,
-               const std::function<bool(QByteArrayView)>& write)
+               const std::function<bool(std::string_view)>& write)
         : style_(style), limits_(limits), write_(write) {}
 
     void keep(Line line) {
@@ -155,13 +156,13 @@ public:
         ++newAt_;
         if (!open_) {
             before_.push_back(std::move(line));
-            if (qsizetype(before_.size()) > style_.context)
+            if (std::ptrdiff_t(before_.size()) > style_.context)
                 before_.pop_front();
             return;
         }
         endChange();
         ++trailing_;
-        held_ += line.text.size();
+        held_ += std::ptrdiff_t(line.text.size());
         entries_.push_back({' ', std::move(line)});
         if (trailing_ > 2 * style_.context)
             closeHunk();
@@ -187,16 +188,16 @@ private:
         Line line;
     };
 
-    void change(std::vector<Line>& side, Line line, qsizetype& at) {
+    void change(std::vector<Line>& side, Line line, std::ptrdiff_t& at) {
         if (!open_)
             openHunk();
         trailing_ = 0;
-        held_ += line.text.size();
+        held_ += std::ptrdiff_t(line.text.size());
         side.push_back(std::move(line));
         ++at;
         if (held_ > limits_.hunkUnits) { // written in pieces: the rest under a header of its own
             endChange();
-            writeHunk(qsizetype(entries_.size()));
+            writeHunk(std::ptrdiff_t(entries_.size()));
             open_ = false;
         }
     }
@@ -204,10 +205,10 @@ private:
         open_ = true;
         trailing_ = 0;
         held_ = 0;
-        oldStart_ = oldAt_ - qsizetype(before_.size());
-        newStart_ = newAt_ - qsizetype(before_.size());
+        oldStart_ = oldAt_ - std::ptrdiff_t(before_.size());
+        newStart_ = newAt_ - std::ptrdiff_t(before_.size());
         for (Line& line : before_) {
-            held_ += line.text.size();
+            held_ += std::ptrdiff_t(line.text.size());
             entries_.push_back({' ', std::move(line)});
         }
         before_.clear();
@@ -223,34 +224,34 @@ private:
     // Writes the hunk up to `context` kept lines after its last change; the kept lines after
     // those are the first context of the next one.
     void closeHunk() {
-        const qsizetype keepAfter = std::min<qsizetype>(trailing_, style_.context);
-        const qsizetype end = qsizetype(entries_.size()) - trailing_ + keepAfter;
-        for (qsizetype i = end; i < qsizetype(entries_.size()); ++i) {
+        const std::ptrdiff_t keepAfter = std::min<std::ptrdiff_t>(trailing_, style_.context);
+        const std::ptrdiff_t end = std::ptrdiff_t(entries_.size()) - trailing_ + keepAfter;
+        for (std::ptrdiff_t i = end; i < std::ptrdiff_t(entries_.size()); ++i) {
             before_.push_back(std::move(entries_[size_t(i)].line));
-            if (qsizetype(before_.size()) > style_.context)
+            if (std::ptrdiff_t(before_.size()) > style_.context)
                 before_.pop_front();
         }
         writeHunk(end);
         open_ = false;
     }
-    void writeHunk(qsizetype end) {
-        qsizetype oldCount = 0;
-        qsizetype newCount = 0;
-        for (qsizetype i = 0; i < end; ++i) {
+    void writeHunk(std::ptrdiff_t end) {
+        std::ptrdiff_t oldCount = 0;
+        std::ptrdiff_t newCount = 0;
+        for (std::ptrdiff_t i = 0; i < end; ++i) {
             oldCount += entries_[size_t(i)].kind != '+';
             newCount += entries_[size_t(i)].kind != '-';
         }
         if (!headed_) {
             headed_ = true;
-            lineOf("--- " + style_.oldLabel.toUtf8(), Bold);
-            lineOf("+++ " + style_.newLabel.toUtf8(), Bold);
+            lineOf("--- " + style_.oldLabel, Bold);
+            lineOf("+++ " + style_.newLabel, Bold);
         }
         lineOf("@@ -" + range(oldStart_, oldCount) + " +" + range(newStart_, newCount) + " @@",
                Cyan);
-        for (qsizetype i = 0; i < end; ++i) {
+        for (std::ptrdiff_t i = 0; i < end; ++i) {
             Entry& entry = entries_[size_t(i)];
             shown(entry.kind, entry.line);
-            if (out_.size() >= FlushAt)
+            if (std::ptrdiff_t(out_.size()) >= FlushAt)
                 flush();
         }
         entries_.clear();
@@ -263,13 +264,13 @@ private:
     static constexpr const char* Cyan = "\033[36m";
     static constexpr const char* Red = "\033[31m";
     static constexpr const char* Green = "\033[32m";
-    static constexpr qsizetype FlushAt = 1 << 16;
+    static constexpr std::ptrdiff_t FlushAt = 1 << 16;
 
-    static QByteArray range(qsizetype before, qsizetype count) {
-        const QByteArray start = QByteArray::number(count == 0 ? before : before + 1);
-        return count == 1 ? start : start + ',' + QByteArray::number(count);
+    static std::string range(std::ptrdiff_t before, std::ptrdiff_t count) {
+        const std::string start = std::to_string(count == 0 ? before : before + 1);
+        return count == 1 ? start : start + ',' + std::to_string(count);
     }
-    void lineOf(const QByteArray& text, const char* colour) {
+    void lineOf(const std::string& text, const char* colour) {
         if (style_.colour)
             out_ += colour + text + "\033[m\n";
         else
@@ -277,15 +278,26 @@ private:
     }
     void shown(char kind, const Line& line) {
         const bool hasLf = line.endsWithLf();
-        QString text = line.text;
-        if (line.digest.isEmpty() && hasLf)
-            text.chop(1);
-        else if (!line.digest.isEmpty())
-            text += QStringLiteral(" [... %1 more characters]")
-                        .arg(line.length - text.size() - (hasLf ? 1 : 0));
-        if (kind != ' ')
-            text.replace(QLatin1Char('\r'), QChar(0x240D));
-        const QByteArray bytes = kind + text.toUtf8();
+        std::u16string_view text = line.text;
+        if (line.digest.empty() && hasLf)
+            text.remove_suffix(1);
+        std::string bytes(1, kind);
+        if (kind == ' ') {
+            bytes += Utf8Of(text);
+        } else { // every CR shown as the symbol for carriage return
+            for (size_t from = 0; from <= text.size();) {
+                const size_t cr = std::min(text.find(u'\r', from), text.size());
+                bytes += Utf8Of(text.substr(from, cr - from));
+                if (cr < text.size())
+                    bytes += "\u240D";
+                from = cr + 1;
+            }
+        }
+        if (!line.digest.empty())
+            bytes +=
+                " [... " +
+                std::to_string(line.length - std::ptrdiff_t(line.text.size()) - (hasLf ? 1 : 0)) +
+                " more characters]";
         if (kind == ' ')
             out_ += bytes + '\n';
         else
@@ -294,15 +306,15 @@ private:
             out_ += "\\ No newline at end of file\n";
     }
     void flush() {
-        if (!out_.isEmpty() && !failed_)
+        if (!out_.empty() && !failed_)
             failed_ = !write_(out_);
         out_.clear();
     }
 
     const DiffStyle& style_;
     const DiffLimits& limits_;
-    const std::function<bool(QByteArrayView)>& write_;
-    QByteArray out_;
+    const std::function<bool(std::string_view)>& write_;
+    std::string out_;
     bool headed_ = false;
     bool failed_ = false;
     std::deque<Line> before_;
@@ -310,12 +322,12 @@ private:
     std::vector<Line> removed_;
     std::vector<Line> added_;
     bool open_ = false;
-    qsizetype trailing_ = 0; // kept lines since the last change of the open hunk
-    qsizetype held_ = 0;     // units held by the open hunk
-    qsizetype oldAt_ = 0;    // lines of each text before the next one
-    qsizetype newAt_ = 0;
-    qsizetype oldStart_ = 0;
-    qsizetype newStart_ = 0;
+    std::ptrdiff_t trailing_ = 0; // kept lines since the last change of the open hunk
+    std::ptrdiff_t held_ = 0;     // units held by the open hunk
+    std::ptrdiff_t oldAt_ = 0;    // lines of each text before the next one
+    std::ptrdiff_t newAt_ = 0;
+    std::ptrdiff_t oldStart_ = 0;
+    std::ptrdiff_t newStart_ = 0;
 };
 
 // The diff proper: lines are taken while the texts agree; where they disagree, the edit
@@ -352,27 +364,27 @@ private:
 
     // The lines of agreement that end a search: as many as the hunks' context on both sides
     // and one, so that two changes closer than that are found together.
-    qsizetype syncLines() const { return 2 * qsizetype(context_) + 1; }
+    std::ptrdiff_t syncLines() const { return 2 * std::ptrdiff_t(context_) + 1; }
 
     // Myers' greedy search from the first lines (which differ) for the shortest edit script
     // that reaches a stretch of syncLines() agreeing lines, or the end of both texts.
     void resync() {
         a_.holds(limits_.windowLines, limits_);
         b_.holds(limits_.windowLines, limits_);
-        const qsizetype n = a_.size();
-        const qsizetype m = b_.size();
+        const std::ptrdiff_t n = a_.size();
+        const std::ptrdiff_t m = b_.size();
         const bool textsEnd = a_.ended() && b_.ended();
         const int maxD = limits_.maxEdits;
         // v[d] holds, for each diagonal k = x - y in -d..d, the furthest x reached with d edits.
-        std::vector<std::vector<qsizetype>> v;
+        std::vector<std::vector<std::ptrdiff_t>> v;
         for (int d = 0; d <= maxD; ++d) {
-            std::vector<qsizetype> row(size_t(2 * d + 1), -1);
+            std::vector<std::ptrdiff_t> row(size_t(2 * d + 1), -1);
             for (int k = -d; k <= d; k += 2) {
-                const qsizetype x0 = d == 0 ? 0 : reach(v.back(), d, k).x;
+                const std::ptrdiff_t x0 = d == 0 ? 0 : reach(v.back(), d, k).x;
                 if (x0 < 0)
                     continue;
-                qsizetype x = x0;
-                qsizetype y = x - k;
+                std::ptrdiff_t x = x0;
+                std::ptrdiff_t y = x - k;
                 while (x < n && y < m && x - x0 < syncLines() && a_[x] == b_[y]) {
                     ++x;
                     ++y;
@@ -392,7 +404,7 @@ private:
         // that got nearly as far agree with it; one that keeps none (a long disagreement) is
         // cut short.
         int best = 0;
-        const std::vector<qsizetype>& last = v.back();
+        const std::vector<std::ptrdiff_t>& last = v.back();
         const auto far = [&](int k) { return 2 * last[size_t(k + maxD)] - k; }; // x + y
         for (int k = -maxD; k <= maxD; k += 2)
             if (last[size_t(k + maxD)] >= 0 &&
@@ -409,30 +421,30 @@ private:
     // x after the move (-1 when no move within the windows gets there), and whether the move
     // removed an old line (else it added a new one). Of two, the one that gets further.
     struct Reach {
-        qsizetype x;
+        std::ptrdiff_t x;
         bool removed;
     };
-    Reach reach(const std::vector<qsizetype>& last, int d, int k) const {
-        const auto at = [&](int diagonal) -> qsizetype {
+    Reach reach(const std::vector<std::ptrdiff_t>& last, int d, int k) const {
+        const auto at = [&](int diagonal) -> std::ptrdiff_t {
             return diagonal < -(d - 1) || diagonal > d - 1 ? -1 : last[size_t(diagonal + d - 1)];
         };
-        const qsizetype down = at(k + 1); // x stays, y grows: a new line added
-        const qsizetype right = at(k - 1) >= 0 ? at(k - 1) + 1 : -1; // an old line removed
-        const qsizetype downOk = down >= 0 && down - k <= b_.size() ? down : -1;
-        const qsizetype rightOk = right >= 0 && right <= a_.size() ? right : -1;
+        const std::ptrdiff_t down = at(k + 1); // x stays, y grows: a new line added
+        const std::ptrdiff_t right = at(k - 1) >= 0 ? at(k - 1) + 1 : -1; // an old line removed
+        const std::ptrdiff_t downOk = down >= 0 && down - k <= b_.size() ? down : -1;
+        const std::ptrdiff_t rightOk = right >= 0 && right <= a_.size() ? right : -1;
         return {std::max(downOk, rightOk), rightOk > downOk};
     }
 
     // Takes the edit script that ends on diagonal k after d edits at x, traced back through
     // v; only as far as the first stretch of kept lines that ends past upTo lines of both
     // texts, when upTo is given.
-    void commit(const std::vector<std::vector<qsizetype>>& v, int d, int k, qsizetype x,
-                qsizetype upTo = std::numeric_limits<qsizetype>::max()) {
+    void commit(const std::vector<std::vector<std::ptrdiff_t>>& v, int d, int k, std::ptrdiff_t x,
+                std::ptrdiff_t upTo = std::numeric_limits<std::ptrdiff_t>::max()) {
         // The moves, last first: a removed or an added line, each with the kept lines that
         // follow it.
         struct Move {
             bool removed;
-            qsizetype keptAfter;
+            std::ptrdiff_t keptAfter;
         };
         std::vector<Move> moves;
         for (int e = d; e > 0; --e) {
@@ -443,9 +455,9 @@ private:
             x = removed ? from - 1 : from;
         }
         // The kept lines before the first move.
-        for (qsizetype i = 0; i < x; ++i)
+        for (std::ptrdiff_t i = 0; i < x; ++i)
             keepBoth();
-        qsizetype taken = 2 * x; // lines of both texts
+        std::ptrdiff_t taken = 2 * x; // lines of both texts
         for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
             if (taken >= upTo && move != moves.rbegin())
                 return;
@@ -454,7 +466,7 @@ private:
                 hunks_.remove(a_.take());
             else
                 hunks_.add(b_.take());
-            for (qsizetype i = 0; i < move->keptAfter; ++i)
+            for (std::ptrdiff_t i = 0; i < move->keptAfter; ++i)
                 keepBoth();
         }
     }
@@ -463,18 +475,18 @@ private:
     // the first one found again among the new ones are removed, and the new lines before it
     // added; with none found, all of them.
     void cut() {
-        const qsizetype span = 4 * qsizetype(limits_.maxEdits);
-        const qsizetype n = std::min(a_.size(), span);
-        const qsizetype m = std::min(b_.size(), span);
+        const std::ptrdiff_t span = 4 * std::ptrdiff_t(limits_.maxEdits);
+        const std::ptrdiff_t n = std::min(a_.size(), span);
+        const std::ptrdiff_t m = std::min(b_.size(), span);
         // The first new line of each hash.
-        std::unordered_map<size_t, qsizetype> newLines;
+        std::unordered_map<size_t, std::ptrdiff_t> newLines;
         const auto key = [](const Line& line) {
-            return qHash(QStringView(line.text)) ^ size_t(line.length);
+            return std::hash<std::u16string_view>{}(line.text) ^ size_t(line.length);
         };
-        for (qsizetype j = 0; j < m; ++j)
+        for (std::ptrdiff_t j = 0; j < m; ++j)
             newLines.try_emplace(key(b_[j]), j);
-        qsizetype i = 0;
-        qsizetype j = m;
+        std::ptrdiff_t i = 0;
+        std::ptrdiff_t j = m;
         for (; i < n; ++i) {
             const auto found = newLines.find(key(a_[i]));
             if (found != newLines.end() && a_[i] == b_[found->second]) {
@@ -482,9 +494,9 @@ private:
                 break;
             }
         }
-        for (qsizetype r = 0; r < i; ++r)
+        for (std::ptrdiff_t r = 0; r < i; ++r)
             hunks_.remove(a_.take());
-        for (qsizetype r = 0; r < j; ++r)
+        for (std::ptrdiff_t r = 0; r < j; ++r)
             hunks_.add(b_.take());
     }
 
@@ -498,14 +510,15 @@ private:
 } // namespace
 
 bool WriteUnifiedDiff(DiffText& oldText, DiffText& newText, const DiffStyle& style,
-                      const std::function<bool(QByteArrayView)>& write, const DiffLimits& limits) {
+                      const std::function<bool(std::string_view)>& write,
+                      const DiffLimits& limits) {
     HunkWriter hunks(style, limits, write);
     Differ(oldText, newText, limits, style.context, hunks).run();
     hunks.finish();
     return hunks.any();
 }
 
-bool DiffInColour(cli::Colour option, bool terminal, const QByteArray& noColor) {
+bool DiffInColour(cli::Colour option, bool terminal, std::string_view noColor) {
     switch (option) {
     case cli::Colour::Always:
         return true;
@@ -514,7 +527,7 @@ bool DiffInColour(cli::Colour option, bool terminal, const QByteArray& noColor) 
     case cli::Colour::Auto:
         break;
     }
-    return terminal && noColor.isEmpty();
+    return terminal && noColor.empty();
 }
 
 } // namespace parvello

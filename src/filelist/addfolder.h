@@ -22,8 +22,7 @@ class Trap;
 
 // The location tag of the folder scan's failure trap (ListSubfolders). Users quote it from
 // the "Application Error" box: it keeps the scan's earlier name.
-inline const QString ListSubfoldersTag =
-    QStringLiteral("Dorrimane2021/08/31.AddFolder.GetSubDirectories2016");
+inline const QString ListSubfoldersTag = QString::fromLatin1(ListSubfoldersLocation);
 
 // The folder the browse dialog shows selected when it opens, kept with one NUL appended
 // until the next BrowseForFolder call.

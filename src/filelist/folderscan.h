@@ -19,6 +19,11 @@ namespace parvello {
 // folder drops leave out; compared with the whole value.
 inline constexpr int HiddenArchiveFile = 34;
 
+// The location tag of ListSubfolders's numbered steps, as the "Application Error" box and
+// parvello-cli's error lines name it. Users quote it: it keeps the scan's earlier name.
+inline constexpr char ListSubfoldersLocation[] =
+    "Dorrimane2021/08/31.AddFolder.GetSubDirectories2016";
+
 // The numbered steps of ListSubfolders: the numbers users see in the "Application Error"
 // box ("in ...GetSubDirectories2016 at line N") when a step fails. Keep each number.
 struct ScanLines {

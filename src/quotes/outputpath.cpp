@@ -1,5 +1,7 @@
 #include "quotes/outputpath.h"
 
+#include "base/separators.h"
+
 namespace parvello {
 
 QString OutputPathFor(const QString& sourcePath, SaveChoice choice, const QString& folderText,
@@ -8,10 +10,13 @@ QString OutputPathFor(const QString& sourcePath, SaveChoice choice, const QStrin
     if (choice == SaveChoice::BesideOriginal) // the source's own path
         return CollapseBackslashes(
             FolderOfPath(sourcePath, style) + separator + FileNameOfPath(sourcePath, style), style);
-    const QString name = length == PathLength::AnyLength ? NameAfterLastSlash(sourcePath, style)
-                                                         : FileNameOfPath(sourcePath, style);
-    const QString path = folderText + separator + name;
-    return CollapseBackslashes(path, style);
+    if (length == PathLength::WindowLimit)
+        FileNameOfPath(sourcePath, style); // fails with an overflow past the window's limit
+    const auto units = [](const QString& text) {
+        return std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                   size_t(text.size()));
+    };
+    return QString::fromStdU16String(PathInFolder(units(folderText), units(sourcePath), style));
 }
 
 } // namespace parvello

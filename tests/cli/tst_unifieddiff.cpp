@@ -1,7 +1,7 @@
 // The streamed diff of parvello-cli --diff: on real files through the engine, the same hunks
 // as diff -u on the decoded texts, however the files are cut into blocks and windows.
-#include "cli/unifieddiff.h"
 #include "base/qtpaths.h"
+#include "cli/unifieddiff.h"
 #include "common/tempfiles.h"
 #include "quotes/fileengine.h"
 #include "textio/reading.h"
@@ -123,21 +123,22 @@ private slots:
             folder.write("source.txt", encoded(randomText(seed, 2000, Kind(kind)), format));
         const QString result = folder.path("result.txt");
         SetReadBlockSizeForTests(1024);
-        const FileReport report =
-            ProcessFile(ToPath(source), ToPath(result), QuoteReplacer(QuoteRule::DoubleToText, u"<>", u"'"));
+        const FileReport report = ProcessFile(ToPath(source), ToPath(result),
+                                              QuoteReplacer(QuoteRule::DoubleToText, u"<>", u"'"));
         QVERIFY(report.succeeded());
         const DiffLimits limits{200, 64, 1 << 14, 64, hunkUnits};
         QByteArray ours;
         QVERIFY(WriteFileDiff(
-            "f", source, report.formatRead, result, report.encodingWritten, false,
-            [&](QByteArrayView bytes) {
-                ours += bytes;
+            "f", ToPath(source), report.formatRead, ToPath(result), report.encodingWritten, false,
+            [&](std::string_view bytes) {
+                ours.append(bytes.data(), qsizetype(bytes.size()));
                 return true;
             },
             limits));
 
         const QString oldText = QString::fromStdU16String(ReadWholeLines(ToPath(source)).text);
-        const QString newText = QString::fromStdU16String(ReadWholeLines(ToPath(result)).text); // as the engine reads it
+        const QString newText = QString::fromStdU16String(
+            ReadWholeLines(ToPath(result)).text); // as the engine reads it
         folder.write("old", oldText.toUtf8());
         folder.write("new", newText.toUtf8());
         if (hunkUnits < (1 << 22)) {
@@ -164,20 +165,20 @@ private slots:
         QByteArray out;
         const auto diff = [&](const QString& a, const QString& b, bool colour) {
             struct Whole : DiffText {
-                QString text;
+                std::u16string text;
                 bool given = false;
-                bool next(QStringView& block) override {
+                bool next(std::u16string_view& block) override {
                     block = text;
                     return !std::exchange(given, true);
                 }
             } x, y;
-            x.text = a;
-            y.text = b;
+            x.text = a.toStdU16String();
+            y.text = b.toStdU16String();
             out.clear();
             return WriteUnifiedDiff(
                 x, y, {"l", "l", colour},
-                [&](QByteArrayView bytes) {
-                    out += bytes;
+                [&](std::string_view bytes) {
+                    out.append(bytes.data(), qsizetype(bytes.size()));
                     return true;
                 },
                 DiffLimits{100, 64, 1 << 14, 64, 1 << 20});
