@@ -3,13 +3,14 @@
 in UTF-8, windows-1252 and UTF-16, --check and --report through a pipe, the filter, and a
 read-only file. The same expectations hold on every system; for a build for another system
 the program runs under the emulator given (Wine for Windows).
-Usage: roundtrip.py WORK_FOLDER [EMULATOR...] PARVELLO_CLI"""
+Usage: roundtrip.py [EMULATOR...] PARVELLO_CLI"""
 import json
 import os
 import shutil
 import stat
 import subprocess
 import sys
+import tempfile
 
 NAME = "café “q” Ωμέγα.txt"
 FILES = {  # name: (bytes before, bytes after remove-double)
@@ -27,9 +28,19 @@ def check(what, got, wanted):
 
 
 def main():
-    work, command = sys.argv[1], sys.argv[2:]
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
+    command = [os.path.abspath(arg) if os.path.exists(arg) else arg for arg in sys.argv[1:]]
+    work = tempfile.mkdtemp(prefix="parvello-roundtrip-")
+    try:
+        run_all(work, command)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if failures:
+        sys.exit("roundtrip: " + "\n".join(failures))
+    print("roundtrip: %d files in place, --check, --report, the filter and a read-only file"
+          % len(FILES))
+
+
+def run_all(work, command):
     names = sorted(FILES)
     for name, (before, _) in FILES.items():
         with open(os.path.join(work, name), "wb") as out:
@@ -73,11 +84,6 @@ def main():
     check("read-only message", err, "parvello-cli: locked.txt: cannot write: it is read-only\n")
     with open(locked, "rb") as kept:
         check("read-only file kept", kept.read(), b'"r"\n')
-
-    if failures:
-        sys.exit("roundtrip: " + "\n".join(failures))
-    print("roundtrip: %d files in place, --check, --report, the filter and a read-only file"
-          % len(FILES))
 
 
 if __name__ == "__main__":
