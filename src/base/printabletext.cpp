@@ -23,7 +23,9 @@ void appendEscape(std::string& out, unsigned char byte) {
     out += char('0' + (byte & 7));
 }
 
-void appendUtf8(std::string& out, char32_t code) {
+} // namespace
+
+void AppendUtf8(std::string& out, char32_t code) {
     if (code < 0x80) {
         out += char(code);
     } else if (code < 0x800) {
@@ -40,8 +42,6 @@ void appendUtf8(std::string& out, char32_t code) {
         out += char(0x80 | (code & 0x3F));
     }
 }
-
-} // namespace
 
 std::ptrdiff_t Utf8SequenceAt(std::string_view bytes, char32_t& code) {
     const auto lead = static_cast<unsigned char>(bytes[0]);
@@ -197,7 +197,7 @@ std::string Utf8Of(std::u16string_view units) {
             out += '?';
             continue;
         }
-        appendUtf8(out, code);
+        AppendUtf8(out, code);
     }
     return out;
 }

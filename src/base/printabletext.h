@@ -37,6 +37,9 @@ std::string EscapedName(std::string_view name);
 // UTF-8 as UTF-16; each byte that is not part of a valid sequence becomes U+FFFD.
 std::u16string Utf16Of(std::string_view utf8);
 
+// One code point as UTF-8 (a surrogate, too, as three bytes).
+void AppendUtf8(std::string& out, char32_t code);
+
 // UTF-16 as UTF-8; each unpaired surrogate becomes "?".
 std::string Utf8Of(std::u16string_view units);
 

@@ -16,21 +16,7 @@ std::string NameBytes(const std::filesystem::path& path) {
         if (code >= 0xD800 && code <= 0xDBFF && i + 1 < units.size() &&
             char16_t(units[i + 1]) >= 0xDC00 && char16_t(units[i + 1]) <= 0xDFFF)
             code = 0x10000 + ((code - 0xD800) << 10) + (char16_t(units[++i]) - 0xDC00);
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | (code >> 6));
-            out += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) { // an unpaired surrogate too
-            out += char(0xE0 | (code >> 12));
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xF0 | (code >> 18));
-            out += char(0x80 | ((code >> 12) & 0x3F));
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        }
+        AppendUtf8(out, code); // an unpaired surrogate too
     }
     return out;
 }
