@@ -38,6 +38,9 @@ def main():
         sys.exit("roundtrip: " + "\n".join(failures))
     print("roundtrip: %d files in place, --check, --report, the filter and a read-only file"
           % len(FILES))
+    if len(command) > 1:
+        print("roundtrip: not judged under an emulator: output to a real Windows console "
+              "(WriteConsoleW) and the console's code page; only a real Windows can show them")
 
 
 def run_all(work, command):
