@@ -48,43 +48,51 @@ def main():
 
     with open(log, encoding="utf-8", errors="replace") as text:
         lines = text.read()
-    # Walk the calls in the order they began (an unfinished call is placed where it began).
-    ordered = []
+    # Each call with the line it began on and the line it ended on. The calls are walked in
+    # the order they ended, since a descriptor is known only once its open has returned (and
+    # another thread may close and reuse it meanwhile); a flush counts for a temporary file
+    # when it began after that file's open had ended, and ended before its rename began.
+    calls = []
     begun = {}
-    for line in lines.splitlines():
+    for position, line in enumerate(lines.splitlines()):
         match = CALL.match(line)
         if not match:
             continue
         pid, resumed, rest, name, args = match.groups()
         if resumed:
-            slot = begun.pop((pid, resumed), None)
-            if slot is not None:
-                ordered[slot] = (resumed, ordered[slot][1] + rest)
+            call = begun.pop((pid, resumed), None)
+            if call is not None:
+                call.update(args=call["args"] + rest, end=position)
+                calls.append(call)
             continue
+        call = {"name": name, "args": args, "begin": position, "end": position}
         if args.endswith("<unfinished ...>"):
-            begun[(pid, name)] = len(ordered)
-            args = args[: -len("<unfinished ...>")]
-        ordered.append((name, args))
+            call["args"] = args[: -len("<unfinished ...>")]
+            begun[(pid, name)] = call
+        else:
+            calls.append(call)
 
-    opened = {}      # fd -> index of the call that opened a temporary file on it
-    named = {}       # temporary name -> fd it was linked from
-    flushed_at = {}  # fd -> index of the last flush of that very file
-    last_shared = -1  # index of the last syncfs
+    opened = {}      # fd -> line on which the open of a temporary file on it ended
+    named = {}       # temporary name -> (its open's end, the flushes of that very file)
+    own_flushes = {}  # fd -> (begin, end) of each flush of that very file
+    shared = []      # (begin, end) of each syncfs
     flush_calls = 0
     checked = 0
     target_set = set(targets)
-    for index, (name, args) in enumerate(ordered):
+    for call in calls:
+        name, args = call["name"], call["args"]
         fd_match = re.match(r"(-?\d+)", args)
         if name == "openat" and ("O_TMPFILE" in args or "O_EXCL" in args):
             result = re.search(r"= (\d+)$", args)
             if result:
-                opened[int(result.group(1))] = index
+                opened[int(result.group(1))] = call["end"]
+                own_flushes[int(result.group(1))] = []
         elif name in FLUSHES:
             flush_calls += 1
             if name == "syncfs":
-                last_shared = index
+                shared.append((call["begin"], call["end"]))
             elif fd_match:
-                flushed_at[int(fd_match.group(1))] = index
+                own_flushes.setdefault(int(fd_match.group(1)), []).append((call["begin"], call["end"]))
         elif name == "linkat":
             # linkat(fd, "", dir, name, AT_EMPTY_PATH) or linkat(dir, "/proc/self/fd/N", dir, name)
             empty = re.match(r'(\d+), "", [^,]+, "([^"]+)"', args)
@@ -94,16 +102,16 @@ def main():
                 if fd not in opened:
                     sys.exit("flush_order: the result for %s was opened outside the trace" % destination)
                 # What the name stands for is taken now: the descriptor may be reused.
-                named[destination] = (opened[fd], flushed_at.get(fd, -1))
+                named[destination] = (opened[fd], list(own_flushes.get(fd, [])))
                 if destination in target_set:  # a new file took its name at once
-                    checked += covered(named[destination], index, last_shared, destination)
+                    checked += covered(named[destination], call["begin"], shared, destination)
         elif name.startswith("rename"):
             paths = re.findall(r'"([^"]+)"', args)
             if len(paths) == 2 and os.path.realpath(paths[1]) in target_set:
                 source = os.path.realpath(paths[0])
                 if source not in named:
                     sys.exit("flush_order: the temporary file %s came from no traced open" % source)
-                checked += covered(named[source], index, last_shared, paths[1])
+                checked += covered(named[source], call["begin"], shared, paths[1])
     if checked != FILES:
         sys.exit("flush_order: %d of %d results were seen taking their names" % (checked, FILES))
     if flush_calls * 4 > FILES:
@@ -119,11 +127,12 @@ def main():
         sys.exit("flush_order: files that hold their result still cost: %s" % again[0].strip())
 
 
-def covered(temporary, index, last_shared, target):
-    """1 when a flush after the temporary file was opened and before this call covers it:
-    one of that file (before it was named) or one of its whole file system."""
-    start, own = temporary
-    if not (start < own < index or start < last_shared < index):
+def covered(temporary, begin, shared, target):
+    """1 when a flush that began after the temporary file was opened and ended before this
+    call began covers it: one of that file (before it was named) or one of its whole file
+    system."""
+    opened, own = temporary
+    if not any(opened < start and end < begin for start, end in own + shared):
         sys.exit("flush_order: %s took its name before a flush covered its data" % target)
     return 1
 
