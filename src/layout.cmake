@@ -21,7 +21,7 @@ set(must_not_include_quotes "base/failure.h" "base/prompts.h")
 # src/ that is not itself one of them. Patterns are relative to src/. parvello-cli (cli/) is
 # held to the same: it links the engine alone.
 set(engine_files
-    base/filestatus.* base/pathstyle.h base/portable.h base/win32.*
+    base/fileattributes.h base/filestatus.* base/pathstyle.h base/portable.h base/win32.*
     base/printabletext.* base/separators.h
     textio/atomicfile.* textio/atomicfile_copies.cpp textio/atomicfile_flush.cpp
     textio/atomicfile_unix.h textio/atomicfile_win32.cpp textio/extendedattributes.*

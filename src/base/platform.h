@@ -2,20 +2,12 @@
 // can give fixed answers.
 #pragma once
 
+#include "base/fileattributes.h"
+
 #include <QPoint>
 #include <QString>
 
 namespace parvello {
-
-// File attributes in the Windows integer form, on every platform.
-namespace attributes {
-inline constexpr int ReadOnly = 1;
-inline constexpr int Hidden = 2;
-inline constexpr int System = 4;
-inline constexpr int Directory = 16;
-inline constexpr int Archive = 32;
-inline constexpr int ReparsePoint = 1024;
-} // namespace attributes
 
 class Platform {
 public:

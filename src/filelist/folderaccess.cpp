@@ -297,20 +297,20 @@ int LocalFolders::attributes(const std::filesystem::path& path) {
         throw AttributesError(path);
     int result = 0;
     if (S_ISLNK(status.st_mode)) {
-        result |= folder_attributes::ReparsePoint;
+        result |= attributes::ReparsePoint;
         // A link to nothing keeps the link's own status.
         struct stat target {};
         if (::stat(path.c_str(), &target) == 0)
             status = target;
     }
-    result |= S_ISDIR(status.st_mode) ? folder_attributes::Directory : folder_attributes::Archive;
+    result |= S_ISDIR(status.st_mode) ? attributes::Directory : attributes::Archive;
     if ((status.st_mode & 0222) == 0)
-        result |= folder_attributes::ReadOnly;
+        result |= attributes::ReadOnly;
     // The name after the last separator: a path that ends with one has none.
     const std::string& text = path.native();
     const std::string_view name = std::string_view(text).substr(text.rfind('/') + 1);
     if (name.starts_with('.') && name != "." && name != "..")
-        result |= folder_attributes::Hidden;
+        result |= attributes::Hidden;
     return result;
 }
 

@@ -5,6 +5,7 @@
 // name is listed exactly as it is.
 #pragma once
 
+#include "base/fileattributes.h"
 #include "base/pathstyle.h"
 
 #include <filesystem>
@@ -64,15 +65,6 @@ class AttributesError : public std::runtime_error {
 public:
     explicit AttributesError(const std::filesystem::path& path);
 };
-
-// The attribute bits of the Windows integer that the scan tests.
-namespace folder_attributes {
-inline constexpr int ReadOnly = 1;
-inline constexpr int Hidden = 2;
-inline constexpr int Directory = 16;
-inline constexpr int Archive = 32;
-inline constexpr int ReparsePoint = 1024;
-} // namespace folder_attributes
 
 class FolderAccess {
 public:

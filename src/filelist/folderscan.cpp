@@ -91,7 +91,7 @@ template <class F> bool test(FolderScan& scan, int line, F&& condition) {
 
 bool isFolder(FolderAccess& folders, const Path& path) {
     try {
-        return (folders.attributes(path) & folder_attributes::Directory) != 0;
+        return (folders.attributes(path) & attributes::Directory) != 0;
     } catch (...) {
         return false;
     }
@@ -297,7 +297,7 @@ bool TakeFoundFile(FolderScan& scan, const Path& path) {
     const int value = folders.attributes(path);
     if (value == HiddenArchiveFile)
         return false;
-    if ((value & folder_attributes::ReparsePoint) != 0 &&
+    if ((value & attributes::ReparsePoint) != 0 &&
         !insideChosen(scan.record, folders.resolvedPath(path))) {
         skip(scan, path, LeadsOut);
         return false;

@@ -115,7 +115,7 @@ PLAIN_TEST(pathsBeyondTheOldLimit) {
     COMPARE(names.size(), 1);
     VERIFY(names[0] == fs::path("f.txt"));
     VERIFY(IsExistingFile(*local, file));
-    COMPARE(local->attributes(deep) & folder_attributes::Directory, folder_attributes::Directory);
+    COMPARE(local->attributes(deep) & attributes::Directory, attributes::Directory);
     // (Wine's GetFinalPathNameByHandleW answers only within the old limit.)
     VERIFY(local->resolvedPath(tree.root) == local->resolvedPath(tree.entry()));
     VERIFY(!local->resolvedPath(tree.root).empty());
