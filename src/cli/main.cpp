@@ -27,7 +27,9 @@
 #include <vector>
 
 #if defined(PARVELLO_OS_UNIX)
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 using namespace parvello;
@@ -37,8 +39,9 @@ namespace {
 
 // How many results each of the workers may keep waiting for a shared flush: up to 128 (on a
 // disk, larger groups mean fewer flushes, but each result waiting costs a little too), and
-// with each waiting result holding two open files and each worker holding two groups (one
-// filling while the one before is put in place), well within the limit on open files,
+// with each waiting result holding two open files and each worker holding up to four groups'
+// worth (one filling, to twice its size while the one before, as large, is put in place),
+// well within the limit on open files,
 // which is raised towards 4096 first where the system allows it (a soft limit of 1024 is
 // the usual default, far below what the system will give).
 size_t groupCapacity(int workers) {
@@ -59,7 +62,30 @@ size_t groupCapacity(int workers) {
     }
 #endif
     const size_t spare = limit > 128 ? (limit - 128) / 4 : 1;
-    return std::clamp<size_t>(spare / (2 * size_t(std::max(workers, 1))), 1, 128);
+    return std::clamp<size_t>(spare / (4 * size_t(std::max(workers, 1))), 1, 128);
+}
+
+// Makes the process's table of open files large enough for `count` of them at once, while
+// this thread is still the only one. Linux grows the table of a process with several threads
+// only after a wait for every processor to pass a quiescent point, milliseconds each time
+// while every thread that opens a file waits: a run whose workers grew it step by step from
+// 64 to 1024 entries spent a fifth of its time on a disk so. Grown once, it stays.
+void reserveOpenFiles(size_t count) {
+#if defined(PARVELLO_OS_UNIX)
+    rlimit files{};
+    if (count < 2 || ::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return;
+    const rlim_t allowed = files.rlim_cur == RLIM_INFINITY ? rlim_t(count) : files.rlim_cur;
+    const rlim_t highest = std::min<rlim_t>(rlim_t(count), allowed) - 1;
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe < 0)
+        return;
+    if (const int high = ::fcntl(probe, F_DUPFD_CLOEXEC, int(highest)); high >= 0)
+        ::close(high);
+    ::close(probe);
+#else
+    (void)count; // the C runtime's descriptors do not grow this way
+#endif
 }
 
 // Runs the chains of jobs side by side (the jobs of one chain in their order) on as many
@@ -85,6 +111,9 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     // would go nowhere: the run stops taking files.
     const bool writing = work.options.mode == Mode::Write;
     const size_t groupSize = groupCapacity(workers);
+    // Each worker holds up to four times groupSize results, each two open files.
+    if (writing)
+        reserveOpenFiles(size_t(workers) * 8 * groupSize + 64);
     const auto worker = [&] {
         CommitGroup group(groupSize, true);
         for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {

@@ -388,10 +388,10 @@ void CommitGroup::process(const std::filesystem::path& sourcePath,
                           const FileHooks& hooks, const FileOptions& options,
                           std::function<void(const FileReport&)> done) {
     if (full()) {
-        if (overlapped_)
-            commitInBackground();
-        else
+        if (!overlapped_)
             commit();
+        else if (!committing_.load() || waiting_.size() >= 2 * capacity_)
+            commitInBackground();
     }
     std::unique_ptr<Waiting> waiting;
     const FileReport report = prepareFile(sourcePath, outputPath, rule, hooks, options, &waiting);
@@ -413,6 +413,7 @@ void CommitGroup::awaitInFlight() {
 void CommitGroup::commitInBackground() {
     awaitInFlight();
     inFlight_ = std::exchange(waiting_, {});
+    committing_.store(true);
     try {
         committer_ = std::thread([this] {
             try {
@@ -420,9 +421,11 @@ void CommitGroup::commitInBackground() {
             } catch (...) {
                 commitFailure_ = std::current_exception();
             }
+            committing_.store(false);
         });
     } catch (const std::system_error&) {
         // No thread to be had (a limit on processes): the group is committed here.
+        committing_.store(false);
         commitInFlight();
     }
 }

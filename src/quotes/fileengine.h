@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -129,9 +130,11 @@ FileReport ProcessFile(const std::filesystem::path& sourcePath,
 // untouched, its output already held it, it is written into its target or by a thread of
 // its own) is done at once, as ProcessFile does it. At most `capacity` results wait (each
 // holds two open files and no buffer). Used by one thread; when overlapped, a group that
-// fills up is flushed and put in place by a thread of its own while the next one fills
-// (then up to twice `capacity` results are open at once, and `done` is called on that
-// thread for the files of such a group). Groups still commit one after another, in order.
+// fills up is flushed and put in place by a thread of its own while the next one fills, and
+// `done` is called on that thread for the files of such a group. While that thread is still
+// at work, the next group goes on filling up to twice `capacity` instead of waiting for it,
+// so up to four times `capacity` results are open at once. Groups still commit one after
+// another, in order.
 class CommitGroup {
 public:
     explicit CommitGroup(size_t capacity = 64, bool overlapped = false);
@@ -170,6 +173,9 @@ private:
     // The group being committed by committer_ (touched by this thread only when none is).
     std::vector<std::unique_ptr<Waiting>> inFlight_;
     std::thread committer_;
+    // Whether committer_ is still at work: while it is, a full group goes on filling, up to
+    // twice capacity_, instead of waiting for it.
+    std::atomic<bool> committing_{false};
     std::exception_ptr commitFailure_;
 };
 
