@@ -8,10 +8,10 @@
 #include "textio/linearray.h"
 #include "textio/textencoder.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
