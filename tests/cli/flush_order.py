@@ -33,7 +33,7 @@ def main():
     # The leak checker of a sanitizer build cannot run under strace.
     env = dict(os.environ)
     env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
-    traced = "openat,close,linkat,rename,renameat,renameat2," + ",".join(FLUSHES)
+    traced = "openat,close,linkat,rename,renameat,renameat2,fcntl,clone,clone3," + ",".join(FLUSHES)
     # With few open files allowed, each worker's results go in several small groups, each
     # flushed and put in place while the next one fills.
     run = subprocess.run(["strace", "-f", "-qq", "-s", "4096", "-e", "trace=" + traced, "-o", log,
@@ -116,6 +116,17 @@ def main():
         sys.exit("flush_order: %d of %d results were seen taking their names" % (checked, FILES))
     if flush_calls * 4 > FILES:
         sys.exit("flush_order: %d flushes for %d files; they are not shared" % (flush_calls, FILES))
+    # Growing the table of open files once threads run stalls them all: it is grown before
+    # the first thread starts, large enough for every descriptor the run uses.
+    starts = [call["begin"] for call in calls if call["name"] in ("clone", "clone3")]
+    grown = [int(m.group(1)) for call in calls if call["name"] == "fcntl" and starts
+             and call["begin"] < min(starts)
+             for m in [re.search(r"F_DUPFD(?:_CLOEXEC)?, \d+\)\s*= (\d+)", call["args"])] if m]
+    used = [int(m.group(1)) for call in calls if call["name"] == "openat"
+            for m in [re.search(r"= (\d+)$", call["args"])] if m]
+    if not grown or max(grown) < max(used):
+        sys.exit("flush_order: descriptors up to %d were used, but the table was grown to %s before "
+                 "the threads started" % (max(used), max(grown) if grown else "nothing"))
     print("flush_order: %d results each flushed before its replace, with %d flush calls"
           % (FILES, flush_calls))
     # Run again, every file already holds its result: no temporary file, no rename, no flush.
