@@ -37,13 +37,16 @@ using namespace parvello::cli;
 
 namespace {
 
+// How many results' worth of groups each worker holds at most: one group filling, up to
+// twice its size while the one before it, as large, is flushed and put in place.
+constexpr size_t GroupsPerWorker = 4;
+
 // How many results each of the workers may keep waiting for a shared flush: up to 128 (on a
 // disk, larger groups mean fewer flushes, but each result waiting costs a little too), and
-// with each waiting result holding two open files and each worker holding up to four groups'
-// worth (one filling, to twice its size while the one before, as large, is put in place),
-// well within the limit on open files,
-// which is raised towards 4096 first where the system allows it (a soft limit of 1024 is
-// the usual default, far below what the system will give).
+// with each waiting result holding two open files and each worker GroupsPerWorker groups'
+// worth, well within the limit on open files, which is raised towards 4096 first where the
+// system allows it (a soft limit of 1024 is the usual default, far below what the system
+// will give).
 size_t groupCapacity(int workers) {
     size_t limit = 1024;
 #if defined(PARVELLO_OS_UNIX)
@@ -62,7 +65,7 @@ size_t groupCapacity(int workers) {
     }
 #endif
     const size_t spare = limit > 128 ? (limit - 128) / 4 : 1;
-    return std::clamp<size_t>(spare / (4 * size_t(std::max(workers, 1))), 1, 128);
+    return std::clamp<size_t>(spare / (GroupsPerWorker * size_t(std::max(workers, 1))), 1, 128);
 }
 
 // Makes the process's table of open files large enough for `count` of them at once, while
@@ -111,9 +114,9 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     // would go nowhere: the run stops taking files.
     const bool writing = work.options.mode == Mode::Write;
     const size_t groupSize = groupCapacity(workers);
-    // Each worker holds up to four times groupSize results, each two open files.
+    // Each result waiting holds two open files.
     if (writing)
-        reserveOpenFiles(size_t(workers) * 8 * groupSize + 64);
+        reserveOpenFiles(size_t(workers) * GroupsPerWorker * groupSize * 2 + 64);
     const auto worker = [&] {
         CommitGroup group(groupSize, true);
         for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {
