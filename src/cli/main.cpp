@@ -37,9 +37,9 @@ using namespace parvello::cli;
 
 namespace {
 
-// How many results' worth of groups each worker holds at most: one group filling, up to
-// twice its size while the one before it, as large, is flushed and put in place.
-constexpr size_t GroupsPerWorker = 4;
+// How many results' worth of groups each worker holds at most: one group filling while
+// those before it are flushed and put in place.
+constexpr size_t GroupsPerWorker = CommitGroup::GroupsInFlight + 1;
 
 // How many results each of the workers may keep waiting for a shared flush: up to 128 (on a
 // disk, larger groups mean fewer flushes, but each result waiting costs a little too), and

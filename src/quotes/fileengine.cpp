@@ -11,8 +11,11 @@
 #include "textio/writing.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 namespace parvello {
@@ -371,8 +374,19 @@ FileReport ProcessFile(const std::filesystem::path& sourcePath,
     return prepareFile(sourcePath, outputPath, rule, hooks, options, nullptr);
 }
 
+// A full group being flushed and put in place by a thread of its own.
+struct CommitGroup::Flight {
+    std::vector<std::unique_ptr<Waiting>> files;
+    std::thread thread;
+    std::atomic<bool> over{false};
+    std::exception_ptr failure;
+};
+
 CommitGroup::CommitGroup(size_t capacity, bool overlapped)
-    : capacity_(std::max<size_t>(capacity, 1)), overlapped_(overlapped) {}
+    : capacity_(std::max<size_t>(capacity, 1)), overlapped_(overlapped) {
+    // Room for every group in flight, so that a thread once started is always kept.
+    inFlight_.reserve(GroupsInFlight);
+}
 
 CommitGroup::~CommitGroup() {
     try {
@@ -380,6 +394,7 @@ CommitGroup::~CommitGroup() {
     } catch (...) {
         // Only a limit (no memory) could throw here; the results left are dropped, their
         // outputs untouched, as at an interruption.
+        awaitAllQuietly();
     }
 }
 
@@ -388,10 +403,10 @@ void CommitGroup::process(const std::filesystem::path& sourcePath,
                           const FileHooks& hooks, const FileOptions& options,
                           std::function<void(const FileReport&)> done) {
     if (full()) {
-        if (!overlapped_)
-            commit();
-        else if (!committing_.load() || waiting_.size() >= 2 * capacity_)
+        if (overlapped_)
             commitInBackground();
+        else
+            commit();
     }
     std::unique_ptr<Waiting> waiting;
     const FileReport report = prepareFile(sourcePath, outputPath, rule, hooks, options, &waiting);
@@ -403,45 +418,66 @@ void CommitGroup::process(const std::filesystem::path& sourcePath,
     waiting_.push_back(std::move(waiting));
 }
 
-void CommitGroup::awaitInFlight() {
-    if (committer_.joinable())
-        committer_.join();
-    if (commitFailure_)
-        std::rethrow_exception(std::exchange(commitFailure_, nullptr));
+void CommitGroup::awaitOldest() {
+    const std::unique_ptr<Flight> oldest = std::move(inFlight_.front());
+    inFlight_.erase(inFlight_.begin());
+    oldest->thread.join();
+    if (oldest->failure)
+        std::rethrow_exception(oldest->failure);
+}
+
+void CommitGroup::awaitAll() {
+    while (!inFlight_.empty())
+        awaitOldest();
+}
+
+void CommitGroup::awaitAllQuietly() noexcept {
+    for (const std::unique_ptr<Flight>& flight : inFlight_)
+        flight->thread.join();
+    inFlight_.clear();
 }
 
 void CommitGroup::commitInBackground() {
-    awaitInFlight();
-    inFlight_ = std::exchange(waiting_, {});
-    committing_.store(true);
+    // The groups already put in place give their threads back first.
+    while (!inFlight_.empty() && inFlight_.front()->over.load())
+        awaitOldest();
+    if (inFlight_.size() >= GroupsInFlight)
+        awaitOldest();
+    auto flight = std::make_unique<Flight>();
+    flight->files = std::exchange(waiting_, {});
+    Flight* const running = flight.get();
     try {
-        committer_ = std::thread([this] {
+        running->thread = std::thread([this, running] {
             try {
-                commitInFlight();
+                commitResults(std::move(running->files));
             } catch (...) {
-                commitFailure_ = std::current_exception();
+                running->failure = std::current_exception();
             }
-            committing_.store(false);
+            running->over.store(true);
         });
     } catch (const std::system_error&) {
         // No thread to be had (a limit on processes): the group is committed here.
-        committing_.store(false);
-        commitInFlight();
+        commitResults(std::move(flight->files));
+        return;
     }
+    inFlight_.push_back(std::move(flight));
 }
 
 void CommitGroup::commit() {
-    awaitInFlight();
-    inFlight_ = std::exchange(waiting_, {});
-    commitInFlight();
+    awaitAll();
+    commitResults(std::exchange(waiting_, {}));
 }
 
-void CommitGroup::commitInFlight() {
-    if (inFlight_.empty())
+void CommitGroup::commitResults(std::vector<std::unique_ptr<Waiting>> files) {
+    if (files.empty())
         return;
-    const std::vector<std::unique_ptr<Waiting>> files = std::exchange(inFlight_, {});
-    // One flush for the whole group, before any replace (a file alone makes its own). It
-    // also makes durable the names the group before this one gave.
+    // The names given before this group's flush begins are the ones it makes durable.
+    std::vector<std::filesystem::path> named;
+    {
+        const std::lock_guard<std::mutex> lock(namedLock_);
+        named = std::exchange(namedIn_, {});
+    }
+    // One flush for the whole group, before any replace (a file alone makes its own).
     std::vector<unsigned long long> flushed;
     if (files.size() > 1) {
         std::vector<int> handles;
@@ -451,13 +487,15 @@ void CommitGroup::commitInFlight() {
             for (const auto& file : files)
                 file->output->flushedAlready();
     }
-    FlushFolders(std::exchange(namedIn_, {}), flushed);
+    FlushFolders(named, flushed);
     for (const auto& file : files) {
         const WriteOutcome written = CommitOutput(*file->output);
         const FileReport report = afterReplace(file->report, written);
-        if (!written.newNameIn.empty() &&
-            std::find(namedIn_.begin(), namedIn_.end(), written.newNameIn) == namedIn_.end())
-            namedIn_.push_back(written.newNameIn);
+        if (!written.newNameIn.empty()) {
+            const std::lock_guard<std::mutex> lock(namedLock_);
+            if (std::find(namedIn_.begin(), namedIn_.end(), written.newNameIn) == namedIn_.end())
+                namedIn_.push_back(written.newNameIn);
+        }
         file->output.reset();
         file->source.reset();
         file->done(report);

@@ -8,14 +8,12 @@
 #include "textio/linearray.h"
 #include "textio/textencoder.h"
 
-#include <atomic>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -124,17 +122,17 @@ FileReport ProcessFile(const std::filesystem::path& sourcePath,
 // one flush per file system that makes them all durable at once, instead of one flush per
 // file. Then each replaces its output, in the order the files came and each after its own
 // checks (still the file read, unchanged, its lease unbroken). The new names are made
-// durable by the next group's flush, and at finish() each folder that received one and
+// durable by a later group's flush, and at finish() each folder that received one and
 // that no flush covered since is flushed once. No result replaces its
 // output before the flush that covers it. A file whose result cannot wait (it was left
 // untouched, its output already held it, it is written into its target or by a thread of
 // its own) is done at once, as ProcessFile does it. At most `capacity` results wait (each
 // holds two open files and no buffer). Used by one thread; when overlapped, a group that
 // fills up is flushed and put in place by a thread of its own while the next one fills, and
-// `done` is called on that thread for the files of such a group. While that thread is still
-// at work, the next group goes on filling up to twice `capacity` instead of waiting for it,
-// so up to four times `capacity` results are open at once. Groups still commit one after
-// another, in order.
+// `done` is called on that thread for the files of such a group. Up to GroupsInFlight groups
+// are at that at once, each replacing in its own order (on a disk each mostly waits for its
+// flush, which the others share), so up to GroupsInFlight + 1 times `capacity` results are
+// open at once.
 class CommitGroup {
 public:
     explicit CommitGroup(size_t capacity = 64, bool overlapped = false);
@@ -157,26 +155,31 @@ public:
 
     struct Waiting;
 
+    // How many full groups may be flushed and put in place at once, by threads of their own.
+    static constexpr size_t GroupsInFlight = 3;
+
 private:
-    // Flushes and replaces the results in inFlight_, on whichever thread calls it.
-    void commitInFlight();
-    // Hands the waiting results to a thread of their own (here, when none can be had).
+    struct Flight;
+    // Flushes and replaces the results in files, on whichever thread calls it.
+    void commitResults(std::vector<std::unique_ptr<Waiting>> files);
+    // Hands the waiting results to a thread of their own, once fewer than GroupsInFlight
+    // groups are in flight (here, when no thread can be had).
     void commitInBackground();
-    // Waits for the group in flight; what it threw is thrown here.
-    void awaitInFlight();
+    // Waits for the oldest group in flight; what it threw is thrown here.
+    void awaitOldest();
+    // Waits for every group in flight.
+    void awaitAll();
+    // The same, where nothing may be thrown (what the groups threw is dropped).
+    void awaitAllQuietly() noexcept;
 
     size_t capacity_;
     bool overlapped_;
-    // Folders that received names no flush has covered yet.
-    std::vector<std::filesystem::path> namedIn_;
     std::vector<std::unique_ptr<Waiting>> waiting_;
-    // The group being committed by committer_ (touched by this thread only when none is).
-    std::vector<std::unique_ptr<Waiting>> inFlight_;
-    std::thread committer_;
-    // Whether committer_ is still at work: while it is, a full group goes on filling, up to
-    // twice capacity_, instead of waiting for it.
-    std::atomic<bool> committing_{false};
-    std::exception_ptr commitFailure_;
+    // The groups being committed by threads of their own, oldest first.
+    std::vector<std::unique_ptr<Flight>> inFlight_;
+    // Folders that received names no flush has covered yet, filled by every group in flight.
+    std::mutex namedLock_;
+    std::vector<std::filesystem::path> namedIn_;
 };
 
 } // namespace parvello
