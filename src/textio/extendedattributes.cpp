@@ -59,13 +59,10 @@ bool inheritedAccessList(int file) {
            (errno != ENODATA && !noAttributesHere(errno));
 }
 
-} // namespace
-
-std::string CopyExtendedAttributes(const std::filesystem::path& from, int to) {
+// Carries the attributes `list` and `get` read (as llistxattr and lgetxattr do) over to `to`.
+template <class List, class Get> std::string copyAttributes(List&& list, Get&& get, int to) {
     std::string names;
-    if (!readGrowing(names, [&](char* data, size_t size) {
-            return ::llistxattr(from.c_str(), data, size);
-        })) {
+    if (!readGrowing(names, list)) {
         if (!noAttributesHere(errno))
             return "its extended attributes cannot be read (" +
                    std::generic_category().message(errno) + ")";
@@ -80,9 +77,7 @@ std::string CopyExtendedAttributes(const std::filesystem::path& from, int to) {
         // Capabilities only add rights; a default list belongs to folders only.
         if (name.empty() || name == "security.capability" || name == "system.posix_acl_default")
             continue;
-        if (!readGrowing(value, [&](char* data, size_t size) {
-                return ::lgetxattr(from.c_str(), name.c_str(), data, size);
-            })) {
+        if (!readGrowing(value, [&](char* data, size_t size) { return get(name, data, size); })) {
             if (errno == ENODATA) // gone since it was listed
                 continue;
             return failed(name, errno);
@@ -97,9 +92,32 @@ std::string CopyExtendedAttributes(const std::filesystem::path& from, int to) {
     return {};
 }
 
+} // namespace
+
+std::string CopyExtendedAttributes(const std::filesystem::path& from, int to) {
+    return copyAttributes(
+        [&](char* data, size_t size) { return ::llistxattr(from.c_str(), data, size); },
+        [&](const std::string& name, char* data, size_t size) {
+            return ::lgetxattr(from.c_str(), name.c_str(), data, size);
+        },
+        to);
+}
+
+std::string CopyExtendedAttributes(int from, int to) {
+    return copyAttributes([&](char* data, size_t size) { return ::flistxattr(from, data, size); },
+                          [&](const std::string& name, char* data, size_t size) {
+                              return ::fgetxattr(from, name.c_str(), data, size);
+                          },
+                          to);
+}
+
 #else
 
 std::string CopyExtendedAttributes(const std::filesystem::path&, int) {
+    return {};
+}
+
+std::string CopyExtendedAttributes(int, int) {
     return {};
 }
 

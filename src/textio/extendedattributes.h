@@ -14,5 +14,8 @@ namespace parvello {
 // an empty text on success, else why something could not be carried over. Where the system
 // has no extended attributes, or the file system keeps none, there is nothing to carry.
 std::string CopyExtendedAttributes(const std::filesystem::path& from, int to);
+// The same, from the open file `from` (a descriptor): the attributes of exactly the file that
+// was read, without a walk along its path.
+std::string CopyExtendedAttributes(int from, int to);
 
 } // namespace parvello

@@ -220,7 +220,11 @@ void OutputFile::openTemporary() {
 // it gives no one more access than the file gave.
 void OutputFile::carryAttributes() {
 #if defined(PARVELLO_OS_LINUX)
-    const std::string error = CopyExtendedAttributes(target_, save_->handle());
+    // In place they come from the very file that was read, open still.
+    const int read =
+        where_.kind == OutputTarget::Kind::FileRead && where_.source ? where_.source->handle() : -1;
+    const std::string error = read >= 0 ? CopyExtendedAttributes(read, save_->handle())
+                                        : CopyExtendedAttributes(target_, save_->handle());
     if (!error.empty()) {
         save_->cancel();
         throw FileError(FileProblem::Denied,

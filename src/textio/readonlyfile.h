@@ -89,6 +89,11 @@ public:
     const FileStatus& status() const {
         return status_;
     }
+    // The descriptor of the open file (-1 when none is open), for questions asked of exactly
+    // this file; it stays this object's.
+    int handle() const {
+        return fd_;
+    }
 #endif
 
 private:
