@@ -76,6 +76,9 @@ def main():
     named = {}       # temporary name -> (its open's end, the flushes of that very file)
     own_flushes = {}  # fd -> (begin, end) of each flush of that very file
     shared = []      # (begin, end) of each syncfs
+    folders = {}     # fd -> the folder an open with O_DIRECTORY gave it
+    folder_flushes = {}  # folder -> begin of each fsync of it
+    last_name = {}   # folder -> end of the last rename or link that gave a name there
     flush_calls = 0
     checked = 0
     target_set = set(targets)
@@ -87,10 +90,16 @@ def main():
             if result:
                 opened[int(result.group(1))] = call["end"]
                 own_flushes[int(result.group(1))] = []
+        elif name == "openat" and "O_DIRECTORY" in args:
+            result = re.search(r'"([^"]+)".*= (\d+)$', args)
+            if result:
+                folders[int(result.group(2))] = os.path.realpath(result.group(1))
         elif name in FLUSHES:
             flush_calls += 1
             if name == "syncfs":
                 shared.append((call["begin"], call["end"]))
+            elif name == "fsync" and fd_match and int(fd_match.group(1)) in folders:
+                folder_flushes.setdefault(folders[int(fd_match.group(1))], []).append(call["begin"])
             elif fd_match:
                 own_flushes.setdefault(int(fd_match.group(1)), []).append((call["begin"], call["end"]))
         elif name == "linkat":
@@ -103,6 +112,7 @@ def main():
                     sys.exit("flush_order: the result for %s was opened outside the trace" % destination)
                 # What the name stands for is taken now: the descriptor may be reused.
                 named[destination] = (opened[fd], list(own_flushes.get(fd, [])))
+                last_name[os.path.dirname(destination)] = call["end"]
                 if destination in target_set:  # a new file took its name at once
                     checked += covered(named[destination], call["begin"], shared, destination)
         elif name.startswith("rename"):
@@ -112,8 +122,14 @@ def main():
                 if source not in named:
                     sys.exit("flush_order: the temporary file %s came from no traced open" % source)
                 checked += covered(named[source], call["begin"], shared, paths[1])
+                last_name[os.path.dirname(os.path.realpath(paths[1]))] = call["end"]
     if checked != FILES:
         sys.exit("flush_order: %d of %d results were seen taking their names" % (checked, FILES))
+    # Every name given is durable before the run ends: a flush of its folder, or of its whole
+    # file system, began after the last name was given there.
+    for folder, end in last_name.items():
+        if not any(begin > end for begin in folder_flushes.get(folder, []) + [b for b, _ in shared]):
+            sys.exit("flush_order: the names last given in %s were never flushed" % folder)
     if flush_calls * 4 > FILES:
         sys.exit("flush_order: %d flushes for %d files; they are not shared" % (flush_calls, FILES))
     # Growing the table of open files once threads run stalls them all: it is grown before
