@@ -30,6 +30,12 @@ namespace parvello {
 namespace {
 
 constexpr std::string_view Marker = ".~pv";
+// What ends a folder's name in a path's text.
+#if defined(PARVELLO_OS_WINDOWS)
+constexpr wchar_t Separators[] = L"/\\";
+#else
+constexpr char Separators[] = "/";
+#endif
 constexpr int RandomLength = 6;
 
 // The running process's id, asked for once: the program never forks to go on as another
@@ -132,8 +138,12 @@ bool ownedAsOurs(const std::filesystem::path& path) {
 } // namespace
 
 std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target) {
-    return folderOf(target) /
-           (std::string(Marker) + std::to_string(ownProcessId()) + '-' + randomLetters());
+    // The target's path with its last part replaced: a copy of the path, where taking its
+    // folder and adding a name would take the path apart twice, for every file written.
+    std::filesystem::path name = target;
+    name.replace_filename(std::string(Marker) + std::to_string(ownProcessId()) + '-' +
+                          randomLetters());
+    return name;
 }
 
 bool IsOwnTemporaryName(std::string_view name, long long* processId) {
@@ -159,8 +169,19 @@ bool IsOwnTemporaryName(std::string_view name, long long* processId) {
 }
 
 void RemoveLeftoversBeside(const std::filesystem::path& target) {
+    // Files come folder by folder: the folder this thread looked at last is known at once,
+    // from the text of the path, without taking the path apart.
+    thread_local std::filesystem::path::string_type lastFolder; // up to its last separator
+    const std::filesystem::path::string_type& text = target.native();
+    const size_t cut = text.find_last_of(Separators);
+    if (cut != text.npos && cut + 1 == lastFolder.size() &&
+        text.compare(0, cut + 1, lastFolder) == 0)
+        return;
     const std::filesystem::path folder = folderOf(target);
-    if (!firstLook(folder))
+    const bool first = firstLook(folder);
+    if (cut != text.npos)
+        lastFolder.assign(text, 0, cut + 1);
+    if (!first)
         return;
 #if defined(PARVELLO_OS_UNIX)
     DIR* dir = ::opendir(folder.c_str());
