@@ -331,7 +331,7 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     }
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = TemporaryNameBeside(target_).native();
+        std::string name = TemporaryTextBeside(target_);
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                               creationMode(targetExists, permissionBits));
         if (fd >= 0) {
@@ -445,7 +445,7 @@ bool AtomicFile::nameUnnamedFile() {
         }
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = TemporaryNameBeside(target_).native();
+        std::string name = TemporaryTextBeside(target_);
         const int error = linkUnnamed(fd_, proc, name);
         if (error == 0) {
             temporaryName_ = std::move(name);

@@ -193,7 +193,7 @@ bool AtomicFile::makeBackup(bool copyOnly) {
     std::string temporary;
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        temporary = TemporaryNameBeside(backup_).native();
+        temporary = TemporaryTextBeside(backup_);
         error = 0;
         if (!copy && ::linkat(AT_FDCWD, target.c_str(), AT_FDCWD, temporary.c_str(), 0) != 0) {
             error = errno;

@@ -30,9 +30,9 @@ namespace parvello {
 namespace {
 
 constexpr std::string_view Marker = ".~pv";
-// What ends a folder's name in a path's text.
+// What ends a folder's name in a path's text (on Windows a drive's too, as in "C:name").
 #if defined(PARVELLO_OS_WINDOWS)
-constexpr wchar_t Separators[] = L"/\\";
+constexpr wchar_t Separators[] = L"/\\:";
 #else
 constexpr char Separators[] = "/";
 #endif
@@ -137,13 +137,21 @@ bool ownedAsOurs(const std::filesystem::path& path) {
 
 } // namespace
 
-std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target) {
-    // The target's path with its last part replaced: a copy of the path, where taking its
-    // folder and adding a name would take the path apart twice, for every file written.
-    std::filesystem::path name = target;
-    name.replace_filename(std::string(Marker) + std::to_string(ownProcessId()) + '-' +
-                          randomLetters());
+std::filesystem::path::string_type TemporaryTextBeside(const std::filesystem::path& target) {
+    // The target's text up to its last separator, then the name: made for every file written,
+    // and cheaper than taking the path apart into its folder and adding a name to that.
+    using Text = std::filesystem::path::string_type;
+    const Text& text = target.native();
+    const size_t cut = text.find_last_of(Separators);
+    Text name = cut == text.npos ? Text() : text.substr(0, cut + 1);
+    const std::string own =
+        std::string(Marker) + std::to_string(ownProcessId()) + '-' + randomLetters();
+    name.append(own.begin(), own.end()); // letters and digits only, the same in any width
     return name;
+}
+
+std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target) {
+    return std::filesystem::path(TemporaryTextBeside(target));
 }
 
 bool IsOwnTemporaryName(std::string_view name, long long* processId) {

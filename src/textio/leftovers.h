@@ -11,6 +11,8 @@ namespace parvello {
 // process's id, "-" and six random letters or digits. Short, so that it fits wherever the
 // target's own name fits, and recognisable as ours.
 std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target);
+// The same name as the system's text of the path.
+std::filesystem::path::string_type TemporaryTextBeside(const std::filesystem::path& target);
 
 // Removes, from the folder of `target`, the temporary files of ours whose writing process
 // no longer runs. Each folder is looked at once per process; files of a run still going on,
