@@ -278,8 +278,9 @@ JobList jobsOf(const Options& options, bool examine) {
         }
         jobs.push_back({path, std::move(output), std::move(status), std::move(outputStatus)});
     }
+    // In place each result replaces only the file its own job reads, and reads first.
     const std::vector<bool> replacing =
-        examine ? std::vector<bool>(jobs.size(), false) : replacingUnread(jobs);
+        examine || options.inPlace ? std::vector<bool>(jobs.size(), false) : replacingUnread(jobs);
     list.jobs.reserve(jobs.size());
     for (size_t j = 0; j < jobs.size(); ++j) {
         if (!replacing[j])
