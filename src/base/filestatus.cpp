@@ -41,13 +41,21 @@ FileStatus failed(int error) {
     return status;
 }
 
+// An empty name stands for the open folder itself, where the system allows it.
+#if defined(AT_EMPTY_PATH)
+constexpr int EmptyName = AT_EMPTY_PATH;
+#else
+constexpr int EmptyName = 0;
+#endif
+
 #if defined(PARVELLO_OS_LINUX) && defined(STATX_ATTR_APPEND)
 // The whole status and the attributes in one call. AT_STATX_DONT_SYNC: what the system has at
 // hand will do, a network file system is not asked again.
-FileStatus statusWithAttributes(const char* path, Links links) {
+FileStatus statusWithAttributes(int folder, const char* path, Links links) {
     struct statx x {};
-    const int flags = AT_STATX_DONT_SYNC | (links == Links::DoNotFollow ? AT_SYMLINK_NOFOLLOW : 0);
-    if (::statx(AT_FDCWD, path, flags, STATX_BASIC_STATS, &x) != 0)
+    const int flags = AT_STATX_DONT_SYNC | (links == Links::DoNotFollow ? AT_SYMLINK_NOFOLLOW : 0) |
+                      (*path == '\0' ? EmptyName : 0);
+    if (::statx(folder, path, flags, STATX_BASIC_STATS, &x) != 0)
         return failed(errno);
     FileStatus status;
     status.kind = kindOf(x.stx_mode);
@@ -90,16 +98,20 @@ FileStatus FileStatus::From(const struct stat& system) {
 }
 
 FileStatus FileStatus::Of(const std::filesystem::path& path, Links links, Attributes attributes) {
+    return At(AT_FDCWD, path.c_str(), links, attributes);
+}
+
+FileStatus FileStatus::At(int folder, const char* name, Links links, Attributes attributes) {
 #if defined(PARVELLO_OS_LINUX) && defined(STATX_ATTR_APPEND)
     if (attributes == Attributes::Read)
-        return statusWithAttributes(path.c_str(), links);
+        return statusWithAttributes(folder, name, links);
 #else
     (void)attributes;
 #endif
     struct stat system {};
-    const int result =
-        links == Links::Follow ? ::stat(path.c_str(), &system) : ::lstat(path.c_str(), &system);
-    return result == 0 ? FileStatus::From(system) : failed(errno);
+    const int flags =
+        (links == Links::DoNotFollow ? AT_SYMLINK_NOFOLLOW : 0) | (*name == '\0' ? EmptyName : 0);
+    return ::fstatat(folder, name, &system, flags) == 0 ? FileStatus::From(system) : failed(errno);
 }
 
 FileStatus FileStatus::Of(int descriptor) {

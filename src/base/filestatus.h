@@ -76,6 +76,10 @@ struct FileStatus {
 #if defined(PARVELLO_OS_UNIX)
     // The status of an open file.
     static FileStatus Of(int descriptor);
+    // The status of `name` in the open folder `folder` (AT_FDCWD: the working folder), or of
+    // the folder itself for an empty name.
+    static FileStatus At(int folder, const char* name, Links links = Links::Follow,
+                         Attributes attributes = Attributes::Skip);
     // A status the system has already given.
     static FileStatus From(const struct stat& status);
 #elif defined(PARVELLO_OS_WINDOWS)

@@ -43,7 +43,8 @@ constexpr size_t GroupsPerWorker = CommitGroup::GroupsInFlight + 1;
 
 // How many results each of the workers may keep waiting for a shared flush: up to 128 (on a
 // disk, larger groups mean fewer flushes, but each result waiting costs a little too), and
-// with each waiting result holding two open files and each worker GroupsPerWorker groups'
+// with each waiting result holding three open files (its source, its temporary file and
+// their folder) and each worker GroupsPerWorker groups'
 // worth, well within the limit on open files, which is raised towards 4096 first where the
 // system allows it (a soft limit of 1024 is the usual default, far below what the system
 // will give).
@@ -114,9 +115,9 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     // would go nowhere: the run stops taking files.
     const bool writing = work.options.mode == Mode::Write;
     const size_t groupSize = groupCapacity(workers);
-    // Each result waiting holds two open files.
+    // Each result waiting holds three open files.
     if (writing)
-        reserveOpenFiles(size_t(workers) * GroupsPerWorker * groupSize * 2 + 64);
+        reserveOpenFiles(size_t(workers) * GroupsPerWorker * groupSize * 3 + 64);
     const auto worker = [&] {
         CommitGroup group(groupSize, true);
         for (size_t c = nextChain++; c < chains.size() && !StdoutFailed(); c = nextChain++) {

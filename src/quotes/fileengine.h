@@ -127,7 +127,7 @@ FileReport ProcessFile(const std::filesystem::path& sourcePath,
 // output before the flush that covers it. A file whose result cannot wait (it was left
 // untouched, its output already held it, it is written into its target or by a thread of
 // its own) is done at once, as ProcessFile does it. At most `capacity` results wait (each
-// holds two open files and no buffer). Used by one thread; when overlapped, a group that
+// holds three open files and no buffer). Used by one thread; when overlapped, a group that
 // fills up is flushed and put in place by a thread of its own while the next one fills, and
 // `done` is called on that thread for the files of such a group. Up to GroupsInFlight groups
 // are at that at once, each replacing in its own order (on a disk each mostly waits for its

@@ -28,13 +28,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
-#if defined(PARVELLO_OS_LINUX)
-#include <chrono>
-#include <linux/magic.h>
-#include <mutex>
-#include <sys/vfs.h>
-#include <vector>
-#endif
 
 namespace parvello {
 
@@ -80,6 +73,9 @@ void AtomicFile::fail(int number) {
 }
 
 bool AtomicFile::write(const char* data, std::int64_t n) {
+#if defined(PARVELLO_OS_UNIX)
+    statusKnown_ = false;
+#endif
     if (!behind_ && !behindRefused_ && WriteBehindWorthwhile(written_)) {
         try {
             behind_ = std::make_unique<WriteBehind>(fd_);
@@ -188,55 +184,15 @@ void ignoreFileSizeSignal() {
 // Whether names in the folder may be added but neither replaced nor removed (the append-only
 // attribute): a rename over a file there would fail after its temporary file had been named,
 // and that name could not be removed again.
-bool folderAppendOnly(const std::string& folder) {
+bool folderAppendOnly(int folder, const char* name) {
 #if defined(PARVELLO_OS_LINUX) && defined(STATX_ATTR_APPEND)
-    return FileStatus::Of(std::filesystem::path(folder), Links::Follow, Attributes::Read)
-        .appendOnly;
+    return FileStatus::At(folder, name, Links::Follow, Attributes::Read).appendOnly;
 #else
     (void)folder;
+    (void)name;
     return false;
 #endif
 }
-
-int syncToDisk(int fd) {
-#if defined(PARVELLO_OS_LINUX)
-    return ::fdatasync(fd);
-#else
-    return ::fsync(fd);
-#endif
-}
-
-#if defined(PARVELLO_OS_LINUX)
-// Whether the file system of `device`, which holds the open file fd, keeps its files in
-// memory only (tmpfs, ramfs), where a flush to the disk does nothing. The answer for a
-// device is kept for a second: a device number freed by an unmount may come back as another
-// file system, which must not inherit it for long.
-bool memoryOnly(int fd, unsigned long long device) {
-    using Clock = std::chrono::steady_clock;
-    struct Known {
-        unsigned long long device;
-        bool memory;
-        Clock::time_point asked;
-    };
-    static std::mutex mutex;
-    static std::vector<Known> known;
-    const Clock::time_point now = Clock::now();
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        for (const Known& k : known)
-            if (k.device == device && now - k.asked < std::chrono::seconds(1))
-                return k.memory;
-    }
-    struct statfs system {};
-    const bool memory = ::fstatfs(fd, &system) == 0 &&
-                        (system.f_type == TMPFS_MAGIC || system.f_type == RAMFS_MAGIC);
-    const std::lock_guard<std::mutex> lock(mutex);
-    std::erase_if(known, [&](const Known& k) { return k.device == device; });
-    if (known.size() < 64)
-        known.push_back({device, memory, now});
-    return memory;
-}
-#endif
 
 } // namespace atomicfile_unix
 
@@ -304,13 +260,14 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     behindRefused_ = false;
     syncNeedless_ = false;
     memoryKnown_ = false;
+    statusKnown_ = false;
     folderRefused_ = false;
     intoTarget_ = false;
     targetExisted_ = targetExists;
     ignoreFileSizeSignal();
-    const std::string& target = target_.native();
-    const std::string folder = folderOf(target);
-    if (targetExists && folderAppendOnly(folder)) {
+    const std::string folder = folderOf(target_.native());
+    openFolder(folder);
+    if (targetExists && folderAppendOnly(folderHandle(), folder_ >= 0 ? "" : folder.c_str())) {
         folderRefused_ = true;
         error_ = "its folder is append-only: files may be added there, not replaced";
         return false;
@@ -320,8 +277,9 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     // Where the system has them, a file without a name in the target's folder: a run that
     // is killed leaves nothing behind.
     if (canNameUnnamedFiles()) {
-        const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                              creationMode(targetExists, permissionBits));
+        const int fd =
+            ::openat(folderHandle(), folder_ >= 0 ? "." : folder.c_str(),
+                     O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode(targetExists, permissionBits));
         if (fd >= 0) {
             fd_ = fd;
             unnamed_ = true;
@@ -332,8 +290,9 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryTextBeside(target_);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                              creationMode(targetExists, permissionBits));
+        const int fd =
+            ::openat(folderHandle(), inFolder(name), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                     creationMode(targetExists, permissionBits));
         if (fd >= 0) {
             fd_ = fd;
             temporaryName_ = std::move(name);
@@ -355,6 +314,7 @@ bool AtomicFile::openToWriteInto(const FileIdentity& expected) {
     behindRefused_ = false;
     syncNeedless_ = false;
     memoryKnown_ = false;
+    statusKnown_ = false;
     folderRefused_ = false;
     intoTarget_ = true;
     targetExisted_ = true;
@@ -411,13 +371,14 @@ bool AtomicFile::givePermissionBits(bool targetExists, unsigned permissionBits) 
     return false;
 }
 
-// Gives the open file without a name the name given; 0, or the error number.
-int linkUnnamed(int fd, const std::string& proc, const std::string& name) {
+// Gives the open file without a name the name given (in the open folder `folder`, or
+// AT_FDCWD); 0, or the error number.
+int linkUnnamed(int fd, const std::string& proc, int folder, const char* name) {
     // Straight from the handle where the process may (it needs a capability that root
     // has), else through /proc. Which of the two works is found out once.
     static std::atomic<int> fromHandle{-1}; // unknown, no, yes
     if (fromHandle != 0) {
-        if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
+        if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) {
             fromHandle = 1;
             return 0;
         }
@@ -426,17 +387,15 @@ int linkUnnamed(int fd, const std::string& proc, const std::string& name) {
         if (fromHandle == -1)
             fromHandle = 0;
     }
-    return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0
-                                                                                            : errno;
+    return ::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
 bool AtomicFile::nameUnnamedFile() {
     const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
-    const std::string& target = target_.native();
     unnamed_ = false;
     // A new target gets its name in one step, unless a file of that name turned up since.
     if (!targetExisted_) {
-        const int error = linkUnnamed(fd_, proc, target);
+        const int error = linkUnnamed(fd_, proc, folderHandle(), inFolder(target_.native()));
         if (error == 0)
             return true;
         if (error != EEXIST) {
@@ -446,7 +405,7 @@ bool AtomicFile::nameUnnamedFile() {
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryTextBeside(target_);
-        const int error = linkUnnamed(fd_, proc, name);
+        const int error = linkUnnamed(fd_, proc, folderHandle(), inFolder(name));
         if (error == 0) {
             temporaryName_ = std::move(name);
             return true;
@@ -480,14 +439,23 @@ bool AtomicFile::mayShareFlush() {
 
 bool AtomicFile::flushesNothing() {
 #if defined(PARVELLO_OS_LINUX)
-    if (!memoryKnown_ && fd_ >= 0) {
-        const FileStatus status = FileStatus::Of(fd_);
-        if (status.exists())
-            onDevice(status.id.device);
-    }
+    if (!memoryKnown_ && fd_ >= 0)
+        resultStatus();
 #endif
     // A flush made slow for the tests is a flush all the same.
     return syncNeedless_ && !slowDisk.load();
+}
+
+const FileStatus& AtomicFile::resultStatus() {
+    if (!statusKnown_ && fd_ >= 0) {
+        status_ = FileStatus::Of(fd_);
+        statusKnown_ = true;
+        if (status_.exists())
+            onDevice(status_.id.device);
+    } else if (fd_ < 0) {
+        status_ = FileStatus();
+    }
+    return status_;
 }
 
 void AtomicFile::onDevice(unsigned long long device) {
@@ -522,6 +490,7 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         if (temporaryName_.empty()) { // it took the target's name directly
             ::close(fd_);
             fd_ = -1;
+            closeFolder();
             renamed_ = true;
             if (!flushed)
                 flushFolder();
@@ -536,12 +505,14 @@ bool AtomicFile::commit(const std::function<bool()>& stillSafe,
         cancel();
         return false;
     }
-    if (closed != 0 || ::rename(temporaryName_.c_str(), target_.c_str()) != 0) {
+    if (closed != 0 || ::renameat(folderHandle(), inFolder(temporaryName_), folderHandle(),
+                                  inFolder(target_.native())) != 0) {
         fail(errno);
         cancel();
         return false;
     }
     temporaryName_.clear();
+    closeFolder();
     renamed_ = true;
     if (!flushed)
         flushFolder();
@@ -566,13 +537,48 @@ void AtomicFile::flushFolder() {
 
 void AtomicFile::cancel() {
     behind_.reset(); // what it had still to write goes with the file
+    statusKnown_ = false;
     if (fd_ >= 0)
         ::close(fd_); // a file without a name is gone with it
     fd_ = -1;
     unnamed_ = false;
     if (!temporaryName_.empty())
-        ::unlink(temporaryName_.c_str());
+        ::unlinkat(folderHandle(), inFolder(temporaryName_), 0);
     temporaryName_.clear();
+    closeFolder();
+}
+
+// The target's folder, opened once for the steps of one replace (see folder_). Where it
+// cannot be opened so, each step takes the whole path, as the system finds it then.
+void AtomicFile::openFolder(const std::string& folder) {
+    closeFolder();
+#if defined(O_PATH)
+    folder_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+    (void)folder;
+#endif
+}
+
+void AtomicFile::closeFolder() {
+    if (folder_ >= 0)
+        ::close(folder_);
+    folder_ = -1;
+}
+
+int AtomicFile::folderHandle() const {
+    return folder_ >= 0 ? folder_ : AT_FDCWD;
+}
+
+// A path beside the target as the name to give with folderHandle(): its last part where the
+// folder is open, else the whole path.
+const char* AtomicFile::inFolder(const std::string& path) const {
+    const size_t slash = folder_ >= 0 ? path.rfind('/') : std::string::npos;
+    return slash == std::string::npos ? path.c_str() : path.c_str() + slash + 1;
+}
+
+FileIdentity AtomicFile::identityAtTarget() const {
+    return FileIdentity::Of(
+        FileStatus::At(folderHandle(), inFolder(target_.native()), Links::DoNotFollow));
 }
 
 #endif

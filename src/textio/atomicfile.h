@@ -1,6 +1,7 @@
 // The temporary file beside a target that replaces the target in one step.
 #pragma once
 
+#include "base/filestatus.h"
 #include "base/portable.h"
 #include "textio/readonlyfile.h"
 
@@ -94,17 +95,38 @@ public:
     // Whether the temporary file lies on a file system held in memory only, where a flush
     // (of its data or of its folder) does nothing. Asked of the system once.
     bool flushesNothing();
+    // The status of the temporary file once it is written: asked of the system once and then
+    // kept, for its owner, group, permission bits and device, which only this process may
+    // change while the file has no name of its own. Ask again (forgetStatus()) after changing
+    // any of them through handle().
+#if defined(PARVELLO_OS_UNIX)
+    const FileStatus& resultStatus();
+    void forgetStatus() {
+        statusKnown_ = false;
+    }
+#endif
     // A flush shared with other files (FlushTogether) made this file's data durable after
     // its last write: commit() then replaces the target without a flush of its own.
-    void flushedAlready() { flushedAlready_ = true; }
+    void flushedAlready() {
+        flushedAlready_ = true;
+    }
     // Whether commit() renamed the temporary file over the target (so the target's folder
     // received a new name, which FlushFolders makes durable).
-    bool renamed() const { return renamed_; }
+    bool renamed() const {
+        return renamed_;
+    }
     // Whether commit() flushed that folder itself (a result that made its own flush).
-    bool folderFlushed() const { return folderFlushed_; }
+    bool folderFlushed() const {
+        return folderFlushed_;
+    }
 
+    // The identity of what the target's name holds now (a link there is itself the answer),
+    // asked in the folder where commit() replaces it.
+    FileIdentity identityAtTarget() const;
     // Whether the last commit() was refused because stillSafe() no longer held.
-    bool changedMeanwhile() const { return changed_; }
+    bool changedMeanwhile() const {
+        return changed_;
+    }
     // Keeps the target that commit() replaces under `backup` (in the target's folder), made
     // right before the replace and only once stillSafe() held: a hard link to the target, or
     // a copy of it where the file system refuses the link or where the result is written into
@@ -117,7 +139,9 @@ public:
     void cancel();
 
     // The system's words for the last failure, or ours (UTF-8).
-    const std::string& errorString() const { return error_; }
+    const std::string& errorString() const {
+        return error_;
+    }
 
     // For tests: whether a file without a name may be used where the system has them
     // (allowed unless told otherwise), so that the named way is tested there too.
@@ -179,6 +203,17 @@ private:
     bool unnamed_ = false;
     bool syncNeedless_ = false; // on a file system held in memory only
     bool memoryKnown_ = false;  // syncNeedless_ was asked of the system
+    FileStatus status_;         // see resultStatus()
+    bool statusKnown_ = false;
+    // The target's folder, open without being read from open() to the end of the commit:
+    // the temporary file, its name, the look at what the target's name holds and the
+    // replace are all done in the one folder that was opened, none walking the whole path
+    // again. -1 where none is open; each step then takes the whole path.
+    int folder_ = -1;
+    void openFolder(const std::string& folder);
+    void closeFolder();
+    int folderHandle() const; // folder_, or AT_FDCWD
+    const char* inFolder(const std::string& path) const;
 #elif defined(PARVELLO_OS_WINDOWS)
     // The system's words for a Windows error code.
     void failWith(unsigned long error);

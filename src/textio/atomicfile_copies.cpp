@@ -185,7 +185,7 @@ bool AtomicFile::makeBackup(bool copyOnly) {
         return false;
     };
     // A copy's temporary name must be able to go again (by the rename).
-    if (copyOnly && folderAppendOnly(folderOf(backup))) {
+    if (copyOnly && folderAppendOnly(AT_FDCWD, folderOf(backup).c_str())) {
         error_ = "its folder is append-only";
         return failed(0);
     }

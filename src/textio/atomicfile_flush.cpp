@@ -1,5 +1,5 @@
-// One flush for the results of many files (FlushTogether), and the flush of the folders that
-// received their names (FlushFolders).
+// One flush for the results of many files (FlushTogether), the flush of the folders that
+// received their names (FlushFolders), and what every flush asks first (memoryOnly).
 #include "textio/atomicfile.h"
 
 #include "base/filestatus.h"
@@ -12,8 +12,58 @@
 #if defined(PARVELLO_OS_UNIX)
 #include <fcntl.h>
 #include <unistd.h>
+#if defined(PARVELLO_OS_LINUX)
+#include <linux/magic.h>
+#include <mutex>
+#include <sys/vfs.h>
+#include <vector>
+#endif
 
 namespace parvello {
+
+namespace atomicfile_unix {
+
+int syncToDisk(int fd) {
+#if defined(PARVELLO_OS_LINUX)
+    return ::fdatasync(fd);
+#else
+    return ::fsync(fd);
+#endif
+}
+
+#if defined(PARVELLO_OS_LINUX)
+// Whether the file system of `device`, which holds the open file fd, keeps its files in
+// memory only (tmpfs, ramfs), where a flush to the disk does nothing. The answer for a
+// device is kept for a second: a device number freed by an unmount may come back as another
+// file system, which must not inherit it for long.
+bool memoryOnly(int fd, unsigned long long device) {
+    using Clock = std::chrono::steady_clock;
+    struct Known {
+        unsigned long long device;
+        bool memory;
+        Clock::time_point asked;
+    };
+    static std::mutex mutex;
+    static std::vector<Known> known;
+    const Clock::time_point now = Clock::now();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        for (const Known& k : known)
+            if (k.device == device && now - k.asked < std::chrono::seconds(1))
+                return k.memory;
+    }
+    struct statfs system {};
+    const bool memory = ::fstatfs(fd, &system) == 0 &&
+                        (system.f_type == TMPFS_MAGIC || system.f_type == RAMFS_MAGIC);
+    const std::lock_guard<std::mutex> lock(mutex);
+    std::erase_if(known, [&](const Known& k) { return k.device == device; });
+    if (known.size() < 64)
+        known.push_back({device, memory, now});
+    return memory;
+}
+#endif
+
+} // namespace atomicfile_unix
 
 using namespace atomicfile_unix;
 

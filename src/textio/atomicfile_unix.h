@@ -17,7 +17,8 @@ std::string folderOf(const std::string& target);
 void ignoreFileSizeSignal();
 // Whether names in the folder may be added but neither replaced nor removed (the append-only
 // attribute).
-bool folderAppendOnly(const std::string& folder);
+// `name` in the open folder `folder` (AT_FDCWD for a path; an empty name for that folder).
+bool folderAppendOnly(int folder, const char* name);
 // The flush of a file's data to the disk (fdatasync where the system has it).
 int syncToDisk(int fd);
 // For tests: milliseconds every flush to the disk takes at least (0: no delay).

@@ -218,6 +218,10 @@ int AtomicFile::handle() const {
 
 void AtomicFile::onDevice(unsigned long long) {}
 
+FileIdentity AtomicFile::identityAtTarget() const {
+    return FileIdentity::AtName(target_);
+}
+
 // Each file is flushed on its own on Windows, by FlushTogether or at its commit.
 bool AtomicFile::mayShareFlush() {
     return fd_ >= 0 && !behind_ && !intoTarget_;

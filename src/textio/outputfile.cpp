@@ -225,6 +225,7 @@ void OutputFile::carryAttributes() {
         where_.kind == OutputTarget::Kind::FileRead && where_.source ? where_.source->handle() : -1;
     const std::string error = read >= 0 ? CopyExtendedAttributes(read, save_->handle())
                                         : CopyExtendedAttributes(target_, save_->handle());
+    save_->forgetStatus(); // an access list given is in the permission bits too
     if (!error.empty()) {
         save_->cancel();
         throw FileError(FileProblem::Denied,
@@ -462,10 +463,8 @@ OutputFile::Result OutputFile::commit() {
         const int fd = save_->handle();
         // Only root may give a file away; anyone else may still give it the original's
         // group when they belong to it, and this keeps what the system allows.
-        const FileStatus now = FileStatus::Of(fd);
+        const FileStatus now = save_->resultStatus();
         const bool known = now.exists();
-        if (known)
-            save_->onDevice(now.id.device);
         bool ownerKept = known && now.owner == ownerId_ && now.group == groupId_;
         if (!ownerKept)
             ownerKept = ::fchown(fd, ownerId_, groupId_) == 0;
@@ -482,6 +481,7 @@ OutputFile::Result OutputFile::commit() {
         if ((specialBits || !ownerKept || bitsDiffer) && ::fchmod(fd, mode_t(bits)) != 0) {
             // The temporary file already has the permission bits.
         }
+        save_->forgetStatus();
     }
 #endif
     opened_ = false;
@@ -517,7 +517,7 @@ bool OutputFile::stillSafe() {
         anotherWriter_ = true;
         return false;
     }
-    return FileIdentity::AtName(target_) == expected_;
+    return (save_ ? save_->identityAtTarget() : FileIdentity::AtName(target_)) == expected_;
 }
 
 void OutputFile::refuse() const {

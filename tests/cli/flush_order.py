@@ -104,10 +104,10 @@ def main():
                 own_flushes.setdefault(int(fd_match.group(1)), []).append((call["begin"], call["end"]))
         elif name == "linkat":
             # linkat(fd, "", dir, name, AT_EMPTY_PATH) or linkat(dir, "/proc/self/fd/N", dir, name)
-            empty = re.match(r'(\d+), "", [^,]+, "([^"]+)"', args)
-            proc = empty or re.search(r'"/proc/self/fd/(\d+)", [^,]+, "([^"]+)"', args)
+            empty = re.match(r'(\d+), "", (\w+), "([^"]+)"', args)
+            proc = empty or re.search(r'"/proc/self/fd/(\d+)", (\w+), "([^"]+)"', args)
             if proc:
-                fd, destination = int(proc.group(1)), os.path.realpath(proc.group(2))
+                fd, destination = int(proc.group(1)), place(folders, proc.group(2), proc.group(3))
                 if fd not in opened:
                     sys.exit("flush_order: the result for %s was opened outside the trace" % destination)
                 # What the name stands for is taken now: the descriptor may be reused.
@@ -116,9 +116,13 @@ def main():
                 if destination in target_set:  # a new file took its name at once
                     checked += covered(named[destination], call["begin"], shared, destination)
         elif name.startswith("rename"):
-            paths = re.findall(r'"([^"]+)"', args)
-            if len(paths) == 2 and os.path.realpath(paths[1]) in target_set:
-                source = os.path.realpath(paths[0])
+            # rename(from, to), or renameat(dir, from, dir, to) with names in open folders
+            parts = re.findall(r'(AT_FDCWD|\d+|"[^"]*")', args)
+            if name == "rename":
+                parts = ["AT_FDCWD", parts[0], "AT_FDCWD", parts[1]] if len(parts) >= 2 else []
+            paths = [place(folders, parts[i], parts[i + 1].strip('"')) for i in (0, 2)] if len(parts) >= 4 else []
+            if len(paths) == 2 and paths[1] in target_set:
+                source = paths[0]
                 if source not in named:
                     sys.exit("flush_order: the temporary file %s came from no traced open" % source)
                 checked += covered(named[source], call["begin"], shared, paths[1])
@@ -152,6 +156,14 @@ def main():
         again = [line for line in text if re.search(r"O_TMPFILE|O_EXCL|rename|linkat|sync", line)]
     if again:
         sys.exit("flush_order: files that hold their result still cost: %s" % again[0].strip())
+
+
+def place(folders, folder, name):
+    """The real path of a name given to an *at call relative to `folder` (AT_FDCWD, or an
+    open folder's descriptor)."""
+    if folder != "AT_FDCWD" and not name.startswith("/"):
+        name = os.path.join(folders.get(int(folder), "?"), name)
+    return os.path.realpath(name)
 
 
 def covered(temporary, begin, shared, target):

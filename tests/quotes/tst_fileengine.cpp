@@ -630,6 +630,35 @@ PLAIN_TEST(bytesReadAreOnlyThoseOfTheSameFile) {
     VERIFY(fs::is_symlink(folder.path("link.txt")));
 }
 
+// Between reading and replacing, the file's folder is moved away and another folder with a
+// file of the same name takes its place: the result replaces the file that was read, where
+// that file now is, and the newcomer at the old path stays as it was.
+PLAIN_TEST(folderMovedWhileProcessed) {
+#if defined(PARVELLO_OS_LINUX)
+    TempFolder folder;
+    fs::create_directory(folder.path("d"));
+    const fs::path source = folder.write("d/f.txt", "\"a\"\n");
+    std::error_code error;
+    AtomicFile::SetBeforeReplaceHook([&](const std::filesystem::path&) {
+        fs::rename(folder.path("d"), folder.path("moved"), error);
+        if (!error && fs::create_directory(folder.path("d"), error))
+            folder.write("d/f.txt", "theirs\n");
+    });
+    const FileReport report =
+        ProcessFile(source, source, QuoteReplacer(QuoteRule::RemoveDouble, {}, {}));
+    AtomicFile::SetBeforeReplaceHook({});
+    VERIFY(!error);
+    COMPARE(report.outcome, FileOutcome::Written);
+    COMPARE(ReadBytes(folder.path("moved/f.txt")), "a\r\n");
+    COMPARE(ReadBytes(source), "theirs\n");
+    for (const auto& entry : fs::directory_iterator(folder.path("moved"))) // no temporary file
+        COMPARE(entry.path().filename().string(), std::string("f.txt"));
+#else
+    SKIP("the replace made in the folder that was opened, wherever it has gone, is the Linux "
+         "side's; elsewhere the name is looked up again and a file moved away is not replaced");
+#endif
+}
+
 // Between reading and replacing, the file read is swapped for a link, appended to by another
 // program or replaced, or a link appears at an output name: nothing is written, the file is
 // reported as changed (or as written by another program), and what the change left stays.
