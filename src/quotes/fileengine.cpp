@@ -22,9 +22,16 @@ namespace parvello {
 
 namespace {
 
-// Whether the path leads to a pipe, socket or device, asked without opening it.
-bool isSpecialFile(const std::filesystem::path& path) {
+// Whether the path leads to a pipe, socket or device, asked without opening it (in the open
+// folder where there is one).
+bool isSpecialFile(const OpenFolder& folder, const std::filesystem::path& path) {
+#if defined(PARVELLO_OS_UNIX)
+    const int in = folder.handle();
+    return FileStatus::At(FolderToLook(in), NameToLook(in, path.native())).kind == FileKind::Other;
+#else
+    (void)folder;
     return FileStatus::Of(path).kind == FileKind::Other;
+#endif
 }
 
 // The folder part of a path, "." for a bare name.
@@ -226,6 +233,9 @@ OutputTarget targetFor(const SourceFile& source, bool inPlace,
         where.linkFreePath = source.file->linkFreePath();
         where.identity = source.identity;
         where.source = source.file.get();
+#if defined(PARVELLO_OS_UNIX)
+        where.folder = source.file->folderOfName();
+#endif
     }
     where.sourceBytes = source.smallBytes();
     where.sourceBytesKnown = source.whole && source.headSize <= KeepBytesUpTo;
@@ -296,6 +306,7 @@ FileReport afterReplace(FileReport report, const WriteOutcome& written) {
 // stays open (its lease, where one is held, must still be unbroken at the replace), and the
 // report is that of a written file until the replace says otherwise.
 struct CommitGroup::Waiting {
+    OpenFolder folder; // the source's, where both files are found: it goes last
     std::unique_ptr<ReadOnlyFile> source;
     std::unique_ptr<OutputFile> output;
     FileReport report;
@@ -312,14 +323,17 @@ FileReport prepareFile(const std::filesystem::path& sourcePath,
                        std::unique_ptr<CommitGroup::Waiting>* waiting) {
     // A pipe could keep the run waiting for ever and a device never end, and neither is
     // the user's text: they are left alone without being opened.
-    if (isSpecialFile(sourcePath))
+    // The file's folder is opened once: what the name is, the open and, in place, the whole
+    // replace find the name there, none of them walking the path again.
+    OpenFolder folder(sourcePath);
+    if (isSpecialFile(folder, sourcePath))
         return FileReport(FileOutcome::NotAFile, "it is a pipe, socket or device, not a file");
     const bool inPlace = isSourceName(sourcePath, outputPath);
     const FileInProgress inProgress;
 
     // A rule whose pieces stand alone works on the file's own bytes where the encoding
     // allows it: nothing is decoded and encoded again only to come out the same.
-    SourceReader read(sourcePath, rule.piecesStandAlone());
+    SourceReader read(sourcePath, rule.piecesStandAlone(), folder.handle());
     if (read.failed())
         return notRead(read.failure());
     // In place, what another program writes to the file would be lost with the file it
@@ -355,6 +369,7 @@ FileReport prepareFile(const std::filesystem::path& sourcePath,
         report = reportOf(read, run, prepared.outcome);
         if (prepared.waiting) {
             *waiting = std::make_unique<CommitGroup::Waiting>();
+            (*waiting)->folder = std::move(folder);
             (*waiting)->source = std::move(read.source().file);
             (*waiting)->output = std::move(prepared.waiting);
         }

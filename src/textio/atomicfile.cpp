@@ -266,7 +266,7 @@ bool AtomicFile::open(bool targetExists, unsigned permissionBits) {
     targetExisted_ = targetExists;
     ignoreFileSizeSignal();
     const std::string folder = folderOf(target_.native());
-    openFolder(folder);
+    openFolder();
     if (targetExists && folderAppendOnly(folderHandle(), folder_ >= 0 ? "" : folder.c_str())) {
         folderRefused_ = true;
         error_ = "its folder is append-only: files may be added there, not replaced";
@@ -548,32 +548,28 @@ void AtomicFile::cancel() {
     closeFolder();
 }
 
-// The target's folder, opened once for the steps of one replace (see folder_). Where it
-// cannot be opened so, each step takes the whole path, as the system finds it then.
-void AtomicFile::openFolder(const std::string& folder) {
+// The target's folder, opened once for the steps of one replace (see folder_), unless one
+// was lent. Where it cannot be opened so, each step takes the whole path, as the system finds
+// it then.
+void AtomicFile::openFolder() {
     closeFolder();
-#if defined(O_PATH)
-    folder_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-#else
-    (void)folder;
-#endif
+    if (lentFolder_ < 0)
+        ownFolder_ = OpenFolder(target_);
+    folder_ = lentFolder_ >= 0 ? lentFolder_ : ownFolder_.handle();
 }
 
 void AtomicFile::closeFolder() {
-    if (folder_ >= 0)
-        ::close(folder_);
+    ownFolder_ = OpenFolder();
     folder_ = -1;
 }
 
 int AtomicFile::folderHandle() const {
-    return folder_ >= 0 ? folder_ : AT_FDCWD;
+    return FolderToLook(folder_);
 }
 
-// A path beside the target as the name to give with folderHandle(): its last part where the
-// folder is open, else the whole path.
+// A path beside the target as the name to give with folderHandle().
 const char* AtomicFile::inFolder(const std::string& path) const {
-    const size_t slash = folder_ >= 0 ? path.rfind('/') : std::string::npos;
-    return slash == std::string::npos ? path.c_str() : path.c_str() + slash + 1;
+    return NameToLook(folder_, path);
 }
 
 FileIdentity AtomicFile::identityAtTarget() const {

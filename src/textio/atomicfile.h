@@ -100,6 +100,11 @@ public:
     // change while the file has no name of its own. Ask again (forgetStatus()) after changing
     // any of them through handle().
 #if defined(PARVELLO_OS_UNIX)
+    // The target's folder, open already (an OpenFolder's handle, which must outlive this
+    // file): the replace happens there, and the folder is not opened again.
+    void lendFolder(int folder) {
+        lentFolder_ = folder;
+    }
     const FileStatus& resultStatus();
     void forgetStatus() {
         statusKnown_ = false;
@@ -210,7 +215,9 @@ private:
     // replace are all done in the one folder that was opened, none walking the whole path
     // again. -1 where none is open; each step then takes the whole path.
     int folder_ = -1;
-    void openFolder(const std::string& folder);
+    OpenFolder ownFolder_; // the folder when this file opened it itself
+    int lentFolder_ = -1;  // see lendFolder()
+    void openFolder();
     void closeFolder();
     int folderHandle() const; // folder_, or AT_FDCWD
     const char* inFolder(const std::string& path) const;

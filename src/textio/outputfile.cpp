@@ -185,6 +185,8 @@ void OutputFile::openTemporary() {
     save_ = std::make_unique<AtomicFile>(target_);
     save_->whileWaiting(where_.whileWaiting);
 #if defined(PARVELLO_OS_UNIX)
+    if (where_.kind == OutputTarget::Kind::FileRead)
+        save_->lendFolder(where_.folder);
     const unsigned permissionBits = mode_ & 0777;
 #else
     const unsigned permissionBits = 0;

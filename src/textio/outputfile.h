@@ -33,6 +33,9 @@ struct OutputTarget {
     // FileRead only, or none: the open file just read, whose read lease (where one is held)
     // must still be unbroken when the result replaces it.
     ReadOnlyFile* source = nullptr;
+    // FileRead only, or -1: the folder the file read was opened in by its own name (see
+    // ReadOnlyFile::folderOfName), where the result then replaces it.
+    int folder = -1;
     // The whole content of a small file just read, and that file as it was when it was
     // opened: a target that is still that file, unchanged, is compared with these bytes
     // instead of being read again.

@@ -113,9 +113,9 @@ bool IsFileUnicode(const std::filesystem::path& path, bool& fileIsUtf8) {
     return MarkIsUnicode(std::string_view(first, size_t(length)), fileIsUtf8);
 }
 
-SourceReader::SourceReader(const std::filesystem::path& path, bool inBytes) {
+SourceReader::SourceReader(const std::filesystem::path& path, bool inBytes, int folder) {
     try {
-        source_ = OpenSource(path);
+        source_ = OpenSource(path, folder);
     } catch (...) {
         failure_ = FailureOf(FileStep::Open, std::current_exception());
         return;

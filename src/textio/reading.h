@@ -35,7 +35,8 @@ LineArray ReadWholeLines(const std::filesystem::path& path, LineForm form = Line
 // gives End, and the file must be left untouched.
 class SourceReader {
 public:
-    SourceReader(const std::filesystem::path& path, bool inBytes);
+    // With `folder`, see ReadOnlyFile.
+    SourceReader(const std::filesystem::path& path, bool inBytes, int folder = -1);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;

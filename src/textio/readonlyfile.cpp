@@ -59,7 +59,51 @@ FileIdentity FileIdentity::AtName(const std::filesystem::path& path) {
     return Of(FileStatus::Of(path, Links::DoNotFollow));
 }
 
-ReadOnlyFile::ReadOnlyFile(std::filesystem::path path) : path_(std::move(path)) {}
+OpenFolder::OpenFolder(const std::filesystem::path& path) {
+#if defined(O_PATH)
+    const std::string& text = path.native();
+    const size_t slash = text.rfind('/');
+    // A path that ends in its separator names no file in a folder.
+    if (slash != std::string::npos && slash + 1 == text.size())
+        return;
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : text.substr(0, slash);
+    do
+        fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    while (fd_ < 0 && errno == EINTR);
+#else
+    (void)path;
+#endif
+}
+
+OpenFolder::~OpenFolder() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+OpenFolder::OpenFolder(OpenFolder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+OpenFolder& OpenFolder::operator=(OpenFolder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+int FolderToLook(int folder) {
+    return folder >= 0 ? folder : AT_FDCWD;
+}
+
+const char* NameToLook(int folder, const std::string& path) {
+    const size_t slash = folder >= 0 ? path.rfind('/') : std::string::npos;
+    return slash == std::string::npos ? path.c_str() : path.c_str() + slash + 1;
+}
+
+ReadOnlyFile::ReadOnlyFile(std::filesystem::path path, int folder)
+    : path_(std::move(path)), folder_(folder) {}
 
 ReadOnlyFile::~ReadOnlyFile() {
     if (fd_ >= 0)
@@ -72,7 +116,7 @@ bool ReadOnlyFile::open(bool followLinks) {
     const auto openName = [&](int flags) {
         int fd = -1;
         do {
-            fd = ::open(path_.c_str(), flags);
+            fd = ::openat(FolderToLook(folder_), NameToLook(folder_, path_.native()), flags);
         } while (fd < 0 && errno == EINTR);
         return fd;
     };
@@ -226,7 +270,14 @@ FileIdentity FileIdentity::AtName(const std::filesystem::path& path) {
     return Of(FileStatus::Of(path, Links::DoNotFollow));
 }
 
-ReadOnlyFile::ReadOnlyFile(std::filesystem::path path) : path_(std::move(path)) {}
+OpenFolder::OpenFolder(const std::filesystem::path&) {}
+OpenFolder::~OpenFolder() = default;
+OpenFolder::OpenFolder(OpenFolder&&) noexcept {}
+OpenFolder& OpenFolder::operator=(OpenFolder&&) noexcept {
+    return *this;
+}
+
+ReadOnlyFile::ReadOnlyFile(std::filesystem::path path, int) : path_(std::move(path)) {}
 
 ReadOnlyFile::~ReadOnlyFile() {
     if (handle_)

@@ -38,11 +38,38 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// A folder held open to find names in (Linux: O_PATH, nothing of it read), so that each step
+// on a file in it looks up only the file's own name there, not the whole path again, and all
+// of them reach the same folder. Elsewhere, or where it cannot be opened so, there is none:
+// handle() is -1, and whole paths are used.
+class OpenFolder {
+public:
+    OpenFolder() = default;
+    // The folder of the path's last name ("." for a bare name).
+    explicit OpenFolder(const std::filesystem::path& path);
+    ~OpenFolder();
+    OpenFolder(OpenFolder&& other) noexcept;
+    OpenFolder& operator=(OpenFolder&& other) noexcept;
+    int handle() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+#if defined(PARVELLO_OS_UNIX)
+// Where a step on `path` looks: the open folder and the path's last name in it, or, for
+// folder -1, the working folder (AT_FDCWD) and the whole path.
+int FolderToLook(int folder);
+const char* NameToLook(int folder, const std::string& path);
+#endif
+
 // The system's own calls: on Unix one open, one status call and reads; on Windows
 // CreateFileW and ReadFile.
 class ReadOnlyFile {
 public:
-    explicit ReadOnlyFile(std::filesystem::path path);
+    // With `folder` (an OpenFolder's handle, which must outlive this file) the file is opened
+    // by its name in that folder.
+    explicit ReadOnlyFile(std::filesystem::path path, int folder = -1);
     ~ReadOnlyFile();
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
@@ -94,6 +121,11 @@ public:
     int handle() const {
         return fd_;
     }
+    // The open folder the file was opened in by its own name, no link at its end: the
+    // folder of linkFreePath(). -1 when there is none.
+    int folderOfName() const {
+        return fd_ >= 0 && nameIsFile_ ? folder_ : -1;
+    }
 #endif
 
 private:
@@ -101,6 +133,7 @@ private:
     std::string error_;
 #if defined(PARVELLO_OS_UNIX)
     int fd_ = -1;
+    int folder_ = -1; // an OpenFolder's, or none
     bool leased_ = false;
     bool nameIsFile_ = false; // opened without following a link at the name's end
     FileStatus status_;

@@ -82,10 +82,10 @@ bool MarkIsUnicode(std::string_view first, bool& fileIsUtf8) {
     return starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2); // UTF-16
 }
 
-SourceFile OpenSource(const std::filesystem::path& path) {
+SourceFile OpenSource(const std::filesystem::path& path, int folder) {
     SourceFile source;
     source.path = path;
-    source.file = std::make_unique<ReadOnlyFile>(path);
+    source.file = std::make_unique<ReadOnlyFile>(path, folder);
     if (!source.file->open())
         ThrowOpenFailure(source.file->errorString(), path);
     source.identity = source.file->identity();

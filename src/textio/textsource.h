@@ -52,9 +52,9 @@ struct SourceFile {
 // a UTF-32 LE, UTF-32 BE, UTF-16 LE or UTF-16 BE mark; fileIsUtf8 for the UTF-8 mark.
 bool MarkIsUnicode(std::string_view first, bool& fileIsUtf8);
 
-// Opens path, reads its first block and makes the mark test on it. Fails when the file
-// cannot be opened or read.
-SourceFile OpenSource(const std::filesystem::path& path);
+// Opens path (by its name in `folder`, see ReadOnlyFile), reads its first block and makes
+// the mark test on it. Fails when the file cannot be opened or read.
+SourceFile OpenSource(const std::filesystem::path& path, int folder = -1);
 
 // The text of an open source, block after block. A block holds whole characters only: a
 // sequence cut by the end of a read waits for the next one. Bytes that are not text in the
