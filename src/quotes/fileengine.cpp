@@ -306,7 +306,7 @@ FileReport afterReplace(FileReport report, const WriteOutcome& written) {
 // stays open (its lease, where one is held, must still be unbroken at the replace), and the
 // report is that of a written file until the replace says otherwise.
 struct CommitGroup::Waiting {
-    OpenFolder folder; // the source's, where both files are found: it goes last
+    std::shared_ptr<const OpenFolder> folder; // the source's, where both files are found
     std::unique_ptr<ReadOnlyFile> source;
     std::unique_ptr<OutputFile> output;
     FileReport report;
@@ -320,20 +320,22 @@ namespace {
 FileReport prepareFile(const std::filesystem::path& sourcePath,
                        const std::filesystem::path& outputPath, const QuoteReplacer& rule,
                        const FileHooks& hooks, const FileOptions& options,
-                       std::unique_ptr<CommitGroup::Waiting>* waiting) {
+                       std::unique_ptr<CommitGroup::Waiting>* waiting,
+                       std::shared_ptr<const OpenFolder> folder) {
     // A pipe could keep the run waiting for ever and a device never end, and neither is
     // the user's text: they are left alone without being opened.
     // The file's folder is opened once: what the name is, the open and, in place, the whole
     // replace find the name there, none of them walking the path again.
-    OpenFolder folder(sourcePath);
-    if (isSpecialFile(folder, sourcePath))
+    if (!folder)
+        folder = std::make_shared<const OpenFolder>(sourcePath);
+    if (isSpecialFile(*folder, sourcePath))
         return FileReport(FileOutcome::NotAFile, "it is a pipe, socket or device, not a file");
     const bool inPlace = isSourceName(sourcePath, outputPath);
     const FileInProgress inProgress;
 
     // A rule whose pieces stand alone works on the file's own bytes where the encoding
     // allows it: nothing is decoded and encoded again only to come out the same.
-    SourceReader read(sourcePath, rule.piecesStandAlone(), folder.handle());
+    SourceReader read(sourcePath, rule.piecesStandAlone(), folder->handle());
     if (read.failed())
         return notRead(read.failure());
     // In place, what another program writes to the file would be lost with the file it
@@ -386,7 +388,7 @@ FileReport prepareFile(const std::filesystem::path& sourcePath,
 FileReport ProcessFile(const std::filesystem::path& sourcePath,
                        const std::filesystem::path& outputPath, const QuoteReplacer& rule,
                        const FileHooks& hooks, const FileOptions& options) {
-    return prepareFile(sourcePath, outputPath, rule, hooks, options, nullptr);
+    return prepareFile(sourcePath, outputPath, rule, hooks, options, nullptr, nullptr);
 }
 
 // A full group being flushed and put in place by a thread of its own.
@@ -413,6 +415,17 @@ CommitGroup::~CommitGroup() {
     }
 }
 
+std::shared_ptr<const OpenFolder> CommitGroup::folderOf(const std::filesystem::path& sourcePath) {
+    const auto& text = sourcePath.native();
+    const size_t end = text.rfind(std::filesystem::path::value_type('/'));
+    const size_t length = end == text.npos ? 0 : end + 1;
+    if (!folder_ || folderText_.size() != length || text.compare(0, length, folderText_) != 0) {
+        folder_ = std::make_shared<const OpenFolder>(sourcePath);
+        folderText_.assign(text, 0, length);
+    }
+    return folder_;
+}
+
 void CommitGroup::process(const std::filesystem::path& sourcePath,
                           const std::filesystem::path& outputPath, const QuoteReplacer& rule,
                           const FileHooks& hooks, const FileOptions& options,
@@ -424,7 +437,8 @@ void CommitGroup::process(const std::filesystem::path& sourcePath,
             commit();
     }
     std::unique_ptr<Waiting> waiting;
-    const FileReport report = prepareFile(sourcePath, outputPath, rule, hooks, options, &waiting);
+    const FileReport report =
+        prepareFile(sourcePath, outputPath, rule, hooks, options, &waiting, folderOf(sourcePath));
     if (!waiting) {
         done(report);
         return;

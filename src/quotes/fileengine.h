@@ -19,6 +19,8 @@
 
 namespace parvello {
 
+class OpenFolder;
+
 // What happened to one file.
 enum class FileOutcome {
     Written,     // the output now holds the result
@@ -171,6 +173,12 @@ private:
     void awaitAll();
     // The same, where nothing may be thrown (what the groups threw is dropped).
     void awaitAllQuietly() noexcept;
+
+    // The open folder of the files given one after another from the same folder (its path's
+    // text up to the file's name): opened at the first of them, looked in for all of them.
+    std::shared_ptr<const OpenFolder> folderOf(const std::filesystem::path& sourcePath);
+    std::shared_ptr<const OpenFolder> folder_;
+    std::filesystem::path::string_type folderText_;
 
     size_t capacity_;
     bool overlapped_;

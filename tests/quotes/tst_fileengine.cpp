@@ -659,6 +659,39 @@ PLAIN_TEST(folderMovedWhileProcessed) {
 #endif
 }
 
+// Files given one after another from one folder are looked up in that folder as it was opened
+// for the first of them: when the folder is moved away between two of them and another takes
+// its path, the second file is still the one that was listed, done where it now is, and the
+// newcomer at the old path is left alone.
+PLAIN_TEST(groupKeepsTheFolderOfItsFiles) {
+#if defined(PARVELLO_OS_LINUX)
+    TempFolder folder;
+    fs::create_directory(folder.path("d"));
+    const fs::path first = folder.write("d/f.txt", "\"a\"\n");
+    const fs::path second = folder.write("d/g.txt", "\"b\"\n");
+    const QuoteReplacer rule(QuoteRule::RemoveDouble, {}, {});
+    std::vector<FileOutcome> outcomes;
+    const auto done = [&](const FileReport& report) { outcomes.push_back(report.outcome); };
+    {
+        CommitGroup group;
+        group.process(first, first, rule, {}, {}, done);
+        fs::rename(folder.path("d"), folder.path("moved"));
+        fs::create_directory(folder.path("d"));
+        folder.write("d/g.txt", "theirs\n");
+        group.process(second, second, rule, {}, {}, done);
+    }
+    COMPARE(outcomes.size(), size_t(2));
+    COMPARE(outcomes[0], FileOutcome::Written);
+    COMPARE(outcomes[1], FileOutcome::Written);
+    COMPARE(ReadBytes(folder.path("moved/f.txt")), "a\r\n");
+    COMPARE(ReadBytes(folder.path("moved/g.txt")), "b\r\n");
+    COMPARE(ReadBytes(second), "theirs\n");
+#else
+    SKIP("files looked up in the folder that was opened, wherever it has gone, are the Linux "
+         "side's");
+#endif
+}
+
 // Between reading and replacing, the file read is swapped for a link, appended to by another
 // program or replaced, or a link appears at an output name: nothing is written, the file is
 // reported as changed (or as written by another program), and what the change left stays.
