@@ -532,6 +532,10 @@ void CommitGroup::commitResults(std::vector<std::unique_ptr<Waiting>> files) {
 }
 
 void CommitGroup::finish() {
+    // The last group, however small, is flushed beside those still in flight rather than
+    // after them.
+    if (overlapped_ && !waiting_.empty())
+        commitInBackground();
     commit();
     // The new names are made durable too, once for each folder that received one.
     FlushFolders(std::exchange(namedIn_, {}));
