@@ -2,6 +2,10 @@
 
 #include "textio/signals.h"
 
+#if defined(PARVELLO_OS_UNIX)
+#include "textio/atomicfile_unix.h"
+#endif
+
 #include <algorithm>
 #include <system_error>
 #include <utility>
@@ -66,9 +70,7 @@ OpenFolder::OpenFolder(const std::filesystem::path& path) {
     // A path that ends in its separator names no file in a folder.
     if (slash != std::string::npos && slash + 1 == text.size())
         return;
-    const std::string folder = slash == std::string::npos ? std::string(".")
-                               : slash == 0               ? std::string("/")
-                                                          : text.substr(0, slash);
+    const std::string folder = atomicfile_unix::folderOf(text);
     do
         fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     while (fd_ < 0 && errno == EINTR);
