@@ -322,12 +322,12 @@ FileReport prepareFile(const std::filesystem::path& sourcePath,
                        const FileHooks& hooks, const FileOptions& options,
                        std::unique_ptr<CommitGroup::Waiting>* waiting,
                        std::shared_ptr<const OpenFolder> folder) {
-    // A pipe could keep the run waiting for ever and a device never end, and neither is
-    // the user's text: they are left alone without being opened.
     // The file's folder is opened once: what the name is, the open and, in place, the whole
     // replace find the name there, none of them walking the path again.
     if (!folder)
         folder = std::make_shared<const OpenFolder>(sourcePath);
+    // A pipe could keep the run waiting for ever and a device never end, and neither is
+    // the user's text: they are left alone without being opened.
     if (isSpecialFile(*folder, sourcePath))
         return FileReport(FileOutcome::NotAFile, "it is a pipe, socket or device, not a file");
     const bool inPlace = isSourceName(sourcePath, outputPath);
