@@ -42,31 +42,35 @@ namespace {
 constexpr size_t GroupsPerWorker = CommitGroup::GroupsInFlight + 1;
 
 // How many results each of the workers may keep waiting for a shared flush: up to 128 (on a
-// disk, larger groups mean fewer flushes, but each result waiting costs a little too), and
-// with each waiting result holding three open files (its source, its temporary file and
-// their folder) and each worker GroupsPerWorker groups'
-// worth, well within the limit on open files, which is raised towards 4096 first where the
-// system allows it (a soft limit of 1024 is the usual default, far below what the system
-// will give).
+// disk, larger groups mean fewer flushes, but each result waiting costs a little too). Each
+// waiting result holds three open files (its source, its temporary file and their folder)
+// and each worker GroupsPerWorker groups' worth, so the limit on open files is first raised
+// to what groups of 128 need, where the system allows it (a soft limit of 1024 is the usual
+// default, far below what the system will give); under a lower limit the groups are smaller.
 size_t groupCapacity(int workers) {
+    constexpr size_t Largest = 128;
+    constexpr size_t FilesPerResult = 4; // three, and room for the run's own
+    const size_t groups = GroupsPerWorker * size_t(std::max(workers, 1));
     size_t limit = 1024;
 #if defined(PARVELLO_OS_UNIX)
     rlimit files{};
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
-        constexpr rlim_t Wanted = 4096;
-        if (files.rlim_cur < Wanted &&
+        // (At most 65536, where a machine with many processors would want more.)
+        const rlim_t wanted =
+            rlim_t(std::min<size_t>(128 + FilesPerResult * Largest * groups, 65536));
+        if (files.rlim_cur < wanted &&
             (files.rlim_max == RLIM_INFINITY || files.rlim_max > files.rlim_cur)) {
             rlimit raised = files;
             raised.rlim_cur =
-                files.rlim_max == RLIM_INFINITY ? Wanted : std::min(Wanted, files.rlim_max);
+                files.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, files.rlim_max);
             if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
                 files = raised;
         }
-        limit = files.rlim_cur == RLIM_INFINITY ? size_t(Wanted) : size_t(files.rlim_cur);
+        limit = files.rlim_cur == RLIM_INFINITY ? size_t(wanted) : size_t(files.rlim_cur);
     }
 #endif
-    const size_t spare = limit > 128 ? (limit - 128) / 4 : 1;
-    return std::clamp<size_t>(spare / (GroupsPerWorker * size_t(std::max(workers, 1))), 1, 128);
+    const size_t spare = limit > 128 ? (limit - 128) / FilesPerResult : 1;
+    return std::clamp<size_t>(spare / groups, 1, Largest);
 }
 
 // Makes the process's table of open files large enough for `count` of them at once, while

@@ -158,7 +158,9 @@ public:
     struct Waiting;
 
     // How many full groups may be flushed and put in place at once, by threads of their own.
-    static constexpr size_t GroupsInFlight = 3;
+    // Where the disk is quick to flush, three are enough to keep a worker busy; six keep it
+    // so where each flush takes tens of milliseconds more (a busy or a spinning disk).
+    static constexpr size_t GroupsInFlight = 6;
 
 private:
     struct Flight;
