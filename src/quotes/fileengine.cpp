@@ -401,8 +401,9 @@ struct CommitGroup::Flight {
 
 CommitGroup::CommitGroup(size_t capacity, bool overlapped)
     : capacity_(std::max<size_t>(capacity, 1)), overlapped_(overlapped) {
-    // Room for every group in flight, so that a thread once started is always kept.
-    inFlight_.reserve(GroupsInFlight);
+    // Room for every group in flight, the last one included, so that a thread once started
+    // is always kept.
+    inFlight_.reserve(GroupsInFlight + 1);
 }
 
 CommitGroup::~CommitGroup() {
@@ -466,11 +467,11 @@ void CommitGroup::awaitAllQuietly() noexcept {
     inFlight_.clear();
 }
 
-void CommitGroup::commitInBackground() {
+void CommitGroup::commitInBackground(bool last) {
     // The groups already put in place give their threads back first.
     while (!inFlight_.empty() && inFlight_.front()->over.load())
         awaitOldest();
-    if (inFlight_.size() >= GroupsInFlight)
+    if (inFlight_.size() >= GroupsInFlight + (last ? 1 : 0))
         awaitOldest();
     auto flight = std::make_unique<Flight>();
     flight->files = std::exchange(waiting_, {});
@@ -535,7 +536,7 @@ void CommitGroup::finish() {
     // The last group, however small, is flushed beside those still in flight rather than
     // after them.
     if (overlapped_ && !waiting_.empty())
-        commitInBackground();
+        commitInBackground(true);
     commit();
     // The new names are made durable too, once for each folder that received one.
     FlushFolders(std::exchange(namedIn_, {}));

@@ -167,8 +167,9 @@ private:
     // Flushes and replaces the results in files, on whichever thread calls it.
     void commitResults(std::vector<std::unique_ptr<Waiting>> files);
     // Hands the waiting results to a thread of their own, once fewer than GroupsInFlight
-    // groups are in flight (here, when no thread can be had).
-    void commitInBackground();
+    // groups are in flight (here, when no thread can be had). The last group of all goes at
+    // once, one more in flight: no group fills behind it, so it takes no more open files.
+    void commitInBackground(bool last = false);
     // Waits for the oldest group in flight; what it threw is thrown here.
     void awaitOldest();
     // Waits for every group in flight.
