@@ -12,9 +12,9 @@
 
 #include <cerrno>
 #include <functional>
-#include <map>
 #include <new>
 #include <numeric>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 
@@ -254,29 +254,30 @@ PathStatus statusOf(const std::filesystem::path& path) {
     return result;
 }
 
-JobList jobsOf(const Options& options, bool examine) {
+JobList jobsOf(std::vector<std::filesystem::path> paths, const Options& options, bool examine) {
     using Char = std::filesystem::path::value_type;
     JobList list;
     list.leftOut = options.leftOut;
     std::vector<Job> jobs;
-    jobs.reserve(options.paths.size());
-    for (const std::filesystem::path& path : options.paths) {
+    jobs.reserve(paths.size());
+    for (std::filesystem::path& path : paths) {
         PathStatus status = statusOf(path);
         if (status.folder) {
             list.leftOut.push_back(
                 {JsonName(path), PrintablePath(path), "folder", "it is a folder, not a file"});
             continue;
         }
-        std::filesystem::path output = path;
-        PathStatus outputStatus = status;
-        if (!options.inPlace && !examine) {
-            // The --out folder, a separator and the source's name, any length: a path past the
-            // window's limit is left to the engine, which leaves it untouched as a file that
-            // cannot be read, and the run goes on.
-            output = PathInFolder<Char>(options.outDir.native(), path.native(), NativePathStyle());
-            outputStatus = statusOf(output);
-        }
-        jobs.push_back({path, std::move(output), std::move(status), std::move(outputStatus)});
+        // Elsewhere, the --out folder, a separator and the source's name, any length: a path
+        // past the window's limit is left to the engine, which leaves it untouched as a file
+        // that cannot be read, and the run goes on.
+        const bool elsewhere = !options.inPlace && !examine;
+        std::filesystem::path output =
+            elsewhere ? std::filesystem::path(PathInFolder<Char>(options.outDir.native(),
+                                                                 path.native(), NativePathStyle()))
+                      : path;
+        PathStatus outputStatus = elsewhere ? statusOf(output) : status;
+        jobs.push_back(
+            {std::move(path), std::move(output), std::move(status), std::move(outputStatus)});
     }
     // In place each result replaces only the file its own job reads, and reads first.
     const std::vector<bool> replacing =
@@ -306,7 +307,8 @@ std::vector<std::vector<size_t>> chainsOf(const std::vector<Job>& jobs, bool exa
             i = parent[i] = parent[parent[i]];
         return i;
     };
-    std::unordered_map<std::string, size_t> owner;
+    // The first job of each identity, looked up by views of the jobs' own identities.
+    std::unordered_map<std::string_view, size_t> owner;
     owner.reserve(2 * jobs.size());
     for (size_t i = 0; i < jobs.size(); ++i) {
         for (const std::string* name :
@@ -316,12 +318,16 @@ std::vector<std::vector<size_t>> chainsOf(const std::vector<Job>& jobs, bool exa
                 parent[root(i)] = root(found->second);
         }
     }
-    std::map<size_t, size_t> chainOfRoot;
+    // The chains in the order of their first jobs.
+    constexpr size_t None = size_t(-1);
+    std::vector<size_t> chainOfRoot(jobs.size(), None);
     for (size_t i = 0; i < jobs.size(); ++i) {
-        const auto [it, added] = chainOfRoot.try_emplace(root(i), chains.size());
-        if (added)
+        size_t& chain = chainOfRoot[root(i)];
+        if (chain == None) {
+            chain = chains.size();
             chains.emplace_back();
-        chains[it->second].push_back(i);
+        }
+        chains[chain].push_back(i);
     }
     return chains;
 }

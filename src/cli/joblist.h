@@ -53,7 +53,8 @@ struct JobList {
 // when only comparing, else the file of its name in the --out folder). Left out: the names
 // gather() left out, folders, and (when writing) each job whose result would replace a
 // file that a later job still has to read, so that no named file is lost before it is read.
-JobList jobsOf(const Options& options, bool examine);
+// `paths` are the gathered files (options.paths), taken over by the jobs.
+JobList jobsOf(std::vector<std::filesystem::path> paths, const Options& options, bool examine);
 
 // Groups the jobs so that jobs sharing a path (one's output is another's source or output)
 // run one after another in their given order; different groups may run side by side. When

@@ -152,7 +152,7 @@ std::vector<char> runJobs(const FileWork& work, const std::vector<Job>& jobs,
     return resultMade;
 }
 
-int run(const Options& options) {
+int run(Options& options) {
     StderrPrompts prompts;
     const QuoteReplacer rule(options.rule, Utf16Of(options.doubleText),
                              Utf16Of(options.singleText));
@@ -160,7 +160,7 @@ int run(const Options& options) {
         return runFilter(rule, prompts, options.lineEnds);
     // --check and --diff compare each file with the result it would get in place.
     const bool examine = options.mode == Mode::Check || options.mode == Mode::Diff;
-    const JobList list = jobsOf(options, examine);
+    const JobList list = jobsOf(std::move(options.paths), options, examine);
     for (const LeftOut& name : list.leftOut)
         nameLeftOut(prompts, options.json, name);
 
