@@ -9,6 +9,7 @@
 #include <cctype>
 #include <climits>
 #include <map>
+#include <utility>
 
 #include <getopt.h>
 
@@ -258,6 +259,8 @@ Parser::Parser(const std::vector<std::string>& args) {
     argv_.push_back(nullptr);
 }
 
+// The parser is used once: what it gathered is moved out, not copied (a list of thousands of
+// names would be copied whole).
 Options Parser::parse() {
     opterr = 0;
     optind = 0; // starts getopt_long afresh
@@ -276,15 +279,15 @@ Options Parser::parse() {
     for (int i = optind; i < argc; ++i) // after "--"
         takePath(argv_[size_t(i)]);
     if (options_.help || options_.version)
-        return options_;
+        return std::move(options_);
     checkSources();
     if (stdinPath_) {
         checkFilter();
         options_.mode = Mode::Filter;
-        return options_;
+        return std::move(options_);
     }
     checkAction();
-    return options_;
+    return std::move(options_);
 }
 
 // An option that getopt_long could not take: unknown, ambiguous, missing its value or
